@@ -1,0 +1,354 @@
+#include "screen/crt_screen.h"
+
+#include "screen/glyph_table.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
+
+namespace telvora {
+
+namespace {
+
+// Stands for the private window message that carries a coalesced full
+// repaint after scrolling.
+const QEvent::Type kScreenRepaintEvent = static_cast<QEvent::Type>(QEvent::User + 100);
+// A writer on another thread asks the owning thread to look at the damage.
+const QEvent::Type kScreenUpdateEvent = static_cast<QEvent::Type>(QEvent::User + 101);
+
+struct Picture {
+    int columns = 0;
+    int rows = 0;
+    int cursorX = 1;
+    int cursorY = 1;
+    std::array<std::array<std::uint8_t, kStoreColumns>, kStoreRows> cells{};
+};
+
+int CeilDiv(int value, int divisor) {
+    return (value + divisor - 1) / divisor;
+}
+
+} // namespace
+
+QRgb RgbFromColorRef(ColorRef color) {
+    return qRgb(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
+                static_cast<int>((color >> 16) & 0xFF));
+}
+
+TCrtScreen::TCrtScreen(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    SetBackColor(m_backColor);
+    BuildGlyphs();
+    ScaleGlyphs();
+    m_screen.WithModel([](ScreenModel& model) {
+        model.ClearScreen();
+        model.TakeDamage();
+    });
+    RecalcSize();
+}
+
+TCrtScreen::~TCrtScreen() = default;
+
+void TCrtScreen::WriteByte(std::uint8_t code) {
+    m_screen.WriteByte(code);
+    AfterWrite();
+}
+
+void TCrtScreen::WriteBlock(const std::uint8_t* data, std::size_t count) {
+    if (count == 0) {
+        return;
+    }
+    m_screen.WriteBlock(data, count);
+    AfterWrite();
+}
+
+void TCrtScreen::AfterWrite() {
+    if (QThread::currentThread() == thread()) {
+        FlushDamage();
+    } else if (!m_updateRequested.exchange(true)) {
+        // A worker never touches the widget; one request at a time is enough
+        // because the owning thread takes all damage recorded until then.
+        QCoreApplication::postEvent(this, new QEvent(kScreenUpdateEvent));
+    }
+}
+
+void TCrtScreen::FlushDamage() {
+    ScreenDamage damage;
+    int cursorX = 1;
+    int cursorY = 1;
+    m_screen.WithModel([&](ScreenModel& model) {
+        damage = model.TakeDamage();
+        cursorX = model.CursorX();
+        cursorY = model.CursorY();
+    });
+    if (damage.bells > 0) {
+        Q_EMIT Buzzer();
+    }
+    if (damage.scrolls > 0) {
+        ScheduleScrollRepaints(damage.scrolls);
+    }
+    QRegion region;
+    if (damage.wholeScreen) {
+        region = rect();
+    } else if (!m_repaintPending) {
+        for (int row = 1; row <= kStoreRows; ++row) {
+            const int first = damage.firstColumn[static_cast<std::size_t>(row - 1)];
+            if (first != 0) {
+                const int last = damage.lastColumn[static_cast<std::size_t>(row - 1)];
+                region += QRect((first - 1) * CellWidth(), (row - 1) * CellHeight(),
+                                (last - first + 1) * CellWidth(), CellHeight());
+            }
+        }
+    }
+    if (damage.cursorMoved) {
+        region += m_cursorRect;
+        m_cursorRect = CellRect(cursorX, cursorY);
+        region += m_cursorRect;
+    }
+    Refresh(region);
+}
+
+void TCrtScreen::ScheduleScrollRepaints(int scrolls) {
+    // Each scroll merges with a full repaint still waiting in the queue; after
+    // more than (Rows div 4) x 3 merged requests the screen is repainted at
+    // once, so a long burst of scrolling still shows progress.
+    const int limit = (Rows() / 4) * 3;
+    bool queued = m_scrollRepaintQueued;
+    bool repaintNow = false;
+    for (int i = 0; i < scrolls; ++i) {
+        if (queued) {
+            queued = false;
+            m_repaintPending = true;
+            ++m_coalescedScrolls;
+        }
+        if (m_coalescedScrolls > limit) {
+            repaintNow = true;
+            m_repaintPending = false;
+            m_coalescedScrolls = 0;
+        } else {
+            queued = true;
+        }
+    }
+    if (m_scrollRepaintQueued && !queued) {
+        QCoreApplication::removePostedEvents(this, kScreenRepaintEvent);
+    } else if (!m_scrollRepaintQueued && queued) {
+        QCoreApplication::postEvent(this, new QEvent(kScreenRepaintEvent));
+    }
+    m_scrollRepaintQueued = queued;
+    SetRepaintPending(m_repaintPending);
+    if (repaintNow) {
+        RepaintWholeScreen();
+    }
+}
+
+void TCrtScreen::RepaintWholeScreen() {
+    Refresh(rect());
+    SetRepaintPending(false);
+    m_coalescedScrolls = 0;
+}
+
+void TCrtScreen::SetRepaintPending(bool pending) {
+    m_repaintPending = pending;
+    m_screen.WithModel([pending](ScreenModel& model) { model.SetRepaintPending(pending); });
+}
+
+void TCrtScreen::Refresh(const QRegion& region) {
+    if (region.isEmpty()) {
+        return;
+    }
+    if (m_ownerDraw) {
+        update(region);
+    } else {
+        repaint(region);
+    }
+}
+
+bool TCrtScreen::event(QEvent* event) {
+    if (event->type() == kScreenUpdateEvent) {
+        // Clear the request before taking the damage, so that damage recorded
+        // after the take always brings a new request.
+        m_updateRequested = false;
+        FlushDamage();
+        return true;
+    }
+    if (event->type() == kScreenRepaintEvent) {
+        m_scrollRepaintQueued = false;
+        RepaintWholeScreen();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+int TCrtScreen::Columns() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return model.Columns(); });
+}
+
+int TCrtScreen::Rows() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return model.Rows(); });
+}
+
+int TCrtScreen::CursorX() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return model.CursorX(); });
+}
+
+int TCrtScreen::CursorY() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return model.CursorY(); });
+}
+
+std::uint8_t TCrtScreen::Cell(int column, int row) const {
+    return m_screen.WithModel(
+        [column, row](const ScreenModel& model) { return model.Cell(column, row); });
+}
+
+void TCrtScreen::SetColumns(int columns) {
+    if (m_screen.WithModel([columns](ScreenModel& model) { return model.SetColumns(columns); })) {
+        RecalcSize();
+        FlushDamage();
+    }
+}
+
+void TCrtScreen::SetRows(int rows) {
+    if (m_screen.WithModel([rows](ScreenModel& model) { return model.SetRows(rows); })) {
+        RecalcSize();
+        FlushDamage();
+    }
+}
+
+void TCrtScreen::SetFontDelta(int delta) {
+    m_fontDelta = std::clamp(delta, 0, 255);
+    ScaleGlyphs();
+    RecalcSize();
+    m_cursorRect = CellRect(CursorX(), CursorY());
+    Refresh(rect());
+}
+
+void TCrtScreen::SetBackColor(ColorRef color) {
+    m_backColor = color;
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgb(RgbFromColorRef(color)));
+    setPalette(palette);
+}
+
+void TCrtScreen::RecalcSize() {
+    resize(Columns() * CellWidth(), Rows() * CellHeight());
+}
+
+void TCrtScreen::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The control always shows whole cells: an outside resize snaps back.
+    const QSize wanted(Columns() * CellWidth(), Rows() * CellHeight());
+    if (!m_ownerDraw && size() != wanted) {
+        resize(wanted);
+    }
+}
+
+void TCrtScreen::BuildGlyphs() {
+    // Glyph colours are fixed when the images are made; BackColor and
+    // TextColor do not recolour them.
+    const QRgb paper = RgbFromColorRef(kScreenBackColor);
+    const QRgb ink = RgbFromColorRef(kScreenTextColor);
+    for (int code = 0; code < 256; ++code) {
+        QImage image(kGlyphSize, kGlyphSize, QImage::Format_RGB32);
+        const GlyphRows rows = AtasciiGlyph(static_cast<std::uint8_t>(code));
+        for (int y = 0; y < kGlyphSize; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < kGlyphSize; ++x) {
+                line[x] = (rows[static_cast<std::size_t>(y)] & (0x80 >> x)) ? ink : paper;
+            }
+        }
+        m_glyphs[static_cast<std::size_t>(code)] = image;
+    }
+}
+
+void TCrtScreen::ScaleGlyphs() {
+    // Each cell is its glyph stretched by a whole factor; stretching once per
+    // size change keeps painting a plain copy.
+    for (std::size_t code = 0; code < m_glyphs.size(); ++code) {
+        m_scaledGlyphs[code] = m_glyphs[code].scaled(CellWidth(), CellHeight(),
+                                                     Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    }
+}
+
+QRect TCrtScreen::CellRect(int column, int row) const {
+    return QRect((column - 1) * CellWidth(), (row - 1) * CellHeight(), CellWidth(), CellHeight());
+}
+
+QImage TCrtScreen::CursorImage(std::uint8_t codeUnderCursor) const {
+    const QImage& block = m_scaledGlyphs[atascii::kSolidBlock];
+    if (codeUnderCursor == kBlank) {
+        return block;
+    }
+    // (NOT destination) OR (brush AND source), the brush being BackColor and
+    // the source the solid block: the cell shows in inverse video, a little
+    // off the two screen colours.
+    const QRgb brushAndSource =
+        RgbFromColorRef(m_backColor) & RgbFromColorRef(kScreenTextColor) & 0x00FFFFFF;
+    QImage image = m_scaledGlyphs[codeUnderCursor].copy();
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            line[x] = 0xFF000000u | ((~line[x] | brushAndSource) & 0x00FFFFFFu);
+        }
+    }
+    return image;
+}
+
+void TCrtScreen::paintEvent(QPaintEvent* event) {
+    if (m_ownerDraw) {
+        return;
+    }
+    // Copy what is needed under the lock; draw without it.
+    Picture picture;
+    const QRect clip = event->rect();
+    const int cellWidth = CellWidth();
+    const int cellHeight = CellHeight();
+    m_screen.WithModel([&](const ScreenModel& model) {
+        picture.columns = model.Columns();
+        picture.rows = model.Rows();
+        picture.cursorX = model.CursorX();
+        picture.cursorY = model.CursorY();
+        for (int row = 1; row <= picture.rows; ++row) {
+            std::memcpy(picture.cells[static_cast<std::size_t>(row - 1)].data(), model.RowData(row),
+                        kStoreColumns);
+        }
+    });
+    const int firstColumn = std::max(0, clip.left() / cellWidth);
+    const int lastColumn = std::min(picture.columns, CeilDiv(clip.x() + clip.width(), cellWidth));
+    const int firstRow = std::max(0, clip.top() / cellHeight);
+    const int lastRow = std::min(picture.rows, CeilDiv(clip.y() + clip.height(), cellHeight));
+
+    QPainter painter(this);
+    for (int i = firstRow; i < lastRow; ++i) {
+        const auto& cells = picture.cells[static_cast<std::size_t>(i)];
+        for (int j = firstColumn; j < lastColumn; ++j) {
+            painter.drawImage(QPoint(j * cellWidth, i * cellHeight),
+                              m_scaledGlyphs[cells[static_cast<std::size_t>(j)]]);
+        }
+    }
+    // The cursor is drawn on every paint, after the cells; it does not blink.
+    m_cursorRect = CellRect(picture.cursorX, picture.cursorY);
+    if (m_cursorRect.intersects(clip)) {
+        const std::uint8_t under = picture.cells[static_cast<std::size_t>(picture.cursorY - 1)]
+                                                [static_cast<std::size_t>(picture.cursorX - 1)];
+        painter.drawImage(m_cursorRect.topLeft(), CursorImage(under));
+    }
+}
+
+void TCrtScreen::keyPressEvent(QKeyEvent* event) {
+    Q_EMIT OnKeyDown(event);
+    event->accept();
+}
+
+bool TCrtScreen::focusNextPrevChild(bool) {
+    // Tab and Shift+Tab belong to the remote system, not to focus movement.
+    return false;
+}
+
+} // namespace telvora

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "screen/shared_screen.h"
+
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+class QKeyEvent;
+
+namespace telvora {
+
+// A colour as the design's 0x00BBGGRR value.
+using ColorRef = std::uint32_t;
+
+inline constexpr ColorRef kScreenBackColor = 0xFC6171; // the Atari blue
+inline constexpr ColorRef kScreenTextColor = 0xFFFFD1; // pale yellow-white
+
+QRgb RgbFromColorRef(ColorRef color);
+
+// The ATASCII screen control: shows the model's cells with the built-in 8x8
+// glyphs, each stretched to a square of 8 + FontDelta pixels, and the cursor
+// as an inverse cell. WriteByte may be called from any thread; painting and
+// every widget call happen on the thread that owns the control.
+class TCrtScreen : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TCrtScreen(QWidget* parent = nullptr);
+    ~TCrtScreen() override;
+
+    // Interprets one received byte. Safe from any thread.
+    void WriteByte(std::uint8_t code);
+    // Interprets a run of bytes under one lock and one repaint request; for
+    // unthrottled delivery. Safe from any thread.
+    void WriteBlock(const std::uint8_t* data, std::size_t count);
+
+    int Columns() const;
+    void SetColumns(int columns);
+    int Rows() const;
+    void SetRows(int rows);
+    int FontDelta() const { return m_fontDelta; }
+    void SetFontDelta(int delta);
+    ColorRef BackColor() const { return m_backColor; }
+    void SetBackColor(ColorRef color);
+    ColorRef TextColor() const { return m_textColor; }
+    void SetTextColor(ColorRef color) { m_textColor = color; }
+    bool OwnerDraw() const { return m_ownerDraw; }
+    void SetOwnerDraw(bool ownerDraw) { m_ownerDraw = ownerDraw; }
+
+    int CellWidth() const { return kGlyphSize + m_fontDelta; }
+    int CellHeight() const { return kGlyphSize + m_fontDelta; }
+    int CursorX() const;
+    int CursorY() const;
+    std::uint8_t Cell(int column, int row) const;
+
+    bool RepaintPending() const { return m_repaintPending; }
+    int CoalescedScrolls() const { return m_coalescedScrolls; }
+    // Whether a coalesced full repaint is waiting in the event queue.
+    bool ScrollRepaintQueued() const { return m_scrollRepaintQueued; }
+
+    // The glyph image of a code in the two fixed colours, 8x8.
+    const QImage& Glyph(std::uint8_t code) const { return m_glyphs[code]; }
+
+    static constexpr int kGlyphSize = 8;
+
+Q_SIGNALS:
+    // A key press reached the screen (Tab, Enter, Escape and arrows included).
+    void OnKeyDown(QKeyEvent* event);
+    // The buzzer code arrived.
+    void Buzzer();
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    void AfterWrite();
+    void FlushDamage();
+    void ScheduleScrollRepaints(int scrolls);
+    void RepaintWholeScreen();
+    void SetRepaintPending(bool pending);
+    void RecalcSize();
+    void BuildGlyphs();
+    void ScaleGlyphs();
+    QRect CellRect(int column, int row) const;
+    QImage CursorImage(std::uint8_t codeUnderCursor) const;
+    void Refresh(const QRegion& region);
+
+    SharedScreen m_screen;
+    std::array<QImage, 256> m_glyphs;
+    std::array<QImage, 256> m_scaledGlyphs;
+    int m_fontDelta = 0;
+    ColorRef m_backColor = kScreenBackColor;
+    ColorRef m_textColor = kScreenTextColor;
+    bool m_ownerDraw = false;
+    QRect m_cursorRect;
+
+    // Scroll repaint coalescing (user-interface thread only).
+    bool m_repaintPending = false;
+    int m_coalescedScrolls = 0;
+    bool m_scrollRepaintQueued = false;
+
+    // Set by a writer on another thread when it has asked the owning thread
+    // to look at the damage; cleared when the owning thread has taken it.
+    std::atomic<bool> m_updateRequested{false};
+};
+
+} // namespace telvora

@@ -1,0 +1,243 @@
+#include "screen/crt_screen.h"
+#include "screen/glyph_table.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+using namespace telvora;
+
+namespace {
+
+constexpr QRgb kPaper = 0xFF7161FC;         // background 0xFC6171 as red, green, blue
+constexpr QRgb kInk = 0xFFD1FFFF;           // text 0xFFFFD1
+constexpr QRgb kCursorOnInk = 0xFF7F61FC;   // (NOT ink) OR (brush AND source)
+constexpr QRgb kCursorOnPaper = 0xFFDFFFFF; // (NOT paper) OR (brush AND source)
+
+class CrtScreenTest : public ::testing::Test {
+protected:
+    CrtScreenTest() {
+        screen.SetColumns(40);
+        screen.SetRows(24);
+        screen.SetFontDelta(8);
+    }
+
+    void Write(std::initializer_list<int> codes) {
+        for (int code : codes) {
+            screen.WriteByte(static_cast<std::uint8_t>(code));
+        }
+    }
+
+    QImage Grab() { return screen.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+    // Every pixel of the cell at (column, row) as `expected(glyph bit)` says.
+    template <typename Expected>
+    void ExpectCell(const QImage& image, int column, int row, std::uint8_t code,
+                    Expected expected) {
+        const int size = screen.CellWidth();
+        const int factor = size / TCrtScreen::kGlyphSize;
+        const GlyphRows glyph = AtasciiGlyph(code);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const bool ink =
+                    glyph[static_cast<std::size_t>(y / factor)] & (0x80 >> (x / factor));
+                const QRgb pixel = image.pixel((column - 1) * size + x, (row - 1) * size + y);
+                ASSERT_EQ(pixel, expected(ink))
+                    << "code " << int(code) << " pixel " << x << "," << y;
+            }
+        }
+    }
+    void ExpectGlyph(const QImage& image, int column, int row, std::uint8_t code) {
+        ExpectCell(image, column, row, code, [](bool ink) { return ink ? kInk : kPaper; });
+    }
+
+    TCrtScreen screen;
+};
+
+TEST_F(CrtScreenTest, SizeFollowsFontDelta) {
+    screen.SetFontDelta(0);
+    EXPECT_EQ(screen.size(), QSize(320, 192));
+    screen.SetFontDelta(8);
+    EXPECT_EQ(screen.size(), QSize(640, 384));
+    screen.SetFontDelta(16);
+    EXPECT_EQ(screen.size(), QSize(960, 576));
+    EXPECT_EQ(screen.CellWidth(), 24);
+    EXPECT_EQ(screen.CellHeight(), 24);
+}
+
+TEST_F(CrtScreenTest, GlyphsAreStretchedByWholeFactors) {
+    for (int delta : {0, 8, 16}) {
+        screen.SetFontDelta(delta);
+        Write({125, 'A', 'g', 0x11, 0x12});
+        const QImage image = Grab();
+        ASSERT_EQ(image.size(), screen.size());
+        ExpectGlyph(image, 1, 1, 'A');
+        ExpectGlyph(image, 2, 1, 'g');
+        ExpectGlyph(image, 3, 1, 0x11);
+        ExpectGlyph(image, 4, 1, 0x12);
+        ExpectGlyph(image, 1, 2, ' ');
+    }
+}
+
+TEST_F(CrtScreenTest, InverseCodesShowTheInverseGlyph) {
+    Write({125, 0xC1, 0xA0});
+    const QImage image = Grab();
+    ExpectCell(image, 1, 1, 'A', [](bool ink) { return ink ? kPaper : kInk; });
+    ExpectCell(image, 2, 1, 0xA0, [](bool) { return kInk; });
+}
+
+TEST_F(CrtScreenTest, CursorOnABlankCellIsASolidBlock) {
+    Write({125, 'A'});
+    const QImage image = Grab();
+    ExpectCell(image, 2, 1, ' ', [](bool) { return kInk; });
+}
+
+TEST_F(CrtScreenTest, CursorOnACharacterInvertsIt) {
+    Write({125, 'A', 30});
+    ASSERT_EQ(screen.CursorX(), 1);
+    const QImage image = Grab();
+    ExpectCell(image, 1, 1, 'A', [](bool ink) { return ink ? kCursorOnInk : kCursorOnPaper; });
+}
+
+TEST_F(CrtScreenTest, CursorOnASolidBlockTurnsItBackTowardsTheBackground) {
+    Write({125, 0xA0, 30});
+    const QImage image = Grab();
+    ExpectCell(image, 1, 1, 0xA0, [](bool) { return kCursorOnInk; });
+}
+
+TEST_F(CrtScreenTest, OwnerDrawPaintsNothingAndKeepsItsSize) {
+    screen.show();
+    screen.SetOwnerDraw(true);
+    screen.resize(100, 50);
+    EXPECT_EQ(screen.size(), QSize(100, 50));
+    Write({'A'});
+    QImage image(screen.size(), QImage::Format_RGB32);
+    image.fill(Qt::magenta);
+    screen.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    EXPECT_EQ(image.pixel(0, 0), QColor(Qt::magenta).rgb());
+    EXPECT_EQ(image.pixel(50, 25), QColor(Qt::magenta).rgb());
+}
+
+TEST_F(CrtScreenTest, OutsideResizeSnapsBack) {
+    screen.show();
+    screen.resize(100, 100);
+    QApplication::processEvents();
+    EXPECT_EQ(screen.size(), QSize(640, 384));
+}
+
+TEST_F(CrtScreenTest, TwentyScrollsMergeAndRepaintOnce) {
+    screen.show();
+    QApplication::processEvents();
+    for (int i = 0; i < 23; ++i) {
+        Write({155});
+    }
+    ASSERT_EQ(screen.CursorY(), 24);
+    ASSERT_FALSE(screen.ScrollRepaintQueued());
+    for (int i = 1; i <= 19; ++i) {
+        Write({155});
+        EXPECT_TRUE(screen.ScrollRepaintQueued());
+        EXPECT_EQ(screen.CoalescedScrolls(), i - 1);
+        EXPECT_EQ(screen.RepaintPending(), i > 1);
+    }
+    Write({155});
+    EXPECT_FALSE(screen.ScrollRepaintQueued());
+    EXPECT_FALSE(screen.RepaintPending());
+    EXPECT_EQ(screen.CoalescedScrolls(), 0);
+    // The next scroll starts a new round.
+    Write({155});
+    EXPECT_TRUE(screen.ScrollRepaintQueued());
+    QApplication::processEvents();
+    EXPECT_FALSE(screen.ScrollRepaintQueued());
+    EXPECT_FALSE(screen.RepaintPending());
+}
+
+TEST_F(CrtScreenTest, ScrolledPictureIsRepainted) {
+    screen.show();
+    Write({125, 'T', 155});
+    for (int i = 0; i < 23; ++i) {
+        Write({'x', 155});
+    }
+    QApplication::processEvents();
+    const QImage image = Grab();
+    ExpectGlyph(image, 1, 1, 'x');
+    ExpectGlyph(image, 1, 23, 'x');
+    ExpectCell(image, 1, 24, ' ', [](bool) { return kInk; }); // the cursor
+}
+
+TEST_F(CrtScreenTest, TabAndArrowsReachTheScreenInsteadOfMovingFocus) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* edit = new QLineEdit;
+    auto* inner = new TCrtScreen;
+    layout->addWidget(edit);
+    layout->addWidget(inner);
+    window.show();
+    inner->setFocus();
+    QApplication::processEvents();
+    std::vector<int> keys;
+    QObject::connect(inner, &TCrtScreen::OnKeyDown,
+                     [&](QKeyEvent* event) { keys.push_back(event->key()); });
+    for (int key : {Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Left, Qt::Key_Return, Qt::Key_Escape}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(inner, &press);
+    }
+    EXPECT_EQ(keys, (std::vector<int>{Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Left, Qt::Key_Return,
+                                      Qt::Key_Escape}));
+    EXPECT_NE(QApplication::focusWidget(), edit);
+}
+
+TEST_F(CrtScreenTest, BuzzerSignalsWithoutChangingTheScreen) {
+    int buzzes = 0;
+    QObject::connect(&screen, &TCrtScreen::Buzzer, [&] { ++buzzes; });
+    Write({125, 'A', 253});
+    EXPECT_EQ(buzzes, 1);
+    EXPECT_EQ(screen.CursorX(), 2);
+    EXPECT_EQ(screen.Cell(1, 1), 'A');
+}
+
+// A connection thread writes while the user-interface thread keeps painting.
+TEST_F(CrtScreenTest, WorkerThreadWritesWhileTheScreenPaints) {
+    screen.show();
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        const std::string text = "ATASCII FROM A WORKER THREAD ";
+        for (int i = 0; i < 30000; ++i) {
+            screen.WriteByte(
+                static_cast<std::uint8_t>(text[static_cast<std::size_t>(i) % text.size()]));
+            if (i % 211 == 0) {
+                screen.WriteByte(155);
+            }
+        }
+        const std::uint8_t tail[] = {125, 'D', 'O', 'N', 'E', 155, 0xC1};
+        screen.WriteBlock(tail, sizeof tail);
+        done = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (!done && timer.elapsed() < 60000) {
+        QApplication::processEvents();
+        screen.grab();
+    }
+    writer.join();
+    ASSERT_TRUE(done);
+    QApplication::processEvents();
+    EXPECT_EQ(screen.Cell(1, 1), 'D');
+    EXPECT_EQ(screen.Cell(4, 1), 'E');
+    EXPECT_EQ(screen.Cell(1, 2), 0xC1);
+    EXPECT_EQ(screen.CursorX(), 2);
+    EXPECT_EQ(screen.CursorY(), 2);
+    const QImage image = Grab();
+    ExpectGlyph(image, 1, 1, 'D');
+    ExpectCell(image, 1, 2, 'A', [](bool ink) { return ink ? kPaper : kInk; });
+}
+
+} // namespace
