@@ -1,0 +1,171 @@
+#include "directory/host_directory.h"
+
+#include "app/text_helpers.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+
+namespace telvora {
+
+namespace {
+
+bool IsBlank(std::string_view text) {
+    return TrimBlanks(text).empty();
+}
+
+// Case-insensitive order; names equal but for case (possible only in a store
+// edited by hand) keep a fixed order by their bytes.
+bool LessNoCase(const std::string& a, const std::string& b) {
+    const std::string la = LowerAscii(a);
+    const std::string lb = LowerAscii(b);
+    return la != lb ? la < lb : a < b;
+}
+
+} // namespace
+
+bool THostDirectory::IsInteger(std::string_view text) {
+    const std::string trimmed = TrimBlanks(text);
+    std::string_view digits = trimmed;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+        digits.remove_prefix(1);
+    }
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    std::int32_t value = 0;
+    const char* first = trimmed.data() + (trimmed.front() == '+' ? 1 : 0);
+    const char* last = trimmed.data() + trimmed.size();
+    const auto [end, error] = std::from_chars(first, last, value);
+    return error == std::errc() && end == last;
+}
+
+bool THostDirectory::IsPortValueName(std::string_view name) {
+    return ContainsNoCase(name, kPortSuffix);
+}
+
+void THostDirectory::LoadHosts() {
+    std::vector<std::string> names;
+    const bool open = m_store.OpenKey(kDirectoryKey);
+    if (open) {
+        names = m_store.ValueNames();
+    }
+    std::sort(names.begin(), names.end(), LessNoCase);
+
+    // Walking from the last name and inserting each host at row 1 is the same
+    // as listing them in sorted order, so build the list back to front.
+    std::vector<THostRow> reversed;
+    reversed.reserve(names.size() / 2 + 1);
+    // A store whose last name is a host without a port value (edited by
+    // another program) puts that host into the empty last row.
+    bool filledEmptyRow = false;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        if (IsPortValueName(*it)) {
+            continue;
+        }
+        THostRow row;
+        row.Description = *it;
+        row.HostName = m_store.ReadString(*it);
+        row.Port = m_store.ReadString(*it + std::string(kPortSuffix));
+        if (row.Port.empty()) {
+            row.Port = kDefaultPort;
+        }
+        if (it == names.rbegin()) {
+            filledEmptyRow = true;
+        }
+        reversed.push_back(std::move(row));
+    }
+    if (open) {
+        m_store.CloseKey();
+    }
+
+    m_rows.assign(reversed.rbegin(), reversed.rend());
+    if (!filledEmptyRow) {
+        m_rows.emplace_back();
+    }
+    EnterRow(1);
+}
+
+void THostDirectory::EnterRow(int row) {
+    if (row < 1 || row > RowCount()) {
+        return;
+    }
+    const THostRow& entered = Row(row);
+    m_edits.HostName = entered.HostName;
+    m_edits.Port = entered.Port.empty() ? std::string(kDefaultPort) : entered.Port;
+    m_edits.Description = entered.Description;
+    m_currentRow = row;
+}
+
+bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
+    m_store.DeleteKey(kDirectoryKey);
+    if (!m_store.OpenKey(kDirectoryKey)) {
+        return false;
+    }
+    for (const THostRow& row : rows) {
+        if (IsBlank(row.Port) || IsBlank(row.HostName)) {
+            continue;
+        }
+        m_store.WriteString(row.Description, row.HostName);
+        m_store.WriteString(row.Description + std::string(kPortSuffix), row.Port);
+    }
+    return m_store.CloseKey();
+}
+
+THostEditResult THostDirectory::Commit(const std::vector<THostRow>& rows) {
+    if (!SaveRows(rows)) {
+        return THostEditResult::StoreFailed;
+    }
+    LoadHosts();
+    return THostEditResult::Saved;
+}
+
+THostEditResult THostDirectory::SaveAsNew() {
+    if (IsBlank(m_edits.HostName) || IsBlank(m_edits.Description)) {
+        return THostEditResult::NeedHostAndDescription;
+    }
+    if (IsPortValueName(m_edits.Description)) {
+        return THostEditResult::DescriptionHasPortSuffix;
+    }
+    if (!IsInteger(m_edits.Port)) {
+        m_edits.Port = kDefaultPort;
+    }
+    std::vector<THostRow> rows = m_rows;
+    const auto above = rows.empty() ? rows.end() : rows.end() - 1;
+    rows.insert(above, m_edits);
+    return Commit(rows);
+}
+
+THostEditResult THostDirectory::Update() {
+    if (IsPortValueName(m_edits.Description)) {
+        return THostEditResult::DescriptionHasPortSuffix;
+    }
+    std::vector<THostRow> rows = m_rows;
+    if (HasCurrentRow()) {
+        rows[static_cast<std::size_t>(m_currentRow - 1)] = m_edits;
+    }
+    return Commit(rows);
+}
+
+THostEditResult THostDirectory::Delete() {
+    std::vector<THostRow> rows = m_rows;
+    if (HasCurrentRow()) {
+        THostRow& row = rows[static_cast<std::size_t>(m_currentRow - 1)];
+        row.HostName.clear();
+        row.Port.clear();
+    }
+    return Commit(rows);
+}
+
+void THostDirectory::Connect() {
+    if (HasCurrentRow()) {
+        m_chosenHost = Row(m_currentRow).HostName;
+        m_chosenPort = Row(m_currentRow).Port;
+    } else {
+        m_chosenHost.clear();
+        m_chosenPort.clear();
+    }
+}
+
+} // namespace telvora

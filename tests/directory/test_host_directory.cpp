@@ -1,0 +1,324 @@
+#include "directory/host_directory.h"
+#include "directory/memory_settings_store.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace telvora {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+constexpr std::string_view kKey = THostDirectory::kDirectoryKey;
+const THostRow kEmptyRow{};
+
+class HostDirectoryTest : public ::testing::Test {
+protected:
+    // Stores a host the way the window does: name value plus "-PORT" value.
+    void Store(const std::string& description, const std::string& host, const std::string& port) {
+        m_store.PutString(kKey, description, host);
+        m_store.PutString(kKey, description + "-PORT", port);
+    }
+
+    std::vector<std::string> StoredNames() const {
+        std::vector<std::string> names;
+        for (const auto& v : m_store.Values(kKey)) {
+            names.push_back(v.Name);
+        }
+        return names;
+    }
+
+    std::vector<std::string> ListedDescriptions() const {
+        std::vector<std::string> descriptions;
+        for (const THostRow& row : m_dir.Rows()) {
+            descriptions.push_back(row.Description);
+        }
+        return descriptions;
+    }
+
+    THostEditResult SaveAsNew(const std::string& host, const std::string& port,
+                              const std::string& description) {
+        m_dir.Edits() = THostRow{host, port, description};
+        return m_dir.SaveAsNew();
+    }
+
+    TMemorySettingsStore m_store;
+    THostDirectory m_dir{m_store};
+};
+
+TEST_F(HostDirectoryTest, EmptyStoreShowsOneEmptyRowAndDefaultBoxes) {
+    m_dir.LoadHosts();
+    ASSERT_EQ(m_dir.RowCount(), 1);
+    EXPECT_EQ(m_dir.Row(1), kEmptyRow);
+    EXPECT_EQ(m_dir.CurrentRow(), 1);
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", ""}));
+    EXPECT_TRUE(m_store.Values(kKey).empty());
+}
+
+TEST_F(HostDirectoryTest, SaveAsNewStoresHostAndPortValuesAndLists) {
+    m_dir.LoadHosts();
+    ASSERT_EQ(SaveAsNew("bbs.example.org", "23", "Club BBS"), THostEditResult::Saved);
+
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Club BBS", "Club BBS-PORT"));
+    EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "bbs.example.org");
+    EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT"), "23");
+    ASSERT_EQ(m_dir.RowCount(), 2);
+    EXPECT_EQ(m_dir.Row(1), (THostRow{"bbs.example.org", "23", "Club BBS"}));
+    EXPECT_EQ(m_dir.Row(2), kEmptyRow);
+    // The reload enters row 1.
+    EXPECT_EQ(m_dir.CurrentRow(), 1);
+    EXPECT_EQ(m_dir.Edits(), m_dir.Row(1));
+}
+
+TEST_F(HostDirectoryTest, SaveAsNewKeepsCellsAsTypedAndAcceptsSpacedIntegerPort) {
+    m_dir.LoadHosts();
+    ASSERT_EQ(SaveAsNew(" host ", " 6502 ", " Spaced "), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, " Spaced "), " host ");
+    EXPECT_EQ(m_store.Value(kKey, " Spaced -PORT"), " 6502 ");
+}
+
+TEST_F(HostDirectoryTest, SaveAsNewWithNonIntegerPortStoresDefaultPort) {
+    m_dir.LoadHosts();
+    for (const char* port : {"abc", "", "  ", "23a", "2 3", "99999999999", "\t23"}) {
+        SCOPED_TRACE(port);
+        ASSERT_EQ(SaveAsNew("h", port, "Entry"), THostEditResult::Saved);
+        EXPECT_EQ(m_store.Value(kKey, "Entry-PORT"), "23");
+    }
+    for (const char* port : {"-1", "+7", "2147483647"}) {
+        SCOPED_TRACE(port);
+        ASSERT_EQ(SaveAsNew("h", port, "Entry"), THostEditResult::Saved);
+        EXPECT_EQ(m_store.Value(kKey, "Entry-PORT"), port);
+    }
+}
+
+TEST_F(HostDirectoryTest, SaveAsNewRequiresHostAndDescriptionAndChangesNothing) {
+    Store("Kept", "kept.host", "23");
+    m_dir.LoadHosts();
+    const int commits = m_store.CommitCount();
+    const std::vector<THostRow> before = m_dir.Rows();
+    for (const THostRow& typed : {THostRow{"", "23", "Desc"}, THostRow{"host", "23", ""},
+                                  THostRow{"   ", "23", "Desc"}, THostRow{"host", "abc", "  "}}) {
+        m_dir.Edits() = typed;
+        EXPECT_EQ(m_dir.SaveAsNew(), THostEditResult::NeedHostAndDescription);
+        EXPECT_EQ(m_dir.Edits(), typed) << "not even the port box changes";
+    }
+    EXPECT_EQ(m_store.CommitCount(), commits);
+    EXPECT_EQ(m_dir.Rows(), before);
+    // A tab is not a blank.
+    EXPECT_EQ(SaveAsNew("\t", "23", "Tabbed"), THostEditResult::Saved);
+}
+
+TEST_F(HostDirectoryTest, SaveAsNewWithExistingDescriptionReplacesThatEntry) {
+    Store("Club BBS", "old.host", "23");
+    Store("Other", "other.host", "24");
+    m_dir.LoadHosts();
+    ASSERT_EQ(SaveAsNew("new.host", "8023", "club bbs"), THostEditResult::Saved);
+
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("club bbs", "club bbs-PORT", "Other", "Other-PORT"));
+    EXPECT_EQ(m_store.Value(kKey, "club bbs"), "new.host");
+    EXPECT_EQ(m_store.Value(kKey, "club bbs-PORT"), "8023");
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("club bbs", "Other", ""));
+}
+
+TEST_F(HostDirectoryTest, TwoRowsWithTheSameDescriptionKeepTheLowerRow) {
+    Store("A", "a.host", "1");
+    Store("B", "b.host", "2");
+    m_dir.LoadHosts();
+    m_dir.EnterRow(2);
+    m_dir.Edits() = THostRow{"renamed.host", "3", "a"};
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("a", "a-PORT"));
+    EXPECT_EQ(m_store.Value(kKey, "A"), "renamed.host");
+    EXPECT_EQ(m_store.Value(kKey, "A-PORT"), "3");
+    ASSERT_EQ(m_dir.RowCount(), 2);
+}
+
+TEST_F(HostDirectoryTest, UpdateWithChangedDescriptionRenamesTheEntry) {
+    Store("Old Name", "host.one", "23");
+    m_dir.LoadHosts();
+    m_dir.Edits().Description = "New Name";
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("New Name", "New Name-PORT"));
+    EXPECT_EQ(m_store.Value(kKey, "New Name"), "host.one");
+    EXPECT_FALSE(m_store.Value(kKey, "Old Name"));
+    EXPECT_FALSE(m_store.Value(kKey, "Old Name-PORT"));
+}
+
+TEST_F(HostDirectoryTest, UpdateWritesWithoutTestsAndOnTheEmptyRowAddsAnEntry) {
+    Store("First", "first.host", "23");
+    m_dir.LoadHosts();
+    m_dir.EnterRow(2);
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", ""}));
+    m_dir.Edits() = THostRow{"added.host", "abc", ""};
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    // No integer test and no blank test of the description.
+    EXPECT_EQ(m_store.Value(kKey, ""), "added.host");
+    EXPECT_EQ(m_store.Value(kKey, "-PORT"), "abc");
+    ASSERT_EQ(m_dir.RowCount(), 3);
+    EXPECT_EQ(m_dir.Row(1), (THostRow{"added.host", "abc", ""}));
+    EXPECT_EQ(m_dir.Row(3), kEmptyRow);
+}
+
+TEST_F(HostDirectoryTest, UpdateLeavingHostOrPortBlankDropsTheEntry) {
+    Store("One", "one.host", "23");
+    Store("Two", "two.host", "23");
+    m_dir.LoadHosts();
+    m_dir.Edits().Port = " ";
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Two", "Two-PORT"));
+}
+
+TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
+    Store("Alpha", "a.host", "23");
+    Store("Beta", "b.host", "24");
+    Store("Gamma", "g.host", "25");
+    m_dir.LoadHosts();
+    m_dir.EnterRow(2);
+    ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Gamma", "Gamma-PORT"));
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Gamma", ""));
+}
+
+TEST_F(HostDirectoryTest, DeleteOnTheEmptyRowChangesNothing) {
+    Store("Alpha", "a.host", "23");
+    m_dir.LoadHosts();
+    m_dir.EnterRow(2);
+    ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT"));
+    EXPECT_EQ(m_store.Value(kKey, "Alpha"), "a.host");
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", ""));
+}
+
+TEST_F(HostDirectoryTest, ConnectTakesTheStoredRowNotTheEditedBoxes) {
+    Store("Alpha", "a.host", "6400");
+    m_dir.LoadHosts();
+    m_dir.Edits() = THostRow{"typed.host", "99", "Typed"};
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenHost(), "a.host");
+    EXPECT_EQ(m_dir.ChosenPort(), "6400");
+
+    m_dir.EnterRow(2);
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenHost(), "");
+    EXPECT_EQ(m_dir.ChosenPort(), "");
+}
+
+TEST_F(HostDirectoryTest, ListIsSortedByDescriptionRegardlessOfCase) {
+    m_dir.LoadHosts();
+    for (const char* description : {"zebra", "Apple", "mango", "BANANA", "apricot", "Zulu"}) {
+        ASSERT_EQ(SaveAsNew("h", "23", description), THostEditResult::Saved);
+    }
+    EXPECT_THAT(ListedDescriptions(),
+                ElementsAre("Apple", "apricot", "BANANA", "mango", "zebra", "Zulu", ""));
+}
+
+TEST_F(HostDirectoryTest, LoadingSkipsEveryNameContainingPortAndDefaultsMissingPorts) {
+    m_store.PutString(kKey, "NoPort", "np.host");
+    m_store.PutString(kKey, "Stray-port-thing", "x");
+    m_store.PutString(kKey, "EmptyPort", "ep.host");
+    m_store.PutString(kKey, "EmptyPort-PORT", "");
+    Store("Zed", "z.host", "7");
+    m_dir.LoadHosts();
+    ASSERT_THAT(ListedDescriptions(), ElementsAre("EmptyPort", "NoPort", "Zed", ""));
+    EXPECT_EQ(m_dir.Row(1).Port, "23");
+    EXPECT_EQ(m_dir.Row(2).Port, "23");
+    EXPECT_EQ(m_dir.Row(3).Port, "7");
+}
+
+TEST_F(HostDirectoryTest, StoreEndingInAHostWithoutPortValueHasNoEmptyRow) {
+    Store("Alpha", "a.host", "23");
+    m_store.PutString(kKey, "Zed", "z.host");
+    m_dir.LoadHosts();
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Zed"));
+    EXPECT_EQ(m_dir.Row(2), (THostRow{"z.host", "23", "Zed"}));
+}
+
+TEST_F(HostDirectoryTest, ValuesOfAnotherTypeReadAsEmpty) {
+    Store("Alpha", "a.host", "23");
+    m_store.PutNonString(kKey, "Binary");
+    m_store.PutString(kKey, "Binary-PORT", "99");
+    m_store.PutNonString(kKey, "Alpha-PORT");
+    m_dir.LoadHosts();
+    ASSERT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Binary", ""));
+    EXPECT_EQ(m_dir.Row(1), (THostRow{"a.host", "23", "Alpha"}));
+    EXPECT_EQ(m_dir.Row(2), (THostRow{"", "99", "Binary"}));
+    // The host without a host name is dropped at the next save.
+    ASSERT_EQ(SaveAsNew("b.host", "1", "Beta"), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Beta", "Beta-PORT"));
+}
+
+TEST_F(HostDirectoryTest, DescriptionsContainingPortSuffixAreRefused) {
+    Store("Alpha", "a.host", "23");
+    m_dir.LoadHosts();
+    const int commits = m_store.CommitCount();
+    const auto before = m_dir.Rows();
+    for (const char* description : {"My-PORT", "my-port bbs", "-Port", "x-pOrTy"}) {
+        SCOPED_TRACE(description);
+        m_dir.Edits() = THostRow{"h", "abc", description};
+        EXPECT_EQ(m_dir.SaveAsNew(), THostEditResult::DescriptionHasPortSuffix);
+        EXPECT_EQ(m_dir.Edits().Port, "abc") << "nothing changes, not even the port box";
+        EXPECT_EQ(m_dir.Update(), THostEditResult::DescriptionHasPortSuffix);
+    }
+    EXPECT_EQ(m_store.CommitCount(), commits);
+    EXPECT_EQ(m_dir.Rows(), before);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT"));
+    // Near misses are fine.
+    EXPECT_EQ(SaveAsNew("h", "23", "My PORT"), THostEditResult::Saved);
+    EXPECT_EQ(SaveAsNew("h", "23", "Passport"), THostEditResult::Saved);
+}
+
+TEST_F(HostDirectoryTest, FailedSaveLeavesStoreListAndCurrentRowAsTheyWere) {
+    Store("Alpha", "a.host", "23");
+    Store("Beta", "b.host", "24");
+    m_dir.LoadHosts();
+    m_dir.EnterRow(2);
+    const auto rowsBefore = m_dir.Rows();
+    const auto storedBefore = StoredNames();
+    m_store.SetCommitFails(true);
+
+    m_dir.Edits() = THostRow{"new.host", "x", "New"};
+    EXPECT_EQ(m_dir.SaveAsNew(), THostEditResult::StoreFailed);
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"new.host", "23", "New"}));
+    m_dir.Edits() = THostRow{"c.host", "1", "Changed"};
+    EXPECT_EQ(m_dir.Update(), THostEditResult::StoreFailed);
+    EXPECT_EQ(m_dir.Delete(), THostEditResult::StoreFailed);
+
+    EXPECT_EQ(m_dir.Rows(), rowsBefore);
+    EXPECT_EQ(m_dir.CurrentRow(), 2);
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"c.host", "1", "Changed"}));
+    EXPECT_EQ(StoredNames(), storedBefore);
+    EXPECT_EQ(m_store.Value(kKey, "Beta"), "b.host");
+
+    // Once the store works again the same action succeeds.
+    m_store.SetCommitFails(false);
+    EXPECT_EQ(m_dir.Delete(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT"));
+}
+
+TEST_F(HostDirectoryTest, ReloadShowsChangesMadeOutsideTheWindow) {
+    m_dir.LoadHosts();
+    Store("Outside", "o.host", "23");
+    m_dir.LoadHosts();
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Outside", ""));
+}
+
+TEST(HostDirectoryIsInteger, AcceptsSigned32BitDecimalsOnly) {
+    EXPECT_TRUE(THostDirectory::IsInteger("23"));
+    EXPECT_TRUE(THostDirectory::IsInteger("  23 "));
+    EXPECT_TRUE(THostDirectory::IsInteger("-2147483648"));
+    EXPECT_TRUE(THostDirectory::IsInteger("+0"));
+    EXPECT_FALSE(THostDirectory::IsInteger("2147483648"));
+    EXPECT_FALSE(THostDirectory::IsInteger(""));
+    EXPECT_FALSE(THostDirectory::IsInteger("-"));
+    EXPECT_FALSE(THostDirectory::IsInteger("+-1"));
+    EXPECT_FALSE(THostDirectory::IsInteger("1.5"));
+    EXPECT_FALSE(THostDirectory::IsInteger("\t1"));
+}
+
+} // namespace
+} // namespace telvora
