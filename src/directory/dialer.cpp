@@ -1,0 +1,308 @@
+#include "directory/dialer.h"
+
+#include "directory/button_pictures.h"
+#include "directory/host_table_model.h"
+#include "directory/qt_settings_store.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace telvora {
+
+namespace {
+
+const QString kCaption = QStringLiteral("Dialer");
+const QString kNeedHostText = QStringLiteral("Please enter the hostname and description first.");
+const QString kPortSuffixText =
+    QStringLiteral("A description may not contain \"-PORT\" (in any letter case): such an "
+                   "entry could not be listed. Please choose another description.");
+const QString kSaveFailedText =
+    QStringLiteral("The host directory could not be saved. Nothing was changed.");
+
+constexpr int kEditTop = 189;
+constexpr int kEditHeight = 21;
+constexpr int kButtonTop = 212;
+constexpr int kButtonHeight = 25;
+constexpr int kWindowFontPixels = 11;
+constexpr int kGridFontPixels = 11;
+constexpr int kHostNameWidth = 200;
+constexpr int kPortWidth = 52;
+constexpr int kDescriptionWidth = 264;
+constexpr int kGridMargin = 2;
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToUtf8(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// Only the host name column cuts its text with an ellipsis; the view's own
+// mode (none) applies to the others.
+class TElidingDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideRight;
+    }
+};
+
+} // namespace
+
+TDialer::TDialer(QWidget* parent)
+    : QDialog(parent), m_ownStore(std::make_unique<TQtSettingsStore>(QStringLiteral("Marrowby"),
+                                                                     QStringLiteral("Telvora"))),
+      m_directory(*m_ownStore) {
+    BuildWindow();
+}
+
+TDialer::TDialer(TSettingsStore& store, QWidget* parent) : QDialog(parent), m_directory(store) {
+    BuildWindow();
+}
+
+TDialer::~TDialer() = default;
+
+void TDialer::BuildWindow() {
+    setObjectName(QStringLiteral("Dialer"));
+    setWindowTitle(kCaption);
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    QFont windowFont(QStringLiteral("MS Sans Serif"));
+    windowFont.setPixelSize(kWindowFontPixels);
+    setFont(windowFont);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    m_groupBox1 = new QGroupBox(this);
+    m_groupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    m_groupBox1->setGeometry(0, 0, 527, 188);
+    BuildGrid();
+
+    m_bitBtn1 =
+        AddButton("BitBtn1", QStringLiteral("Save As New"), 0, 105, TButtonPicture::SaveAsNew);
+    m_edit1 = AddEdit("Edit1", 1, 200);
+    m_edit3 = AddEdit("Edit3", 201, 56);
+    m_edit2 = AddEdit("Edit2", 256, 265);
+    m_bitBtn2 = AddButton("BitBtn2", QStringLiteral("Update"), 108, 105, TButtonPicture::Update);
+    m_bitBtn3 = AddButton("BitBtn3", QStringLiteral("Connect"), 368, 75, TButtonPicture::Connect);
+    m_bitBtn4 = AddButton("BitBtn4", QStringLiteral("&Close"), 446, 75, TButtonPicture::Close);
+    m_bitBtn5 = AddButton("BitBtn5", QStringLiteral("Delete"), 215, 75, TButtonPicture::Delete);
+    m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
+
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1, m_edit1,   m_edit3,  m_edit2,
+                        m_bitBtn2,    m_bitBtn3, m_bitBtn4, m_bitBtn5};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
+    connect(m_bitBtn1, &QPushButton::clicked, this, &TDialer::BitBtn1Click);
+    connect(m_bitBtn2, &QPushButton::clicked, this, &TDialer::BitBtn2Click);
+    connect(m_bitBtn5, &QPushButton::clicked, this, &TDialer::BitBtn5Click);
+    connect(m_bitBtn3, &QPushButton::clicked, this, &TDialer::BitBtn3Click);
+    connect(m_bitBtn4, &QPushButton::clicked, this, &TDialer::BitBtn4Click);
+}
+
+void TDialer::BuildGrid() {
+    m_model = new THostTableModel(m_directory, this);
+    m_hyperGrid1 = new QTableView(m_groupBox1);
+    m_hyperGrid1->setObjectName(QStringLiteral("HyperGrid1"));
+    auto* layout = new QVBoxLayout(m_groupBox1);
+    layout->setContentsMargins(kGridMargin, kGridMargin, kGridMargin, kGridMargin);
+    layout->addWidget(m_hyperGrid1);
+
+    QFont gridFont(QStringLiteral("Arial"));
+    gridFont.setPixelSize(kGridFontPixels);
+    m_hyperGrid1->setFont(gridFont);
+    m_hyperGrid1->setModel(m_model);
+    m_hyperGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_hyperGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_hyperGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_hyperGrid1->setShowGrid(true);
+    m_hyperGrid1->setWordWrap(false);
+    m_hyperGrid1->setTextElideMode(Qt::ElideNone);
+    m_hyperGrid1->setItemDelegateForColumn(0, new TElidingDelegate(m_hyperGrid1));
+    m_hyperGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_hyperGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    QHeaderView* rows = m_hyperGrid1->verticalHeader();
+    rows->hide();
+    rows->setMinimumSectionSize(kRowHeight);
+    rows->setDefaultSectionSize(kRowHeight);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+
+    QHeaderView* header = m_hyperGrid1->horizontalHeader();
+    header->setHighlightSections(false);
+    header->setSectionsClickable(false);
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setStretchLastSection(false);
+    header->resizeSection(0, kHostNameWidth);
+    header->resizeSection(1, kPortWidth);
+    header->resizeSection(2, kDescriptionWidth);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: "
+                                         "palette(highlight); color: palette(highlighted-text); "
+                                         "border: 1px solid palette(mid); padding-left: 2px; }"));
+
+    connect(m_hyperGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (!m_showingList && current.isValid()) {
+                    HyperGrid1EnterRow(current.row() + 1);
+                }
+            });
+    connect(m_hyperGrid1, &QTableView::doubleClicked, this, &TDialer::HyperGrid1DblClick);
+}
+
+QPushButton* TDialer::AddButton(const char* name, const QString& caption, int left, int width,
+                                TButtonPicture picture) {
+    auto* button = new QPushButton(ButtonPicture(picture), caption, this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setIconSize(QSize(kButtonPictureSize, kButtonPictureSize));
+    button->setGeometry(left, kButtonTop, width, kButtonHeight);
+    // Return in an edit box must not press a button behind the user's back.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLineEdit* TDialer::AddEdit(const char* name, int left, int width) {
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setGeometry(left, kEditTop, width, kEditHeight);
+    return edit;
+}
+
+QString TDialer::ChosenHost() const {
+    return FromUtf8(m_directory.ChosenHost());
+}
+
+QString TDialer::ChosenPort() const {
+    return FromUtf8(m_directory.ChosenPort());
+}
+
+void TDialer::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        CentreOnScreen();
+        FormShow();
+    }
+}
+
+void TDialer::CentreOnScreen() {
+    const QScreen* shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (shownOn) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(shownOn->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TDialer::FormShow() {
+    LoadHosts();
+}
+
+void TDialer::LoadHosts() {
+    m_directory.LoadHosts();
+    ShowList();
+    ShowEdits();
+}
+
+void TDialer::HyperGrid1EnterRow(int row) {
+    m_directory.EnterRow(row);
+    ShowEdits();
+}
+
+void TDialer::HyperGrid1DblClick() {
+    BitBtn3Click();
+}
+
+void TDialer::BitBtn1Click() {
+    TakeEdits();
+    Report(m_directory.SaveAsNew());
+}
+
+void TDialer::BitBtn2Click() {
+    TakeEdits();
+    Report(m_directory.Update());
+}
+
+void TDialer::BitBtn5Click() {
+    TakeEdits();
+    Report(m_directory.Delete());
+}
+
+void TDialer::BitBtn3Click() {
+    m_directory.Connect();
+    done(QDialog::Accepted);
+}
+
+void TDialer::BitBtn4Click() {
+    done(kModalAbort);
+}
+
+void TDialer::TakeEdits() {
+    THostRow& edits = m_directory.Edits();
+    edits.HostName = ToUtf8(m_edit1->text());
+    edits.Port = ToUtf8(m_edit3->text());
+    edits.Description = ToUtf8(m_edit2->text());
+}
+
+void TDialer::ShowEdits() {
+    const THostRow& edits = m_directory.Edits();
+    m_edit1->setText(FromUtf8(edits.HostName));
+    m_edit3->setText(FromUtf8(edits.Port));
+    m_edit2->setText(FromUtf8(edits.Description));
+}
+
+// Rebuilds the grid from the directory and selects its current row without
+// entering it again.
+void TDialer::ShowList() {
+    m_showingList = true;
+    m_model->Reload();
+    const int viewRow = m_directory.CurrentRow() - 1;
+    if (viewRow >= 0 && viewRow < m_model->rowCount()) {
+        m_hyperGrid1->selectRow(viewRow);
+        m_hyperGrid1->setCurrentIndex(m_model->index(viewRow, 0));
+    }
+    m_showingList = false;
+}
+
+void TDialer::Report(THostEditResult result) {
+    switch (result) {
+    case THostEditResult::Saved:
+        ShowList();
+        ShowEdits();
+        break;
+    case THostEditResult::NeedHostAndDescription:
+        ShowMessage(kNeedHostText);
+        break;
+    case THostEditResult::DescriptionHasPortSuffix:
+        ShowMessage(kPortSuffixText);
+        break;
+    case THostEditResult::StoreFailed:
+        // The port box may have become "23"; the list stays as it was.
+        ShowEdits();
+        ShowMessage(kSaveFailedText);
+        break;
+    }
+}
+
+void TDialer::ShowMessage(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+} // namespace telvora

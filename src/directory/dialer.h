@@ -1,0 +1,90 @@
+#pragma once
+
+#include "directory/button_pictures.h"
+#include "directory/host_directory.h"
+#include "directory/settings_store.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace telvora {
+
+class THostTableModel;
+
+// The host directory window ("Dialer"): a list of Telnet hosts kept in the
+// settings store. Shown modally; each showing reloads the list from the store.
+// Results: Accepted (OK) after Connect or a double click, with ChosenHost and
+// ChosenPort taken from the chosen row; kModalAbort after "&Close"; Rejected
+// (Cancel) after the close box.
+class TDialer : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kModalAbort = 3;
+    static constexpr int kClientWidth = 522;
+    static constexpr int kClientHeight = 237;
+    static constexpr int kRowHeight = 20;
+
+    // Keeps the directory in QSettings("Marrowby", "Telvora").
+    explicit TDialer(QWidget* parent = nullptr);
+    // Keeps the directory in the given store, which must outlive the window.
+    explicit TDialer(TSettingsStore& store, QWidget* parent = nullptr);
+    ~TDialer() override;
+
+    QString ChosenHost() const;
+    QString ChosenPort() const;
+    int CurrentRow() const { return m_directory.CurrentRow(); }
+
+    void FormShow();
+    void LoadHosts();
+
+public Q_SLOTS:
+    void HyperGrid1EnterRow(int row);
+    void HyperGrid1DblClick();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void BitBtn5Click();
+    void BitBtn3Click();
+    void BitBtn4Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildWindow();
+    void BuildGrid();
+    QPushButton* AddButton(const char* name, const QString& caption, int left, int width,
+                           TButtonPicture picture);
+    QLineEdit* AddEdit(const char* name, int left, int width);
+    void TakeEdits();
+    void ShowEdits();
+    void ShowList();
+    void Report(THostEditResult result);
+    void ShowMessage(const QString& text);
+    void CentreOnScreen();
+
+    std::unique_ptr<TSettingsStore> m_ownStore;
+    THostDirectory m_directory;
+    THostTableModel* m_model = nullptr;
+    bool m_showingList = false;
+
+    QGroupBox* m_groupBox1 = nullptr;
+    QTableView* m_hyperGrid1 = nullptr;
+    QLineEdit* m_edit1 = nullptr;
+    QLineEdit* m_edit3 = nullptr;
+    QLineEdit* m_edit2 = nullptr;
+    QPushButton* m_bitBtn1 = nullptr;
+    QPushButton* m_bitBtn2 = nullptr;
+    QPushButton* m_bitBtn5 = nullptr;
+    QPushButton* m_bitBtn3 = nullptr;
+    QPushButton* m_bitBtn4 = nullptr;
+};
+
+} // namespace telvora

@@ -1,0 +1,58 @@
+#include "directory/host_table_model.h"
+
+namespace telvora {
+
+namespace {
+
+QString Cell(const THostRow& row, int column) {
+    const std::string& text = column == 0 ? row.HostName : column == 1 ? row.Port : row.Description;
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+int THostTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_directory.RowCount();
+}
+
+int THostTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant THostTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_directory.RowCount()) {
+        return {};
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return Cell(m_directory.Row(index.row() + 1), index.column());
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+        return {};
+    }
+}
+
+QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+    switch (section) {
+    case 0:
+        return QStringLiteral("Hostname");
+    case 1:
+        return QStringLiteral("Port");
+    case 2:
+        return QStringLiteral("Description");
+    default:
+        return {};
+    }
+}
+
+void THostTableModel::Reload() {
+    beginResetModel();
+    endResetModel();
+}
+
+} // namespace telvora

@@ -1,0 +1,210 @@
+#include "directory/qt_settings_store.h"
+
+#include "directory/value_name_codec.h"
+
+namespace telvora {
+
+namespace {
+
+constexpr char kPathSeparator = '\\';
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToUtf8(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+std::string NameOf(const QString& storedName) {
+    return UnescapeValueName(ToUtf8(storedName));
+}
+
+} // namespace
+
+TQtSettingsStore::TQtSettingsStore(QString organization, QString application)
+    : m_organization(std::move(organization)), m_application(std::move(application)) {}
+
+TQtSettingsStore::~TQtSettingsStore() {
+    if (m_settings) {
+        CloseKey();
+    }
+}
+
+std::string TQtSettingsStore::RootKey() const {
+    return "Software" + std::string(1, kPathSeparator) + ToUtf8(m_organization) +
+           std::string(1, kPathSeparator) + ToUtf8(m_application);
+}
+
+QString TQtSettingsStore::FileName() const {
+    return NewSettings()->fileName();
+}
+
+std::unique_ptr<QSettings> TQtSettingsStore::NewSettings() const {
+    auto settings = std::make_unique<QSettings>(m_organization, m_application);
+    // The directory key holds nothing else: organization-wide and system-wide
+    // files must not add hosts to it.
+    settings->setFallbacksEnabled(false);
+    settings->setAtomicSyncRequired(true);
+    return settings;
+}
+
+// A fresh QSettings per session rereads the file if another program changed it.
+QSettings& TQtSettingsStore::Session() {
+    if (!m_settings) {
+        m_settings = NewSettings();
+    }
+    return *m_settings;
+}
+
+std::optional<QString> TQtSettingsStore::GroupOf(std::string_view path) const {
+    const std::string root = RootKey();
+    const QString wanted = FromUtf8(path);
+    const QString rootText = FromUtf8(root);
+    if (wanted.compare(rootText, Qt::CaseInsensitive) == 0) {
+        return QString();
+    }
+    const QString prefix = rootText + QChar(kPathSeparator);
+    if (!wanted.startsWith(prefix, Qt::CaseInsensitive)) {
+        return std::nullopt;
+    }
+    QStringList groups;
+    for (const QString& part : wanted.mid(prefix.size()).split(QChar(kPathSeparator))) {
+        groups << QString::fromLatin1(EscapeValueName(ToUtf8(part)));
+    }
+    return groups.join(QChar('/'));
+}
+
+QString TQtSettingsStore::FullKey(const QString& storedName) const {
+    const QString group = m_openGroup.value_or(QString());
+    return group.isEmpty() ? storedName : group + QChar('/') + storedName;
+}
+
+bool TQtSettingsStore::OpenKey(std::string_view path) {
+    m_openGroup = GroupOf(path);
+    if (!m_openGroup) {
+        return false;
+    }
+    Session();
+    return true;
+}
+
+QStringList TQtSettingsStore::StoredNames() const {
+    if (!m_settings || !m_openGroup) {
+        return {};
+    }
+    m_settings->beginGroup(*m_openGroup);
+    QStringList names = m_settings->childKeys();
+    m_settings->endGroup();
+    // An empty key can be neither read nor written through QSettings.
+    names.removeAll(QString());
+    return names;
+}
+
+QStringList TQtSettingsStore::MatchingStoredNames(std::string_view name) const {
+    const QString wanted = FromUtf8(name);
+    QStringList matches;
+    for (const QString& stored : StoredNames()) {
+        if (FromUtf8(NameOf(stored)).compare(wanted, Qt::CaseInsensitive) == 0) {
+            matches << stored;
+        }
+    }
+    return matches;
+}
+
+std::vector<std::string> TQtSettingsStore::ValueNames() const {
+    std::vector<std::string> names;
+    for (const QString& stored : StoredNames()) {
+        names.push_back(NameOf(stored));
+    }
+    return names;
+}
+
+std::string TQtSettingsStore::ReadString(std::string_view name) const {
+    const QStringList matches = MatchingStoredNames(name);
+    if (matches.isEmpty()) {
+        return {};
+    }
+    const QVariant value = m_settings->value(FullKey(matches.first()));
+    // Lists, byte arrays and other types a hand-edited file may hold are not
+    // host names or ports.
+    if (value.typeId() != QMetaType::QString) {
+        return {};
+    }
+    return ToUtf8(value.toString());
+}
+
+void TQtSettingsStore::WriteString(std::string_view name, std::string_view value) {
+    if (!m_settings || !m_openGroup) {
+        return;
+    }
+    RememberBeforeChange();
+    for (const QString& stored : MatchingStoredNames(name)) {
+        m_settings->remove(FullKey(stored));
+    }
+    m_settings->setValue(FullKey(QString::fromLatin1(EscapeValueName(name))), FromUtf8(value));
+}
+
+void TQtSettingsStore::DeleteKey(std::string_view path) {
+    const std::optional<QString> group = GroupOf(path);
+    if (!group) {
+        return;
+    }
+    QSettings& settings = Session();
+    RememberBeforeChange();
+    // An empty key removes every entry of the file, the root key's subkeys too.
+    settings.remove(*group);
+}
+
+void TQtSettingsStore::RememberBeforeChange() {
+    if (m_before) {
+        return;
+    }
+    TSnapshot before;
+    for (const QString& key : m_settings->allKeys()) {
+        before.emplace_back(key, m_settings->value(key));
+    }
+    m_before = std::move(before);
+}
+
+void TQtSettingsStore::RollBack() {
+    m_settings->remove(QString());
+    for (const auto& [key, value] : *m_before) {
+        m_settings->setValue(key, value);
+    }
+}
+
+bool TQtSettingsStore::WriteSucceeded() const {
+    switch (m_settings->status()) {
+    case QSettings::NoError:
+        return true;
+    case QSettings::AccessError:
+        return false;
+    case QSettings::FormatError:
+        break;
+    }
+    // A file that could not be parsed keeps the status at FormatError, which
+    // hides whether the write worked. A fresh object starts clean: its sync
+    // writes whatever is still pending and reports that write alone.
+    const std::unique_ptr<QSettings> probe = NewSettings();
+    probe->sync();
+    return probe->status() == QSettings::NoError;
+}
+
+bool TQtSettingsStore::CloseKey() {
+    bool written = true;
+    if (m_settings && m_before) {
+        m_settings->sync();
+        written = WriteSucceeded();
+        if (!written) {
+            RollBack();
+        }
+    }
+    m_before.reset();
+    m_openGroup.reset();
+    m_settings.reset();
+    return written;
+}
+
+} // namespace telvora

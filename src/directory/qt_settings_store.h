@@ -1,0 +1,67 @@
+#pragma once
+
+#include "directory/settings_store.h"
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace telvora {
+
+// The settings store over QSettings(organization, application) in the native
+// format: the registry key Software\<organization>\<application> on Windows,
+// ~/.config/<organization>/<application>.conf on Linux. That key is the root
+// this store accepts; paths below it are groups.
+//
+// Value names are escaped (see value_name_codec.h) and matched without regard
+// to letter case. QSettings keeps changes in memory and writes the whole file
+// atomically on sync(); CloseKey checks that write, and when it failed rolls
+// the in-memory state back to what the file holds, because QSettings would
+// otherwise keep the unsaved changes in its process-wide cache, show them to
+// the next reader and write them later behind the user's back.
+class TQtSettingsStore : public TSettingsStore {
+public:
+    TQtSettingsStore(QString organization, QString application);
+    ~TQtSettingsStore() override;
+
+    TQtSettingsStore(const TQtSettingsStore&) = delete;
+    TQtSettingsStore& operator=(const TQtSettingsStore&) = delete;
+
+    bool OpenKey(std::string_view path) override;
+    std::vector<std::string> ValueNames() const override;
+    std::string ReadString(std::string_view name) const override;
+    void WriteString(std::string_view name, std::string_view value) override;
+    void DeleteKey(std::string_view path) override;
+    bool CloseKey() override;
+
+    // The key path that maps to the root of the QSettings file.
+    std::string RootKey() const;
+    // Where the store lives (file name or registry path).
+    QString FileName() const;
+
+private:
+    using TSnapshot = std::vector<std::pair<QString, QVariant>>;
+
+    std::unique_ptr<QSettings> NewSettings() const;
+    QSettings& Session();
+    std::optional<QString> GroupOf(std::string_view path) const;
+    QString FullKey(const QString& storedName) const;
+    QStringList StoredNames() const;
+    QStringList MatchingStoredNames(std::string_view name) const;
+    void RememberBeforeChange();
+    void RollBack();
+    bool WriteSucceeded() const;
+
+    QString m_organization;
+    QString m_application;
+    std::unique_ptr<QSettings> m_settings;
+    std::optional<QString> m_openGroup;
+    std::optional<TSnapshot> m_before;
+};
+
+} // namespace telvora
