@@ -1,0 +1,208 @@
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QSocketNotifier;
+
+class ESocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+
+enum TWSocketOption : unsigned {
+    wsoNoReceiveLoop = 1u << 0, // one data event per notification
+    wsoTcpNoDelay = 1u << 1,    // Nagle off
+};
+
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+// One chunk of the send queue: bytes are written at the end and taken from
+// the front; once everything written has been taken, it can be filled again.
+class TBuffer {
+public:
+    // A size of 0 or less gives one Ethernet frame.
+    static constexpr int kDefaultSize = 1514;
+
+    explicit TBuffer(int size);
+    int Write(const std::uint8_t* data, int count);
+    std::pair<const std::uint8_t*, int> Peek() const;
+    void Remove(int count);
+    void SetBufSize(int size);
+
+    int BufSize() const { return static_cast<int>(m_buf.size()); }
+    int WrCount() const { return m_wrCount; }
+    int RdCount() const { return m_rdCount; }
+
+private:
+    std::vector<std::uint8_t> m_buf;
+    int m_wrCount = 0;
+    int m_rdCount = 0;
+};
+
+// Event-driven IPv4 TCP client over a non-blocking POSIX socket. The socket's
+// notifications are watched on the thread that created the object and all
+// events are dispatched there. Connect (with its blocking name lookup), Send
+// and Close may be called from other threads; the send queue and the handle
+// are guarded by a lock that is never held while an event runs.
+// Destroy the object on the thread that created it.
+class TWSocket : public QObject {
+    Q_OBJECT
+
+public:
+    using SessionEvent = std::function<void(TWSocket& sender, int error)>;
+
+    // Each new chunk of the send queue holds this many bytes (one TCP segment).
+    static constexpr int kSendChunkSize = 1460;
+    // Bytes read and thrown away per pass when no data handler is set.
+    static constexpr int kDiscardSize = 1024;
+    // Data events per read notification before the event loop gets its turn
+    // again; the notifier fires again while bytes are waiting.
+    static constexpr int kMaxReceivePasses = 64;
+
+    explicit TWSocket(QObject* parent = nullptr);
+    ~TWSocket() override;
+
+    std::string Addr() const;
+    void SetAddr(const std::string& addr);
+    std::string Port() const;
+    void SetPort(const std::string& port);
+    std::string Proto() const;
+    void SetProto(const std::string& proto);
+    std::string LocalAddr() const;
+    void SetLocalAddr(const std::string& addr);
+    std::string LocalPort() const;
+    void SetLocalPort(const std::string& port);
+    TSocketLingerOnOff LingerOnOff() const;
+    void SetLingerOnOff(TSocketLingerOnOff onOff);
+    int LingerTimeout() const;
+    void SetLingerTimeout(int seconds);
+    unsigned ComponentOptions() const { return m_options.load(); }
+    void SetComponentOptions(unsigned options) { m_options.store(options); }
+
+    TSocketState State() const { return m_state.load(); }
+    int LastError() const { return m_lastError.load(); }
+    std::int64_t ReadCount() const { return m_readCount.load(); }
+    int HSocket() const;
+    bool AllSent() const;
+    // Unsent bytes of each chunk of the send queue, oldest first.
+    std::vector<int> QueuedChunks() const;
+
+    void SetOnSessionConnected(SessionEvent handler) { m_onSessionConnected = std::move(handler); }
+    void SetOnSessionClosed(SessionEvent handler) { m_onSessionClosed = std::move(handler); }
+    void SetOnDataAvailable(SessionEvent handler) { m_onDataAvailable = std::move(handler); }
+
+    // Resolves, opens and starts a non-blocking connect; the outcome arrives
+    // as OnSessionConnected. Errors before that raise ESocketException.
+    void Connect();
+    // Queues the bytes and sends what the network takes now; the rest goes
+    // out on write notices. Returns count (0 for none).
+    int Send(const void* data, int count);
+    // One non-blocking receive: the count, 0 when the peer has closed, or -1
+    // with LastError set (10035 when nothing is waiting).
+    int Receive(void* buffer, int size);
+    void Close();
+    // Abortive close after a failed event handler: the queue is dropped.
+    void Abort();
+
+private:
+    enum class SendResult { Drained, Pending, Failed };
+    struct Resolved {
+        in_addr_t addr = 0;
+        std::uint16_t port = 0;
+        int proto = 0;
+        int sockType = 0;
+        in_addr_t localAddr = 0;
+        std::uint16_t localPort = 0;
+    };
+
+    static std::string Trimmed(const std::string& text);
+    void SetProperty(std::string& field, bool& assigned, const std::string& value,
+                     const char* name);
+    Resolved ResolveAll();
+    void SetSocketOptions(int fd, int sockType);
+    void BindLocal(int fd, const Resolved& where);
+    [[noreturn]] void RaiseSocketError(int code, const std::string& function);
+
+    void CloseSocket(bool report, bool shutdownFirst);
+    void CloseAfterError(int code);
+    void ResetDefaultsLocked();
+    void RetireHandleLocked();
+    SendResult TryToSendLocked(int& error);
+    void HandleSendResult(SendResult result, int error);
+
+    void RunOnOwner(std::function<void()> step);
+    void ArmNotifiers(std::uint64_t generation);
+    void ReleaseNotifiers();
+    void EnableWriteNotice(std::uint64_t generation);
+    std::uint64_t Generation() const;
+
+    void Dispatch(std::uint64_t generation, void (TWSocket::*notice)());
+    void ReadNotice();
+    void WriteNotice();
+    void UrgentNotice();
+    void ConnectNotice();
+    void CloseNotice(int error);
+    void ReceiveLoop(bool loop);
+    void Fire(const SessionEvent& event, int error);
+
+    mutable std::mutex m_mutex;
+    // Guarded by m_mutex:
+    std::string m_addr;
+    bool m_addrAssigned = false;
+    std::string m_port;
+    bool m_portAssigned = false;
+    std::string m_proto = "tcp";
+    bool m_protoAssigned = true;
+    std::string m_localAddr = "0.0.0.0";
+    std::string m_localPort = "0";
+    TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
+    int m_lingerTimeout = 0;
+    int m_handle = -1;
+    std::uint64_t m_generation = 0;
+    std::deque<TBuffer> m_sendQueue;
+    bool m_allSent = true;
+    bool m_closeReported = false;
+    // Handles closed from another thread, closed for good on the owning
+    // thread once their notifiers are gone, so a number is never reused
+    // under a live notifier.
+    std::vector<int> m_retiredHandles;
+
+    std::atomic<TSocketState> m_state{wsClosed};
+    std::atomic<int> m_lastError{0};
+    std::atomic<std::int64_t> m_readCount{0};
+    std::atomic<unsigned> m_options{0};
+    std::atomic<bool> m_destroying{false};
+
+    // Owning thread only:
+    std::unique_ptr<QSocketNotifier> m_readNotifier;
+    std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    std::unique_ptr<QSocketNotifier> m_urgentNotifier;
+    std::uint64_t m_notifierGeneration = 0;
+
+    SessionEvent m_onSessionConnected;
+    SessionEvent m_onSessionClosed;
+    SessionEvent m_onDataAvailable;
+};

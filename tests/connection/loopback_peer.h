@@ -1,0 +1,139 @@
+#pragma once
+
+// A TCP peer on 127.0.0.1 for socket tests: it listens on a free port and
+// accepts one connection; the test drives it from its own thread with
+// blocking calls that all have timeouts.
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+class LoopbackPeer {
+public:
+    static constexpr int kTimeoutMs = 5000;
+
+    // receiveBuffer > 0 shrinks the accepted socket's receive window, so a
+    // sender fills it quickly when nobody reads.
+    explicit LoopbackPeer(int receiveBuffer = 0) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (receiveBuffer > 0) {
+            ::setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(m_listen, 4) != 0) {
+            throw std::runtime_error("loopback peer cannot listen");
+        }
+        socklen_t length = sizeof addr;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &length);
+        m_port = ntohs(addr.sin_port);
+    }
+    ~LoopbackPeer() {
+        CloseConnection();
+        ::close(m_listen);
+    }
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    int Port() const { return m_port; }
+    std::string PortText() const { return std::to_string(m_port); }
+
+    // A port on which nobody listens (bound once, then released).
+    static int FreePort() {
+        LoopbackPeer probe;
+        return probe.Port();
+    }
+
+    bool Accept() {
+        if (!WaitFor(m_listen, POLLIN, kTimeoutMs)) {
+            return false;
+        }
+        m_conn = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        return m_conn >= 0;
+    }
+
+    void SendAll(const std::vector<std::uint8_t>& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            if (!WaitFor(m_conn, POLLOUT, kTimeoutMs)) {
+                throw std::runtime_error("loopback peer: send timed out");
+            }
+            const ssize_t n =
+                ::send(m_conn, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n < 0) {
+                throw std::runtime_error("loopback peer: send failed");
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    void SendText(const std::string& text) {
+        SendAll(std::vector<std::uint8_t>(text.begin(), text.end()));
+    }
+
+    // Reads until count bytes have arrived, the peer closes or the timeout passes.
+    std::vector<std::uint8_t> Read(std::size_t count, int timeoutMs = kTimeoutMs) {
+        std::vector<std::uint8_t> out;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::uint8_t buffer[65536];
+        while (out.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0 || !WaitFor(m_conn, POLLIN, static_cast<int>(left))) {
+                break;
+            }
+            const std::size_t want = std::min(sizeof buffer, count - out.size());
+            const ssize_t n = ::recv(m_conn, buffer, want, 0);
+            if (n <= 0) {
+                m_eof = true;
+                break;
+            }
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        return out;
+    }
+    // True once the other side has closed (or reset) the connection.
+    bool WaitForClose(int timeoutMs = kTimeoutMs) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!m_eof && std::chrono::steady_clock::now() < deadline) {
+            Read(1 << 20, 50);
+        }
+        return m_eof;
+    }
+
+    void CloseConnection() {
+        if (m_conn >= 0) {
+            ::close(m_conn);
+            m_conn = -1;
+        }
+    }
+
+private:
+    static bool WaitFor(int fd, short events, int timeoutMs) {
+        pollfd p{fd, events, 0};
+        int rc = 0;
+        do {
+            rc = ::poll(&p, 1, timeoutMs);
+        } while (rc < 0 && errno == EINTR);
+        return rc > 0;
+    }
+
+    int m_listen = -1;
+    int m_conn = -1;
+    int m_port = 0;
+    bool m_eof = false;
+};
