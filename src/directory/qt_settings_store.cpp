@@ -163,6 +163,11 @@ void TQtSettingsStore::RememberBeforeChange() {
     }
     TSnapshot before;
     for (const QString& key : m_settings->allKeys()) {
+        // An empty key (from a hand-edited "=x" line) can be neither read nor
+        // written back through QSettings.
+        if (key.isEmpty()) {
+            continue;
+        }
         before.emplace_back(key, m_settings->value(key));
     }
     m_before = std::move(before);

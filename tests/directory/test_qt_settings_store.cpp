@@ -1,0 +1,256 @@
+#include "directory/host_directory.h"
+#include "directory/qt_settings_store.h"
+#include "temp_config.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace telvora {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Makes every file write beyond a few bytes fail, as on a full disk. Holds for
+// root as well, unlike folder permissions.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        m_active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~TFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool Active() const { return m_active; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_active = false;
+};
+
+class QtSettingsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = test::FreshConfigFolder(QStringLiteral("store"));
+        ASSERT_TRUE(FileName().startsWith(m_folder)) << FileName().toStdString();
+    }
+
+    QString FileName() const { return TQtSettingsStore(kOrg, kApp).FileName(); }
+
+    static std::vector<THostRow> LoadedRows() {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        return directory.Rows();
+    }
+
+    // Reads a copy of the file in a folder of its own, so that what is seen
+    // comes from the bytes on disk, not from QSettings' in-process cache.
+    std::vector<THostRow> RowsFromDisk() {
+        const QByteArray bytes = ReadFile(FileName());
+        const QString saved = m_folder;
+        const QString copy = test::FreshConfigFolder(QStringLiteral("copy"));
+        WriteFile(QDir(copy).filePath(QStringLiteral("Marrowby/Telvora.conf")), bytes);
+        std::vector<THostRow> rows = LoadedRows();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, saved);
+        return rows;
+    }
+
+    static THostEditResult SaveAsNew(THostDirectory& directory, const THostRow& typed) {
+        directory.Edits() = typed;
+        return directory.SaveAsNew();
+    }
+
+    static inline const QString kOrg = QStringLiteral("Marrowby");
+    static inline const QString kApp = QStringLiteral("Telvora");
+    QString m_folder;
+};
+
+TEST_F(QtSettingsStoreTest, FileLivesInTheConfigurationFolderUnderOrganization) {
+    EXPECT_EQ(FileName(), QDir(m_folder).filePath(QStringLiteral("Marrowby/Telvora.conf")));
+    EXPECT_EQ(TQtSettingsStore(kOrg, kApp).RootKey(), THostDirectory::kDirectoryKey);
+}
+
+TEST_F(QtSettingsStoreTest, AwkwardDescriptionsAndHostsRoundTripThroughTheFile) {
+    const std::vector<THostRow> typed = {
+        {"bbs.example.org", "23", "Club BBS"},
+        {"slash.example", "2323", "a/b\\c//d\\\\"},
+        {"k=v;#x", "1", "key=value; #not a comment"},
+        {"\"quoted\"", "2", "100% \"double\" 'single'"},
+        {"\xC3\xBCmlaut.example", "3", "Caf\xC3\xA9 \xC3\x9C\xC3\x9F \xE6\x97\xA5\xE6\x9C\xAC"},
+        {" padded host ", " 6502 ", " padded "},
+        {"@Variant(x)", "4", "[General]"},
+        {"a, b", "5", "@at sign"},
+        {"tab\there", "6", "_5F looks escaped_"},
+    };
+    {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        for (const THostRow& row : typed) {
+            ASSERT_EQ(SaveAsNew(directory, row), THostEditResult::Saved) << row.Description;
+        }
+    }
+    std::vector<THostRow> expected = typed;
+    std::sort(expected.begin(), expected.end(), [](const THostRow& a, const THostRow& b) {
+        std::string la = a.Description, lb = b.Description;
+        for (char& c : la)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : lb)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return la < lb;
+    });
+    expected.push_back(THostRow{});
+    EXPECT_EQ(LoadedRows(), expected);
+    EXPECT_EQ(RowsFromDisk(), expected);
+}
+
+TEST_F(QtSettingsStoreTest, NamesDifferingOnlyInCaseAreOneValue) {
+    {
+        TQtSettingsStore store(kOrg, kApp);
+        ASSERT_TRUE(store.OpenKey(THostDirectory::kDirectoryKey));
+        store.WriteString("Club BBS", "first");
+        store.WriteString("CLUB bbs", "second");
+        store.WriteString("Caf\xC3\xA9", "third");
+        store.WriteString("CAF\xC3\x89", "fourth");
+        EXPECT_THAT(store.ValueNames(), UnorderedElementsAre("CLUB bbs", "CAF\xC3\x89"));
+        EXPECT_EQ(store.ReadString("club BBS"), "second");
+        ASSERT_TRUE(store.CloseKey());
+    }
+    TQtSettingsStore store(kOrg, kApp);
+    ASSERT_TRUE(store.OpenKey(THostDirectory::kDirectoryKey));
+    EXPECT_THAT(store.ValueNames(), UnorderedElementsAre("CLUB bbs", "CAF\xC3\x89"));
+    EXPECT_EQ(store.ReadString("caf\xC3\xA9"), "fourth");
+    EXPECT_EQ(store.ReadString("missing"), "");
+    store.CloseKey();
+}
+
+TEST_F(QtSettingsStoreTest, HandEditedNamesAreMatchedAndReplacedWithoutRegardToCase) {
+    WriteFile(FileName(), "[General]\nclub%20bbs=old.host\nCLUB%20BBS-port=2300\n");
+    ASSERT_THAT(LoadedRows(), ElementsAre(THostRow{"old.host", "2300", "club bbs"}, THostRow{}));
+
+    TQtSettingsStore store(kOrg, kApp);
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    ASSERT_EQ(SaveAsNew(directory, {"new.host", "23", "Club BBS"}), THostEditResult::Saved);
+    EXPECT_THAT(directory.Rows(), ElementsAre(THostRow{"new.host", "23", "Club BBS"}, THostRow{}));
+    const QByteArray bytes = ReadFile(FileName());
+    EXPECT_FALSE(bytes.contains("old.host")) << bytes.toStdString();
+    EXPECT_EQ(RowsFromDisk(), directory.Rows());
+}
+
+TEST_F(QtSettingsStoreTest, ValuesOfAnotherTypeReadAsEmpty) {
+    WriteFile(FileName(), "[General]\nA=@ByteArray(xyz)\nA-PORT=23\nB=1, 2\nB-PORT=@Rect(1 2 3 4)\n"
+                          "C=c.host\nC-PORT=25\nD=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x4QBad)\n"
+                          "D-PORT=26\n");
+    EXPECT_THAT(LoadedRows(),
+                ElementsAre(THostRow{"", "23", "A"}, THostRow{"", "23", "B"},
+                            THostRow{"c.host", "25", "C"}, THostRow{"", "26", "D"}, THostRow{}));
+}
+
+TEST_F(QtSettingsStoreTest, UnparseableFileReadsWithoutCrashAndCanBeSavedOver) {
+    QByteArray junk("\x01\xff\xfe[Gen\0eral\n=\n[\n%%%=\xc3(\n", 28);
+    for (int i = 0; i < 200; ++i) {
+        junk.append(static_cast<char>((i * 73) & 0xff));
+    }
+    WriteFile(FileName(), junk);
+    TQtSettingsStore store(kOrg, kApp);
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    ASSERT_GE(directory.RowCount(), 1);
+    ASSERT_EQ(SaveAsNew(directory, {"h.example", "23", "Fresh"}), THostEditResult::Saved);
+    EXPECT_EQ(RowsFromDisk(), (std::vector<THostRow>{{"h.example", "23", "Fresh"}, {}}));
+}
+
+TEST_F(QtSettingsStoreTest, SaveIntoAnUncreatableFolderFailsAndKeepsNothingPending) {
+    // The configuration folder's parent is a regular file: no one, root
+    // included, can create the folder.
+    const QString blocker = QDir(m_folder).filePath(QStringLiteral("blocker"));
+    WriteFile(blocker, "not a folder");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
+    {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        EXPECT_EQ(SaveAsNew(directory, {"h.example", "23", "Lost"}), THostEditResult::StoreFailed);
+        EXPECT_THAT(directory.Rows(), ElementsAre(THostRow{}));
+    }
+    // The failed values are not left in QSettings' cache for the next reader.
+    EXPECT_THAT(LoadedRows(), ElementsAre(THostRow{}));
+    EXPECT_EQ(ReadFile(blocker), "not a folder");
+}
+
+TEST_F(QtSettingsStoreTest, SaveOnAFullDiskLosesNothingAndIsNotWrittenLater) {
+    {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        ASSERT_EQ(SaveAsNew(directory, {"a.example", "23", "Alpha"}), THostEditResult::Saved);
+        ASSERT_EQ(SaveAsNew(directory, {"b.example", "24", "Beta"}), THostEditResult::Saved);
+    }
+    const QByteArray before = ReadFile(FileName());
+    const std::vector<THostRow> rowsBefore = LoadedRows();
+    ASSERT_EQ(rowsBefore.size(), 3u);
+
+    {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        directory.EnterRow(1);
+        TFileSizeLimit full(16);
+        ASSERT_TRUE(full.Active());
+        EXPECT_EQ(SaveAsNew(directory, {"failed.example", "1", "Failed"}),
+                  THostEditResult::StoreFailed);
+        EXPECT_EQ(directory.Delete(), THostEditResult::StoreFailed);
+        EXPECT_EQ(directory.Rows(), rowsBefore);
+    }
+    EXPECT_EQ(ReadFile(FileName()), before);
+    EXPECT_THAT(QDir(QFileInfo(FileName()).absolutePath()).entryList(QDir::Files),
+                ElementsAre("Telvora.conf"))
+        << "no temporary file is left behind";
+    // With room on the disk again, nobody writes the failed changes later.
+    EXPECT_EQ(LoadedRows(), rowsBefore);
+    {
+        QSettings settings(kOrg, kApp);
+        settings.sync();
+    }
+    EXPECT_FALSE(ReadFile(FileName()).contains("failed.example"));
+    EXPECT_EQ(RowsFromDisk(), rowsBefore);
+}
+
+TEST_F(QtSettingsStoreTest, PathsOutsideTheRootKeyAreRefused) {
+    TQtSettingsStore store(kOrg, kApp);
+    EXPECT_FALSE(store.OpenKey("Software\\Elsewhere\\Telvora"));
+    EXPECT_TRUE(store.ValueNames().empty());
+    store.WriteString("x", "y");
+    EXPECT_TRUE(store.CloseKey());
+    EXPECT_FALSE(QFile::exists(FileName()));
+}
+
+} // namespace
+} // namespace telvora
