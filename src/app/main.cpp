@@ -1,10 +1,11 @@
+#include "app/main_window.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("Telvora");
+    QApplication::setApplicationName(QStringLiteral("Telvora"));
+    telvora::Tmain window;
     window.show();
     return app.exec();
 }

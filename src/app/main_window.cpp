@@ -1,0 +1,338 @@
+#include "app/main_window.h"
+
+#include "app/wave_player.h"
+#include "connection/throttle.h"
+#include "screen/crt_screen.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+
+#include <chrono>
+#include <thread>
+
+namespace telvora {
+
+namespace {
+
+constexpr int kScreenColumns = 40;
+constexpr int kScreenRows = 24;
+constexpr int kMediumFontDelta = 8;
+constexpr int kPanel1Width = 100;
+constexpr int kPanel2Width = 50;
+// How long closing waits for a connection thread to end on its own.
+constexpr int kShutDownTimeoutMs = 10000;
+
+} // namespace
+
+Tmain::Tmain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("main"));
+    setWindowTitle(QStringLiteral("Telvora"));
+    // A fixed single border with the system menu and minimize button only.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    BuildScreen();
+    BuildMenus();
+    BuildStatusBar();
+    FormCreate();
+    FitToScreen();
+    CentreOnScreen();
+    m_acrt->setFocus();
+}
+
+Tmain::~Tmain() {
+    ShutDownConnections();
+}
+
+void Tmain::BuildScreen() {
+    m_client = new QWidget(this);
+    m_acrt = new TCrtScreen(m_client);
+    m_acrt->setObjectName(QStringLiteral("ACRT"));
+    m_acrt->SetBackColor(kScreenBackColor);
+    m_acrt->SetTextColor(kScreenTextColor);
+    m_acrt->SetColumns(kScreenColumns);
+    m_acrt->SetRows(kScreenRows);
+    m_acrt->SetFontDelta(kMediumFontDelta);
+    m_acrt->move(1, 0);
+    setCentralWidget(m_client);
+    connect(m_acrt, &TCrtScreen::Buzzer, this, &Tmain::BuzzerSounded);
+}
+
+QAction* Tmain::AddEntry(QMenu* menu, const char* name, const QString& caption, int tag) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setData(tag);
+    return action;
+}
+
+QAction* Tmain::Entry(const char* name) const {
+    return findChild<QAction*>(QString::fromLatin1(name));
+}
+
+void Tmain::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File1"));
+    connect(AddEntry(file, "Exit1", QStringLiteral("E&xit")), &QAction::triggered, this,
+            &Tmain::Exit1Click);
+
+    QMenu* connectTo = bar->addMenu(QStringLiteral("&Connect To"));
+    connectTo->setObjectName(QStringLiteral("Telnet1"));
+    QMenu* telnet = connectTo->addMenu(QStringLiteral("Telnet"));
+    telnet->setObjectName(QStringLiteral("Telnet2"));
+    AddEntry(telnet, "M_TelnetStart", QStringLiteral("Connect To Remote Host"));
+    AddEntry(telnet, "M_TelnetStop", QStringLiteral("Disconnect"))->setEnabled(false);
+    QMenu* serial = connectTo->addMenu(QStringLiteral("Serial Port"));
+    serial->setObjectName(QStringLiteral("SerialPort1"));
+    AddEntry(serial, "AttachToSerialPort1", QStringLiteral("Attach To Serial Port"));
+    AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect"))->setEnabled(false);
+
+    QMenu* movies = bar->addMenu(QStringLiteral("&Break Movies"));
+    movies->setObjectName(QStringLiteral("PlayATASCIIMovie1"));
+    AddEntry(movies, "M_PlayMovie", QStringLiteral("&Play ATASCII Movie"));
+    AddEntry(movies, "M_StopMovie", QStringLiteral("&Stop Movie"))->setEnabled(false);
+
+    QMenu* terminal = bar->addMenu(QStringLiteral("Te&rminal"));
+    terminal->setObjectName(QStringLiteral("Terminal1"));
+    QMenu* size = terminal->addMenu(QStringLiteral("Size"));
+    size->setObjectName(QStringLiteral("Size1"));
+    for (auto [name, caption, tag] :
+         {std::tuple{"Small1", "Small", 0}, std::tuple{"Medium1", "Medium", 8},
+          std::tuple{"Large1", "Large", 16}}) {
+        QAction* entry = AddEntry(size, name, QString::fromLatin1(caption), tag);
+        entry->setCheckable(true);
+        connect(entry, &QAction::triggered, this, [this, entry] { Small1Click(entry); });
+    }
+    Entry("Medium1")->setChecked(true);
+    QMenu* speed = terminal->addMenu(QStringLiteral("Speed"));
+    speed->setObjectName(QStringLiteral("Speed1"));
+    for (auto [name, caption, tag] :
+         {std::tuple{"N300BPS1", "300 BPS", 300}, std::tuple{"N600BPS1", "600 BPS", 600},
+          std::tuple{"N1200BPS1", "1200 BPS", 1200}, std::tuple{"N2400BPS1", "2400 BPS", 2400},
+          std::tuple{"FullSpeed1", "Disable Throttle", kUnthrottledSpeed}}) {
+        QAction* entry = AddEntry(speed, name, QString::fromLatin1(caption), tag);
+        entry->setCheckable(true);
+        connect(entry, &QAction::triggered, this, [this, entry] { N300BPS1Click(entry); });
+    }
+    QMenu* keyClick = terminal->addMenu(QStringLiteral("Key Click"));
+    keyClick->setObjectName(QStringLiteral("KeyClick1"));
+    QAction* click = AddEntry(keyClick, "EnableAtariKeyClickSound1",
+                              QStringLiteral("Enable Atari Key Click Sound"));
+    click->setCheckable(true);
+    click->setChecked(true);
+    connect(click, &QAction::triggered, this, &Tmain::EnableAtariKeyClickSound1Click);
+    connect(AddEntry(terminal, "Clear1", QStringLiteral("Clear")), &QAction::triggered, this,
+            &Tmain::Clear1Click);
+
+    m_mDownload = bar->addMenu(QStringLiteral("Download"));
+    m_mDownload->setObjectName(QStringLiteral("mDownload"));
+    m_mDownload->setEnabled(false);
+    AddEntry(m_mDownload, "StartTransfer1", QStringLiteral("X-Modem CRC"));
+    AddEntry(m_mDownload, "Receive1", QStringLiteral("X-Modem 1k"));
+    AddEntry(m_mDownload, "YModemBatch1", QStringLiteral("Y-Modem Batch"));
+    AddEntry(m_mDownload, "FModemBatch1", QStringLiteral("F-Modem Batch"));
+    // Only read when a transfer starts; toggling it changes nothing else.
+    QAction* filter = AddEntry(m_mDownload, "ExtraFiltering",
+                               QStringLiteral("Filter TELNET Escape Codes During File Transfers"));
+    filter->setCheckable(true);
+    filter->setChecked(true);
+    AddEntry(m_mDownload, "Capture1", QStringLiteral("Capture"))->setVisible(false);
+
+    QMenu* links = bar->addMenu(QStringLiteral("&Links"));
+    links->setObjectName(QStringLiteral("Links1"));
+    AddEntry(links, "MarrowbyHomePage1", QStringLiteral("Marrowby Home Page"));
+    AddEntry(links, "MovieSiteLink1", QStringLiteral("ATASCII Movies"));
+    AddEntry(links, "CommunitySiteLink1", QStringLiteral("Atari 8-bit Community"));
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    AddEntry(help, "About1", QStringLiteral("About"));
+}
+
+void Tmain::BuildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(false);
+    bar->setFixedHeight(kStatusBarHeight);
+    m_panel1 = new QLabel(bar);
+    m_panel1->setObjectName(QStringLiteral("Panel1"));
+    m_panel1->setFixedWidth(kPanel1Width);
+    m_panel2 = new QLabel(bar);
+    m_panel2->setObjectName(QStringLiteral("Panel2"));
+    m_panel2->setMinimumWidth(kPanel2Width);
+    bar->addWidget(m_panel1);
+    // The last panel takes the rest of the bar, so that long texts show.
+    bar->addWidget(m_panel2, 1);
+}
+
+void Tmain::FormCreate() {
+    m_stopping = false;
+    SetTransferMode(false);
+    m_keyClickOn = true;
+    m_sounds = new WavePlayer(this);
+    N300BPS1Click(Entry("FullSpeed1"));
+}
+
+void Tmain::FitToScreen() {
+    // The client area is the screen plus three pixels of width, and the
+    // status bar below it; the menu bar sits above.
+    m_client->setFixedSize(m_acrt->width() + 3, m_acrt->height());
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
+}
+
+void Tmain::CentreOnScreen() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void Tmain::SetTransferMode(bool on) {
+    m_transferMode = on;
+}
+
+TConnectionThread* Tmain::RunningConnection() const {
+    if (m_player) {
+        return m_player;
+    }
+    if (m_serialConn) {
+        return m_serialConn;
+    }
+    return m_telnetConn;
+}
+
+QPointer<TConnectionThread>& Tmain::SlotFor(TConnectionThread::Kind kind) {
+    switch (kind) {
+    case TConnectionThread::Kind::Movie:
+        return m_player;
+    case TConnectionThread::Kind::Serial:
+        return m_serialConn;
+    case TConnectionThread::Kind::Telnet:
+        break;
+    }
+    return m_telnetConn;
+}
+
+void Tmain::StartConnection(TConnectionThread::Kind kind,
+                            const std::function<TConnectionThread*()>& create) {
+    StopConnection();
+    ClearTerminal();
+    TConnectionThread* connection = create();
+    if (connection != nullptr) {
+        SlotFor(kind) = connection;
+    }
+}
+
+void Tmain::StopOne(QPointer<TConnectionThread>& connection) {
+    if (connection) {
+        connection->RequestStop();
+        WaitAndPump();
+        connection = nullptr;
+    }
+}
+
+void Tmain::StopConnection() {
+    m_stopping = true;
+    StopOne(m_player);
+    StopOne(m_serialConn);
+    StopOne(m_telnetConn);
+    m_stopping = false;
+}
+
+void Tmain::WaitAndPump() {
+    // About one second in which the window stays responsive, so that the
+    // ending thread's last steps, which run on this thread, can be carried out.
+    for (int i = 0; i < kWaitAndPumpRounds; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitAndPumpSleepMs));
+        QCoreApplication::processEvents();
+    }
+}
+
+void Tmain::ShutDownConnections() {
+    m_stopping = true;
+    for (QPointer<TConnectionThread>* slot : {&m_player, &m_serialConn, &m_telnetConn}) {
+        QPointer<TConnectionThread>& connection = *slot;
+        if (!connection) {
+            continue;
+        }
+        connection->RequestStop();
+        // The thread's last steps run on this thread: keep serving them until
+        // it has ended, then release it here rather than in a later event.
+        QElapsedTimer timer;
+        timer.start();
+        while (connection && !connection->isFinished() && timer.elapsed() < kShutDownTimeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (connection) {
+            connection->wait();
+            delete connection.data();
+        }
+    }
+    m_stopping = false;
+}
+
+void Tmain::ClearTerminal() {
+    m_acrt->WriteByte(atascii::kClearScreen);
+}
+
+void Tmain::PlaySound() {
+    if (m_keyClickOn) {
+        m_sounds->Play(WavePlayer::Wave::Key);
+    }
+}
+
+void Tmain::BuzzerSounded() {
+    m_sounds->Play(WavePlayer::Wave::Beep);
+}
+
+void Tmain::N300BPS1Click(QAction* sender) {
+    m_speed = sender->data().toInt();
+    for (const char* name : {"N300BPS1", "N600BPS1", "N1200BPS1", "N2400BPS1", "FullSpeed1"}) {
+        Entry(name)->setChecked(false);
+    }
+    sender->setChecked(true);
+    for (TConnectionThread* connection :
+         {m_player.data(), m_serialConn.data(), m_telnetConn.data()}) {
+        if (connection != nullptr) {
+            connection->SetSpeed(m_speed);
+        }
+    }
+}
+
+void Tmain::Small1Click(QAction* sender) {
+    for (const char* name : {"Small1", "Medium1", "Large1"}) {
+        Entry(name)->setChecked(false);
+    }
+    sender->setChecked(true);
+    m_acrt->SetFontDelta(sender->data().toInt());
+    FitToScreen();
+}
+
+void Tmain::EnableAtariKeyClickSound1Click() {
+    m_keyClickOn = !m_keyClickOn;
+    Entry("EnableAtariKeyClickSound1")->setChecked(m_keyClickOn);
+}
+
+void Tmain::Exit1Click() {
+    close();
+}
+
+void Tmain::closeEvent(QCloseEvent* event) {
+    // Everything that writes to the screen or the status bar ends before
+    // they are destroyed.
+    ShutDownConnections();
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace telvora

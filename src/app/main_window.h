@@ -1,0 +1,105 @@
+#pragma once
+
+#include "connection/connection_thread.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+
+namespace telvora {
+
+class TCrtScreen;
+class WavePlayer;
+
+// The program's window: the 40x24 screen, the menu bar and the two-panel
+// status bar. It owns the program's state (speed, size, key click, the one
+// running connection) and is the only place connections start and stop.
+class Tmain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit Tmain(QWidget* parent = nullptr);
+    ~Tmain() override;
+
+    TCrtScreen* Screen() const { return m_acrt; }
+    int Speed() const { return m_speed; }
+    bool KeyClickOn() const { return m_keyClickOn; }
+    bool Stopping() const { return m_stopping; }
+    bool InTransfer() const { return m_transferMode; }
+    void SetTransferMode(bool on);
+
+    // The running connection of each kind, or none.
+    TConnectionThread* Player() const { return m_player; }
+    TConnectionThread* TelnetConn() const { return m_telnetConn; }
+    TConnectionThread* SerialConn() const { return m_serialConn; }
+    TConnectionThread* RunningConnection() const;
+
+    // Stops what runs, clears the screen, then creates the new connection and
+    // remembers it as `kind`. `create` returns nullptr when it fails; a failure
+    // it reports by throwing reaches the caller after the old connection stopped.
+    void StartConnection(TConnectionThread::Kind kind,
+                         const std::function<TConnectionThread*()>& create);
+    void StopConnection();
+    // Stops every connection and waits until its thread has ended; for closing.
+    void ShutDownConnections();
+    void ClearTerminal();
+    void PlaySound();
+
+    // The status bar's two panels.
+    QLabel* StatusPanel1() const { return m_panel1; }
+    QLabel* StatusPanel2() const { return m_panel2; }
+
+    // Menu entries, named as the menu table names them.
+    QAction* Entry(const char* name) const;
+    QMenu* DownloadMenu() const { return m_mDownload; }
+
+    static constexpr int kStatusBarHeight = 17;
+    static constexpr int kWaitAndPumpRounds = 20;
+    static constexpr int kWaitAndPumpSleepMs = 50;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildScreen();
+    void BuildMenus();
+    void BuildStatusBar();
+    void FormCreate();
+    void FitToScreen();
+    void CentreOnScreen();
+    void WaitAndPump();
+    void StopOne(QPointer<TConnectionThread>& connection);
+    QPointer<TConnectionThread>& SlotFor(TConnectionThread::Kind kind);
+
+    void N300BPS1Click(QAction* sender);
+    void Small1Click(QAction* sender);
+    void EnableAtariKeyClickSound1Click();
+    void Clear1Click() { ClearTerminal(); }
+    void Exit1Click();
+    void BuzzerSounded();
+
+    QAction* AddEntry(QMenu* menu, const char* name, const QString& caption, int tag = 0);
+
+    TCrtScreen* m_acrt = nullptr;
+    QWidget* m_client = nullptr;
+    QLabel* m_panel1 = nullptr;
+    QLabel* m_panel2 = nullptr;
+    QMenu* m_mDownload = nullptr;
+    WavePlayer* m_sounds = nullptr;
+
+    int m_speed = 0;
+    bool m_transferMode = false;
+    bool m_keyClickOn = true;
+    bool m_stopping = false;
+    QPointer<TConnectionThread> m_player;
+    QPointer<TConnectionThread> m_telnetConn;
+    QPointer<TConnectionThread> m_serialConn;
+};
+
+} // namespace telvora

@@ -1,0 +1,203 @@
+#include "app/main_window.h"
+#include "screen/crt_screen.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace telvora;
+
+namespace {
+
+// A connection that only waits for its stop flag, like a quiet remote system.
+class IdleConnection : public TConnectionThread {
+public:
+    explicit IdleConnection(int speed, std::atomic<int>* ended)
+        : TConnectionThread(speed), m_ended(ended) {}
+    Kind ConnectionKind() const override { return Kind::Telnet; }
+    QString StatusText() const override { return {}; }
+
+protected:
+    void run() override {
+        while (!StopRequested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ++*m_ended;
+    }
+
+private:
+    std::atomic<int>* m_ended;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    bool Checked(const char* name) { return window.Entry(name)->isChecked(); }
+    bool Enabled(const char* name) { return window.Entry(name)->isEnabled(); }
+    // The client area below the menu bar: the screen's parent and the status bar.
+    QSize ClientSize() {
+        return {window.centralWidget()->width(),
+                window.centralWidget()->height() + window.statusBar()->height()};
+    }
+
+    Tmain window;
+};
+
+TEST_F(MainWindowTest, StartsWithTheMenuTableStates) {
+    EXPECT_EQ(window.windowTitle(), "Telvora");
+    EXPECT_TRUE(Checked("FullSpeed1"));
+    for (const char* name :
+         {"N300BPS1", "N600BPS1", "N1200BPS1", "N2400BPS1", "Small1", "Large1"}) {
+        EXPECT_FALSE(Checked(name)) << name;
+    }
+    EXPECT_TRUE(Checked("Medium1"));
+    EXPECT_TRUE(Checked("EnableAtariKeyClickSound1"));
+    EXPECT_TRUE(Checked("ExtraFiltering"));
+    EXPECT_EQ(window.Speed(), 999999999);
+    EXPECT_FALSE(window.DownloadMenu()->isEnabled());
+    for (const char* name : {"M_TelnetStop", "Disconnect1", "M_StopMovie"}) {
+        EXPECT_FALSE(Enabled(name)) << name;
+    }
+    for (const char* name : {"M_TelnetStart", "AttachToSerialPort1", "M_PlayMovie", "Clear1"}) {
+        EXPECT_TRUE(Enabled(name)) << name;
+    }
+    EXPECT_FALSE(window.Entry("Capture1")->isVisible());
+    EXPECT_FALSE(window.InTransfer());
+    EXPECT_EQ(window.Entry("Small1")->data().toInt(), 0);
+    EXPECT_EQ(window.Entry("Large1")->data().toInt(), 16);
+    EXPECT_EQ(window.Entry("N2400BPS1")->data().toInt(), 2400);
+    EXPECT_EQ(window.Entry("M_PlayMovie")->text(), "&Play ATASCII Movie");
+}
+
+TEST_F(MainWindowTest, MenuBarHasTheCaptionsInOrder) {
+    QStringList captions;
+    for (QAction* action : window.menuBar()->actions()) {
+        captions << action->text();
+    }
+    EXPECT_EQ(captions, (QStringList{"&File", "&Connect To", "&Break Movies", "Te&rminal",
+                                     "Download", "&Links", "&Help"}));
+}
+
+TEST_F(MainWindowTest, ScreenAndStatusBarFillTheMediumClientArea) {
+    window.show();
+    QApplication::processEvents();
+    EXPECT_EQ(window.Screen()->geometry(), QRect(1, 0, 640, 384));
+    EXPECT_EQ(ClientSize(), QSize(643, 401));
+    EXPECT_EQ(window.statusBar()->height(), 17);
+    EXPECT_EQ(window.StatusPanel1()->width(), 100);
+    EXPECT_EQ(QApplication::focusWidget(), window.Screen());
+}
+
+TEST_F(MainWindowTest, SpeedEntriesCheckOneAndSetTheSpeed) {
+    window.Entry("N1200BPS1")->trigger();
+    EXPECT_EQ(window.Speed(), 1200);
+    EXPECT_TRUE(Checked("N1200BPS1"));
+    EXPECT_FALSE(Checked("FullSpeed1"));
+    window.Entry("N300BPS1")->trigger();
+    EXPECT_EQ(window.Speed(), 300);
+    EXPECT_TRUE(Checked("N300BPS1"));
+    EXPECT_FALSE(Checked("N1200BPS1"));
+    // A second click on the checked entry keeps it checked.
+    window.Entry("N300BPS1")->trigger();
+    EXPECT_TRUE(Checked("N300BPS1"));
+}
+
+TEST_F(MainWindowTest, WindowFollowsTheScreenSize) {
+    window.show();
+    window.Entry("Large1")->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(Checked("Large1"));
+    EXPECT_FALSE(Checked("Medium1"));
+    EXPECT_EQ(window.Screen()->size(), QSize(960, 576));
+    EXPECT_EQ(ClientSize(), QSize(963, 593));
+    const int largeHeight = window.height();
+
+    window.Entry("Small1")->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(window.Screen()->size(), QSize(320, 192));
+    EXPECT_EQ(ClientSize(), QSize(323, 209));
+    EXPECT_EQ(largeHeight - window.height(), 576 - 192);
+}
+
+TEST_F(MainWindowTest, KeyClickToggles) {
+    window.Entry("EnableAtariKeyClickSound1")->trigger();
+    EXPECT_FALSE(window.KeyClickOn());
+    EXPECT_FALSE(Checked("EnableAtariKeyClickSound1"));
+    window.PlaySound(); // silent, and must not block
+    window.Entry("EnableAtariKeyClickSound1")->trigger();
+    EXPECT_TRUE(window.KeyClickOn());
+    EXPECT_TRUE(Checked("EnableAtariKeyClickSound1"));
+}
+
+TEST_F(MainWindowTest, ClearWritesTheClearScreenCode) {
+    const std::uint8_t text[] = {'H', 'I', 155, 'X'};
+    window.Screen()->WriteBlock(text, sizeof text);
+    window.Entry("Clear1")->trigger();
+    EXPECT_EQ(window.Screen()->Cell(1, 1), 32);
+    EXPECT_EQ(window.Screen()->CursorX(), 1);
+    EXPECT_EQ(window.Screen()->CursorY(), 1);
+    // Bytes after the clear continue at the new cursor position.
+    window.Screen()->WriteByte('Z');
+    EXPECT_EQ(window.Screen()->Cell(1, 1), 'Z');
+}
+
+TEST_F(MainWindowTest, FilterEntryOnlyToggles) {
+    window.Entry("ExtraFiltering")->trigger();
+    EXPECT_FALSE(Checked("ExtraFiltering"));
+    EXPECT_FALSE(window.InTransfer());
+}
+
+TEST(MainWindowConnections, StartingStopsTheRunningConnectionFirst) {
+    std::atomic<int> ended{0};
+    Tmain window;
+    window.Entry("N2400BPS1")->trigger();
+    IdleConnection* first = nullptr;
+    window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
+        first = new IdleConnection(window.Speed(), &ended);
+        first->Start();
+        return first;
+    });
+    ASSERT_EQ(window.TelnetConn(), first);
+    EXPECT_EQ(first->Speed(), 2400);
+    window.Entry("N600BPS1")->trigger();
+    EXPECT_EQ(first->Delay(), 13);
+
+    window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
+        auto* second = new IdleConnection(window.Speed(), &ended);
+        second->Start();
+        return second;
+    });
+    EXPECT_EQ(ended, 1);
+    EXPECT_NE(window.TelnetConn(), nullptr);
+
+    window.StopConnection();
+    EXPECT_EQ(ended, 2);
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_FALSE(window.Stopping());
+}
+
+TEST(MainWindowConnections, ClosingJoinsARunningConnection) {
+    std::atomic<int> ended{0};
+    {
+        Tmain window;
+        window.StartConnection(TConnectionThread::Kind::Serial, [&] {
+            auto* connection = new IdleConnection(300, &ended);
+            connection->Start();
+            return connection;
+        });
+        window.close();
+        EXPECT_EQ(ended, 1);
+        EXPECT_EQ(window.SerialConn(), nullptr);
+    }
+    EXPECT_EQ(ended, 1);
+}
+
+} // namespace
