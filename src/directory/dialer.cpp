@@ -264,6 +264,10 @@ void TDialer::ShowEdits() {
     m_edit1->setText(FromUtf8(edits.HostName));
     m_edit3->setText(FromUtf8(edits.Port));
     m_edit2->setText(FromUtf8(edits.Description));
+    // Show the beginning of a long host name, not its end.
+    for (QLineEdit* edit : {m_edit1, m_edit3, m_edit2}) {
+        edit->setCursorPosition(0);
+    }
 }
 
 // Rebuilds the grid from the directory and selects its current row without

@@ -1,0 +1,390 @@
+#include "directory/dialer.h"
+#include "directory/memory_settings_store.h"
+#include "temp_config.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+namespace telvora {
+namespace {
+
+using ::testing::ElementsAre;
+using namespace std::chrono_literals;
+
+constexpr std::string_view kKey = THostDirectory::kDirectoryKey;
+constexpr auto kWatchInterval = 10ms;
+constexpr auto kWatchTimeout = 5000ms;
+
+// Answers every message box that opens with OK and remembers its text; gives
+// up after a timeout so that a stuck box cannot hang the test.
+class TMessageBoxWatcher {
+public:
+    TMessageBoxWatcher() {
+        m_timer.setInterval(kWatchInterval);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+        m_timer.start();
+        m_started = std::chrono::steady_clock::now();
+    }
+    const QStringList& Texts() const { return m_texts; }
+
+private:
+    void Poll() {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            m_texts << box->text();
+            box->accept();
+        } else if (std::chrono::steady_clock::now() - m_started > kWatchTimeout) {
+            m_timer.stop();
+        }
+    }
+    QTimer m_timer;
+    QStringList m_texts;
+    std::chrono::steady_clock::time_point m_started;
+};
+
+class DialerTest : public ::testing::Test {
+protected:
+    void Store(const std::string& description, const std::string& host, const std::string& port) {
+        m_store.PutString(kKey, description, host);
+        m_store.PutString(kKey, description + "-PORT", port);
+    }
+
+    template <typename T> T* Find(const char* name) {
+        T* child = m_dialer.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    QTableView* Grid() { return Find<QTableView>("HyperGrid1"); }
+    QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
+    QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
+
+    QStringList GridRow(int viewRow) {
+        QStringList cells;
+        for (int column = 0; column < 3; ++column) {
+            cells << Grid()->model()->index(viewRow, column).data().toString();
+        }
+        return cells;
+    }
+    QList<QStringList> GridRows() {
+        QList<QStringList> rows;
+        for (int r = 0; r < Grid()->model()->rowCount(); ++r) {
+            rows << GridRow(r);
+        }
+        return rows;
+    }
+    QStringList Boxes() {
+        return {Edit("Edit1")->text(), Edit("Edit3")->text(), Edit("Edit2")->text()};
+    }
+    void Type(const QString& host, const QString& port, const QString& description) {
+        Edit("Edit1")->setText(host);
+        Edit("Edit3")->setText(port);
+        Edit("Edit2")->setText(description);
+    }
+    void ClickRow(int viewRow) {
+        const QRect cell = Grid()->visualRect(Grid()->model()->index(viewRow, 2));
+        QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    // Runs the window modally while the action runs inside its event loop.
+    int ExecWith(const std::function<void()>& action) {
+        QTimer::singleShot(0, &m_dialer, action);
+        return m_dialer.exec();
+    }
+
+    TMemorySettingsStore m_store;
+    TDialer m_dialer{m_store};
+};
+
+TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
+    EXPECT_EQ(m_dialer.windowTitle(), "Dialer");
+    EXPECT_EQ(m_dialer.size(), QSize(522, 237));
+    EXPECT_EQ(m_dialer.minimumSize(), m_dialer.maximumSize());
+    const Qt::WindowFlags flags = m_dialer.windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 527, 188));
+    EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 189, 200, 21));
+    EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 189, 56, 21));
+    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 189, 265, 21));
+    EXPECT_EQ(Edit("Edit3")->text(), "23");
+
+    struct Expected {
+        const char* name;
+        const char* caption;
+        QRect geometry;
+    };
+    for (const Expected& b : {Expected{"BitBtn1", "Save As New", {0, 212, 105, 25}},
+                              Expected{"BitBtn2", "Update", {108, 212, 105, 25}},
+                              Expected{"BitBtn5", "Delete", {215, 212, 75, 25}},
+                              Expected{"BitBtn3", "Connect", {368, 212, 75, 25}},
+                              Expected{"BitBtn4", "&Close", {446, 212, 75, 25}}}) {
+        SCOPED_TRACE(b.name);
+        QPushButton* button = Button(b.name);
+        EXPECT_EQ(button->text(), b.caption);
+        EXPECT_EQ(button->geometry(), b.geometry);
+        EXPECT_FALSE(button->autoDefault());
+        const QImage normal = button->icon().pixmap(16, 16, QIcon::Normal).toImage();
+        const QImage greyed = button->icon().pixmap(16, 16, QIcon::Disabled).toImage();
+        ASSERT_EQ(normal.size(), QSize(16, 16));
+        ASSERT_EQ(greyed.size(), QSize(16, 16));
+        int coloured = 0;
+        int opaque = 0;
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                const QColor n = normal.pixelColor(x, y);
+                const QColor g = greyed.pixelColor(x, y);
+                opaque += n.alpha() > 0 ? 1 : 0;
+                coloured += (n.alpha() > 0 && (n.red() != n.green() || n.green() != n.blue()));
+                EXPECT_TRUE(g.red() == g.green() && g.green() == g.blue()) << x << "," << y;
+            }
+        }
+        EXPECT_GT(opaque, 20) << "the picture draws something";
+        EXPECT_GT(coloured, 0) << "the normal form has colour";
+    }
+}
+
+TEST_F(DialerTest, GridColumnsRowsAndHeader) {
+    m_dialer.show();
+    QTableView* grid = Grid();
+    QHeaderView* header = grid->horizontalHeader();
+    ASSERT_EQ(grid->model()->columnCount(), 3);
+    EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), "Hostname");
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Port");
+    EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Description");
+    EXPECT_EQ(header->sectionSize(0), 200);
+    EXPECT_EQ(header->sectionSize(1), 52);
+    EXPECT_EQ(header->sectionSize(2), 264);
+    EXPECT_TRUE(header->isVisible());
+    EXPECT_FALSE(grid->verticalHeader()->isVisible());
+    EXPECT_EQ(grid->rowHeight(0), 20);
+    EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_NE(grid->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_TRUE(grid->showGrid());
+    EXPECT_EQ(grid->textElideMode(), Qt::ElideNone);
+    EXPECT_NE(grid->itemDelegateForColumn(0), grid->itemDelegate()) << "host names elide";
+
+    // The header row is drawn in the highlight colour.
+    const QImage picture = header->grab().toImage();
+    const QColor highlight = header->palette().color(QPalette::Highlight);
+    const QPoint inside(header->sectionPosition(1) + header->sectionSize(1) - 4,
+                        header->height() / 2);
+    EXPECT_EQ(picture.pixelColor(inside).rgb(), highlight.rgb());
+}
+
+TEST_F(DialerTest, TabOrderRunsFromTheListThroughTheButtons) {
+    const QStringList expected = {"HyperGrid1", "BitBtn1", "Edit1",   "Edit3",  "Edit2",
+                                  "BitBtn2",    "BitBtn3", "BitBtn4", "BitBtn5"};
+    QStringList order;
+    QWidget* w = Grid();
+    for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
+        if (expected.contains(w->objectName()) && !order.contains(w->objectName())) {
+            order << w->objectName();
+        }
+    }
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(DialerTest, ShowingLoadsTheStoreAndEntersRowOne) {
+    Store("Zulu", "z.example", "2323");
+    Store("alpha", "a.example", "");
+    m_dialer.show();
+    EXPECT_THAT(GridRows(),
+                ElementsAre(QStringList{"a.example", "23", "alpha"},
+                            QStringList{"z.example", "2323", "Zulu"}, QStringList{"", "", ""}));
+    EXPECT_EQ(Boxes(), (QStringList{"a.example", "23", "alpha"}));
+    EXPECT_EQ(m_dialer.CurrentRow(), 1);
+    EXPECT_EQ(Grid()->currentIndex().row(), 0);
+
+    // Each showing reloads, so changes made elsewhere appear.
+    m_dialer.hide();
+    Store("Middle", "m.example", "1");
+    m_dialer.show();
+    EXPECT_EQ(Grid()->model()->rowCount(), 4);
+}
+
+TEST_F(DialerTest, EmptyStoreShowsOneEmptyRowAndDefaultBoxes) {
+    m_dialer.show();
+    EXPECT_THAT(GridRows(), ElementsAre(QStringList{"", "", ""}));
+    EXPECT_EQ(Boxes(), (QStringList{"", "23", ""}));
+}
+
+TEST_F(DialerTest, ClickingARowFillsTheBoxes) {
+    Store("Alpha", "a.example", "1");
+    Store("Beta", "b.example", "2");
+    m_dialer.show();
+    ClickRow(1);
+    EXPECT_EQ(m_dialer.CurrentRow(), 2);
+    EXPECT_EQ(Boxes(), (QStringList{"b.example", "2", "Beta"}));
+    ClickRow(2);
+    EXPECT_EQ(Boxes(), (QStringList{"", "23", ""}));
+}
+
+TEST_F(DialerTest, SaveAsNewAddsTheEntryAndRejectsBlanksWithAMessage) {
+    m_dialer.show();
+    Type("bbs.example.org", "abc", "Club BBS");
+    Button("BitBtn1")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "bbs.example.org");
+    EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT"), "23");
+    EXPECT_THAT(GridRows(), ElementsAre(QStringList{"bbs.example.org", "23", "Club BBS"},
+                                        QStringList{"", "", ""}));
+
+    Type("  ", "23", "No host");
+    TMessageBoxWatcher watcher;
+    Button("BitBtn1")->click();
+    EXPECT_THAT(watcher.Texts(), ElementsAre("Please enter the hostname and description first."));
+    EXPECT_EQ(GridRows().size(), 2);
+    EXPECT_EQ(Boxes(), (QStringList{"  ", "23", "No host"}));
+}
+
+TEST_F(DialerTest, DescriptionsWithPortSuffixAreRefusedWithAMessage) {
+    Store("Alpha", "a.example", "1");
+    m_dialer.show();
+    const auto before = GridRows();
+    const int commits = m_store.CommitCount();
+    TMessageBoxWatcher watcher;
+    Type("h", "1", "Mine-port");
+    Button("BitBtn1")->click();
+    Button("BitBtn2")->click();
+    ASSERT_EQ(watcher.Texts().size(), 2);
+    EXPECT_TRUE(watcher.Texts()[0].contains("-PORT"));
+    EXPECT_EQ(watcher.Texts()[0], watcher.Texts()[1]);
+    EXPECT_EQ(GridRows(), before);
+    EXPECT_EQ(m_store.CommitCount(), commits);
+}
+
+TEST_F(DialerTest, UpdateAndDeleteActOnTheSelectedRow) {
+    Store("Alpha", "a.example", "1");
+    Store("Beta", "b.example", "2");
+    m_dialer.show();
+    ClickRow(1);
+    Type("c.example", "3", "Charlie");
+    Button("BitBtn2")->click();
+    EXPECT_FALSE(m_store.Value(kKey, "Beta"));
+    EXPECT_THAT(GridRows(),
+                ElementsAre(QStringList{"a.example", "1", "Alpha"},
+                            QStringList{"c.example", "3", "Charlie"}, QStringList{"", "", ""}));
+    ClickRow(0);
+    Button("BitBtn5")->click();
+    EXPECT_THAT(GridRows(),
+                ElementsAre(QStringList{"c.example", "3", "Charlie"}, QStringList{"", "", ""}));
+    EXPECT_EQ(Boxes(), (QStringList{"c.example", "3", "Charlie"}));
+}
+
+TEST_F(DialerTest, FailedSaveIsReportedAndTheListStaysAsItWas) {
+    Store("Alpha", "a.example", "1");
+    Store("Beta", "b.example", "2");
+    m_dialer.show();
+    ClickRow(1);
+    const auto before = GridRows();
+    m_store.SetCommitFails(true);
+    TMessageBoxWatcher watcher;
+    Type("n.example", "x", "New");
+    Button("BitBtn1")->click();
+    Button("BitBtn5")->click();
+    ASSERT_EQ(watcher.Texts().size(), 2);
+    EXPECT_EQ(watcher.Texts()[0], "The host directory could not be saved. Nothing was changed.");
+    EXPECT_EQ(GridRows(), before);
+    EXPECT_EQ(Grid()->currentIndex().row(), 1);
+    EXPECT_EQ(m_dialer.CurrentRow(), 2);
+    EXPECT_EQ(Boxes(), (QStringList{"n.example", "23", "New"}));
+    EXPECT_EQ(m_store.Value(kKey, "Beta"), "b.example");
+}
+
+TEST_F(DialerTest, ConnectTakesTheRowsStoredValuesAndClosesWithOk) {
+    Store("Alpha", "a.example", "6502");
+    const int result = ExecWith([this] {
+        Type("typed.example", "99", "Typed");
+        Button("BitBtn3")->click();
+    });
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_FALSE(m_dialer.isVisible());
+    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
+    EXPECT_EQ(m_dialer.ChosenPort(), "6502");
+}
+
+TEST_F(DialerTest, ConnectOnTheEmptyRowGivesAnEmptyHost) {
+    Store("Alpha", "a.example", "6502");
+    const int result = ExecWith([this] {
+        ClickRow(1);
+        Button("BitBtn3")->click();
+    });
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "");
+    EXPECT_EQ(m_dialer.ChosenPort(), "");
+}
+
+TEST_F(DialerTest, DoubleClickConnectsToTheClickedRow) {
+    Store("Alpha", "a.example", "1");
+    Store("Beta", "b.example", "2");
+    const int result = ExecWith([this] {
+        const QRect cell = Grid()->visualRect(Grid()->model()->index(1, 0));
+        QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+    });
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "b.example");
+    EXPECT_EQ(m_dialer.ChosenPort(), "2");
+}
+
+TEST_F(DialerTest, CloseButtonAbortsAndCloseBoxCancels) {
+    EXPECT_EQ(ExecWith([this] { Button("BitBtn4")->click(); }), TDialer::kModalAbort);
+    EXPECT_EQ(ExecWith([this] { m_dialer.close(); }), QDialog::Rejected);
+    // The window is reused: a later showing still works.
+    Store("Alpha", "a.example", "1");
+    EXPECT_EQ(ExecWith([this] { Button("BitBtn3")->click(); }), QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
+}
+
+TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
+    const QString folder = test::FreshConfigFolder(QStringLiteral("dialer"));
+    {
+        TDialer dialer;
+        dialer.show();
+        dialer.findChild<QLineEdit*>("Edit1")->setText("bbs.example.org");
+        dialer.findChild<QLineEdit*>("Edit3")->setText("2323");
+        dialer.findChild<QLineEdit*>("Edit2")->setText("Club/BBS = 100%");
+        dialer.findChild<QPushButton*>("BitBtn1")->click();
+    }
+    EXPECT_TRUE(QFile::exists(QDir(folder).filePath("Marrowby/Telvora.conf")));
+    TDialer dialer;
+    dialer.show();
+    auto* grid = dialer.findChild<QTableView*>("HyperGrid1");
+    ASSERT_EQ(grid->model()->rowCount(), 2);
+    EXPECT_EQ(grid->model()->index(0, 2).data().toString(), "Club/BBS = 100%");
+    EXPECT_EQ(grid->model()->index(0, 1).data().toString(), "2323");
+    dialer.hide();
+
+    const QString blocker = QDir(folder).filePath("blocker");
+    {
+        QFile file(blocker);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
+    dialer.show();
+    dialer.findChild<QLineEdit*>("Edit1")->setText("x.example");
+    dialer.findChild<QLineEdit*>("Edit2")->setText("X");
+    TMessageBoxWatcher watcher;
+    dialer.findChild<QPushButton*>("BitBtn1")->click();
+    EXPECT_THAT(watcher.Texts(),
+                ElementsAre("The host directory could not be saved. Nothing was changed."));
+    EXPECT_EQ(grid->model()->rowCount(), 1);
+}
+
+} // namespace
+} // namespace telvora
