@@ -1,13 +1,45 @@
 #include "connection/telnet_parser.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 TTelnetParser::TTelnetParser(Sink& sink) : m_sink(sink) {}
 
 void TTelnetParser::Feed(const std::uint8_t* bytes, int count) {
-    for (int i = 0; i < count; ++i) {
-        ParseByte(bytes[i]);
+    int i = 0;
+    while (i < count) {
+        const bool raw = RawMode();
+        const bool plainData = !raw && !m_gotIac && m_pendingVerb == 0 && !m_inSubneg;
+        if (plainData || (raw && !RawFilter())) {
+            i += CopyRun(bytes + i, count - i, plainData);
+        } else {
+            ParseByte(bytes[i++]);
+        }
     }
+}
+
+// Plain data is copied in runs rather than byte by byte: up to the next IAC
+// (which then starts a command) or until the buffer is full.
+int TTelnetParser::CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac) {
+    const int limit = std::min(count, kReceiveBufferSize - m_count);
+    int run = limit;
+    if (stopAtIac) {
+        const void* iac = std::memchr(bytes, kIac, static_cast<std::size_t>(limit));
+        if (iac != nullptr) {
+            run = static_cast<int>(static_cast<const std::uint8_t*>(iac) - bytes);
+        }
+    }
+    std::memcpy(m_buffer.data() + m_count, bytes, static_cast<std::size_t>(run));
+    m_count += run;
+    if (m_count >= kReceiveBufferSize) {
+        Flush();
+    }
+    if (run < limit) {
+        m_gotIac = true;
+        return run + 1;
+    }
+    return run;
 }
 
 void TTelnetParser::ParseByte(std::uint8_t b) {

@@ -77,6 +77,7 @@ public:
     int BufferedCount() const { return m_count; }
 
 private:
+    int CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac);
     void ParseByte(std::uint8_t b);
     void ParseRaw(std::uint8_t b);
     void ParseCommand(std::uint8_t b);
