@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#include "connection/comm_types.h"
+
+// Waits for events of one open port on its own thread and reports each wait's
+// event mask (TCommEventType bits) to a callback, which runs on this thread
+// and is expected to hand the mask to the component's owner and wait for it.
+//
+// Received characters wake the thread through poll(). Modem lines, breaks and
+// line errors are looked at every kLinePollIntervalMs on drivers that report
+// them: TIOCMIWAIT would block in the driver where no other thread can end the
+// wait without a signal, while the transition counters of TIOCGICOUNT miss no
+// change between two looks. Pseudo-terminals report no lines at all.
+class TCommEventThread {
+public:
+    using TCallback = std::function<void(std::uint32_t mask)>;
+
+    static constexpr int kLinePollIntervalMs = 10;
+    // Output still queued when the thread ends gets this long to go out
+    // before the queues are purged.
+    static constexpr int kCloseDrainTimeoutMs = 500;
+
+    // Starts the thread at once. fd stays owned by the caller and must stay
+    // open until Terminate has returned.
+    TCommEventThread(int fd, TCommEventTypes events, TCallback callback);
+    ~TCommEventThread();
+    TCommEventThread(const TCommEventThread&) = delete;
+    TCommEventThread& operator=(const TCommEventThread&) = delete;
+
+    // Output was queued: evTxEmpty follows once the driver's output queue is empty.
+    void NotifyWrite();
+    // Bytes were taken from the port: what is still waiting (or arrives while
+    // the reader was busy) is reported again even if the count did not grow.
+    void NotifyRead() { m_readSinceReport.store(true); }
+    // Ends the wait, purges the port's queues and joins the thread. The
+    // callback must have returned (or be about to) for the join to finish.
+    void Terminate();
+    bool TerminateRequested() const { return m_terminate.load(); }
+
+private:
+    void Execute();
+    void Wake();
+    void DrainAndPurge();
+
+    int m_fd;
+    std::uint32_t m_wanted;
+    TCallback m_callback;
+    int m_wakeFd = -1;
+    std::atomic<bool> m_terminate{false};
+    std::atomic<bool> m_writePending{false};
+    std::atomic<bool> m_readSinceReport{false};
+    std::thread m_thread;
+};

@@ -1,0 +1,177 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <QObject>
+
+#include "connection/comm_error.h"
+#include "connection/comm_types.h"
+#include "connection/control_block.h"
+#include "connection/line_state.h"
+
+class TCommEventThread;
+class TCustomComm;
+
+// The special characters of a port. Setting one stores it in the owner's line
+// settings and applies them at once when the port is open.
+class TCommEventChars {
+public:
+    explicit TCommEventChars(TCustomComm& owner) : m_owner(owner) {}
+    TCommEventChars(const TCommEventChars&) = delete;
+
+    std::uint8_t XonChar() const;
+    std::uint8_t XoffChar() const;
+    std::uint8_t ErrorChar() const;
+    std::uint8_t EofChar() const;
+    std::uint8_t EvtChar() const;
+    void SetXonChar(std::uint8_t value);
+    void SetXoffChar(std::uint8_t value);
+    void SetErrorChar(std::uint8_t value);
+    void SetEofChar(std::uint8_t value);
+    void SetEvtChar(std::uint8_t value);
+    // Copies the five characters of another port.
+    TCommEventChars& operator=(const TCommEventChars& other);
+
+private:
+    TCustomComm& m_owner;
+};
+
+// A serial port over termios: line settings as properties, reads and writes
+// that never leave a transfer behind, and port events raised on the thread
+// that owns the component (its event thread hands each one over and waits).
+//
+// Read, Write, the purges and the line settings may be used from any thread;
+// Open and Close from one thread at a time. Events run on the owner's thread.
+class TCustomComm : public QObject {
+    Q_OBJECT
+
+public:
+    using TNotifyEvent = std::function<void(TCustomComm& sender)>;
+    using TErrorEvent = std::function<void(TCustomComm& sender, std::uint32_t errors)>;
+    using TRxCharEvent = std::function<void(TCustomComm& sender, int count)>;
+
+    static constexpr const char* kDefaultDeviceName = "Com2";
+    static constexpr int kDefaultTimeoutMs = 1000;
+    static constexpr int kDefaultReadBufSize = 4096;
+    static constexpr int kDefaultWriteBufSize = 2048;
+
+    explicit TCustomComm(QObject* owner = nullptr);
+    ~TCustomComm() override;
+
+    bool Enabled() const { return m_fd.load() >= 0; }
+    // The open file descriptor, or -1.
+    int Handle() const { return m_fd.load(); }
+
+    void Open();
+    void Close();
+    // Reads up to count bytes that are waiting; returns how many (0 when none
+    // wait: a read never waits for data that is not there).
+    virtual int Read(std::uint8_t* buffer, int count);
+    // Writes count bytes, waiting up to WriteTimeout while the driver's output
+    // queue is full. Returns count, or how many went out before the time ran out,
+    // or -1 when none did.
+    int Write(const std::uint8_t* buffer, int count);
+    // Bytes waiting to be read, or -1 when closed.
+    virtual int InQueCount();
+
+    virtual void CreateHandle();
+    virtual void PurgeIn();
+    virtual void PurgeOut();
+
+    std::string DeviceName() const;
+    void SetDeviceName(const std::string& value);
+    int ReadTimeout() const { return m_readTimeout.load(); }
+    void SetReadTimeout(int value) { m_readTimeout.store(value); }
+    int WriteTimeout() const { return m_writeTimeout.load(); }
+    void SetWriteTimeout(int value) { m_writeTimeout.store(value); }
+    int ReadBufSize() const;
+    void SetReadBufSize(int value);
+    int WriteBufSize() const;
+    void SetWriteBufSize(int value);
+    TCommEventTypes MonitorEvents() const;
+    void SetMonitorEvents(TCommEventTypes value);
+    TBaudrate BaudRate() const;
+    void SetBaudRate(TBaudrate value);
+    TParity Parity() const;
+    void SetParity(TParity value);
+    TStopbits Stopbits() const;
+    void SetStopbits(TStopbits value);
+    TDatabits Databits() const;
+    void SetDatabits(TDatabits value);
+    TCommEventChars& EventChars() { return m_eventChars; }
+    TCommOptions Options() const;
+    void SetOptions(TCommOptions value);
+    TFlowControl FlowControl() const;
+    void SetFlowControl(TFlowControl value);
+
+    void SetOnBreak(TNotifyEvent handler);
+    void SetOnCts(TNotifyEvent handler);
+    void SetOnDsr(TNotifyEvent handler);
+    void SetOnRing(TNotifyEvent handler);
+    void SetOnRlsd(TNotifyEvent handler);
+    void SetOnError(TErrorEvent handler);
+    void SetOnRxChar(TRxCharEvent handler);
+    void SetOnRxFlag(TNotifyEvent handler);
+    void SetOnTxEmpty(TNotifyEvent handler);
+
+protected:
+    // Fires OnRxChar; count is never 0.
+    virtual void RxChar(int count);
+    bool HasRxCharHandler() const { return m_hasRxCharHandler.load(); }
+
+    // For subclasses, with Lock() held.
+    std::mutex& Lock() const { return m_lock; }
+    int ReadPortLocked(std::uint8_t* buffer, int count);
+    int DriverInQueCountLocked() const;
+
+private:
+    friend class TCommEventChars;
+    struct THandOver;
+
+    template <typename T> void SetSetting(T& field, T value);
+    template <typename T> void SetClosedOnly(T& field, T value);
+    void UpdateControlBlockLocked();
+    void SetTimeoutsLocked();
+    void HandOver(std::uint32_t mask);
+    void CancelHandOver();
+    void HandleEvents(std::uint32_t mask);
+    template <typename Handler, typename... Args>
+    void Fire(const Handler& slot, std::uint32_t mask, TCommEventType bit, Args... args);
+
+    mutable std::mutex m_lock; // the port, its settings, Read and Write
+    std::atomic<int> m_fd{-1};
+    std::string m_deviceName = kDefaultDeviceName;
+    std::atomic<int> m_readTimeout{kDefaultTimeoutMs};
+    std::atomic<int> m_writeTimeout{kDefaultTimeoutMs};
+    int m_readBufSize = kDefaultReadBufSize;
+    int m_writeBufSize = kDefaultWriteBufSize;
+    TCommEventTypes m_monitorEvents = kAllCommEvents;
+    TLineSettings m_settings;
+    TCommEventChars m_eventChars{*this};
+    TLineSnapshot m_lineErrorBase;
+    std::unique_ptr<TCommEventThread> m_eventThread;
+
+    std::mutex m_handOverMutex;
+    bool m_handOverCancelled = false;
+    std::shared_ptr<THandOver> m_pendingHandOver;
+
+    mutable std::mutex m_eventsMutex;
+    TNotifyEvent m_onBreak, m_onCts, m_onDsr, m_onRing, m_onRlsd, m_onRxFlag, m_onTxEmpty;
+    TErrorEvent m_onError;
+    TRxCharEvent m_onRxChar;
+    std::atomic<bool> m_hasRxCharHandler{false};
+};
+
+// The published form of the port component.
+class TComm : public TCustomComm {
+    Q_OBJECT
+
+public:
+    using TCustomComm::TCustomComm;
+};
