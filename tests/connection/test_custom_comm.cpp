@@ -1,0 +1,364 @@
+// The serial port component on real pseudo-terminal pairs: opening, line
+// settings as the kernel holds them, transfers both ways, events on the
+// owner's thread, and the error texts.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include <termios.h>
+
+#include "connection/custom_comm.h"
+#include "pty_pair.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void ProcessEventsFor(int ms) {
+    ProcessEventsUntil([] { return false; }, ms);
+}
+
+// The settings the serial connection gives its port.
+void ConfigureLikeTheSerialConnection(TCustomComm& comm, const std::string& device) {
+    comm.SetBaudRate(TBaudrate::br19200);
+    comm.SetDeviceName(device);
+    comm.SetParity(TParity::paNone);
+    comm.SetDatabits(TDatabits::da8);
+    comm.SetStopbits(TStopbits::sb10);
+    comm.SetReadBufSize(10000);
+    comm.SetWriteBufSize(10000);
+    comm.SetReadTimeout(0);
+    comm.SetWriteTimeout(0);
+    comm.SetFlowControl(TFlowControl::fcNone);
+}
+
+termios KernelRecord(const TCustomComm& comm) {
+    termios t{};
+    EXPECT_EQ(tcgetattr(comm.Handle(), &t), 0);
+    return t;
+}
+
+speed_t OutSpeed(const TCustomComm& comm) {
+    const termios t = KernelRecord(comm);
+    return cfgetospeed(&t);
+}
+
+template <typename F> void ExpectCommError(F f, const char* message, int code) {
+    try {
+        f();
+        ADD_FAILURE() << "no ECommError, expected: " << message;
+    } catch (const ECommError& e) {
+        EXPECT_STREQ(e.what(), message);
+        EXPECT_EQ(e.ErrorCode(), code);
+    }
+}
+
+class CommTest : public ::testing::Test {
+protected:
+    void SetUp() override { ConfigureLikeTheSerialConnection(m_comm, m_pty.Local()); }
+
+    TPtyPair m_pty;
+    TComm m_comm;
+};
+
+} // namespace
+
+TEST(Comm, DefaultsBeforeOpen) {
+    TComm comm;
+    EXPECT_FALSE(comm.Enabled());
+    EXPECT_EQ(comm.Handle(), -1);
+    EXPECT_EQ(comm.DeviceName(), "Com2");
+    EXPECT_EQ(comm.ReadTimeout(), 1000);
+    EXPECT_EQ(comm.WriteTimeout(), 1000);
+    EXPECT_EQ(comm.ReadBufSize(), 4096);
+    EXPECT_EQ(comm.WriteBufSize(), 2048);
+    EXPECT_EQ(comm.MonitorEvents(), kAllCommEvents);
+    EXPECT_EQ(comm.BaudRate(), TBaudrate::br9600);
+    EXPECT_EQ(comm.Parity(), TParity::paNone);
+    EXPECT_EQ(comm.Stopbits(), TStopbits::sb10);
+    EXPECT_EQ(comm.Databits(), TDatabits::da8);
+    EXPECT_TRUE(comm.Options().Empty());
+    EXPECT_EQ(comm.FlowControl(), TFlowControl::fcDefault);
+    EXPECT_EQ(comm.EventChars().XonChar(), 17);
+    EXPECT_EQ(comm.EventChars().XoffChar(), 19);
+    EXPECT_EQ(comm.EventChars().ErrorChar(), 0);
+    EXPECT_EQ(comm.EventChars().EofChar(), 0);
+    EXPECT_EQ(comm.EventChars().EvtChar(), 0);
+    EXPECT_EQ(comm.InQueCount(), -1);
+    comm.Close(); // closing a closed port does nothing
+    EXPECT_FALSE(comm.Enabled());
+}
+
+TEST_F(CommTest, OpenAppliesTheLineSettingsAndCloseReleasesTheDevice) {
+    m_comm.Open();
+    ASSERT_TRUE(m_comm.Enabled());
+    const termios t = KernelRecord(m_comm);
+    EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B19200));
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INPCK), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+    m_comm.Close();
+    EXPECT_FALSE(m_comm.Enabled());
+    EXPECT_EQ(m_comm.Handle(), -1);
+    m_comm.Close();
+    // The device can be opened again.
+    m_comm.Open();
+    EXPECT_TRUE(m_comm.Enabled());
+}
+
+TEST_F(CommTest, LineSettingsApplyAtOnceWhileOpenAndAreOnlyStoredWhileClosed) {
+    m_comm.Open();
+    m_comm.SetBaudRate(TBaudrate::br2400);
+    EXPECT_EQ(OutSpeed(m_comm), static_cast<speed_t>(B2400));
+    // (Recent kernels refuse parity and sizes other than 8 bits on a pseudo-terminal.)
+    m_comm.SetStopbits(TStopbits::sb20);
+    m_comm.SetOptions(TCommOptions{TCommOption::coParityCheck});
+    termios t = KernelRecord(m_comm);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(t.c_iflag & INPCK, 0u);
+    m_comm.SetFlowControl(TFlowControl::fcSoftware);
+    m_comm.EventChars().SetXonChar(0x11 + 1);
+    t = KernelRecord(m_comm);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(t.c_cc[VSTART], 0x12);
+    m_comm.Close();
+
+    // Closed: stored only, then applied by the next Open.
+    m_comm.SetBaudRate(TBaudrate::br57600);
+    EXPECT_EQ(m_comm.BaudRate(), TBaudrate::br57600);
+    m_comm.Open();
+    EXPECT_NE(m_comm.Handle(), -1);
+    EXPECT_EQ(OutSpeed(m_comm), static_cast<speed_t>(B57600));
+}
+
+TEST_F(CommTest, ASpeedLinuxLacksIsRefusedWhileOpenAndKeptForLater) {
+    m_comm.Open();
+    ExpectCommError([&] { m_comm.SetBaudRate(TBaudrate::br14400); },
+                    "Error updating DataControlBlock (Error: 22) ", EINVAL);
+    EXPECT_EQ(OutSpeed(m_comm), static_cast<speed_t>(B19200));
+    EXPECT_TRUE(m_comm.Enabled());
+}
+
+TEST_F(CommTest, OpenErrors) {
+    m_comm.Open();
+    ExpectCommError([&] { m_comm.Open(); }, "Port already assigned (open) (Error: -1) ", -1);
+    ExpectCommError([&] { m_comm.SetDeviceName("ttyS0"); },
+                    "Port already assigned (open) (Error: -1) ", -1);
+    ExpectCommError([&] { m_comm.SetMonitorEvents(TCommEventTypes{}); },
+                    "Port already assigned (open) (Error: -1) ", -1);
+    ExpectCommError([&] { m_comm.SetReadBufSize(1); }, "Port already assigned (open) (Error: -1) ",
+                    -1);
+    ExpectCommError([&] { m_comm.SetWriteBufSize(1); }, "Port already assigned (open) (Error: -1) ",
+                    -1);
+    // Setting the value it already has is no change, so no error.
+    m_comm.SetDeviceName(m_pty.Local());
+    EXPECT_TRUE(m_comm.Enabled());
+}
+
+TEST(Comm, DevicesThatCannotBeUsed) {
+    TComm comm;
+    comm.SetDeviceName("/dev/telvora-no-such-port");
+    ExpectCommError([&] { comm.Open(); }, "Error accessing specified device (Error: 2) ", 2);
+    EXPECT_FALSE(comm.Enabled());
+    comm.SetDeviceName("telvora-no-such-port"); // looked up in /dev
+    ExpectCommError([&] { comm.Open(); }, "Error accessing specified device (Error: 2) ", 2);
+
+    comm.SetDeviceName("/dev/null");
+    ExpectCommError([&] { comm.Open(); }, "Invalid device handle, access denied (Error: -1) ", -1);
+    EXPECT_FALSE(comm.Enabled());
+
+    const std::string file = std::filesystem::temp_directory_path() / "telvora-not-a-port";
+    std::ofstream(file) << "data";
+    comm.SetDeviceName(file);
+    ExpectCommError([&] { comm.Open(); }, "Invalid device handle, access denied (Error: -1) ", -1);
+    std::filesystem::remove(file);
+    EXPECT_FALSE(comm.Enabled());
+
+    std::uint8_t byte = 0;
+    ExpectCommError([&] { comm.Read(&byte, 1); }, "Read error (Error: 9) ", EBADF);
+    ExpectCommError([&] { comm.Write(&byte, 1); }, "Write error (Error: 9) ", EBADF);
+}
+
+TEST_F(CommTest, BytesTravelBothWays) {
+    m_comm.Open();
+    std::uint8_t buffer[300];
+    EXPECT_EQ(m_comm.Read(buffer, sizeof buffer), 0); // nothing waiting: 0 at once
+
+    std::vector<std::uint8_t> out(256);
+    for (int i = 0; i < 256; ++i) {
+        out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+    EXPECT_EQ(m_comm.Write(out.data(), static_cast<int>(out.size())), 256);
+    std::vector<std::uint8_t> got(256);
+    ASSERT_EQ(m_pty.ReadRemote(got.data(), got.size()), 256u);
+    EXPECT_EQ(got, out);
+
+    ASSERT_TRUE(m_pty.WriteRemote(out.data(), out.size()));
+    std::vector<std::uint8_t> in;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (in.size() < 256 && std::chrono::steady_clock::now() < deadline) {
+        const int n = m_comm.Read(buffer, sizeof buffer);
+        ASSERT_GE(n, 0);
+        in.insert(in.end(), buffer, buffer + n);
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(in, out);
+}
+
+TEST_F(CommTest, NullStripDropsZeroBytes) {
+    m_comm.SetOptions(TCommOptions{TCommOption::coNullStrip});
+    m_comm.SetMonitorEvents(TCommEventTypes{});
+    m_comm.Open();
+    const std::uint8_t data[] = {0, 'a', 0, 0, 'b', 0};
+    ASSERT_TRUE(m_pty.WriteRemote(data, sizeof data));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_comm.InQueCount() == 6; }));
+    std::uint8_t buffer[8] = {};
+    ASSERT_EQ(m_comm.Read(buffer, sizeof buffer), 2);
+    EXPECT_EQ(buffer[0], 'a');
+    EXPECT_EQ(buffer[1], 'b');
+}
+
+TEST_F(CommTest, AWriteThatCannotGoOutTimesOut) {
+    m_comm.SetWriteTimeout(50);
+    m_comm.Open();
+    // Nobody reads the other end: the kernel's and socat's buffers fill up.
+    std::vector<std::uint8_t> block(64 * 1024, 'x');
+    int result = 0;
+    for (int i = 0; i < 100 && result != -1; ++i) {
+        result = m_comm.Write(block.data(), static_cast<int>(block.size()));
+        ASSERT_NE(result, 0);
+    }
+    EXPECT_EQ(result, -1);
+    // Nothing is left in flight: the port is usable and closes at once.
+    m_comm.PurgeOut();
+    m_comm.Close();
+    EXPECT_FALSE(m_comm.Enabled());
+}
+
+TEST_F(CommTest, RxCharRunsOnTheOwnersThreadWithTheWaitingCount) {
+    std::vector<int> counts;
+    std::vector<std::uint8_t> received;
+    bool onOwnerThread = true;
+    m_comm.SetOnRxChar([&](TCustomComm& sender, int count) {
+        EXPECT_EQ(&sender, &m_comm);
+        onOwnerThread = onOwnerThread && QThread::currentThread() == m_comm.thread();
+        counts.push_back(count);
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+        const int got = sender.Read(buffer.data(), count);
+        EXPECT_EQ(got, count);
+        received.insert(received.end(), buffer.begin(), buffer.end());
+    });
+    m_comm.Open();
+    ASSERT_TRUE(m_pty.WriteRemote("hello", 5));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return received.size() == 5; }));
+    EXPECT_EQ(std::string(received.begin(), received.end()), "hello");
+    EXPECT_TRUE(onOwnerThread);
+    for (int c : counts) {
+        EXPECT_GT(c, 0);
+    }
+}
+
+TEST_F(CommTest, ABurstIsReadInOneCall) {
+    std::vector<int> counts;
+    m_comm.SetOnRxChar([&](TCustomComm& sender, int count) {
+        counts.push_back(count);
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+        EXPECT_EQ(sender.Read(buffer.data(), count), count);
+    });
+    m_comm.Open();
+    std::vector<std::uint8_t> burst(4000, 'b');
+    ASSERT_TRUE(m_pty.WriteRemote(burst.data(), burst.size()));
+    // The owner's thread is busy while the burst arrives.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (m_comm.InQueCount() < 4000 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(2ms);
+    }
+    ASSERT_EQ(m_comm.InQueCount(), 4000);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !counts.empty(); }));
+    ProcessEventsFor(50);
+    EXPECT_EQ(counts, std::vector<int>{4000});
+}
+
+TEST_F(CommTest, RxCharIsNotFiredWhenTheQueueIsAlreadyEmpty) {
+    int calls = 0;
+    m_comm.SetOnRxChar([&](TCustomComm&, int) { ++calls; });
+    m_comm.Open();
+    ASSERT_TRUE(m_pty.WriteRemote("0123456789", 10));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (m_comm.InQueCount() < 10 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(2ms);
+    }
+    // The event is on its way to this thread; the bytes are read before it arrives.
+    std::uint8_t buffer[10];
+    ASSERT_EQ(m_comm.Read(buffer, 10), 10);
+    ProcessEventsFor(100);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(CommTest, CloseFromInsideTheHandlerAndFromAnotherThread) {
+    int calls = 0;
+    m_comm.SetOnRxChar([&](TCustomComm& sender, int) {
+        ++calls;
+        sender.Close();
+    });
+    m_comm.Open();
+    ASSERT_TRUE(m_pty.WriteRemote("a", 1));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_comm.Enabled(); }));
+    EXPECT_EQ(calls, 1);
+
+    // Closed on another thread while an event waits for this (busy) thread.
+    m_comm.Open();
+    ASSERT_TRUE(m_pty.WriteRemote("b", 1));
+    std::this_thread::sleep_for(50ms);
+    std::thread closer([&] { m_comm.Close(); });
+    closer.join();
+    EXPECT_FALSE(m_comm.Enabled());
+    ProcessEventsFor(50);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(CommTest, TxEmptyFollowsAWrite) {
+    int txEmpty = 0;
+    m_comm.SetOnTxEmpty([&](TCustomComm&) { ++txEmpty; });
+    m_comm.Open();
+    const std::uint8_t byte = 'k';
+    ASSERT_EQ(m_comm.Write(&byte, 1), 1);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return txEmpty > 0; }));
+}
+
+TEST_F(CommTest, PurgeInDiscardsWaitingInput) {
+    m_comm.SetMonitorEvents(TCommEventTypes{});
+    m_comm.Open();
+    ASSERT_TRUE(m_pty.WriteRemote("abc", 3));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return m_comm.InQueCount() == 3; }));
+    m_comm.PurgeIn();
+    EXPECT_EQ(m_comm.InQueCount(), 0);
+}
