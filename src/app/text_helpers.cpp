@@ -1,5 +1,7 @@
 #include "app/text_helpers.h"
 
+#include <algorithm>
+
 namespace telvora {
 
 namespace {
@@ -29,8 +31,12 @@ std::string LowerAscii(std::string_view text) {
     return result;
 }
 
+// Searched in place: the host directory tests every value name of the store.
 bool ContainsNoCase(std::string_view text, std::string_view part) {
-    return LowerAscii(text).find(LowerAscii(part)) != std::string::npos;
+    const auto found =
+        std::search(text.begin(), text.end(), part.begin(), part.end(),
+                    [](char a, char b) { return LowerAsciiChar(a) == LowerAsciiChar(b); });
+    return found != text.end() || part.empty();
 }
 
 } // namespace telvora

@@ -16,10 +16,16 @@ bool IsBlank(std::string_view text) {
 
 // Case-insensitive order; names equal but for case (possible only in a store
 // edited by hand) keep a fixed order by their bytes.
-bool LessNoCase(const std::string& a, const std::string& b) {
-    const std::string la = LowerAscii(a);
-    const std::string lb = LowerAscii(b);
-    return la != lb ? la < lb : a < b;
+void SortNoCase(std::vector<std::string>& names) {
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names) {
+        keyed.emplace_back(LowerAscii(name), std::move(name));
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        names[i] = std::move(keyed[i].second);
+    }
 }
 
 } // namespace
@@ -51,7 +57,7 @@ void THostDirectory::LoadHosts() {
     if (open) {
         names = m_store.ValueNames();
     }
-    std::sort(names.begin(), names.end(), LessNoCase);
+    SortNoCase(names);
 
     // Walking from the last name and inserting each host at row 1 is the same
     // as listing them in sorted order, so build the list back to front.

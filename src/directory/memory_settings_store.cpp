@@ -2,17 +2,11 @@
 
 #include "app/text_helpers.h"
 
-#include <algorithm>
-
 namespace telvora {
 
 namespace {
 
 const TMemorySettingsStore::TValues kNoValues;
-
-bool SameName(std::string_view a, std::string_view b) {
-    return LowerAscii(a) == LowerAscii(b);
-}
 
 } // namespace
 
@@ -22,8 +16,13 @@ std::string TMemorySettingsStore::KeyId(std::string_view path) {
 }
 
 void TMemorySettingsStore::Put(TValues& values, TValue value) {
-    std::erase_if(values, [&](const TValue& v) { return SameName(v.Name, value.Name); });
-    values.push_back(std::move(value));
+    values.insert_or_assign(LowerAscii(value.Name), std::move(value));
+}
+
+const TMemorySettingsStore::TValue* TMemorySettingsStore::Find(const TValues& values,
+                                                               std::string_view name) {
+    const auto it = values.find(LowerAscii(name));
+    return it == values.end() ? nullptr : &it->second;
 }
 
 TMemorySettingsStore::TKeys& TMemorySettingsStore::Working() {
@@ -53,7 +52,7 @@ bool TMemorySettingsStore::OpenKey(std::string_view path) {
 std::vector<std::string> TMemorySettingsStore::ValueNames() const {
     std::vector<std::string> names;
     if (const TValues* values = OpenValues()) {
-        for (const TValue& v : *values) {
+        for (const auto& [folded, v] : *values) {
             names.push_back(v.Name);
         }
     }
@@ -62,10 +61,8 @@ std::vector<std::string> TMemorySettingsStore::ValueNames() const {
 
 std::string TMemorySettingsStore::ReadString(std::string_view name) const {
     if (const TValues* values = OpenValues()) {
-        for (const TValue& v : *values) {
-            if (SameName(v.Name, name)) {
-                return v.IsString ? v.Data : std::string();
-            }
+        if (const TValue* v = Find(*values, name)) {
+            return v->IsString ? v->Data : std::string();
         }
     }
     return {};
@@ -104,10 +101,8 @@ const TMemorySettingsStore::TValues& TMemorySettingsStore::Values(std::string_vi
 
 std::optional<std::string> TMemorySettingsStore::Value(std::string_view path,
                                                        std::string_view name) const {
-    for (const TValue& v : Values(path)) {
-        if (SameName(v.Name, name)) {
-            return v.Data;
-        }
+    if (const TValue* v = Find(Values(path), name)) {
+        return v->Data;
     }
     return std::nullopt;
 }

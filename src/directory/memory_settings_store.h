@@ -18,7 +18,8 @@ public:
         std::string Data;
         bool IsString = true;
     };
-    using TValues = std::vector<TValue>;
+    // Keyed by the name with A..Z turned into a..z.
+    using TValues = std::map<std::string, TValue>;
 
     bool OpenKey(std::string_view path) override;
     std::vector<std::string> ValueNames() const override;
@@ -45,6 +46,7 @@ private:
 
     static std::string KeyId(std::string_view path);
     static void Put(TValues& values, TValue value);
+    static const TValue* Find(const TValues& values, std::string_view name);
     TKeys& Working();
     const TValues* OpenValues() const;
 

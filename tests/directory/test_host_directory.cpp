@@ -26,7 +26,7 @@ protected:
 
     std::vector<std::string> StoredNames() const {
         std::vector<std::string> names;
-        for (const auto& v : m_store.Values(kKey)) {
+        for (const auto& [folded, v] : m_store.Values(kKey)) {
             names.push_back(v.Name);
         }
         return names;
