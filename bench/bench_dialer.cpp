@@ -2,9 +2,12 @@
 // 100 ms or less).
 #include "directory/dialer.h"
 #include "directory/memory_settings_store.h"
+#include "directory/qt_settings_store.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTableView>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -57,6 +60,34 @@ void BM_HostDirectoryLoadHosts(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * hosts);
 }
 BENCHMARK(BM_HostDirectoryLoadHosts)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// The same through the QSettings file, in a temporary configuration folder.
+void BM_QtStoreLoadHosts(benchmark::State& state) {
+    const int hosts = static_cast<int>(state.range(0));
+    QTemporaryDir folder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    telvora::TMemorySettingsStore source;
+    FillStore(source, hosts);
+    telvora::TQtSettingsStore store(QStringLiteral("Marrowby"), QStringLiteral("Telvora"));
+    store.DeleteKey(telvora::THostDirectory::kDirectoryKey);
+    store.OpenKey(telvora::THostDirectory::kDirectoryKey);
+    for (const auto& [folded, value] : source.Values(telvora::THostDirectory::kDirectoryKey)) {
+        store.WriteString(value.Name, value.Data);
+    }
+    if (!store.CloseKey()) {
+        state.SkipWithError("cannot write the settings file");
+        return;
+    }
+    telvora::THostDirectory directory(store);
+    for (auto _ : state) {
+        directory.LoadHosts();
+    }
+    if (directory.RowCount() != hosts + 1) {
+        state.SkipWithError("the list does not hold every host");
+    }
+    state.SetItemsProcessed(state.iterations() * hosts);
+}
+BENCHMARK(BM_QtStoreLoadHosts)->Arg(5000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

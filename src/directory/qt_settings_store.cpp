@@ -21,6 +21,12 @@ std::string NameOf(const QString& storedName) {
     return UnescapeValueName(ToUtf8(storedName));
 }
 
+// Names are compared without regard to letter case, non-ASCII letters too,
+// as the Windows registry does.
+QString Folded(std::string_view name) {
+    return FromUtf8(name).toCaseFolded();
+}
+
 } // namespace
 
 TQtSettingsStore::TQtSettingsStore(QString organization, QString application)
@@ -83,6 +89,7 @@ QString TQtSettingsStore::FullKey(const QString& storedName) const {
 
 bool TQtSettingsStore::OpenKey(std::string_view path) {
     m_openGroup = GroupOf(path);
+    m_index.reset();
     if (!m_openGroup) {
         return false;
     }
@@ -102,15 +109,19 @@ QStringList TQtSettingsStore::StoredNames() const {
     return names;
 }
 
-QStringList TQtSettingsStore::MatchingStoredNames(std::string_view name) const {
-    const QString wanted = FromUtf8(name);
-    QStringList matches;
-    for (const QString& stored : StoredNames()) {
-        if (FromUtf8(NameOf(stored)).compare(wanted, Qt::CaseInsensitive) == 0) {
-            matches << stored;
+const QHash<QString, QStringList>& TQtSettingsStore::Index() const {
+    if (!m_index) {
+        QHash<QString, QStringList> index;
+        for (const QString& stored : StoredNames()) {
+            index[Folded(NameOf(stored))] << stored;
         }
+        m_index = std::move(index);
     }
-    return matches;
+    return *m_index;
+}
+
+QStringList TQtSettingsStore::MatchingStoredNames(std::string_view name) const {
+    return Index().value(Folded(name));
 }
 
 std::vector<std::string> TQtSettingsStore::ValueNames() const {
@@ -140,10 +151,14 @@ void TQtSettingsStore::WriteString(std::string_view name, std::string_view value
         return;
     }
     RememberBeforeChange();
+    const QString folded = Folded(name);
     for (const QString& stored : MatchingStoredNames(name)) {
         m_settings->remove(FullKey(stored));
     }
-    m_settings->setValue(FullKey(QString::fromLatin1(EscapeValueName(name))), FromUtf8(value));
+    const QString stored = QString::fromLatin1(EscapeValueName(name));
+    m_settings->setValue(FullKey(stored), FromUtf8(value));
+    Index();
+    (*m_index)[folded] = QStringList{stored};
 }
 
 void TQtSettingsStore::DeleteKey(std::string_view path) {
@@ -153,6 +168,7 @@ void TQtSettingsStore::DeleteKey(std::string_view path) {
     }
     QSettings& settings = Session();
     RememberBeforeChange();
+    m_index.reset();
     // An empty key removes every entry of the file, the root key's subkeys too.
     settings.remove(*group);
 }
@@ -174,6 +190,7 @@ void TQtSettingsStore::RememberBeforeChange() {
 }
 
 void TQtSettingsStore::RollBack() {
+    m_index.reset();
     m_settings->remove(QString());
     for (const auto& [key, value] : *m_before) {
         m_settings->setValue(key, value);
@@ -207,6 +224,7 @@ bool TQtSettingsStore::CloseKey() {
         }
     }
     m_before.reset();
+    m_index.reset();
     m_openGroup.reset();
     m_settings.reset();
     return written;

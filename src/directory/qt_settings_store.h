@@ -2,6 +2,7 @@
 
 #include "directory/settings_store.h"
 
+#include <QHash>
 #include <QSettings>
 #include <QString>
 #include <QVariant>
@@ -52,6 +53,9 @@ private:
     std::optional<QString> GroupOf(std::string_view path) const;
     QString FullKey(const QString& storedName) const;
     QStringList StoredNames() const;
+    // Stored names by their case-folded unescaped name; a hand-edited file
+    // may hold several that fold alike.
+    const QHash<QString, QStringList>& Index() const;
     QStringList MatchingStoredNames(std::string_view name) const;
     void RememberBeforeChange();
     void RollBack();
@@ -62,6 +66,7 @@ private:
     std::unique_ptr<QSettings> m_settings;
     std::optional<QString> m_openGroup;
     std::optional<TSnapshot> m_before;
+    mutable std::optional<QHash<QString, QStringList>> m_index;
 };
 
 } // namespace telvora
