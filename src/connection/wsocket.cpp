@@ -229,14 +229,37 @@ TWSocket::~TWSocket() {
             // A failing close must not escape a destructor.
         }
     }
-    ReleaseNotifiers();
-    std::lock_guard lock(m_mutex);
-    if (m_handle >= 0) {
-        ::close(m_handle);
+    std::vector<int> handles;
+    {
+        std::lock_guard lock(m_mutex);
+        handles.swap(m_retiredHandles);
+        if (m_handle >= 0) {
+            handles.push_back(m_handle);
+        }
     }
-    for (int fd : m_retiredHandles) {
-        ::close(fd);
+    if (QThread::currentThread() == thread() || !m_readNotifier) {
+        ReleaseNotifiers();
+        for (int fd : handles) {
+            ::close(fd);
+        }
+        return;
     }
+    // Destroyed on another thread: the notifiers may only be stopped on their
+    // own thread, and their handles must stay open until then.
+    QSocketNotifier* notifiers[] = {m_readNotifier.release(), m_writeNotifier.release(),
+                                    m_urgentNotifier.release()};
+    QMetaObject::invokeMethod(
+        notifiers[0],
+        [notifiers, handles] {
+            for (QSocketNotifier* notifier : notifiers) {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            }
+            for (int fd : handles) {
+                ::close(fd);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 std::string TWSocket::Trimmed(const std::string& text) {

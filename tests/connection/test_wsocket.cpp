@@ -345,6 +345,18 @@ TEST_F(WSocket, DestroyingAnOpenSocketReportsNoClose) {
     EXPECT_TRUE(peer.WaitForClose());
 }
 
+TEST_F(WSocket, DestroyedOnAnotherThreadStopsItsNotifiersOnTheOwner) {
+    LoopbackPeer peer;
+    auto socket = std::make_unique<TWSocket>();
+    StartConnect(*socket, peer.Port());
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket->State() == wsConnected; }));
+    std::thread([&] { socket.reset(); }).join();
+    peer.SendText("late data");
+    ProcessEventsFor(50);
+    EXPECT_TRUE(peer.WaitForClose());
+}
+
 TEST(TBufferChunk, WritePeekRemove) {
     TBuffer chunk(10);
     const Bytes bytes = Numbered(15);
