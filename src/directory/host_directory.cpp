@@ -105,10 +105,12 @@ void THostDirectory::EnterRow(int row) {
 }
 
 bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
-    m_store.DeleteKey(kDirectoryKey);
+    // Only a store that can hold the key at all gets its old content deleted.
     if (!m_store.OpenKey(kDirectoryKey)) {
         return false;
     }
+    m_store.DeleteKey(kDirectoryKey);
+    m_store.OpenKey(kDirectoryKey);
     for (const THostRow& row : rows) {
         if (IsBlank(row.Port) || IsBlank(row.HostName)) {
             continue;

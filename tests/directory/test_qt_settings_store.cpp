@@ -254,3 +254,20 @@ TEST_F(QtSettingsStoreTest, PathsOutsideTheRootKeyAreRefused) {
 
 } // namespace
 } // namespace telvora
+
+namespace telvora {
+namespace {
+
+TEST(QtSettingsStoreOtherRoot, DirectoryKeyOutsideTheRootCannotBeSavedAndIsReported) {
+    const QString folder = test::FreshConfigFolder(QStringLiteral("other"));
+    TQtSettingsStore store(QStringLiteral("Someone"), QStringLiteral("Else"));
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    EXPECT_EQ(directory.RowCount(), 1);
+    directory.Edits() = THostRow{"h.example", "23", "Entry"};
+    EXPECT_EQ(directory.SaveAsNew(), THostEditResult::StoreFailed);
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+}
+
+} // namespace
+} // namespace telvora
