@@ -34,6 +34,8 @@ constexpr std::int32_t kNoSystemError = -1;
 struct TCustomComm::THandOver {
     std::mutex Mutex;
     std::condition_variable Done;
+    std::uint32_t Mask = 0;
+    bool Started = false;
     bool Finished = false;
     bool Cancelled = false;
 };
@@ -441,6 +443,7 @@ void TCustomComm::HandOver(std::uint32_t mask) {
         return;
     }
     auto handOver = std::make_shared<THandOver>();
+    handOver->Mask = mask;
     {
         std::lock_guard lock(m_handOverMutex);
         if (m_handOverCancelled) {
@@ -448,31 +451,42 @@ void TCustomComm::HandOver(std::uint32_t mask) {
         }
         m_pendingHandOver = handOver;
     }
-    QMetaObject::invokeMethod(
-        this,
-        [this, handOver, mask] {
-            {
-                std::lock_guard lock(handOver->Mutex);
-                if (handOver->Cancelled) {
-                    return;
-                }
-            }
-            try {
-                HandleEvents(mask);
-            } catch (...) {
-                // An event handler's failure is not the port's: it is dropped.
-            }
-            std::lock_guard lock(handOver->Mutex);
-            handOver->Finished = true;
-            handOver->Done.notify_all();
-        },
-        Qt::QueuedConnection);
+    // Invoked by name: the call carries no data of its own, the mask travels
+    // under m_handOverMutex.
+    QMetaObject::invokeMethod(this, "RunHandOver", Qt::QueuedConnection);
     {
         std::unique_lock lock(handOver->Mutex);
         handOver->Done.wait(lock, [&] { return handOver->Finished || handOver->Cancelled; });
     }
     std::lock_guard lock(m_handOverMutex);
     m_pendingHandOver.reset();
+}
+
+void TCustomComm::RunHandOver() {
+    std::shared_ptr<THandOver> handOver;
+    {
+        std::lock_guard lock(m_handOverMutex);
+        handOver = m_pendingHandOver;
+    }
+    if (!handOver) {
+        return;
+    }
+    {
+        // A call posted for a hand-over that was given up may meet the next one.
+        std::lock_guard lock(handOver->Mutex);
+        if (handOver->Cancelled || handOver->Started) {
+            return;
+        }
+        handOver->Started = true;
+    }
+    try {
+        HandleEvents(handOver->Mask);
+    } catch (...) {
+        // An event handler's failure is not the port's: it is dropped.
+    }
+    std::lock_guard lock(handOver->Mutex);
+    handOver->Finished = true;
+    handOver->Done.notify_all();
 }
 
 // Close may run on the owner's thread, which then cannot run a waiting

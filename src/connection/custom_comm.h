@@ -46,6 +46,9 @@ private:
 // that never leave a transfer behind, and port events raised on the thread
 // that owns the component (its event thread hands each one over and waits).
 //
+// evRxFlag is never raised: termios cannot tell when the event character
+// arrives without reading the data, and the bytes belong to the reader.
+//
 // Read, Write, the purges and the line settings may be used from any thread;
 // Open and Close from one thread at a time. Events run on the owner's thread.
 class TCustomComm : public QObject {
@@ -86,6 +89,8 @@ public:
 
     std::string DeviceName() const;
     void SetDeviceName(const std::string& value);
+    // Kept for the component's users; a read never waits (see Read), so no
+    // read can run into it.
     int ReadTimeout() const { return m_readTimeout.load(); }
     void SetReadTimeout(int value) { m_readTimeout.store(value); }
     int WriteTimeout() const { return m_writeTimeout.load(); }
@@ -139,6 +144,8 @@ private:
     void UpdateControlBlockLocked();
     void SetTimeoutsLocked();
     void HandOver(std::uint32_t mask);
+    // Runs the waiting hand-over on the owner's thread.
+    Q_INVOKABLE void RunHandOver();
     void CancelHandOver();
     void HandleEvents(std::uint32_t mask);
     template <typename Handler, typename... Args>
