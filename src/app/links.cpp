@@ -22,8 +22,10 @@ const std::array<LinkEntry, kLinkCount>& LinkEntries() {
     static const std::array<LinkEntry, kLinkCount> links = {{
         {"MarrowbyHomePage1", QStringLiteral("Marrowby Home Page"),
          QStringLiteral("https://en.wikipedia.org/wiki/ATASCII")},
-        {"MovieSiteLink1", QStringLiteral("Break Into Chat (BBS History)"),
-         QStringLiteral("https://breakintochat.com/")},
+        // A mirror of the Pigwa Atari 8-bit archive, whose collections hold
+        // ATASCII movies ("break messages") from the BBS days.
+        {"MovieSiteLink1", QStringLiteral("Pigwa Atari 8-bit Archive"),
+         QStringLiteral("https://ftp.atari8.org/ftp.pigwa.net/stuff/collections/")},
         {"CommunitySiteLink1", QStringLiteral("AtariAge"), QStringLiteral("https://atariage.com/")},
     }};
     return links;

@@ -1,12 +1,19 @@
 #include "app/main_window.h"
 
+#include "app/about_box.h"
+#include "app/links.h"
+#include "app/menu_status.h"
+#include "app/message_box.h"
 #include "app/wave_player.h"
+#include "connection/play_atascii.h"
 #include "connection/throttle.h"
 #include "screen/crt_screen.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -27,6 +34,7 @@ constexpr int kPanel1Width = 100;
 constexpr int kPanel2Width = 50;
 // How long closing waits for a connection thread to end on its own.
 constexpr int kShutDownTimeoutMs = 10000;
+constexpr int kStatusIntervalMs = 1000;
 
 } // namespace
 
@@ -47,7 +55,7 @@ Tmain::Tmain(QWidget* parent) : QMainWindow(parent) {
 }
 
 Tmain::~Tmain() {
-    ShutDownConnections();
+    ShutDown();
 }
 
 void Tmain::BuildScreen() {
@@ -97,8 +105,11 @@ void Tmain::BuildMenus() {
 
     QMenu* movies = bar->addMenu(QStringLiteral("&Break Movies"));
     movies->setObjectName(QStringLiteral("PlayATASCIIMovie1"));
-    AddEntry(movies, "M_PlayMovie", QStringLiteral("&Play ATASCII Movie"));
-    AddEntry(movies, "M_StopMovie", QStringLiteral("&Stop Movie"))->setEnabled(false);
+    connect(AddEntry(movies, "M_PlayMovie", QStringLiteral("&Play ATASCII Movie")),
+            &QAction::triggered, this, &Tmain::M_PlayMovieClick);
+    QAction* stopMovie = AddEntry(movies, "M_StopMovie", QStringLiteral("&Stop Movie"));
+    stopMovie->setEnabled(false);
+    connect(stopMovie, &QAction::triggered, this, &Tmain::M_StopMovieClick);
 
     QMenu* terminal = bar->addMenu(QStringLiteral("Te&rminal"));
     terminal->setObjectName(QStringLiteral("Terminal1"));
@@ -148,13 +159,16 @@ void Tmain::BuildMenus() {
 
     QMenu* links = bar->addMenu(QStringLiteral("&Links"));
     links->setObjectName(QStringLiteral("Links1"));
-    AddEntry(links, "MarrowbyHomePage1", QStringLiteral("Marrowby Home Page"));
-    AddEntry(links, "MovieSiteLink1", QStringLiteral("ATASCII Movies"));
-    AddEntry(links, "CommunitySiteLink1", QStringLiteral("Atari 8-bit Community"));
+    for (const LinkEntry& link : LinkEntries()) {
+        const QString address = link.address;
+        connect(AddEntry(links, link.name, link.caption), &QAction::triggered, this,
+                [this, address] { OpenURL(this, address); });
+    }
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
-    AddEntry(help, "About1", QStringLiteral("About"));
+    connect(AddEntry(help, "About1", QStringLiteral("About")), &QAction::triggered, this,
+            &Tmain::About1Click);
 }
 
 void Tmain::BuildStatusBar() {
@@ -177,7 +191,10 @@ void Tmain::FormCreate() {
     m_stopping = false;
     SetTransferMode(false);
     m_keyClickOn = true;
+    m_statusMonitor = new TMenuStatus(m_panel1, m_panel2, kStatusIntervalMs, this);
     m_sounds = new WavePlayer(this);
+    // Made hidden at start and reused for the whole run.
+    m_about = new Tabout(this);
     N300BPS1Click(Entry("FullSpeed1"));
 }
 
@@ -230,7 +247,47 @@ void Tmain::StartConnection(TConnectionThread::Kind kind,
     TConnectionThread* connection = create();
     if (connection != nullptr) {
         SlotFor(kind) = connection;
+        m_statusMonitor->SetConnection(connection);
     }
+}
+
+void Tmain::ConnectionGone(TConnectionThread* connection) {
+    // A connection that ends late must not disturb one started meanwhile.
+    m_statusMonitor->ClearConnection(connection);
+    for (QPointer<TConnectionThread>* slot : {&m_player, &m_serialConn, &m_telnetConn}) {
+        if (*slot == connection) {
+            *slot = nullptr;
+        }
+    }
+    Q_EMIT ConnectionEnded();
+}
+
+bool Tmain::PlayMovie(const QString& path) {
+    try {
+        StartConnection(TConnectionThread::Kind::Movie, [&] {
+            auto* player = new TPlayAtascii(
+                path, m_speed, m_acrt, {Entry("M_PlayMovie"), Entry("M_StopMovie"), m_mDownload},
+                [this](TPlayAtascii* ending) { ConnectionGone(ending); });
+            player->Start();
+            return player;
+        });
+    } catch (const std::exception& error) {
+        ShowMessage(this, QString::fromStdString(error.what()));
+        return false;
+    }
+    return true;
+}
+
+void Tmain::M_PlayMovieClick() {
+    QFileDialog dialog(this, QStringLiteral("Open ATASCII Movie File"),
+                       QCoreApplication::applicationDirPath() + QStringLiteral("/MOVIES"),
+                       QStringLiteral("All Files (*)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    PlayMovie(dialog.selectedFiles().constFirst());
 }
 
 void Tmain::StopOne(QPointer<TConnectionThread>& connection) {
@@ -246,7 +303,15 @@ void Tmain::StopConnection() {
     StopOne(m_player);
     StopOne(m_serialConn);
     StopOne(m_telnetConn);
+    m_statusMonitor->SetConnection(nullptr);
     m_stopping = false;
+}
+
+void Tmain::ShutDown() {
+    ShutDownConnections();
+    if (m_statusMonitor != nullptr) {
+        m_statusMonitor->Stop();
+    }
 }
 
 void Tmain::WaitAndPump() {
@@ -261,7 +326,8 @@ void Tmain::WaitAndPump() {
 void Tmain::ShutDownConnections() {
     m_stopping = true;
     for (QPointer<TConnectionThread>* slot : {&m_player, &m_serialConn, &m_telnetConn}) {
-        QPointer<TConnectionThread>& connection = *slot;
+        // A copy: the connection's last step forgets it in the slot.
+        QPointer<TConnectionThread> connection = *slot;
         if (!connection) {
             continue;
         }
@@ -278,6 +344,7 @@ void Tmain::ShutDownConnections() {
             connection->wait();
             delete connection.data();
         }
+        *slot = nullptr;
     }
     m_stopping = false;
 }
@@ -328,10 +395,14 @@ void Tmain::Exit1Click() {
     close();
 }
 
+void Tmain::About1Click() {
+    m_about->exec();
+}
+
 void Tmain::closeEvent(QCloseEvent* event) {
     // Everything that writes to the screen or the status bar ends before
     // they are destroyed.
-    ShutDownConnections();
+    ShutDown();
     QMainWindow::closeEvent(event);
 }
 

@@ -14,7 +14,9 @@ class QStatusBar;
 
 namespace telvora {
 
+class Tabout;
 class TCrtScreen;
+class TMenuStatus;
 class WavePlayer;
 
 // The program's window: the 40x24 screen, the menu bar and the two-panel
@@ -46,10 +48,17 @@ public:
     void StartConnection(TConnectionThread::Kind kind,
                          const std::function<TConnectionThread*()>& create);
     void StopConnection();
-    // Stops every connection and waits until its thread has ended; for closing.
-    void ShutDownConnections();
     void ClearTerminal();
     void PlaySound();
+
+    // Starts playing a movie file as "&Play ATASCII Movie" does after its
+    // dialog. Returns false, after telling the user, when the file cannot be read.
+    bool PlayMovie(const QString& path);
+    // Stops every connection and the status monitor; for closing. Idempotent.
+    void ShutDown();
+
+    TMenuStatus* StatusMonitor() const { return m_statusMonitor; }
+    Tabout* AboutBox() const { return m_about; }
 
     // The status bar's two panels.
     QLabel* StatusPanel1() const { return m_panel1; }
@@ -59,6 +68,11 @@ public:
     QAction* Entry(const char* name) const;
     QMenu* DownloadMenu() const { return m_mDownload; }
 
+Q_SIGNALS:
+    // A connection or movie has ended, on its own or stopped.
+    void ConnectionEnded();
+
+public:
     static constexpr int kStatusBarHeight = 17;
     static constexpr int kWaitAndPumpRounds = 20;
     static constexpr int kWaitAndPumpSleepMs = 50;
@@ -75,6 +89,8 @@ private:
     void CentreOnScreen();
     void WaitAndPump();
     void StopOne(QPointer<TConnectionThread>& connection);
+    void ShutDownConnections();
+    void ConnectionGone(TConnectionThread* connection);
     QPointer<TConnectionThread>& SlotFor(TConnectionThread::Kind kind);
 
     void N300BPS1Click(QAction* sender);
@@ -82,6 +98,9 @@ private:
     void EnableAtariKeyClickSound1Click();
     void Clear1Click() { ClearTerminal(); }
     void Exit1Click();
+    void M_PlayMovieClick();
+    void M_StopMovieClick() { StopConnection(); }
+    void About1Click();
     void BuzzerSounded();
 
     QAction* AddEntry(QMenu* menu, const char* name, const QString& caption, int tag = 0);
@@ -92,6 +111,8 @@ private:
     QLabel* m_panel2 = nullptr;
     QMenu* m_mDownload = nullptr;
     WavePlayer* m_sounds = nullptr;
+    TMenuStatus* m_statusMonitor = nullptr;
+    Tabout* m_about = nullptr;
 
     int m_speed = 0;
     bool m_transferMode = false;

@@ -1,6 +1,7 @@
 #include "screen/crt_screen.h"
 
 #include "screen/glyph_table.h"
+#include "screen/screen_dump.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -205,6 +206,10 @@ int TCrtScreen::CursorY() const {
 std::uint8_t TCrtScreen::Cell(int column, int row) const {
     return m_screen.WithModel(
         [column, row](const ScreenModel& model) { return model.Cell(column, row); });
+}
+
+std::string TCrtScreen::DumpText() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return ScreenDump(model); });
 }
 
 void TCrtScreen::SetColumns(int columns) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 class QKeyEvent;
 
@@ -57,6 +58,8 @@ public:
     int CursorX() const;
     int CursorY() const;
     std::uint8_t Cell(int column, int row) const;
+    // The visible codes in hex and the cursor position, one row a line.
+    std::string DumpText() const;
 
     bool RepaintPending() const { return m_repaintPending; }
     int CoalescedScrolls() const { return m_coalescedScrolls; }

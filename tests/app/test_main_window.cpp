@@ -1,3 +1,5 @@
+#include "app/about_box.h"
+#include "app/links.h"
 #include "app/main_window.h"
 #include "screen/crt_screen.h"
 
@@ -153,6 +155,27 @@ TEST_F(MainWindowTest, FilterEntryOnlyToggles) {
     window.Entry("ExtraFiltering")->trigger();
     EXPECT_FALSE(Checked("ExtraFiltering"));
     EXPECT_FALSE(window.InTransfer());
+}
+
+TEST_F(MainWindowTest, LinksOpenTheirAddresses) {
+    QStringList opened;
+    SetUrlOpener([&](const QUrl& url) { opened << url.toString(); });
+    for (const LinkEntry& link : LinkEntries()) {
+        QAction* entry = window.Entry(link.name);
+        ASSERT_NE(entry, nullptr) << link.name;
+        EXPECT_EQ(entry->text(), link.caption);
+        entry->trigger();
+    }
+    SetUrlOpener({});
+    ASSERT_EQ(opened.size(), 3);
+    EXPECT_EQ(opened[0], HomePageAddress());
+    EXPECT_EQ(window.Entry("MarrowbyHomePage1")->text(), "Marrowby Home Page");
+}
+
+TEST_F(MainWindowTest, AboutBoxExistsHiddenFromTheStart) {
+    ASSERT_NE(window.AboutBox(), nullptr);
+    EXPECT_FALSE(window.AboutBox()->isVisible());
+    EXPECT_EQ(window.AboutBox()->windowTitle(), "About Telvora");
 }
 
 TEST(MainWindowConnections, StartingStopsTheRunningConnectionFirst) {

@@ -1,0 +1,179 @@
+#include "app/command_line.h"
+
+#include "connection/throttle.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace telvora {
+
+namespace {
+
+std::optional<int> SpeedTag(const std::string& value) {
+    if (value == "300" || value == "600" || value == "1200" || value == "2400") {
+        return std::stoi(value);
+    }
+    if (value == "max") {
+        return kUnthrottledSpeed;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> SizeTag(const std::string& value) {
+    if (value == "small") {
+        return 0;
+    }
+    if (value == "medium") {
+        return 8;
+    }
+    if (value == "large") {
+        return 16;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> Seconds(const std::string& value) {
+    double seconds = 0;
+    const char* end = value.data() + value.size();
+    const auto [last, error] = std::from_chars(value.data(), end, seconds);
+    if (error != std::errc() || last != end || !std::isfinite(seconds) || seconds < 0) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+// Sets the movie once; a second one is an error.
+bool SetMovie(CommandLineResult& result, const std::string& path) {
+    if (result.options.moviePath) {
+        result.error =
+            "only one movie can be played: '" + *result.options.moviePath + "' and '" + path + "'";
+        return false;
+    }
+    if (path.empty()) {
+        result.error = "the movie file name is empty";
+        return false;
+    }
+    result.options.moviePath = path;
+    return true;
+}
+
+} // namespace
+
+CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLineResult result;
+    CommandLineOptions& options = result.options;
+    bool onlyFiles = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        // Options that take a value accept "--name value" and "--name=value".
+        std::string name = argument;
+        std::optional<std::string> attached;
+        if (!onlyFiles && argument.rfind("--", 0) == 0) {
+            if (const auto equals = argument.find('='); equals != std::string::npos) {
+                name = argument.substr(0, equals);
+                attached = argument.substr(equals + 1);
+            }
+        }
+        auto value = [&]() -> std::optional<std::string> {
+            if (attached) {
+                return attached;
+            }
+            if (i + 1 < arguments.size()) {
+                return arguments[++i];
+            }
+            result.error = "option " + name + " needs a value";
+            return std::nullopt;
+        };
+        if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
+            if (!SetMovie(result, argument)) {
+                return result;
+            }
+        } else if (argument == "--") {
+            onlyFiles = true;
+        } else if (name == "--play") {
+            const auto path = value();
+            if (!path || !SetMovie(result, *path)) {
+                return result;
+            }
+        } else if (name == "--speed") {
+            const auto text = value();
+            if (!text) {
+                return result;
+            }
+            options.speed = SpeedTag(*text);
+            if (!options.speed) {
+                result.error = "--speed takes 300, 600, 1200, 2400 or max, not '" + *text + "'";
+                return result;
+            }
+        } else if (name == "--size") {
+            const auto text = value();
+            if (!text) {
+                return result;
+            }
+            options.fontDelta = SizeTag(*text);
+            if (!options.fontDelta) {
+                result.error = "--size takes small, medium or large, not '" + *text + "'";
+                return result;
+            }
+        } else if (name == "--exit-after") {
+            const auto text = value();
+            if (!text) {
+                return result;
+            }
+            options.exitAfterSeconds = Seconds(*text);
+            if (!options.exitAfterSeconds) {
+                result.error = "--exit-after takes a number of seconds, not '" + *text + "'";
+                return result;
+            }
+        } else if (name == "--screenshot") {
+            const auto path = value();
+            if (!path) {
+                return result;
+            }
+            if (path->empty()) {
+                result.error = "--screenshot needs a file name";
+                return result;
+            }
+            options.screenshotPath = *path;
+        } else if (attached) {
+            result.error = "option " + name + " takes no value";
+            return result;
+        } else if (name == "--headless") {
+            options.headless = true;
+        } else if (name == "--exit-when-done") {
+            options.exitWhenDone = true;
+        } else if (name == "--dump-screen") {
+            options.dumpScreen = true;
+        } else if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else {
+            result.error = "unknown option '" + argument + "'";
+            return result;
+        }
+    }
+    return result;
+}
+
+std::string CommandLineUsage() {
+    return "Usage: telvora [options] [MOVIE-FILE]\n"
+           "\n"
+           "A terminal for Atari ATASCII bulletin-board systems.\n"
+           "\n"
+           "Options:\n"
+           "  --play FILE            play this ATASCII movie at start\n"
+           "  --speed SPEED          300, 600, 1200, 2400 or max (no throttle)\n"
+           "  --size SIZE            small, medium or large\n"
+           "  --headless             run without showing a window; messages go to\n"
+           "                         standard error\n"
+           "  --exit-when-done       quit when the movie has ended\n"
+           "  --exit-after SECONDS   quit after this time, stopping what runs\n"
+           "  --dump-screen          when quitting, print the screen's codes in hex\n"
+           "                         and the cursor position\n"
+           "  --screenshot FILE.png  when quitting, save a picture of the screen\n"
+           "  --help                 show this help\n"
+           "  --version              show the version\n";
+}
+
+} // namespace telvora

@@ -1,0 +1,37 @@
+#include "app/message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <atomic>
+#include <cstdio>
+
+namespace telvora {
+
+namespace {
+std::atomic<bool> g_toStandardError{false};
+}
+
+void SetMessagesToStandardError(bool on) {
+    g_toStandardError = on;
+}
+
+bool MessagesToStandardError() {
+    return g_toStandardError;
+}
+
+void ShowMessage(QWidget* parent, const QString& text, MessageKind kind) {
+    if (g_toStandardError) {
+        std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+        return;
+    }
+    const QString title = QApplication::applicationName();
+    if (kind == MessageKind::Error) {
+        QMessageBox::critical(parent, title, text);
+    } else {
+        QMessageBox::information(parent, title, text);
+    }
+}
+
+} // namespace telvora

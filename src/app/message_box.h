@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace telvora {
+
+// Plain modal message boxes with fixed texts. When the program runs without a
+// window, the text goes to standard error instead and counts as answered OK.
+enum class MessageKind { Information, Error };
+
+void ShowMessage(QWidget* parent, const QString& text, MessageKind kind = MessageKind::Error);
+void SetMessagesToStandardError(bool on);
+bool MessagesToStandardError();
+
+} // namespace telvora

@@ -1,0 +1,151 @@
+// The telvora program run from a shell, headless: its exit status, its
+// messages and the screen it prints.
+#include "screen/screen_dump.h"
+#include "screen/screen_model.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+using namespace telvora;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Runs telvora with `arguments`; `timeout` bounds every run.
+Outcome RunTelvora(const std::string& arguments) {
+    const auto errPath = std::filesystem::temp_directory_path() / "telvora_cli_test.err";
+    const std::string command =
+        "timeout 60 " + Quote(TELVORA_BINARY) + " " + arguments + " 2>" + Quote(errPath.string());
+    Outcome outcome;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return outcome;
+    }
+    std::array<char, 4096> buffer{};
+    std::size_t count = 0;
+    while ((count = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        outcome.out.append(buffer.data(), count);
+    }
+    const int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.err = ReadAll(errPath);
+    std::filesystem::remove(errPath);
+    return outcome;
+}
+
+std::string ExpectedDump(const std::string& bytes) {
+    ScreenModel model;
+    model.SetColumns(40);
+    model.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return ScreenDump(model);
+}
+
+TEST(TelvoraCommandLine, DumpsTheFinalScreenOfEveryTestFile) {
+    int files = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(TELVORA_TESTDATA_DIR) + "/atascii")) {
+        if (entry.path().extension() == ".md") {
+            continue;
+        }
+        const Outcome outcome =
+            RunTelvora("--headless --speed max --dump-screen --exit-when-done " +
+                       Quote(entry.path().string()));
+        EXPECT_EQ(outcome.status, 0) << entry.path() << outcome.err;
+        EXPECT_EQ(outcome.out, ExpectedDump(ReadAll(entry.path()))) << entry.path();
+        ++files;
+    }
+    EXPECT_GE(files, 10);
+}
+
+TEST(TelvoraCommandLine, DumpHasOneLinePerRowAndTheCursor) {
+    const Outcome outcome = RunTelvora("--headless --dump-screen --exit-when-done");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    std::string blankRow;
+    for (int column = 0; column < 40; ++column) {
+        blankRow += column == 0 ? "20" : " 20";
+    }
+    std::string expected;
+    for (int row = 0; row < 24; ++row) {
+        expected += blankRow + "\n";
+    }
+    expected += "cursor 1 1\n";
+    EXPECT_EQ(outcome.out, expected);
+}
+
+TEST(TelvoraCommandLine, ScreenshotIsWritten) {
+    const auto picture = std::filesystem::temp_directory_path() / "telvora_cli_test.png";
+    std::filesystem::remove(picture);
+    const Outcome outcome = RunTelvora(
+        "--headless --size small --exit-when-done --screenshot " + Quote(picture.string()) + " " +
+        Quote(std::string(TELVORA_TESTDATA_DIR) + "/atascii/bbs-MAIN.ata"));
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const std::string png = ReadAll(picture);
+    ASSERT_GT(png.size(), 100u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    std::filesystem::remove(picture);
+}
+
+TEST(TelvoraCommandLine, AnUnreadableMovieFailsWithItsMessage) {
+    const Outcome outcome = RunTelvora("--headless --exit-when-done /nonexistent/movie.ata");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("Cannot open file \"/nonexistent/movie.ata\""), std::string::npos)
+        << outcome.err;
+}
+
+TEST(TelvoraCommandLine, BadOptionsPrintTheUsage) {
+    const Outcome outcome = RunTelvora("--speed 9600");
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.err.find("--speed takes 300, 600, 1200, 2400 or max"), std::string::npos);
+    EXPECT_NE(outcome.err.find("Usage: telvora"), std::string::npos);
+}
+
+TEST(TelvoraCommandLine, HelpAndVersion) {
+    const Outcome help = RunTelvora("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: telvora"), std::string::npos);
+    const Outcome version = RunTelvora("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("Telvora ", 0), 0u);
+}
+
+TEST(TelvoraCommandLine, ExitAfterStopsAPlayingMovie) {
+    const auto movie = std::filesystem::temp_directory_path() / "telvora_cli_slow.ata";
+    std::ofstream(movie) << std::string(2000, 'z');
+    const Outcome outcome = RunTelvora("--headless --speed 300 --exit-after 1.5 --dump-screen " +
+                                       Quote(movie.string()));
+    std::filesystem::remove(movie);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    // About 50 bytes at 27 ms each: far from the whole movie.
+    EXPECT_EQ(outcome.out.substr(0, 2), "7A");
+    EXPECT_EQ(outcome.out.find("cursor 1 1"), std::string::npos);
+    EXPECT_NE(outcome.out.find("cursor"), std::string::npos);
+    EXPECT_EQ(outcome.out.find("7A", 40 * 3 * 12), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,192 @@
+#include "app/main_window.h"
+#include "app/menu_status.h"
+#include "app/message_box.h"
+#include "connection/play_atascii.h"
+#include "screen/crt_screen.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+using namespace telvora;
+
+namespace {
+
+constexpr int kTimeoutMs = 20000;
+
+// Serves events until `done` holds or the timeout passes; returns `done()`.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < timeoutMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+class MoviePlaybackTest : public ::testing::Test {
+protected:
+    MoviePlaybackTest() { SetMessagesToStandardError(true); }
+
+    QString Movie(const std::string& name, const std::string& bytes) {
+        const QString path = m_dir.filePath(QString::fromStdString(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        return path;
+    }
+    void SetSpeed(const char* entry) { window.Entry(entry)->trigger(); }
+    bool Playing() { return window.Player() != nullptr; }
+    bool WaitUntilEnded() {
+        return WaitFor([&] { return !Playing(); });
+    }
+    std::uint8_t Cell(int column, int row) { return window.Screen()->Cell(column, row); }
+    void ExpectIdleMenus() {
+        EXPECT_TRUE(window.Entry("M_PlayMovie")->isEnabled());
+        EXPECT_FALSE(window.Entry("M_StopMovie")->isEnabled());
+        EXPECT_FALSE(window.DownloadMenu()->isEnabled());
+    }
+
+    QTemporaryDir m_dir;
+    Tmain window;
+};
+
+TEST_F(MoviePlaybackTest, PlaysTheWholeFileToTheScreen) {
+    window.Screen()->WriteByte('Q'); // cleared by the start
+    ASSERT_TRUE(window.PlayMovie(Movie("hello.ata", "HELLO\x9b\xc1")));
+    ASSERT_TRUE(WaitUntilEnded());
+    EXPECT_EQ(Cell(1, 1), 'H');
+    EXPECT_EQ(Cell(5, 1), 'O');
+    EXPECT_EQ(Cell(1, 2), 0xC1);
+    EXPECT_EQ(window.Screen()->CursorX(), 2);
+    ExpectIdleMenus();
+}
+
+TEST_F(MoviePlaybackTest, MenusWhilePlayingAndStopKeepsThePicture) {
+    SetSpeed("N300BPS1");
+    ASSERT_TRUE(window.PlayMovie(Movie("long.ata", std::string(400, 'x'))));
+    EXPECT_FALSE(window.Entry("M_PlayMovie")->isEnabled());
+    EXPECT_TRUE(window.Entry("M_StopMovie")->isEnabled());
+    EXPECT_FALSE(window.DownloadMenu()->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return Cell(3, 1) == 'x'; }));
+
+    window.Entry("M_StopMovie")->trigger();
+    EXPECT_FALSE(Playing());
+    ExpectIdleMenus();
+    const int column = window.Screen()->CursorX();
+    const int row = window.Screen()->CursorY();
+    // Nothing more arrives after the stop, and the picture stays.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QApplication::processEvents();
+    EXPECT_EQ(window.Screen()->CursorX(), column);
+    EXPECT_EQ(window.Screen()->CursorY(), row);
+    EXPECT_EQ(Cell(1, 1), 'x');
+    EXPECT_LT(row * 40 + column, 400) << "the movie should not have finished";
+}
+
+TEST_F(MoviePlaybackTest, SpeedChangeTakesEffectDuringPlay) {
+    SetSpeed("N300BPS1");
+    // 300 bytes at 300 bps would take about 8 seconds.
+    ASSERT_TRUE(window.PlayMovie(Movie("speed.ata", std::string(300, 's'))));
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(WaitFor([&] { return Cell(2, 1) == 's'; }));
+    SetSpeed("FullSpeed1");
+    EXPECT_EQ(window.Player() ? window.Player()->Delay() : 0, 0);
+    ASSERT_TRUE(WaitUntilEnded());
+    EXPECT_LT(timer.elapsed(), 4000);
+    EXPECT_EQ(Cell(20, 8), 's');
+}
+
+TEST_F(MoviePlaybackTest, AnEmptyFileEndsAtOnce) {
+    ASSERT_TRUE(window.PlayMovie(Movie("empty.ata", "")));
+    ASSERT_TRUE(WaitUntilEnded());
+    ExpectIdleMenus();
+}
+
+TEST_F(MoviePlaybackTest, AnUnreadableFileStartsNothing) {
+    EXPECT_FALSE(window.PlayMovie(m_dir.filePath("missing.ata")));
+    EXPECT_FALSE(Playing());
+    ExpectIdleMenus();
+    EXPECT_FALSE(window.PlayMovie(m_dir.path()));
+    EXPECT_FALSE(Playing());
+}
+
+TEST_F(MoviePlaybackTest, ASecondMovieStopsTheFirst) {
+    SetSpeed("N300BPS1");
+    ASSERT_TRUE(window.PlayMovie(Movie("first.ata", std::string(400, 'a'))));
+    QPointer<TConnectionThread> first = window.Player();
+    ASSERT_TRUE(WaitFor([&] { return Cell(1, 1) == 'a'; }));
+    SetSpeed("FullSpeed1");
+    ASSERT_TRUE(window.PlayMovie(Movie("second.ata", "B")));
+    ASSERT_TRUE(WaitFor([&] { return first.isNull(); }));
+    ASSERT_TRUE(WaitUntilEnded());
+    EXPECT_EQ(Cell(1, 1), 'B');
+    EXPECT_EQ(Cell(2, 1), ' ');
+}
+
+TEST_F(MoviePlaybackTest, ClearScreenCodeInAMovieClears) {
+    ASSERT_TRUE(window.PlayMovie(Movie("clear.ata", "ABC\x9b"
+                                                    "DEF\x7dZ")));
+    ASSERT_TRUE(WaitUntilEnded());
+    EXPECT_EQ(Cell(1, 1), 'Z');
+    EXPECT_EQ(Cell(2, 1), ' ');
+    EXPECT_EQ(Cell(1, 2), ' ');
+}
+
+TEST_F(MoviePlaybackTest, LargeUnthrottledMovieArrivesWhole) {
+    std::string bytes;
+    for (int i = 0; i < 100000; ++i) {
+        bytes += static_cast<char>('A' + i % 26);
+    }
+    bytes += "\x7d"
+             "END";
+    ASSERT_TRUE(window.PlayMovie(Movie("large.ata", bytes)));
+    ASSERT_TRUE(WaitUntilEnded());
+    EXPECT_EQ(Cell(1, 1), 'E');
+    EXPECT_EQ(Cell(3, 1), 'D');
+    EXPECT_EQ(window.Screen()->CursorX(), 4);
+}
+
+// The order of magnitude only; the benchmark measures the precision.
+TEST_F(MoviePlaybackTest, PacingFollowsTheLineSpeed) {
+    for (auto [entry, perByteMs] : {std::pair{"N2400BPS1", 3}, std::pair{"N1200BPS1", 6}}) {
+        SetSpeed(entry);
+        QElapsedTimer timer;
+        timer.start();
+        ASSERT_TRUE(window.PlayMovie(Movie("paced.ata", std::string(50, 'p'))));
+        ASSERT_TRUE(WaitUntilEnded());
+        const qint64 expected = 50 * perByteMs;
+        EXPECT_GT(timer.elapsed(), expected / 2) << entry;
+        EXPECT_LT(timer.elapsed(), expected * 5 + 500) << entry;
+    }
+}
+
+TEST_F(MoviePlaybackTest, StatusLineNamesTheMovieAndItsSpeed) {
+    SetSpeed("N1200BPS1");
+    ASSERT_TRUE(window.PlayMovie(Movie("status.ata", std::string(300, 'm'))));
+    TMenuStatus* monitor = window.StatusMonitor();
+    monitor->ComputeStatus();
+    monitor->ShowStatus();
+    EXPECT_EQ(window.StatusPanel1()->text(), "1200 BPS");
+    EXPECT_EQ(window.StatusPanel2()->text(), "Playing: status.ata");
+    SetSpeed("N300BPS1");
+    // The monitor's own round shows the new speed within its interval.
+    EXPECT_TRUE(WaitFor([&] { return window.StatusPanel1()->text() == "300 BPS"; }, 3000));
+    window.Entry("M_StopMovie")->trigger();
+    EXPECT_TRUE(WaitFor([&] { return window.StatusPanel1()->text() == "READY"; }, 3000));
+    EXPECT_EQ(window.StatusPanel2()->text(), "");
+}
+
+} // namespace
