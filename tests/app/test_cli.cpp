@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace telvora;
@@ -39,7 +40,11 @@ std::string ReadAll(const std::filesystem::path& path) {
 
 // Runs telvora with `arguments`; `timeout` bounds every run.
 Outcome RunTelvora(const std::string& arguments) {
-    const auto errPath = std::filesystem::temp_directory_path() / "telvora_cli_test.err";
+    // CTest runs the cases of this file in parallel: one file per run.
+    static int runs = 0;
+    const auto errPath =
+        std::filesystem::temp_directory_path() /
+        ("telvora_cli_test." + std::to_string(getpid()) + "." + std::to_string(++runs) + ".err");
     const std::string command =
         "timeout 60 " + Quote(TELVORA_BINARY) + " " + arguments + " 2>" + Quote(errPath.string());
     Outcome outcome;
@@ -99,7 +104,8 @@ TEST(TelvoraCommandLine, DumpHasOneLinePerRowAndTheCursor) {
 }
 
 TEST(TelvoraCommandLine, ScreenshotIsWritten) {
-    const auto picture = std::filesystem::temp_directory_path() / "telvora_cli_test.png";
+    const auto picture = std::filesystem::temp_directory_path() /
+                         ("telvora_cli_test." + std::to_string(getpid()) + ".png");
     std::filesystem::remove(picture);
     const Outcome outcome = RunTelvora(
         "--headless --size small --exit-when-done --screenshot " + Quote(picture.string()) + " " +
@@ -135,7 +141,8 @@ TEST(TelvoraCommandLine, HelpAndVersion) {
 }
 
 TEST(TelvoraCommandLine, ExitAfterStopsAPlayingMovie) {
-    const auto movie = std::filesystem::temp_directory_path() / "telvora_cli_slow.ata";
+    const auto movie = std::filesystem::temp_directory_path() /
+                       ("telvora_cli_slow." + std::to_string(getpid()) + ".ata");
     std::ofstream(movie) << std::string(2000, 'z');
     const Outcome outcome = RunTelvora("--headless --speed 300 --exit-after 1.5 --dump-screen " +
                                        Quote(movie.string()));
