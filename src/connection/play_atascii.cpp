@@ -14,6 +14,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Lateness up to this much is made up by sending the next bytes without
+// waiting; a longer stall restarts the schedule, so that no long burst follows.
+constexpr auto kStallLimit = std::chrono::milliseconds(50);
+
 std::vector<std::uint8_t> LoadMovie(const QString& path) {
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
@@ -71,11 +75,11 @@ void TPlayAtascii::run() {
 void TPlayAtascii::PlayThrottled(std::size_t& index, int delay) {
     // Each byte is due `delay` ms after the previous one was due, so sleep
     // overshoot and the hand-over do not slow the line down. After a speed
-    // change or a stall (more than a byte late) the schedule starts again
-    // from now: no burst to catch up.
+    // change or a stall the schedule starts again from now.
     const auto now = Clock::now();
     const auto step = std::chrono::milliseconds(delay);
-    if (index == 0 || m_speedChanged.exchange(false) || now > m_due + 2 * step) {
+    if (index == 0 || m_speedChanged.exchange(false) ||
+        now > m_due + step + std::max<Clock::duration>(step, kStallLimit)) {
         m_due = now;
     }
     m_due += step;
