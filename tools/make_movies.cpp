@@ -7,6 +7,8 @@
 // row at once (scrolling on the last row), so a line of exactly 40 codes is
 // never followed by an end of line: that would leave an empty row.
 
+#include "output_files.h"
+
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -572,32 +574,17 @@ std::vector<std::uint8_t> MakeScroller() {
 }
 
 bool WriteMovie(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) {
-        std::cerr << "make_movies: cannot write " << path.string() << '\n';
-        return false;
-    }
-    std::cout << "wrote " << path.string() << " (" << bytes.size() << " bytes)\n";
-    return true;
+    return telvora::tools::WriteOutputFile("make_movies", path, bytes.data(), bytes.size());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2) {
-        std::cerr << "usage: make_movies [OUTPUT-DIR]\n";
-        return 2;
+    const auto found = telvora::tools::OutputDirectory("make_movies", argc, argv, "MOVIES");
+    if (!found) {
+        return argc > 2 ? 2 : 1;
     }
-    const std::filesystem::path dir = argc == 2 ? argv[1] : "MOVIES";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-        std::cerr << "make_movies: cannot create " << dir.string() << ": " << ec.message() << '\n';
-        return 1;
-    }
+    const std::filesystem::path& dir = *found;
     try {
         const bool ok = WriteMovie(dir / "WELCOME.ATA", MakeWelcome()) &&
                         WriteMovie(dir / "ANIMATION.ATA", MakeAnimation()) &&

@@ -4,6 +4,8 @@
 //
 //   make_waves [OUTPUT-DIR]     (default: resources/sounds)
 
+#include "output_files.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -133,31 +135,18 @@ std::vector<char> EncodeWave(const Samples& mono) {
 }
 
 bool WriteFile(const std::filesystem::path& path, const std::vector<char>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) {
-        std::cerr << "make_waves: cannot write " << path.string() << '\n';
-        return false;
-    }
-    std::cout << "wrote " << path.string() << " (" << bytes.size() << " bytes)\n";
-    return true;
+    return telvora::tools::WriteOutputFile("make_waves", path, bytes.data(), bytes.size());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2) {
-        std::cerr << "usage: make_waves [OUTPUT-DIR]\n";
-        return 2;
+    const auto found =
+        telvora::tools::OutputDirectory("make_waves", argc, argv, "resources/sounds");
+    if (!found) {
+        return argc > 2 ? 2 : 1;
     }
-    const std::filesystem::path dir = argc == 2 ? argv[1] : "resources/sounds";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-        std::cerr << "make_waves: cannot create " << dir.string() << ": " << ec.message() << '\n';
-        return 1;
-    }
+    const std::filesystem::path& dir = *found;
     const bool ok =
         WriteFile(dir / "key.wav", EncodeWave(MakeKeyClick(kKeyDataBytes / kBytesPerFrame))) &&
         WriteFile(dir / "beep.wav", EncodeWave(MakeBeep(kBeepDataBytes / kBytesPerFrame)));

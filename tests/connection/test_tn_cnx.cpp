@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <future>
@@ -109,8 +110,12 @@ TEST_F(TnCnx, UnresolvableHostRaisesWithTheLookupMessage) {
         cnx.Connect();
         FAIL() << "connect to an unknown host";
     } catch (const ESocketException& e) {
-        EXPECT_STREQ(e.what(), "connect: WSocketResolveHost: Cannot convert host address "
-                               "'nosuch.invalid', Error #11001");
+        // "Host not found", or "try again" on a machine without any name server.
+        EXPECT_THAT(std::string(e.what()),
+                    ::testing::AnyOf("connect: WSocketResolveHost: Cannot convert host address "
+                                     "'nosuch.invalid', Error #11001",
+                                     "connect: WSocketResolveHost: Cannot convert host address "
+                                     "'nosuch.invalid', Error #11002"));
     }
     EXPECT_FALSE(cnx.IsConnected());
 }
