@@ -1,10 +1,18 @@
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 // Socket errors are reported with the Winsock numbers and texts that the
 // program's messages are written in ("Error 10061 in function Connect" CR LF
 // "Connection refused"), whatever the platform's own codes are.
+
+// Raised by the socket component and its name resolution, with the message
+// the user is shown.
+class ESocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 inline constexpr int kWsaEWouldBlock = 10035;
 inline constexpr int kWsaEInvalidArgument = 10022;

@@ -1,5 +1,6 @@
 #include "connection/wsocket.h"
 
+#include "connection/socket_resolver.h"
 #include "connection/winsock_errors.h"
 
 #include <QMetaObject>
@@ -8,9 +9,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <netdb.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -18,156 +16,7 @@
 
 namespace {
 
-constexpr std::size_t kMaxHostLength = 256;
-constexpr std::size_t kMaxPortLength = 31;
 constexpr int kProtoUdp = 17;
-// Winsock's answer when a service or protocol name is unknown.
-constexpr int kWsaNoData = 11004;
-// Room for the reentrant netdb lookups.
-constexpr std::size_t kLookupBufferSize = 4096;
-
-std::string Format(const char* pattern, const std::string& text, int number) {
-    char message[512];
-    std::snprintf(message, sizeof message, pattern, text.c_str(), number);
-    return message;
-}
-
-// Four dot-separated decimal groups of at most 255, optionally surrounded by
-// spaces. Anything else (a group of 256, say) is left to the name lookup.
-bool ParseDottedAddress(const std::string& text, std::uint32_t& hostOrder) {
-    std::size_t pos = text.find_first_not_of(' ');
-    const std::size_t end = text.find_last_not_of(' ');
-    if (pos == std::string::npos) {
-        return false;
-    }
-    std::uint32_t value = 0;
-    for (int group = 0; group < 4; ++group) {
-        if (group > 0) {
-            if (pos > end || text[pos] != '.') {
-                return false;
-            }
-            ++pos;
-        }
-        int part = 0;
-        std::size_t digits = 0;
-        while (pos <= end && text[pos] >= '0' && text[pos] <= '9') {
-            part = part * 10 + (text[pos] - '0');
-            if (part > 255) {
-                return false;
-            }
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0) {
-            return false;
-        }
-        value = (value << 8) | static_cast<std::uint32_t>(part);
-    }
-    if (pos != end + 1) {
-        return false;
-    }
-    hostOrder = value;
-    return true;
-}
-
-// The leading decimal digits after leading spaces, or -1 when the text does
-// not start with a digit there. Values past limit give -2.
-long LeadingNumber(const std::string& text, long limit) {
-    std::size_t pos = text.find_first_not_of(' ');
-    if (pos == std::string::npos || text[pos] < '0' || text[pos] > '9') {
-        return -1;
-    }
-    long value = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        value = value * 10 + (text[pos] - '0');
-        if (value > limit) {
-            return -2;
-        }
-    }
-    return value;
-}
-
-in_addr_t ResolveHost(const std::string& name) {
-    if (name.empty() || name.size() > kMaxHostLength) {
-        throw ESocketException("WSocketResolveHost: '" + name + "' Invalid Hostname.");
-    }
-    std::uint32_t hostOrder = 0;
-    if (ParseDottedAddress(name, hostOrder)) {
-        if (hostOrder == 0xFFFFFFFFu && name != "255.255.255.255") {
-            throw ESocketException("WSocketResolveHost: '" + name + "' Invalid IP address.");
-        }
-        return htonl(hostOrder);
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
-    if (rc != 0 || result == nullptr) {
-        const int code = WinsockErrorFromResolver(rc != 0 ? rc : EAI_NONAME, errno);
-        throw ESocketException(
-            Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d", name, code));
-    }
-    const in_addr_t addr = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(result);
-    return addr;
-}
-
-int ResolveProto(const std::string& proto) {
-    if (proto.empty() || proto.size() > kMaxPortLength) {
-        throw ESocketException("WSocketResolveProto: Invalid Protocol.");
-    }
-    const long number = LeadingNumber(proto, 255);
-    if (number >= 0) {
-        return static_cast<int>(number);
-    }
-    if (number == -2) {
-        throw ESocketException("WSocketResolveProto: Invalid Protocol.");
-    }
-    protoent entry{};
-    protoent* found = nullptr;
-    char buffer[kLookupBufferSize];
-    if (::getprotobyname_r(proto.c_str(), &entry, buffer, sizeof buffer, &found) == 0 &&
-        found != nullptr) {
-        return found->p_proto;
-    }
-    // A minimal system may lack /etc/protocols; these two never change.
-    if (proto == "tcp") {
-        return IPPROTO_TCP;
-    }
-    if (proto == "udp") {
-        return IPPROTO_UDP;
-    }
-    throw ESocketException(
-        Format("WSocketResolveProto: Cannot convert protocol '%s', Error #%d", proto, kWsaNoData));
-}
-
-std::uint16_t ResolvePort(const std::string& port, const std::string& proto) {
-    if (port.empty() || port.size() > kMaxPortLength) {
-        throw ESocketException("WSocketResolvePort: Invalid Port.");
-    }
-    if (proto.empty() || proto.size() > kMaxPortLength) {
-        throw ESocketException("WSocketResolvePort: Invalid Proto.");
-    }
-    // A number past 65535 would silently connect to another port.
-    const long number = LeadingNumber(port, 65535);
-    if (number >= 0) {
-        return htons(static_cast<std::uint16_t>(number));
-    }
-    if (number == -2) {
-        throw ESocketException("WSocketResolvePort: Invalid Port.");
-    }
-    servent entry{};
-    servent* found = nullptr;
-    char buffer[kLookupBufferSize];
-    if (::getservbyname_r(port.c_str(), proto.c_str(), &entry, buffer, sizeof buffer, &found) ==
-            0 &&
-        found != nullptr) {
-        return static_cast<std::uint16_t>(found->s_port);
-    }
-    throw ESocketException(
-        Format("WSocketResolvePort: Cannot convert port '%s', Error #%d", port, kWsaNoData));
-}
 
 bool ClosesConnection(int code) {
     return code == kWsaEInvalidArgument || code == kWsaENotSocket || code == kWsaEConnAborted ||
@@ -175,46 +24,6 @@ bool ClosesConnection(int code) {
 }
 
 } // namespace
-
-// ---------------------------------------------------------------- TBuffer
-
-TBuffer::TBuffer(int size) : m_buf(static_cast<std::size_t>(size > 0 ? size : kDefaultSize)) {}
-
-int TBuffer::Write(const std::uint8_t* data, int count) {
-    const int room = BufSize() - m_wrCount;
-    const int n = count < room ? count : room;
-    if (n <= 0) {
-        return 0;
-    }
-    std::memcpy(m_buf.data() + m_wrCount, data, static_cast<std::size_t>(n));
-    m_wrCount += n;
-    return n;
-}
-
-std::pair<const std::uint8_t*, int> TBuffer::Peek() const {
-    const int unsent = m_wrCount - m_rdCount;
-    if (unsent <= 0) {
-        return {nullptr, 0};
-    }
-    return {m_buf.data() + m_rdCount, unsent};
-}
-
-void TBuffer::Remove(int count) {
-    const int unsent = m_wrCount - m_rdCount;
-    m_rdCount += count < unsent ? count : unsent;
-    if (m_rdCount >= m_wrCount) {
-        m_rdCount = 0;
-        m_wrCount = 0;
-    }
-}
-
-void TBuffer::SetBufSize(int size) {
-    const int newSize = size > 0 ? size : kDefaultSize;
-    if (newSize < m_wrCount) {
-        return; // written bytes are kept
-    }
-    m_buf.resize(static_cast<std::size_t>(newSize));
-}
 
 // ---------------------------------------------------------------- TWSocket
 
@@ -412,12 +221,13 @@ TWSocket::Resolved TWSocket::ResolveAll() {
     }
     Resolved where;
     try {
-        where.proto = ResolveProto(proto);
+        where.proto = WSocketResolveProto(proto);
         where.sockType = where.proto == kProtoUdp ? SOCK_DGRAM : SOCK_STREAM;
-        where.port = ResolvePort(port, proto);
-        where.localPort = ResolvePort(localPort, proto);
-        where.localAddr = localAddr == "0.0.0.0" ? htonl(INADDR_ANY) : ResolveHost(localAddr);
-        where.addr = ResolveHost(addr);
+        where.port = WSocketResolvePort(port, proto);
+        where.localPort = WSocketResolvePort(localPort, proto);
+        where.localAddr =
+            localAddr == "0.0.0.0" ? htonl(INADDR_ANY) : WSocketResolveHost(localAddr);
+        where.addr = WSocketResolveHost(addr);
     } catch (const ESocketException& e) {
         throw ESocketException(std::string("connect: ") + e.what());
     }

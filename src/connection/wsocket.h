@@ -1,5 +1,8 @@
 #pragma once
 
+#include "connection/buffer.h"
+#include "connection/winsock_errors.h"
+
 #include <QObject>
 
 #include <atomic>
@@ -9,17 +12,11 @@
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 class QSocketNotifier;
-
-class ESocketException : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 enum TSocketState {
     wsInvalidState,
@@ -38,29 +35,6 @@ enum TWSocketOption : unsigned {
 };
 
 enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
-
-// One chunk of the send queue: bytes are written at the end and taken from
-// the front; once everything written has been taken, it can be filled again.
-class TBuffer {
-public:
-    // A size of 0 or less gives one Ethernet frame.
-    static constexpr int kDefaultSize = 1514;
-
-    explicit TBuffer(int size);
-    int Write(const std::uint8_t* data, int count);
-    std::pair<const std::uint8_t*, int> Peek() const;
-    void Remove(int count);
-    void SetBufSize(int size);
-
-    int BufSize() const { return static_cast<int>(m_buf.size()); }
-    int WrCount() const { return m_wrCount; }
-    int RdCount() const { return m_rdCount; }
-
-private:
-    std::vector<std::uint8_t> m_buf;
-    int m_wrCount = 0;
-    int m_rdCount = 0;
-};
 
 // Event-driven IPv4 TCP client over a non-blocking POSIX socket. The socket's
 // notifications are watched on the thread that created the object and all
