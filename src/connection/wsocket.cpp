@@ -297,6 +297,7 @@ void TWSocket::Connect() {
         m_sendQueue.clear();
         m_allSent = true;
         m_closeReported = false;
+        m_pendingReceiveError = 0;
         m_handle = fd;
         generation = ++m_generation;
         m_state = wsOpened;
@@ -412,6 +413,10 @@ int TWSocket::Receive(void* buffer, int size) {
     }
     if (size <= 0) {
         return 0;
+    }
+    if (const int pending = m_pendingReceiveError.exchange(0); pending != 0) {
+        m_lastError = pending;
+        return -1;
     }
     ssize_t got = 0;
     do {
@@ -625,7 +630,9 @@ void TWSocket::ReadNotice() {
     } else if (peeked == 0) {
         CloseNotice(0);
     } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        CloseNotice(WinsockErrorFromErrno(errno));
+        const int error = WinsockErrorFromErrno(errno);
+        m_pendingReceiveError = error;
+        CloseNotice(error);
     }
 }
 

@@ -169,6 +169,9 @@ private:
     std::atomic<std::int64_t> m_readCount{0};
     std::atomic<unsigned> m_options{0};
     std::atomic<bool> m_destroying{false};
+    // A connection error that the read notice took from the socket while
+    // looking for data; the next Receive reports it, as a receive would have.
+    std::atomic<int> m_pendingReceiveError{0};
 
     // Owning thread only:
     std::unique_ptr<QSocketNotifier> m_readNotifier;

@@ -115,6 +115,15 @@ public:
         return m_eof;
     }
 
+    // Closes with a reset (linger on, 0 seconds) instead of an orderly close.
+    void Reset() {
+        if (m_conn >= 0) {
+            linger setting{1, 0};
+            ::setsockopt(m_conn, SOL_SOCKET, SO_LINGER, &setting, sizeof setting);
+        }
+        CloseConnection();
+    }
+
     void CloseConnection() {
         if (m_conn >= 0) {
             ::close(m_conn);
