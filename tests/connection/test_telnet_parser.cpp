@@ -185,6 +185,36 @@ TEST_F(TelnetParser, EveryCellOfTheOptionTable) {
     EXPECT_TRUE(parser.LocalEcho());
 }
 
+TEST_F(TelnetParser, RefusedOptions) {
+    Receive({IAC, DO, 31});
+    Receive({IAC, WILL, 5});
+    Receive({IAC, DONT, 5});
+    Receive({IAC, WONT, 5});
+    EXPECT_EQ(sink.replies, (std::vector<Bytes>{
+                                {IAC, WONT, 31}, {IAC, DONT, 5}, {IAC, WONT, 5}, {IAC, WONT, 5}}));
+    EXPECT_TRUE(sink.data.empty());
+}
+
+TEST_F(TelnetParser, NopAndAreYouThereAreSilent) {
+    Receive({IAC, 241});
+    Receive({IAC, 246});
+    EXPECT_TRUE(sink.data.empty());
+    EXPECT_TRUE(sink.replies.empty());
+}
+
+// Raw mode takes every byte as data even in the middle of a command; the
+// command goes on once raw mode ends.
+TEST_F(TelnetParser, RawModeBetweenTheHalvesOfACommand) {
+    Receive({'a', IAC});
+    parser.SetRawMode(true);
+    Receive({DO, 24});
+    EXPECT_TRUE(sink.replies.empty());
+    parser.SetRawMode(false);
+    Receive({DO, 24, 'b'});
+    EXPECT_EQ(sink.data, (Bytes{'a', DO, 24, 'b'}));
+    EXPECT_EQ(sink.replies, (std::vector<Bytes>{{IAC, WILL, 24}}));
+}
+
 TEST_F(TelnetParser, OtherCommandsAreDroppedWithATrace) {
     Receive({'a', IAC, 241, 'b', IAC, 246, 'c', IAC, 239, 'd', IAC, 65, IAC, SE});
     EXPECT_EQ(sink.data, Str("abcd"));
@@ -230,7 +260,22 @@ TEST(TelnetParserSplit, EveryCommandSplitAtEveryPoint) {
     reference.SetTermType("ATASCII");
     reference.Feed(stream.data(), static_cast<int>(stream.size()));
     reference.Flush();
-    ASSERT_FALSE(whole.replies.empty());
+    const Bytes atascii = Str("ATASCII");
+    Bytes termType = {IAC, SB, 24, 0};
+    termType.insert(termType.end(), atascii.begin(), atascii.end());
+    termType.insert(termType.end(), {IAC, SE});
+    ASSERT_EQ(whole.data, (Bytes{'x', 'y', 255, 'z', 13, 0, 'w'}));
+    ASSERT_EQ(whole.replies, (std::vector<Bytes>{{IAC, WILL, 24},
+                                                 termType,
+                                                 {IAC, DO, 1},
+                                                 {IAC, WILL, 23},
+                                                 {IAC, SB, 23, 'T', 'N', 'C', 'N', 'X', IAC, SE},
+                                                 {IAC, WONT, 5},
+                                                 {IAC, DO, 3},
+                                                 {IAC, DONT, 31}}));
+    ASSERT_EQ(whole.traces,
+              (std::vector<std::string>{"0001 Unknown F1 '\xF1'\r\n", "0002 TNCH_EOR\r\n"}));
+    EXPECT_TRUE(reference.LocalEcho());
 
     for (std::size_t split = 0; split <= stream.size(); ++split) {
         Recorder parts;

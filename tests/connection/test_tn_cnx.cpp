@@ -4,8 +4,10 @@
 #include "qt_event_wait.h"
 
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -135,6 +137,37 @@ TEST_F(TnCnx, ResetByThePeer) {
     EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 10054"}));
     EXPECT_EQ(rec.displays, (std::vector<std::string>{"\r\n**** ERROR: 10054 ****\r\n"}));
     EXPECT_FALSE(cnx.IsConnected());
+}
+
+QStringList g_traceLines;
+
+void CollectTrace(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    if (context.category != nullptr && QString::fromLatin1(context.category) == "telvora.telnet") {
+        g_traceLines.push_back(text);
+    }
+}
+
+// The protocol trace goes to its own logging category, which is quiet unless
+// switched on.
+TEST_F(TnCnx, TraceLinesOnlyWhenSwitchedOn) {
+    LoopbackPeer peer;
+    TTnCnx cnx;
+    TnRecorder rec(cnx);
+    cnx.SetHost("127.0.0.1");
+    cnx.SetPort(peer.PortText());
+    cnx.Connect();
+    ASSERT_TRUE(peer.Accept());
+    g_traceLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(CollectTrace);
+    peer.SendAll({IAC, 241, 'a'});
+    const bool first = ProcessEventsUntil([&] { return rec.data.size() == 1; });
+    QLoggingCategory::setFilterRules(QStringLiteral("telvora.telnet.debug=true"));
+    peer.SendAll({IAC, 239, 'b'});
+    const bool second = ProcessEventsUntil([&] { return rec.data.size() == 2; });
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(g_traceLines, QStringList{QStringLiteral("0002 TNCH_EOR")});
 }
 
 TEST_F(TnCnx, ConnectAgainClosesThePreviousConnection) {
