@@ -16,6 +16,32 @@
 #include <unistd.h>
 #include <vector>
 
+// A loopback port that is bound but never listens: a connect to it is
+// refused, and no other process can take the port while the object lives.
+class RefusingPort {
+public:
+    RefusingPort() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof addr;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+            throw std::runtime_error("cannot reserve a loopback port");
+        }
+        m_port = ntohs(addr.sin_port);
+    }
+    ~RefusingPort() { ::close(m_fd); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int Port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
 class LoopbackPeer {
 public:
     static constexpr int kTimeoutMs = 5000;

@@ -113,9 +113,10 @@ TEST_F(WSocket, ConnectsAndExchangesData) {
 }
 
 TEST_F(WSocket, RefusedConnectReportsThenCloses) {
+    RefusingPort refusing;
     TWSocket socket;
     Recorder rec(socket);
-    StartConnect(socket, LoopbackPeer::FreePort());
+    StartConnect(socket, refusing.Port());
     ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
     ProcessEventsFor(50);
     EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
@@ -125,6 +126,10 @@ TEST_F(WSocket, RefusedConnectReportsThenCloses) {
 TEST_F(WSocket, SettingsAndResolutionErrors) {
     TWSocket socket;
     EXPECT_EQ(ConnectError(socket, "", "23"), "Connect: No IP Address Specified");
+    socket.SetProto("");
+    EXPECT_EQ(ConnectError(socket, "127.0.0.1", "23"), "Connect: No Protocol Specified");
+    socket.SetProto(" tcp ");
+    EXPECT_EQ(socket.Proto(), "tcp");
     // A name no host can have: the lookup refuses it without a name server.
     EXPECT_EQ(ConnectError(socket, "no such host!", "23"),
               "connect: WSocketResolveHost: Cannot convert host address 'no such host!', "
@@ -139,7 +144,7 @@ TEST_F(WSocket, SettingsAndResolutionErrors) {
               "connect: WSocketResolveHost: '255.255.255.0255' Invalid IP address.");
     EXPECT_EQ(socket.State(), wsClosed);
 
-    // Values are trimmed; a service name is looked up.
+    // Values are trimmed.
     socket.SetAddr("  localhost \t");
     EXPECT_EQ(socket.Addr(), "localhost");
 
@@ -149,6 +154,13 @@ TEST_F(WSocket, SettingsAndResolutionErrors) {
     } catch (const ESocketException& e) {
         EXPECT_STREQ(e.what(), "Error 10057 in function Send\r\nSocket is not connected");
     }
+
+    // A local address this machine does not have (TEST-NET-1) cannot be bound.
+    socket.SetLocalAddr("192.0.2.1");
+    EXPECT_EQ(ConnectError(socket, "127.0.0.1", "23"), "winsock.bind failed, error #10049");
+    EXPECT_EQ(socket.LastError(), 10049);
+    socket.Close();
+    EXPECT_EQ(socket.State(), wsClosed);
 }
 
 TEST_F(WSocket, PropertiesAreFixedWhileNotClosed) {
@@ -328,10 +340,15 @@ TEST_F(WSocket, SendFromAnotherThreadWhileDataFlows) {
         return peer.Read(static_cast<std::size_t>(kMessages) * kMessageSize, 10000);
     });
     std::atomic<bool> senderDone{false};
+    std::string sendError;
     std::thread sender([&] {
-        for (int m = 0; m < kMessages; ++m) {
-            const Bytes message = Numbered(kMessageSize, m);
-            socket.Send(message.data(), kMessageSize);
+        try {
+            for (int m = 0; m < kMessages; ++m) {
+                const Bytes message = Numbered(kMessageSize, m);
+                socket.Send(message.data(), kMessageSize);
+            }
+        } catch (const ESocketException& e) {
+            sendError = e.what();
         }
         senderDone = true;
     });
@@ -339,6 +356,7 @@ TEST_F(WSocket, SendFromAnotherThreadWhileDataFlows) {
         [&] { return senderDone && socket.AllSent() && rec.data.size() == incoming.size(); },
         10000);
     sender.join();
+    EXPECT_EQ(sendError, "");
     ASSERT_TRUE(drained);
     const Bytes got = peerSide.get();
     Bytes expected;
