@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -15,21 +16,26 @@ namespace {
 constexpr int kBadUsage = 2;
 constexpr int kFailure = 1;
 
+// Chooses a Size or Speed entry as the user would from the menu.
+void TriggerEntryWithTag(const telvora::Tmain& window, std::initializer_list<const char*> names,
+                         int tag) {
+    for (const char* name : names) {
+        if (window.Entry(name)->data().toInt() == tag) {
+            window.Entry(name)->trigger();
+        }
+    }
+}
+
 // Runs the window as the options say; returns the exit status.
 int Run(const telvora::CommandLineOptions& options) {
     telvora::Tmain window;
     if (options.fontDelta) {
-        const char* size = *options.fontDelta == 0   ? "Small1"
-                           : *options.fontDelta == 8 ? "Medium1"
-                                                     : "Large1";
-        window.Entry(size)->trigger();
+        TriggerEntryWithTag(window, {"Small1", "Medium1", "Large1"}, *options.fontDelta);
     }
     if (options.speed) {
-        for (const char* name : {"N300BPS1", "N600BPS1", "N1200BPS1", "N2400BPS1", "FullSpeed1"}) {
-            if (window.Entry(name)->data().toInt() == *options.speed) {
-                window.Entry(name)->trigger();
-            }
-        }
+        TriggerEntryWithTag(window,
+                            {"N300BPS1", "N600BPS1", "N1200BPS1", "N2400BPS1", "FullSpeed1"},
+                            *options.speed);
     }
     window.show();
 
