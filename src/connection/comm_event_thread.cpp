@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <system_error>
 
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "connection/line_state.h"
+#include "connection/line_waiter.h"
 
 namespace {
 
@@ -81,6 +83,11 @@ void TCommEventThread::Execute() {
     TLineSnapshot lines = ReadLineSnapshot(m_fd);
     const bool watchLines =
         (m_wanted & kLineEventBits) != 0 && (lines.HasCounters || lines.HasLines);
+    std::unique_ptr<TLineWaiter> lineWaiter;
+    if (watchLines && lines.HasCounters) {
+        lineWaiter =
+            std::make_unique<TLineWaiter>(TLineWaiter::ModemLineWait(m_fd), [this] { Wake(); });
+    }
     // Bytes still waiting after the last report. While some are left unread the
     // port stays readable, so the thread looks at the count on the timer instead
     // and reports again when more have arrived or when someone has read.
@@ -93,7 +100,11 @@ void TCommEventThread::Execute() {
         const bool watchFd = wantRx && reported == 0 && !hungUp && !backOff;
         pollfd fds[2] = {{watchFd ? m_fd : -1, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         int timeoutMs = -1;
-        if ((wantRx && !watchFd) || watchLines || txPending) {
+        if (watchLines) {
+            timeoutMs =
+                lineWaiter && lineWaiter->Supported() ? kLineSafetyPollMs : kLinePollIntervalMs;
+        }
+        if ((wantRx && !watchFd) || txPending) {
             timeoutMs = kLinePollIntervalMs;
         }
         if (wantRx && reported > 0 && readSinceReport) {
@@ -114,6 +125,7 @@ void TCommEventThread::Execute() {
         }
         if (wantRx) {
             const bool consumed = m_readSinceReport.exchange(false);
+            const bool retry = m_readTimedOut.exchange(false);
             const int waiting = BytesWaiting(m_fd);
             if (watchFd && fds[0].revents != 0 && waiting == 0) {
                 // A hung-up line (the other end of a pseudo-terminal closed, a
@@ -124,7 +136,7 @@ void TCommEventThread::Execute() {
                     backOff = true;
                 }
             }
-            if (waiting > 0 && (waiting > reported || consumed)) {
+            if (waiting > 0 && (waiting > reported || consumed || retry)) {
                 mask |= Bit(TCommEventType::evRxChar);
             }
             reported = std::min(reported, waiting);
@@ -151,6 +163,8 @@ void TCommEventThread::Execute() {
             reported = BytesWaiting(m_fd);
         }
     }
+    // The waiter uses the port too; it ends before the queues are purged.
+    lineWaiter.reset();
     DrainAndPurge();
 }
 

@@ -11,18 +11,25 @@
 // event mask (TCommEventType bits) to a callback, which runs on this thread
 // and is expected to hand the mask to the component's owner and wait for it.
 //
-// Received characters wake the thread through poll(). Modem lines, breaks and
-// line errors are looked at every kLinePollIntervalMs on drivers that report
-// them: TIOCMIWAIT would block in the driver where no other thread can end the
-// wait without a signal, while the transition counters of TIOCGICOUNT miss no
-// change between two looks. Pseudo-terminals report no lines at all.
+// Received characters wake the thread through poll(). Modem-line changes wake
+// it through a TLineWaiter sleeping in TIOCMIWAIT on drivers that have it; on
+// drivers without it the lines are looked at every kLinePollIntervalMs. Breaks
+// and line errors are read from the driver's counters at every wake (a break
+// or a damaged character also puts a byte into the input, which wakes the
+// thread). Pseudo-terminals report no lines at all.
 class TCommEventThread {
 public:
     using TCallback = std::function<void(std::uint32_t mask)>;
 
     static constexpr int kLinePollIntervalMs = 10;
-    // Output still queued when the thread ends gets this long to go out
-    // before the queues are purged.
+    // While TIOCMIWAIT watches the lines the counters are still read this
+    // often: a change in the instant between two waits is not lost for long.
+    static constexpr int kLineSafetyPollMs = 1000;
+    // Output still queued when the thread ends gets this long to go out before
+    // the queues are purged. Purging at once would throw away bytes that Write
+    // has already reported as written (the last key typed, the last reply of a
+    // file transfer); the limit keeps Close prompt when the peer holds the
+    // line with its handshake.
     static constexpr int kCloseDrainTimeoutMs = 500;
 
     // Starts the thread at once. fd stays owned by the caller and must stay
@@ -37,6 +44,9 @@ public:
     // Bytes were taken from the port: what is still waiting (or arrives while
     // the reader was busy) is reported again even if the count did not grow.
     void NotifyRead() { m_readSinceReport.store(true); }
+    // A read of the waiting bytes timed out: they are reported again at the
+    // next look although no more arrived.
+    void NotifyReadTimedOut() { m_readTimedOut.store(true); }
     // Ends the wait, purges the port's queues and joins the thread. The
     // callback must have returned (or be about to) for the join to finish.
     void Terminate();
@@ -54,5 +64,6 @@ private:
     std::atomic<bool> m_terminate{false};
     std::atomic<bool> m_writePending{false};
     std::atomic<bool> m_readSinceReport{false};
+    std::atomic<bool> m_readTimedOut{false};
     std::thread m_thread;
 };

@@ -115,13 +115,22 @@ void TCustomComm::Open() {
         std::lock_guard handOver(m_handOverMutex);
         m_handOverCancelled = false;
     }
-    m_lineErrorBase = ReadLineSnapshot(m_fd.load());
+    {
+        std::lock_guard handle(m_handleMutex);
+        m_lineErrorBase = ReadLineSnapshot(m_fd.load());
+    }
     m_eventThread = std::make_unique<TCommEventThread>(
         m_fd.load(), m_monitorEvents, [this](std::uint32_t mask) { HandOver(mask); });
+    {
+        std::lock_guard notify(m_notifyMutex);
+        m_notifyTarget = m_eventThread.get();
+    }
     SetTimeoutsLocked();
     UpdateControlBlockLocked();
-    // Linux sizes its serial queues itself: ReadBufSize and WriteBufSize are
-    // kept as asked and nothing is refused here.
+    // Linux sizes its serial queues itself and sets its own thresholds for
+    // sending XOFF and XON, so ReadBufSize and WriteBufSize (and the limits
+    // derived from ReadBufSize elsewhere) are kept as asked and nothing is
+    // refused here.
 }
 
 void TCustomComm::CreateHandle() {
@@ -153,9 +162,14 @@ void TCustomComm::Close() {
         std::lock_guard lock(m_lock);
         eventThread = std::move(m_eventThread);
     }
+    {
+        std::lock_guard notify(m_notifyMutex);
+        m_notifyTarget = nullptr;
+    }
     // The event thread uses the handle without the lock, so it ends first.
     eventThread.reset();
     std::lock_guard lock(m_lock);
+    std::lock_guard handle(m_handleMutex);
     const int fd = m_fd.exchange(-1);
     if (fd >= 0) {
         close(fd);
@@ -230,19 +244,49 @@ int TCustomComm::ReadPortLocked(std::uint8_t* buffer, int count) {
     return static_cast<int>(got);
 }
 
+bool TCustomComm::LockForTransfer(TTransferLock& lock, int timeoutMs) {
+    if (timeoutMs <= 0) {
+        return lock.try_lock();
+    }
+    return lock.try_lock_for(std::chrono::milliseconds(timeoutMs));
+}
+
+void TCustomComm::ReportReadTimedOut() {
+    std::lock_guard lock(m_notifyMutex);
+    if (m_notifyTarget != nullptr) {
+        m_notifyTarget->NotifyReadTimedOut();
+    }
+}
+
 int TCustomComm::Read(std::uint8_t* buffer, int count) {
-    std::lock_guard lock(m_lock);
+    if (!Enabled()) {
+        Fail("Read error", EBADF);
+    }
+    // A read itself completes at once (the port never makes it wait for
+    // data); what can keep it from completing in time is another transfer
+    // holding the port, such as a write waiting for room in the output queue.
+    TTransferLock lock(m_lock, std::defer_lock);
+    if (!LockForTransfer(lock, m_readTimeout.load())) {
+        ReportReadTimedOut();
+        return -1;
+    }
     return ReadPortLocked(buffer, count);
 }
 
 int TCustomComm::Write(const std::uint8_t* buffer, int count) {
-    std::lock_guard lock(m_lock);
-    const int fd = m_fd.load();
-    if (fd < 0) {
+    if (!Enabled()) {
         Fail("Write error", EBADF);
     }
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_writeTimeout.load());
+    TTransferLock lock(m_lock, std::defer_lock);
+    if (!LockForTransfer(lock, m_writeTimeout.load())) {
+        return -1;
+    }
+    const int fd = m_fd.load();
+    if (fd < 0) {
+        Fail("Write error", EBADF);
+    }
     int written = 0;
     while (written < count) {
         const ssize_t sent = write(fd, buffer + written, static_cast<std::size_t>(count - written));
@@ -285,9 +329,13 @@ int TCustomComm::DriverInQueCountLocked() const {
     return count;
 }
 
-int TCustomComm::InQueCount() {
-    std::lock_guard lock(m_lock);
+int TCustomComm::DriverInQueCount() const {
+    std::lock_guard handle(m_handleMutex);
     return DriverInQueCountLocked();
+}
+
+int TCustomComm::InQueCount() {
+    return DriverInQueCount();
 }
 
 void TCustomComm::PurgeIn() {
@@ -519,7 +567,7 @@ void TCustomComm::Fire(const Handler& slot, std::uint32_t mask, TCommEventType b
 void TCustomComm::HandleEvents(std::uint32_t mask) {
     std::uint32_t errors = 0;
     {
-        std::lock_guard lock(m_lock);
+        std::lock_guard handle(m_handleMutex);
         if (m_fd.load() < 0) {
             return;
         }

@@ -73,12 +73,18 @@ public:
 
     void Open();
     void Close();
-    // Reads up to count bytes that are waiting; returns how many (0 when none
-    // wait: a read never waits for data that is not there).
+    // Reads up to count bytes that are waiting and returns how many: 0 when
+    // none wait (a read never waits for data that is not there). Returns -1
+    // when the read could not be made within ReadTimeout because another
+    // transfer held the port all that time; the bytes then stay in the port
+    // and OnRxChar reports them again.
     virtual int Read(std::uint8_t* buffer, int count);
-    // Writes count bytes, waiting up to WriteTimeout while the driver's output
-    // queue is full. Returns count, or how many went out before the time ran out,
-    // or -1 when none did.
+    // Writes count bytes, waiting with poll up to WriteTimeout (for the port
+    // and for room in the driver's output queue). Returns count, or -1 when
+    // nothing went out within WriteTimeout. When only part went out in time the
+    // count of what went out is returned, not -1: nothing is left in flight
+    // after a timeout, so -1 would hide bytes that did reach the line and a
+    // caller sending again would send them twice.
     int Write(const std::uint8_t* buffer, int count);
     // Bytes waiting to be read, or -1 when closed.
     virtual int InQueCount();
@@ -89,8 +95,7 @@ public:
 
     std::string DeviceName() const;
     void SetDeviceName(const std::string& value);
-    // Kept for the component's users; a read never waits (see Read), so no
-    // read can run into it.
+    // Longest wait of a Read for the port (see Read); 0 tries once.
     int ReadTimeout() const { return m_readTimeout.load(); }
     void SetReadTimeout(int value) { m_readTimeout.store(value); }
     int WriteTimeout() const { return m_writeTimeout.load(); }
@@ -130,10 +135,21 @@ protected:
     virtual void RxChar(int count);
     bool HasRxCharHandler() const { return m_hasRxCharHandler.load(); }
 
+    using TTransferLock = std::unique_lock<std::timed_mutex>;
+    // Takes the port for a transfer, waiting at most timeoutMs (0 or less:
+    // tries once). False when another transfer kept it busy all that time.
+    static bool LockForTransfer(TTransferLock& lock, int timeoutMs);
+    // Tells the event thread that a read of waiting bytes timed out, so they
+    // are reported again although no more arrived.
+    void ReportReadTimedOut();
+
     // For subclasses, with Lock() held.
-    std::mutex& Lock() const { return m_lock; }
+    std::timed_mutex& Lock() const { return m_lock; }
     int ReadPortLocked(std::uint8_t* buffer, int count);
     int DriverInQueCountLocked() const;
+    // Bytes waiting in the driver, or -1 when closed; does not wait for a
+    // transfer in progress (only Close, briefly).
+    int DriverInQueCount() const;
 
 private:
     friend class TCommEventChars;
@@ -151,7 +167,11 @@ private:
     template <typename Handler, typename... Args>
     void Fire(const Handler& slot, std::uint32_t mask, TCommEventType bit, Args... args);
 
-    mutable std::mutex m_lock; // the port, its settings, Read and Write
+    mutable std::timed_mutex m_lock; // the port, its settings, Read and Write
+    // Keeps the handle from being closed while the events look at the port:
+    // they must not wait for m_lock, which a write held back by the peer's
+    // handshake keeps for up to WriteTimeout. Taken after m_lock, never before.
+    mutable std::mutex m_handleMutex;
     std::atomic<int> m_fd{-1};
     std::string m_deviceName = kDefaultDeviceName;
     std::atomic<int> m_readTimeout{kDefaultTimeoutMs};
@@ -161,8 +181,12 @@ private:
     TCommEventTypes m_monitorEvents = kAllCommEvents;
     TLineSettings m_settings;
     TCommEventChars m_eventChars{*this};
-    TLineSnapshot m_lineErrorBase;
+    TLineSnapshot m_lineErrorBase; // under m_handleMutex once the port is open
     std::unique_ptr<TCommEventThread> m_eventThread;
+    // The running event thread for ReportReadTimedOut, which cannot take m_lock
+    // (it is what the read failed to get).
+    std::mutex m_notifyMutex;
+    TCommEventThread* m_notifyTarget = nullptr;
 
     std::mutex m_handOverMutex;
     bool m_handOverCancelled = false;

@@ -61,6 +61,11 @@ TExtendedComm::~TExtendedComm() {
 }
 
 void TExtendedComm::Pump(std::uint8_t* buffer) {
+    // Checked before taking the port too, so an idle pump never makes the
+    // handler's reads wait for it.
+    if (!Enabled() || HasRxCharHandler()) {
+        return;
+    }
     std::lock_guard lock(Lock());
     if (!Enabled() || HasRxCharHandler()) {
         return;
@@ -83,7 +88,11 @@ void TExtendedComm::Pump(std::uint8_t* buffer) {
 }
 
 int TExtendedComm::Read(std::uint8_t* buffer, int count) {
-    std::lock_guard lock(Lock());
+    TTransferLock lock(Lock(), std::defer_lock);
+    if (!LockForTransfer(lock, ReadTimeout())) {
+        ReportReadTimedOut();
+        return -1;
+    }
     const int fromFifo = std::clamp(m_fifo->Count(), 0, std::max(count, 0));
     if (fromFifo > 0) {
         m_fifo->Get(buffer, fromFifo);
@@ -105,8 +114,7 @@ int TExtendedComm::Read(std::uint8_t* buffer, int count) {
 }
 
 int TExtendedComm::InQueCount() {
-    std::lock_guard lock(Lock());
-    const int waiting = DriverInQueCountLocked();
+    const int waiting = DriverInQueCount();
     if (waiting < 0) {
         return -1;
     }

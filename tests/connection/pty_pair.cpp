@@ -99,6 +99,15 @@ TPtyPair::~TPtyPair() {
 }
 
 void TPtyPair::Stop() {
+    Hangup();
+    if (!m_dir.empty()) {
+        std::error_code error;
+        std::filesystem::remove_all(m_dir, error);
+        m_dir.clear();
+    }
+}
+
+void TPtyPair::Hangup() {
     if (m_remoteFd >= 0) {
         close(m_remoteFd);
         m_remoteFd = -1;
@@ -116,11 +125,6 @@ void TPtyPair::Stop() {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         m_pid = -1;
-    }
-    if (!m_dir.empty()) {
-        std::error_code error;
-        std::filesystem::remove_all(m_dir, error);
-        m_dir.clear();
     }
 }
 

@@ -31,6 +31,9 @@ public:
     // Reads from the remote end until size bytes came or timeoutMs passed; returns the count.
     std::size_t ReadRemote(void* data, std::size_t size, int timeoutMs = 5000);
 
+    // Ends socat: the two pseudo-terminals lose their other side (the line hangs up).
+    void Hangup();
+
 private:
     void Stop();
 

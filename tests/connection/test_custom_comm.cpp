@@ -14,10 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include "connection/custom_comm.h"
 #include "pty_pair.h"
@@ -151,9 +154,15 @@ TEST_F(CommTest, LineSettingsApplyAtOnceWhileOpenAndAreOnlyStoredWhileClosed) {
     EXPECT_EQ(t.c_cc[VSTART], 0x12);
     m_comm.Close();
 
-    // Closed: stored only, then applied by the next Open.
+    // Closed: stored only (the device keeps its speed), then applied by the next Open.
+    const int watcher = open(m_pty.Local().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(watcher, 0);
     m_comm.SetBaudRate(TBaudrate::br57600);
     EXPECT_EQ(m_comm.BaudRate(), TBaudrate::br57600);
+    termios device{};
+    EXPECT_EQ(tcgetattr(watcher, &device), 0);
+    EXPECT_EQ(cfgetospeed(&device), static_cast<speed_t>(B2400));
+    close(watcher);
     m_comm.Open();
     EXPECT_NE(m_comm.Handle(), -1);
     EXPECT_EQ(OutSpeed(m_comm), static_cast<speed_t>(B57600));
@@ -246,19 +255,105 @@ TEST_F(CommTest, NullStripDropsZeroBytes) {
     EXPECT_EQ(buffer[1], 'b');
 }
 
-TEST_F(CommTest, AWriteThatCannotGoOutTimesOut) {
-    m_comm.SetWriteTimeout(50);
-    m_comm.Open();
-    // Nobody reads the other end: the kernel's and socat's buffers fill up.
+// Nobody reads the other end: the kernel's and socat's buffers fill up until
+// a write cannot put out a single byte within WriteTimeout. Returns that result.
+int FillOutput(TCustomComm& comm) {
     std::vector<std::uint8_t> block(64 * 1024, 'x');
     int result = 0;
     for (int i = 0; i < 100 && result != -1; ++i) {
-        result = m_comm.Write(block.data(), static_cast<int>(block.size()));
-        ASSERT_NE(result, 0);
+        result = comm.Write(block.data(), static_cast<int>(block.size()));
+        EXPECT_NE(result, 0);
     }
-    EXPECT_EQ(result, -1);
+    return result;
+}
+
+TEST_F(CommTest, AWriteThatCannotGoOutTimesOut) {
+    m_comm.SetWriteTimeout(50);
+    m_comm.Open();
+    EXPECT_EQ(FillOutput(m_comm), -1);
     // Nothing is left in flight: the port is usable and closes at once.
     m_comm.PurgeOut();
+    m_comm.Close();
+    EXPECT_FALSE(m_comm.Enabled());
+}
+
+TEST_F(CommTest, AReadTimesOutWhileAWriteHoldsThePortAndTheBytesAreReportedAgain) {
+    m_comm.SetReadTimeout(0);
+    m_comm.SetFlowControl(TFlowControl::fcSoftware);
+    std::vector<int> results;
+    std::string received;
+    m_comm.SetOnRxChar([&](TCustomComm& sender, int count) {
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+        const int got = sender.Read(buffer.data(), count);
+        results.push_back(got);
+        if (got > 0) {
+            received.append(buffer.begin(), buffer.begin() + got);
+        }
+    });
+    m_comm.Open();
+    // The other end says XOFF: the port may not send, and a write waits for it
+    // with the port held. (Filling the output instead would also stop socat
+    // from passing bytes the other way.)
+    static constexpr std::uint8_t xoff = 19;
+    static constexpr std::uint8_t xon = 17;
+    ASSERT_TRUE(m_pty.WriteRemote(&xoff, 1));
+    std::this_thread::sleep_for(50ms);
+    m_comm.SetWriteTimeout(50);
+    const std::uint8_t byte = 'w';
+    EXPECT_EQ(m_comm.Write(&byte, 1), -1); // a write timeout
+
+    m_comm.SetWriteTimeout(10000);
+    std::atomic<bool> writing{true};
+    std::atomic<int> writeResult{0};
+    std::thread writer([&] {
+        writeResult = m_comm.Write(&byte, 1);
+        writing = false;
+    });
+    // Whatever fails below, XON lets the write end and the thread is joined.
+    struct TRelease {
+        TPtyPair& Pty;
+        std::thread& Writer;
+        ~TRelease() {
+            Pty.WriteRemote(&xon, 1);
+            Writer.join();
+        }
+    } release{m_pty, writer};
+
+    std::uint8_t buffer[16];
+    bool timedOut = false;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!timedOut && writing && std::chrono::steady_clock::now() < deadline) {
+        timedOut = m_comm.Read(buffer, sizeof buffer) == -1;
+    }
+    EXPECT_TRUE(timedOut) << "no read timed out while the write was waiting";
+    m_comm.SetReadTimeout(30);
+    EXPECT_EQ(m_comm.Read(buffer, sizeof buffer), -1); // gives up once its time has passed
+    m_comm.SetReadTimeout(0);
+
+    // Bytes that arrive meanwhile: the handler's read times out too.
+    ASSERT_TRUE(m_pty.WriteRemote("abc", 3));
+    ProcessEventsUntil([&] { return !results.empty(); });
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results.front(), -1);
+    EXPECT_TRUE(writing) << "the write ended too early for this test";
+
+    // XON: the write goes out and frees the port; the bytes are reported
+    // again although no more arrived.
+    ASSERT_TRUE(m_pty.WriteRemote(&xon, 1));
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !writing && received == "abc"; })) << received;
+    ProcessEventsFor(50);
+    EXPECT_EQ(received, "abc");
+    EXPECT_EQ(writeResult.load(), 1);
+    std::uint8_t out = 0;
+    EXPECT_EQ(m_pty.ReadRemote(&out, 1), 1u);
+    EXPECT_EQ(out, 'w');
+}
+
+TEST_F(CommTest, AHungUpLineFailsWritesWithTheSystemsCode) {
+    m_comm.Open();
+    m_pty.Hangup();
+    const std::uint8_t byte = 'x';
+    ExpectCommError([&] { m_comm.Write(&byte, 1); }, "Write error (Error: 5) ", EIO);
     m_comm.Close();
     EXPECT_FALSE(m_comm.Enabled());
 }

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "connection/port_list.h"
 #include "connection/select_port.h"
 
 namespace {
@@ -70,6 +71,10 @@ TEST(SelectPort, NoPortsGiveACountOfZero) {
 }
 
 TEST(SelectPort, TheMachinesOwnListIsUsedByDefault) {
+    const std::vector<std::string> ports = ListSerialPorts();
     TSelectPort dialog;
-    EXPECT_EQ(dialog.PortCount(), dialog.ComboBox1->count());
+    ASSERT_EQ(dialog.PortCount(), static_cast<int>(ports.size()));
+    for (int i = 0; i < dialog.ComboBox1->count(); ++i) {
+        EXPECT_EQ(dialog.ComboBox1->itemText(i).toStdString(), ports[static_cast<std::size_t>(i)]);
+    }
 }
