@@ -14,13 +14,15 @@ bool IsBlank(std::string_view text) {
     return TrimBlanks(text).empty();
 }
 
-// Case-insensitive order; names equal but for case (possible only in a store
-// edited by hand) keep a fixed order by their bytes.
-void SortNoCase(std::vector<std::string>& names) {
+// Case-insensitive order, folded the way the store compares names so that
+// non-ASCII letters sort regardless of case too where the store folds them;
+// names equal but for case (possible only in a store edited by hand) keep a
+// fixed order by their bytes.
+void SortNoCase(const TSettingsStore& store, std::vector<std::string>& names) {
     std::vector<std::pair<std::string, std::string>> keyed;
     keyed.reserve(names.size());
     for (std::string& name : names) {
-        keyed.emplace_back(LowerAscii(name), std::move(name));
+        keyed.emplace_back(store.FoldCase(name), std::move(name));
     }
     std::sort(keyed.begin(), keyed.end());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -57,7 +59,7 @@ void THostDirectory::LoadHosts() {
     if (open) {
         names = m_store.ValueNames();
     }
-    SortNoCase(names);
+    SortNoCase(m_store, names);
 
     // Walking from the last name and inserting each host at row 1 is the same
     // as listing them in sorted order, so build the list back to front.

@@ -1,6 +1,9 @@
 #include "directory/qt_settings_store.h"
 
+#include "app/text_helpers.h"
 #include "directory/value_name_codec.h"
+
+#include <algorithm>
 
 namespace telvora {
 
@@ -21,9 +24,24 @@ std::string NameOf(const QString& storedName) {
     return UnescapeValueName(ToUtf8(storedName));
 }
 
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // Names are compared without regard to letter case, non-ASCII letters too,
-// as the Windows registry does.
+// as the Windows registry does. Unicode folds ASCII exactly as A..Z to a..z,
+// and most names are ASCII: folding those directly keeps loading a large
+// directory fast.
+std::string FoldedUtf8(std::string_view name) {
+    return IsAscii(name) ? LowerAscii(name) : ToUtf8(FromUtf8(name).toCaseFolded());
+}
+
 QString Folded(std::string_view name) {
+    if (IsAscii(name)) {
+        const std::string lower = LowerAscii(name);
+        return QString::fromLatin1(lower.data(), static_cast<qsizetype>(lower.size()));
+    }
     return FromUtf8(name).toCaseFolded();
 }
 
@@ -124,12 +142,22 @@ QStringList TQtSettingsStore::MatchingStoredNames(std::string_view name) const {
     return Index().value(Folded(name));
 }
 
+// Taken from the index, which the reads that follow need anyway: listing the
+// keys of a large file costs more than decoding their names again.
 std::vector<std::string> TQtSettingsStore::ValueNames() const {
     std::vector<std::string> names;
-    for (const QString& stored : StoredNames()) {
-        names.push_back(NameOf(stored));
+    const QHash<QString, QStringList>& index = Index();
+    names.reserve(static_cast<std::size_t>(index.size()));
+    for (const QStringList& stored : index) {
+        for (const QString& one : stored) {
+            names.push_back(NameOf(one));
+        }
     }
     return names;
+}
+
+std::string TQtSettingsStore::FoldCase(std::string_view name) const {
+    return FoldedUtf8(name);
 }
 
 std::string TQtSettingsStore::ReadString(std::string_view name) const {

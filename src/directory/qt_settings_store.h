@@ -39,6 +39,8 @@ public:
     void WriteString(std::string_view name, std::string_view value) override;
     void DeleteKey(std::string_view path) override;
     bool CloseKey() override;
+    // Unicode case folding, as the Windows registry compares names.
+    std::string FoldCase(std::string_view name) const override;
 
     // The key path that maps to the root of the QSettings file.
     std::string RootKey() const;

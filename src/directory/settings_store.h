@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/text_helpers.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +36,11 @@ public:
 
     // Deletes the key with all its values.
     virtual void DeleteKey(std::string_view path) = 0;
+
+    // The name with its letters in one case, as this store compares names:
+    // equal results for names the store takes for one value, and the order in
+    // which the host list is sorted. A..Z only unless a store folds more.
+    virtual std::string FoldCase(std::string_view name) const { return LowerAscii(name); }
 
     // Makes the pending changes durable and closes the key. False when they
     // could not be written; the store then holds what it held before them.

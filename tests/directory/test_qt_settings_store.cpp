@@ -150,6 +150,23 @@ TEST_F(QtSettingsStoreTest, NamesDifferingOnlyInCaseAreOneValue) {
     store.CloseKey();
 }
 
+TEST_F(QtSettingsStoreTest, NonAsciiDescriptionsSortRegardlessOfCase) {
+    TQtSettingsStore store(kOrg, kApp);
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    // Byte order would put \303\211 (capital E acute) before \303\244 (a umlaut).
+    for (const char* description :
+         {"\303\211toile", "Zulu", "\303\244rger", "Apfel", "\303\251clair"}) {
+        ASSERT_EQ(SaveAsNew(directory, {"h", "23", description}), THostEditResult::Saved);
+    }
+    std::vector<std::string> listed;
+    for (const THostRow& row : directory.Rows()) {
+        listed.push_back(row.Description);
+    }
+    EXPECT_THAT(listed,
+                ElementsAre("Apfel", "Zulu", "\303\244rger", "\303\251clair", "\303\211toile", ""));
+}
+
 TEST_F(QtSettingsStoreTest, HandEditedNamesAreMatchedAndReplacedWithoutRegardToCase) {
     WriteFile(FileName(), "[General]\nclub%20bbs=old.host\nCLUB%20BBS-port=2300\n");
     ASSERT_THAT(LoadedRows(), ElementsAre(THostRow{"old.host", "2300", "club bbs"}, THostRow{}));
