@@ -70,6 +70,14 @@ void TCommEventThread::NotifyWrite() {
     Wake();
 }
 
+void TCommEventThread::NotifyRxFlag() {
+    if ((m_wanted & Bit(TCommEventType::evRxFlag)) == 0) {
+        return;
+    }
+    m_rxFlagPending.store(true);
+    Wake();
+}
+
 void TCommEventThread::Terminate() {
     m_terminate.store(true);
     Wake();
@@ -145,6 +153,9 @@ void TCommEventThread::Execute() {
             const TLineSnapshot now = ReadLineSnapshot(m_fd);
             mask |= LineEvents(lines, now);
             lines = now;
+        }
+        if (m_rxFlagPending.exchange(false)) {
+            mask |= Bit(TCommEventType::evRxFlag);
         }
         if (txPending && BytesToSend(m_fd) == 0) {
             txPending = false;

@@ -47,6 +47,8 @@ public:
     // A read of the waiting bytes timed out: they are reported again at the
     // next look although no more arrived.
     void NotifyReadTimedOut() { m_readTimedOut.store(true); }
+    // A read took the event character (EvtChar) from the port: evRxFlag follows.
+    void NotifyRxFlag();
     // Ends the wait, purges the port's queues and joins the thread. The
     // callback must have returned (or be about to) for the join to finish.
     void Terminate();
@@ -65,5 +67,6 @@ private:
     std::atomic<bool> m_writePending{false};
     std::atomic<bool> m_readSinceReport{false};
     std::atomic<bool> m_readTimedOut{false};
+    std::atomic<bool> m_rxFlagPending{false};
     std::thread m_thread;
 };

@@ -237,6 +237,10 @@ int TCustomComm::ReadPortLocked(std::uint8_t* buffer, int count) {
     }
     if (got > 0 && m_eventThread) {
         m_eventThread->NotifyRead();
+        std::uint8_t* const end = buffer + got;
+        if (std::find(buffer, end, m_settings.EvtChar) != end) {
+            m_eventThread->NotifyRxFlag();
+        }
     }
     if (m_settings.Options.Contains(TCommOption::coNullStrip)) {
         got = std::remove(buffer, buffer + got, std::uint8_t{0}) - buffer;

@@ -46,8 +46,10 @@ private:
 // that never leave a transfer behind, and port events raised on the thread
 // that owns the component (its event thread hands each one over and waits).
 //
-// evRxFlag is never raised: termios cannot tell when the event character
-// arrives without reading the data, and the bytes belong to the reader.
+// evRxFlag is raised when a read takes the event character (EvtChar) from the
+// port, in an event of its own after the one that reported the bytes: termios
+// cannot tell that the character has arrived without reading the data, and the
+// bytes belong to the reader.
 //
 // Read, Write, the purges and the line settings may be used from any thread;
 // Open and Close from one thread at a time. Events run on the owner's thread.

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -438,6 +439,30 @@ TEST_F(CommTest, CloseFromInsideTheHandlerAndFromAnotherThread) {
     EXPECT_FALSE(m_comm.Enabled());
     ProcessEventsFor(50);
     EXPECT_EQ(calls, 1);
+}
+
+TEST_F(CommTest, RxFlagFollowsAReadOfTheEventCharacter) {
+    std::string order;
+    std::string received;
+    m_comm.EventChars().SetEvtChar('\n');
+    m_comm.SetOnRxChar([&](TCustomComm& sender, int count) {
+        order += 'c';
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+        const int got = sender.Read(buffer.data(), count);
+        received.append(buffer.begin(), buffer.begin() + std::max(got, 0));
+    });
+    m_comm.SetOnRxFlag([&](TCustomComm&) { order += 'f'; });
+    m_comm.Open();
+    ASSERT_TRUE(m_pty.WriteRemote("ab\ncd", 5));
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return received.size() == 5 && !order.empty() && order.back() == 'f'; }));
+    ASSERT_TRUE(m_pty.WriteRemote("xyz", 3));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return received.size() == 8; }));
+    ProcessEventsFor(50);
+    EXPECT_EQ(received, "ab\ncdxyz");
+    // Once per read that took the character, after the event that reported it.
+    EXPECT_EQ(std::count(order.begin(), order.end(), 'f'), 1) << order;
+    EXPECT_EQ(order.front(), 'c');
 }
 
 TEST_F(CommTest, TxEmptyFollowsAWrite) {
