@@ -152,6 +152,8 @@ void TDialer::BuildGrid() {
     header->resizeSection(1, kPortWidth);
     header->resizeSection(2, kDescriptionWidth);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The header is the grid's row 0, as high as every other row.
+    header->setFixedHeight(kRowHeight);
     header->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: "
                                          "palette(highlight); color: palette(highlighted-text); "
                                          "border: 1px solid palette(mid); padding-left: 2px; }"));

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
@@ -177,7 +178,9 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
     EXPECT_NE(grid->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_TRUE(grid->showGrid());
     EXPECT_EQ(grid->textElideMode(), Qt::ElideNone);
-    EXPECT_NE(grid->itemDelegateForColumn(0), grid->itemDelegate()) << "host names elide";
+    ASSERT_NE(grid->itemDelegateForColumn(0), nullptr) << "host names elide";
+    EXPECT_NE(grid->itemDelegateForColumn(0), grid->itemDelegate());
+    EXPECT_EQ(header->height(), 20) << "the header is row 0 of the grid";
 
     // The header row is drawn in the highlight colour.
     const QImage picture = header->grab().toImage();
@@ -222,6 +225,32 @@ TEST_F(DialerTest, EmptyStoreShowsOneEmptyRowAndDefaultBoxes) {
     m_dialer.show();
     EXPECT_THAT(GridRows(), ElementsAre(QStringList{"", "", ""}));
     EXPECT_EQ(Boxes(), (QStringList{"", "23", ""}));
+}
+
+TEST_F(DialerTest, LongHostNamesEndInAnEllipsis) {
+    const std::string longName(80, 'w');
+    Store(longName, longName, "23");
+    m_dialer.show();
+    QTableView* grid = Grid();
+    // Paints the first row's host name with the column's delegate and, for
+    // comparison, with the grid's plain one, both asked not to elide.
+    const auto paint = [grid](int column, QAbstractItemDelegate* delegate) {
+        QStyleOptionViewItem option;
+        option.initFrom(grid->viewport());
+        option.font = grid->font();
+        option.fontMetrics = QFontMetrics(grid->font());
+        option.rect = QRect(0, 0, grid->columnWidth(column), grid->rowHeight(0));
+        option.textElideMode = Qt::ElideNone;
+        QImage image(option.rect.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        delegate->paint(&painter, option, grid->model()->index(0, column));
+        return image;
+    };
+    QAbstractItemDelegate* plain = grid->itemDelegate();
+    QAbstractItemDelegate* hostNames = grid->itemDelegateForColumn(0);
+    ASSERT_NE(hostNames, nullptr);
+    EXPECT_NE(paint(0, hostNames), paint(0, plain)) << "the host name is elided";
 }
 
 TEST_F(DialerTest, ClickingARowFillsTheBoxes) {

@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace telvora {
 namespace {
@@ -220,6 +221,50 @@ TEST_F(QtSettingsStoreTest, SaveIntoAnUncreatableFolderFailsAndKeepsNothingPendi
     // The failed values are not left in QSettings' cache for the next reader.
     EXPECT_THAT(LoadedRows(), ElementsAre(THostRow{}));
     EXPECT_EQ(ReadFile(blocker), "not a folder");
+}
+
+// Takes write permission from a folder and gives it back on leaving.
+class TReadOnlyFolder {
+public:
+    explicit TReadOnlyFolder(QString path) : m_path(std::move(path)) {
+        m_old = QFile::permissions(m_path);
+        m_active = QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    ~TReadOnlyFolder() { QFile::setPermissions(m_path, m_old); }
+    bool Active() const { return m_active; }
+
+private:
+    QString m_path;
+    QFileDevice::Permissions m_old;
+    bool m_active = false;
+};
+
+TEST_F(QtSettingsStoreTest, SaveIntoAReadOnlyFolderFailsAndLosesNothing) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders; the full-disk and uncreatable-folder "
+                        "tests fail the save for root too";
+    }
+    {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        ASSERT_EQ(SaveAsNew(directory, {"a.example", "23", "Alpha"}), THostEditResult::Saved);
+    }
+    const QByteArray before = ReadFile(FileName());
+    const std::vector<THostRow> rowsBefore = LoadedRows();
+    {
+        TReadOnlyFolder readOnly(QFileInfo(FileName()).absolutePath());
+        ASSERT_TRUE(readOnly.Active());
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        EXPECT_EQ(SaveAsNew(directory, {"b.example", "24", "Beta"}), THostEditResult::StoreFailed);
+        EXPECT_EQ(directory.Delete(), THostEditResult::StoreFailed);
+        EXPECT_EQ(directory.Rows(), rowsBefore);
+        EXPECT_EQ(LoadedRows(), rowsBefore);
+    }
+    EXPECT_EQ(ReadFile(FileName()), before);
+    EXPECT_EQ(RowsFromDisk(), rowsBefore);
 }
 
 TEST_F(QtSettingsStoreTest, SaveOnAFullDiskLosesNothingAndIsNotWrittenLater) {
