@@ -14,6 +14,7 @@
 #include "connection/comm_types.h"
 #include "connection/control_block.h"
 #include "connection/line_state.h"
+#include "connection/port_lock.h"
 
 class TCommEventThread;
 class TCustomComm;
@@ -137,7 +138,7 @@ protected:
     virtual void RxChar(int count);
     bool HasRxCharHandler() const { return m_hasRxCharHandler.load(); }
 
-    using TTransferLock = std::unique_lock<std::timed_mutex>;
+    using TTransferLock = std::unique_lock<TPortLock>;
     // Takes the port for a transfer, waiting at most timeoutMs (0 or less:
     // tries once). False when another transfer kept it busy all that time.
     static bool LockForTransfer(TTransferLock& lock, int timeoutMs);
@@ -146,7 +147,7 @@ protected:
     void ReportReadTimedOut();
 
     // For subclasses, with Lock() held.
-    std::timed_mutex& Lock() const { return m_lock; }
+    TPortLock& Lock() const { return m_lock; }
     int ReadPortLocked(std::uint8_t* buffer, int count);
     int DriverInQueCountLocked() const;
     // Bytes waiting in the driver, or -1 when closed; does not wait for a
@@ -169,7 +170,7 @@ private:
     template <typename Handler, typename... Args>
     void Fire(const Handler& slot, std::uint32_t mask, TCommEventType bit, Args... args);
 
-    mutable std::timed_mutex m_lock; // the port, its settings, Read and Write
+    mutable TPortLock m_lock; // the port, its settings, Read and Write
     // Keeps the handle from being closed while the events look at the port:
     // they must not wait for m_lock, which a write held back by the peer's
     // handshake keeps for up to WriteTimeout. Taken after m_lock, never before.
