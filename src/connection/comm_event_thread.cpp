@@ -170,7 +170,10 @@ void TCommEventThread::Execute() {
         } catch (...) {
             // A failing handler must not end the port's event reporting.
         }
-        if (wantRx) {
+        // Only an event that reported received bytes covers them: bytes that
+        // came during another event (a write finished, a line changed) have
+        // not been reported yet.
+        if ((mask & Bit(TCommEventType::evRxChar)) != 0) {
             reported = BytesWaiting(m_fd);
         }
     }

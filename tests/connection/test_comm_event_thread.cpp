@@ -104,6 +104,30 @@ TEST_F(EventThreadTest, OnlyMonitoredEventsAreReported) {
     EXPECT_EQ(recorder.Masks()[0], kTxEmpty);
 }
 
+TEST_F(EventThreadTest, BytesThatArriveDuringAnotherEventAreStillReported) {
+    Recorder recorder;
+    bool first = true;
+    TCommEventThread thread(m_fd, kAllCommEvents, [&](std::uint32_t mask) {
+        if (first && mask == kTxEmpty) {
+            first = false;
+            // The bytes arrive while the owner handles the write's event.
+            EXPECT_TRUE(m_pty.WriteRemote("abc", 3));
+            const auto deadline = std::chrono::steady_clock::now() + 5s;
+            while (Waiting() < 3 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        recorder.Add(mask);
+    });
+    ASSERT_EQ(write(m_fd, "x", 1), 1);
+    thread.NotifyWrite();
+    ASSERT_TRUE(recorder.WaitFor(2));
+    thread.Terminate();
+    const std::vector<std::uint32_t> masks = recorder.Masks();
+    EXPECT_EQ(masks[0], kTxEmpty);
+    EXPECT_EQ(masks[1], kRx);
+}
+
 TEST_F(EventThreadTest, TerminateEndsAnIdleWaitPromptlyAndPurgesUnreadInput) {
     Recorder recorder;
     auto thread = std::make_unique<TCommEventThread>(
