@@ -39,23 +39,27 @@ void TMenuStatus::run() {
             break;
         }
         // The round runs on the user-interface thread, where the connection's
-        // fields live. Posted, not awaited, so that stopping never waits on
-        // a round; a round still pending is not asked again.
-        if (!m_roundPending.exchange(true)) {
-            QMetaObject::invokeMethod(
-                this, [this] { Round(); }, Qt::QueuedConnection);
-        }
+        // fields live, and the monitor waits for it. Stopping also ends the
+        // wait, so Stop() on the user-interface thread never waits on a round.
+        m_roundPending = true;
+        QMetaObject::invokeMethod(
+            this, [this] { Round(); }, Qt::QueuedConnection);
+        m_wake.wait(lock, [this] { return m_stop || !m_roundPending; });
     }
 }
 
 void TMenuStatus::Round() {
-    m_roundPending = false;
     // A failing round is skipped; the next one comes with the next interval.
     try {
         ComputeStatus();
         ShowStatus();
     } catch (const std::exception&) {
     }
+    {
+        std::lock_guard lock(m_mutex);
+        m_roundPending = false;
+    }
+    m_wake.notify_all();
 }
 
 void TMenuStatus::ComputeStatus() {

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QThread>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -15,8 +14,8 @@ namespace telvora {
 
 // The status line monitor: once per interval it looks at the connection it
 // was last told about and writes the two status panels. Its thread only
-// sleeps and asks the user-interface thread to do the round; it touches no
-// window and no connection itself.
+// sleeps, asks the user-interface thread to do the round and waits for it;
+// it touches no window and no connection itself.
 class TMenuStatus : public QThread {
     Q_OBJECT
 
@@ -55,9 +54,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
-    // A round asked of the user-interface thread that has not run yet; the
-    // monitor never queues a second one behind it.
-    std::atomic<bool> m_roundPending{false};
+    // A round asked of the user-interface thread that has not run yet.
+    bool m_roundPending = false;
 };
 
 } // namespace telvora
