@@ -1,4 +1,5 @@
 #include "app/menu_status.h"
+#include "qt_event_wait.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,14 +27,8 @@ private:
     QString m_status;
 };
 
-bool WaitForText(QLabel& label, const QString& text, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (label.text() != text && timer.elapsed() < timeoutMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return label.text() == text;
+bool WaitForText(QLabel& label, const QString& text) {
+    return ProcessEventsUntil([&] { return label.text() == text; });
 }
 
 class MenuStatusTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 #include "app/menu_status.h"
 #include "app/message_box.h"
 #include "connection/play_atascii.h"
+#include "qt_event_wait.h"
 #include "screen/crt_screen.h"
 
 #include <QAction>
@@ -22,19 +23,6 @@ using namespace telvora;
 
 namespace {
 
-constexpr int kTimeoutMs = 20000;
-
-// Serves events until `done` holds or the timeout passes; returns `done()`.
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = kTimeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
-
 class MoviePlaybackTest : public ::testing::Test {
 protected:
     MoviePlaybackTest() { SetMessagesToStandardError(true); }
@@ -49,7 +37,7 @@ protected:
     void SetSpeed(const char* entry) { window.Entry(entry)->trigger(); }
     bool Playing() { return window.Player() != nullptr; }
     bool WaitUntilEnded() {
-        return WaitFor([&] { return !Playing(); });
+        return ProcessEventsUntil([&] { return !Playing(); });
     }
     std::uint8_t Cell(int column, int row) { return window.Screen()->Cell(column, row); }
     void ExpectIdleMenus() {
@@ -79,7 +67,7 @@ TEST_F(MoviePlaybackTest, MenusWhilePlayingAndStopKeepsThePicture) {
     EXPECT_FALSE(window.Entry("M_PlayMovie")->isEnabled());
     EXPECT_TRUE(window.Entry("M_StopMovie")->isEnabled());
     EXPECT_FALSE(window.DownloadMenu()->isEnabled());
-    ASSERT_TRUE(WaitFor([&] { return Cell(3, 1) == 'x'; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(3, 1) == 'x'; }));
 
     window.Entry("M_StopMovie")->trigger();
     EXPECT_FALSE(Playing());
@@ -101,7 +89,7 @@ TEST_F(MoviePlaybackTest, SpeedChangeTakesEffectDuringPlay) {
     ASSERT_TRUE(window.PlayMovie(Movie("speed.ata", std::string(300, 's'))));
     QElapsedTimer timer;
     timer.start();
-    ASSERT_TRUE(WaitFor([&] { return Cell(2, 1) == 's'; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(2, 1) == 's'; }));
     SetSpeed("FullSpeed1");
     EXPECT_EQ(window.Player() ? window.Player()->Delay() : 0, 0);
     ASSERT_TRUE(WaitUntilEnded());
@@ -127,10 +115,10 @@ TEST_F(MoviePlaybackTest, ASecondMovieStopsTheFirst) {
     SetSpeed("N300BPS1");
     ASSERT_TRUE(window.PlayMovie(Movie("first.ata", std::string(400, 'a'))));
     QPointer<TConnectionThread> first = window.Player();
-    ASSERT_TRUE(WaitFor([&] { return Cell(1, 1) == 'a'; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(1, 1) == 'a'; }));
     SetSpeed("FullSpeed1");
     ASSERT_TRUE(window.PlayMovie(Movie("second.ata", "B")));
-    ASSERT_TRUE(WaitFor([&] { return first.isNull(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return first.isNull(); }));
     ASSERT_TRUE(WaitUntilEnded());
     EXPECT_EQ(Cell(1, 1), 'B');
     EXPECT_EQ(Cell(2, 1), ' ');
@@ -183,9 +171,10 @@ TEST_F(MoviePlaybackTest, StatusLineNamesTheMovieAndItsSpeed) {
     EXPECT_EQ(window.StatusPanel2()->text(), "Playing: status.ata");
     SetSpeed("N300BPS1");
     // The monitor's own round shows the new speed within its interval.
-    EXPECT_TRUE(WaitFor([&] { return window.StatusPanel1()->text() == "300 BPS"; }, 3000));
+    EXPECT_TRUE(
+        ProcessEventsUntil([&] { return window.StatusPanel1()->text() == "300 BPS"; }, 3000));
     window.Entry("M_StopMovie")->trigger();
-    EXPECT_TRUE(WaitFor([&] { return window.StatusPanel1()->text() == "READY"; }, 3000));
+    EXPECT_TRUE(ProcessEventsUntil([&] { return window.StatusPanel1()->text() == "READY"; }, 3000));
     EXPECT_EQ(window.StatusPanel2()->text(), "");
 }
 

@@ -25,26 +25,11 @@
 
 #include "connection/custom_comm.h"
 #include "pty_pair.h"
+#include "qt_event_wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void ProcessEventsFor(int ms) {
-    ProcessEventsUntil([] { return false; }, ms);
-}
 
 // The settings the serial connection gives its port.
 void ConfigureLikeTheSerialConnection(TCustomComm& comm, const std::string& device) {

@@ -13,22 +13,11 @@
 
 #include "connection/extended_comm.h"
 #include "pty_pair.h"
+#include "qt_event_wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 std::vector<std::uint8_t> Pattern(std::size_t size) {
     std::vector<std::uint8_t> data(size);

@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs the Qt event loop of the test thread until a condition holds or the
-// time is up; the socket's events are dispatched meanwhile.
+// time is up, so that posted events, notifiers and hand-overs from other
+// threads are served meanwhile. Every wait in a test is bounded this way.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,7 +10,11 @@
 
 #include <functional>
 
+// The running application, or one made here for tests without a widget main.
 inline QCoreApplication& TestApplication() {
+    if (QCoreApplication* running = QCoreApplication::instance()) {
+        return *running;
+    }
     static int argc = 1;
     static char name[] = "telvora-test";
     static char* argv[] = {name, nullptr};
@@ -17,7 +22,7 @@ inline QCoreApplication& TestApplication() {
     return app;
 }
 
-inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
     TestApplication();
     // Wakes the waiting event loop now and then, so the condition is looked at.
     static QTimer tick;
