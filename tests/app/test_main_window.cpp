@@ -151,6 +151,13 @@ TEST_F(MainWindowTest, ClearWritesTheClearScreenCode) {
     EXPECT_EQ(window.Screen()->Cell(1, 1), 'Z');
 }
 
+TEST_F(MainWindowTest, ExitClosesTheWindow) {
+    window.show();
+    ASSERT_TRUE(window.isVisible());
+    window.Entry("Exit1")->trigger();
+    EXPECT_FALSE(window.isVisible());
+}
+
 TEST_F(MainWindowTest, FilterEntryOnlyToggles) {
     window.Entry("ExtraFiltering")->trigger();
     EXPECT_FALSE(Checked("ExtraFiltering"));

@@ -7,10 +7,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +53,49 @@ protected:
     QTemporaryDir m_dir;
     Tmain window;
 };
+
+// Answers the open dialog that "&Play ATASCII Movie" is about to show.
+void AnswerOpenDialog(const std::function<void(QFileDialog&)>& answer) {
+    QTimer::singleShot(0, [answer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr) << "no open dialog";
+        answer(*dialog);
+    });
+}
+
+TEST_F(MoviePlaybackTest, OpenDialogStartsInTheMoviesFolderAndPlaysTheChoice) {
+    const QString movie = Movie("chosen.ata", "CHOSEN");
+    // The program has its demo movies beside it; this test program has not.
+    const QString movies = QCoreApplication::applicationDirPath() + "/MOVIES";
+    const bool made = QDir().mkpath(movies);
+    QString folder;
+    QString title;
+    AnswerOpenDialog([&](QFileDialog& dialog) {
+        folder = dialog.directory().absolutePath();
+        title = dialog.windowTitle();
+        dialog.selectFile(movie);
+        static_cast<QDialog&>(dialog).accept(); // QFileDialog hides it
+    });
+    window.Entry("M_PlayMovie")->trigger();
+    EXPECT_EQ(folder, QDir(movies).absolutePath());
+    if (made) {
+        QDir().rmdir(movies);
+    }
+    EXPECT_EQ(title, "Open ATASCII Movie File");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(6, 1) == 'N'; }));
+    ASSERT_TRUE(WaitUntilEnded());
+}
+
+TEST_F(MoviePlaybackTest, ACancelledOpenDialogLeavesTheRunningMovie) {
+    SetSpeed("N300BPS1");
+    ASSERT_TRUE(window.PlayMovie(Movie("running.ata", std::string(300, 'r'))));
+    TConnectionThread* running = window.Player();
+    AnswerOpenDialog([](QFileDialog& dialog) { dialog.reject(); });
+    window.Entry("M_PlayMovie")->setEnabled(true); // reachable from the menu
+    window.Entry("M_PlayMovie")->trigger();
+    EXPECT_EQ(window.Player(), running);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return Cell(2, 1) == 'r'; }));
+}
 
 TEST_F(MoviePlaybackTest, PlaysTheWholeFileToTheScreen) {
     window.Screen()->WriteByte('Q'); // cleared by the start
