@@ -16,10 +16,6 @@ void SetMessagesToStandardError(bool on) {
     g_toStandardError = on;
 }
 
-bool MessagesToStandardError() {
-    return g_toStandardError;
-}
-
 void ShowMessage(QWidget* parent, const QString& text, MessageKind kind) {
     if (g_toStandardError) {
         std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());

@@ -12,6 +12,5 @@ enum class MessageKind { Information, Error };
 
 void ShowMessage(QWidget* parent, const QString& text, MessageKind kind = MessageKind::Error);
 void SetMessagesToStandardError(bool on);
-bool MessagesToStandardError();
 
 } // namespace telvora

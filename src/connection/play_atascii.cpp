@@ -39,8 +39,8 @@ std::vector<std::uint8_t> LoadMovie(const QString& path) {
 
 TPlayAtascii::TPlayAtascii(const QString& moviePath, int speed, TCrtScreen* screen,
                            ConnectionEntries entries, EndHandler onEnded)
-    : TConnectionThread(speed), m_moviePath(moviePath), m_screen(screen),
-      m_entries(std::move(entries)), m_onEnded(std::move(onEnded)) {
+    : TConnectionThread(speed), m_screen(screen), m_entries(std::move(entries)),
+      m_onEnded(std::move(onEnded)) {
     m_movie = LoadMovie(moviePath);
     m_movieName = QFileInfo(moviePath).fileName();
     ApplyMenuState(true);

@@ -51,9 +51,7 @@ public:
     QString StatusText() const override;
     void SetSpeed(int speed) override;
 
-    const QString& MoviePath() const { return m_moviePath; }
     const QString& MovieName() const { return m_movieName; }
-    std::size_t MovieSize() const { return m_movie.size(); }
 
     // Unthrottled playback hands over runs of at most this many bytes, so the
     // user-interface thread is never busy for long and a stop comes quickly.
@@ -69,7 +67,6 @@ private:
     void ApplyMenuState(bool playing);
     void EndSteps();
 
-    QString m_moviePath;
     QString m_movieName;
     std::vector<std::uint8_t> m_movie;
     QPointer<TCrtScreen> m_screen;

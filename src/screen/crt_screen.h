@@ -66,9 +66,6 @@ public:
     // Whether a coalesced full repaint is waiting in the event queue.
     bool ScrollRepaintQueued() const { return m_scrollRepaintQueued; }
 
-    // The glyph image of a code in the two fixed colours, 8x8.
-    const QImage& Glyph(std::uint8_t code) const { return m_glyphs[code]; }
-
     static constexpr int kGlyphSize = 8;
 
 Q_SIGNALS:

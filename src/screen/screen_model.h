@@ -78,7 +78,6 @@ public:
     const std::uint8_t* RowData(int row) const { return m_cells[row - 1].data(); }
 
     // While a coalesced full repaint is pending, per-cell damage is not recorded.
-    bool RepaintPending() const { return m_repaintPending; }
     void SetRepaintPending(bool pending) { m_repaintPending = pending; }
 
     const ScreenDamage& Damage() const { return m_damage; }

@@ -56,6 +56,17 @@ struct TnRecorder {
 class TnCnx : public ::testing::Test {
 protected:
     void SetUp() override { TestApplication(); }
+
+    // Starts a connect to the loopback peer and lets the peer take it.
+    static ::testing::AssertionResult ConnectTo(TTnCnx& cnx, LoopbackPeer& peer) {
+        cnx.SetHost("127.0.0.1");
+        cnx.SetPort(peer.PortText());
+        cnx.Connect();
+        if (!peer.Accept()) {
+            return ::testing::AssertionFailure() << "the peer did not get the connection";
+        }
+        return ::testing::AssertionSuccess();
+    }
 };
 
 TEST_F(TnCnx, NegotiatesDeliversDataAndSends) {
@@ -63,10 +74,7 @@ TEST_F(TnCnx, NegotiatesDeliversDataAndSends) {
     TTnCnx cnx;
     TnRecorder rec(cnx);
     cnx.SetTermType("ATASCII");
-    cnx.SetHost("127.0.0.1");
-    cnx.SetPort(peer.PortText());
-    cnx.Connect();
-    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ConnectTo(cnx, peer));
     // The terminal-type request is split across two sends.
     peer.SendAll({'A', IAC, IAC, 'B', IAC});
     ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 3; }));
@@ -124,10 +132,7 @@ TEST_F(TnCnx, ResetByThePeer) {
     LoopbackPeer peer;
     TTnCnx cnx;
     TnRecorder rec(cnx);
-    cnx.SetHost("127.0.0.1");
-    cnx.SetPort(peer.PortText());
-    cnx.Connect();
-    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ConnectTo(cnx, peer));
     ASSERT_TRUE(ProcessEventsUntil([&] { return cnx.IsConnected(); }));
     peer.SendText("bye");
     ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 3; }));
@@ -153,10 +158,7 @@ TEST_F(TnCnx, TraceLinesOnlyWhenSwitchedOn) {
     LoopbackPeer peer;
     TTnCnx cnx;
     TnRecorder rec(cnx);
-    cnx.SetHost("127.0.0.1");
-    cnx.SetPort(peer.PortText());
-    cnx.Connect();
-    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ConnectTo(cnx, peer));
     g_traceLines.clear();
     const QtMessageHandler previous = qInstallMessageHandler(CollectTrace);
     peer.SendAll({IAC, 241, 'a'});
@@ -175,10 +177,7 @@ TEST_F(TnCnx, ConnectAgainClosesThePreviousConnection) {
     LoopbackPeer second;
     TTnCnx cnx;
     TnRecorder rec(cnx);
-    cnx.SetHost("127.0.0.1");
-    cnx.SetPort(first.PortText());
-    cnx.Connect();
-    ASSERT_TRUE(first.Accept());
+    ASSERT_TRUE(ConnectTo(cnx, first));
     ASSERT_TRUE(ProcessEventsUntil([&] { return cnx.IsConnected(); }));
     cnx.SetPort(second.PortText());
     cnx.Connect();
