@@ -53,8 +53,8 @@ double Play(const QString& path, int speed) {
     bool ended = false;
     QElapsedTimer timer;
     timer.start();
-    auto* player =
-        new TPlayAtascii(path, speed, &Screen(), {}, [&](TPlayAtascii*) { ended = true; });
+    auto* player = new TPlayAtascii(path.toStdString(), speed, &Screen());
+    QObject::connect(player, &TConnectionThread::Ended, [&] { ended = true; });
     player->Start();
     while (!ended) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "connection/custom_comm.h"
+#include "connection/serial/custom_comm.h"
 #include "pty_pair.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // Target: >= 100 MB/s.
 
 #include "connection/big_fifo.h"
-#include "connection/tn_cnx.h"
+#include "connection/telnet/tn_cnx.h"
 
 #include <QCoreApplication>
 

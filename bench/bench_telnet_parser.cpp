@@ -1,7 +1,7 @@
 // Telnet parser throughput on plain data and on data where one byte in ten
 // is a doubled IAC. Targets: >= 500 MB/s plain, >= 200 MB/s with IAC.
 
-#include "connection/telnet_parser.h"
+#include "connection/telnet/telnet_parser.h"
 
 #include <benchmark/benchmark.h>
 

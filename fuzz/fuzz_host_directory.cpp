@@ -2,7 +2,7 @@
 // one "name<TAB>value" per line, a line without a tab being a value of
 // another type. Loading must list them by the rules, and a save followed by a
 // load must keep every complete entry.
-#include "app/text_helpers.h"
+#include "common/text_helpers.h"
 #include "directory/host_directory.h"
 #include "directory/memory_settings_store.h"
 #include "directory/value_name_codec.h"

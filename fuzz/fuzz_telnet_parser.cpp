@@ -2,7 +2,7 @@
 // and its filter switched at random in between. Every reply must be one the
 // option table allows, and every data block must be well formed.
 
-#include "connection/telnet_parser.h"
+#include "connection/telnet/telnet_parser.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,7 +1,8 @@
 #include "app/about_box.h"
 
 #include "app/links.h"
-#include "screen/glyph_table.h"
+#include "common/window_placement.h"
+#include "screen/glyph_image.h"
 
 #include <QEvent>
 #include <QFont>
@@ -27,7 +28,7 @@ constexpr QRect kLabel1Geometry(64, 68, 321, 13);
 constexpr std::string_view kCredits = "An ATASCII terminal by the Telvora developers";
 constexpr int kCreditsTop = 33;
 
-constexpr std::string_view kVersion = "Version 1.0";
+constexpr std::string_view kVersion = "Version " TELVORA_VERSION;
 constexpr int kVersionScale = 2;
 constexpr int kVersionTop = 44;
 
@@ -56,23 +57,12 @@ int CentredLeft(std::string_view text, int scale) {
 // Letters and digits have the same codes in ATASCII as in ASCII.
 void DrawAtascii(QPainter& painter, QPoint topLeft, std::string_view text, int scale, QRgb ink,
                  std::optional<QRgb> paper = std::nullopt, std::uint8_t codeBits = 0) {
-    const QColor inkColour(ink);
+    const QRgb paperPixel = paper ? (*paper | 0xff000000u) : qRgba(0, 0, 0, 0);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto code = static_cast<std::uint8_t>(static_cast<std::uint8_t>(text[i]) | codeBits);
-        const GlyphRows glyph = AtasciiGlyph(code);
         const int cellLeft = topLeft.x() + static_cast<int>(i) * kGlyphSize * scale;
-        if (paper) {
-            painter.fillRect(cellLeft, topLeft.y(), kGlyphSize * scale, kGlyphSize * scale,
-                             QColor(*paper));
-        }
-        for (int row = 0; row < kGlyphSize; ++row) {
-            for (int column = 0; column < kGlyphSize; ++column) {
-                if ((glyph[row] & (0x80 >> column)) != 0) {
-                    painter.fillRect(cellLeft + column * scale, topLeft.y() + row * scale, scale,
-                                     scale, inkColour);
-                }
-            }
-        }
+        painter.drawImage(QRect(cellLeft, topLeft.y(), kGlyphSize * scale, kGlyphSize * scale),
+                          GlyphImage(code, ink | 0xff000000u, paperPixel));
     }
 }
 
@@ -165,19 +155,8 @@ bool Tabout::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Tabout::showEvent(QShowEvent* event) {
-    CentreOnScreen();
+    telvora::CentreOnScreen(*this);
     QDialog::showEvent(event);
-}
-
-void Tabout::CentreOnScreen() {
-    const QWidget* anchor = parentWidget() != nullptr ? parentWidget() : this;
-    const QScreen* where = anchor->screen();
-    if (where == nullptr) {
-        return;
-    }
-    QRect frame = frameGeometry();
-    frame.moveCenter(where->geometry().center());
-    move(frame.topLeft());
 }
 
 } // namespace telvora

@@ -53,7 +53,6 @@ protected:
 private:
     void BuildImage1();
     void BuildLabel1();
-    void CentreOnScreen();
 
     QImage m_picture;
     QLabel* m_image1 = nullptr;

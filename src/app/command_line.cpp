@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "connection/throttle.h"
+#include "app/menu_tags.h"
 
 #include <charconv>
 #include <cmath>
@@ -10,33 +10,19 @@ namespace telvora {
 namespace {
 
 std::optional<int> SpeedTag(const std::string& value) {
-    if (value == "300" || value == "600" || value == "1200" || value == "2400") {
-        return std::stoi(value);
-    }
-    if (value == "max") {
-        return kUnthrottledSpeed;
-    }
-    return std::nullopt;
+    return TagForOption(kSpeedEntries, value);
 }
 
 std::optional<int> SizeTag(const std::string& value) {
-    if (value == "small") {
-        return 0;
-    }
-    if (value == "medium") {
-        return 8;
-    }
-    if (value == "large") {
-        return 16;
-    }
-    return std::nullopt;
+    return TagForOption(kSizeEntries, value);
 }
 
 std::optional<double> Seconds(const std::string& value) {
     double seconds = 0;
     const char* end = value.data() + value.size();
     const auto [last, error] = std::from_chars(value.data(), end, seconds);
-    if (error != std::errc() || last != end || !std::isfinite(seconds) || seconds < 0) {
+    if (error != std::errc() || last != end || !std::isfinite(seconds) || seconds < 0 ||
+        seconds > kMaxExitAfterSeconds) {
         return std::nullopt;
     }
     return seconds;
@@ -122,7 +108,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             options.exitAfterSeconds = Seconds(*text);
             if (!options.exitAfterSeconds) {
-                result.error = "--exit-after takes a number of seconds, not '" + *text + "'";
+                result.error = "--exit-after takes a number of seconds from 0 to " +
+                               std::to_string(static_cast<long>(kMaxExitAfterSeconds)) + ", not '" +
+                               *text + "'";
                 return result;
             }
         } else if (name == "--screenshot") {

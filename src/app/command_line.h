@@ -8,6 +8,9 @@ namespace telvora {
 
 // What the user asked for on the command line:
 //   telvora [options] [MOVIE-FILE]
+// The longest --exit-after: one week, far inside a timer's range.
+inline constexpr double kMaxExitAfterSeconds = 7 * 24 * 3600.0;
+
 struct CommandLineOptions {
     std::optional<std::string> moviePath;
     std::optional<int> speed;     // a Speed entry's tag

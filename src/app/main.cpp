@@ -1,13 +1,18 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
-#include "app/message_box.h"
+#include "app/menu_tags.h"
 #include "screen/crt_screen.h"
 
+#include "common/message_box.h"
+#include "common/qt_text.h"
+
 #include <QApplication>
+#include <QBuffer>
+#include <QFile>
 #include <QTimer>
 
+#include <array>
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -17,31 +22,54 @@ constexpr int kBadUsage = 2;
 constexpr int kFailure = 1;
 
 // Chooses a Size or Speed entry as the user would from the menu.
-void TriggerEntryWithTag(const telvora::Tmain& window, std::initializer_list<const char*> names,
-                         int tag) {
-    for (const char* name : names) {
-        if (window.Entry(name)->data().toInt() == tag) {
-            window.Entry(name)->trigger();
+template <std::size_t N>
+void TriggerEntryWithTag(const telvora::Tmain& window,
+                         const std::array<telvora::TTaggedEntry, N>& entries, int tag) {
+    for (const telvora::TTaggedEntry& entry : entries) {
+        if (entry.tag == tag) {
+            window.Entry(entry.name)->trigger();
         }
     }
 }
 
-// Runs the window as the options say; returns the exit status.
+// Saves the screen as a PNG; false, after saying why, when it cannot be written.
+bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!window.Screen()->grab().save(&buffer, "PNG")) {
+        std::fprintf(stderr, "telvora: cannot make the screenshot\n");
+        return false;
+    }
+    QFile file(telvora::FileNameFromSystem(path));
+    // Written, flushed and closed with a check at each step: a full disk
+    // shows only when the bytes leave the buffer.
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                         file.write(png) == png.size() && file.flush();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        std::fprintf(stderr, "telvora: cannot save the screenshot to '%s': %s\n", path.c_str(),
+                     file.errorString().toLocal8Bit().constData());
+        return false;
+    }
+    return true;
+}
+
+// Runs the window as the options say; returns the exit status. Every way out
+// after the window exists passes through ShutDown.
 int Run(const telvora::CommandLineOptions& options) {
-    telvora::Tmain window;
+    telvora::Tmain window(options.headless ? telvora::Tmain::Sound::Off
+                                           : telvora::Tmain::Sound::On);
     if (options.fontDelta) {
-        TriggerEntryWithTag(window, {"Small1", "Medium1", "Large1"}, *options.fontDelta);
+        TriggerEntryWithTag(window, telvora::kSizeEntries, *options.fontDelta);
     }
     if (options.speed) {
-        TriggerEntryWithTag(window,
-                            {"N300BPS1", "N600BPS1", "N1200BPS1", "N2400BPS1", "FullSpeed1"},
-                            *options.speed);
+        TriggerEntryWithTag(window, telvora::kSpeedEntries, *options.speed);
     }
     window.show();
 
     int status = 0;
-    if (options.moviePath &&
-        !window.PlayMovie(QString::fromLocal8Bit(options.moviePath->c_str()))) {
+    if (options.moviePath && !window.PlayMovie(telvora::FileNameFromSystem(*options.moviePath))) {
         status = kFailure;
     }
     const bool running = window.RunningConnection() != nullptr;
@@ -59,16 +87,15 @@ int Run(const telvora::CommandLineOptions& options) {
         QApplication::exec();
     }
     window.ShutDown();
+    if (window.LastConnectionFailed()) {
+        status = kFailure;
+    }
 
     if (options.dumpScreen) {
         std::fputs(window.Screen()->DumpText().c_str(), stdout);
         std::fflush(stdout);
     }
-    if (options.screenshotPath &&
-        !window.Screen()->grab().save(QString::fromLocal8Bit(options.screenshotPath->c_str()),
-                                      "PNG")) {
-        std::fprintf(stderr, "telvora: cannot save the screenshot to '%s'\n",
-                     options.screenshotPath->c_str());
+    if (options.screenshotPath && !SaveScreenshot(window, *options.screenshotPath)) {
         status = kFailure;
     }
     return status;

@@ -3,8 +3,11 @@
 #include "app/about_box.h"
 #include "app/links.h"
 #include "app/menu_status.h"
-#include "app/message_box.h"
+#include "app/menu_tags.h"
 #include "app/wave_player.h"
+#include "common/message_box.h"
+#include "common/qt_text.h"
+#include "common/window_placement.h"
 #include "connection/play_atascii.h"
 #include "connection/throttle.h"
 #include "screen/crt_screen.h"
@@ -20,6 +23,9 @@
 #include <QScreen>
 #include <QStatusBar>
 
+#include <QDeadlineTimer>
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -32,13 +38,14 @@ constexpr int kScreenRows = 24;
 constexpr int kMediumFontDelta = 8;
 constexpr int kPanel1Width = 100;
 constexpr int kPanel2Width = 50;
-// How long closing waits for a connection thread to end on its own.
-constexpr int kShutDownTimeoutMs = 10000;
+// A sound still being loaded when the program closes gets this long to
+// finish: Qt Multimedia's loader must not be left running into exit().
+constexpr int kSoundLoadWaitMs = 2000;
 constexpr int kStatusIntervalMs = 1000;
 
 } // namespace
 
-Tmain::Tmain(QWidget* parent) : QMainWindow(parent) {
+Tmain::Tmain(Sound sound, QWidget* parent) : QMainWindow(parent), m_withSound(sound == Sound::On) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Telvora"));
     // A fixed single border with the system menu and minimize button only.
@@ -50,7 +57,7 @@ Tmain::Tmain(QWidget* parent) : QMainWindow(parent) {
     BuildStatusBar();
     FormCreate();
     FitToScreen();
-    CentreOnScreen();
+    telvora::CentreOnScreen(*this);
     m_acrt->setFocus();
 }
 
@@ -115,21 +122,18 @@ void Tmain::BuildMenus() {
     terminal->setObjectName(QStringLiteral("Terminal1"));
     QMenu* size = terminal->addMenu(QStringLiteral("Size"));
     size->setObjectName(QStringLiteral("Size1"));
-    for (auto [name, caption, tag] :
-         {std::tuple{"Small1", "Small", 0}, std::tuple{"Medium1", "Medium", 8},
-          std::tuple{"Large1", "Large", 16}}) {
-        QAction* entry = AddEntry(size, name, QString::fromLatin1(caption), tag);
+    for (const TTaggedEntry& tagged : kSizeEntries) {
+        QAction* entry =
+            AddEntry(size, tagged.name, QString::fromLatin1(tagged.caption), tagged.tag);
         entry->setCheckable(true);
         connect(entry, &QAction::triggered, this, [this, entry] { Small1Click(entry); });
     }
     Entry("Medium1")->setChecked(true);
     QMenu* speed = terminal->addMenu(QStringLiteral("Speed"));
     speed->setObjectName(QStringLiteral("Speed1"));
-    for (auto [name, caption, tag] :
-         {std::tuple{"N300BPS1", "300 BPS", 300}, std::tuple{"N600BPS1", "600 BPS", 600},
-          std::tuple{"N1200BPS1", "1200 BPS", 1200}, std::tuple{"N2400BPS1", "2400 BPS", 2400},
-          std::tuple{"FullSpeed1", "Disable Throttle", kUnthrottledSpeed}}) {
-        QAction* entry = AddEntry(speed, name, QString::fromLatin1(caption), tag);
+    for (const TTaggedEntry& tagged : kSpeedEntries) {
+        QAction* entry =
+            AddEntry(speed, tagged.name, QString::fromLatin1(tagged.caption), tagged.tag);
         entry->setCheckable(true);
         connect(entry, &QAction::triggered, this, [this, entry] { N300BPS1Click(entry); });
     }
@@ -192,7 +196,9 @@ void Tmain::FormCreate() {
     SetTransferMode(false);
     m_keyClickOn = true;
     m_statusMonitor = new TMenuStatus(m_panel1, m_panel2, kStatusIntervalMs, this);
-    m_sounds = new WavePlayer(this);
+    if (m_withSound) {
+        m_sounds = new WavePlayer(this);
+    }
     // Made hidden at start and reused for the whole run.
     m_about = new Tabout(this);
     N300BPS1Click(Entry("FullSpeed1"));
@@ -204,14 +210,6 @@ void Tmain::FitToScreen() {
     m_client->setFixedSize(m_acrt->width() + 3, m_acrt->height());
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
-}
-
-void Tmain::CentreOnScreen() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }
 
 void Tmain::SetTransferMode(bool on) {
@@ -240,15 +238,30 @@ QPointer<TConnectionThread>& Tmain::SlotFor(TConnectionThread::Kind kind) {
     return m_telnetConn;
 }
 
-void Tmain::StartConnection(TConnectionThread::Kind kind,
+bool Tmain::StartConnection(TConnectionThread::Kind kind,
                             const std::function<TConnectionThread*()>& create) {
+    // A start that arrives while a stop is under way (from a dialog that was
+    // open meanwhile) would leave a connection nobody knows of.
+    if (m_stopping || m_shutDown) {
+        return false;
+    }
     StopConnection();
     ClearTerminal();
     TConnectionThread* connection = create();
-    if (connection != nullptr) {
-        SlotFor(kind) = connection;
-        m_statusMonitor->SetConnection(connection);
+    if (connection == nullptr) {
+        return false;
     }
+    Register(kind, connection);
+    return true;
+}
+
+void Tmain::Register(TConnectionThread::Kind kind, TConnectionThread* connection) {
+    SlotFor(kind) = connection;
+    std::erase_if(m_liveThreads, [](const QPointer<TConnectionThread>& live) { return !live; });
+    m_liveThreads.emplace_back(connection);
+    connect(connection, &TConnectionThread::Ended, this, &Tmain::ConnectionGone);
+    m_statusMonitor->SetConnection(connection);
+    RefreshConnectionMenus();
 }
 
 void Tmain::ConnectionGone(TConnectionThread* connection) {
@@ -259,15 +272,44 @@ void Tmain::ConnectionGone(TConnectionThread* connection) {
             *slot = nullptr;
         }
     }
+    std::erase_if(m_liveThreads, [connection](const QPointer<TConnectionThread>& live) {
+        return !live || live == connection;
+    });
+    RefreshConnectionMenus();
+    m_lastConnectionFailed = !connection->ErrorText().isEmpty();
+    if (m_lastConnectionFailed) {
+        // Shown after the thread's last step, which must not wait for the user.
+        const QString text = connection->ErrorText();
+        QMetaObject::invokeMethod(
+            this, [this, text] { ShowMessage(this, text); }, Qt::QueuedConnection);
+    }
     Q_EMIT ConnectionEnded();
+}
+
+void Tmain::RefreshConnectionMenus() {
+    // Each kind's start entry is off while it runs and, for every kind, while
+    // a stop is under way; its stop entry is on while it runs. Downloads need
+    // a live line.
+    const bool canStart = !m_stopping && !m_shutDown;
+    Entry("M_PlayMovie")->setEnabled(canStart && !m_player);
+    Entry("M_StopMovie")->setEnabled(m_player != nullptr);
+    Entry("M_TelnetStart")->setEnabled(canStart && !m_telnetConn);
+    Entry("M_TelnetStop")->setEnabled(m_telnetConn != nullptr);
+    Entry("AttachToSerialPort1")->setEnabled(canStart && !m_serialConn);
+    Entry("Disconnect1")->setEnabled(m_serialConn != nullptr);
+    m_mDownload->setEnabled(m_telnetConn != nullptr || m_serialConn != nullptr);
+}
+
+int Tmain::LiveConnections() const {
+    return static_cast<int>(std::count_if(
+        m_liveThreads.begin(), m_liveThreads.end(),
+        [](const QPointer<TConnectionThread>& live) { return live && !live->isFinished(); }));
 }
 
 bool Tmain::PlayMovie(const QString& path) {
     try {
-        StartConnection(TConnectionThread::Kind::Movie, [&] {
-            auto* player = new TPlayAtascii(
-                path, m_speed, m_acrt, {Entry("M_PlayMovie"), Entry("M_StopMovie"), m_mDownload},
-                [this](TPlayAtascii* ending) { ConnectionGone(ending); });
+        return StartConnection(TConnectionThread::Kind::Movie, [&] {
+            auto* player = new TPlayAtascii(FileNameToSystem(path), m_speed, m_acrt);
             player->Start();
             return player;
         });
@@ -275,7 +317,6 @@ bool Tmain::PlayMovie(const QString& path) {
         ShowMessage(this, QString::fromStdString(error.what()));
         return false;
     }
-    return true;
 }
 
 void Tmain::M_PlayMovieClick() {
@@ -290,28 +331,57 @@ void Tmain::M_PlayMovieClick() {
     PlayMovie(dialog.selectedFiles().constFirst());
 }
 
-void Tmain::StopOne(QPointer<TConnectionThread>& connection) {
-    if (connection) {
-        connection->RequestStop();
-        WaitAndPump();
-        connection = nullptr;
+void Tmain::StopOne(QPointer<TConnectionThread>& slot) {
+    if (!slot) {
+        return;
+    }
+    const QPointer<TConnectionThread> stopped = slot;
+    stopped->RequestStop();
+    WaitAndPump();
+    // The slot may meanwhile hold another connection; only this one is forgotten.
+    if (slot == stopped) {
+        slot = nullptr;
     }
 }
 
 void Tmain::StopConnection() {
+    if (m_stopping) {
+        return;
+    }
     m_stopping = true;
+    RefreshConnectionMenus();
     StopOne(m_player);
     StopOne(m_serialConn);
     StopOne(m_telnetConn);
     m_statusMonitor->SetConnection(nullptr);
     m_stopping = false;
+    RefreshConnectionMenus();
 }
 
 void Tmain::ShutDown() {
+    if (m_shutDown) {
+        return;
+    }
+    m_shutDown = true;
+    ShutDownSounds();
     ShutDownConnections();
     if (m_statusMonitor != nullptr) {
         m_statusMonitor->Stop();
     }
+}
+
+void Tmain::ShutDownSounds() {
+    if (m_sounds == nullptr) {
+        return;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (m_sounds->Loading() && timer.elapsed() < kSoundLoadWaitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    delete m_sounds;
+    m_sounds = nullptr;
 }
 
 void Tmain::WaitAndPump() {
@@ -324,29 +394,36 @@ void Tmain::WaitAndPump() {
 }
 
 void Tmain::ShutDownConnections() {
-    m_stopping = true;
-    for (QPointer<TConnectionThread>* slot : {&m_player, &m_serialConn, &m_telnetConn}) {
-        // A copy: the connection's last step forgets it in the slot.
-        QPointer<TConnectionThread> connection = *slot;
-        if (!connection) {
+    // Refused from now on, every thread's steps on this thread are skipped,
+    // so waiting for the threads needs no event processing and cannot
+    // deadlock with a thread that wants this one.
+    for (const QPointer<TConnectionThread>& live : m_liveThreads) {
+        if (live) {
+            disconnect(live, &TConnectionThread::Ended, this, &Tmain::ConnectionGone);
+            live->ShutDown();
+        }
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (const QPointer<TConnectionThread>& live : m_liveThreads) {
+        if (!live) {
             continue;
         }
-        connection->RequestStop();
-        // The thread's last steps run on this thread: keep serving them until
-        // it has ended, then release it here rather than in a later event.
-        QElapsedTimer timer;
-        timer.start();
-        while (connection && !connection->isFinished() && timer.elapsed() < kShutDownTimeoutMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto left = std::max<qint64>(kShutDownTimeoutMs - timer.elapsed(), 0);
+        if (live->wait(QDeadlineTimer(left))) {
+            delete live.data();
         }
-        if (connection) {
-            connection->wait();
-            delete connection.data();
-        }
-        *slot = nullptr;
+        // Otherwise the thread is busy in a call that cannot be interrupted;
+        // it touches nothing of the window any more and releases itself.
     }
-    m_stopping = false;
+    m_liveThreads.clear();
+    m_player = nullptr;
+    m_serialConn = nullptr;
+    m_telnetConn = nullptr;
+    if (m_statusMonitor != nullptr) {
+        m_statusMonitor->SetConnection(nullptr);
+    }
+    RefreshConnectionMenus();
 }
 
 void Tmain::ClearTerminal() {
@@ -354,19 +431,21 @@ void Tmain::ClearTerminal() {
 }
 
 void Tmain::PlaySound() {
-    if (m_keyClickOn) {
+    if (m_keyClickOn && m_sounds != nullptr) {
         m_sounds->Play(WavePlayer::Wave::Key);
     }
 }
 
 void Tmain::BuzzerSounded() {
-    m_sounds->Play(WavePlayer::Wave::Beep);
+    if (m_sounds != nullptr) {
+        m_sounds->Play(WavePlayer::Wave::Beep);
+    }
 }
 
 void Tmain::N300BPS1Click(QAction* sender) {
     m_speed = sender->data().toInt();
-    for (const char* name : {"N300BPS1", "N600BPS1", "N1200BPS1", "N2400BPS1", "FullSpeed1"}) {
-        Entry(name)->setChecked(false);
+    for (const TTaggedEntry& tagged : kSpeedEntries) {
+        Entry(tagged.name)->setChecked(false);
     }
     sender->setChecked(true);
     for (TConnectionThread* connection :
@@ -378,8 +457,8 @@ void Tmain::N300BPS1Click(QAction* sender) {
 }
 
 void Tmain::Small1Click(QAction* sender) {
-    for (const char* name : {"Small1", "Medium1", "Large1"}) {
-        Entry(name)->setChecked(false);
+    for (const TTaggedEntry& tagged : kSizeEntries) {
+        Entry(tagged.name)->setChecked(false);
     }
     sender->setChecked(true);
     m_acrt->SetFontDelta(sender->data().toInt());

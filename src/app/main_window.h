@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -26,7 +27,9 @@ class Tmain : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit Tmain(QWidget* parent = nullptr);
+    // Without sound no audio object is made at all (for runs without a window).
+    enum class Sound { On, Off };
+    explicit Tmain(Sound sound = Sound::On, QWidget* parent = nullptr);
     ~Tmain() override;
 
     TCrtScreen* Screen() const { return m_acrt; }
@@ -45,7 +48,8 @@ public:
     // Stops what runs, clears the screen, then creates the new connection and
     // remembers it as `kind`. `create` returns nullptr when it fails; a failure
     // it reports by throwing reaches the caller after the old connection stopped.
-    void StartConnection(TConnectionThread::Kind kind,
+    // Refused (false, nothing created) while a stop is under way.
+    bool StartConnection(TConnectionThread::Kind kind,
                          const std::function<TConnectionThread*()>& create);
     void StopConnection();
     void ClearTerminal();
@@ -54,8 +58,16 @@ public:
     // Starts playing a movie file as "&Play ATASCII Movie" does after its
     // dialog. Returns false, after telling the user, when the file cannot be read.
     bool PlayMovie(const QString& path);
-    // Stops every connection and the status monitor; for closing. Idempotent.
+    // Stops every connection and the status monitor and releases the sounds;
+    // for closing. Never waits longer than kShutDownTimeoutMs for a connection
+    // thread: one that is still busy (a slow name lookup) is refused every
+    // further step and left to end on its own. Idempotent.
     void ShutDown();
+    // Connection threads started and not yet ended (also those whose slot was
+    // already cleared by a stop).
+    int LiveConnections() const;
+    // Whether the last connection that ended reported an error.
+    bool LastConnectionFailed() const { return m_lastConnectionFailed; }
 
     TMenuStatus* StatusMonitor() const { return m_statusMonitor; }
     Tabout* AboutBox() const { return m_about; }
@@ -76,6 +88,7 @@ public:
     static constexpr int kStatusBarHeight = 17;
     static constexpr int kWaitAndPumpRounds = 20;
     static constexpr int kWaitAndPumpSleepMs = 50;
+    static constexpr int kShutDownTimeoutMs = 3000;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -86,11 +99,13 @@ private:
     void BuildStatusBar();
     void FormCreate();
     void FitToScreen();
-    void CentreOnScreen();
     void WaitAndPump();
     void StopOne(QPointer<TConnectionThread>& connection);
     void ShutDownConnections();
+    void ShutDownSounds();
+    void Register(TConnectionThread::Kind kind, TConnectionThread* connection);
     void ConnectionGone(TConnectionThread* connection);
+    void RefreshConnectionMenus();
     QPointer<TConnectionThread>& SlotFor(TConnectionThread::Kind kind);
 
     void N300BPS1Click(QAction* sender);
@@ -121,6 +136,11 @@ private:
     QPointer<TConnectionThread> m_player;
     QPointer<TConnectionThread> m_telnetConn;
     QPointer<TConnectionThread> m_serialConn;
+    // Every connection thread that has not ended, for shutdown to stop and join.
+    std::vector<QPointer<TConnectionThread>> m_liveThreads;
+    bool m_lastConnectionFailed = false;
+    bool m_shutDown = false;
+    bool m_withSound = true;
 };
 
 } // namespace telvora

@@ -1,7 +1,5 @@
 #include "app/menu_status.h"
 
-#include <QMetaObject>
-
 #include <chrono>
 #include <exception>
 
@@ -22,6 +20,9 @@ void TMenuStatus::Stop() {
         m_stop = true;
     }
     m_wake.notify_all();
+    // Also ends a wait for a round, so Stop() on the user-interface thread
+    // never waits on a round it would have to run itself.
+    m_ui.ShutDown();
     wait();
 }
 
@@ -32,34 +33,33 @@ void TMenuStatus::ClearConnection(TConnectionThread* ending) {
 }
 
 void TMenuStatus::run() {
-    std::unique_lock lock(m_mutex);
-    while (!m_stop) {
-        m_wake.wait_for(lock, std::chrono::milliseconds(m_intervalMs), [this] { return m_stop; });
-        if (m_stop) {
-            break;
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_for(lock, std::chrono::milliseconds(m_intervalMs),
+                            [this] { return m_stop; });
+            if (m_stop) {
+                return;
+            }
         }
         // The round runs on the user-interface thread, where the connection's
-        // fields live, and the monitor waits for it. Stopping also ends the
-        // wait, so Stop() on the user-interface thread never waits on a round.
-        m_roundPending = true;
-        QMetaObject::invokeMethod(
-            this, [this] { Round(); }, Qt::QueuedConnection);
-        m_wake.wait(lock, [this] { return m_stop || !m_roundPending; });
+        // fields live, and the monitor waits for it.
+        if (!m_ui.RunAndWait([this] { Round(); })) {
+            return;
+        }
     }
 }
 
 void TMenuStatus::Round() {
-    // A failing round is skipped; the next one comes with the next interval.
+    // A failing round is recorded and skipped; the next one comes with the
+    // next interval.
     try {
         ComputeStatus();
         ShowStatus();
-    } catch (const std::exception&) {
+        m_roundError.clear();
+    } catch (const std::exception& error) {
+        m_roundError = QString::fromStdString(error.what());
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_roundPending = false;
-    }
-    m_wake.notify_all();
 }
 
 void TMenuStatus::ComputeStatus() {

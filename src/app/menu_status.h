@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/hand_over.h"
 #include "connection/connection_thread.h"
 
 #include <QLabel>
@@ -33,6 +34,10 @@ public:
     // Sets the stop flag and waits for the thread; before the panels go.
     void Stop();
 
+    // A round that threw: what it said, for the user or a test; empty when
+    // the last round succeeded. The next round comes with the next interval.
+    const QString& RoundError() const { return m_roundError; }
+
     void ComputeStatus();
     void ShowStatus();
     const QString& Text1() const { return m_text1; }
@@ -51,11 +56,12 @@ private:
     QString m_text1;
     QString m_text2;
 
+    QString m_roundError;
+
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
-    // A round asked of the user-interface thread that has not run yet.
-    bool m_roundPending = false;
+    THandOver m_ui;
 };
 
 } // namespace telvora

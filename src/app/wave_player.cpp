@@ -13,6 +13,10 @@ bool WavePlayer::IsPlaying() const {
     return m_key.isPlaying() || m_beep.isPlaying();
 }
 
+bool WavePlayer::Loading() const {
+    return m_key.status() == QSoundEffect::Loading || m_beep.status() == QSoundEffect::Loading;
+}
+
 bool WavePlayer::Play(Wave wave) {
     if (IsPlaying()) {
         return false;

@@ -20,6 +20,8 @@ public:
     // Returns whether the sound was started.
     bool Play(Wave wave);
     bool IsPlaying() const;
+    // Whether a sound is still being loaded in the background.
+    bool Loading() const;
 
 private:
     QSoundEffect m_key;

@@ -7,14 +7,38 @@ namespace telvora {
 TConnectionThread::TConnectionThread(int speed, QObject* parent)
     : QThread(parent), m_speed(speed), m_delay(ThrottleDelay(speed)) {}
 
+TConnectionThread::~TConnectionThread() {
+    m_ui.ShutDown();
+}
+
 void TConnectionThread::Start(QThread::Priority priority) {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     start(priority);
 }
 
+void TConnectionThread::ShutDown() {
+    RequestStop();
+    m_ui.ShutDown();
+}
+
 void TConnectionThread::SetSpeed(int speed) {
     m_speed = speed;
     m_delay = ThrottleDelay(speed);
+}
+
+bool TConnectionThread::OnUserInterfaceThread(std::function<void()> step) {
+    return m_ui.RunAndWait(std::move(step));
+}
+
+void TConnectionThread::ReportEnd(const QString& errorText) {
+    try {
+        OnUserInterfaceThread([this, errorText] {
+            m_errorText = errorText;
+            Q_EMIT Ended(this);
+        });
+    } catch (...) {
+        // The window's end handler failed; the thread ends all the same.
+    }
 }
 
 } // namespace telvora

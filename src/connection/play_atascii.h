@@ -1,51 +1,34 @@
 #pragma once
 
 #include "connection/connection_thread.h"
+#include "connection/movie_file.h"
 
-#include <QAction>
-#include <QMenu>
 #include <QPointer>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
-#include <stdexcept>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace telvora {
 
 class TCrtScreen;
 
-// A movie file that cannot be read; the text is ready for the user.
-class EMovieError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The menu entries a connection enables and disables at its start and end.
-struct ConnectionEntries {
-    QPointer<QAction> start;
-    QPointer<QAction> stop;
-    QPointer<QMenu> download;
-};
-
 // Plays an ATASCII movie: a file of recorded terminal output, written to the
-// screen byte by byte at the pace of the selected line speed. Every write
-// happens on the user-interface thread while the player waits.
+// screen byte by byte at the pace of the selected line speed. The file is
+// read on the player's thread; every write happens on the user-interface
+// thread while the player waits.
 class TPlayAtascii : public TConnectionThread {
     Q_OBJECT
 
 public:
-    // Run on the user-interface thread when playing has ended, after the menu
-    // entries were restored; the owner forgets the player there.
-    using EndHandler = std::function<void(TPlayAtascii*)>;
-
-    // Loads the whole file and applies the start menu states; throws
-    // EMovieError when the file cannot be read. Call Start() to play.
-    TPlayAtascii(const QString& moviePath, int speed, TCrtScreen* screen, ConnectionEntries entries,
-                 EndHandler onEnded);
+    // Opens the file (a regular file of at most TMovieFile::kMaxMovieBytes,
+    // the path as the system's bytes); throws EMovieError when it cannot be
+    // played. Call Start() to play.
+    TPlayAtascii(const std::string& moviePath, int speed, TCrtScreen* screen);
 
     Kind ConnectionKind() const override { return Kind::Movie; }
     QString StatusText() const override;
@@ -61,17 +44,14 @@ protected:
     void run() override;
 
 private:
-    void PlayThrottled(std::size_t& index, int delay);
-    void PlayUnthrottled(std::size_t& index);
-    void OnUserInterfaceThread(const std::function<void()>& step);
-    void ApplyMenuState(bool playing);
-    void EndSteps();
+    // False when the hand-over was refused (the program is closing).
+    bool PlayThrottled(std::size_t& index, int delay);
+    bool PlayUnthrottled(std::size_t& index);
 
     QString m_movieName;
+    std::unique_ptr<TMovieFile> m_file;
     std::vector<std::uint8_t> m_movie;
     QPointer<TCrtScreen> m_screen;
-    ConnectionEntries m_entries;
-    EndHandler m_onEnded;
     // Set by SetSpeed so that the pacing restarts from now.
     std::atomic<bool> m_speedChanged{false};
     // When the next byte is due; used by the player thread only.

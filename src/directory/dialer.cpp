@@ -1,5 +1,8 @@
 #include "directory/dialer.h"
 
+#include "common/message_box.h"
+#include "common/qt_text.h"
+#include "common/window_placement.h"
 #include "directory/button_pictures.h"
 #include "directory/host_table_model.h"
 #include "directory/qt_settings_store.h"
@@ -38,15 +41,6 @@ constexpr int kHostNameWidth = 200;
 constexpr int kPortWidth = 52;
 constexpr int kDescriptionWidth = 264;
 constexpr int kGridMargin = 2;
-
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToUtf8(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 // Only the host name column cuts its text with an ellipsis; the view's own
 // mode (none) applies to the others.
@@ -197,17 +191,8 @@ QString TDialer::ChosenPort() const {
 void TDialer::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) {
-        CentreOnScreen();
+        telvora::CentreOnScreen(*this);
         FormShow();
-    }
-}
-
-void TDialer::CentreOnScreen() {
-    const QScreen* shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (shownOn) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(shownOn->availableGeometry().center());
-        move(frame.topLeft());
     }
 }
 
@@ -306,9 +291,7 @@ void TDialer::Report(THostEditResult result) {
 }
 
 void TDialer::ShowMessage(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, this);
-    box.exec();
+    telvora::ShowMessage(this, text, MessageKind::Plain);
 }
 
 } // namespace telvora

@@ -68,7 +68,6 @@ private:
     void ShowList();
     void Report(THostEditResult result);
     void ShowMessage(const QString& text);
-    void CentreOnScreen();
 
     std::unique_ptr<TSettingsStore> m_ownStore;
     THostDirectory m_directory;

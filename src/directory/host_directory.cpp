@@ -1,6 +1,6 @@
 #include "directory/host_directory.h"
 
-#include "app/text_helpers.h"
+#include "common/text_helpers.h"
 
 #include <algorithm>
 #include <charconv>

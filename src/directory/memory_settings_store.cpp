@@ -1,6 +1,6 @@
 #include "directory/memory_settings_store.h"
 
-#include "app/text_helpers.h"
+#include "common/text_helpers.h"
 
 namespace telvora {
 

@@ -1,6 +1,7 @@
 #include "directory/qt_settings_store.h"
 
-#include "app/text_helpers.h"
+#include "common/qt_text.h"
+#include "common/text_helpers.h"
 #include "directory/value_name_codec.h"
 
 #include <algorithm>
@@ -10,15 +11,6 @@ namespace telvora {
 namespace {
 
 constexpr char kPathSeparator = '\\';
-
-QString FromUtf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToUtf8(const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
 
 std::string NameOf(const QString& storedName) {
     return UnescapeValueName(ToUtf8(storedName));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/text_helpers.h"
+#include "common/text_helpers.h"
 
 #include <string>
 #include <string_view>

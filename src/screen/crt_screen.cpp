@@ -1,5 +1,6 @@
 #include "screen/crt_screen.h"
 
+#include "screen/glyph_image.h"
 #include "screen/glyph_table.h"
 #include "screen/screen_dump.h"
 
@@ -20,8 +21,6 @@ namespace {
 // Stands for the private window message that carries a coalesced full
 // repaint after scrolling.
 const QEvent::Type kScreenRepaintEvent = static_cast<QEvent::Type>(QEvent::User + 100);
-// A writer on another thread asks the owning thread to look at the damage.
-const QEvent::Type kScreenUpdateEvent = static_cast<QEvent::Type>(QEvent::User + 101);
 
 struct Picture {
     int columns = 0;
@@ -76,7 +75,12 @@ void TCrtScreen::AfterWrite() {
     } else if (!m_updateRequested.exchange(true)) {
         // A worker never touches the widget; one request at a time is enough
         // because the owning thread takes all damage recorded until then.
-        QCoreApplication::postEvent(this, new QEvent(kScreenUpdateEvent));
+        m_ui.Post([this] {
+            // Cleared before taking the damage, so that damage recorded
+            // after the take always brings a new request.
+            m_updateRequested = false;
+            FlushDamage();
+        });
     }
 }
 
@@ -172,13 +176,6 @@ void TCrtScreen::Refresh(const QRegion& region) {
 }
 
 bool TCrtScreen::event(QEvent* event) {
-    if (event->type() == kScreenUpdateEvent) {
-        // Clear the request before taking the damage, so that damage recorded
-        // after the take always brings a new request.
-        m_updateRequested = false;
-        FlushDamage();
-        return true;
-    }
     if (event->type() == kScreenRepaintEvent) {
         m_scrollRepaintQueued = false;
         RepaintWholeScreen();
@@ -260,15 +257,8 @@ void TCrtScreen::BuildGlyphs() {
     const QRgb paper = RgbFromColorRef(kScreenBackColor);
     const QRgb ink = RgbFromColorRef(kScreenTextColor);
     for (int code = 0; code < 256; ++code) {
-        QImage image(kGlyphSize, kGlyphSize, QImage::Format_RGB32);
-        const GlyphRows rows = AtasciiGlyph(static_cast<std::uint8_t>(code));
-        for (int y = 0; y < kGlyphSize; ++y) {
-            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < kGlyphSize; ++x) {
-                line[x] = (rows[static_cast<std::size_t>(y)] & (0x80 >> x)) ? ink : paper;
-            }
-        }
-        m_glyphs[static_cast<std::size_t>(code)] = image;
+        m_glyphs[static_cast<std::size_t>(code)] =
+            GlyphImage(static_cast<std::uint8_t>(code), ink, paper);
     }
 }
 

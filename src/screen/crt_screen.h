@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/hand_over.h"
 #include "screen/shared_screen.h"
 
 #include <QImage>
@@ -111,6 +112,8 @@ private:
     // Set by a writer on another thread when it has asked the owning thread
     // to look at the damage; cleared when the owning thread has taken it.
     std::atomic<bool> m_updateRequested{false};
+    // Declared last: destroyed first, so no request runs on a half-gone screen.
+    THandOver m_ui;
 };
 
 } // namespace telvora

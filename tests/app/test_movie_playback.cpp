@@ -1,6 +1,6 @@
 #include "app/main_window.h"
 #include "app/menu_status.h"
-#include "app/message_box.h"
+#include "common/message_box.h"
 #include "connection/play_atascii.h"
 #include "qt_event_wait.h"
 #include "screen/crt_screen.h"

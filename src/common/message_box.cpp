@@ -1,0 +1,41 @@
+#include "common/message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <atomic>
+#include <cstdio>
+
+namespace telvora {
+
+namespace {
+std::atomic<bool> g_toStandardError{false};
+}
+
+void SetMessagesToStandardError(bool on) {
+    g_toStandardError = on;
+}
+
+void ShowMessage(QWidget* parent, const QString& text, MessageKind kind) {
+    if (g_toStandardError) {
+        std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+        return;
+    }
+    const QString title = QApplication::applicationName();
+    switch (kind) {
+    case MessageKind::Error:
+        QMessageBox::critical(parent, title, text);
+        break;
+    case MessageKind::Information:
+        QMessageBox::information(parent, title, text);
+        break;
+    case MessageKind::Plain: {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+        box.exec();
+        break;
+    }
+    }
+}
+
+} // namespace telvora

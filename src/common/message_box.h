@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace telvora {
+
+// Plain modal message boxes with fixed texts. When the program runs without a
+// window, the text goes to standard error instead and counts as answered OK.
+// Plain boxes carry no icon (the host directory's notes).
+enum class MessageKind { Information, Error, Plain };
+
+void ShowMessage(QWidget* parent, const QString& text, MessageKind kind = MessageKind::Error);
+void SetMessagesToStandardError(bool on);
+
+} // namespace telvora

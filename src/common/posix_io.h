@@ -1,0 +1,9 @@
+#pragma once
+
+namespace telvora {
+
+// Bytes waiting to be read on a socket or terminal, or -1 when the system
+// cannot tell (the descriptor is closed or not of that kind).
+int BytesWaiting(int fd);
+
+} // namespace telvora

@@ -1,0 +1,42 @@
+#include "common/text_helpers.h"
+
+#include <algorithm>
+
+namespace telvora {
+
+namespace {
+
+constexpr char kBlank = ' ';
+
+char LowerAsciiChar(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+std::string TrimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(kBlank);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(kBlank);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::string LowerAscii(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        c = LowerAsciiChar(c);
+    }
+    return result;
+}
+
+// Searched in place: the host directory tests every value name of the store.
+bool ContainsNoCase(std::string_view text, std::string_view part) {
+    const auto found =
+        std::search(text.begin(), text.end(), part.begin(), part.end(),
+                    [](char a, char b) { return LowerAsciiChar(a) == LowerAsciiChar(b); });
+    return found != text.end() || part.empty();
+}
+
+} // namespace telvora

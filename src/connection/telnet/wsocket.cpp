@@ -1,0 +1,541 @@
+#include "connection/telnet/wsocket.h"
+
+#include "common/posix_io.h"
+#include "connection/telnet/socket_resolver.h"
+#include "connection/telnet/winsock_errors.h"
+
+#include <QMetaObject>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kProtoUdp = 17;
+
+bool ClosesConnection(int code) {
+    return code == kWsaEInvalidArgument || code == kWsaENotSocket || code == kWsaEConnAborted ||
+           code == kWsaEConnReset || code == kWsaENotConnected;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- TWSocket
+
+TWSocket::TWSocket(QObject* parent) : QObject(parent) {}
+
+TWSocket::~TWSocket() {
+    // Nothing may be queued for this object from now on.
+    m_owner.ShutDown();
+    m_destroying = true;
+    if (State() != wsClosed) {
+        try {
+            CloseSocket(false, true);
+        } catch (...) {
+            // A failing close must not escape a destructor.
+        }
+    }
+    std::vector<int> handles;
+    {
+        std::lock_guard lock(m_mutex);
+        handles.swap(m_retiredHandles);
+        if (m_handle >= 0) {
+            handles.push_back(m_handle);
+        }
+    }
+    if (QThread::currentThread() == thread() || !m_readNotifier) {
+        ReleaseNotifiers();
+        for (int fd : handles) {
+            ::close(fd);
+        }
+        return;
+    }
+    // Destroyed on another thread: the notifiers may only be stopped on their
+    // own thread, and their handles must stay open until then.
+    QSocketNotifier* notifiers[] = {m_readNotifier.release(), m_writeNotifier.release(),
+                                    m_urgentNotifier.release()};
+    QMetaObject::invokeMethod(
+        notifiers[0],
+        [notifiers, handles] {
+            for (QSocketNotifier* notifier : notifiers) {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            }
+            for (int fd : handles) {
+                ::close(fd);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+std::string TWSocket::Trimmed(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') {
+        ++first;
+    }
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') {
+        --last;
+    }
+    return text.substr(first, last - first);
+}
+
+void TWSocket::SetProperty(std::string& field, bool& assigned, const std::string& value,
+                           const char* name) {
+    const std::string trimmed = Trimmed(value);
+    std::lock_guard lock(m_mutex);
+    if (trimmed == field && assigned == !trimmed.empty()) {
+        return;
+    }
+    if (State() != wsClosed) {
+        throw ESocketException(std::string("Cannot change ") + name + " if not closed");
+    }
+    field = trimmed;
+    assigned = !trimmed.empty();
+}
+
+std::string TWSocket::Addr() const {
+    std::lock_guard lock(m_mutex);
+    return m_addr;
+}
+void TWSocket::SetAddr(const std::string& addr) {
+    SetProperty(m_addr, m_addrAssigned, addr, "Addr");
+}
+std::string TWSocket::Port() const {
+    std::lock_guard lock(m_mutex);
+    return m_port;
+}
+void TWSocket::SetPort(const std::string& port) {
+    SetProperty(m_port, m_portAssigned, port, "Port");
+}
+std::string TWSocket::Proto() const {
+    std::lock_guard lock(m_mutex);
+    return m_proto;
+}
+void TWSocket::SetProto(const std::string& proto) {
+    SetProperty(m_proto, m_protoAssigned, proto, "Proto");
+}
+std::string TWSocket::LocalAddr() const {
+    std::lock_guard lock(m_mutex);
+    return m_localAddr;
+}
+void TWSocket::SetLocalAddr(const std::string& addr) {
+    std::lock_guard lock(m_mutex);
+    m_localAddr = Trimmed(addr);
+}
+std::string TWSocket::LocalPort() const {
+    std::lock_guard lock(m_mutex);
+    return m_localPort;
+}
+void TWSocket::SetLocalPort(const std::string& port) {
+    std::lock_guard lock(m_mutex);
+    m_localPort = Trimmed(port);
+}
+TSocketLingerOnOff TWSocket::LingerOnOff() const {
+    std::lock_guard lock(m_mutex);
+    return m_lingerOnOff;
+}
+void TWSocket::SetLingerOnOff(TSocketLingerOnOff onOff) {
+    std::lock_guard lock(m_mutex);
+    m_lingerOnOff = onOff;
+}
+int TWSocket::LingerTimeout() const {
+    std::lock_guard lock(m_mutex);
+    return m_lingerTimeout;
+}
+void TWSocket::SetLingerTimeout(int seconds) {
+    std::lock_guard lock(m_mutex);
+    m_lingerTimeout = seconds;
+}
+int TWSocket::HSocket() const {
+    std::lock_guard lock(m_mutex);
+    return m_handle;
+}
+bool TWSocket::AllSent() const {
+    std::lock_guard lock(m_mutex);
+    return m_allSent;
+}
+std::vector<int> TWSocket::QueuedChunks() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<int> sizes;
+    for (const auto& chunk : m_sendQueue) {
+        sizes.push_back(chunk.Peek().second);
+    }
+    return sizes;
+}
+std::uint64_t TWSocket::Generation() const {
+    std::lock_guard lock(m_mutex);
+    return m_generation;
+}
+
+// ---------------------------------------------------------------- errors
+
+void TWSocket::RaiseSocketError(int code, const std::string& function) {
+    // A reset or vanished connection is over: close it before reporting.
+    if (code == kWsaEConnReset || code == kWsaENotConnected) {
+        CloseAfterError(code);
+    }
+    m_lastError = code;
+    throw ESocketException(WinsockErrorMessage(code, function));
+}
+
+void TWSocket::CloseAfterError(int code) {
+    bool fire = false;
+    {
+        std::lock_guard lock(m_mutex);
+        fire = State() != wsClosed && !m_closeReported && !m_destroying;
+        m_closeReported = true;
+    }
+    CloseSocket(false, false);
+    if (fire) {
+        Fire(&TWSocket::m_onSessionClosed, code);
+    }
+}
+
+// ---------------------------------------------------------------- connect
+
+TWSocket::Resolved TWSocket::ResolveAll() {
+    std::string addr, port, proto, localAddr, localPort;
+    {
+        std::lock_guard lock(m_mutex);
+        if ((m_handle >= 0 && State() != wsClosed) || m_connectRunning) {
+            throw ESocketException("Connect: Socket already in use");
+        }
+        if (!m_portAssigned) {
+            throw ESocketException("Connect: No Port Specified");
+        }
+        if (!m_addrAssigned) {
+            throw ESocketException("Connect: No IP Address Specified");
+        }
+        if (!m_protoAssigned) {
+            throw ESocketException("Connect: No Protocol Specified");
+        }
+        addr = m_addr;
+        port = m_port;
+        proto = m_proto;
+        localAddr = m_localAddr;
+        localPort = m_localPort;
+        m_connectRunning = true;
+        m_connectCancelled = false;
+    }
+    Resolved where;
+    try {
+        where.proto = WSocketResolveProto(proto);
+        where.sockType = where.proto == kProtoUdp ? SOCK_DGRAM : SOCK_STREAM;
+        where.port = WSocketResolvePort(port, proto);
+        where.localPort = WSocketResolvePort(localPort, proto);
+        where.localAddr =
+            localAddr == "0.0.0.0" ? htonl(INADDR_ANY) : WSocketResolveHost(localAddr);
+        where.addr = WSocketResolveHost(addr);
+    } catch (const ESocketException& e) {
+        FinishConnect();
+        throw ESocketException(std::string("connect: ") + e.what());
+    } catch (...) {
+        FinishConnect();
+        throw;
+    }
+    return where;
+}
+
+void TWSocket::SetSocketOptions(int fd, int sockType) {
+    if (sockType != SOCK_STREAM) {
+        return;
+    }
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(SO_REUSEADDR)");
+    }
+    if ((ComponentOptions() & wsoTcpNoDelay) != 0 &&
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
+        RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(TCP_NODELAY)");
+    }
+    const TSocketLingerOnOff onOff = LingerOnOff();
+    if (onOff != wsLingerNoSet) {
+        // Linger on with 0 seconds: the final close resets the connection.
+        linger setting{};
+        setting.l_onoff = onOff == wsLingerOn ? 1 : 0;
+        setting.l_linger = LingerTimeout();
+        if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &setting, sizeof setting) != 0) {
+            RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(SO_LINGER)");
+        }
+    }
+    if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+        RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(SO_KEEPALIVE)");
+    }
+}
+
+void TWSocket::BindLocal(int fd, const Resolved& where) {
+    if (where.localPort == 0 && where.localAddr == htonl(INADDR_ANY)) {
+        return;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = where.localAddr;
+    local.sin_port = where.localPort;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        const int code = WinsockErrorFromErrno(errno);
+        m_lastError = code;
+        throw ESocketException("winsock.bind failed, error #" + std::to_string(code));
+    }
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        const int code = WinsockErrorFromErrno(errno);
+        m_lastError = code;
+        throw ESocketException("winsock.getsockname failed, error #" + std::to_string(code));
+    }
+    std::lock_guard lock(m_mutex);
+    m_localPort = std::to_string(ntohs(local.sin_port));
+}
+
+void TWSocket::Connect() {
+    // The attempt is known from its start, so that a Close() during the name
+    // lookup (or at any later moment) can cancel it.
+    const Resolved where = ResolveAll();
+    // The handle is set up while it is ours alone: nothing else can close it,
+    // and a failure closes it exactly once.
+    const int fd = ::socket(AF_INET, where.sockType | SOCK_NONBLOCK | SOCK_CLOEXEC, where.proto);
+    if (fd < 0) {
+        FinishConnect();
+        RaiseSocketError(WinsockErrorFromErrno(errno), "Connect (socket)");
+    }
+    try {
+        SetSocketOptions(fd, where.sockType);
+        BindLocal(fd, where);
+    } catch (...) {
+        ::close(fd);
+        FinishConnect();
+        throw;
+    }
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = where.addr;
+    peer.sin_port = where.port;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_connectRunning = false;
+        if (m_connectCancelled) {
+            // Closed while we looked the name up or set the handle up.
+            ::close(fd);
+            m_state = wsClosed;
+            return;
+        }
+        // Started under the lock: a Close() sees either no handle or one
+        // whose connect is under way, never a state in between.
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 &&
+            errno != EINPROGRESS) {
+            const int code = WinsockErrorFromErrno(errno);
+            ::close(fd);
+            m_state = wsClosed;
+            m_lastError = code;
+            throw ESocketException(WinsockErrorMessage(code, "Connect"));
+        }
+        m_sendQueue.clear();
+        m_allSent = true;
+        m_closeReported = false;
+        m_handlerFailure.clear();
+        m_pendingReceiveError = 0;
+        m_handle = fd;
+        generation = ++m_generation;
+        m_state = wsConnecting;
+    }
+    // Armed only now: the first write notice must find the connect under way.
+    RunOnOwner([this, generation] { ArmNotifiers(generation); });
+}
+
+void TWSocket::FinishConnect() {
+    std::lock_guard lock(m_mutex);
+    m_connectRunning = false;
+}
+
+// ---------------------------------------------------------------- send and receive
+
+int TWSocket::Send(const void* data, int count) {
+    if (State() != wsConnected) {
+        if (State() != wsClosed) {
+            CloseAfterError(kWsaENotConnected);
+        }
+        m_lastError = kWsaENotConnected;
+        throw ESocketException(WinsockErrorMessage(kWsaENotConnected, "Send"));
+    }
+    if (count <= 0) {
+        return 0;
+    }
+    SendResult result = SendResult::Drained;
+    int error = 0;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_allSent = false;
+        auto bytes = static_cast<const std::uint8_t*>(data);
+        int left = count;
+        if (!m_sendQueue.empty()) {
+            const int written = m_sendQueue.back().Write(bytes, left);
+            bytes += written;
+            left -= written;
+        }
+        while (left > 0) {
+            m_sendQueue.emplace_back(kSendChunkSize);
+            const int written = m_sendQueue.back().Write(bytes, left);
+            bytes += written;
+            left -= written;
+        }
+        result = TryToSendLocked(error);
+        generation = m_generation;
+    }
+    HandleSendResult(result, error);
+    if (result == SendResult::Pending) {
+        RunOnOwner([this, generation] { EnableWriteNotice(generation); });
+    }
+    return count;
+}
+
+TWSocket::SendResult TWSocket::TryToSendLocked(int& error) {
+    if (m_handle < 0) {
+        return SendResult::Pending;
+    }
+    while (!m_sendQueue.empty()) {
+        auto [bytes, length] = m_sendQueue.front().Peek();
+        if (length == 0) {
+            if (m_sendQueue.size() > 1) {
+                m_sendQueue.pop_front();
+                continue;
+            }
+            break;
+        }
+        const ssize_t sent =
+            ::send(m_handle, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = WinsockErrorFromErrno(errno);
+            return error == kWsaEWouldBlock ? SendResult::Pending : SendResult::Failed;
+        }
+        m_sendQueue.front().Remove(static_cast<int>(sent));
+        if (sent < length) {
+            return SendResult::Pending;
+        }
+    }
+    m_allSent = true;
+    return SendResult::Drained;
+}
+
+void TWSocket::HandleSendResult(SendResult result, int error) {
+    if (result != SendResult::Failed) {
+        return;
+    }
+    if (ClosesConnection(error)) {
+        CloseAfterError(error);
+        return;
+    }
+    m_lastError = error;
+    throw ESocketException(WinsockErrorMessage(error, "TryToSend failed"));
+}
+
+int TWSocket::Receive(void* buffer, int size) {
+    const int fd = HSocket();
+    if (fd < 0) {
+        m_lastError = kWsaENotSocket;
+        return -1;
+    }
+    if (size <= 0) {
+        return 0;
+    }
+    if (const int pending = m_pendingReceiveError.exchange(0); pending != 0) {
+        m_lastError = pending;
+        return -1;
+    }
+    ssize_t got = 0;
+    do {
+        got = ::recv(fd, buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        m_lastError = WinsockErrorFromErrno(errno);
+        return -1;
+    }
+    m_readCount += got;
+    return static_cast<int>(got);
+}
+
+// ---------------------------------------------------------------- close
+
+void TWSocket::Close() {
+    CloseSocket(true, true);
+}
+
+void TWSocket::Abort() {
+    AbortWith(0);
+}
+
+void TWSocket::AbortWith(int error) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_sendQueue.clear();
+        m_allSent = true;
+        if (m_handle >= 0 && State() == wsConnected) {
+            // Linger off: the close must not wait for or reset anything further.
+            linger setting{};
+            ::setsockopt(m_handle, SOL_SOCKET, SO_LINGER, &setting, sizeof setting);
+        }
+    }
+    CloseSocket(true, false, error);
+}
+
+void TWSocket::CloseSocket(bool report, bool shutdownFirst, int error) {
+    bool fire = false;
+    {
+        std::lock_guard lock(m_mutex);
+        // A Connect under way on another thread ends without connecting.
+        m_connectCancelled = m_connectRunning;
+        if (m_handle < 0) {
+            m_state = wsClosed;
+            ResetDefaultsLocked();
+            return;
+        }
+        if (State() == wsClosed) {
+            return;
+        }
+        if (shutdownFirst) {
+            ::shutdown(m_handle, SHUT_WR);
+        }
+        RetireHandleLocked();
+        m_state = wsClosed;
+        fire = report && !m_closeReported && !m_destroying;
+        // Defaults first: a handler may well connect again at once.
+        ResetDefaultsLocked();
+    }
+    RunOnOwner([this] { ReleaseNotifiers(); });
+    if (fire) {
+        Fire(&TWSocket::m_onSessionClosed, error);
+    }
+}
+
+void TWSocket::RetireHandleLocked() {
+    m_retiredHandles.push_back(m_handle);
+    m_handle = -1;
+    ++m_generation;
+}
+
+void TWSocket::ResetDefaultsLocked() {
+    m_addr.clear();
+    m_addrAssigned = false;
+    m_port.clear();
+    m_portAssigned = false;
+    m_proto = "tcp";
+    m_protoAssigned = true;
+    m_localAddr = "0.0.0.0";
+    m_localPort = "0";
+    m_lingerOnOff = wsLingerOn;
+    m_lingerTimeout = 0;
+    m_sendQueue.clear();
+    m_allSent = true;
+    m_closeReported = false;
+    m_readCount = 0;
+}

@@ -1,0 +1,131 @@
+#include "connection/telnet/socket_resolver.h"
+#include "connection/telnet/winsock_errors.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Stands in for the system's name lookup: records what it is asked and
+// answers with the error (or address) the test chose.
+std::vector<std::string> g_lookedUp;
+int g_lookupError = 0;
+in_addr_t g_lookupAddress = 0;
+
+int FakeLookup(const std::string& name, in_addr_t& address) {
+    g_lookedUp.push_back(name);
+    address = g_lookupAddress;
+    return g_lookupError;
+}
+
+class SocketResolver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_lookedUp.clear();
+        g_lookupError = 0;
+        g_lookupAddress = htonl(0x0A000001);
+    }
+};
+
+std::string Raised(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+std::string Dotted(in_addr_t networkOrder) {
+    in_addr address{};
+    address.s_addr = networkOrder;
+    return inet_ntoa(address);
+}
+
+TEST_F(SocketResolver, DottedAddressesAreTakenWithoutALookup) {
+    EXPECT_EQ(Dotted(WSocketResolveHost("127.0.0.1", FakeLookup)), "127.0.0.1");
+    EXPECT_EQ(Dotted(WSocketResolveHost("  10.20.30.40  ", FakeLookup)), "10.20.30.40");
+    EXPECT_EQ(Dotted(WSocketResolveHost("0.0.0.0", FakeLookup)), "0.0.0.0");
+    EXPECT_EQ(Dotted(WSocketResolveHost("255.255.255.255", FakeLookup)), "255.255.255.255");
+    EXPECT_TRUE(g_lookedUp.empty());
+}
+
+TEST_F(SocketResolver, AllOnesOnlyAsTheBroadcastText) {
+    EXPECT_EQ(Raised([] { WSocketResolveHost("255.255.255.0255", FakeLookup); }),
+              "WSocketResolveHost: '255.255.255.0255' Invalid IP address.");
+    EXPECT_EQ(Raised([] { WSocketResolveHost(" 255.255.255.255", FakeLookup); }),
+              "WSocketResolveHost: ' 255.255.255.255' Invalid IP address.");
+}
+
+TEST_F(SocketResolver, AnythingElseGoesToTheNameLookup) {
+    // A group over 255, too few or too many groups, a sign or letters: not
+    // an address, so a name.
+    const std::vector<std::string> names = {"127.0.0.256", "1.2.3",    "1.2.3.4.5",   "1.2.3.-4",
+                                            "1..2.3",      "1.2.3.4x", "bbs.example", "1. 2.3.4"};
+    for (const auto& name : names) {
+        EXPECT_EQ(Dotted(WSocketResolveHost(name, FakeLookup)), "10.0.0.1") << name;
+    }
+    EXPECT_EQ(g_lookedUp, names);
+}
+
+TEST_F(SocketResolver, FailedLookupNamesTheHostAndTheWinsockError) {
+    g_lookupError = 11001;
+    EXPECT_EQ(Raised([] { WSocketResolveHost("127.0.0.256", FakeLookup); }),
+              "WSocketResolveHost: Cannot convert host address '127.0.0.256', Error #11001");
+    g_lookupError = 11002;
+    EXPECT_EQ(Raised([] { WSocketResolveHost("bbs.example", FakeLookup); }),
+              "WSocketResolveHost: Cannot convert host address 'bbs.example', Error #11002");
+}
+
+TEST_F(SocketResolver, HostNameLength) {
+    EXPECT_EQ(Raised([] { WSocketResolveHost("", FakeLookup); }),
+              "WSocketResolveHost: '' Invalid Hostname.");
+    const std::string tooLong(257, 'a');
+    EXPECT_EQ(Raised([&] { WSocketResolveHost(tooLong, FakeLookup); }),
+              "WSocketResolveHost: '" + tooLong + "' Invalid Hostname.");
+    WSocketResolveHost(std::string(256, 'a'), FakeLookup);
+    EXPECT_EQ(g_lookedUp.size(), 1u);
+}
+
+// A host name with characters no host name may have is refused by the
+// system's lookup itself, without asking a name server.
+TEST_F(SocketResolver, SystemLookupOfAnImpossibleName) {
+    EXPECT_EQ(Raised([] { WSocketResolveHost("no such host!"); }),
+              "WSocketResolveHost: Cannot convert host address 'no such host!', Error #11001");
+    EXPECT_EQ(Dotted(WSocketResolveHost("localhost")), "127.0.0.1");
+}
+
+TEST_F(SocketResolver, Ports) {
+    EXPECT_EQ(ntohs(WSocketResolvePort("23", "tcp")), 23);
+    // The leading digits after leading spaces make the number.
+    EXPECT_EQ(ntohs(WSocketResolvePort("  8023x", "tcp")), 8023);
+    EXPECT_EQ(ntohs(WSocketResolvePort("65535", "tcp")), 65535);
+    EXPECT_EQ(Raised([] { WSocketResolvePort("65536", "tcp"); }),
+              "WSocketResolvePort: Invalid Port.");
+    EXPECT_EQ(Raised([] { WSocketResolvePort("", "tcp"); }), "WSocketResolvePort: Invalid Port.");
+    EXPECT_EQ(Raised([] { WSocketResolvePort(std::string(32, '1'), "tcp"); }),
+              "WSocketResolvePort: Invalid Port.");
+    EXPECT_EQ(Raised([] { WSocketResolvePort("23", ""); }), "WSocketResolvePort: Invalid Proto.");
+    EXPECT_EQ(Raised([] { WSocketResolvePort("23", std::string(32, 't')); }),
+              "WSocketResolvePort: Invalid Proto.");
+    EXPECT_EQ(Raised([] { WSocketResolvePort("nosuchservice", "tcp"); }),
+              "WSocketResolvePort: Cannot convert port 'nosuchservice', Error #11004");
+}
+
+TEST_F(SocketResolver, Protocols) {
+    EXPECT_EQ(WSocketResolveProto("tcp"), 6);
+    EXPECT_EQ(WSocketResolveProto("17"), 17);
+    EXPECT_EQ(WSocketResolveProto(" 6abc"), 6);
+    EXPECT_EQ(Raised([] { WSocketResolveProto(""); }), "WSocketResolveProto: Invalid Protocol.");
+    EXPECT_EQ(Raised([] { WSocketResolveProto(std::string(32, 'x')); }),
+              "WSocketResolveProto: Invalid Protocol.");
+    EXPECT_EQ(Raised([] { WSocketResolveProto("256"); }), "WSocketResolveProto: Invalid Protocol.");
+    EXPECT_EQ(Raised([] { WSocketResolveProto("nosuchproto"); }),
+              "WSocketResolveProto: Cannot convert protocol 'nosuchproto', Error #11004");
+}
+
+} // namespace

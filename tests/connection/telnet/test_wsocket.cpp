@@ -1,0 +1,431 @@
+#include "connection/telnet/wsocket.h"
+
+#include "loopback_peer.h"
+#include "qt_event_wait.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Numbered(std::size_t count, int seed = 0) {
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 13 + static_cast<std::size_t>(seed)) % 251);
+    }
+    return bytes;
+}
+
+// Records the socket's events in order and reads everything offered.
+struct Recorder {
+    explicit Recorder(TWSocket& socket) {
+        socket.SetOnSessionConnected([this](TWSocket&, int error) {
+            events.push_back("connected " + std::to_string(error));
+        });
+        socket.SetOnSessionClosed([this](TWSocket&, int error) {
+            events.push_back("closed " + std::to_string(error));
+            ++closed;
+        });
+        socket.SetOnDataAvailable([this](TWSocket& s, int) {
+            std::uint8_t buffer[4096];
+            const int n = s.Receive(buffer, sizeof buffer);
+            if (n > 0) {
+                if (events.empty() || events.back() != "data") {
+                    events.push_back("data");
+                }
+                data.insert(data.end(), buffer, buffer + n);
+            }
+        });
+    }
+    std::vector<std::string> events;
+    Bytes data;
+    int closed = 0;
+};
+
+void StartConnect(TWSocket& socket, int port) {
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(std::to_string(port));
+    socket.Connect();
+}
+
+std::string ConnectError(TWSocket& socket, const std::string& addr, const std::string& port) {
+    socket.SetAddr(addr);
+    socket.SetPort(port);
+    try {
+        socket.Connect();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+class WSocket : public ::testing::Test {
+protected:
+    void SetUp() override { TestApplication(); }
+};
+
+TEST_F(WSocket, ConnectsAndExchangesData) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    auto accepted = std::async(std::launch::async, [&] {
+        if (!peer.Accept()) {
+            return Bytes{};
+        }
+        peer.SendText("hello");
+        return peer.Read(5);
+    });
+    StartConnect(socket, peer.Port());
+    EXPECT_EQ(socket.State(), wsConnecting);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 5; }));
+    EXPECT_EQ(socket.State(), wsConnected);
+    EXPECT_EQ(std::string(rec.data.begin(), rec.data.end()), "hello");
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "data"}));
+    EXPECT_EQ(socket.ReadCount(), 5);
+
+    EXPECT_EQ(socket.Send("world", 5), 5);
+    const Bytes echoed = accepted.get();
+    EXPECT_EQ(std::string(echoed.begin(), echoed.end()), "world");
+
+    socket.Close();
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_EQ(rec.closed, 1);
+    // Closing forgets the address: it has to be given again.
+    EXPECT_EQ(socket.Addr(), "");
+    EXPECT_EQ(socket.Proto(), "tcp");
+    EXPECT_EQ(socket.ReadCount(), 0);
+    try {
+        socket.Connect();
+        FAIL() << "connect without a port";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Connect: No Port Specified");
+    }
+}
+
+TEST_F(WSocket, RefusedConnectReportsThenCloses) {
+    RefusingPort refusing;
+    TWSocket socket;
+    Recorder rec(socket);
+    StartConnect(socket, refusing.Port());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+    ProcessEventsFor(50);
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
+    EXPECT_EQ(socket.State(), wsClosed);
+}
+
+TEST_F(WSocket, SettingsAndResolutionErrors) {
+    TWSocket socket;
+    EXPECT_EQ(ConnectError(socket, "", "23"), "Connect: No IP Address Specified");
+    socket.SetProto("");
+    EXPECT_EQ(ConnectError(socket, "127.0.0.1", "23"), "Connect: No Protocol Specified");
+    socket.SetProto(" tcp ");
+    EXPECT_EQ(socket.Proto(), "tcp");
+    // A name no host can have: the lookup refuses it without a name server.
+    EXPECT_EQ(ConnectError(socket, "no such host!", "23"),
+              "connect: WSocketResolveHost: Cannot convert host address 'no such host!', "
+              "Error #11001");
+    EXPECT_EQ(ConnectError(socket, "127.0.0.1", "nosuchservice"),
+              "connect: WSocketResolvePort: Cannot convert port 'nosuchservice', Error #11004");
+    EXPECT_EQ(ConnectError(socket, "127.0.0.1", "99999"),
+              "connect: WSocketResolvePort: Invalid Port.");
+    EXPECT_EQ(ConnectError(socket, std::string(257, 'a'), "23"),
+              "connect: WSocketResolveHost: '" + std::string(257, 'a') + "' Invalid Hostname.");
+    EXPECT_EQ(ConnectError(socket, "255.255.255.0255", "23"),
+              "connect: WSocketResolveHost: '255.255.255.0255' Invalid IP address.");
+    EXPECT_EQ(socket.State(), wsClosed);
+
+    // Values are trimmed.
+    socket.SetAddr("  localhost \t");
+    EXPECT_EQ(socket.Addr(), "localhost");
+
+    try {
+        socket.Send("x", 1);
+        FAIL() << "send while closed";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Error 10057 in function Send\r\nSocket is not connected");
+    }
+
+    // A local address this machine does not have (TEST-NET-1) cannot be bound.
+    socket.SetLocalAddr("192.0.2.1");
+    EXPECT_EQ(ConnectError(socket, "127.0.0.1", "23"), "winsock.bind failed, error #10049");
+    EXPECT_EQ(socket.LastError(), 10049);
+    socket.Close();
+    EXPECT_EQ(socket.State(), wsClosed);
+}
+
+TEST_F(WSocket, PropertiesAreFixedWhileNotClosed) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    const std::string port = peer.PortText();
+    StartConnect(socket, peer.Port());
+    // Still connecting: nobody has accepted yet and no event has been dispatched.
+    try {
+        socket.SetPort("24");
+        FAIL() << "port changed while connecting";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Cannot change Port if not closed");
+    }
+    EXPECT_THROW(socket.SetAddr("10.0.0.1"), ESocketException);
+    EXPECT_THROW(socket.SetProto("udp"), ESocketException);
+    try {
+        socket.Connect();
+        FAIL() << "second connect";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Connect: Socket already in use");
+    }
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+    EXPECT_NO_THROW(socket.SetPort(port));
+    EXPECT_NO_THROW(socket.SetAddr(" 127.0.0.1 "));
+    EXPECT_EQ(socket.Port(), port);
+}
+
+int IntOption(int fd, int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    ::getsockopt(fd, level, name, &value, &length);
+    return value;
+}
+
+TEST_F(WSocket, SocketOptionsLocalBindAndResetOnClose) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    socket.SetLocalAddr("127.0.0.1");
+    StartConnect(socket, peer.Port());
+    const int fd = socket.HSocket();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(IntOption(fd, SOL_SOCKET, SO_REUSEADDR), 1);
+    EXPECT_EQ(IntOption(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(IntOption(fd, IPPROTO_TCP, TCP_NODELAY), 0) << "Nagle stays on by default";
+    linger setting{};
+    socklen_t length = sizeof setting;
+    ASSERT_EQ(::getsockopt(fd, SOL_SOCKET, SO_LINGER, &setting, &length), 0);
+    EXPECT_EQ(setting.l_onoff, 1);
+    EXPECT_EQ(setting.l_linger, 0);
+    // Bound to the local address given: the port the system chose is shown.
+    EXPECT_NE(socket.LocalPort(), "0");
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+
+    socket.SetLingerOnOff(wsLingerNoSet);
+    socket.SetComponentOptions(wsoTcpNoDelay);
+    socket.Close();
+    EXPECT_EQ(socket.LocalAddr(), "0.0.0.0");
+    EXPECT_EQ(socket.LocalPort(), "0");
+    EXPECT_EQ(socket.LingerOnOff(), wsLingerOn);
+    EXPECT_EQ(socket.LingerTimeout(), 0);
+    EXPECT_EQ(socket.ComponentOptions(), unsigned{wsoTcpNoDelay}) << "options outlive a close";
+
+    // With the option Nagle is off; linger left alone is the system's (off).
+    LoopbackPeer second;
+    socket.SetLingerOnOff(wsLingerNoSet);
+    StartConnect(socket, second.Port());
+    const int fd2 = socket.HSocket();
+    EXPECT_EQ(IntOption(fd2, IPPROTO_TCP, TCP_NODELAY), 1);
+    length = sizeof setting;
+    ASSERT_EQ(::getsockopt(fd2, SOL_SOCKET, SO_LINGER, &setting, &length), 0);
+    EXPECT_EQ(setting.l_onoff, 0);
+    ASSERT_TRUE(second.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 0", "connected 0"}));
+}
+
+TEST_F(WSocket, PeerDataBeforeCloseIsAllDelivered) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    const Bytes sent = Numbered(300000);
+    auto sender = std::async(std::launch::async, [&] {
+        if (peer.Accept()) {
+            peer.SendAll(sent);
+            peer.CloseConnection();
+        }
+    });
+    StartConnect(socket, peer.Port());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+    sender.get();
+    ProcessEventsFor(50);
+    EXPECT_EQ(rec.data, sent);
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "data", "closed 0"}));
+    EXPECT_EQ(socket.State(), wsClosed);
+}
+
+TEST_F(WSocket, SendQueuesChunksWhileThePeerDoesNotRead) {
+    LoopbackPeer peer(4096);
+    TWSocket socket;
+    Recorder rec(socket);
+    StartConnect(socket, peer.Port());
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+
+    // Fill every buffer between us and the peer, so the network takes nothing.
+    Bytes filler;
+    const int fd = socket.HSocket();
+    std::uint8_t block[4096];
+    for (int i = 0;; ++i) {
+        for (int j = 0; j < 4096; ++j) {
+            block[j] = static_cast<std::uint8_t>(filler.size() + static_cast<std::size_t>(j));
+        }
+        const ssize_t n = ::send(fd, block, sizeof block, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n <= 0) {
+            break;
+        }
+        filler.insert(filler.end(), block, block + n);
+        ASSERT_LT(i, 100000) << "the network never filled up";
+    }
+    const Bytes payload = Numbered(4000, 7);
+    EXPECT_EQ(socket.Send(payload.data(), 4000), 4000);
+    EXPECT_EQ(socket.QueuedChunks(), (std::vector<int>{1460, 1460, 1080}));
+    EXPECT_FALSE(socket.AllSent());
+    EXPECT_EQ(socket.Send(payload.data(), 0), 0);
+
+    // Once the peer reads, write notices drain the queue in order.
+    auto reader = std::async(std::launch::async, [&] { return peer.Read(filler.size() + 4000); });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.AllSent(); }));
+    const Bytes got = reader.get();
+    ASSERT_EQ(got.size(), filler.size() + 4000);
+    EXPECT_TRUE(std::equal(filler.begin(), filler.end(), got.begin()));
+    EXPECT_TRUE(
+        std::equal(payload.begin(), payload.end(), got.begin() + static_cast<long>(filler.size())));
+    EXPECT_TRUE(socket.QueuedChunks().empty() || socket.QueuedChunks() == std::vector<int>{0});
+}
+
+TEST_F(WSocket, FailingDataHandlerClosesTheConnection) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    int calls = 0;
+    socket.SetOnDataAvailable([&](TWSocket& s, int) {
+        std::uint8_t buffer[16];
+        s.Receive(buffer, sizeof buffer);
+        ++calls;
+        throw std::runtime_error("FIFO is too full!");
+    });
+    StartConnect(socket, peer.Port());
+    ASSERT_TRUE(peer.Accept());
+    peer.SendText("some data that will not fit");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+    ProcessEventsFor(50);
+    EXPECT_EQ(calls, 1);
+    // The close says it was aborted, and why, so the owner can tell the user.
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 10053"}));
+    EXPECT_EQ(socket.HandlerFailure(), "FIFO is too full!");
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_TRUE(peer.WaitForClose());
+}
+
+TEST_F(WSocket, SendFromAnotherThreadWhileDataFlows) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    const Bytes incoming = Numbered(2'000'000, 3);
+    constexpr int kMessages = 2000;
+    constexpr int kMessageSize = 37;
+    StartConnect(socket, peer.Port());
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+
+    auto peerSide = std::async(std::launch::async, [&] {
+        peer.SendAll(incoming);
+        return peer.Read(static_cast<std::size_t>(kMessages) * kMessageSize, 10000);
+    });
+    std::atomic<bool> senderDone{false};
+    std::string sendError;
+    std::thread sender([&] {
+        try {
+            for (int m = 0; m < kMessages; ++m) {
+                const Bytes message = Numbered(kMessageSize, m);
+                socket.Send(message.data(), kMessageSize);
+            }
+        } catch (const ESocketException& e) {
+            sendError = e.what();
+        }
+        senderDone = true;
+    });
+    const bool drained = ProcessEventsUntil(
+        [&] { return senderDone && socket.AllSent() && rec.data.size() == incoming.size(); },
+        10000);
+    sender.join();
+    EXPECT_EQ(sendError, "");
+    ASSERT_TRUE(drained);
+    const Bytes got = peerSide.get();
+    Bytes expected;
+    for (int m = 0; m < kMessages; ++m) {
+        const Bytes message = Numbered(kMessageSize, m);
+        expected.insert(expected.end(), message.begin(), message.end());
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(rec.data, incoming);
+}
+
+TEST_F(WSocket, ConnectFromAnotherThreadDispatchesOnTheOwner) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    std::thread::id eventThread;
+    socket.SetOnSessionConnected([&](TWSocket&, int error) {
+        eventThread = std::this_thread::get_id();
+        rec.events.push_back("connected " + std::to_string(error));
+    });
+    std::thread connector([&] { StartConnect(socket, peer.Port()); });
+    connector.join();
+    ASSERT_TRUE(peer.Accept());
+    peer.SendText("abc");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 3; }));
+    EXPECT_EQ(eventThread, std::this_thread::get_id());
+
+    // Closed and connected again from the other thread: the old handle's
+    // notices must not reach the new connection.
+    LoopbackPeer second;
+    std::thread again([&] {
+        socket.Close();
+        StartConnect(socket, second.Port());
+    });
+    again.join();
+    ASSERT_TRUE(second.Accept());
+    second.SendText("def");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 6; }));
+    EXPECT_EQ(std::string(rec.data.begin(), rec.data.end()), "abcdef");
+    EXPECT_EQ(rec.closed, 1);
+}
+
+TEST_F(WSocket, DestroyingAnOpenSocketReportsNoClose) {
+    LoopbackPeer peer;
+    int closed = 0;
+    {
+        TWSocket socket;
+        socket.SetOnSessionClosed([&](TWSocket&, int) { ++closed; });
+        StartConnect(socket, peer.Port());
+        ASSERT_TRUE(peer.Accept());
+        ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+    }
+    ProcessEventsFor(20);
+    EXPECT_EQ(closed, 0);
+    EXPECT_TRUE(peer.WaitForClose());
+}
+
+TEST_F(WSocket, DestroyedOnAnotherThreadStopsItsNotifiersOnTheOwner) {
+    LoopbackPeer peer;
+    auto socket = std::make_unique<TWSocket>();
+    StartConnect(*socket, peer.Port());
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket->State() == wsConnected; }));
+    std::thread([&] { socket.reset(); }).join();
+    peer.SendText("late data");
+    ProcessEventsFor(50);
+    EXPECT_TRUE(peer.WaitForClose());
+}
+
+} // namespace
