@@ -4,15 +4,15 @@
 #include "screen/crt_screen.h"
 
 #include "common/message_box.h"
-#include "common/qt_text.h"
 
 #include <QApplication>
 #include <QBuffer>
-#include <QFile>
 #include <QTimer>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,15 +41,21 @@ bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
         std::fprintf(stderr, "telvora: cannot make the screenshot\n");
         return false;
     }
-    QFile file(telvora::FileNameFromSystem(path));
-    // Written, flushed and closed with a check at each step: a full disk
-    // shows only when the bytes leave the buffer.
-    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                         file.write(png) == png.size() && file.flush();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError) {
+    // The name as the system gave it; written, flushed and closed with a
+    // check at each step: a full disk shows only when the bytes leave the buffer.
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    bool written = file != nullptr;
+    written = written && std::fwrite(png.constData(), 1, static_cast<std::size_t>(png.size()),
+                                     file) == static_cast<std::size_t>(png.size());
+    written = written && std::fflush(file) == 0;
+    const int error = errno;
+    if (file != nullptr && std::fclose(file) != 0 && written) {
+        written = false;
+    }
+    if (!written) {
         std::fprintf(stderr, "telvora: cannot save the screenshot to '%s': %s\n", path.c_str(),
-                     file.errorString().toLocal8Bit().constData());
+                     std::strerror(error != 0 ? error : errno));
         return false;
     }
     return true;
@@ -69,7 +75,7 @@ int Run(const telvora::CommandLineOptions& options) {
     window.show();
 
     int status = 0;
-    if (options.moviePath && !window.PlayMovie(telvora::FileNameFromSystem(*options.moviePath))) {
+    if (options.moviePath && !window.PlayMovie(*options.moviePath)) {
         status = kFailure;
     }
     const bool running = window.RunningConnection() != nullptr;

@@ -307,9 +307,13 @@ int Tmain::LiveConnections() const {
 }
 
 bool Tmain::PlayMovie(const QString& path) {
+    return PlayMovie(FileNameToSystem(path));
+}
+
+bool Tmain::PlayMovie(const std::string& systemPath) {
     try {
         return StartConnection(TConnectionThread::Kind::Movie, [&] {
-            auto* player = new TPlayAtascii(FileNameToSystem(path), m_speed, m_acrt);
+            auto* player = new TPlayAtascii(systemPath, m_speed, m_acrt);
             player->Start();
             return player;
         });

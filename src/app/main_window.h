@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -58,6 +59,9 @@ public:
     // Starts playing a movie file as "&Play ATASCII Movie" does after its
     // dialog. Returns false, after telling the user, when the file cannot be read.
     bool PlayMovie(const QString& path);
+    // The same with the path as the system's bytes (from the command line),
+    // which need not be valid UTF-8.
+    bool PlayMovie(const std::string& systemPath);
     // Stops every connection and the status monitor and releases the sounds;
     // for closing. Never waits longer than kShutDownTimeoutMs for a connection
     // thread: one that is still busy (a slow name lookup) is refused every

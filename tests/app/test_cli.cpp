@@ -7,10 +7,12 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -153,6 +155,58 @@ TEST(TelvoraCommandLine, ExitAfterStopsAPlayingMovie) {
     EXPECT_EQ(outcome.out.find("cursor 1 1"), std::string::npos);
     EXPECT_NE(outcome.out.find("cursor"), std::string::npos);
     EXPECT_EQ(outcome.out.find("7A", 40 * 3 * 12), std::string::npos);
+}
+
+TEST(TelvoraCommandLine, AScreenshotThatCannotBeWrittenFails) {
+    const Outcome outcome =
+        RunTelvora("--headless --exit-when-done --screenshot /dev/full " +
+                   Quote(std::string(TELVORA_TESTDATA_DIR) + "/atascii/bbs-MAIN.ata"));
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("cannot save the screenshot to '/dev/full'"), std::string::npos)
+        << outcome.err;
+}
+
+TEST(TelvoraCommandLine, AMovieNamedInBytesThatAreNotUtf8Plays) {
+    const auto movie = std::filesystem::temp_directory_path() /
+                       ("telvora_cli_\xff\xfe." + std::to_string(getpid()) + ".ata");
+    std::ofstream(movie, std::ios::binary) << "HI";
+    const Outcome outcome = RunTelvora("--headless --speed max --dump-screen --exit-when-done " +
+                                       Quote(movie.string()));
+    std::filesystem::remove(movie);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out.substr(0, 5), "48 49");
+}
+
+TEST(TelvoraCommandLine, ANamedPipeIsRefusedInsteadOfWaitedFor) {
+    const auto pipe = std::filesystem::temp_directory_path() /
+                      ("telvora_cli_pipe." + std::to_string(getpid()) + ".ata");
+    std::filesystem::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const Outcome outcome = RunTelvora("--headless --exit-when-done " + Quote(pipe.string()));
+    std::filesystem::remove(pipe);
+    EXPECT_EQ(outcome.status, 1) << "status 124 means it waited for the pipe";
+    EXPECT_NE(outcome.err.find("It is not a regular file."), std::string::npos) << outcome.err;
+}
+
+TEST(TelvoraCommandLine, AnExitTimeOutOfRangeIsAUsageError) {
+    const Outcome outcome = RunTelvora("--headless --exit-after 1e12");
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.err.find("--exit-after takes a number of seconds from 0 to 604800"),
+              std::string::npos)
+        << outcome.err;
+}
+
+TEST(TelvoraCommandLine, TestsNeverTouchTheUsersConfiguration) {
+    // Everything the program (and Qt for it) writes goes to the test's home.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    ASSERT_NE(config, nullptr);
+    ASSERT_NE(home, nullptr);
+    const std::string folder = config;
+    EXPECT_TRUE(folder.find("test-home") != std::string::npos ||
+                folder.find("telvora-test-config") != std::string::npos)
+        << folder;
+    EXPECT_NE(std::string(home).find("test-home"), std::string::npos) << home;
 }
 
 } // namespace

@@ -13,14 +13,17 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace telvora;
@@ -223,6 +226,112 @@ TEST_F(MoviePlaybackTest, StatusLineNamesTheMovieAndItsSpeed) {
     window.Entry("M_StopMovie")->trigger();
     EXPECT_TRUE(ProcessEventsUntil([&] { return window.StatusPanel1()->text() == "READY"; }, 3000));
     EXPECT_EQ(window.StatusPanel2()->text(), "");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MoviePlaybackTest, ANewMovieCannotStartWhileTheOldOneIsBeingStopped) {
+    // The user stops a movie and, within the second the stop takes, tries
+    // to open another one: the entry is off, and a start that still gets
+    // through is refused, so no player runs that the window does not know.
+    SetSpeed("N300BPS1");
+    const QString first = Movie("first.ata", std::string(2000, 'A'));
+    const QString second = Movie("second.ata", std::string(2000, 'B'));
+    ASSERT_TRUE(window.PlayMovie(first));
+    bool entryWasEnabled = true;
+    bool secondStarted = true;
+    QTimer::singleShot(300, &window, [&] {
+        entryWasEnabled = window.Entry("M_PlayMovie")->isEnabled();
+        secondStarted = window.PlayMovie(second);
+    });
+    window.Entry("M_StopMovie")->trigger();
+    EXPECT_FALSE(entryWasEnabled);
+    EXPECT_FALSE(secondStarted);
+    EXPECT_EQ(window.Player(), nullptr);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return window.LiveConnections() == 0; }, 5000))
+        << "a player still runs that Stop Movie cannot reach";
+    ExpectIdleMenus();
+}
+
+TEST_F(MoviePlaybackTest, AMovieThatCannotBeReadIsRefusedAtOnce) {
+    // A named pipe would block the window for ever if it were opened.
+    const QString pipe = m_dir.filePath(QStringLiteral("pipe.ata"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(window.PlayMovie(pipe));
+    EXPECT_FALSE(window.PlayMovie(QStringLiteral("/dev/zero")));
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(window.Player(), nullptr);
+    ExpectIdleMenus();
+}
+
+// A connection that is stuck in a call it cannot leave (a slow name lookup),
+// then wants the window for its last steps.
+class StuckConnection : public TConnectionThread {
+public:
+    StuckConnection(std::atomic<bool>& release, std::atomic<bool>& reachedWindow)
+        : TConnectionThread(300), m_release(release), m_reachedWindow(reachedWindow) {}
+    Kind ConnectionKind() const override { return Kind::Telnet; }
+    QString StatusText() const override { return QStringLiteral("resolving"); }
+
+protected:
+    void run() override {
+        while (!m_release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        OnUserInterfaceThread([this] { m_reachedWindow = true; });
+        ReportEnd();
+    }
+
+private:
+    std::atomic<bool>& m_release;
+    std::atomic<bool>& m_reachedWindow;
+};
+
+TEST(MainWindowShutdown, ClosingCompletesWhileAThreadIsStuckAndItNeverReachesTheWindowAfter) {
+    std::atomic<bool> release{false};
+    std::atomic<bool> reachedWindow{false};
+    QPointer<TConnectionThread> stuck;
+    QElapsedTimer timer;
+    {
+        Tmain window(Tmain::Sound::Off);
+        window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
+            auto* connection = new StuckConnection(release, reachedWindow);
+            connection->Start();
+            stuck = connection;
+            return connection;
+        });
+        timer.start();
+        window.close();
+        EXPECT_LT(timer.elapsed(), Tmain::kShutDownTimeoutMs + 2000);
+        EXPECT_EQ(window.TelnetConn(), nullptr);
+    }
+    // The thread comes back after the window has gone: it is refused.
+    release = true;
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !stuck; }, 5000));
+    EXPECT_FALSE(reachedWindow);
+}
+
+TEST(MainWindowShutdown, AMovieEndingDuringCloseDoesNotHang) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.ata"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(1 << 20, 'x'));
+    file.close();
+    for (int round = 0; round < 20; ++round) {
+        Tmain window(Tmain::Sound::Off);
+        ASSERT_TRUE(window.PlayMovie(path));
+        std::this_thread::sleep_for(std::chrono::milliseconds(round));
+        QElapsedTimer timer;
+        timer.start();
+        window.close();
+        EXPECT_LT(timer.elapsed(), Tmain::kShutDownTimeoutMs);
+        EXPECT_EQ(window.LiveConnections(), 0);
+    }
 }
 
 } // namespace

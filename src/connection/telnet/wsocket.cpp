@@ -232,7 +232,7 @@ TWSocket::Resolved TWSocket::ResolveAll() {
         where.localPort = WSocketResolvePort(localPort, proto);
         where.localAddr =
             localAddr == "0.0.0.0" ? htonl(INADDR_ANY) : WSocketResolveHost(localAddr);
-        where.addr = WSocketResolveHost(addr);
+        where.addr = WSocketResolveHost(addr, m_hostLookup.load());
     } catch (const ESocketException& e) {
         FinishConnect();
         throw ESocketException(std::string("connect: ") + e.what());

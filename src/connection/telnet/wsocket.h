@@ -2,6 +2,7 @@
 
 #include "common/hand_over.h"
 #include "connection/telnet/buffer.h"
+#include "connection/telnet/socket_resolver.h"
 #include "connection/telnet/winsock_errors.h"
 
 #include <QObject>
@@ -88,6 +89,9 @@ public:
     void SetOnSessionConnected(SessionEvent handler) { m_onSessionConnected = std::move(handler); }
     void SetOnSessionClosed(SessionEvent handler) { m_onSessionClosed = std::move(handler); }
     void SetOnDataAvailable(SessionEvent handler) { m_onDataAvailable = std::move(handler); }
+    // How Connect looks host names up; the system's resolver unless a test
+    // needs a slow or failing one. Set while closed.
+    void SetHostLookup(THostLookup lookup) { m_hostLookup.store(lookup); }
 
     // Resolves, opens and starts a non-blocking connect; the outcome arrives
     // as OnSessionConnected. Errors before that raise ESocketException and
@@ -186,6 +190,7 @@ private:
     std::atomic<int> m_lastError{0};
     std::atomic<std::int64_t> m_readCount{0};
     std::atomic<unsigned> m_options{0};
+    std::atomic<THostLookup> m_hostLookup{SystemHostLookup};
     std::atomic<bool> m_destroying{false};
     // A connection error that the read notice took from the socket while
     // looking for data; the next Receive reports it, as a receive would have.

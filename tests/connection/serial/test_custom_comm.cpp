@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -470,4 +471,51 @@ TEST_F(CommTest, PurgeInDiscardsWaitingInput) {
     ASSERT_TRUE(ProcessEventsUntil([&] { return m_comm.InQueCount() == 3; }));
     m_comm.PurgeIn();
     EXPECT_EQ(m_comm.InQueCount(), 0);
+}
+
+TEST_F(CommTest, AnOpenThatFailsLeavesThePortClosedAsBefore) {
+    // A stored speed the driver refuses: the Open fails after the device was opened.
+    m_comm.SetBaudRate(TBaudrate::br14400);
+    ExpectCommError([&] { m_comm.Open(); }, "Error updating DataControlBlock (Error: 22) ", EINVAL);
+    EXPECT_FALSE(m_comm.Enabled());
+    EXPECT_EQ(m_comm.Handle(), -1);
+    // Nothing holds the line: another program may open it, and so may we.
+    const int other = ::open(m_pty.Local().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(other, 0) << "the failed Open kept the line to itself";
+    if (other >= 0) {
+        ::close(other);
+    }
+    m_comm.SetBaudRate(TBaudrate::br19200);
+    m_comm.Open();
+    EXPECT_TRUE(m_comm.Enabled());
+}
+
+TEST_F(CommTest, AHangUpIsALineEventAFailureWithItsReasonAndAClosedPort) {
+    std::vector<std::string> events;
+    m_comm.SetOnRlsd([&](TCustomComm&) { events.push_back("rlsd"); });
+    m_comm.SetOnFailure([&](TCustomComm&, const std::string& text) { events.push_back(text); });
+    m_comm.Open();
+    m_pty.Hangup(); // the USB adapter is pulled out
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_comm.Enabled(); }));
+    EXPECT_EQ(events, (std::vector<std::string>{"rlsd", "The line was hung up (Error: 5) "}));
+}
+
+TEST_F(CommTest, AFailingHandlerIsReportedAndTheEventsGoOn) {
+    std::vector<std::string> failures;
+    int calls = 0;
+    m_comm.SetOnFailure([&](TCustomComm&, const std::string& text) { failures.push_back(text); });
+    m_comm.SetOnRxChar([&](TCustomComm& sender, int count) {
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+        sender.Read(buffer.data(), count);
+        if (++calls == 1) {
+            throw std::runtime_error("FIFO is too full!");
+        }
+    });
+    m_comm.Open();
+    ASSERT_TRUE(m_pty.WriteRemote("a", 1));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !failures.empty(); }));
+    EXPECT_EQ(failures, (std::vector<std::string>{"An event handler failed: FIFO is too full!"}));
+    ASSERT_TRUE(m_pty.WriteRemote("b", 1));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return calls == 2; }));
+    EXPECT_TRUE(m_comm.Enabled());
 }

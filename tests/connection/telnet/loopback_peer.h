@@ -82,8 +82,8 @@ public:
         return probe.Port();
     }
 
-    bool Accept() {
-        if (!WaitFor(m_listen, POLLIN, kTimeoutMs)) {
+    bool Accept(int timeoutMs = kTimeoutMs) {
+        if (!WaitFor(m_listen, POLLIN, timeoutMs)) {
             return false;
         }
         m_conn = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <future>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -429,3 +431,119 @@ TEST_F(WSocket, DestroyedOnAnotherThreadStopsItsNotifiersOnTheOwner) {
 }
 
 } // namespace
+
+namespace {
+
+// A name server that answers only when the test lets it, with 127.0.0.1.
+std::atomic<bool> g_lookupStarted{false};
+std::atomic<bool> g_lookupMayAnswer{false};
+
+int SlowLookup(const std::string&, in_addr_t& address) {
+    g_lookupStarted = true;
+    for (int i = 0; i < 5000 && !g_lookupMayAnswer; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    address = htonl(INADDR_LOOPBACK);
+    return 0;
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+TEST_F(WSocket, EventsCausedOnAnotherThreadRunOnTheOwningThread) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    std::atomic<bool> closedOnOwner{false};
+    std::atomic<int> closed{0};
+    const std::thread::id owner = std::this_thread::get_id();
+    socket.SetOnSessionClosed([&](TWSocket&, int) {
+        closedOnOwner = std::this_thread::get_id() == owner;
+        ++closed;
+    });
+    // Connect (which may close first) and Close from a connection thread.
+    std::thread([&] { StartConnect(socket, peer.Port()); }).join();
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+    std::thread([&] { socket.Close(); }).join();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return closed > 0; }));
+    EXPECT_TRUE(closedOnOwner);
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(WSocket, CloseDuringTheNameLookupCancelsTheConnect) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    socket.SetHostLookup(SlowLookup);
+    socket.SetAddr("slow.bbs.example");
+    socket.SetPort(std::to_string(peer.Port()));
+    g_lookupStarted = false;
+    g_lookupMayAnswer = false;
+    const int before = OpenDescriptors();
+    auto connecting = std::async(std::launch::async, [&] { socket.Connect(); });
+    ASSERT_TRUE(ProcessEventsUntil([] { return g_lookupStarted.load(); }));
+    socket.Close(); // the user pressed Disconnect
+    g_lookupMayAnswer = true;
+    ASSERT_EQ(connecting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    connecting.get(); // a cancelled connect is not an error
+    ProcessEventsFor(100);
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_FALSE(peer.Accept(200)) << "connected although the user closed first";
+    EXPECT_TRUE(rec.events.empty());
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(WSocket, ACloseAtAnyMomentOfAConnectEndsClosedAndLeaksNothing) {
+    LoopbackPeer peer;
+    const int before = OpenDescriptors();
+    for (int round = 0; round < 100; ++round) {
+        TWSocket socket;
+        socket.SetAddr("127.0.0.1");
+        socket.SetPort(std::to_string(peer.Port()));
+        std::atomic<bool> go{false};
+        std::thread connecting([&] {
+            while (!go) {
+            }
+            try {
+                socket.Connect();
+            } catch (const ESocketException&) {
+            }
+        });
+        go = true;
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 7));
+        socket.Close();
+        connecting.join();
+        socket.Close(); // a connect that got in before the first close ends here
+        ProcessEventsFor(2);
+        EXPECT_EQ(socket.State(), wsClosed) << "round " << round;
+        peer.Accept(0);
+        peer.CloseConnection();
+    }
+    ProcessEventsFor(50);
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(WSocket, AFailedConnectClosesItsSocketAndReportsNothingLater) {
+    // Binding to a local port that is taken fails after the socket exists.
+    LoopbackPeer taken;
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    const int before = OpenDescriptors();
+    socket.SetLocalAddr("127.0.0.1");
+    socket.SetLocalPort(std::to_string(taken.Port()));
+    EXPECT_NE(ConnectError(socket, "127.0.0.1", std::to_string(peer.Port())), "no error");
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_EQ(OpenDescriptors(), before);
+    socket.Close();
+    ProcessEventsFor(50);
+    EXPECT_TRUE(rec.events.empty()) << "a close was reported for a session that never was";
+}
