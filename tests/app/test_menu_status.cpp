@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 using namespace telvora;
@@ -78,6 +79,23 @@ TEST_F(MenuStatusTest, ADeletedConnectionReadsAsNone) {
     monitor.SetConnection(gone);
     delete gone;
     EXPECT_TRUE(WaitForText(panel1, "READY"));
+}
+
+// A connection whose status text cannot be made.
+class FailingConnection : public TConnectionThread {
+public:
+    FailingConnection() : TConnectionThread(300) {}
+    Kind ConnectionKind() const override { return Kind::Telnet; }
+    QString StatusText() const override { throw std::runtime_error("no status"); }
+};
+
+TEST_F(MenuStatusTest, AFailingRoundIsRecordedAndTheNextOneStillComes) {
+    FailingConnection failing;
+    monitor.SetConnection(&failing);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return monitor.RoundError() == "no status"; }));
+    monitor.SetConnection(nullptr);
+    EXPECT_TRUE(WaitForText(panel1, "READY"));
+    EXPECT_TRUE(ProcessEventsUntil([&] { return monitor.RoundError().isEmpty(); }));
 }
 
 TEST(MenuStatusLifetime, StopsPromptlyAndPanelsMayGoFirst) {
