@@ -1,6 +1,11 @@
 // Random Telnet streams, cut into receives of random size, with the raw mode
 // and its filter switched at random in between. Every reply must be one the
 // option table allows, and every data block must be well formed.
+//
+// The input is also taken as data that went out with every 255 doubled, the
+// way the connection sends file transfer bytes: in Telnet mode the parser
+// gives back exactly the data, in raw mode the doubled bytes as they came,
+// and in raw mode with the filter the data without the byte after each CR.
 
 #include "connection/telnet/telnet_parser.h"
 
@@ -75,6 +80,70 @@ public:
     std::vector<std::uint8_t> replies;
 };
 
+std::vector<std::uint8_t> Doubled(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint8_t> doubled;
+    for (std::size_t i = 0; i < size; ++i) {
+        doubled.push_back(data[i]);
+        if (data[i] == IAC) {
+            doubled.push_back(IAC);
+        }
+    }
+    return doubled;
+}
+
+// What the raw filter leaves of the data: a CR stays, the byte after it goes.
+std::vector<std::uint8_t> WithoutByteAfterCr(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint8_t> kept;
+    for (std::size_t i = 0; i < size; ++i) {
+        kept.push_back(data[i]);
+        if (data[i] == 13) {
+            ++i;
+        }
+    }
+    return kept;
+}
+
+// Feeds the stream in receives whose lengths come from the data itself, so
+// that a doubled 255 is often split between two receives.
+void FeedInPieces(TTelnetParser& parser, const std::vector<std::uint8_t>& stream,
+                  const std::uint8_t* lengths, std::size_t lengthCount) {
+    std::size_t pos = 0;
+    std::size_t piece = 0;
+    while (pos < stream.size()) {
+        const std::size_t length = std::min<std::size_t>(
+            stream.size() - pos, lengthCount == 0 ? 1 : 1 + lengths[piece++ % lengthCount] % 16);
+        parser.Feed(stream.data() + pos, static_cast<int>(length));
+        pos += length;
+    }
+    parser.Flush();
+}
+
+void CheckDoubledData(const std::uint8_t* data, std::size_t size) {
+    const std::vector<std::uint8_t> doubled = Doubled(data, size);
+    const std::vector<std::uint8_t> original(data, data + size);
+    struct Mode {
+        bool raw;
+        bool filter;
+        std::vector<std::uint8_t> expected;
+    };
+    const Mode modes[] = {
+        {false, false, original},
+        {false, true, original},
+        {true, false, doubled},
+        {true, true, WithoutByteAfterCr(data, size)},
+    };
+    for (const Mode& mode : modes) {
+        CheckingSink sink;
+        TTelnetParser parser(sink);
+        parser.SetRawMode(mode.raw);
+        parser.SetRawFilter(mode.filter);
+        FeedInPieces(parser, doubled, data, size);
+        Check(sink.data == mode.expected);
+        Check(sink.replies.empty());
+        Check(parser.BufferedCount() == 0);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -108,5 +177,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check(sink.data == byteSink.data);
     Check(sink.replies == byteSink.replies);
+    CheckDoubledData(data, size);
     return 0;
 }
