@@ -8,8 +8,11 @@
 #include "common/message_box.h"
 #include "common/qt_text.h"
 #include "common/window_placement.h"
+#include "connection/byte_sender.h"
 #include "connection/play_atascii.h"
 #include "connection/throttle.h"
+#include "keyboard/qt_key_map.h"
+#include "keyboard/translate_key.h"
 #include "screen/crt_screen.h"
 
 #include <QApplication>
@@ -17,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -77,6 +81,7 @@ void Tmain::BuildScreen() {
     m_acrt->move(1, 0);
     setCentralWidget(m_client);
     connect(m_acrt, &TCrtScreen::Buzzer, this, &Tmain::BuzzerSounded);
+    connect(m_acrt, &TCrtScreen::OnKeyDown, this, &Tmain::ACRTKeyDown);
 }
 
 QAction* Tmain::AddEntry(QMenu* menu, const char* name, const QString& caption, int tag) {
@@ -443,6 +448,24 @@ void Tmain::PlaySound() {
 void Tmain::BuzzerSounded() {
     if (m_sounds != nullptr) {
         m_sounds->Play(WavePlayer::Wave::Beep);
+    }
+}
+
+void Tmain::ACRTKeyDown(QKeyEvent* event) {
+    m_capsLock.Observe(*event);
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int code =
+        TranslateKey(VirtualKeyFromQt(event->key(), modifiers), ShiftStateFromQt(modifiers),
+                     {modifiers.testFlag(Qt::ShiftModifier), m_capsLock.On()});
+    if (code < 0 || m_stopping) {
+        return;
+    }
+    // Telnet first, then serial; at most one of them runs.
+    for (TConnectionThread* connection : {m_telnetConn.data(), m_serialConn.data()}) {
+        if (auto* line = dynamic_cast<TByteSender*>(connection)) {
+            line->SendByte(static_cast<std::uint8_t>(code));
+            PlaySound();
+        }
     }
 }
 

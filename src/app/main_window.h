@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connection/connection_thread.h"
+#include "keyboard/caps_lock_state.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -10,6 +11,7 @@
 #include <vector>
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QStatusBar;
@@ -121,6 +123,9 @@ private:
     void M_StopMovieClick() { StopConnection(); }
     void About1Click();
     void BuzzerSounded();
+    // A key pressed on the screen: translated and sent to the live line,
+    // with a click; nothing while a stop is under way or during a movie.
+    void ACRTKeyDown(QKeyEvent* event);
 
     QAction* AddEntry(QMenu* menu, const char* name, const QString& caption, int tag = 0);
 
@@ -145,6 +150,7 @@ private:
     bool m_lastConnectionFailed = false;
     bool m_shutDown = false;
     bool m_withSound = true;
+    TCapsLockState m_capsLock;
 };
 
 } // namespace telvora

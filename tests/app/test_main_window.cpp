@@ -1,20 +1,27 @@
 #include "app/about_box.h"
 #include "app/links.h"
 #include "app/main_window.h"
+#include "connection/byte_sender.h"
 #include "screen/crt_screen.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 using namespace telvora;
 
@@ -228,6 +235,103 @@ TEST(MainWindowConnections, ClosingJoinsARunningConnection) {
         EXPECT_EQ(window.SerialConn(), nullptr);
     }
     EXPECT_EQ(ended, 1);
+}
+
+} // namespace
+
+namespace {
+
+// A live line that records what it is sent, like a BBS that reads the keys.
+class RecordingLine : public TConnectionThread, public TByteSender {
+public:
+    RecordingLine() : TConnectionThread(300) {}
+    Kind ConnectionKind() const override { return Kind::Telnet; }
+    QString StatusText() const override { return {}; }
+    void SendByte(std::uint8_t code) override { sent.push_back(code); }
+    std::vector<std::uint8_t> sent;
+
+protected:
+    void run() override {
+        while (!StopRequested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+};
+
+void Press(Tmain& window, int key, Qt::KeyboardModifiers modifiers, const QString& text = {},
+           bool autoRepeat = false) {
+    QKeyEvent event(QEvent::KeyPress, key, modifiers, text, autoRepeat);
+    QCoreApplication::sendEvent(window.Screen(), &event);
+}
+
+class KeysToTheLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
+            line = new RecordingLine;
+            line->Start();
+            return line;
+        });
+    }
+    Tmain window{Tmain::Sound::Off};
+    RecordingLine* line = nullptr;
+};
+
+TEST_F(KeysToTheLine, KeysArriveAsTheAtariWouldSendThem) {
+    Press(window, Qt::Key_A, Qt::NoModifier, "a");
+    Press(window, Qt::Key_A, Qt::ShiftModifier, "A");
+    Press(window, Qt::Key_A, Qt::ControlModifier, "\x01");
+    Press(window, Qt::Key_A, Qt::AltModifier, "a");
+    Press(window, Qt::Key_Return, Qt::NoModifier, "\r");
+    Press(window, Qt::Key_Up, Qt::NoModifier);
+    Press(window, Qt::Key_QuoteLeft, Qt::NoModifier, "`");
+    Press(window, Qt::Key_Insert, Qt::ControlModifier);
+    Press(window, Qt::Key_F1, Qt::NoModifier); // no code: nothing sent
+    Press(window, Qt::Key_Exclam, Qt::ShiftModifier, "!");
+    EXPECT_EQ(line->sent, (std::vector<std::uint8_t>{97, 65, 1, 225, 155, 28, 125, 255, 33}));
+}
+
+TEST_F(KeysToTheLine, CapsLockIsTakenFromTheLettersTyped) {
+    Press(window, Qt::Key_B, Qt::NoModifier, "B"); // a capital without Shift
+    Press(window, Qt::Key_A, Qt::ControlModifier, "\x01");
+    Press(window, Qt::Key_Apostrophe, Qt::NoModifier, "'");
+    Press(window, Qt::Key_B, Qt::NoModifier, "b"); // Caps Lock is off again
+    Press(window, Qt::Key_Apostrophe, Qt::NoModifier, "'");
+    EXPECT_EQ(line->sent, (std::vector<std::uint8_t>{66, 65, 34, 98, 39}));
+}
+
+TEST_F(KeysToTheLine, AHeldKeySendsAgainAndNothingGoesOutDuringAStop) {
+    Press(window, Qt::Key_X, Qt::NoModifier, "x");
+    Press(window, Qt::Key_X, Qt::NoModifier, "x", true);
+    EXPECT_EQ(line->sent, (std::vector<std::uint8_t>{120, 120}));
+    const std::size_t before = line->sent.size();
+    bool pressedWhileStopping = false;
+    QTimer::singleShot(100, &window, [&] {
+        pressedWhileStopping = window.Stopping();
+        Press(window, Qt::Key_Y, Qt::NoModifier, "y");
+    });
+    QPointer<RecordingLine> stopping = line;
+    window.StopConnection();
+    EXPECT_TRUE(pressedWhileStopping);
+    if (stopping) {
+        EXPECT_EQ(stopping->sent.size(), before);
+    }
+    line = nullptr;
+}
+
+TEST(KeysDuringAMovie, AreNotSentAnywhere) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("slow.ata"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(500, 'm'));
+    file.close();
+    Tmain window(Tmain::Sound::Off);
+    window.Entry("N300BPS1")->trigger();
+    ASSERT_TRUE(window.PlayMovie(path));
+    Press(window, Qt::Key_A, Qt::NoModifier, "a"); // must not crash or reach anything
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+    window.close();
 }
 
 } // namespace
