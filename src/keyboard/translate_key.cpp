@@ -62,8 +62,8 @@ int ShiftedCode(std::uint16_t key) {
     }
 }
 
-// Caps Lock on, the Shift key not held.
-int CapitalsCode(std::uint16_t key) {
+// The keys that give the same unshifted sign with or without Caps Lock.
+int UnshiftedSignCode(std::uint16_t key) {
     if (IsDigit(key)) {
         return key;
     }
@@ -86,11 +86,14 @@ int CapitalsCode(std::uint16_t key) {
     case vk::kOem5:
     case vk::kOem6:
         return key - 128;
-    case vk::kOem7:
-        return '"';
     default:
         return kNoKeyCode;
     }
+}
+
+// Caps Lock on, the Shift key not held.
+int CapitalsCode(std::uint16_t key) {
+    return key == vk::kOem7 ? '"' : UnshiftedSignCode(key);
 }
 
 // Whenever Shift or Caps Lock is in effect, over the two tables above.
@@ -121,12 +124,6 @@ int ControlCode(std::uint16_t key) {
         return 254; // delete character
     case vk::kTab:
         return 158; // clear tab stop
-    case vk::kReturn:
-        return 155;
-    case vk::kEscape:
-        return 27;
-    case vk::kSpace:
-        return 32;
     case vk::kInsert:
         return 255; // insert character
     case vk::kOem1:
@@ -135,52 +132,22 @@ int ControlCode(std::uint16_t key) {
         return 0;
     case vk::kOemPeriod:
         return 96;
-    case vk::kOem3:
-        return 125;
     default:
-        return ArrowCode(key);
+        return CommonCode(key); // Enter, Escape, Space, `, arrows
     }
 }
 
 int NormalCode(std::uint16_t key) {
-    if (IsDigit(key)) {
-        return key;
-    }
     if (IsLetter(key)) {
         return key + 32;
     }
-    switch (key) {
-    case vk::kBack:
-        return 126;
-    case vk::kTab:
-        return 127;
-    case vk::kReturn:
-        return 155;
-    case vk::kEscape:
-        return 27;
-    case vk::kSpace:
-        return 32;
-    case vk::kOem1:
-        return ';';
-    case vk::kOemPlus:
-        return '=';
-    case vk::kOemComma:
-        return ',';
-    case vk::kOemMinus:
-    case vk::kOemPeriod:
-    case vk::kOem2:
-        return key - 144;
-    case vk::kOem3:
-        return 125;
-    case vk::kOem4:
-    case vk::kOem5:
-    case vk::kOem6:
-        return key - 128;
-    case vk::kOem7:
+    if (key == vk::kOem7) {
         return '\'';
-    default:
-        return ArrowCode(key);
     }
+    if (const int sign = UnshiftedSignCode(key); sign != kNoKeyCode) {
+        return sign;
+    }
+    return CommonCode(key); // letters are done: Enter, Escape, Space, `, arrows
 }
 
 // Alt gives the inverse of letters, digits, punctuation and the control
