@@ -140,7 +140,6 @@ TEST(HandOver, ShutDownFromInsideTheStepReleasesItsWorker) {
 }
 
 TEST(HandOver, StepsGoToTheThreadItWasMadeFor) {
-    THandOver handOver(QThread::currentThread());
     QThread* const owner = QThread::currentThread();
     // Made on a worker for the owner thread, as a port opened by a
     // connection thread hands its events to the window's thread.

@@ -85,7 +85,7 @@ void TCustomComm::HangUp(std::uint64_t generation) {
     if (!Enabled() || generation != OpenGeneration()) {
         return;
     }
-    FireFailure(ECommError("The line was hung up", EIO).what());
+    FireFailure(CommErrorMessage("The line was hung up", EIO));
     // Closed after this event: Close waits for the event thread, which is
     // waiting for this very event to end.
     QMetaObject::invokeMethod(
