@@ -114,7 +114,9 @@ void THandOver::RunNext(TState& state) {
     }
     {
         std::lock_guard lock(state.Mutex);
-        request->Failure = failure;
+        // Handed over whole: once the worker is woken the owner thread holds no
+        // reference to the exception, so the worker alone frees it.
+        request->Failure = std::move(failure);
         request->Finished = true;
         std::erase(state.Running, request);
     }
@@ -158,8 +160,10 @@ bool THandOver::RunAndWait(std::function<void()> step) {
     if (!request->Finished) {
         return false;
     }
-    if (request->Failure) {
-        std::rethrow_exception(request->Failure);
+    std::exception_ptr failure = std::move(request->Failure);
+    lock.unlock();
+    if (failure) {
+        std::rethrow_exception(failure);
     }
     return true;
 }
