@@ -8,9 +8,13 @@
 #include "common/message_box.h"
 #include "common/qt_text.h"
 #include "common/window_placement.h"
+#include "common/text_helpers.h"
 #include "connection/byte_sender.h"
 #include "connection/play_atascii.h"
+#include "connection/serial_connection.h"
+#include "connection/telnet.h"
 #include "connection/throttle.h"
+#include "directory/dialer.h"
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
 #include "screen/crt_screen.h"
@@ -108,12 +112,18 @@ void Tmain::BuildMenus() {
     connectTo->setObjectName(QStringLiteral("Telnet1"));
     QMenu* telnet = connectTo->addMenu(QStringLiteral("Telnet"));
     telnet->setObjectName(QStringLiteral("Telnet2"));
-    AddEntry(telnet, "M_TelnetStart", QStringLiteral("Connect To Remote Host"));
-    AddEntry(telnet, "M_TelnetStop", QStringLiteral("Disconnect"))->setEnabled(false);
+    connect(AddEntry(telnet, "M_TelnetStart", QStringLiteral("Connect To Remote Host")),
+            &QAction::triggered, this, &Tmain::M_TelnetStartClick);
+    QAction* telnetStop = AddEntry(telnet, "M_TelnetStop", QStringLiteral("Disconnect"));
+    telnetStop->setEnabled(false);
+    connect(telnetStop, &QAction::triggered, this, &Tmain::M_TelnetStopClick);
     QMenu* serial = connectTo->addMenu(QStringLiteral("Serial Port"));
     serial->setObjectName(QStringLiteral("SerialPort1"));
-    AddEntry(serial, "AttachToSerialPort1", QStringLiteral("Attach To Serial Port"));
-    AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect"))->setEnabled(false);
+    connect(AddEntry(serial, "AttachToSerialPort1", QStringLiteral("Attach To Serial Port")),
+            &QAction::triggered, this, &Tmain::M_SerialAttach);
+    QAction* serialStop = AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect"));
+    serialStop->setEnabled(false);
+    connect(serialStop, &QAction::triggered, this, &Tmain::M_SerialDetach);
 
     QMenu* movies = bar->addMenu(QStringLiteral("&Break Movies"));
     movies->setObjectName(QStringLiteral("PlayATASCIIMovie1"));
@@ -164,7 +174,9 @@ void Tmain::BuildMenus() {
                                QStringLiteral("Filter TELNET Escape Codes During File Transfers"));
     filter->setCheckable(true);
     filter->setChecked(true);
-    AddEntry(m_mDownload, "Capture1", QStringLiteral("Capture"))->setVisible(false);
+    QAction* capture = AddEntry(m_mDownload, "Capture1", QStringLiteral("Capture"));
+    capture->setVisible(false);
+    connect(capture, &QAction::triggered, this, &Tmain::Capture1Click);
 
     QMenu* links = bar->addMenu(QStringLiteral("&Links"));
     links->setObjectName(QStringLiteral("Links1"));
@@ -206,6 +218,7 @@ void Tmain::FormCreate() {
     }
     // Made hidden at start and reused for the whole run.
     m_about = new Tabout(this);
+    m_dialer = new TDialer(this);
     N300BPS1Click(Entry("FullSpeed1"));
 }
 
@@ -217,8 +230,22 @@ void Tmain::FitToScreen() {
     layout()->activate();
 }
 
-void Tmain::SetTransferMode(bool on) {
+void Tmain::SetTransferMode(bool on, std::shared_ptr<TChunkSink> receiver) {
     m_transferMode = on;
+    if (TLiveConnection* line = LiveConnection()) {
+        const QAction* filter = Entry("ExtraFiltering");
+        line->SetTransferMode(on, filter != nullptr && filter->isChecked(), std::move(receiver));
+    }
+}
+
+TLiveConnection* Tmain::LiveConnection() const {
+    // Telnet first, then serial; at most one of them runs.
+    for (TConnectionThread* connection : {m_telnetConn.data(), m_serialConn.data()}) {
+        if (auto* line = qobject_cast<TLiveConnection*>(connection)) {
+            return line;
+        }
+    }
+    return nullptr;
 }
 
 TConnectionThread* Tmain::RunningConnection() const {
@@ -265,6 +292,7 @@ void Tmain::Register(TConnectionThread::Kind kind, TConnectionThread* connection
     std::erase_if(m_liveThreads, [](const QPointer<TConnectionThread>& live) { return !live; });
     m_liveThreads.emplace_back(connection);
     connect(connection, &TConnectionThread::Ended, this, &Tmain::ConnectionGone);
+    connect(connection, &TConnectionThread::Notice, this, &Tmain::ConnectionNotice);
     m_statusMonitor->SetConnection(connection);
     RefreshConnectionMenus();
 }
@@ -281,10 +309,10 @@ void Tmain::ConnectionGone(TConnectionThread* connection) {
         return !live || live == connection;
     });
     RefreshConnectionMenus();
-    m_lastConnectionFailed = !connection->ErrorText().isEmpty();
-    if (m_lastConnectionFailed) {
+    m_lastConnectionFailed = connection->EndedInFailure();
+    if (!connection->EndMessage().isEmpty()) {
         // Shown after the thread's last step, which must not wait for the user.
-        const QString text = connection->ErrorText();
+        const QString text = connection->EndMessage();
         QMetaObject::invokeMethod(
             this, [this, text] { ShowMessage(this, text); }, Qt::QueuedConnection);
     }
@@ -326,6 +354,75 @@ bool Tmain::PlayMovie(const std::string& systemPath) {
         ShowMessage(this, QString::fromStdString(error.what()));
         return false;
     }
+}
+
+bool Tmain::ConnectTelnet(const QString& host, const QString& port) {
+    const QString service = port.isEmpty() ? QStringLiteral("23") : port;
+    return StartConnection(TConnectionThread::Kind::Telnet, [&] {
+        auto* telnet = new TTelnet(ToUtf8(host), ToUtf8(service), m_speed, m_acrt, m_capture,
+                                   m_hostLookup);
+        telnet->Start(QThread::LowPriority);
+        return telnet;
+    });
+}
+
+bool Tmain::AttachSerial(const std::string& device) {
+    return StartConnection(TConnectionThread::Kind::Serial, [&] {
+        auto* serial = new TSerialConnection(device, m_speed, m_acrt);
+        serial->Start();
+        return serial;
+    });
+}
+
+void Tmain::M_TelnetStartClick() {
+    if (m_dialer->exec() != QDialog::Accepted) {
+        return;
+    }
+    // Blanks alone are no host; the name itself goes on as the directory holds it.
+    if (TrimBlanks(ToUtf8(m_dialer->ChosenHost())).empty()) {
+        return;
+    }
+    ConnectTelnet(m_dialer->ChosenHost(), m_dialer->ChosenPort());
+}
+
+void Tmain::M_SerialAttach() {
+    auto select = m_portSource ? std::make_unique<TSelectPort>(this, m_portSource)
+                               : std::make_unique<TSelectPort>(this);
+    if (select->PortCount() == 0) {
+        select.reset();
+        ShowMessage(this, QStringLiteral("No Serial Ports Available!"));
+        return;
+    }
+    const int result = select->exec();
+    const QString port = select->SelectedPort();
+    select.reset();
+    if (result == QDialog::Accepted && !port.isEmpty()) {
+        AttachSerial(FileNameToSystem(port));
+    }
+}
+
+QString Tmain::CapturePath() {
+    return QDir::homePath() + QStringLiteral("/capture");
+}
+
+void Tmain::Capture1Click() {
+    if (m_capture->IsOpen()) {
+        try {
+            m_capture->Close();
+        } catch (const ECaptureError& failure) {
+            ShowMessage(this, FromUtf8(failure.what()));
+        }
+        return;
+    }
+    try {
+        m_capture->Open(FileNameToSystem(CapturePath()));
+    } catch (const ECaptureError& failure) {
+        ShowMessage(this, FromUtf8(failure.what()));
+    }
+}
+
+void Tmain::ConnectionNotice(TConnectionThread* /*connection*/, const QString& text) {
+    ShowMessage(this, text);
 }
 
 void Tmain::M_PlayMovieClick() {
@@ -465,6 +562,7 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
         if (auto* line = dynamic_cast<TByteSender*>(connection)) {
             line->SendByte(static_cast<std::uint8_t>(code));
             PlaySound();
+            return;
         }
     }
 }

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "connection/capture_file.h"
+#include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
+#include "connection/serial/select_port.h"
+#include "connection/telnet/socket_resolver.h"
 #include "keyboard/caps_lock_state.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +25,8 @@ namespace telvora {
 
 class Tabout;
 class TCrtScreen;
+class TDialer;
+class TLiveConnection;
 class TMenuStatus;
 class WavePlayer;
 
@@ -40,7 +47,10 @@ public:
     bool KeyClickOn() const { return m_keyClickOn; }
     bool Stopping() const { return m_stopping; }
     bool InTransfer() const { return m_transferMode; }
-    void SetTransferMode(bool on);
+    // While on, the live line's received blocks go whole to the receiver
+    // (the Telnet layer raw, filtered as "Filter TELNET Escape Codes During
+    // File Transfers" is checked now) instead of the screen.
+    void SetTransferMode(bool on, std::shared_ptr<TChunkSink> receiver = nullptr);
 
     // The running connection of each kind, or none.
     TConnectionThread* Player() const { return m_player; }
@@ -64,6 +74,20 @@ public:
     // The same with the path as the system's bytes (from the command line),
     // which need not be valid UTF-8.
     bool PlayMovie(const std::string& systemPath);
+    // Connects to a Telnet host as "Connect To Remote Host" does after the
+    // host directory (the port as a number or a service name, empty for 23).
+    bool ConnectTelnet(const QString& host, const QString& port);
+    // Attaches to a serial device as "Attach To Serial Port" does after the
+    // port selection; the path as the system's bytes.
+    bool AttachSerial(const std::string& device);
+    // How new Telnet connections look host names up (tests give a slow one).
+    void SetHostLookup(THostLookup lookup) { m_hostLookup = lookup; }
+    // Where the port selection finds the serial ports (tests give their own).
+    void SetPortSource(TSelectPort::TPortSource source) { m_portSource = std::move(source); }
+    // The hidden "Capture" entry's file: "capture" in the user's home folder.
+    static QString CapturePath();
+    bool CaptureOn() const { return m_capture->IsOpen(); }
+
     // Stops every connection and the status monitor and releases the sounds;
     // for closing. Never waits longer than kShutDownTimeoutMs for a connection
     // thread: one that is still busy (a slow name lookup) is refused every
@@ -77,6 +101,7 @@ public:
 
     TMenuStatus* StatusMonitor() const { return m_statusMonitor; }
     Tabout* AboutBox() const { return m_about; }
+    TDialer* Dialer() const { return m_dialer; }
 
     // The status bar's two panels.
     QLabel* StatusPanel1() const { return m_panel1; }
@@ -121,6 +146,13 @@ private:
     void Exit1Click();
     void M_PlayMovieClick();
     void M_StopMovieClick() { StopConnection(); }
+    void M_TelnetStartClick();
+    void M_TelnetStopClick() { StopConnection(); }
+    void M_SerialAttach();
+    void M_SerialDetach() { StopConnection(); }
+    void Capture1Click();
+    void ConnectionNotice(TConnectionThread* connection, const QString& text);
+    TLiveConnection* LiveConnection() const;
     void About1Click();
     void BuzzerSounded();
     // A key pressed on the screen: translated and sent to the live line,
@@ -137,6 +169,7 @@ private:
     WavePlayer* m_sounds = nullptr;
     TMenuStatus* m_statusMonitor = nullptr;
     Tabout* m_about = nullptr;
+    TDialer* m_dialer = nullptr;
 
     int m_speed = 0;
     bool m_transferMode = false;
@@ -151,6 +184,10 @@ private:
     bool m_shutDown = false;
     bool m_withSound = true;
     TCapsLockState m_capsLock;
+    THostLookup m_hostLookup = SystemHostLookup;
+    TSelectPort::TPortSource m_portSource;
+    // Shared with the Telnet connections, which append to it on their thread.
+    std::shared_ptr<TCaptureFile> m_capture = std::make_shared<TCaptureFile>();
 };
 
 } // namespace telvora

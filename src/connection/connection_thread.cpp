@@ -16,6 +16,11 @@ void TConnectionThread::Start(QThread::Priority priority) {
     start(priority);
 }
 
+void TConnectionThread::RequestStop() {
+    m_stop = true;
+    StopRequestedHook();
+}
+
 void TConnectionThread::ShutDown() {
     RequestStop();
     m_ui.ShutDown();
@@ -30,10 +35,19 @@ bool TConnectionThread::OnUserInterfaceThread(std::function<void()> step) {
     return m_ui.RunAndWait(std::move(step));
 }
 
-void TConnectionThread::ReportEnd(const QString& errorText) {
+bool TConnectionThread::PostToUserInterfaceThread(std::function<void()> step) {
+    return m_ui.Post(std::move(step));
+}
+
+void TConnectionThread::ReportNotice(const QString& text) {
+    PostToUserInterfaceThread([this, text] { Q_EMIT Notice(this, text); });
+}
+
+void TConnectionThread::ReportEnd(const QString& message, Outcome outcome) {
     try {
-        OnUserInterfaceThread([this, errorText] {
-            m_errorText = errorText;
+        OnUserInterfaceThread([this, message, outcome] {
+            m_endMessage = message;
+            m_failed = outcome == Outcome::Failed;
             Q_EMIT Ended(this);
         });
     } catch (...) {

@@ -35,7 +35,8 @@ public:
 
     // Starts the thread; the object deletes itself once the thread has ended.
     void Start(QThread::Priority priority = QThread::InheritPriority);
-    void RequestStop() { m_stop = true; }
+    // Sets the stop flag; returns at once. Any thread.
+    void RequestStop();
     bool StopRequested() const { return m_stop; }
     // Stops the thread and refuses its hand-overs from now on; for closing.
     void ShutDown();
@@ -45,27 +46,43 @@ public:
     int Speed() const { return m_speed; }
     int Delay() const { return m_delay; }
 
-    // What went wrong in the thread's body, for the user; empty when nothing
-    // did. Read on the user-interface thread after Ended.
-    const QString& ErrorText() const { return m_errorText; }
+    // What the user is told when the connection has ended (what went wrong,
+    // or that the remote side closed); empty for nothing. Read on the
+    // user-interface thread after Ended.
+    const QString& EndMessage() const { return m_endMessage; }
+    // Whether the connection ended because something failed (it could not
+    // be made, the port could not be opened, the movie could not be read).
+    bool EndedInFailure() const { return m_failed; }
 
 Q_SIGNALS:
     // The connection's last step, on the user-interface thread.
     void Ended(TConnectionThread* connection);
+    // Something the user should be told while the connection goes on (the
+    // capture file could not be written), on the user-interface thread.
+    void Notice(TConnectionThread* connection, const QString& text);
 
 protected:
     // Runs step on the user-interface thread and waits for it; false when it
     // was refused because the program is closing.
     bool OnUserInterfaceThread(std::function<void()> step);
-    // The end steps: records the error (if any) and reports the end.
-    void ReportEnd(const QString& errorText = {});
+    // Runs step on the user-interface thread without waiting for it.
+    bool PostToUserInterfaceThread(std::function<void()> step);
+    // The end steps: records what to tell the user and reports the end.
+    enum class Outcome { Normal, Failed };
+    void ReportEnd(const QString& message = {}, Outcome outcome = Outcome::Normal);
+    // Tells the user something without ending and without waiting.
+    void ReportNotice(const QString& text);
+    // Called by RequestStop after the flag is set, on the caller's thread:
+    // a thread that sleeps or waits is woken here.
+    virtual void StopRequestedHook() {}
 
 private:
     THandOver m_ui;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_speed;
     std::atomic<int> m_delay;
-    QString m_errorText;
+    QString m_endMessage;
+    bool m_failed = false;
 };
 
 } // namespace telvora

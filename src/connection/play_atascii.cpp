@@ -5,20 +5,9 @@
 
 #include <QFileInfo>
 
-#include <chrono>
 #include <thread>
 
 namespace telvora {
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Lateness up to this much is made up by sending the next bytes without
-// waiting; a longer stall restarts the schedule, so that no long burst follows.
-constexpr auto kStallLimit = std::chrono::milliseconds(50);
-
-} // namespace
 
 TPlayAtascii::TPlayAtascii(const std::string& moviePath, int speed, TCrtScreen* screen)
     : TConnectionThread(speed), m_movieName(QFileInfo(FileNameFromSystem(moviePath)).fileName()),
@@ -57,21 +46,14 @@ void TPlayAtascii::run() {
     }
     m_movie.clear();
     m_movie.shrink_to_fit();
-    ReportEnd(failure);
+    ReportEnd(failure, failure.isEmpty() ? Outcome::Normal : Outcome::Failed);
 }
 
 bool TPlayAtascii::PlayThrottled(std::size_t& index, int delay) {
-    // Each byte is due `delay` ms after the previous one was due, so sleep
-    // overshoot and the hand-over do not slow the line down. After a speed
-    // change or a stall the schedule starts again from now.
-    const auto now = Clock::now();
-    const auto step = std::chrono::milliseconds(delay);
-    if (index == 0 || m_speedChanged.exchange(false) ||
-        now > m_due + step + std::max<Clock::duration>(step, kStallLimit)) {
-        m_due = now;
+    if (index == 0 || m_speedChanged.exchange(false)) {
+        m_pacer.Restart();
     }
-    m_due += step;
-    std::this_thread::sleep_until(m_due);
+    m_pacer.WaitForNext(delay);
     const std::uint8_t byte = m_movie[index];
     ++index;
     return OnUserInterfaceThread([this, byte] {

@@ -2,12 +2,12 @@
 
 #include "connection/connection_thread.h"
 #include "connection/movie_file.h"
+#include "connection/pacer.h"
 
 #include <QPointer>
 #include <QString>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,8 +54,8 @@ private:
     QPointer<TCrtScreen> m_screen;
     // Set by SetSpeed so that the pacing restarts from now.
     std::atomic<bool> m_speedChanged{false};
-    // When the next byte is due; used by the player thread only.
-    std::chrono::steady_clock::time_point m_due;
+    // Used by the player thread only.
+    TPacer m_pacer;
 };
 
 } // namespace telvora

@@ -96,6 +96,12 @@ public:
     int Write(const std::uint8_t* buffer, int count);
     // Bytes waiting to be read, or -1 when closed.
     virtual int InQueCount();
+    // Any thread: the bytes still waiting in the port are reported again by
+    // OnRxChar although no more arrived (for a reader that left some there
+    // because it had no room for them).
+    void ReportWaitingAgain() { ReportReadTimedOut(); }
+    // The OnFailure text of a line that was hung up (the port is closed after it).
+    static std::string HangUpMessage();
 
     virtual void CreateHandle();
     virtual void PurgeIn();

@@ -81,11 +81,15 @@ void TCustomComm::DeliverEvents(std::uint32_t mask) {
     }
 }
 
+std::string TCustomComm::HangUpMessage() {
+    return CommErrorMessage("The line was hung up", EIO);
+}
+
 void TCustomComm::HangUp(std::uint64_t generation) {
     if (!Enabled() || generation != OpenGeneration()) {
         return;
     }
-    FireFailure(CommErrorMessage("The line was hung up", EIO));
+    FireFailure(HangUpMessage());
     // Closed after this event: Close waits for the event thread, which is
     // waiting for this very event to end.
     QMetaObject::invokeMethod(

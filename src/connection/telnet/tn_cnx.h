@@ -42,6 +42,10 @@ public:
     void SetRawFilter(bool on) { m_parser.SetRawFilter(on); }
 
     TWSocket& Socket() { return *m_socket; }
+    // Any thread. While paused nothing is read from the socket, so the peer
+    // is held back instead of overrunning the reader.
+    void SetReceivePaused(bool paused) { m_socket->SetReceivePaused(paused); }
+    bool ReceivePaused() const { return m_socket->ReceivePaused(); }
 
     // Opens the connection to Host and Port (closing a previous one first).
     // Resolution and socket errors raise ESocketException.

@@ -106,6 +106,11 @@ public:
     // with LastError set (10035 when nothing is waiting).
     int Receive(void* buffer, int size);
     void Close();
+    // Any thread. While paused the socket is not read: what the peer sends
+    // waits in the system, whose full window holds the peer back, and a close
+    // by the peer is noticed once reading resumes, after the data before it.
+    void SetReceivePaused(bool paused);
+    bool ReceivePaused() const { return m_receivePaused.load(); }
     // Abortive close after a failed event handler: the queue is dropped.
     void Abort();
     // What the event handler that ended the connection threw; empty when
@@ -145,6 +150,7 @@ private:
     void ArmNotifiers(std::uint64_t generation);
     void ReleaseNotifiers();
     void EnableWriteNotice(std::uint64_t generation);
+    void ApplyReceivePause(std::uint64_t generation);
     std::uint64_t Generation() const;
 
     void Dispatch(std::uint64_t generation, void (TWSocket::*notice)());
@@ -192,6 +198,7 @@ private:
     std::atomic<unsigned> m_options{0};
     std::atomic<THostLookup> m_hostLookup{SystemHostLookup};
     std::atomic<bool> m_destroying{false};
+    std::atomic<bool> m_receivePaused{false};
     // A connection error that the read notice took from the socket while
     // looking for data; the next Receive reports it, as a receive would have.
     std::atomic<int> m_pendingReceiveError{0};

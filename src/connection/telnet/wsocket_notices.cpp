@@ -72,6 +72,21 @@ void TWSocket::EnableWriteNotice(std::uint64_t generation) {
     }
 }
 
+void TWSocket::SetReceivePaused(bool paused) {
+    if (m_receivePaused.exchange(paused) == paused) {
+        return;
+    }
+    const std::uint64_t generation = Generation();
+    RunOnOwner([this, generation] { ApplyReceivePause(generation); });
+}
+
+void TWSocket::ApplyReceivePause(std::uint64_t generation) {
+    if (generation == m_notifierGeneration && m_readNotifier && State() == wsConnected) {
+        // Level-triggered: on resume the notifier fires at once for what waits.
+        m_readNotifier->setEnabled(!m_receivePaused.load());
+    }
+}
+
 // ---------------------------------------------------------------- dispatch (owning thread)
 
 // Every notice runs guarded: whatever an event handler throws ends the
@@ -136,7 +151,7 @@ void TWSocket::ConnectNotice() {
     const int error = soError == 0 ? 0 : WinsockErrorFromErrno(soError);
     m_state = wsConnected;
     if (error == 0 && m_readNotifier) {
-        m_readNotifier->setEnabled(true);
+        m_readNotifier->setEnabled(!m_receivePaused.load());
         std::lock_guard lock(m_mutex);
         m_writeNotifier->setEnabled(!m_sendQueue.empty());
     }
@@ -196,6 +211,9 @@ void TWSocket::CloseNotice(int error) {
 void TWSocket::ReceiveLoop(bool loop) {
     m_lastError = 0;
     for (int pass = 0; pass < kMaxReceivePasses; ++pass) {
+        if (m_receivePaused.load()) {
+            return;
+        }
         const std::int64_t before = ReadCount();
         if (m_onDataAvailable) {
             m_onDataAvailable(*this, 0);

@@ -1,0 +1,125 @@
+#include "connection/live_connection.h"
+
+#include "screen/crt_screen.h"
+
+#include <thread>
+
+namespace telvora {
+
+TLiveConnection::TLiveConnection(int speed, TCrtScreen* screen,
+                                 std::chrono::milliseconds pollPeriod)
+    : TConnectionThread(speed), m_screen(screen), m_pollPeriod(pollPeriod),
+      m_block(kBlockSize) {}
+
+QString TLiveConnection::StatusText() const {
+    std::lock_guard lock(m_mutex);
+    return m_statusText;
+}
+
+void TLiveConnection::SetStatusText(const QString& text) {
+    std::lock_guard lock(m_mutex);
+    m_statusText = text;
+}
+
+void TLiveConnection::SetSpeed(int speed) {
+    TConnectionThread::SetSpeed(speed);
+    m_speedChanged = true;
+}
+
+void TLiveConnection::SetTransferMode(bool on, bool /*rawFilter*/,
+                                      std::shared_ptr<TChunkSink> receiver) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_receiver = on ? std::move(receiver) : nullptr;
+    }
+    m_inTransfer = on;
+}
+
+void TLiveConnection::Received(const std::uint8_t* data, int count) {
+    m_fifo.Put(data, count);
+    m_wake.Notify();
+}
+
+void TLiveConnection::StopRequestedHook() {
+    m_wake.Notify();
+}
+
+void TLiveConnection::run() {
+    QString message;
+    Outcome outcome = Outcome::Normal;
+    try {
+        Open();
+        while (!StopRequested()) {
+            m_wake.WaitFor(m_pollPeriod);
+            if (StopRequested()) {
+                break;
+            }
+            if (MayDeliver() && m_fifo.Count() > 0) {
+                DeliverBlock();
+            }
+            RoomMade();
+            if (const std::optional<TLineEnd> end = EndOfLine()) {
+                message = end->message;
+                outcome = end->outcome;
+                break;
+            }
+        }
+    } catch (const std::exception& failure) {
+        message = QString::fromStdString(failure.what());
+        outcome = Outcome::Failed;
+    }
+    try {
+        Close();
+    } catch (const std::exception& failure) {
+        if (message.isEmpty()) {
+            message = QString::fromStdString(failure.what());
+            outcome = Outcome::Failed;
+        }
+    }
+    ReportEnd(message, outcome);
+}
+
+void TLiveConnection::DeliverBlock() {
+    // The whole backlog at once: the block is never larger than the FIFO.
+    const int count = m_fifo.Count();
+    m_fifo.Get(m_block.data(), count);
+    RoomMade();
+    BlockTaken(m_block.data(), count);
+    if (m_inTransfer.load()) {
+        std::shared_ptr<TChunkSink> receiver;
+        {
+            std::lock_guard lock(m_mutex);
+            receiver = m_receiver;
+        }
+        if (receiver) {
+            receiver->ReceiveChunk(m_block.data(), count);
+            return;
+        }
+    }
+    DeliverToScreen(m_block.data(), count);
+}
+
+void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count) {
+    // A pause in the data starts a new schedule by itself (the pacer sees
+    // that the line was idle); a new speed starts one at once.
+    for (int i = 0; i < count; ++i) {
+        if (StopRequested()) {
+            return; // the rest of the block is dropped
+        }
+        const int delay = Delay();
+        if (delay == 0) {
+            // Unthrottled: the rest in one block write, which shows the same
+            // screen as byte after byte.
+            m_screen->WriteBlock(block + i, static_cast<std::size_t>(count - i));
+            std::this_thread::yield();
+            return;
+        }
+        if (m_speedChanged.exchange(false)) {
+            m_pacer.Restart();
+        }
+        m_pacer.WaitForNext(delay);
+        m_screen->WriteByte(block[i]);
+    }
+}
+
+} // namespace telvora

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "connection/big_fifo.h"
+#include "connection/byte_sender.h"
+#include "connection/chunk_sink.h"
+#include "connection/connection_thread.h"
+#include "connection/pacer.h"
+#include "connection/wake_up.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace telvora {
+
+class TCrtScreen;
+
+// What the Telnet and the serial connection have in common: received bytes
+// are put into a FIFO on the user-interface thread, and the connection's
+// thread takes the whole backlog at once and paces it onto the screen at the
+// selected line speed, or hands it whole to a running file transfer.
+//
+// The thread waits at most its poll period but wakes as soon as bytes
+// arrive, so an echoed key shows at once.
+class TLiveConnection : public TConnectionThread, public TByteSender {
+    Q_OBJECT
+
+public:
+    // The local buffer of one delivery: the FIFO's capacity, so that one
+    // take always empties it.
+    static constexpr int kBlockSize = TBigFIFO::kCapacity;
+
+    // Create on the user-interface thread. The screen must outlive the
+    // thread's delivery (the window stops its connections before it goes).
+    TLiveConnection(int speed, TCrtScreen* screen, std::chrono::milliseconds pollPeriod);
+
+    QString StatusText() const override;
+    void SetSpeed(int speed) override;
+
+    // User-interface thread. While on, every block taken goes whole to the
+    // receiver instead of the screen (without one, to the screen as before).
+    virtual void SetTransferMode(bool on, bool rawFilter,
+                                 std::shared_ptr<TChunkSink> receiver = nullptr);
+    bool InTransfer() const { return m_inTransfer.load(); }
+
+protected:
+    void run() final;
+
+    // The connection's own steps, on its thread. Open makes the connection
+    // and raises what the user is told when it cannot be made; Close ends
+    // it. EndOfLine says, after each round, whether the line has ended by
+    // itself (with what to tell the user); MayDeliver whether bytes taken
+    // now may go on.
+    struct TLineEnd {
+        QString message;
+        Outcome outcome = Outcome::Normal;
+    };
+    virtual void Open() = 0;
+    virtual void Close() {}
+    virtual std::optional<TLineEnd> EndOfLine() = 0;
+    virtual bool MayDeliver() const { return true; }
+    // After each round and after each take from the FIFO: room has been made.
+    virtual void RoomMade() {}
+    // A block as taken from the FIFO, before it is delivered.
+    virtual void BlockTaken(const std::uint8_t* /*block*/, int /*count*/) {}
+
+    // User-interface thread: stores received bytes and wakes the thread.
+    void Received(const std::uint8_t* data, int count);
+    int FifoCount() const { return m_fifo.Count(); }
+    int FifoRoom() const { return TBigFIFO::kCapacity - m_fifo.Count(); }
+    void SetStatusText(const QString& text);
+    // Any thread: the connection's thread looks at once instead of at the end of its period.
+    void WakeThread() { m_wake.Notify(); }
+    void StopRequestedHook() override;
+
+private:
+    void DeliverBlock();
+    void DeliverToScreen(const std::uint8_t* block, int count);
+
+    TCrtScreen* const m_screen;
+    const std::chrono::milliseconds m_pollPeriod;
+    TBigFIFO m_fifo;
+    TWakeUp m_wake;
+    // Used by the connection thread only.
+    std::vector<std::uint8_t> m_block;
+    TPacer m_pacer;
+    std::atomic<bool> m_speedChanged{false};
+    std::atomic<bool> m_inTransfer{false};
+
+    mutable std::mutex m_mutex;
+    // Guarded by m_mutex:
+    QString m_statusText;
+    std::shared_ptr<TChunkSink> m_receiver;
+};
+
+} // namespace telvora

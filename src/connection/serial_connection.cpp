@@ -1,0 +1,90 @@
+#include "connection/serial_connection.h"
+
+#include "common/qt_text.h"
+#include "connection/serial/extended_comm.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace telvora {
+
+TSerialConnection::TSerialConnection(std::string portName, int speed, TCrtScreen* screen)
+    : TLiveConnection(speed, screen, kPollPeriod), m_portName(std::move(portName)),
+      m_commPort(std::make_unique<TExtendedComm>()) {
+    m_commPort->SetBaudRate(TBaudrate::br19200);
+    m_commPort->SetDeviceName(m_portName);
+    m_commPort->SetParity(TParity::paNone);
+    m_commPort->SetDatabits(TDatabits::da8);
+    m_commPort->SetStopbits(TStopbits::sb10);
+    m_commPort->SetOnRxChar([this](TCustomComm&, int count) { RxChar(count); });
+    m_commPort->SetOnFailure(
+        [this](TCustomComm&, const std::string& text) { CommFailure(text); });
+}
+
+TSerialConnection::~TSerialConnection() = default;
+
+void TSerialConnection::SendByte(std::uint8_t code) {
+    if (m_commPort->Enabled()) {
+        m_commPort->Write(&code, 1);
+    }
+}
+
+void TSerialConnection::Open() {
+    m_commPort->SetReadBufSize(kBufferSize);
+    m_commPort->SetWriteBufSize(kBufferSize);
+    m_commPort->SetReadTimeout(0);
+    m_commPort->SetWriteTimeout(0);
+    m_commPort->SetFlowControl(TFlowControl::fcNone);
+    m_commPort->Open();
+    SetStatusText(QStringLiteral("Connected to ") + FileNameFromSystem(m_portName));
+}
+
+void TSerialConnection::Close() {
+    m_commPort->Close();
+}
+
+std::optional<TLiveConnection::TLineEnd> TSerialConnection::EndOfLine() {
+    // The port closes itself after a hang-up; what came before it is shown first.
+    if (m_lineLost.load() && !m_commPort->Enabled() && FifoCount() == 0) {
+        std::lock_guard lock(m_mutex);
+        return TLineEnd{FromUtf8(m_lostText), Outcome::Normal};
+    }
+    return std::nullopt;
+}
+
+void TSerialConnection::RoomMade() {
+    if (FifoRoom() > 0 && m_heldBack.exchange(false)) {
+        m_commPort->ReportWaitingAgain();
+    }
+}
+
+void TSerialConnection::RxChar(int count) {
+    const int room = std::min(FifoRoom(), kBlockSize);
+    const int wanted = std::min(count, room);
+    if (wanted < count) {
+        m_heldBack = true;
+    }
+    if (wanted <= 0 || !m_commPort->Enabled()) {
+        return;
+    }
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(wanted));
+    const int got = m_commPort->Read(buffer.data(), wanted);
+    if (got > 0) {
+        Received(buffer.data(), got);
+    }
+}
+
+void TSerialConnection::CommFailure(const std::string& text) {
+    if (text == TCustomComm::HangUpMessage()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_lostText = text;
+        }
+        m_lineLost = true;
+        WakeThread();
+        return;
+    }
+    Q_EMIT Notice(this, FromUtf8(text));
+}
+
+} // namespace telvora

@@ -1,0 +1,125 @@
+#include "connection/telnet.h"
+
+#include "common/qt_text.h"
+#include "connection/telnet/tn_cnx.h"
+
+namespace telvora {
+
+namespace {
+
+const QString kRemoteClosed = QStringLiteral("Connection closed by remote host.");
+
+} // namespace
+
+TTelnet::TTelnet(std::string host, std::string port, int speed, TCrtScreen* screen,
+                 std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup)
+    : TLiveConnection(speed, screen, kPollPeriod), m_host(std::move(host)),
+      m_port(std::move(port)), m_capture(std::move(capture)), m_tnCnx(std::make_unique<TTnCnx>()) {
+    m_tnCnx->SetTermType(kTermType);
+    m_tnCnx->SetHost(m_host);
+    m_tnCnx->SetPort(m_port);
+    m_tnCnx->Socket().SetHostLookup(hostLookup);
+    m_tnCnx->SetOnDataAvailable(
+        [this](TTnCnx&, const std::uint8_t* block, int length) { DataAvailable(block, length); });
+    m_tnCnx->SetOnSessionConnected([this](TTnCnx&, int error) { TelnetConnected(error); });
+    m_tnCnx->SetOnSessionClosed([this](TTnCnx&, int error) { TelnetClosed(error); });
+}
+
+TTelnet::~TTelnet() = default;
+
+void TTelnet::SendByte(std::uint8_t code) {
+    if (m_tnCnx->IsConnected()) {
+        m_tnCnx->SendStr(std::string(1, static_cast<char>(code)));
+    }
+}
+
+void TTelnet::SetTransferMode(bool on, bool rawFilter, std::shared_ptr<TChunkSink> receiver) {
+    TLiveConnection::SetTransferMode(on, rawFilter, std::move(receiver));
+    m_tnCnx->SetRawMode(on);
+    m_tnCnx->SetRawFilter(rawFilter);
+}
+
+void TTelnet::Open() {
+    m_connecting = true;
+    try {
+        if (!StopRequested()) {
+            m_tnCnx->Connect();
+        }
+    } catch (const std::exception& failure) {
+        m_connecting = false;
+        if (StopRequested()) {
+            return; // the user gave up on it; nothing to tell
+        }
+        const QString text = QStringLiteral("Cannot Connect - ") + FromUtf8(failure.what());
+        SetStatusText(text);
+        throw std::runtime_error(ToUtf8(text));
+    }
+    m_connecting = false;
+}
+
+void TTelnet::StopRequestedHook() {
+    TLiveConnection::StopRequestedHook();
+    // A stop during the connect cancels it, also in the middle of a name
+    // lookup: when the lookup returns, no connection is made.
+    if (m_connecting.load()) {
+        m_tnCnx->Socket().Close();
+    }
+}
+
+bool TTelnet::MayDeliver() const {
+    return m_tnCnx->IsConnected() || m_remoteClosed.load();
+}
+
+std::optional<TLiveConnection::TLineEnd> TTelnet::EndOfLine() {
+    // The remote side has closed: the line ends once everything received
+    // before the close has been shown.
+    if (m_remoteClosed.load() && FifoCount() == 0) {
+        return TLineEnd{kRemoteClosed, m_refused.load() ? Outcome::Failed : Outcome::Normal};
+    }
+    return std::nullopt;
+}
+
+void TTelnet::RoomMade() {
+    if (m_tnCnx->ReceivePaused() && FifoRoom() >= TTnCnx::kReceiveSize) {
+        m_tnCnx->SetReceivePaused(false);
+    }
+}
+
+void TTelnet::BlockTaken(const std::uint8_t* block, int count) {
+    if (!m_capture) {
+        return;
+    }
+    try {
+        m_capture->Append(block, static_cast<std::size_t>(count));
+    } catch (const ECaptureError& failure) {
+        ReportNotice(FromUtf8(failure.what()));
+    }
+}
+
+void TTelnet::DataAvailable(const std::uint8_t* block, int length) {
+    Received(block, length);
+    // One receive never yields more data bytes than it read, so with this
+    // much room left the next one always fits.
+    if (FifoRoom() < TTnCnx::kReceiveSize) {
+        m_tnCnx->SetReceivePaused(true);
+    }
+}
+
+void TTelnet::TelnetConnected(int error) {
+    if (error != 0) {
+        m_refused = true; // the close follows
+    }
+    SetStatusText(QStringLiteral("Connected to ") + FromUtf8(m_host));
+}
+
+void TTelnet::TelnetClosed(int /*error*/) {
+    if (StopRequested()) {
+        return; // closed by our own stop
+    }
+    SetStatusText(kRemoteClosed);
+    m_remoteClosed = true;
+    // Woken for the last delivery and the end.
+    WakeThread();
+}
+
+} // namespace telvora

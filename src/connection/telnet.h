@@ -1,0 +1,72 @@
+#pragma once
+
+#include "connection/capture_file.h"
+#include "connection/live_connection.h"
+#include "connection/telnet/socket_resolver.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class TTnCnx;
+
+namespace telvora {
+
+// A Telnet connection to a BBS. The Telnet component is made on the
+// user-interface thread, so its socket's events and the Telnet parser run
+// there and fill the FIFO; the connection's thread connects (the name lookup
+// may block it) and delivers.
+//
+// Nothing received is lost: while the FIFO has no room for another receive
+// the socket is not read, so TCP holds the sender back, and after the remote
+// side has closed what was received before the close is shown first.
+class TTelnet : public TLiveConnection {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kPollPeriod{100};
+    static constexpr const char* kTermType = "ATASCII";
+
+    // Create on the user-interface thread; Start() connects. The capture
+    // file (may be null) is shared with the window, which switches it.
+    TTelnet(std::string host, std::string port, int speed, TCrtScreen* screen,
+            std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup = SystemHostLookup);
+    ~TTelnet() override;
+
+    Kind ConnectionKind() const override { return Kind::Telnet; }
+    // One byte as it is (a 255 is not doubled); dropped while not connected.
+    void SendByte(std::uint8_t code) override;
+    // The Telnet layer passes everything on raw while a transfer runs, with
+    // or without the Telnet escape filter.
+    void SetTransferMode(bool on, bool rawFilter,
+                         std::shared_ptr<TChunkSink> receiver = nullptr) override;
+
+    const std::string& Host() const { return m_host; }
+    // The Telnet component, for a transfer's replies. User-interface thread.
+    TTnCnx& TnCnx() { return *m_tnCnx; }
+
+protected:
+    void Open() override;
+    std::optional<TLineEnd> EndOfLine() override;
+    bool MayDeliver() const override;
+    void RoomMade() override;
+    void BlockTaken(const std::uint8_t* block, int count) override;
+    void StopRequestedHook() override;
+
+private:
+    // Handlers of the Telnet component's events (user-interface thread).
+    void DataAvailable(const std::uint8_t* block, int length);
+    void TelnetConnected(int error);
+    void TelnetClosed(int error);
+
+    const std::string m_host;
+    const std::string m_port;
+    const std::shared_ptr<TCaptureFile> m_capture;
+    const std::unique_ptr<TTnCnx> m_tnCnx;
+    std::atomic<bool> m_connecting{false};
+    std::atomic<bool> m_remoteClosed{false};
+    // The connect was answered with an error (refused): the session never began.
+    std::atomic<bool> m_refused{false};
+};
+
+} // namespace telvora
