@@ -27,10 +27,11 @@ void Check(bool ok, const char* what) {
 }
 
 bool SameOptions(const CommandLineOptions& a, const CommandLineOptions& b) {
-    return a.moviePath == b.moviePath && a.speed == b.speed && a.fontDelta == b.fontDelta &&
-           a.headless == b.headless && a.exitWhenDone == b.exitWhenDone &&
-           a.exitAfterSeconds == b.exitAfterSeconds && a.dumpScreen == b.dumpScreen &&
-           a.screenshotPath == b.screenshotPath && a.help == b.help && a.version == b.version;
+    return a.moviePath == b.moviePath && a.telnet == b.telnet && a.serialDevice == b.serialDevice &&
+           a.speed == b.speed && a.fontDelta == b.fontDelta && a.headless == b.headless &&
+           a.exitWhenDone == b.exitWhenDone && a.exitAfterSeconds == b.exitAfterSeconds &&
+           a.dumpScreen == b.dumpScreen && a.screenshotPath == b.screenshotPath &&
+           a.help == b.help && a.version == b.version;
 }
 
 std::string SpeedWord(int speed) {
@@ -80,6 +81,12 @@ std::vector<std::string> Arguments(const CommandLineOptions& options) {
     if (options.version) {
         arguments.push_back("--version");
     }
+    if (options.telnet) {
+        arguments.push_back("telnet://" + options.telnet->host + ":" + options.telnet->port);
+    }
+    if (options.serialDevice) {
+        arguments.push_back("--serial=" + *options.serialDevice);
+    }
     if (options.moviePath) {
         // After "--" even a name that looks like an option is the movie.
         arguments.insert(arguments.end(), {"--", *options.moviePath});
@@ -103,6 +110,16 @@ void CheckUnderstood(const CommandLineResult& result) {
         Check(seconds >= 0 && seconds <= telvora::kMaxExitAfterSeconds, "exit-after range");
     }
     Check(!options.moviePath || !options.moviePath->empty(), "empty movie name");
+    Check((options.moviePath ? 1 : 0) + (options.telnet ? 1 : 0) + (options.serialDevice ? 1 : 0) <=
+              1,
+          "more than one thing opened at start");
+    if (options.telnet) {
+        Check(!options.telnet->host.empty(), "empty Telnet host");
+        const int port = std::stoi(options.telnet->port);
+        Check(port >= 1 && port <= 65535 && std::to_string(port) == options.telnet->port,
+              "Telnet port");
+    }
+    Check(!options.serialDevice || !options.serialDevice->empty(), "empty serial device");
     Check(!options.screenshotPath || !options.screenshotPath->empty(), "empty screenshot name");
 }
 

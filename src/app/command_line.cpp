@@ -28,11 +28,52 @@ std::optional<double> Seconds(const std::string& value) {
     return seconds;
 }
 
-// Sets the movie once; a second one is an error.
+constexpr std::string_view kTelnetScheme = "telnet://";
+
+bool OpensSomething(const CommandLineOptions& options) {
+    return options.moviePath || options.telnet || options.serialDevice;
+}
+
+// What is opened at start is named once; a second one is an error.
+bool OnlyOne(CommandLineResult& result, const std::string& what) {
+    if (!OpensSomething(result.options)) {
+        return true;
+    }
+    result.error = "only one movie or connection can be opened at start, not also '" + what + "'";
+    return false;
+}
+
+bool SetTelnet(CommandLineResult& result, const std::string& text) {
+    if (!OnlyOne(result, text)) {
+        return false;
+    }
+    result.options.telnet = ParseTelnetTarget(text);
+    if (!result.options.telnet) {
+        result.error = "not a Telnet host: '" + text + "' (HOST, HOST:PORT or telnet://HOST:PORT)";
+        return false;
+    }
+    return true;
+}
+
+bool SetSerial(CommandLineResult& result, const std::string& device) {
+    if (!OnlyOne(result, device)) {
+        return false;
+    }
+    if (device.empty()) {
+        result.error = "the serial device name is empty";
+        return false;
+    }
+    result.options.serialDevice = device;
+    return true;
+}
+
 bool SetMovie(CommandLineResult& result, const std::string& path) {
     if (result.options.moviePath) {
         result.error =
             "only one movie can be played: '" + *result.options.moviePath + "' and '" + path + "'";
+        return false;
+    }
+    if (!OnlyOne(result, path)) {
         return false;
     }
     if (path.empty()) {
@@ -44,6 +85,34 @@ bool SetMovie(CommandLineResult& result, const std::string& path) {
 }
 
 } // namespace
+
+std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text) {
+    std::string_view rest = text;
+    if (rest.substr(0, kTelnetScheme.size()) == kTelnetScheme) {
+        rest.remove_prefix(kTelnetScheme.size());
+        if (!rest.empty() && rest.back() == '/') {
+            rest.remove_suffix(1);
+        }
+    }
+    TelnetTarget target;
+    if (const auto colon = rest.rfind(':'); colon != std::string_view::npos) {
+        const std::string_view port = rest.substr(colon + 1);
+        int number = 0;
+        const auto [last, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+        if (port.empty() || error != std::errc() || last != port.data() + port.size() ||
+            number < 1 || number > 65535) {
+            return std::nullopt;
+        }
+        target.port = std::to_string(number);
+        rest = rest.substr(0, colon);
+    }
+    const bool blank = rest.find_first_of(" \t/") != std::string_view::npos;
+    if (rest.empty() || blank) {
+        return std::nullopt;
+    }
+    target.host = std::string(rest);
+    return target;
+}
 
 CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLineResult result;
@@ -70,7 +139,11 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             result.error = "option " + name + " needs a value";
             return std::nullopt;
         };
-        if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
+        if (!onlyFiles && argument.rfind(kTelnetScheme, 0) == 0) {
+            if (!SetTelnet(result, argument)) {
+                return result;
+            }
+        } else if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
             if (!SetMovie(result, argument)) {
                 return result;
             }
@@ -79,6 +152,16 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (name == "--play") {
             const auto path = value();
             if (!path || !SetMovie(result, *path)) {
+                return result;
+            }
+        } else if (name == "--telnet") {
+            const auto target = value();
+            if (!target || !SetTelnet(result, *target)) {
+                return result;
+            }
+        } else if (name == "--serial") {
+            const auto device = value();
+            if (!device || !SetSerial(result, *device)) {
                 return result;
             }
         } else if (name == "--speed") {
@@ -145,17 +228,20 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string CommandLineUsage() {
-    return "Usage: telvora [options] [MOVIE-FILE]\n"
+    return "Usage: telvora [options] [MOVIE-FILE | telnet://HOST[:PORT]]\n"
            "\n"
            "A terminal for Atari ATASCII bulletin-board systems.\n"
            "\n"
            "Options:\n"
            "  --play FILE            play this ATASCII movie at start\n"
+           "  --telnet HOST[:PORT]   connect to this Telnet host at start (port 23\n"
+           "                         unless given)\n"
+           "  --serial DEVICE        attach to this serial port at start\n"
            "  --speed SPEED          300, 600, 1200, 2400 or max (no throttle)\n"
            "  --size SIZE            small, medium or large\n"
            "  --headless             run without showing a window; messages go to\n"
            "                         standard error\n"
-           "  --exit-when-done       quit when the movie has ended\n"
+           "  --exit-when-done       quit when the movie or connection has ended\n"
            "  --exit-after SECONDS   quit after this time, stopping what runs\n"
            "  --dump-screen          when quitting, print the screen's codes in hex\n"
            "                         and the cursor position\n"

@@ -7,12 +7,26 @@
 namespace telvora {
 
 // What the user asked for on the command line:
-//   telvora [options] [MOVIE-FILE]
+//   telvora [options] [MOVIE-FILE | telnet://HOST[:PORT]]
 // The longest --exit-after: one week, far inside a timer's range.
 inline constexpr double kMaxExitAfterSeconds = 7 * 24 * 3600.0;
 
+// A Telnet host to connect to at start.
+struct TelnetTarget {
+    std::string host;
+    std::string port = "23";
+    bool operator==(const TelnetTarget&) const = default;
+};
+
+// "HOST[:PORT]" or "telnet://HOST[:PORT][/]"; nullopt when it names no host
+// or a port out of 1..65535.
+std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text);
+
 struct CommandLineOptions {
+    // At most one of the three: what is opened at start.
     std::optional<std::string> moviePath;
+    std::optional<TelnetTarget> telnet;
+    std::optional<std::string> serialDevice;
     std::optional<int> speed;     // a Speed entry's tag
     std::optional<int> fontDelta; // a Size entry's tag
     bool headless = false;

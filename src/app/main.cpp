@@ -78,6 +78,13 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.moviePath && !window.PlayMovie(*options.moviePath)) {
         status = kFailure;
     }
+    if (options.telnet) {
+        window.ConnectTelnet(QString::fromStdString(options.telnet->host),
+                             QString::fromStdString(options.telnet->port));
+    }
+    if (options.serialDevice) {
+        window.AttachSerial(*options.serialDevice);
+    }
     const bool running = window.RunningConnection() != nullptr;
     if (options.exitWhenDone) {
         QObject::connect(&window, &telvora::Tmain::ConnectionEnded, &window, &QWidget::close,
@@ -87,7 +94,8 @@ int Run(const telvora::CommandLineOptions& options) {
         QTimer::singleShot(static_cast<int>(*options.exitAfterSeconds * 1000), &window,
                            &QWidget::close);
     }
-    // A movie that cannot be read, or nothing left to wait for, ends the run at once.
+    // A movie that cannot be read, or nothing left to wait for, ends the run
+    // at once. A connection that fails at once still ends through its thread.
     const bool quitNow = status != 0 || (options.exitWhenDone && !running);
     if (!quitNow) {
         QApplication::exec();

@@ -10,6 +10,11 @@ namespace telvora {
 
 namespace {
 std::atomic<bool> g_toStandardError{false};
+std::function<void(const QString& text)> g_sink;
+} // namespace
+
+void SetMessageSink(std::function<void(const QString& text)> sink) {
+    g_sink = std::move(sink);
 }
 
 void SetMessagesToStandardError(bool on) {
@@ -17,6 +22,10 @@ void SetMessagesToStandardError(bool on) {
 }
 
 void ShowMessage(QWidget* parent, const QString& text, MessageKind kind) {
+    if (g_sink) {
+        g_sink(text);
+        return;
+    }
     if (g_toStandardError) {
         std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());
         std::fflush(stderr);

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace telvora {
@@ -13,5 +15,8 @@ enum class MessageKind { Information, Error, Plain };
 
 void ShowMessage(QWidget* parent, const QString& text, MessageKind kind = MessageKind::Error);
 void SetMessagesToStandardError(bool on);
+// Hands every message to sink instead (a test that reads what the user is
+// told); an empty one restores the boxes. User-interface thread.
+void SetMessageSink(std::function<void(const QString& text)> sink);
 
 } // namespace telvora

@@ -1,0 +1,423 @@
+// Telnet sessions as a user has them: the window connects to a scripted BBS
+// on loopback, shows what it sends at the chosen speed, sends the keys typed
+// on the screen, and ends cleanly whichever side closes.
+
+#include "session_test_support.h"
+
+#include "connection/telnet.h"
+#include "connection/telnet/tn_cnx.h"
+#include "directory/dialer.h"
+
+#include "loopback_peer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+
+using namespace telvora;
+using namespace telvora::test;
+
+namespace {
+
+constexpr std::uint8_t kIac = 255;
+constexpr std::uint8_t kSb = 250;
+constexpr std::uint8_t kSe = 240;
+constexpr std::uint8_t kDo = 253;
+constexpr std::uint8_t kWill = 251;
+constexpr std::uint8_t kTermType = 24;
+
+// A name lookup that knows no host at all.
+int NoSuchHost(const std::string& /*name*/, in_addr_t& /*address*/) {
+    return 11001;
+}
+
+// A name lookup that does not answer until the test lets it (or 20 s pass).
+struct BlockedLookup {
+    static inline std::mutex mutex;
+    static inline std::condition_variable released;
+    static inline bool open = false;
+    static inline int waiting = 0;
+
+    static int Lookup(const std::string& /*name*/, in_addr_t& address) {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        released.wait_for(lock, std::chrono::seconds(20), [] { return open; });
+        --waiting;
+        address = htonl(INADDR_LOOPBACK);
+        return 0;
+    }
+    static void Reset() {
+        std::lock_guard lock(mutex);
+        open = false;
+    }
+    static void Release() {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        released.notify_all();
+    }
+    static int Waiting() {
+        std::lock_guard lock(mutex);
+        return waiting;
+    }
+};
+
+class TelnetSession : public SessionTest {
+protected:
+    void TearDown() override {
+        BlockedLookup::Release();
+        SessionTest::TearDown();
+    }
+
+    // Connects the window to the peer and waits for the peer to accept.
+    void Connect() {
+        ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("127.0.0.1"),
+                                         QString::fromStdString(peer.PortText())));
+        ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Status().second.startsWith("Connected"); }));
+    }
+    void Send(const std::vector<std::uint8_t>& bytes) {
+        OnPeer([&] {
+            peer.SendAll(bytes);
+            return true;
+        });
+    }
+    std::vector<std::uint8_t> Receive(std::size_t count) {
+        return OnPeer([&] { return peer.Read(count); });
+    }
+
+    LoopbackPeer peer;
+};
+
+TEST_F(TelnetSession, TheTerminalTypeAskedForIsAtascii) {
+    Connect();
+    Send({kIac, kDo, kTermType});
+    EXPECT_EQ(Receive(3), (std::vector<std::uint8_t>{kIac, kWill, kTermType}));
+    Send({kIac, kSb, kTermType, 1, kIac, kSe});
+    std::vector<std::uint8_t> expected{kIac, kSb, kTermType, 0};
+    for (char c : std::string("ATASCII")) {
+        expected.push_back(static_cast<std::uint8_t>(c));
+    }
+    expected.insert(expected.end(), {kIac, kSe});
+    EXPECT_EQ(Receive(expected.size()), expected);
+}
+
+TEST_F(TelnetSession, APageLandsOnTheScreenInOrderAndTheMenusShowTheLine) {
+    Connect();
+    EXPECT_FALSE(Enabled("M_TelnetStart"));
+    EXPECT_TRUE(Enabled("M_TelnetStop"));
+    EXPECT_TRUE(window.DownloadMenu()->isEnabled());
+    EXPECT_EQ(Status().first, "TELNET");
+    EXPECT_EQ(Status().second, "Connected to 127.0.0.1");
+
+    std::string page;
+    for (int line = 1; line <= 20; ++line) {
+        page += "LINE " + std::to_string(line) + "\x9b";
+    }
+    Send(Bytes(page));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(20, "LINE 20"); }));
+    for (int line = 1; line <= 20; ++line) {
+        EXPECT_TRUE(RowStartsWith(line, "LINE " + std::to_string(line) + " ")) << Row(line);
+    }
+}
+
+TEST_F(TelnetSession, At2400BpsAPageTakesAsLongAsOnTheLine) {
+    window.Entry("N2400BPS1")->trigger();
+    Connect();
+    // 300 bytes at 3 ms each: about 0.9 s.
+    const std::string page(299, 'Z');
+    QElapsedTimer timer;
+    timer.start();
+    Send(Bytes(page + "!"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->Cell(20, 8) == '!'; }));
+    EXPECT_GE(timer.elapsed(), 850);
+    EXPECT_LE(timer.elapsed(), 4000);
+}
+
+TEST_F(TelnetSession, KeysTypedOnTheScreenReachTheBbsAsAtasciiCodes) {
+    Connect();
+    Press(Qt::Key_A, Qt::NoModifier, "a");
+    Press(Qt::Key_A, Qt::ShiftModifier, "A");
+    Press(Qt::Key_C, Qt::ControlModifier, "\x03");
+    Press(Qt::Key_A, Qt::AltModifier, "a");
+    Press(Qt::Key_Return, Qt::NoModifier, "\r");
+    Press(Qt::Key_Up, Qt::NoModifier);
+    Press(Qt::Key_Left, Qt::NoModifier);
+    Press(Qt::Key_QuoteLeft, Qt::NoModifier, "`");
+    Press(Qt::Key_B, Qt::NoModifier, "B");      // Caps Lock on: a capital without Shift
+    Press(Qt::Key_Insert, Qt::ControlModifier); // 255, sent alone
+    Press(Qt::Key_Z, Qt::NoModifier, "z");
+    EXPECT_EQ(Receive(11),
+              (std::vector<std::uint8_t>{97, 65, 3, 225, 155, 28, 30, 125, 66, 255, 122}));
+}
+
+TEST_F(TelnetSession, AnEchoedKeyIsShownWithoutWaitingForThePoll) {
+    Connect();
+    Press(Qt::Key_Q, Qt::NoModifier, "q");
+    ASSERT_EQ(Receive(1), Bytes("q"));
+    QElapsedTimer timer;
+    timer.start();
+    Send(Bytes("q"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->Cell(1, 1) == 'q'; }));
+    // Far below the 100 ms poll period; the bound leaves room for a busy machine.
+    EXPECT_LT(timer.elapsed(), 60);
+}
+
+TEST_F(TelnetSession, ARemoteCloseShowsTheFarewellThenTheMessageAndRestoresTheMenus) {
+    window.Entry("N1200BPS1")->trigger();
+    Connect();
+    OnPeer([&] {
+        peer.SendText("GOODBYE FROM THE BBS");
+        peer.CloseConnection();
+        return true;
+    });
+    ASSERT_TRUE(WaitForMessage(QStringLiteral("Connection closed by remote host.")));
+    EXPECT_TRUE(RowStartsWith(1, "GOODBYE FROM THE BBS")) << Row(1);
+    ASSERT_TRUE(WaitForEnd());
+    ExpectIdleMenus();
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_EQ(Status().first, "READY");
+    EXPECT_FALSE(window.LastConnectionFailed());
+}
+
+TEST_F(TelnetSession, AFloodWhileDeliveryLagsKeepsTheLineAndLosesNothing) {
+    // At 300 bps the screen takes 37 bytes a second, so the FIFO fills at
+    // once: the socket is left unread and TCP holds the sender back. Then the
+    // throttle goes off and everything must arrive, in order.
+    QDir(QDir::homePath()).remove(QStringLiteral("capture"));
+    window.Entry("Capture1")->trigger();
+    ASSERT_TRUE(window.CaptureOn());
+    window.Entry("N300BPS1")->trigger();
+    Connect();
+    std::vector<std::uint8_t> flood(1 << 20);
+    std::mt19937 random(7);
+    for (std::uint8_t& byte : flood) {
+        byte = static_cast<std::uint8_t>(random() % 255); // no IAC: the bytes stay as sent
+    }
+    auto sending = std::async(std::launch::async, [&] {
+        peer.SendAll(flood);
+        return true;
+    });
+    // The FIFO fills and the socket is left unread; what does not fit waits
+    // in the system's buffers (a megabyte fits there on loopback).
+    auto* telnet = qobject_cast<TTelnet*>(window.TelnetConn());
+    ASSERT_NE(telnet, nullptr);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return telnet->TnCnx().ReceivePaused(); }));
+    ProcessEventsFor(500);
+    ASSERT_EQ(window.TelnetConn(), telnet);
+    window.Entry("FullSpeed1")->trigger();
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return sending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        30000));
+    EXPECT_TRUE(sending.get());
+    const QString path = QDir::home().filePath(QStringLiteral("capture"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return QFile(path).size() >= qint64(flood.size()); }));
+    window.Entry("Capture1")->trigger();
+    EXPECT_FALSE(window.CaptureOn());
+    QFile captured(path);
+    ASSERT_TRUE(captured.open(QIODevice::ReadOnly));
+    const QByteArray bytes = captured.readAll();
+    ASSERT_EQ(static_cast<std::size_t>(bytes.size()), flood.size());
+    EXPECT_TRUE(std::equal(flood.begin(), flood.end(),
+                           reinterpret_cast<const std::uint8_t*>(bytes.constData())));
+    EXPECT_NE(window.TelnetConn(), nullptr) << "the connection was dropped";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+    captured.remove();
+}
+
+TEST_F(TelnetSession, ACaptureFileThatCannotBeWrittenIsReportedAndTheLineGoesOn) {
+    window.Entry("Capture1")->trigger();
+    ASSERT_TRUE(window.CaptureOn());
+    Connect();
+    // A capture file that cannot take more: on a full device.
+    window.Entry("Capture1")->trigger();
+    const QString home = QDir::homePath();
+    qputenv("HOME", "/dev/full-home-that-does-not-exist");
+    window.Entry("Capture1")->trigger();
+    qputenv("HOME", home.toUtf8());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().startsWith("Cannot create the capture file"))
+        << messages.first().toStdString();
+    EXPECT_FALSE(window.CaptureOn());
+    Send(Bytes("STILL HERE"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "STILL HERE"); }));
+    QFile::remove(QDir(home).filePath(QStringLiteral("capture")));
+}
+
+TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScreen) {
+    struct Receiver : TChunkSink {
+        void ReceiveChunk(const std::uint8_t* data, int count) override {
+            std::lock_guard lock(mutex);
+            received.insert(received.end(), data, data + count);
+        }
+        std::size_t Size() {
+            std::lock_guard lock(mutex);
+            return received.size();
+        }
+        std::mutex mutex;
+        std::vector<std::uint8_t> received;
+    };
+    Connect();
+    auto receiver = std::make_shared<Receiver>();
+    window.SetTransferMode(true, receiver);
+    // Raw mode: an IAC IAC reaches the receiver as it came (the filter is on).
+    Send({1, 2, kIac, kIac, 3});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver->Size() >= 4; }));
+    EXPECT_EQ(window.Screen()->Cell(1, 1), ' ');
+    window.SetTransferMode(false);
+    Send(Bytes("BACK"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "BACK"); }));
+    std::lock_guard lock(receiver->mutex);
+    EXPECT_EQ(receiver->received, (std::vector<std::uint8_t>{1, 2, kIac, 3}));
+}
+
+TEST_F(TelnetSession, AHostThatCannotBeFoundIsReportedAndNothingIsLeftRunning) {
+    window.SetHostLookup(NoSuchHost);
+    ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("nosuch.invalid"), QStringLiteral("23")));
+    ASSERT_TRUE(WaitForEnd());
+    const QString expected =
+        QStringLiteral("Cannot Connect - connect: WSocketResolveHost: Cannot convert host address "
+                       "'nosuch.invalid', Error #11001");
+    ASSERT_TRUE(WaitForMessage(expected)) << messages.join("; ").toStdString();
+    EXPECT_TRUE(window.LastConnectionFailed());
+    ExpectIdleMenus();
+    EXPECT_EQ(Status().first, "READY");
+}
+
+TEST_F(TelnetSession, ARefusedPortSaysTheRemoteHostClosed) {
+    const RefusingPort refusing;
+    ASSERT_TRUE(
+        window.ConnectTelnet(QStringLiteral("127.0.0.1"), QString::number(refusing.Port())));
+    ASSERT_TRUE(WaitForMessage(QStringLiteral("Connection closed by remote host.")));
+    ASSERT_TRUE(WaitForEnd());
+    ExpectIdleMenus();
+    EXPECT_TRUE(window.LastConnectionFailed());
+}
+
+TEST_F(TelnetSession, DisconnectDuringALookupThatNeverAnswersLeavesTheNextConnectionAlone) {
+    BlockedLookup::Reset();
+    window.SetHostLookup(BlockedLookup::Lookup);
+    ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("slow.example"), QStringLiteral("23")));
+    ASSERT_TRUE(ProcessEventsUntil([] { return BlockedLookup::Waiting() == 1; }));
+    EXPECT_EQ(Status().second, "");
+    QElapsedTimer timer;
+    timer.start();
+    window.Entry("M_TelnetStop")->trigger();
+    EXPECT_LT(timer.elapsed(), 3000);
+    ExpectIdleMenus();
+
+    // A new connection starts while the old thread still waits for its lookup.
+    window.SetHostLookup(SystemHostLookup);
+    Connect();
+    TConnectionThread* current = window.TelnetConn();
+    BlockedLookup::Release();
+    ProcessEventsFor(300);
+    EXPECT_EQ(window.TelnetConn(), current);
+    EXPECT_EQ(window.StatusMonitor()->Connection(), current);
+    Send(Bytes("NEW"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "NEW"); }));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+}
+
+TEST_F(TelnetSession, ClosingTheWindowDuringALookupThatNeverAnswersDoesNotHang) {
+    BlockedLookup::Reset();
+    window.SetHostLookup(BlockedLookup::Lookup);
+    ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("slow.example"), QStringLiteral("23")));
+    ASSERT_TRUE(ProcessEventsUntil([] { return BlockedLookup::Waiting() == 1; }));
+    QElapsedTimer timer;
+    timer.start();
+    window.close();
+    EXPECT_LE(timer.elapsed(), Tmain::kShutDownTimeoutMs + 1000);
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+}
+
+TEST_F(TelnetSession, ClosingTheWindowWhileConnectedEndsTheSession) {
+    Connect();
+    window.close();
+    EXPECT_EQ(window.LiveConnections(), 0);
+    EXPECT_TRUE(OnPeer([&] { return peer.WaitForClose(); }));
+}
+
+TEST_F(TelnetSession, AMovieGivesWayToTelnetAndTelnetToAnotherConnection) {
+    const QString movie = QDir::temp().filePath(QStringLiteral("telvora-switch.ata"));
+    {
+        QFile file(movie);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(2000, 'm'));
+    }
+    window.Entry("N300BPS1")->trigger();
+    ASSERT_TRUE(window.PlayMovie(movie));
+    ASSERT_NE(window.Player(), nullptr);
+    Connect();
+    EXPECT_EQ(window.Player(), nullptr);
+    EXPECT_TRUE(Enabled("M_PlayMovie"));
+    EXPECT_FALSE(Enabled("M_StopMovie"));
+    EXPECT_EQ(window.Screen()->Cell(1, 1), ' ') << "the screen was not cleared";
+    ASSERT_TRUE(window.PlayMovie(movie));
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_TRUE(OnPeer([&] { return peer.WaitForClose(); }));
+    EXPECT_TRUE(Enabled("M_TelnetStart"));
+    window.StopConnection();
+    QFile::remove(movie);
+}
+
+TEST_F(TelnetSession, DisconnectWithNothingRunningChangesNothing) {
+    window.Entry("M_TelnetStop")->setEnabled(true); // as if chosen anyway
+    window.Entry("M_TelnetStop")->trigger();
+    window.Entry("Disconnect1")->setEnabled(true);
+    window.Entry("Disconnect1")->trigger();
+    EXPECT_EQ(window.RunningConnection(), nullptr);
+    EXPECT_FALSE(window.Stopping());
+    ExpectIdleMenus();
+}
+
+TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
+    TDialer* dialer = window.Dialer();
+    ASSERT_NE(dialer, nullptr);
+    QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
+    auto edit = [dialer](const char* name) {
+        return dialer->findChild<QLineEdit*>(QString::fromLatin1(name));
+    };
+    auto button = [dialer](const char* name) {
+        return dialer->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+    // First the user saves the BBS and leaves with "Close": nothing starts.
+    QTimer::singleShot(50, dialer, [&] {
+        edit("Edit1")->setText(QStringLiteral("127.0.0.1"));
+        edit("Edit3")->setText(QString::fromStdString(peer.PortText()));
+        edit("Edit2")->setText(QStringLiteral("Loopback BBS"));
+        button("BitBtn1")->click();
+        button("BitBtn4")->click();
+    });
+    window.Entry("M_TelnetStart")->trigger();
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+    // The empty row gives no host: nothing starts either.
+    QTimer::singleShot(50, dialer, [&] {
+        dialer->HyperGrid1EnterRow(2);
+        button("BitBtn3")->click();
+    });
+    window.Entry("M_TelnetStart")->trigger();
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+    // Then Connect on its row.
+    QTimer::singleShot(50, dialer, [&] {
+        dialer->HyperGrid1EnterRow(1);
+        button("BitBtn3")->click();
+    });
+    window.Entry("M_TelnetStart")->trigger();
+    ASSERT_NE(window.TelnetConn(), nullptr);
+    EXPECT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+}
+
+} // namespace
