@@ -17,8 +17,7 @@ TSerialConnection::TSerialConnection(std::string portName, int speed, TCrtScreen
     m_commPort->SetDatabits(TDatabits::da8);
     m_commPort->SetStopbits(TStopbits::sb10);
     m_commPort->SetOnRxChar([this](TCustomComm&, int count) { RxChar(count); });
-    m_commPort->SetOnFailure(
-        [this](TCustomComm&, const std::string& text) { CommFailure(text); });
+    m_commPort->SetOnFailure([this](TCustomComm&, const std::string& text) { CommFailure(text); });
 }
 
 TSerialConnection::~TSerialConnection() = default;
@@ -35,7 +34,15 @@ void TSerialConnection::Open() {
     m_commPort->SetReadTimeout(0);
     m_commPort->SetWriteTimeout(0);
     m_commPort->SetFlowControl(TFlowControl::fcNone);
-    m_commPort->Open();
+    try {
+        m_commPort->Open();
+    } catch (const std::exception& failure) {
+        // The driver's text does not say which port; the user may have several.
+        const QString text = QStringLiteral("Cannot Open ") + FileNameFromSystem(m_portName) +
+                             QStringLiteral(" - ") + FromUtf8(failure.what());
+        SetStatusText(text);
+        throw std::runtime_error(ToUtf8(text));
+    }
     SetStatusText(QStringLiteral("Connected to ") + FileNameFromSystem(m_portName));
 }
 

@@ -72,6 +72,9 @@ protected:
     bool WaitForMessage(const QString& text, int timeoutMs = kWaitMs) {
         return ProcessEventsUntil([&] { return messages.contains(text); }, timeoutMs);
     }
+    bool WaitForAnyMessage(int timeoutMs = kWaitMs) {
+        return ProcessEventsUntil([&] { return !messages.isEmpty(); }, timeoutMs);
+    }
     bool WaitForEnd(int timeoutMs = kWaitMs) {
         return ProcessEventsUntil([&] { return window.LiveConnections() == 0; }, timeoutMs);
     }

@@ -3,6 +3,8 @@
 #include "screen/screen_dump.h"
 #include "screen/screen_model.h"
 
+#include "loopback_peer.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,6 +16,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -207,6 +210,84 @@ TEST(TelvoraCommandLine, TestsNeverTouchTheUsersConfiguration) {
                 folder.find("telvora-test-config") != std::string::npos)
         << folder;
     EXPECT_NE(std::string(home).find("test-home"), std::string::npos) << home;
+}
+
+} // namespace
+
+namespace {
+
+// A BBS on loopback that greets whoever connects and hangs up.
+class GreetingPeer {
+public:
+    explicit GreetingPeer(std::string greeting)
+        : m_thread([this, greeting = std::move(greeting)] {
+              if (m_peer.Accept(30000)) {
+                  m_peer.SendText(greeting);
+                  m_peer.CloseConnection();
+              }
+          }) {}
+    ~GreetingPeer() { m_thread.join(); }
+    std::string PortText() const { return m_peer.PortText(); }
+
+private:
+    LoopbackPeer m_peer;
+    std::thread m_thread;
+};
+
+TEST(TelvoraCommandLine, ConnectsToATelnetHostGivenEitherWayAndEndsWhenItHangsUp) {
+    for (const std::string form : {"--telnet 127.0.0.1:", "telnet://127.0.0.1:"}) {
+        const std::string greeting = "WELCOME TO THE BBS\x9b";
+        GreetingPeer peer(greeting);
+        const Outcome run =
+            RunTelvora("--headless --exit-when-done --dump-screen " + form + peer.PortText());
+        EXPECT_EQ(run.status, 0) << form << run.err;
+        EXPECT_NE(run.err.find("Connection closed by remote host."), std::string::npos) << run.err;
+        // The screen is cleared when a connection starts, then shows the greeting.
+        EXPECT_EQ(run.out, ExpectedDump(greeting)) << form;
+    }
+}
+
+TEST(TelvoraCommandLine, AConnectionThatCannotBeMadeFails) {
+    const RefusingPort refusing;
+    const Outcome refused = RunTelvora("--headless --exit-when-done --telnet 127.0.0.1:" +
+                                       std::to_string(refusing.Port()));
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("Connection closed by remote host."), std::string::npos);
+
+    const Outcome noPort =
+        RunTelvora("--headless --exit-when-done --serial /dev/telvora-no-such-port");
+    EXPECT_EQ(noPort.status, 1) << noPort.err;
+    EXPECT_NE(noPort.err.find("Cannot Open /dev/telvora-no-such-port - "), std::string::npos)
+        << noPort.err;
+
+    const Outcome badTarget = RunTelvora("--telnet host:99999");
+    EXPECT_EQ(badTarget.status, 2);
+    EXPECT_NE(badTarget.err.find("not a Telnet host"), std::string::npos) << badTarget.err;
+}
+
+TEST(TelvoraCommandLine, ARealTelnetdGreetsWithItsLoginPrompt) {
+    ASSERT_EQ(std::system("command -v socat >/dev/null && test -x /usr/sbin/telnetd"), 0)
+        << "socat and inetutils-telnetd are needed (scripts/install-deps.sh installs them)";
+    const int port = LoopbackPeer::FreePort();
+    const std::string server = "timeout 30 socat TCP-LISTEN:" + std::to_string(port) +
+                               ",bind=127.0.0.1,reuseaddr EXEC:/usr/sbin/telnetd,nofork";
+    FILE* socat = popen((server + " >/dev/null 2>&1").c_str(), "r");
+    ASSERT_NE(socat, nullptr);
+    Outcome run;
+    // socat needs a moment to listen; a refused connect is simply tried again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        run = RunTelvora("--headless --exit-after 3 --dump-screen --telnet 127.0.0.1:" +
+                         std::to_string(port));
+        if (run.err.find("Connection closed by remote host.") == std::string::npos) {
+            break;
+        }
+        usleep(200 * 1000);
+    }
+    std::system(("pkill -f 'TCP-LISTEN:" + std::to_string(port) + ",' >/dev/null 2>&1").c_str());
+    pclose(socat);
+    EXPECT_EQ(run.status, 0) << run.err;
+    // "login:" in the dump's hex
+    EXPECT_NE(run.out.find("6C 6F 67 69 6E 3A"), std::string::npos) << run.out << run.err;
 }
 
 } // namespace

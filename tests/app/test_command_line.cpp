@@ -75,10 +75,63 @@ TEST(CommandLine, MistakesAreReportedClearly) {
 
 TEST(CommandLine, UsageNamesEveryOption) {
     const std::string usage = CommandLineUsage();
-    for (const char* option :
-         {"--play", "--speed", "--size", "--headless", "--exit-when-done", "--exit-after",
-          "--dump-screen", "--screenshot", "--help", "--version"}) {
+    for (const char* option : {"--play", "--speed", "--size", "--headless", "--exit-when-done",
+                               "--exit-after", "--dump-screen", "--screenshot", "--help",
+                               "--version", "--telnet", "--serial", "telnet://"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(CommandLine, TelnetHostsAreTakenInEveryForm) {
+    struct Case {
+        std::string text;
+        std::optional<TelnetTarget> target;
+    };
+    const std::vector<Case> cases = {
+        {"bbs.example.org", TelnetTarget{"bbs.example.org", "23"}},
+        {"bbs.example.org:6502", TelnetTarget{"bbs.example.org", "6502"}},
+        {"telnet://10.0.0.2", TelnetTarget{"10.0.0.2", "23"}},
+        {"telnet://10.0.0.2:2323/", TelnetTarget{"10.0.0.2", "2323"}},
+        {"host:00023", TelnetTarget{"host", "23"}},
+        {"", std::nullopt},
+        {"telnet://", std::nullopt},
+        {":23", std::nullopt},
+        {"host:", std::nullopt},
+        {"host:0", std::nullopt},
+        {"host:65536", std::nullopt},
+        {"host:-1", std::nullopt},
+        {"host:23x", std::nullopt},
+        {"two words", std::nullopt},
+        {"telnet://host/menu", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseTelnetTarget(c.text), c.target) << c.text;
+    }
+}
+
+TEST(CommandLine, OneMovieOrConnectionIsOpenedAtStart) {
+    auto telnet = Parse({"--telnet=bbs:23", "--speed", "300"});
+    ASSERT_TRUE(telnet.Ok()) << telnet.error;
+    EXPECT_EQ(telnet.options.telnet, (TelnetTarget{"bbs", "23"}));
+    auto url = Parse({"telnet://bbs:6400"});
+    ASSERT_TRUE(url.Ok()) << url.error;
+    EXPECT_EQ(url.options.telnet, (TelnetTarget{"bbs", "6400"}));
+    EXPECT_FALSE(url.options.moviePath);
+    auto serial = Parse({"--serial", "/dev/ttyUSB0"});
+    ASSERT_TRUE(serial.Ok()) << serial.error;
+    EXPECT_EQ(serial.options.serialDevice, "/dev/ttyUSB0");
+    // After "--" a name that looks like an address is a movie file.
+    auto file = Parse({"--", "telnet://x"});
+    ASSERT_TRUE(file.Ok());
+    EXPECT_EQ(file.options.moviePath, "telnet://x");
+
+    for (const auto& twice :
+         std::vector<std::vector<std::string>>{{"movie.ata", "--telnet", "bbs"},
+                                               {"--serial", "/dev/ttyS0", "telnet://bbs"},
+                                               {"--telnet", "a", "--telnet", "b"},
+                                               {"--serial", ""},
+                                               {"--telnet"}}) {
+        EXPECT_FALSE(Parse(twice).Ok()) << twice.front();
     }
 }
 

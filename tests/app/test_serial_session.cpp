@@ -1,0 +1,179 @@
+// Serial sessions as a user has them: the window attaches to one end of a
+// socat pseudo-terminal pair (a null-modem cable), the test plays the other
+// machine on the far end.
+
+#include "session_test_support.h"
+
+#include "connection/serial/extended_comm.h"
+#include "connection/serial_connection.h"
+
+#include "pty_pair.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <random>
+
+using namespace telvora;
+using namespace telvora::test;
+
+namespace {
+
+class SerialSession : public SessionTest {
+protected:
+    void Attach() {
+        ASSERT_TRUE(window.AttachSerial(line.Local()));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Status().second.startsWith("Connected"); }));
+    }
+    void SendFromFarEnd(const std::string& text) {
+        ASSERT_TRUE(OnPeer([&] { return line.WriteRemote(text.data(), text.size()); }));
+    }
+    std::string ReadAtFarEnd(std::size_t count) {
+        return OnPeer([&] {
+            std::string text(count, '\0');
+            text.resize(line.ReadRemote(text.data(), count));
+            return text;
+        });
+    }
+
+    TPtyPair line;
+};
+
+TEST_F(SerialSession, BytesGoBothWaysAndTheStatusNamesThePort) {
+    Attach();
+    EXPECT_EQ(Status().first, "SERIAL");
+    EXPECT_EQ(Status().second, QString::fromStdString("Connected to " + line.Local()));
+    EXPECT_FALSE(Enabled("AttachToSerialPort1"));
+    EXPECT_TRUE(Enabled("Disconnect1"));
+    EXPECT_TRUE(window.DownloadMenu()->isEnabled());
+
+    SendFromFarEnd("READY\x9bSECOND LINE");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(2, "SECOND LINE"); }));
+    EXPECT_TRUE(RowStartsWith(1, "READY"));
+
+    Press(Qt::Key_H, Qt::NoModifier, "h");
+    Press(Qt::Key_I, Qt::ShiftModifier, "I");
+    Press(Qt::Key_Return, Qt::NoModifier, "\r");
+    EXPECT_EQ(ReadAtFarEnd(3), "hI\x9b");
+}
+
+TEST_F(SerialSession, TheLineStaysAt19200WhateverTheSpeedMenuSays) {
+    window.Entry("N300BPS1")->trigger();
+    Attach();
+    auto* serial = qobject_cast<TSerialConnection*>(window.SerialConn());
+    ASSERT_NE(serial, nullptr);
+    EXPECT_EQ(serial->CommPort().BaudRate(), TBaudrate::br19200);
+    EXPECT_EQ(serial->Delay(), 27);
+}
+
+TEST_F(SerialSession, DetachClosesThePortAndRestoresTheMenus) {
+    Attach();
+    window.Entry("Disconnect1")->trigger();
+    ASSERT_TRUE(WaitForEnd());
+    ExpectIdleMenus();
+    EXPECT_EQ(Status().first, "READY");
+    // The port is free again: it can be attached once more.
+    Attach();
+    SendFromFarEnd("AGAIN");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "AGAIN"); }));
+}
+
+TEST_F(SerialSession, TheFarEndGoingAwayShowsWhatCameAndEndsTheLine) {
+    window.Entry("N2400BPS1")->trigger();
+    Attach();
+    SendFromFarEnd("LAST WORDS");
+    line.Hangup();
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_TRUE(RowStartsWith(1, "LAST WORDS")) << Row(1);
+    ASSERT_TRUE(WaitForAnyMessage());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().startsWith("The line was hung up"))
+        << messages.first().toStdString();
+    EXPECT_FALSE(window.LastConnectionFailed());
+    ExpectIdleMenus();
+}
+
+TEST_F(SerialSession, APortThatCannotBeOpenedIsReportedAndNothingIsLeftRunning) {
+    ASSERT_TRUE(window.AttachSerial("/dev/telvora-no-such-port"));
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_TRUE(WaitForAnyMessage());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().contains("telvora-no-such-port"))
+        << messages.first().toStdString();
+    EXPECT_TRUE(window.LastConnectionFailed());
+    ExpectIdleMenus();
+}
+
+TEST_F(SerialSession, AFloodLargerThanTheFifoArrivesWholeAndInOrder) {
+    // At 300 bps the FIFO fills at once; what does not fit stays in the
+    // driver until it drains, then the throttle goes off.
+    window.Entry("N300BPS1")->trigger();
+    Attach();
+    std::string flood(120000, ' ');
+    std::mt19937 random(3);
+    for (char& c : flood) {
+        c = static_cast<char>('A' + random() % 26);
+    }
+    flood += "\x9b"
+             "END";
+    auto writing = std::async(std::launch::async,
+                              [&] { return line.WriteRemote(flood.data(), flood.size(), 30000); });
+    ProcessEventsFor(700);
+    window.Entry("FullSpeed1")->trigger();
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return writing.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        30000));
+    EXPECT_TRUE(writing.get());
+    // The last row shows the end of the flood, the row above its last letters.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return ScreenShows("END"); }, 30000));
+    const int rows = window.Screen()->Rows();
+    const std::size_t lastLetters = (flood.size() - 4) % 40;
+    const std::string tail = flood.substr(flood.size() - 4 - lastLetters, lastLetters);
+    EXPECT_TRUE(RowStartsWith(rows - 1, tail)) << Row(rows - 1) << " / " << tail;
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+}
+
+TEST_F(SerialSession, ThePortSelectionAttachesToTheChosenPort) {
+    window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
+    QTimer::singleShot(50, &window, [] {
+        auto* select = qobject_cast<TSelectPort*>(QApplication::activeModalWidget());
+        if (select != nullptr) {
+            select->BitBtn1->click();
+        }
+    });
+    window.Entry("AttachToSerialPort1")->trigger();
+    ASSERT_NE(window.SerialConn(), nullptr);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Status().second.startsWith("Connected"); }));
+}
+
+TEST_F(SerialSession, NoPortsSaysSoWithoutShowingTheSelection) {
+    window.SetPortSource([] { return std::vector<std::string>{}; });
+    window.Entry("AttachToSerialPort1")->trigger();
+    EXPECT_EQ(messages, QStringList{QStringLiteral("No Serial Ports Available!")});
+    EXPECT_EQ(window.SerialConn(), nullptr);
+    ExpectIdleMenus();
+}
+
+TEST_F(SerialSession, ACancelledSelectionLeavesTheRunningLineAlone) {
+    Attach();
+    TConnectionThread* running = window.SerialConn();
+    window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
+    QTimer::singleShot(50, &window, [] {
+        auto* select = qobject_cast<TSelectPort*>(QApplication::activeModalWidget());
+        if (select != nullptr) {
+            select->BitBtn2->click();
+        }
+    });
+    window.Entry("AttachToSerialPort1")->setEnabled(true); // from the other kind's menu
+    window.Entry("AttachToSerialPort1")->trigger();
+    EXPECT_EQ(window.SerialConn(), running);
+}
+
+TEST_F(SerialSession, ClosingTheWindowWhileAttachedEndsTheLine) {
+    Attach();
+    window.close();
+    EXPECT_EQ(window.LiveConnections(), 0);
+}
+
+} // namespace
