@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -31,10 +32,14 @@ protected:
 
     void SetUp() override {
         SetMessageSink([this](const QString& text) { messages.push_back(text); });
+        // The capture file lands in the home folder: one of this test's own.
+        m_home = qgetenv("HOME");
+        qputenv("HOME", home.path().toUtf8());
     }
     void TearDown() override {
         window.ShutDown();
         SetMessageSink({});
+        qputenv("HOME", m_home);
     }
 
     // Runs body on a thread of its own and serves the event loop until it
@@ -101,8 +106,12 @@ protected:
         QCoreApplication::sendEvent(window.Screen(), &event);
     }
 
+    QTemporaryDir home;
     Tmain window{Tmain::Sound::Off};
     QStringList messages;
+
+private:
+    QByteArray m_home;
 };
 
 inline std::vector<std::uint8_t> Bytes(const std::string& text) {

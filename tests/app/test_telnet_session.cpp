@@ -195,7 +195,6 @@ TEST_F(TelnetSession, AFloodWhileDeliveryLagsKeepsTheLineAndLosesNothing) {
     // At 300 bps the screen takes 37 bytes a second, so the FIFO fills at
     // once: the socket is left unread and TCP holds the sender back. Then the
     // throttle goes off and everything must arrive, in order.
-    QDir(QDir::homePath()).remove(QStringLiteral("capture"));
     window.Entry("Capture1")->trigger();
     ASSERT_TRUE(window.CaptureOn());
     window.Entry("N300BPS1")->trigger();
@@ -237,22 +236,30 @@ TEST_F(TelnetSession, AFloodWhileDeliveryLagsKeepsTheLineAndLosesNothing) {
 }
 
 TEST_F(TelnetSession, ACaptureFileThatCannotBeWrittenIsReportedAndTheLineGoesOn) {
+    // The capture file is a full device: it opens, but nothing can be written.
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), Tmain::CapturePath()));
     window.Entry("Capture1")->trigger();
     ASSERT_TRUE(window.CaptureOn());
     Connect();
-    // A capture file that cannot take more: on a full device.
+    Send(Bytes("STILL HERE"));
+    ASSERT_TRUE(WaitForAnyMessage());
+    EXPECT_EQ(messages.first().toStdString(),
+              "Cannot write the capture file " + Tmain::CapturePath().toStdString() +
+                  ": No space left on device. Capture is off.");
+    EXPECT_FALSE(window.CaptureOn());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "STILL HERE"); }));
+    EXPECT_NE(window.TelnetConn(), nullptr);
+}
+
+TEST_F(TelnetSession, ACaptureFileThatCannotBeMadeIsReportedAndCaptureStaysOff) {
+    qputenv("HOME", "/nonexistent-telvora-home");
     window.Entry("Capture1")->trigger();
-    const QString home = QDir::homePath();
-    qputenv("HOME", "/dev/full-home-that-does-not-exist");
-    window.Entry("Capture1")->trigger();
-    qputenv("HOME", home.toUtf8());
+    qputenv("HOME", home.path().toUtf8());
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages.first().startsWith("Cannot create the capture file"))
+    EXPECT_TRUE(messages.first().startsWith(
+        "Cannot create the capture file /nonexistent-telvora-home/capture: "))
         << messages.first().toStdString();
     EXPECT_FALSE(window.CaptureOn());
-    Send(Bytes("STILL HERE"));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "STILL HERE"); }));
-    QFile::remove(QDir(home).filePath(QStringLiteral("capture")));
 }
 
 TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScreen) {
