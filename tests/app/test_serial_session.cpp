@@ -7,6 +7,7 @@
 #include "connection/serial/extended_comm.h"
 #include "connection/serial_connection.h"
 
+#include "loopback_peer.h"
 #include "pty_pair.h"
 
 #include <QApplication>
@@ -168,6 +169,22 @@ TEST_F(SerialSession, ACancelledSelectionLeavesTheRunningLineAlone) {
     window.Entry("AttachToSerialPort1")->setEnabled(true); // from the other kind's menu
     window.Entry("AttachToSerialPort1")->trigger();
     EXPECT_EQ(window.SerialConn(), running);
+}
+
+TEST_F(SerialSession, AttachingEndsARunningTelnetSession) {
+    LoopbackPeer bbs;
+    ASSERT_TRUE(
+        window.ConnectTelnet(QStringLiteral("127.0.0.1"), QString::fromStdString(bbs.PortText())));
+    ASSERT_TRUE(OnPeer([&] { return bbs.Accept(); }));
+    Attach();
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_TRUE(OnPeer([&] { return bbs.WaitForClose(); }));
+    EXPECT_TRUE(Enabled("M_TelnetStart"));
+    EXPECT_FALSE(Enabled("M_TelnetStop"));
+    EXPECT_TRUE(window.DownloadMenu()->isEnabled());
+    Press(Qt::Key_K, Qt::NoModifier, "k");
+    EXPECT_EQ(ReadAtFarEnd(1), "k");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
 }
 
 TEST_F(SerialSession, ClosingTheWindowWhileAttachedEndsTheLine) {
