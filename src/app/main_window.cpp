@@ -7,8 +7,8 @@
 #include "app/wave_player.h"
 #include "common/message_box.h"
 #include "common/qt_text.h"
-#include "common/window_placement.h"
 #include "common/text_helpers.h"
+#include "common/window_placement.h"
 #include "connection/byte_sender.h"
 #include "connection/play_atascii.h"
 #include "connection/serial_connection.h"
@@ -359,8 +359,8 @@ bool Tmain::PlayMovie(const std::string& systemPath) {
 bool Tmain::ConnectTelnet(const QString& host, const QString& port) {
     const QString service = port.isEmpty() ? QStringLiteral("23") : port;
     return StartConnection(TConnectionThread::Kind::Telnet, [&] {
-        auto* telnet = new TTelnet(ToUtf8(host), ToUtf8(service), m_speed, m_acrt, m_capture,
-                                   m_hostLookup);
+        auto* telnet =
+            new TTelnet(ToUtf8(host), ToUtf8(service), m_speed, m_acrt, m_capture, m_hostLookup);
         telnet->Start(QThread::LowPriority);
         return telnet;
     });

@@ -8,8 +8,7 @@ namespace telvora {
 
 TLiveConnection::TLiveConnection(int speed, TCrtScreen* screen,
                                  std::chrono::milliseconds pollPeriod)
-    : TConnectionThread(speed), m_screen(screen), m_pollPeriod(pollPeriod),
-      m_block(kBlockSize) {}
+    : TConnectionThread(speed), m_screen(screen), m_pollPeriod(pollPeriod), m_block(kBlockSize) {}
 
 QString TLiveConnection::StatusText() const {
     std::lock_guard lock(m_mutex);

@@ -13,8 +13,8 @@ const QString kRemoteClosed = QStringLiteral("Connection closed by remote host."
 
 TTelnet::TTelnet(std::string host, std::string port, int speed, TCrtScreen* screen,
                  std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup)
-    : TLiveConnection(speed, screen, kPollPeriod), m_host(std::move(host)),
-      m_port(std::move(port)), m_capture(std::move(capture)), m_tnCnx(std::make_unique<TTnCnx>()) {
+    : TLiveConnection(speed, screen, kPollPeriod), m_host(std::move(host)), m_port(std::move(port)),
+      m_capture(std::move(capture)), m_tnCnx(std::make_unique<TTnCnx>()) {
     m_tnCnx->SetTermType(kTermType);
     m_tnCnx->SetHost(m_host);
     m_tnCnx->SetPort(m_port);

@@ -243,9 +243,9 @@ TEST_F(TelnetSession, ACaptureFileThatCannotBeWrittenIsReportedAndTheLineGoesOn)
     Connect();
     Send(Bytes("STILL HERE"));
     ASSERT_TRUE(WaitForAnyMessage());
-    EXPECT_EQ(messages.first().toStdString(),
-              "Cannot write the capture file " + Tmain::CapturePath().toStdString() +
-                  ": No space left on device. Capture is off.");
+    EXPECT_EQ(messages.first().toStdString(), "Cannot write the capture file " +
+                                                  Tmain::CapturePath().toStdString() +
+                                                  ": No space left on device. Capture is off.");
     EXPECT_FALSE(window.CaptureOn());
     ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "STILL HERE"); }));
     EXPECT_NE(window.TelnetConn(), nullptr);
