@@ -422,7 +422,9 @@ void Tmain::Capture1Click() {
 }
 
 void Tmain::ConnectionNotice(TConnectionThread* /*connection*/, const QString& text) {
-    ShowMessage(this, text);
+    // Not inside the connection's own step: the box's event loop may end it.
+    QMetaObject::invokeMethod(
+        this, [this, text] { ShowMessage(this, text); }, Qt::QueuedConnection);
 }
 
 void Tmain::M_PlayMovieClick() {
@@ -560,7 +562,12 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
     // Telnet first, then serial; at most one of them runs.
     for (TConnectionThread* connection : {m_telnetConn.data(), m_serialConn.data()}) {
         if (auto* line = dynamic_cast<TByteSender*>(connection)) {
-            line->SendByte(static_cast<std::uint8_t>(code));
+            try {
+                line->SendByte(static_cast<std::uint8_t>(code));
+            } catch (const std::exception& failure) {
+                ShowMessage(this, QStringLiteral("Cannot send - ") + FromUtf8(failure.what()));
+                return;
+            }
             PlaySound();
             return;
         }

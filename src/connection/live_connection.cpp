@@ -55,6 +55,8 @@ void TLiveConnection::run() {
             }
             if (MayDeliver() && m_fifo.Count() > 0) {
                 DeliverBlock();
+            } else if (m_fifo.Count() == 0) {
+                DeliverLeftovers();
             }
             RoomMade();
             if (const std::optional<TLineEnd> end = EndOfLine()) {
@@ -66,6 +68,9 @@ void TLiveConnection::run() {
     } catch (const std::exception& failure) {
         message = QString::fromStdString(failure.what());
         outcome = Outcome::Failed;
+    } catch (...) {
+        message = QStringLiteral("The connection failed.");
+        outcome = Outcome::Failed;
     }
     try {
         Close();
@@ -74,6 +79,8 @@ void TLiveConnection::run() {
             message = QString::fromStdString(failure.what());
             outcome = Outcome::Failed;
         }
+    } catch (...) {
+        // The line is as closed as it can be; the end steps still run.
     }
     ReportEnd(message, outcome);
 }
@@ -83,19 +90,24 @@ void TLiveConnection::DeliverBlock() {
     const int count = m_fifo.Count();
     m_fifo.Get(m_block.data(), count);
     RoomMade();
-    BlockTaken(m_block.data(), count);
-    if (m_inTransfer.load()) {
-        std::shared_ptr<TChunkSink> receiver;
-        {
-            std::lock_guard lock(m_mutex);
-            receiver = m_receiver;
-        }
-        if (receiver) {
-            receiver->ReceiveChunk(m_block.data(), count);
-            return;
-        }
+    Deliver(m_block.data(), count);
+}
+
+void TLiveConnection::Deliver(const std::uint8_t* block, int count) {
+    BlockTaken(block, count);
+    if (const std::shared_ptr<TChunkSink> receiver = TransferReceiver()) {
+        receiver->ReceiveChunk(block, count);
+        return;
     }
-    DeliverToScreen(m_block.data(), count);
+    DeliverToScreen(block, count);
+}
+
+std::shared_ptr<TChunkSink> TLiveConnection::TransferReceiver() const {
+    if (!m_inTransfer.load()) {
+        return nullptr;
+    }
+    std::lock_guard lock(m_mutex);
+    return m_receiver;
 }
 
 void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count) {
@@ -104,6 +116,12 @@ void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count) {
     for (int i = 0; i < count; ++i) {
         if (StopRequested()) {
             return; // the rest of the block is dropped
+        }
+        // A transfer that starts while a block is paced takes the rest of it:
+        // the sender's first block must not wait behind the screen.
+        if (const std::shared_ptr<TChunkSink> receiver = TransferReceiver()) {
+            receiver->ReceiveChunk(block + i, count - i);
+            return;
         }
         const int delay = Delay();
         if (delay == 0) {

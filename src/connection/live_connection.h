@@ -69,6 +69,11 @@ protected:
     virtual void RoomMade() {}
     // A block as taken from the FIFO, before it is delivered.
     virtual void BlockTaken(const std::uint8_t* /*block*/, int /*count*/) {}
+    // While the FIFO is empty: bytes the connection kept aside (the serial
+    // line's last bytes after a hang-up) are delivered with Deliver.
+    virtual void DeliverLeftovers() {}
+    // Delivers a block to the receiver or the screen, as if taken from the FIFO.
+    void Deliver(const std::uint8_t* block, int count);
 
     // User-interface thread: stores received bytes and wakes the thread.
     void Received(const std::uint8_t* data, int count);
@@ -82,6 +87,8 @@ protected:
 private:
     void DeliverBlock();
     void DeliverToScreen(const std::uint8_t* block, int count);
+    // The receiver while a transfer runs and one was given, else null.
+    std::shared_ptr<TChunkSink> TransferReceiver() const;
 
     TCrtScreen* const m_screen;
     const std::chrono::milliseconds m_pollPeriod;

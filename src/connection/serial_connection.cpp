@@ -54,7 +54,9 @@ std::optional<TLiveConnection::TLineEnd> TSerialConnection::EndOfLine() {
     // The port closes itself after a hang-up; what came before it is shown first.
     if (m_lineLost.load() && !m_commPort->Enabled() && FifoCount() == 0) {
         std::lock_guard lock(m_mutex);
-        return TLineEnd{FromUtf8(m_lostText), Outcome::Normal};
+        if (m_leftovers.empty()) {
+            return TLineEnd{FromUtf8(m_lostText), Outcome::Normal};
+        }
     }
     return std::nullopt;
 }
@@ -81,8 +83,42 @@ void TSerialConnection::RxChar(int count) {
     }
 }
 
+void TSerialConnection::KeepWhatIsWaiting() {
+    // The port is closed after this event and its queue purged: what the
+    // FIFO had no room for is kept here and shown after the FIFO's bytes.
+    std::vector<std::uint8_t> kept;
+    std::uint8_t buffer[4096];
+    try {
+        while (kept.size() < kMaxLeftovers && m_commPort->Enabled()) {
+            const int got = m_commPort->Read(buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            kept.insert(kept.end(), buffer, buffer + got);
+        }
+    } catch (const std::exception&) {
+        // A line that has gone cannot always be read any more; keep what came.
+    }
+    std::lock_guard lock(m_mutex);
+    m_leftovers.insert(m_leftovers.end(), kept.begin(), kept.end());
+}
+
+void TSerialConnection::DeliverLeftovers() {
+    std::vector<std::uint8_t> leftovers;
+    {
+        std::lock_guard lock(m_mutex);
+        leftovers.swap(m_leftovers);
+    }
+    if (!leftovers.empty()) {
+        Deliver(leftovers.data(), static_cast<int>(leftovers.size()));
+    }
+}
+
 void TSerialConnection::CommFailure(const std::string& text) {
     if (text == TCustomComm::HangUpMessage()) {
+        if (m_heldBack.exchange(false)) {
+            KeepWhatIsWaiting();
+        }
         {
             std::lock_guard lock(m_mutex);
             m_lostText = text;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class TExtendedComm;
 
@@ -44,11 +45,16 @@ protected:
     void Close() override;
     std::optional<TLineEnd> EndOfLine() override;
     void RoomMade() override;
+    void DeliverLeftovers() override;
 
 private:
     // Handlers of the port's events (user-interface thread).
     void RxChar(int count);
     void CommFailure(const std::string& text);
+    void KeepWhatIsWaiting();
+
+    // At most this much is kept from a line that hangs up with bytes unread.
+    static constexpr std::size_t kMaxLeftovers = 1u << 20;
 
     const std::string m_portName;
     const std::unique_ptr<TExtendedComm> m_commPort;
@@ -56,7 +62,9 @@ private:
     std::atomic<bool> m_heldBack{false};
     std::atomic<bool> m_lineLost{false};
     std::mutex m_mutex;
+    // Guarded by m_mutex:
     std::string m_lostText;
+    std::vector<std::uint8_t> m_leftovers;
 };
 
 } // namespace telvora

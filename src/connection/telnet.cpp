@@ -2,6 +2,7 @@
 
 #include "common/qt_text.h"
 #include "connection/telnet/tn_cnx.h"
+#include "connection/telnet/wsocket.h"
 
 namespace telvora {
 
@@ -28,8 +29,16 @@ TTelnet::TTelnet(std::string host, std::string port, int speed, TCrtScreen* scre
 TTelnet::~TTelnet() = default;
 
 void TTelnet::SendByte(std::uint8_t code) {
-    if (m_tnCnx->IsConnected()) {
+    if (!m_tnCnx->IsConnected()) {
+        return;
+    }
+    try {
         m_tnCnx->SendStr(std::string(1, static_cast<char>(code)));
+    } catch (const std::exception&) {
+        // The line is broken (the peer's host went away): it ends, and the
+        // window tells the user why the key went nowhere.
+        m_tnCnx->Socket().Close();
+        throw;
     }
 }
 
@@ -44,6 +53,10 @@ void TTelnet::Open() {
     try {
         if (!StopRequested()) {
             m_tnCnx->Connect();
+        }
+        // A stop that came before the connect had begun could not cancel it.
+        if (StopRequested()) {
+            m_tnCnx->Socket().Close();
         }
     } catch (const std::exception& failure) {
         m_connecting = false;
@@ -74,6 +87,10 @@ std::optional<TLiveConnection::TLineEnd> TTelnet::EndOfLine() {
     // The remote side has closed: the line ends once everything received
     // before the close has been shown.
     if (m_remoteClosed.load() && FifoCount() == 0) {
+        std::lock_guard lock(m_mutex);
+        if (!m_failure.isEmpty()) {
+            return TLineEnd{m_failure, Outcome::Failed};
+        }
         return TLineEnd{kRemoteClosed, m_refused.load() ? Outcome::Failed : Outcome::Normal};
     }
     return std::nullopt;
@@ -107,7 +124,8 @@ void TTelnet::DataAvailable(const std::uint8_t* block, int length) {
 
 void TTelnet::TelnetConnected(int error) {
     if (error != 0) {
-        m_refused = true; // the close follows
+        m_refused = true; // the close follows; the session never began
+        return;
     }
     SetStatusText(QStringLiteral("Connected to ") + FromUtf8(m_host));
 }
@@ -117,6 +135,12 @@ void TTelnet::TelnetClosed(int /*error*/) {
         return; // closed by our own stop
     }
     SetStatusText(kRemoteClosed);
+    // A close that our own handler caused (it threw) is a failure, not the BBS's doing.
+    const std::string failure = m_tnCnx->Socket().HandlerFailure();
+    if (!failure.empty()) {
+        std::lock_guard lock(m_mutex);
+        m_failure = QStringLiteral("The connection failed: ") + FromUtf8(failure);
+    }
     m_remoteClosed = true;
     // Woken for the last delivery and the end.
     WakeThread();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class TTnCnx;
@@ -35,6 +36,7 @@ public:
 
     Kind ConnectionKind() const override { return Kind::Telnet; }
     // One byte as it is (a 255 is not doubled); dropped while not connected.
+    // A send that fails ends the line and throws what went wrong.
     void SendByte(std::uint8_t code) override;
     // The Telnet layer passes everything on raw while a transfer runs, with
     // or without the Telnet escape filter.
@@ -67,6 +69,9 @@ private:
     std::atomic<bool> m_remoteClosed{false};
     // The connect was answered with an error (refused): the session never began.
     std::atomic<bool> m_refused{false};
+    std::mutex m_mutex;
+    // What ended the line from our side (a handler that failed); guarded by m_mutex.
+    QString m_failure;
 };
 
 } // namespace telvora

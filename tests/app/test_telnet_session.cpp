@@ -289,6 +289,28 @@ TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScree
     EXPECT_EQ(receiver->received, (std::vector<std::uint8_t>{1, 2, kIac, 3}));
 }
 
+TEST_F(TelnetSession, ATransferThatStartsWhileAPageIsPacedTakesTheRestAtOnce) {
+    struct Receiver : TChunkSink {
+        void ReceiveChunk(const std::uint8_t* /*data*/, int count) override { received += count; }
+        std::atomic<int> received{0};
+    };
+    window.Entry("N300BPS1")->trigger();
+    Connect();
+    Send(std::vector<std::uint8_t>(400, 'p')); // eleven seconds at 300 bps
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->Cell(3, 1) == 'p'; }));
+    auto receiver = std::make_shared<Receiver>();
+    window.SetTransferMode(true, receiver);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver->received > 0; }, 2000));
+    int shown = 0;
+    for (int row = 1; row <= 24; ++row) {
+        for (int column = 1; column <= 40; ++column) {
+            shown += window.Screen()->Cell(column, row) == 'p' ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(shown + receiver->received, 400);
+    window.SetTransferMode(false);
+}
+
 TEST_F(TelnetSession, AHostThatCannotBeFoundIsReportedAndNothingIsLeftRunning) {
     window.SetHostLookup(NoSuchHost);
     ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("nosuch.invalid"), QStringLiteral("23")));

@@ -159,6 +159,9 @@ void TCustomComm::CreateHandle() {
 }
 
 void TCustomComm::Close() {
+    // Two threads may close at once (a hang-up's close on the owner's thread,
+    // the user's on another): the second waits and finds the port closed.
+    std::lock_guard closing(m_closeMutex);
     if (m_fd.load() < 0) {
         return;
     }

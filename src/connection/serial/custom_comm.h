@@ -174,6 +174,7 @@ protected:
 
 private:
     friend class TCommEventChars;
+    std::mutex m_closeMutex;
 
     template <typename T> void SetSetting(T& field, T value);
     template <typename T> void SetClosedOnly(T& field, T value);
