@@ -87,6 +87,11 @@ std::vector<std::string> Arguments(const CommandLineOptions& options) {
     if (options.serialDevice) {
         arguments.push_back("--serial=" + *options.serialDevice);
     }
+    if (options.receive) {
+        arguments.push_back(
+            (options.receive->batch ? "--receive-fmodem=" : "--receive-xmodem-1k=") +
+            options.receive->where);
+    }
     if (options.moviePath) {
         // After "--" even a name that looks like an option is the movie.
         arguments.insert(arguments.end(), {"--", *options.moviePath});
@@ -120,6 +125,9 @@ void CheckUnderstood(const CommandLineResult& result) {
               "Telnet port");
     }
     Check(!options.serialDevice || !options.serialDevice->empty(), "empty serial device");
+    Check(!options.receive ||
+              (!options.receive->where.empty() && (options.telnet || options.serialDevice)),
+          "a download without a place or a connection");
     Check(!options.screenshotPath || !options.screenshotPath->empty(), "empty screenshot name");
 }
 

@@ -164,6 +164,22 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!device || !SetSerial(result, *device)) {
                 return result;
             }
+        } else if (name == "--receive-xmodem" || name == "--receive-xmodem-1k" ||
+                   name == "--receive-ymodem" || name == "--receive-fmodem") {
+            const auto where = value();
+            if (!where) {
+                return result;
+            }
+            if (options.receive) {
+                result.error = "only one download can be started at start";
+                return result;
+            }
+            if (where->empty()) {
+                result.error = name + " needs a file or folder name";
+                return result;
+            }
+            options.receive =
+                ReceiveRequest{name == "--receive-ymodem" || name == "--receive-fmodem", *where};
         } else if (name == "--speed") {
             const auto text = value();
             if (!text) {
@@ -224,6 +240,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             return result;
         }
     }
+    if (options.receive && !options.telnet && !options.serialDevice) {
+        result.error = "a download needs a connection: --telnet or --serial";
+    }
     return result;
 }
 
@@ -237,6 +256,10 @@ std::string CommandLineUsage() {
            "  --telnet HOST[:PORT]   connect to this Telnet host at start (port 23\n"
            "                         unless given)\n"
            "  --serial DEVICE        attach to this serial port at start\n"
+           "  --receive-xmodem FILE, --receive-xmodem-1k FILE\n"
+           "                         once connected, download one file by X-Modem\n"
+           "  --receive-ymodem FOLDER, --receive-fmodem FOLDER\n"
+           "                         once connected, download a batch into the folder\n"
            "  --speed SPEED          300, 600, 1200, 2400 or max (no throttle)\n"
            "  --size SIZE            small, medium or large\n"
            "  --headless             run without showing a window; messages go to\n"

@@ -22,11 +22,19 @@ struct TelnetTarget {
 // or a port out of 1..65535.
 std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text);
 
+// A download started as soon as the connection is up.
+struct ReceiveRequest {
+    bool batch = false; // into a folder (Y-Modem, F-Modem) or one file (X-Modem)
+    std::string where;  // the file or the folder
+    bool operator==(const ReceiveRequest&) const = default;
+};
+
 struct CommandLineOptions {
     // At most one of the three: what is opened at start.
     std::optional<std::string> moviePath;
     std::optional<TelnetTarget> telnet;
     std::optional<std::string> serialDevice;
+    std::optional<ReceiveRequest> receive;
     std::optional<int> speed;     // a Speed entry's tag
     std::optional<int> fontDelta; // a Size entry's tag
     bool headless = false;

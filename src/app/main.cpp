@@ -2,11 +2,13 @@
 #include "app/main_window.h"
 #include "app/menu_tags.h"
 #include "screen/crt_screen.h"
+#include "transfer/protocol.h"
 
 #include "common/message_box.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <array>
@@ -61,6 +63,79 @@ bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
     return true;
 }
 
+// A download asked for on the command line: started once the line is up, its
+// progress written to standard error when headless, the program closed when
+// it ends if asked to.
+class TransferFromTheCommandLine {
+public:
+    static constexpr int kLookIntervalMs = 20;
+    static constexpr qint64 kProgressIntervalMs = 250;
+
+    TransferFromTheCommandLine(telvora::Tmain& window, const telvora::CommandLineOptions& options)
+        : m_window(window), m_options(options) {
+        if (!options.receive) {
+            return;
+        }
+        QObject::connect(window.Protocol(), &telvora::TProtocol::ProgressShown, &window,
+                         [this](const telvora::TTransferProgress& progress) { Shown(progress); });
+        QObject::connect(&m_look, &QTimer::timeout, &window, [this] { Look(); });
+        m_look.start(kLookIntervalMs);
+        m_sinceLine.start();
+    }
+    // True unless a download was asked for and did not complete.
+    bool Succeeded() const { return !m_options.receive || m_completed; }
+
+private:
+    void Look() {
+        if (m_window.RunningConnection() == nullptr) {
+            m_look.stop(); // the connection ended before it was up
+            return;
+        }
+        if (!m_window.LineUp()) {
+            return;
+        }
+        m_look.stop();
+        const telvora::ReceiveRequest& receive = *m_options.receive;
+        // Outside the timer's own call: the transfer window runs its own loop.
+        QTimer::singleShot(0, &m_window, [this, receive] {
+            const bool started = receive.batch ? m_window.ReceiveBatch(receive.where)
+                                               : m_window.ReceiveFile(receive.where);
+            if (!started && m_options.exitWhenDone) {
+                m_window.close();
+            }
+        });
+    }
+
+    void Shown(const telvora::TTransferProgress& progress) {
+        if (m_options.headless &&
+            (progress.ended || m_sinceLine.elapsed() >= kProgressIntervalMs)) {
+            m_sinceLine.restart();
+            std::fprintf(stderr, "telvora: %s  %d bytes  %d blocks  %d errors  %s\n",
+                         progress.fileName.c_str(), progress.bytesReceived, progress.blocksReceived,
+                         progress.errorCount, progress.status.c_str());
+            std::fflush(stderr);
+        }
+        if (!progress.ended || m_ended) {
+            return;
+        }
+        m_ended = true;
+        m_completed = progress.status == "Transfer Complete!";
+        if (m_options.exitWhenDone) {
+            QTimer::singleShot(0, &m_window, [this] {
+                m_window.Protocol()->done(QDialog::Accepted);
+                m_window.close();
+            });
+        }
+    }
+
+    telvora::Tmain& m_window;
+    const telvora::CommandLineOptions& m_options;
+    QTimer m_look;
+    QElapsedTimer m_sinceLine;
+    bool m_ended = false;
+    bool m_completed = false;
+};
+
 // Runs the window as the options say; returns the exit status. Every way out
 // after the window exists passes through ShutDown.
 int Run(const telvora::CommandLineOptions& options) {
@@ -85,6 +160,7 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.serialDevice) {
         window.AttachSerial(*options.serialDevice);
     }
+    TransferFromTheCommandLine transfer(window, options);
     const bool running = window.RunningConnection() != nullptr;
     if (options.exitWhenDone) {
         QObject::connect(&window, &telvora::Tmain::ConnectionEnded, &window, &QWidget::close,
@@ -101,7 +177,7 @@ int Run(const telvora::CommandLineOptions& options) {
         QApplication::exec();
     }
     window.ShutDown();
-    if (window.LastConnectionFailed()) {
+    if (window.LastConnectionFailed() || !transfer.Succeeded()) {
         status = kFailure;
     }
 

@@ -18,6 +18,8 @@
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
 #include "screen/crt_screen.h"
+#include "transfer/choose_dir.h"
+#include "transfer/protocol.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -165,10 +167,17 @@ void Tmain::BuildMenus() {
     m_mDownload = bar->addMenu(QStringLiteral("Download"));
     m_mDownload->setObjectName(QStringLiteral("mDownload"));
     m_mDownload->setEnabled(false);
-    AddEntry(m_mDownload, "StartTransfer1", QStringLiteral("X-Modem CRC"));
-    AddEntry(m_mDownload, "Receive1", QStringLiteral("X-Modem 1k"));
-    AddEntry(m_mDownload, "YModemBatch1", QStringLiteral("Y-Modem Batch"));
-    AddEntry(m_mDownload, "FModemBatch1", QStringLiteral("F-Modem Batch"));
+    // Two entries each for one receive: the sender's header bytes set the block size.
+    for (const char* name : {"StartTransfer1", "Receive1"}) {
+        connect(AddEntry(m_mDownload, name,
+                         QString::fromLatin1(name[0] == 'S' ? "X-Modem CRC" : "X-Modem 1k")),
+                &QAction::triggered, this, &Tmain::StartTransfer1Click);
+    }
+    for (const char* name : {"YModemBatch1", "FModemBatch1"}) {
+        connect(AddEntry(m_mDownload, name,
+                         QString::fromLatin1(name[0] == 'Y' ? "Y-Modem Batch" : "F-Modem Batch")),
+                &QAction::triggered, this, &Tmain::Receive1Click);
+    }
     // Only read when a transfer starts; toggling it changes nothing else.
     QAction* filter = AddEntry(m_mDownload, "ExtraFiltering",
                                QStringLiteral("Filter TELNET Escape Codes During File Transfers"));
@@ -219,6 +228,8 @@ void Tmain::FormCreate() {
     // Made hidden at start and reused for the whole run.
     m_about = new Tabout(this);
     m_dialer = new TDialer(this);
+    m_protocol = new TProtocol(this);
+    m_chooseDir = new TChooseDir(this);
     N300BPS1Click(Entry("FullSpeed1"));
 }
 
@@ -298,6 +309,11 @@ void Tmain::Register(TConnectionThread::Kind kind, TConnectionThread* connection
 }
 
 void Tmain::ConnectionGone(TConnectionThread* connection) {
+    // A transfer over this line stops sending to it before it goes.
+    if (m_transferLine == connection) {
+        m_protocol->TransportLost();
+        m_transferLine = nullptr;
+    }
     // A connection that ends late must not disturb one started meanwhile.
     m_statusMonitor->ClearConnection(connection);
     for (QPointer<TConnectionThread>* slot : {&m_player, &m_serialConn, &m_telnetConn}) {
@@ -421,6 +437,62 @@ void Tmain::Capture1Click() {
     }
 }
 
+bool Tmain::LineUp() const {
+    const TLiveConnection* line = LiveConnection();
+    return line != nullptr && line->LineUp();
+}
+
+bool Tmain::ReceiveFile(const std::string& path) {
+    return Receive(false, path);
+}
+
+bool Tmain::ReceiveBatch(const std::string& folder) {
+    return Receive(true, folder);
+}
+
+bool Tmain::Receive(bool batch, const std::string& where) {
+    TLiveConnection* line = LiveConnection();
+    if (line == nullptr || m_protocol->Running()) {
+        return false;
+    }
+    SetTransferMode(true, m_protocol->Sink());
+    m_transferLine = line;
+    auto endTransferMode = [this] { SetTransferMode(false); };
+    try {
+        if (batch) {
+            m_protocol->StartBatch(line, where, endTransferMode);
+        } else {
+            m_protocol->StartSingle(line, where, endTransferMode);
+        }
+    } catch (const std::exception& failure) {
+        SetTransferMode(false);
+        m_protocol->TransportLost();
+        m_transferLine = nullptr;
+        ShowMessage(this, FromUtf8(failure.what()));
+        return false;
+    }
+    m_protocol->exec();
+    return true;
+}
+
+void Tmain::StartTransfer1Click() {
+    QFileDialog dialog(this, QStringLiteral("Save File As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    ReceiveFile(FileNameToSystem(dialog.selectedFiles().constFirst()));
+}
+
+void Tmain::Receive1Click() {
+    if (m_chooseDir->exec() != QDialog::Accepted) {
+        return;
+    }
+    ReceiveBatch(FileNameToSystem(m_chooseDir->SelectedFolder()));
+}
+
 void Tmain::ConnectionNotice(TConnectionThread* /*connection*/, const QString& text) {
     // Not inside the connection's own step: the box's event loop may end it.
     QMetaObject::invokeMethod(
@@ -502,6 +574,11 @@ void Tmain::WaitAndPump() {
 }
 
 void Tmain::ShutDownConnections() {
+    // A running transfer stops sending to a line that is about to go.
+    if (m_protocol != nullptr) {
+        m_protocol->TransportLost();
+    }
+    m_transferLine = nullptr;
     // Refused from now on, every thread's steps on this thread are skipped,
     // so waiting for the threads needs no event processing and cannot
     // deadlock with a thread that wants this one.

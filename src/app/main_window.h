@@ -25,8 +25,10 @@ namespace telvora {
 
 class Tabout;
 class TCrtScreen;
+class TChooseDir;
 class TDialer;
 class TLiveConnection;
+class TProtocol;
 class TMenuStatus;
 class WavePlayer;
 
@@ -80,6 +82,15 @@ public:
     // Attaches to a serial device as "Attach To Serial Port" does after the
     // port selection; the path as the system's bytes.
     bool AttachSerial(const std::string& device);
+    // Downloads over the live line, as the Download menu starts them after
+    // its dialog: into one file, or the files a batch names into a folder.
+    // The transfer window is shown modally until the user closes it (or
+    // until it is closed for them). False when no line runs or the file
+    // cannot be created (the user is told).
+    bool ReceiveFile(const std::string& path);
+    bool ReceiveBatch(const std::string& folder);
+    // Whether the running Telnet or serial line is up.
+    bool LineUp() const;
     // How new Telnet connections look host names up (tests give a slow one).
     void SetHostLookup(THostLookup lookup) { m_hostLookup = lookup; }
     // Where the port selection finds the serial ports (tests give their own).
@@ -102,6 +113,8 @@ public:
     TMenuStatus* StatusMonitor() const { return m_statusMonitor; }
     Tabout* AboutBox() const { return m_about; }
     TDialer* Dialer() const { return m_dialer; }
+    TProtocol* Protocol() const { return m_protocol; }
+    TChooseDir* ChooseDir() const { return m_chooseDir; }
 
     // The status bar's two panels.
     QLabel* StatusPanel1() const { return m_panel1; }
@@ -151,6 +164,9 @@ private:
     void M_SerialAttach();
     void M_SerialDetach() { StopConnection(); }
     void Capture1Click();
+    void StartTransfer1Click();
+    void Receive1Click();
+    bool Receive(bool batch, const std::string& where);
     void ConnectionNotice(TConnectionThread* connection, const QString& text);
     TLiveConnection* LiveConnection() const;
     void About1Click();
@@ -170,6 +186,10 @@ private:
     TMenuStatus* m_statusMonitor = nullptr;
     Tabout* m_about = nullptr;
     TDialer* m_dialer = nullptr;
+    TProtocol* m_protocol = nullptr;
+    TChooseDir* m_chooseDir = nullptr;
+    // The line the transfer window replies through.
+    QPointer<TConnectionThread> m_transferLine;
 
     int m_speed = 0;
     bool m_transferMode = false;

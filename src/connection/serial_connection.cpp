@@ -28,6 +28,20 @@ void TSerialConnection::SendByte(std::uint8_t code) {
     }
 }
 
+void TSerialConnection::SendReply(std::uint8_t byte) {
+    try {
+        if (m_commPort->Enabled()) {
+            m_commPort->Write(&byte, 1);
+        }
+    } catch (const std::exception&) {
+        // The line has gone; its hang-up ends the connection and the transfer.
+    }
+}
+
+bool TSerialConnection::LineUp() const {
+    return m_commPort->Enabled();
+}
+
 void TSerialConnection::Open() {
     m_commPort->SetReadBufSize(kBufferSize);
     m_commPort->SetWriteBufSize(kBufferSize);

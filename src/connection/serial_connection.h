@@ -35,6 +35,8 @@ public:
 
     Kind ConnectionKind() const override { return Kind::Serial; }
     void SendByte(std::uint8_t code) override;
+    void SendReply(std::uint8_t byte) override;
+    bool LineUp() const override;
 
     const std::string& PortName() const { return m_portName; }
     // The port component, for a transfer's replies. User-interface thread.

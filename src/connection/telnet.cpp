@@ -42,6 +42,21 @@ void TTelnet::SendByte(std::uint8_t code) {
     }
 }
 
+void TTelnet::SendReply(std::uint8_t byte) {
+    if (!m_tnCnx->IsConnected()) {
+        return;
+    }
+    try {
+        m_tnCnx->SendDoubled(&byte, 1);
+    } catch (const std::exception&) {
+        // A broken line: the socket's close ends the connection and the transfer.
+    }
+}
+
+bool TTelnet::LineUp() const {
+    return m_tnCnx->IsConnected();
+}
+
 void TTelnet::SetTransferMode(bool on, bool rawFilter, std::shared_ptr<TChunkSink> receiver) {
     TLiveConnection::SetTransferMode(on, rawFilter, std::move(receiver));
     m_tnCnx->SetRawMode(on);

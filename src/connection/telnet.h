@@ -43,6 +43,10 @@ public:
     void SetTransferMode(bool on, bool rawFilter,
                          std::shared_ptr<TChunkSink> receiver = nullptr) override;
 
+    // Doubled when it is 255, as Telnet data must be; only while connected.
+    void SendReply(std::uint8_t byte) override;
+    bool LineUp() const override;
+
     const std::string& Host() const { return m_host; }
     // The Telnet component, for a transfer's replies. User-interface thread.
     TTnCnx& TnCnx() { return *m_tnCnx; }

@@ -1,0 +1,413 @@
+#include "transfer/block_receiver.h"
+
+#include "transfer/batch_file_name.h"
+#include "transfer/block_crc.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace telvora {
+
+namespace {
+
+std::string Hex2(std::uint8_t byte) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", byte);
+    return text;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') {
+        return folder + name;
+    }
+    return folder + "/" + name;
+}
+
+} // namespace
+
+TBlockReceiver::TBlockReceiver(TReceiverPort& port, TReceiverFiles& files)
+    : m_port(port), m_files(files) {
+    m_progress.status = "Idle";
+}
+
+// ---------------------------------------------------------------- operations
+
+void TBlockReceiver::StartSingle(const std::string& path) {
+    std::lock_guard lock(m_mutex);
+    m_files.Create(path); // raises before anything has started
+    m_progress.fileName = path;
+    Start(false);
+}
+
+void TBlockReceiver::StartBatch(const std::string& folder) {
+    std::lock_guard lock(m_mutex);
+    m_files.CloseQuietly();
+    m_progress.fileName.clear();
+    m_downloadFolder = folder;
+    m_filesNamed = 0;
+    Start(true);
+}
+
+void TBlockReceiver::Start(bool batch) {
+    m_transportLost = false;
+    Arm(kFirstTickMs);
+    m_awaitingHeader = batch;
+    m_batchMode = batch;
+    m_state = State::WaitHeader;
+    m_expectedBlock = 1;
+    m_accepted = false;
+    m_cancelCount = 0;
+    m_progress.ended = false;
+    ResetProgress();
+}
+
+void TBlockReceiver::ReceiveChunk(const std::uint8_t* data, std::size_t count) {
+    std::lock_guard lock(m_mutex);
+    for (std::size_t i = 0; i < count; ++i) {
+        ReceiveByte(data[i]);
+    }
+}
+
+void TBlockReceiver::TimeoutTimer() {
+    std::lock_guard lock(m_mutex);
+    switch (m_state) {
+    case State::Stopped:
+        return;
+    case State::CancelPending:
+        m_state = State::Stopped;
+        for (int i = 0; i < 3; ++i) {
+            Reply(kCan);
+        }
+        m_expectedBlock = 1;
+        Disarm();
+        return;
+    default:
+        break;
+    }
+    if (m_expectedBlock == 1) {
+        m_progress.status = "Waiting for first block...";
+    } else {
+        m_progress.status = "Timed out waiting for block.";
+        ++m_progress.errorCount;
+    }
+    ShowProgress();
+    Reply(kCrcRequest);
+    m_state = State::WaitHeader;
+}
+
+void TBlockReceiver::UserCancel() {
+    std::lock_guard lock(m_mutex);
+    if (m_state == State::Stopped || m_state == State::CancelPending) {
+        return;
+    }
+    Abort("Transfer Aborted.");
+}
+
+void TBlockReceiver::TransportLost() {
+    std::lock_guard lock(m_mutex);
+    m_transportLost = true;
+    if (m_state == State::Stopped) {
+        return;
+    }
+    m_files.CloseQuietly();
+    End("Connection lost.", State::Stopped);
+}
+
+TBlockReceiver::State TBlockReceiver::RxState() const {
+    std::lock_guard lock(m_mutex);
+    return m_state;
+}
+
+bool TBlockReceiver::Running() const {
+    std::lock_guard lock(m_mutex);
+    return !m_progress.ended && m_state != State::Stopped;
+}
+
+TTransferProgress TBlockReceiver::Progress() const {
+    std::lock_guard lock(m_mutex);
+    return m_progress;
+}
+
+int TBlockReceiver::TimerInterval() const {
+    std::lock_guard lock(m_mutex);
+    return m_timerInterval;
+}
+
+int TBlockReceiver::TimeoutFor(int size, int speed) {
+    const auto bytesPerSecond = static_cast<std::uint16_t>(speed / 8);
+    const auto seconds =
+        static_cast<std::uint16_t>(static_cast<std::uint16_t>(size / bytesPerSecond) + 2);
+    return static_cast<std::uint16_t>(seconds * 1000);
+}
+
+// ---------------------------------------------------------------- bytes
+
+void TBlockReceiver::ReceiveByte(std::uint8_t byte) {
+    switch (m_state) {
+    case State::Stopped:
+    case State::CancelPending:
+        return;
+    case State::WaitHeader:
+        WaitHeaderByte(byte);
+        return;
+    case State::BlockNumber:
+        m_blockNumber = byte;
+        m_state = State::BlockComplement;
+        return;
+    case State::BlockComplement:
+        ComplementByte(byte);
+        return;
+    case State::Data:
+        m_block[m_dataCount++] = byte;
+        if (m_dataCount == m_blockSize) {
+            m_state = State::CrcHigh;
+        }
+        return;
+    case State::CrcHigh:
+        m_crcHigh = byte;
+        m_state = State::CrcLow;
+        return;
+    case State::CrcLow: {
+        const unsigned received = m_crcHigh * 256u + byte;
+        const unsigned computed = BlockCrc(m_block.data(), m_blockSize);
+        // The ones' complement of the right value passes as well.
+        if (computed != received && computed != (received ^ 0xFFFFu)) {
+            m_progress.status = "Invalid Block CRC!";
+            ++m_progress.errorCount;
+            ShowProgress();
+            m_state = State::WaitHeader;
+            Reply(kNak);
+            RestartTimeout(static_cast<int>(m_blockSize));
+            return;
+        }
+        try {
+            BlockComplete();
+        } catch (const ETransferFileError& failure) {
+            Abort(failure.what());
+        }
+        return;
+    }
+    }
+}
+
+void TBlockReceiver::WaitHeaderByte(std::uint8_t byte) {
+    if (byte == kCan) {
+        if (++m_cancelCount > 1) {
+            m_cancelCount = 0;
+            m_files.CloseQuietly();
+            End("Sender Aborted Transfer!", State::Stopped);
+            return;
+        }
+    } else {
+        m_cancelCount = 0;
+        if (byte == kEot) {
+            try {
+                EndOfFile();
+            } catch (const ETransferFileError& failure) {
+                Abort(failure.what());
+            }
+            return;
+        }
+        const char* kind = byte == kSoh        ? "X"
+                           : byte == kStx      ? "Y"
+                           : byte == kHeader4k ? "F"
+                                               : nullptr;
+        if (kind != nullptr) {
+            m_blockSize = byte == kSoh ? 128 : byte == kStx ? 1024 : 4096;
+            m_progress.status = std::string("Receiving Block (") + kind + "-Modem)";
+            ShowProgress();
+            m_state = State::BlockNumber;
+            RestartTimeout(static_cast<int>(m_blockSize));
+            return;
+        }
+    }
+    // A stray byte, a first CAN included.
+    Reply(kCrcRequest);
+    RestartTimeout(128);
+    ++m_progress.errorCount;
+    m_progress.status = "Invalid Block Type " + Hex2(byte);
+    ShowProgress();
+}
+
+void TBlockReceiver::ComplementByte(std::uint8_t byte) {
+    m_blockComplement = byte;
+    const bool header = m_blockNumber == 0 && m_awaitingHeader;
+    if (!header && (m_blockNumber ^ 0xFF) != m_blockComplement) {
+        m_progress.status = "Invalid Block ID";
+        ++m_progress.errorCount;
+        ShowProgress();
+        Reply(kNak);
+        m_state = State::WaitHeader;
+        RestartTimeout(static_cast<int>(m_blockSize));
+        return;
+    }
+    m_dataCount = 0;
+    m_state = State::Data;
+}
+
+void TBlockReceiver::BlockComplete() {
+    if (m_blockNumber == 0 && m_awaitingHeader) {
+        AcceptHeader();
+        return;
+    }
+    if (!m_files.IsOpen()) {
+        if (m_progress.fileName.empty()) {
+            // A data block before any header: the sender is not batch-sending.
+            ResetProgress();
+            m_progress.fileName.clear();
+            End("Sender using wrong protocol!", State::CancelPending);
+            return;
+        }
+        if (IsRepeatOfLastBlock()) {
+            m_state = State::WaitHeader;
+            Reply(kAck);
+            return;
+        }
+        Abort("Block " + std::to_string(m_blockNumber) + " came after the file ended.");
+        return;
+    }
+    if (m_batchMode && m_blockNumber == 0 && !m_accepted) {
+        // The header again: our ACK was lost. Its file is kept as it is.
+        m_state = State::WaitHeader;
+        Reply(kAck);
+        RestartTimeout(static_cast<int>(m_blockSize));
+        return;
+    }
+    if (m_blockNumber == m_expectedBlock) {
+        AcceptData();
+        return;
+    }
+    if (IsRepeatOfLastBlock()) {
+        ++m_progress.errorCount;
+        m_progress.status = "Repeated block " + std::to_string(m_blockNumber) + " skipped";
+        ShowProgress();
+        m_state = State::WaitHeader;
+        Reply(kAck);
+        RestartTimeout(static_cast<int>(m_blockSize));
+        return;
+    }
+    Abort("Block " + std::to_string(m_blockNumber) + " out of sequence (expected " +
+          std::to_string(m_expectedBlock) + ").");
+}
+
+bool TBlockReceiver::IsRepeatOfLastBlock() const {
+    return m_accepted && m_blockNumber == static_cast<std::uint8_t>(m_expectedBlock - 1);
+}
+
+void TBlockReceiver::AcceptHeader() {
+    const auto begin = m_block.begin();
+    const auto end = begin + static_cast<std::ptrdiff_t>(m_blockSize);
+    const std::string sent(begin, std::find(begin, end, std::uint8_t{0}));
+    if (sent.empty()) {
+        Reply(kAck);
+        ResetProgress();
+        m_progress.fileName.clear();
+        End("Transfer Complete!", State::Stopped);
+        return;
+    }
+    const std::string path = JoinPath(m_downloadFolder, BatchFileName(sent, ++m_filesNamed));
+    m_progress.fileName = path;
+    m_files.Create(path);
+    m_awaitingHeader = false;
+    m_expectedBlock = 1;
+    m_accepted = false;
+    ResetProgress();
+    m_progress.status = "Waiting for first block.";
+    ShowProgress();
+    Reply(kAck);
+    m_state = State::WaitHeader;
+    RestartTimeout(static_cast<int>(m_blockSize));
+}
+
+void TBlockReceiver::AcceptData() {
+    // On disk before the ACK goes out.
+    m_files.Append(m_block.data(), m_blockSize);
+    ++m_expectedBlock;
+    m_accepted = true;
+    ++m_progress.blocksReceived;
+    m_progress.bytesReceived += static_cast<int>(m_blockSize);
+    m_progress.status = "Block OK";
+    ShowProgress();
+    Reply(kAck);
+    m_state = State::WaitHeader;
+    RestartTimeout(static_cast<int>(m_blockSize));
+}
+
+void TBlockReceiver::EndOfFile() {
+    if (!m_files.IsOpen()) {
+        // A repeated EOT (our ACK was lost), or one before any header.
+        Reply(kAck);
+        return;
+    }
+    m_files.Close();
+    m_files.StripFill(m_progress.fileName);
+    Reply(kAck);
+    if (!m_batchMode) {
+        End("Transfer Complete!", State::Stopped);
+        return;
+    }
+    ResetProgress();
+    m_progress.status = "Waiting for next file...";
+    ShowProgress();
+    m_state = State::WaitHeader;
+    m_expectedBlock = 1;
+    m_accepted = false;
+    m_awaitingHeader = true;
+    Reply(kCrcRequest);
+    RestartTimeout(128);
+}
+
+// ---------------------------------------------------------------- helpers
+
+void TBlockReceiver::Reply(std::uint8_t byte) {
+    if (!m_transportLost) {
+        m_port.SendReply(byte);
+    }
+}
+
+void TBlockReceiver::RestartTimeout(int size) {
+    Arm(TimeoutFor(size, kNominalSpeed));
+}
+
+void TBlockReceiver::Arm(int intervalMs) {
+    m_timerInterval = intervalMs;
+    m_port.ArmTimer(intervalMs);
+}
+
+void TBlockReceiver::Disarm() {
+    m_timerInterval = 0;
+    m_port.DisableTimer();
+}
+
+void TBlockReceiver::ResetProgress() {
+    m_progress.status = "Idle";
+    m_progress.bytesReceived = 0;
+    m_progress.blocksReceived = 0;
+    m_progress.errorCount = 0;
+    ShowProgress();
+}
+
+void TBlockReceiver::ShowProgress() {
+    m_port.ShowProgress(m_progress);
+}
+
+void TBlockReceiver::End(const std::string& status, State next) {
+    m_progress.status = status;
+    m_progress.ended = true;
+    m_cancelCount = 0;
+    m_port.Alert();
+    ShowProgress();
+    m_state = next;
+    m_port.EndTransferMode();
+    if (next == State::Stopped) {
+        Disarm();
+    }
+}
+
+void TBlockReceiver::Abort(const std::string& status) {
+    m_files.CloseQuietly();
+    End(status, State::CancelPending);
+    Arm(kCancelDelayMs);
+}
+
+} // namespace telvora

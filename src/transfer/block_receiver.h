@@ -1,0 +1,151 @@
+#pragma once
+
+#include "transfer/receiver_files.h"
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace telvora {
+
+// What the transfer window shows of a download.
+struct TTransferProgress {
+    std::string fileName; // the file being written, or empty
+    std::string status;
+    int bytesReceived = 0;
+    int blocksReceived = 0;
+    int errorCount = 0;
+    // The transfer has ended: the window's button reads "Close".
+    bool ended = false;
+};
+
+// Everything the receiver needs from outside it.
+class TReceiverPort {
+public:
+    virtual ~TReceiverPort() = default;
+    // One reply byte to the sender, through the live line.
+    virtual void SendReply(std::uint8_t byte) = 0;
+    virtual void ShowProgress(const TTransferProgress& progress) = 0;
+    // The alert sound of every ending.
+    virtual void Alert() = 0;
+    // Received bytes go back to the screen (the window's SetTransferMode(false)).
+    virtual void EndTransferMode() = 0;
+    // The block timer: a periodic tick every intervalMs, or none.
+    virtual void ArmTimer(int intervalMs) = 0;
+    virtual void DisableTimer() = 0;
+};
+
+// The receiving side of X-Modem CRC, X-Modem 1k, Y-Modem batch and F-Modem
+// batch: a byte-driven state machine. Blocks of 128 (SOH), 1024 (STX) or 4096
+// ('F') data bytes with a CRC-16, in one file or, in batch mode, in files
+// named by block-0 headers inside a folder.
+//
+// Every operation takes the receiver's lock for its whole run: bytes come
+// from a connection thread, the ticks and the cancel from the user-interface
+// thread. The port is called with the lock held and must not call back.
+//
+// Beyond the bare protocol: a repeat of the block just accepted (the sender
+// missed our ACK) is acknowledged and not written again, a repeated batch
+// header likewise; any other block out of sequence ends the transfer with
+// three CANs, the file kept as far as received. An EOT while no file is open
+// is acknowledged and otherwise ignored. A file that cannot be written ends
+// the transfer the same way, saying why.
+class TBlockReceiver {
+public:
+    enum class State {
+        Stopped,
+        WaitHeader,
+        BlockNumber,
+        BlockComplement,
+        Data,
+        CrcHigh,
+        CrcLow,
+        CancelPending
+    };
+
+    static constexpr std::uint8_t kSoh = 0x01;
+    static constexpr std::uint8_t kStx = 0x02;
+    static constexpr std::uint8_t kHeader4k = 'F';
+    static constexpr std::uint8_t kEot = 0x04;
+    static constexpr std::uint8_t kAck = 0x06;
+    static constexpr std::uint8_t kNak = 0x15;
+    static constexpr std::uint8_t kCan = 0x18;
+    static constexpr std::uint8_t kCrcRequest = 'C';
+    static constexpr int kFirstTickMs = 1000;
+    static constexpr int kCancelDelayMs = 250;
+    // Every timeout is worked out for this nominal line speed.
+    static constexpr int kNominalSpeed = 19200;
+    static constexpr std::size_t kMaxBlockSize = 4096;
+
+    TBlockReceiver(TReceiverPort& port, TReceiverFiles& files);
+    TBlockReceiver(const TBlockReceiver&) = delete;
+    TBlockReceiver& operator=(const TBlockReceiver&) = delete;
+
+    // Receive into one file (created empty now; raises ETransferFileError
+    // when it cannot be, with nothing started).
+    void StartSingle(const std::string& path);
+    // Receive the files a batch sender names into the folder.
+    void StartBatch(const std::string& folder);
+    void ReceiveChunk(const std::uint8_t* data, std::size_t count);
+    void TimeoutTimer();
+    // The user's cancel: three CANs follow 250 ms later.
+    void UserCancel();
+    // The line has gone while a transfer ran: nothing more is sent.
+    void TransportLost();
+
+    State RxState() const;
+    bool Running() const;
+    TTransferProgress Progress() const;
+    // The interval the timer was last armed with (0 when disabled), for tests.
+    int TimerInterval() const;
+    // ((size div (speed div 8)) + 2) x 1000 ms in 16-bit unsigned arithmetic.
+    static int TimeoutFor(int size, int speed);
+
+private:
+    void ReceiveByte(std::uint8_t byte);
+    void WaitHeaderByte(std::uint8_t byte);
+    void ComplementByte(std::uint8_t byte);
+    void BlockComplete();
+    void AcceptHeader();
+    void AcceptData();
+    void EndOfFile();
+    void Start(bool batch);
+
+    void Reply(std::uint8_t byte);
+    void RestartTimeout(int size);
+    void Arm(int intervalMs);
+    void Disarm();
+    void ResetProgress();
+    void ShowProgress();
+    // An ending: the status, the button, the alert, the bytes back to the screen.
+    void End(const std::string& status, State next);
+    // Ends with three CANs 250 ms later; the file is kept as it is.
+    void Abort(const std::string& status);
+    bool IsRepeatOfLastBlock() const;
+
+    TReceiverPort& m_port;
+    TReceiverFiles& m_files;
+    mutable std::mutex m_mutex;
+
+    State m_state = State::Stopped;
+    std::uint8_t m_expectedBlock = 1;
+    std::uint8_t m_crcHigh = 0;
+    std::size_t m_dataCount = 0;
+    std::uint8_t m_blockNumber = 0;
+    std::uint8_t m_blockComplement = 0;
+    std::size_t m_blockSize = 128;
+    bool m_awaitingHeader = false;
+    bool m_batchMode = false;
+    int m_cancelCount = 0;
+    // A block of the current file (or its header) has been accepted.
+    bool m_accepted = false;
+    bool m_transportLost = false;
+    int m_timerInterval = 0;
+    int m_filesNamed = 0;
+    std::string m_downloadFolder;
+    TTransferProgress m_progress;
+    std::array<std::uint8_t, kMaxBlockSize> m_block{};
+};
+
+} // namespace telvora

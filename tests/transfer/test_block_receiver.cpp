@@ -1,0 +1,496 @@
+// The block receiver driven byte by byte, with a fake line, a manual timer
+// and files in memory: what it answers, what it shows and what it writes.
+#include "transfer/batch_file_name.h"
+#include "transfer/block_crc.h"
+#include "transfer/block_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <unistd.h>
+#include <vector>
+
+using namespace telvora;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t kSoh = TBlockReceiver::kSoh;
+constexpr std::uint8_t kStx = TBlockReceiver::kStx;
+constexpr std::uint8_t kEot = TBlockReceiver::kEot;
+constexpr std::uint8_t kAck = TBlockReceiver::kAck;
+constexpr std::uint8_t kNak = TBlockReceiver::kNak;
+constexpr std::uint8_t kCan = TBlockReceiver::kCan;
+constexpr std::uint8_t kC = 'C';
+
+class FakePort : public TReceiverPort {
+public:
+    void SendReply(std::uint8_t byte) override { replies.push_back(byte); }
+    void ShowProgress(const TTransferProgress& shown) override {
+        progress = shown;
+        ++shows;
+    }
+    void Alert() override { ++alerts; }
+    void EndTransferMode() override { ++transferModeEnded; }
+    void ArmTimer(int intervalMs) override { timer = intervalMs; }
+    void DisableTimer() override { timer = 0; }
+    // The replies since the last look.
+    Bytes Take() {
+        Bytes taken;
+        taken.swap(replies);
+        return taken;
+    }
+
+    Bytes replies;
+    TTransferProgress progress;
+    int shows = 0;
+    int alerts = 0;
+    int transferModeEnded = 0;
+    int timer = 0;
+};
+
+class MemoryFiles : public TReceiverFiles {
+public:
+    void Create(const std::string& path) override {
+        if (failCreate) {
+            throw ETransferFileError("Cannot create " + path + ": Permission denied");
+        }
+        files[path].clear();
+        open = path;
+    }
+    void Append(const std::uint8_t* data, std::size_t count) override {
+        if (failAppend) {
+            throw ETransferFileError("Cannot write " + open + ": No space left on device");
+        }
+        files[open].insert(files[open].end(), data, data + count);
+    }
+    void Close() override { open.clear(); }
+    void CloseQuietly() override { open.clear(); }
+    bool IsOpen() const override { return !open.empty(); }
+    void StripFill(const std::string& path) override {
+        Bytes& file = files[path];
+        const std::size_t window = std::min<std::size_t>(file.size(), 4096);
+        file.resize(LengthWithoutFill(file.size(), file.data() + file.size() - window, window));
+    }
+
+    std::map<std::string, Bytes> files;
+    std::string open;
+    bool failCreate = false;
+    bool failAppend = false;
+};
+
+Bytes Block(std::uint8_t header, std::uint8_t number, const Bytes& content,
+            bool onesComplement = false) {
+    const std::size_t size = header == kSoh ? 128 : header == kStx ? 1024 : 4096;
+    Bytes data = content;
+    data.resize(size, 0x1A);
+    std::uint16_t crc = BlockCrc(data.data(), data.size());
+    if (onesComplement) {
+        crc = static_cast<std::uint16_t>(crc ^ 0xFFFF);
+    }
+    Bytes block;
+    block.reserve(size + 5);
+    block.push_back(header);
+    block.push_back(number);
+    block.push_back(static_cast<std::uint8_t>(number ^ 0xFF));
+    for (std::uint8_t byte : data) {
+        block.push_back(byte);
+    }
+    block.push_back(static_cast<std::uint8_t>(crc >> 8));
+    block.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    return block;
+}
+
+Bytes Text(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+// A batch header: the name, a NUL, then what a sender adds (ignored).
+Bytes Header(const std::string& name, const std::string& extra = "123 0") {
+    Bytes data = Text(name);
+    data.push_back(0);
+    const Bytes more = Text(extra);
+    data.insert(data.end(), more.begin(), more.end());
+    data.resize(128, 0);
+    return Block(kSoh, 0, data);
+}
+
+class BlockReceiverTest : public ::testing::Test {
+protected:
+    void Feed(const Bytes& bytes) { receiver.ReceiveChunk(bytes.data(), bytes.size()); }
+    void Feed(std::uint8_t byte) { Feed(Bytes{byte}); }
+    const std::string& Status() const { return port.progress.status; }
+
+    FakePort port;
+    MemoryFiles files;
+    TBlockReceiver receiver{port, files};
+};
+
+TEST(BlockCrcTest, IsCrc16Xmodem) {
+    const Bytes digits = Text("123456789");
+    EXPECT_EQ(BlockCrc(digits.data(), digits.size()), 0x31C3);
+    EXPECT_EQ(BlockCrc(nullptr, 0), 0);
+}
+
+TEST(BlockCrcTest, TimeoutsFollowTheNominalLineSpeed) {
+    EXPECT_EQ(TBlockReceiver::TimeoutFor(128, 19200), 2000);
+    EXPECT_EQ(TBlockReceiver::TimeoutFor(1024, 19200), 2000);
+    EXPECT_EQ(TBlockReceiver::TimeoutFor(4096, 19200), 3000);
+}
+
+TEST_F(BlockReceiverTest, WaitingForTheFirstBlockAsksOnceASecondWithoutErrors) {
+    receiver.StartSingle("/dl/file.bin");
+    EXPECT_EQ(port.timer, 1000);
+    EXPECT_EQ(Status(), "Idle");
+    EXPECT_FALSE(port.progress.ended);
+    EXPECT_EQ(port.progress.fileName, "/dl/file.bin");
+    for (int i = 0; i < 3; ++i) {
+        receiver.TimeoutTimer();
+    }
+    EXPECT_EQ(port.Take(), (Bytes{kC, kC, kC}));
+    EXPECT_EQ(Status(), "Waiting for first block...");
+    EXPECT_EQ(port.progress.errorCount, 0);
+}
+
+TEST_F(BlockReceiverTest, AGoodBlockIsWrittenThenAcknowledged) {
+    receiver.StartSingle("f");
+    const Bytes data(128, 'd');
+    Feed(Block(kSoh, 1, data));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(Status(), "Block OK");
+    EXPECT_EQ(port.progress.bytesReceived, 128);
+    EXPECT_EQ(port.progress.blocksReceived, 1);
+    EXPECT_EQ(files.files["f"], data);
+    EXPECT_EQ(port.timer, 2000);
+    // The ones' complement of the right CRC passes too.
+    Feed(Block(kSoh, 2, data, true));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(files.files["f"].size(), 256u);
+}
+
+TEST_F(BlockReceiverTest, TheHeaderByteSetsTheSizeTheTextAndTheTimeout) {
+    receiver.StartSingle("f");
+    Feed(kStx);
+    EXPECT_EQ(Status(), "Receiving Block (Y-Modem)");
+    EXPECT_EQ(port.timer, 2000);
+    const Bytes rest = Block(kStx, 1, Bytes(1024, 'y'));
+    Feed(Bytes(rest.begin() + 1, rest.end()));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    Feed('F');
+    EXPECT_EQ(Status(), "Receiving Block (F-Modem)");
+    EXPECT_EQ(port.timer, 3000);
+    const Bytes big = Block('F', 2, Bytes(4096, 'f'));
+    Feed(Bytes(big.begin() + 1, big.end()));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(files.files["f"].size(), 1024u + 4096u);
+    Feed(kSoh);
+    EXPECT_EQ(Status(), "Receiving Block (X-Modem)");
+}
+
+TEST_F(BlockReceiverTest, AWrongComplementIsRefusedAndTheRestOfTheBlockDrawsRequests) {
+    receiver.StartSingle("f");
+    Feed(Bytes{kSoh, 3, 0x00});
+    EXPECT_EQ(port.Take(), Bytes{kNak});
+    EXPECT_EQ(Status(), "Invalid Block ID");
+    EXPECT_EQ(port.progress.errorCount, 1);
+    Feed(Bytes{'a', 'b', 0x1A});
+    EXPECT_EQ(port.Take(), (Bytes{kC, kC, kC}));
+    EXPECT_EQ(Status(), "Invalid Block Type 1A");
+    EXPECT_EQ(port.progress.errorCount, 4);
+}
+
+TEST_F(BlockReceiverTest, ABadCrcIsRefused) {
+    receiver.StartSingle("f");
+    Bytes block = Block(kSoh, 1, Text("hello"));
+    block.back() ^= 0x01;
+    Feed(block);
+    EXPECT_EQ(port.Take(), Bytes{kNak});
+    EXPECT_EQ(Status(), "Invalid Block CRC!");
+    EXPECT_TRUE(files.files["f"].empty());
+}
+
+TEST_F(BlockReceiverTest, SilenceAfterABlockCountsAnErrorEachTimeout) {
+    receiver.StartSingle("f");
+    Feed(Block(kSoh, 1, Text("x")));
+    port.Take();
+    receiver.TimeoutTimer();
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), (Bytes{kC, kC}));
+    EXPECT_EQ(Status(), "Timed out waiting for block.");
+    EXPECT_EQ(port.progress.errorCount, 2);
+    // A block in progress is dropped by the tick.
+    Feed(Bytes{kSoh, 2, 0xFD, 'p'});
+    receiver.TimeoutTimer();
+    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::WaitHeader);
+}
+
+TEST_F(BlockReceiverTest, EndOfFileTrimsTheFillThenAcknowledgesAndEnds) {
+    receiver.StartSingle("f");
+    Feed(Block(kSoh, 1, Text("DATA\x1A\x0B\x1A")));
+    port.Take();
+    Feed(kEot);
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(files.files["f"], Text("DATA"));
+    EXPECT_FALSE(files.IsOpen());
+    EXPECT_EQ(Status(), "Transfer Complete!");
+    EXPECT_TRUE(port.progress.ended);
+    EXPECT_EQ(port.alerts, 1);
+    EXPECT_EQ(port.transferModeEnded, 1);
+    EXPECT_EQ(port.timer, 0);
+    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    Feed(Block(kSoh, 2, Text("late")));
+    EXPECT_TRUE(port.Take().empty());
+}
+
+TEST_F(BlockReceiverTest, ABatchNamesItsFilesAndEndsWithAnEmptyHeader) {
+    receiver.StartBatch("/dl");
+    EXPECT_TRUE(port.progress.fileName.empty());
+    Feed(Header("README.TXT"));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(port.progress.fileName, "/dl/README.TXT");
+    EXPECT_EQ(Status(), "Waiting for first block.");
+    EXPECT_EQ(port.progress.bytesReceived, 0);
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), Bytes{kC});
+    EXPECT_EQ(Status(), "Waiting for first block...");
+    Feed(Block(kStx, 1, Bytes(1024, 'r')));
+    Feed(Block(kSoh, 2, Text("end")));
+    EXPECT_EQ(port.Take(), (Bytes{kAck, kAck}));
+    Feed(kEot);
+    EXPECT_EQ(port.Take(), (Bytes{kAck, kC}));
+    EXPECT_EQ(Status(), "Waiting for next file...");
+    EXPECT_EQ(files.files["/dl/README.TXT"].size(), 1024u + 3u);
+    EXPECT_FALSE(port.progress.ended);
+
+    Feed(Header("SECOND.BIN"));
+    Feed(Block(kSoh, 1, Text("2nd")));
+    Feed(kEot);
+    EXPECT_EQ(files.files["/dl/SECOND.BIN"], Text("2nd"));
+    port.Take();
+    Feed(Header(""));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(Status(), "Transfer Complete!");
+    EXPECT_TRUE(port.progress.ended);
+    EXPECT_EQ(port.transferModeEnded, 1);
+}
+
+TEST_F(BlockReceiverTest, ABatchThatGetsADataBlockFirstStopsTheWrongProtocol) {
+    receiver.StartBatch("/dl");
+    Feed(Block(kSoh, 1, Text("single")));
+    EXPECT_TRUE(port.Take().empty());
+    EXPECT_EQ(Status(), "Sender using wrong protocol!");
+    EXPECT_EQ(port.transferModeEnded, 1);
+    EXPECT_TRUE(port.progress.ended);
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
+    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    EXPECT_TRUE(files.files.empty());
+}
+
+TEST_F(BlockReceiverTest, TwoCansAbortOneIsAStrayByteAndInsideABlockTheyAreData) {
+    receiver.StartSingle("f");
+    Feed(kCan);
+    EXPECT_EQ(port.Take(), Bytes{kC});
+    EXPECT_EQ(Status(), "Invalid Block Type 18");
+    EXPECT_EQ(port.progress.errorCount, 1);
+    Feed(Block(kSoh, 1, Bytes(128, kCan)));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(files.files["f"], Bytes(128, kCan));
+    Feed(Bytes{kCan, kCan});
+    EXPECT_EQ(port.Take(), Bytes{kC}) << "only the first CAN, as a stray byte";
+    EXPECT_EQ(Status(), "Sender Aborted Transfer!");
+    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    EXPECT_EQ(files.files["f"].size(), 128u) << "the file stays as received";
+}
+
+TEST_F(BlockReceiverTest, TheUsersCancelSendsThreeCansAQuarterSecondLater) {
+    receiver.StartSingle("f");
+    Feed(Block(kSoh, 1, Text("kept")));
+    port.Take();
+    receiver.UserCancel();
+    EXPECT_EQ(Status(), "Transfer Aborted.");
+    EXPECT_TRUE(port.progress.ended);
+    EXPECT_EQ(port.transferModeEnded, 1);
+    EXPECT_EQ(port.timer, 250);
+    EXPECT_TRUE(port.Take().empty());
+    EXPECT_FALSE(files.IsOpen());
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
+    EXPECT_EQ(port.timer, 0);
+    EXPECT_EQ(files.files["f"].size(), 128u);
+}
+
+TEST_F(BlockReceiverTest, ARepeatedBlockIsAcknowledgedButNotWrittenAgain) {
+    receiver.StartSingle("f");
+    const Bytes first = Block(kSoh, 1, Text("one"));
+    Feed(first);
+    Feed(first);
+    EXPECT_EQ(port.Take(), (Bytes{kAck, kAck}));
+    EXPECT_EQ(files.files["f"].size(), 128u);
+    EXPECT_EQ(port.progress.blocksReceived, 1);
+    Feed(Block(kSoh, 2, Text("two")));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(files.files["f"].size(), 256u);
+}
+
+TEST_F(BlockReceiverTest, ABlockOutOfSequenceEndsTheTransferKeepingTheFile) {
+    receiver.StartSingle("f");
+    Feed(Block(kSoh, 1, Text("one")));
+    port.Take();
+    Feed(Block(kSoh, 5, Text("five")));
+    EXPECT_TRUE(port.Take().empty());
+    EXPECT_EQ(Status(), "Block 5 out of sequence (expected 2).");
+    EXPECT_TRUE(port.progress.ended);
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
+    EXPECT_EQ(files.files["f"].size(), 128u);
+}
+
+TEST_F(BlockReceiverTest, BlockNumbersWrapFrom255To0) {
+    receiver.StartSingle("f");
+    for (int n = 1; n <= 257; ++n) {
+        Feed(Block(kSoh, static_cast<std::uint8_t>(n), Text("b")));
+    }
+    EXPECT_EQ(port.progress.blocksReceived, 257);
+    EXPECT_EQ(port.Take(), Bytes(257, kAck));
+}
+
+TEST_F(BlockReceiverTest, ARepeatedHeaderIsAcknowledgedWithoutEmptyingItsFile) {
+    receiver.StartBatch("/dl");
+    Feed(Header("A.BIN"));
+    Feed(Header("A.BIN"));
+    EXPECT_EQ(port.Take(), (Bytes{kAck, kAck}));
+    Feed(Block(kSoh, 1, Text("a")));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    Feed(Header("A.BIN")); // now out of place: block 0 after block 1
+    EXPECT_TRUE(port.Take().empty());
+    EXPECT_TRUE(port.progress.ended);
+    EXPECT_EQ(files.files["/dl/A.BIN"].size(), 128u);
+}
+
+TEST_F(BlockReceiverTest, AnEotWithNoFileOpenIsAcknowledgedAndIgnored) {
+    receiver.StartBatch("/dl");
+    Feed(kEot); // before any header
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    Feed(Header("B"));
+    Feed(Block(kSoh, 1, Text("b")));
+    Feed(kEot);
+    port.Take();
+    Feed(kEot); // our ACK was lost
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(Status(), "Waiting for next file...");
+    EXPECT_EQ(files.files["/dl/B"], Text("b"));
+    // A data block after the file's end is not written.
+    Feed(Block(kSoh, 2, Text("stray")));
+    EXPECT_TRUE(port.progress.ended);
+    EXPECT_EQ(files.files["/dl/B"], Text("b"));
+}
+
+TEST_F(BlockReceiverTest, BatchFilesAlwaysLandInTheChosenFolder) {
+    receiver.StartBatch("/dl");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"../../x", "/dl/x"},
+        {"/etc/passwd", "/dl/passwd"},
+        {"C:\\GAMES\\X.COM", "/dl/X.COM"},
+        {"C:x", "/dl/x"},
+        {"..", "/dl/download-5"},
+        {"dir/", "/dl/download-6"},
+        {"bell\x07name", "/dl/bell_name"},
+    };
+    for (const auto& [sent, expected] : cases) {
+        Feed(Header(sent));
+        EXPECT_EQ(port.progress.fileName, expected) << sent;
+        Feed(kEot);
+        port.Take();
+    }
+    for (const auto& [path, content] : files.files) {
+        EXPECT_EQ(path.rfind("/dl/", 0), 0u) << path;
+        EXPECT_EQ(path.find("/", 4), std::string::npos) << path;
+    }
+}
+
+TEST(BatchFileNameTest, KeepsOnlyAUsableLastComponent) {
+    EXPECT_EQ(BatchFileName("GAME.XEX", 1), "GAME.XEX");
+    EXPECT_EQ(BatchFileName("a/b\\c", 1), "c");
+    EXPECT_EQ(BatchFileName(".", 3), "download-3");
+    EXPECT_EQ(BatchFileName(std::string(300, 'n'), 1).size(), 255u);
+    EXPECT_EQ(BatchFileName("tab\tand\x7f", 1), "tab_and_");
+}
+
+TEST_F(BlockReceiverTest, AFileThatCannotBeWrittenEndsTheTransferSayingWhy) {
+    receiver.StartSingle("f");
+    files.failAppend = true;
+    Feed(Block(kSoh, 1, Text("x")));
+    EXPECT_TRUE(port.Take().empty()) << "no ACK for a block that was not written";
+    EXPECT_EQ(Status(), "Cannot write f: No space left on device");
+    EXPECT_TRUE(port.progress.ended);
+    EXPECT_EQ(port.transferModeEnded, 1);
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
+
+    files.failCreate = true;
+    EXPECT_THROW(receiver.StartSingle("g"), ETransferFileError);
+    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    receiver.StartBatch("/dl");
+    Feed(Header("H"));
+    EXPECT_EQ(Status(), "Cannot create /dl/H: Permission denied");
+    EXPECT_TRUE(port.progress.ended);
+}
+
+TEST_F(BlockReceiverTest, ALostLineEndsTheTransferAndNothingMoreIsSent) {
+    receiver.StartSingle("f");
+    receiver.TransportLost();
+    EXPECT_EQ(Status(), "Connection lost.");
+    EXPECT_TRUE(port.progress.ended);
+    EXPECT_EQ(port.timer, 0);
+    receiver.TimeoutTimer();
+    receiver.UserCancel();
+    EXPECT_TRUE(port.Take().empty());
+}
+
+class StripFillOnDisk : public ::testing::Test {
+protected:
+    void TearDown() override { std::filesystem::remove(path); }
+    Bytes Trimmed(const Bytes& content) {
+        {
+            std::ofstream file(path, std::ios::binary);
+            file.write(reinterpret_cast<const char*>(content.data()),
+                       static_cast<std::streamsize>(content.size()));
+        }
+        TDiskFiles disk;
+        disk.StripFill(path);
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("telvora-strip." + std::to_string(getpid())))
+            .string();
+};
+
+TEST_F(StripFillOnDisk, RemovesOnlyTheTrailingRunAndAtMost4096Bytes) {
+    EXPECT_EQ(Trimmed(Bytes{'Q', 0x41, 0x1A, 0x0B, 0x1A}), (Bytes{'Q', 0x41}));
+    EXPECT_EQ(Trimmed(Bytes{0x1A, 0x41}), (Bytes{0x1A, 0x41}));
+    EXPECT_EQ(Trimmed(Bytes(10000, 0x1A)).size(), 5904u);
+    EXPECT_TRUE(Trimmed(Bytes{}).empty());
+    EXPECT_TRUE(Trimmed(Bytes(7, 0x0B)).empty());
+}
+
+TEST(DiskFilesTest, FailuresNameTheFileAndTheReason) {
+    TDiskFiles disk;
+    try {
+        disk.Create("/nonexistent-telvora/f");
+        FAIL();
+    } catch (const ETransferFileError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot create /nonexistent-telvora/f: No such file or directory");
+    }
+    disk.Create("/dev/full");
+    const std::uint8_t byte = 1;
+    EXPECT_THROW(disk.Append(&byte, 1), ETransferFileError);
+}
+
+} // namespace
