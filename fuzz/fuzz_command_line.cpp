@@ -66,6 +66,9 @@ std::vector<std::string> Arguments(const CommandLineOptions& options) {
     if (options.screenshotPath) {
         arguments.push_back("--screenshot=" + *options.screenshotPath);
     }
+    if (options.noTelnetFilter) {
+        arguments.push_back("--no-telnet-filter");
+    }
     if (options.headless) {
         arguments.push_back("--headless");
     }

@@ -225,6 +225,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         } else if (attached) {
             result.error = "option " + name + " takes no value";
             return result;
+        } else if (name == "--no-telnet-filter") {
+            options.noTelnetFilter = true;
         } else if (name == "--headless") {
             options.headless = true;
         } else if (name == "--exit-when-done") {
@@ -260,6 +262,8 @@ std::string CommandLineUsage() {
            "                         once connected, download one file by X-Modem\n"
            "  --receive-ymodem FOLDER, --receive-fmodem FOLDER\n"
            "                         once connected, download a batch into the folder\n"
+           "  --no-telnet-filter     pass 255 and CR bytes of a download as they come\n"
+           "                         (\"Filter TELNET Escape Codes...\" off)\n"
            "  --speed SPEED          300, 600, 1200, 2400 or max (no throttle)\n"
            "  --size SIZE            small, medium or large\n"
            "  --headless             run without showing a window; messages go to\n"

@@ -35,6 +35,9 @@ struct CommandLineOptions {
     std::optional<TelnetTarget> telnet;
     std::optional<std::string> serialDevice;
     std::optional<ReceiveRequest> receive;
+    // "Filter TELNET Escape Codes During File Transfers" off (a sender
+    // behind a plain TCP relay, which doubles no 255 and adds nothing after CR).
+    bool noTelnetFilter = false;
     std::optional<int> speed;     // a Speed entry's tag
     std::optional<int> fontDelta; // a Size entry's tag
     bool headless = false;

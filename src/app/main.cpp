@@ -147,6 +147,9 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.speed) {
         TriggerEntryWithTag(window, telvora::kSpeedEntries, *options.speed);
     }
+    if (options.noTelnetFilter) {
+        window.Entry("ExtraFiltering")->trigger();
+    }
     window.show();
 
     int status = 0;

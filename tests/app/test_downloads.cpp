@@ -1,0 +1,168 @@
+// Downloads from a real sender, lrzsz's sz: behind a TCP relay on loopback
+// (a Telnet connection with the filter off, since the relay doubles no 255)
+// and on the far end of a pseudo-terminal pair (a serial line). The files
+// that arrive must be the files that were sent.
+
+#include "loopback_peer.h"
+#include "run_telvora.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace telvora::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Downloads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(std::system("command -v sz >/dev/null && command -v socat >/dev/null"), 0)
+            << "lrzsz and socat are needed (scripts/install-deps.sh installs them)";
+        root = fs::temp_directory_path() / ("telvora-downloads." + std::to_string(getpid()));
+        fs::create_directories(root / "sent");
+        fs::create_directories(root / "received");
+    }
+    void TearDown() override {
+        StopSender();
+        fs::remove_all(root);
+    }
+
+    void Write(const std::string& name, const std::string& content) {
+        std::ofstream(root / "sent" / name, std::ios::binary) << content;
+    }
+    std::string Read(const fs::path& path) { return ReadAll(path); }
+    static std::string RandomBytes(std::size_t size, unsigned seed) {
+        std::mt19937 random(seed);
+        std::string bytes(size, '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(random() & 0xFF);
+        }
+        // The sender fills the last block with 0x1A, which the receiver
+        // removes: content of its own that ends so would lose those bytes.
+        bytes.back() = 'E';
+        return bytes;
+    }
+
+    // Starts sz with the arguments behind a TCP relay on a free port.
+    int ServeOverTcp(const std::string& szArguments) {
+        const int port = LoopbackPeer::FreePort();
+        StartSender("socat TCP-LISTEN:" + std::to_string(port) +
+                    ",bind=127.0.0.1,reuseaddr EXEC:'sz " + szArguments + "',pty,raw,echo=0");
+        return port;
+    }
+    // Starts sz on the far end of a pty pair; returns the near end's path.
+    std::string ServeOverSerial(const std::string& szArguments) {
+        const std::string link = (root / "line").string();
+        StartSender("socat PTY,link=" + link + ",raw,echo=0 EXEC:'sz " + szArguments +
+                    "',pty,raw,echo=0");
+        for (int i = 0; i < 100 && !fs::exists(link); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return link;
+    }
+    void StartSender(const std::string& command) {
+        m_marker = "telvora-sz-" + std::to_string(getpid()) + "-" + std::to_string(++m_senders);
+        // The marker names the process group's shell so it can be stopped.
+        const std::string shell = "cd " + Quote((root / "sent").string()) + " && exec -a " +
+                                  m_marker + " timeout 60 " + command;
+        std::system(("(bash -c " + Quote(shell) + " >/dev/null 2>&1 &)").c_str());
+        // socat needs a moment to listen; a refused connect would end the test's run.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    void StopSender() {
+        if (!m_marker.empty()) {
+            std::system(("pkill -f " + Quote(m_marker) + " >/dev/null 2>&1").c_str());
+        }
+    }
+
+    Outcome Receive(const std::string& connection, const std::string& receive) {
+        return RunTelvora("--headless --exit-when-done --no-telnet-filter " + connection + " " +
+                          receive);
+    }
+
+    fs::path root;
+
+private:
+    std::string m_marker;
+    int m_senders = 0;
+};
+
+TEST_F(Downloads, XModemCrcAndXModem1kDeliverTheFileExactly) {
+    const std::string content = RandomBytes(150000, 1);
+    Write("file.bin", content);
+    for (const std::string mode : {"--xmodem file.bin", "--xmodem -k file.bin"}) {
+        const int port = ServeOverTcp(mode);
+        const fs::path received = root / "received" / "file.bin";
+        const Outcome run = Receive("--telnet 127.0.0.1:" + std::to_string(port),
+                                    "--receive-xmodem " + Quote(received.string()));
+        EXPECT_EQ(run.status, 0) << mode << "\n" << run.err;
+        EXPECT_NE(run.err.find("Transfer Complete!"), std::string::npos) << run.err;
+        EXPECT_TRUE(Read(received) == content) << mode;
+        StopSender();
+    }
+}
+
+TEST_F(Downloads, AYModemBatchDeliversEveryFileIntoTheFolder) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"random.bin", RandomBytes(300000, 2)},
+        {"empty.bin", ""},
+        {"telnet.txt", std::string("IAC\xff\xff and CR\r\0 NUL\r\nend", 23)},
+    };
+    std::string names;
+    for (const auto& [name, content] : files) {
+        Write(name, content);
+        names += " " + name;
+    }
+    const int port = ServeOverTcp("--ymodem" + names);
+    const Outcome run = Receive("telnet://127.0.0.1:" + std::to_string(port),
+                                "--receive-ymodem " + Quote((root / "received").string()));
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const auto& [name, content] : files) {
+        const fs::path received = root / "received" / name;
+        ASSERT_TRUE(fs::exists(received)) << name << "\n" << run.err;
+        EXPECT_TRUE(Read(received) == content) << name;
+    }
+}
+
+TEST_F(Downloads, ASerialLineDeliversXModemAndYModemToo) {
+    const std::string content = RandomBytes(40000, 3);
+    Write("serial.bin", content);
+    const std::string line = ServeOverSerial("--xmodem -k serial.bin");
+    const fs::path received = root / "received" / "serial.bin";
+    const Outcome single =
+        Receive("--serial " + Quote(line), "--receive-xmodem-1k " + Quote(received.string()));
+    EXPECT_EQ(single.status, 0) << single.err;
+    EXPECT_TRUE(Read(received) == content);
+    StopSender();
+    fs::remove(received);
+
+    const std::string batchLine = ServeOverSerial("--ymodem serial.bin");
+    const Outcome batch = Receive("--serial " + Quote(batchLine),
+                                  "--receive-ymodem " + Quote((root / "received").string()));
+    EXPECT_EQ(batch.status, 0) << batch.err;
+    EXPECT_TRUE(Read(received) == content);
+}
+
+TEST_F(Downloads, ASenderThatGivesUpFailsTheRun) {
+    // sz gives up on a file that does not exist before it sends anything,
+    // and the relay closes the line: before the download began or while it
+    // waited for its first block, the run fails either way.
+    const int port = ServeOverTcp("--xmodem no-such-file");
+    const Outcome run = Receive("--telnet 127.0.0.1:" + std::to_string(port),
+                                "--receive-xmodem " + Quote((root / "received" / "x").string()));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(run.err.find("Connection lost.") != std::string::npos ||
+                run.err.find("Connection closed by remote host.") != std::string::npos)
+        << run.err;
+}
+
+} // namespace
