@@ -1,0 +1,213 @@
+// The transfer window as a user meets it: its looks, Escape that first
+// cancels and then closes, received bytes going back to the screen, a line
+// that goes away, and the folder chooser.
+
+#include "session_test_support.h"
+
+#include "common/qt_text.h"
+#include "transfer/choose_dir.h"
+#include "transfer/protocol.h"
+
+#include "loopback_peer.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+using namespace telvora;
+using namespace telvora::test;
+
+namespace {
+
+constexpr std::uint8_t kCan = 0x18;
+
+// Steps run one after the other while the transfer window's own loop runs:
+// each waits for its condition, then acts. Past the deadline the window is
+// closed, so a test never hangs.
+class Script {
+public:
+    using Step = std::pair<std::function<bool()>, std::function<void()>>;
+    Script(TProtocol& window, std::deque<Step> steps, int deadlineMs = 15000)
+        : m_window(window), m_steps(std::move(steps)) {
+        m_timer.start();
+        QObject::connect(&m_tick, &QTimer::timeout, [this, deadlineMs] {
+            if (m_timer.elapsed() > deadlineMs) {
+                m_timedOut = true;
+                m_window.done(QDialog::Rejected);
+                return;
+            }
+            while (!m_steps.empty() && m_steps.front().first()) {
+                m_steps.front().second();
+                m_steps.pop_front();
+            }
+        });
+        m_tick.start(10);
+    }
+    bool Finished() const { return m_steps.empty() && !m_timedOut; }
+
+private:
+    TProtocol& m_window;
+    std::deque<Step> m_steps;
+    QTimer m_tick;
+    QElapsedTimer m_timer;
+    bool m_timedOut = false;
+};
+
+void PressEscape(QWidget& window) {
+    QKeyEvent event(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &event);
+}
+
+class TransferWindow : public SessionTest {
+protected:
+    void Connect() {
+        window.Entry("ExtraFiltering")->trigger(); // the test peer doubles nothing
+        ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("127.0.0.1"),
+                                         QString::fromStdString(peer.PortText())));
+        ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return window.LineUp(); }));
+    }
+    // Reads from the peer on a thread of its own; true once `wanted` came.
+    std::future<bool> PeerReceives(std::vector<std::uint8_t> wanted) {
+        return std::async(std::launch::async, [this, wanted] {
+            std::vector<std::uint8_t> got;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (std::chrono::steady_clock::now() < deadline) {
+                const auto more = peer.Read(1, 100);
+                got.insert(got.end(), more.begin(), more.end());
+                if (std::search(got.begin(), got.end(), wanted.begin(), wanted.end()) !=
+                    got.end()) {
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    static bool Ready(std::future<bool>& result) {
+        return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+    TProtocol& Protocol() { return *window.Protocol(); }
+    QString Button() { return Protocol().BitBtn1->text(); }
+
+    LoopbackPeer peer;
+    QTemporaryDir folder;
+};
+
+TEST_F(TransferWindow, LooksAsDesigned) {
+    TProtocol& protocol = Protocol();
+    EXPECT_EQ(protocol.windowTitle(), "Download Files");
+    EXPECT_EQ(protocol.size(), QSize(448, 101));
+    EXPECT_FALSE(protocol.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    for (const auto& [name, text] :
+         std::vector<std::pair<const char*, const char*>>{{"Label1", "Filename     :"},
+                                                          {"Label3", "Bytes RX     :"},
+                                                          {"Label4", "Blocks RX    :"},
+                                                          {"Label5", "RX Errors    :"},
+                                                          {"Label6", "Status       :"}}) {
+        auto* label = protocol.findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_EQ(label->text(), text);
+    }
+    EXPECT_EQ(protocol.BitBtn1->geometry(), QRect(368, 72, 75, 25));
+    // The background is light, so black text stays readable on it.
+    const QImage picture = protocol.grab().toImage();
+    EXPECT_GT(qGray(picture.pixel(300, 50)), 160);
+}
+
+TEST_F(TransferWindow, EscapeCancelsThenClosesAndTheBytesGoBackToTheScreen) {
+    Connect();
+    auto asked = PeerReceives({'C'});
+    std::future<bool> cancelled;
+    Script script(
+        Protocol(),
+        {
+            {[&] { return Ready(asked); },
+             [&] {
+                 EXPECT_TRUE(asked.get());
+                 cancelled = PeerReceives({kCan, kCan, kCan});
+                 PressEscape(Protocol());
+                 EXPECT_EQ(Protocol().lStatus->text(), "Transfer Aborted.");
+                 EXPECT_EQ(Button(), "Close");
+                 EXPECT_TRUE(Protocol().isVisible()) << "the first Escape only cancels";
+             }},
+            {[&] { return Ready(cancelled); },
+             [&] {
+                 EXPECT_TRUE(cancelled.get());
+                 peer.SendText("BACK ON SCREEN");
+             }},
+            {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(Protocol()); }},
+        });
+    ASSERT_TRUE(window.ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("x.bin")))));
+    EXPECT_TRUE(script.Finished());
+    EXPECT_FALSE(Protocol().isVisible());
+    EXPECT_FALSE(window.InTransfer());
+}
+
+TEST_F(TransferWindow, ALineThatGoesAwaySaysSoAndTheButtonCloses) {
+    Connect();
+    auto asked = PeerReceives({'C'});
+    Script script(Protocol(), {
+                                  {[&] { return Ready(asked); }, [&] { peer.CloseConnection(); }},
+                                  {[&] { return Protocol().lStatus->text() == "Connection lost."; },
+                                   [&] {
+                                       EXPECT_EQ(Button(), "Close");
+                                       Protocol().BitBtn1->click();
+                                   }},
+                              });
+    window.ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("y.bin"))));
+    EXPECT_TRUE(script.Finished());
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(window.TelnetConn(), nullptr);
+}
+
+TEST_F(TransferWindow, AFileThatCannotBeCreatedIsReportedAndNothingStarts) {
+    Connect();
+    EXPECT_FALSE(window.ReceiveFile("/nonexistent-telvora/z.bin"));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().startsWith("Cannot create /nonexistent-telvora/z.bin"))
+        << messages.first().toStdString();
+    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(Protocol().isVisible());
+}
+
+TEST_F(TransferWindow, ACancelledFolderChooserStartsNothing) {
+    Connect();
+    QTimer::singleShot(50, window.ChooseDir(), [this] { window.ChooseDir()->BitBtn1->click(); });
+    window.Entry("YModemBatch1")->trigger();
+    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(Protocol().isVisible());
+}
+
+TEST(ChooseDirTest, OpensFoldersGoesUpAndPicksDrives) {
+    QTemporaryDir root;
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("games/new")));
+    TChooseDir chooser;
+    EXPECT_EQ(chooser.windowTitle(), "Choose Directory");
+    EXPECT_EQ(chooser.size(), QSize(280, 293));
+    chooser.SetFolder(root.path());
+    EXPECT_EQ(chooser.SelectedFolder(), QDir(root.path()).absolutePath());
+    auto open = [&](const QString& name) {
+        const auto found = chooser.DirectoryListBox1->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << name.toStdString();
+        Q_EMIT chooser.DirectoryListBox1->itemActivated(found.first());
+    };
+    open(QStringLiteral("games"));
+    open(QStringLiteral("new"));
+    EXPECT_EQ(chooser.SelectedFolder(), QDir(root.path()).absoluteFilePath("games/new"));
+    open(QStringLiteral(".."));
+    EXPECT_EQ(chooser.SelectedFolder(), QDir(root.path()).absoluteFilePath("games"));
+    EXPECT_GT(chooser.DriveComboBox1->count(), 0);
+    EXPECT_EQ(chooser.Label1->toolTip(), chooser.SelectedFolder());
+    chooser.SetFolder(QStringLiteral("/"));
+    EXPECT_EQ(chooser.SelectedFolder(), "/");
+    EXPECT_TRUE(chooser.DirectoryListBox1->findItems("..", Qt::MatchExactly).isEmpty());
+}
+
+} // namespace
