@@ -61,6 +61,10 @@ public:
     void CloseQuietly() override { open = false; }
     bool IsOpen() const override { return open; }
     void StripFill(const std::string& /*path*/) override { Check(!open, "trimming an open file"); }
+    void CutTo(const std::string& /*path*/, std::uint64_t length) override {
+        Check(!open, "cutting an open file");
+        Check(length <= size, "cut beyond what was received");
+    }
 
     bool batch = false;
     bool open = false;

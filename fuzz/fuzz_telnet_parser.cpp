@@ -91,12 +91,12 @@ std::vector<std::uint8_t> Doubled(const std::uint8_t* data, std::size_t size) {
     return doubled;
 }
 
-// What the raw filter leaves of the data: a CR stays, the byte after it goes.
-std::vector<std::uint8_t> WithoutByteAfterCr(const std::uint8_t* data, std::size_t size) {
+// What the raw filter leaves of the data: a NUL right after a CR goes.
+std::vector<std::uint8_t> WithoutNulAfterCr(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> kept;
     for (std::size_t i = 0; i < size; ++i) {
         kept.push_back(data[i]);
-        if (data[i] == 13) {
+        if (data[i] == 13 && i + 1 < size && data[i + 1] == 0) {
             ++i;
         }
     }
@@ -130,7 +130,7 @@ void CheckDoubledData(const std::uint8_t* data, std::size_t size) {
         {false, false, original},
         {false, true, original},
         {true, false, doubled},
-        {true, true, WithoutByteAfterCr(data, size)},
+        {true, true, WithoutNulAfterCr(data, size)},
     };
     for (const Mode& mode : modes) {
         CheckingSink sink;

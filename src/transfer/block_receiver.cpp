@@ -305,6 +305,7 @@ void TBlockReceiver::AcceptHeader() {
         End("Transfer Complete!", State::Stopped);
         return;
     }
+    m_announcedLength = AnnouncedLength(sent.size());
     const std::string path = JoinPath(m_downloadFolder, BatchFileName(sent, ++m_filesNamed));
     m_progress.fileName = path;
     m_files.Create(path);
@@ -317,6 +318,27 @@ void TBlockReceiver::AcceptHeader() {
     Reply(kAck);
     m_state = State::WaitHeader;
     RestartTimeout(static_cast<int>(m_blockSize));
+}
+
+std::optional<std::uint64_t> TBlockReceiver::AnnouncedLength(std::size_t nameLength) const {
+    // The header: name, NUL, then the length in decimal, ended by a space or a NUL.
+    std::size_t i = nameLength + 1;
+    std::uint64_t length = 0;
+    std::size_t digits = 0;
+    constexpr std::uint64_t kLargest = std::uint64_t{1} << 53;
+    while (i < m_blockSize && m_block[i] >= '0' && m_block[i] <= '9') {
+        length = length * 10 + static_cast<std::uint64_t>(m_block[i] - '0');
+        if (length > kLargest) {
+            return std::nullopt;
+        }
+        ++digits;
+        ++i;
+    }
+    const bool ended = i == m_blockSize || m_block[i] == ' ' || m_block[i] == 0;
+    if (digits == 0 || !ended) {
+        return std::nullopt;
+    }
+    return length;
 }
 
 void TBlockReceiver::AcceptData() {
@@ -340,7 +362,13 @@ void TBlockReceiver::EndOfFile() {
         return;
     }
     m_files.Close();
-    m_files.StripFill(m_progress.fileName);
+    const auto received = static_cast<std::uint64_t>(m_progress.bytesReceived);
+    if (m_batchMode && m_announcedLength && *m_announcedLength <= received) {
+        m_files.CutTo(m_progress.fileName, *m_announcedLength);
+    } else {
+        m_files.StripFill(m_progress.fileName);
+    }
+    m_announcedLength.reset();
     Reply(kAck);
     if (!m_batchMode) {
         End("Transfer Complete!", State::Stopped);

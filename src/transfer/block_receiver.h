@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace telvora {
@@ -48,7 +49,9 @@ public:
 // Beyond the bare protocol: a repeat of the block just accepted (the sender
 // missed our ACK) is acknowledged and not written again, a repeated batch
 // header likewise; any other block out of sequence ends the transfer with
-// three CANs, the file kept as far as received. An EOT while no file is open
+// three CANs, the file kept as far as received. A batch header that gives the
+// file's length has the finished file cut to exactly that length instead of
+// losing trailing 0x1A and 0x0B bytes to the fill removal. An EOT while no file is open
 // is acknowledged and otherwise ignored. A file that cannot be written ends
 // the transfer the same way, saying why.
 class TBlockReceiver {
@@ -123,6 +126,8 @@ private:
     // Ends with three CANs 250 ms later; the file is kept as it is.
     void Abort(const std::string& status);
     bool IsRepeatOfLastBlock() const;
+    // The decimal length after the name's NUL in a header, when it is one.
+    std::optional<std::uint64_t> AnnouncedLength(std::size_t nameLength) const;
 
     TReceiverPort& m_port;
     TReceiverFiles& m_files;
@@ -144,6 +149,8 @@ private:
     int m_timerInterval = 0;
     int m_filesNamed = 0;
     std::string m_downloadFolder;
+    // The length the current batch file's header announced, when it did.
+    std::optional<std::uint64_t> m_announcedLength;
     TTransferProgress m_progress;
     std::array<std::uint8_t, kMaxBlockSize> m_block{};
 };

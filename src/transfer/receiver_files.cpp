@@ -107,4 +107,15 @@ void TDiskFiles::StripFill(const std::string& path) {
     }
 }
 
+void TDiskFiles::CutTo(const std::string& path, std::uint64_t length) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        Fail("read", path, errno);
+    }
+    if (static_cast<std::uint64_t>(info.st_size) > length &&
+        ::truncate(path.c_str(), static_cast<off_t>(length)) != 0) {
+        Fail("trim", path, errno);
+    }
+}
+
 } // namespace telvora

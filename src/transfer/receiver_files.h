@@ -30,6 +30,9 @@ public:
     // Removes the trailing fill of a closed file: an unbroken run of 0x1A
     // and 0x0B bytes at the very end, at most 4096 bytes of it.
     virtual void StripFill(const std::string& path) = 0;
+    // Cuts a closed file to exactly this length (a batch header's announced
+    // size), no longer than it is.
+    virtual void CutTo(const std::string& path, std::uint64_t length) = 0;
 };
 
 // The files on disk.
@@ -48,6 +51,7 @@ public:
     void CloseQuietly() override;
     bool IsOpen() const override { return m_file != nullptr; }
     void StripFill(const std::string& path) override;
+    void CutTo(const std::string& path, std::uint64_t length) override;
 
 private:
     std::FILE* m_file = nullptr;

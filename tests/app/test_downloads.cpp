@@ -115,6 +115,8 @@ TEST_F(Downloads, AYModemBatchDeliversEveryFileIntoTheFolder) {
     const std::vector<std::pair<std::string, std::string>> files = {
         {"random.bin", RandomBytes(300000, 2)},
         {"empty.bin", ""},
+        // Ends in what the sender fills with: kept, since the header gives the length.
+        {"ends-in-fill.bin", std::string("data\x1a\x0b\x1a")},
         {"telnet.txt", std::string("IAC\xff\xff and CR\r\0 NUL\r\nend", 23)},
     };
     std::string names;

@@ -76,6 +76,9 @@ public:
         const std::size_t window = std::min<std::size_t>(file.size(), 4096);
         file.resize(LengthWithoutFill(file.size(), file.data() + file.size() - window, window));
     }
+    void CutTo(const std::string& path, std::uint64_t length) override {
+        files[path].resize(std::min<std::size_t>(files[path].size(), length));
+    }
 
     std::map<std::string, Bytes> files;
     std::string open;
@@ -110,7 +113,7 @@ Bytes Text(const std::string& text) {
 }
 
 // A batch header: the name, a NUL, then what a sender adds (ignored).
-Bytes Header(const std::string& name, const std::string& extra = "123 0") {
+Bytes Header(const std::string& name, const std::string& extra = "") {
     Bytes data = Text(name);
     data.push_back(0);
     const Bytes more = Text(extra);
@@ -411,6 +414,28 @@ TEST_F(BlockReceiverTest, BatchFilesAlwaysLandInTheChosenFolder) {
         EXPECT_EQ(path.rfind("/dl/", 0), 0u) << path;
         EXPECT_EQ(path.find("/", 4), std::string::npos) << path;
     }
+}
+
+TEST_F(BlockReceiverTest, AnAnnouncedLengthCutsTheFileExactlyAndKeepsItsOwn1ABytes) {
+    receiver.StartBatch("/dl");
+    Feed(Header("ENDS1A.BIN", "5 14000000000 100644"));
+    Feed(Block(kSoh, 1, Text("abc\x1A\x1A")));
+    Feed(kEot);
+    EXPECT_EQ(files.files["/dl/ENDS1A.BIN"], Text("abc\x1A\x1A"));
+    // Without a length, or with one that is no number, the fill is removed.
+    Feed(Header("NOSIZE.BIN", ""));
+    Feed(Block(kSoh, 1, Text("xy\x1A")));
+    Feed(kEot);
+    EXPECT_EQ(files.files["/dl/NOSIZE.BIN"], Text("xy"));
+    Feed(Header("BADSIZE.BIN", "12x"));
+    Feed(Block(kSoh, 1, Text("pq\x1A")));
+    Feed(kEot);
+    EXPECT_EQ(files.files["/dl/BADSIZE.BIN"], Text("pq"));
+    // A length beyond what arrived is not believed.
+    Feed(Header("LONG.BIN", "999"));
+    Feed(Block(kSoh, 1, Text("zz\x1A")));
+    Feed(kEot);
+    EXPECT_EQ(files.files["/dl/LONG.BIN"], Text("zz"));
 }
 
 TEST(BatchFileNameTest, KeepsOnlyAUsableLastComponent) {

@@ -70,22 +70,25 @@ void TTelnetParser::ParseByte(std::uint8_t b) {
 }
 
 // While a file transfer runs the stream is binary. With the filter on, the
-// server's IAC doubling is undone and the NUL (or LF) a Telnet server puts
-// after every CR is dropped, whatever it is.
+// server's IAC doubling is undone and the NUL a Telnet server puts after a
+// bare CR is dropped; any other byte after a CR (LF, an escaped 255, data of a
+// server in binary mode) is data and stays.
 void TTelnetParser::ParseRaw(std::uint8_t b) {
     if (!RawFilter()) {
         Append(b);
         return;
+    }
+    if (m_rawCrPending) {
+        m_rawCrPending = false;
+        if (b == 0) {
+            return;
+        }
     }
     if (b == kIac && !m_rawIacPending) {
         m_rawIacPending = true;
         return;
     }
     m_rawIacPending = false;
-    if (m_rawCrPending) {
-        m_rawCrPending = false;
-        return;
-    }
     if (b == 13) {
         m_rawCrPending = true;
     }

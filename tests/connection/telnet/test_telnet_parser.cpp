@@ -310,10 +310,10 @@ TEST_F(TelnetParser, RawModeWithoutFilterPassesEverything) {
 TEST_F(TelnetParser, RawModeWithFilterUndoesTelnetEscapes) {
     parser.SetRawMode(true);
     parser.SetRawFilter(true);
-    Receive({13, 0, 'a', IAC, IAC, 'b', IAC, DO, 24, 13, 10, 'c', 13, IAC, IAC});
-    // CR swallows whatever follows it (here the second IAC of a pair, which
-    // leaves the first one swallowed as well).
-    EXPECT_EQ(sink.data, (Bytes{13, 'a', 255, 'b', DO, 24, 13, 'c', 13}));
+    Receive({13, 0, 'a', IAC, IAC, 'b', IAC, DO, 24, 13, 10, 'c', 13, IAC, IAC, 13, 'd'});
+    // Only the NUL after a CR is padding: CR LF, CR with an escaped 255 and
+    // CR with data keep every byte.
+    EXPECT_EQ(sink.data, (Bytes{13, 'a', 255, 'b', DO, 24, 13, 10, 'c', 13, 255, 13, 'd'}));
     EXPECT_TRUE(sink.replies.empty());
 }
 
@@ -322,8 +322,9 @@ TEST_F(TelnetParser, RawFilterStateCarriesAcrossReceivesAndModeChanges) {
     parser.SetRawFilter(true);
     Receive({'a', 13});
     Receive({0, 'b', IAC});
-    Receive({IAC, 'c'});
-    EXPECT_EQ(sink.data, (Bytes{'a', 13, 'b', 255, 'c'}));
+    Receive({IAC, 'c', 13});
+    Receive({10, 13, 0, 0});
+    EXPECT_EQ(sink.data, (Bytes{'a', 13, 'b', 255, 'c', 13, 10, 13, 0}));
 
     // Back to Telnet: a command is interpreted again.
     sink.data.clear();
