@@ -476,14 +476,18 @@ bool Tmain::Receive(bool batch, const std::string& where) {
 }
 
 void Tmain::StartTransfer1Click() {
-    QFileDialog dialog(this, QStringLiteral("Save File As"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    // Made once, so it keeps its last folder and file name between uses.
+    if (m_saveDialog == nullptr) {
+        m_saveDialog = new QFileDialog(this, QStringLiteral("Save File As"));
+        m_saveDialog->setObjectName(QStringLiteral("SaveDialog1"));
+        m_saveDialog->setAcceptMode(QFileDialog::AcceptSave);
+        m_saveDialog->setFileMode(QFileDialog::AnyFile);
+        m_saveDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    }
+    if (m_saveDialog->exec() != QDialog::Accepted || m_saveDialog->selectedFiles().isEmpty()) {
         return;
     }
-    ReceiveFile(FileNameToSystem(dialog.selectedFiles().constFirst()));
+    ReceiveFile(FileNameToSystem(m_saveDialog->selectedFiles().constFirst()));
 }
 
 void Tmain::Receive1Click() {

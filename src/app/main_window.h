@@ -16,6 +16,7 @@
 #include <vector>
 
 class QAction;
+class QFileDialog;
 class QKeyEvent;
 class QLabel;
 class QMenu;
@@ -188,6 +189,7 @@ private:
     TDialer* m_dialer = nullptr;
     TProtocol* m_protocol = nullptr;
     TChooseDir* m_chooseDir = nullptr;
+    QFileDialog* m_saveDialog = nullptr;
     // The line the transfer window replies through.
     QPointer<TConnectionThread> m_transferLine;
 
