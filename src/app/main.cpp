@@ -166,8 +166,16 @@ int Run(const telvora::CommandLineOptions& options) {
     TransferFromTheCommandLine transfer(window, options);
     const bool running = window.RunningConnection() != nullptr;
     if (options.exitWhenDone) {
-        QObject::connect(&window, &telvora::Tmain::ConnectionEnded, &window, &QWidget::close,
-                         Qt::QueuedConnection);
+        // A transfer window still open would keep the program running.
+        QObject::connect(
+            &window, &telvora::Tmain::ConnectionEnded, &window,
+            [&window] {
+                if (window.Protocol()->isVisible()) {
+                    window.Protocol()->done(QDialog::Rejected);
+                }
+                window.close();
+            },
+            Qt::QueuedConnection);
     }
     if (options.exitAfterSeconds) {
         QTimer::singleShot(static_cast<int>(*options.exitAfterSeconds * 1000), &window,

@@ -69,6 +69,9 @@ TProtocol::TProtocol(QWidget* parent)
       m_sink(std::make_shared<TReceiverSink>(m_receiver)) {
     BuildWindow();
     connect(&m_blockTimer, &QTimer::timeout, this, [this] { m_receiver.TimeoutTimer(); });
+    m_applyTimer.setSingleShot(true);
+    connect(&m_applyTimer, &QTimer::timeout, this, &TProtocol::ApplyPending);
+    m_sinceApply.start();
 }
 
 TProtocol::~TProtocol() {
@@ -155,7 +158,36 @@ void TProtocol::SendReply(std::uint8_t byte) {
 }
 
 void TProtocol::ShowProgress(const TTransferProgress& progress) {
-    OnWindowThread([this, progress] { Apply(progress); });
+    {
+        std::lock_guard lock(m_progressMutex);
+        m_pending = progress;
+        // An ending goes out at once, in order with what the line reports
+        // next (its own end); other changes wait for the one on its way.
+        if (m_applyQueued && !progress.ended) {
+            return;
+        }
+        m_applyQueued = true;
+    }
+    OnWindowThread([this] { ApplyPending(); });
+}
+
+void TProtocol::ApplyPending() {
+    TTransferProgress progress;
+    {
+        std::lock_guard lock(m_progressMutex);
+        progress = m_pending;
+        const qint64 since = m_sinceApply.elapsed();
+        if (!progress.ended && since < kShowIntervalMs) {
+            if (!m_applyTimer.isActive()) {
+                m_applyTimer.start(static_cast<int>(kShowIntervalMs - since));
+            }
+            return; // still queued: the timer shows the latest
+        }
+        m_applyQueued = false;
+    }
+    m_applyTimer.stop();
+    m_sinceApply.restart();
+    Apply(progress);
 }
 
 void TProtocol::Apply(const TTransferProgress& progress) {

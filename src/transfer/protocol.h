@@ -6,10 +6,12 @@
 #include "transfer/receiver_files.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class QLabel;
@@ -79,6 +81,7 @@ private:
     // Runs step on this window's thread: at once when already there.
     void OnWindowThread(std::function<void()> step);
     void Apply(const TTransferProgress& progress);
+    void ApplyPending();
 
     THandOver m_ui;
     QTimer m_blockTimer;
@@ -88,6 +91,15 @@ private:
     // Set while a download may reply; read under the receiver's lock.
     TLiveConnection* m_line = nullptr;
     std::function<void()> m_endTransferMode;
+
+    // Progress comes once per block, thousands a second: the window shows
+    // the latest at most every kShowIntervalMs, and every ending at once.
+    static constexpr int kShowIntervalMs = 50;
+    std::mutex m_progressMutex;
+    TTransferProgress m_pending; // guarded by m_progressMutex
+    bool m_applyQueued = false;  // guarded by m_progressMutex
+    QTimer m_applyTimer;
+    QElapsedTimer m_sinceApply;
 };
 
 } // namespace telvora

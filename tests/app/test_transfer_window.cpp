@@ -232,14 +232,15 @@ TEST_F(TransferWindow, AnFModemBatchFromATelnetServerArrivesWholeWithTheFilterOn
         send(WireBlock(0x01, 0, std::vector<std::uint8_t>(128, 0)));
         return expect(0x06);
     });
-    Script script(Protocol(),
-                  {{[&] { return Ready(sender); },
-                    [&] {
-                        EXPECT_TRUE(sender.get());
-                        EXPECT_EQ(Protocol().lStatus->text(), "Transfer Complete!");
-                        Protocol().BitBtn1->click();
-                    }}},
-                  20000);
+    Script script(
+        Protocol(),
+        {{[&] { return Ready(sender) && Protocol().lStatus->text() == "Transfer Complete!"; },
+          [&] {
+              EXPECT_TRUE(sender.get());
+              EXPECT_EQ(Protocol().lStatus->text(), "Transfer Complete!");
+              Protocol().BitBtn1->click();
+          }}},
+        20000);
     ASSERT_TRUE(window.ReceiveBatch(ToUtf8(folder.path())));
     EXPECT_TRUE(script.Finished());
     QFile received(folder.filePath(QStringLiteral("FBLOCK.BIN")));
