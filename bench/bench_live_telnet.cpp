@@ -10,6 +10,7 @@
 #include "connection/throttle.h"
 #include "connection/wake_up.h"
 #include "screen/crt_screen.h"
+#include "support/bench_screen.h"
 
 #include "loopback_peer.h"
 
@@ -142,35 +143,7 @@ void BM_EchoLatencyWithPurePolling(benchmark::State& state) {
     state.counters["p99_ms"] = Percentile(micros, 0.99) / 1000.0;
 }
 
-TCrtScreen& Screen() {
-    static TCrtScreen* screen = [] {
-        auto* s = new TCrtScreen;
-        s->SetColumns(40);
-        s->SetRows(24);
-        s->SetFontDelta(8);
-        s->show();
-        return s;
-    }();
-    return *screen;
-}
-
-// A peer that sends the bytes once connected, then hangs up.
-class SendingPeer {
-public:
-    explicit SendingPeer(const std::vector<std::uint8_t>& bytes)
-        : m_thread([this, &bytes] {
-              if (m_peer.Accept()) {
-                  m_peer.SendAll(bytes);
-                  m_peer.CloseConnection();
-              }
-          }) {}
-    ~SendingPeer() { m_thread.join(); }
-    std::string PortText() const { return m_peer.PortText(); }
-
-private:
-    LoopbackPeer m_peer;
-    std::thread m_thread;
-};
+using bench::Screen;
 
 struct SessionTimes {
     Clock::time_point started;

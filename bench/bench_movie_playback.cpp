@@ -3,6 +3,7 @@
 #include "connection/play_atascii.h"
 #include "connection/throttle.h"
 #include "screen/crt_screen.h"
+#include "support/bench_screen.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -36,17 +37,7 @@ QString WriteMovie(const QTemporaryDir& dir, std::size_t size) {
     return path;
 }
 
-TCrtScreen& Screen() {
-    static TCrtScreen* screen = [] {
-        auto* s = new TCrtScreen;
-        s->SetColumns(40);
-        s->SetRows(24);
-        s->SetFontDelta(8);
-        s->show();
-        return s;
-    }();
-    return *screen;
-}
+using bench::Screen;
 
 // Plays the movie to its end; returns the seconds from start to the end steps.
 double Play(const QString& path, int speed) {

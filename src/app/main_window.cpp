@@ -310,9 +310,8 @@ void Tmain::Register(TConnectionThread::Kind kind, TConnectionThread* connection
 
 void Tmain::ConnectionGone(TConnectionThread* connection) {
     // A transfer over this line stops sending to it before it goes.
-    if (m_transferLine == connection) {
+    if (m_protocol->Line() != nullptr && m_protocol->Line() == connection) {
         m_protocol->TransportLost();
-        m_transferLine = nullptr;
     }
     // A connection that ends late must not disturb one started meanwhile.
     m_statusMonitor->ClearConnection(connection);
@@ -456,7 +455,6 @@ bool Tmain::Receive(bool batch, const std::string& where) {
         return false;
     }
     SetTransferMode(true, m_protocol->Sink());
-    m_transferLine = line;
     auto endTransferMode = [this] { SetTransferMode(false); };
     try {
         if (batch) {
@@ -467,7 +465,6 @@ bool Tmain::Receive(bool batch, const std::string& where) {
     } catch (const std::exception& failure) {
         SetTransferMode(false);
         m_protocol->TransportLost();
-        m_transferLine = nullptr;
         ShowMessage(this, FromUtf8(failure.what()));
         return false;
     }
@@ -582,7 +579,6 @@ void Tmain::ShutDownConnections() {
     if (m_protocol != nullptr) {
         m_protocol->TransportLost();
     }
-    m_transferLine = nullptr;
     // Refused from now on, every thread's steps on this thread are skipped,
     // so waiting for the threads needs no event processing and cannot
     // deadlock with a thread that wants this one.

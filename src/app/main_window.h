@@ -190,8 +190,6 @@ private:
     TProtocol* m_protocol = nullptr;
     TChooseDir* m_chooseDir = nullptr;
     QFileDialog* m_saveDialog = nullptr;
-    // The line the transfer window replies through.
-    QPointer<TConnectionThread> m_transferLine;
 
     int m_speed = 0;
     bool m_transferMode = false;

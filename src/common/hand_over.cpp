@@ -141,6 +141,14 @@ bool THandOver::Post(std::function<void()> step) {
     return Queue(std::move(step)) != nullptr;
 }
 
+void THandOver::RunOrPost(std::function<void()> step) {
+    if (OnOwnerThread()) {
+        step();
+    } else {
+        Post(std::move(step));
+    }
+}
+
 bool THandOver::RunAndWait(std::function<void()> step) {
     if (OnOwnerThread()) {
         if (ShuttingDown()) {

@@ -39,6 +39,9 @@ public:
     // Queues step for the owner thread and returns at once; false when
     // refused. The step is dropped if shutdown begins before it runs.
     bool Post(std::function<void()> step);
+    // On the owner thread runs step at once (also while it shuts down: the
+    // owner is the one closing); from another thread, as Post.
+    void RunOrPost(std::function<void()> step);
 
     // Refuses every request from now on and wakes every waiting worker. Any
     // thread; idempotent.

@@ -129,7 +129,7 @@ void TSerialConnection::DeliverLeftovers() {
 }
 
 void TSerialConnection::CommFailure(const std::string& text) {
-    if (text == TCustomComm::HangUpMessage()) {
+    if (m_commPort->HungUp()) {
         if (m_heldBack.exchange(false)) {
             KeepWhatIsWaiting();
         }

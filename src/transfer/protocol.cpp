@@ -143,14 +143,6 @@ void TProtocol::reject() {
     BitBtn1Click();
 }
 
-void TProtocol::OnWindowThread(std::function<void()> step) {
-    if (m_ui.OnOwnerThread()) {
-        step();
-    } else {
-        m_ui.Post(std::move(step));
-    }
-}
-
 void TProtocol::SendReply(std::uint8_t byte) {
     if (m_line != nullptr) {
         m_line->SendReply(byte);
@@ -168,7 +160,7 @@ void TProtocol::ShowProgress(const TTransferProgress& progress) {
         }
         m_applyQueued = true;
     }
-    OnWindowThread([this] { ApplyPending(); });
+    m_ui.RunOrPost([this] { ApplyPending(); });
 }
 
 void TProtocol::ApplyPending() {
@@ -201,11 +193,11 @@ void TProtocol::Apply(const TTransferProgress& progress) {
 }
 
 void TProtocol::Alert() {
-    OnWindowThread([] { QApplication::beep(); });
+    m_ui.RunOrPost([] { QApplication::beep(); });
 }
 
 void TProtocol::EndTransferMode() {
-    OnWindowThread([this] {
+    m_ui.RunOrPost([this] {
         if (m_endTransferMode) {
             m_endTransferMode();
         }
@@ -213,11 +205,11 @@ void TProtocol::EndTransferMode() {
 }
 
 void TProtocol::ArmTimer(int intervalMs) {
-    OnWindowThread([this, intervalMs] { m_blockTimer.start(intervalMs); });
+    m_ui.RunOrPost([this, intervalMs] { m_blockTimer.start(intervalMs); });
 }
 
 void TProtocol::DisableTimer() {
-    OnWindowThread([this] { m_blockTimer.stop(); });
+    m_ui.RunOrPost([this] { m_blockTimer.stop(); });
 }
 
 } // namespace telvora

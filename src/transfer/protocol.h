@@ -48,6 +48,8 @@ public:
     std::shared_ptr<TChunkSink> Sink() const { return m_sink; }
     // The line has ended: nothing more goes to it.
     void TransportLost();
+    // The line the running or last download replies through; null once lost.
+    const TLiveConnection* Line() const { return m_line; }
     bool Running() const { return m_receiver.Running(); }
     TTransferProgress Progress() const { return m_receiver.Progress(); }
 
@@ -78,8 +80,6 @@ private:
 
     void BuildWindow();
     void Begin(TLiveConnection* line, std::function<void()> endTransferMode);
-    // Runs step on this window's thread: at once when already there.
-    void OnWindowThread(std::function<void()> step);
     void Apply(const TTransferProgress& progress);
     void ApplyPending();
 

@@ -173,28 +173,10 @@ TEST(TelvoraCommandLine, TestsNeverTouchTheUsersConfiguration) {
 
 namespace {
 
-// A BBS on loopback that greets whoever connects and hangs up.
-class GreetingPeer {
-public:
-    explicit GreetingPeer(std::string greeting)
-        : m_thread([this, greeting = std::move(greeting)] {
-              if (m_peer.Accept(30000)) {
-                  m_peer.SendText(greeting);
-                  m_peer.CloseConnection();
-              }
-          }) {}
-    ~GreetingPeer() { m_thread.join(); }
-    std::string PortText() const { return m_peer.PortText(); }
-
-private:
-    LoopbackPeer m_peer;
-    std::thread m_thread;
-};
-
 TEST(TelvoraCommandLine, ConnectsToATelnetHostGivenEitherWayAndEndsWhenItHangsUp) {
     for (const std::string form : {"--telnet 127.0.0.1:", "telnet://127.0.0.1:"}) {
         const std::string greeting = "WELCOME TO THE BBS\x9b";
-        GreetingPeer peer(greeting);
+        SendingPeer peer({greeting.begin(), greeting.end()});
         const Outcome run =
             RunTelvora("--headless --exit-when-done --dump-screen " + form + peer.PortText());
         EXPECT_EQ(run.status, 0) << form << run.err;

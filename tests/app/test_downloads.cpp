@@ -33,7 +33,9 @@ protected:
     }
     void TearDown() override {
         StopSender();
-        fs::remove_all(root);
+        // socat removes its pty link as it exits; what is left goes here.
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
     }
 
     void Write(const std::string& name, const std::string& content) {
@@ -79,8 +81,16 @@ protected:
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     void StopSender() {
-        if (!m_marker.empty()) {
-            std::system(("pkill -f " + Quote(m_marker) + " >/dev/null 2>&1").c_str());
+        if (m_marker.empty()) {
+            return;
+        }
+        // "[t]elvora-sz-..." matches the sender but not the shell that runs pkill.
+        const std::string pattern = Quote("[" + m_marker.substr(0, 1) + "]" + m_marker.substr(1));
+        std::system(("pkill -f " + pattern + " >/dev/null 2>&1").c_str());
+        // Gone before the next sender starts or the folder is removed.
+        const std::string alive = "pgrep -f " + pattern + " >/dev/null 2>&1";
+        for (int i = 0; i < 100 && std::system(alive.c_str()) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
 

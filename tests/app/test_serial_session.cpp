@@ -38,6 +38,15 @@ protected:
         });
     }
 
+    // Presses a button of the port selection once it is up.
+    void AnswerPortSelectionWith(QPushButton* TSelectPort::*button) {
+        QTimer::singleShot(50, &window, [button] {
+            if (auto* select = qobject_cast<TSelectPort*>(QApplication::activeModalWidget())) {
+                (select->*button)->click();
+            }
+        });
+    }
+
     TPtyPair line;
 };
 
@@ -140,12 +149,7 @@ TEST_F(SerialSession, AFloodLargerThanTheFifoArrivesWholeAndInOrder) {
 
 TEST_F(SerialSession, ThePortSelectionAttachesToTheChosenPort) {
     window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
-    QTimer::singleShot(50, &window, [] {
-        auto* select = qobject_cast<TSelectPort*>(QApplication::activeModalWidget());
-        if (select != nullptr) {
-            select->BitBtn1->click();
-        }
-    });
+    AnswerPortSelectionWith(&TSelectPort::BitBtn1); // OK
     window.Entry("AttachToSerialPort1")->trigger();
     ASSERT_NE(window.SerialConn(), nullptr);
     ASSERT_TRUE(ProcessEventsUntil([&] { return Status().second.startsWith("Connected"); }));
@@ -163,12 +167,7 @@ TEST_F(SerialSession, ACancelledSelectionLeavesTheRunningLineAlone) {
     Attach();
     TConnectionThread* running = window.SerialConn();
     window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
-    QTimer::singleShot(50, &window, [] {
-        auto* select = qobject_cast<TSelectPort*>(QApplication::activeModalWidget());
-        if (select != nullptr) {
-            select->BitBtn2->click();
-        }
-    });
+    AnswerPortSelectionWith(&TSelectPort::BitBtn2);        // Cancel
     window.Entry("AttachToSerialPort1")->setEnabled(true); // from the other kind's menu
     window.Entry("AttachToSerialPort1")->trigger();
     EXPECT_EQ(window.SerialConn(), running);

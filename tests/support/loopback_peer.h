@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -171,4 +172,25 @@ private:
     int m_conn = -1;
     int m_port = 0;
     bool m_eof = false;
+};
+
+// A peer on a thread of its own that sends the bytes to whoever connects
+// (within timeoutMs), then hangs up, like a BBS's greeting or a whole page.
+class SendingPeer {
+public:
+    explicit SendingPeer(std::vector<std::uint8_t> bytes, int timeoutMs = 30000)
+        : m_thread([this, bytes = std::move(bytes), timeoutMs] {
+              if (m_peer.Accept(timeoutMs)) {
+                  m_peer.SendAll(bytes);
+                  m_peer.CloseConnection();
+              }
+          }) {}
+    ~SendingPeer() { m_thread.join(); }
+    SendingPeer(const SendingPeer&) = delete;
+    SendingPeer& operator=(const SendingPeer&) = delete;
+    std::string PortText() const { return m_peer.PortText(); }
+
+private:
+    LoopbackPeer m_peer;
+    std::thread m_thread;
 };

@@ -100,8 +100,12 @@ public:
     // OnRxChar although no more arrived (for a reader that left some there
     // because it had no room for them).
     void ReportWaitingAgain() { ReportReadTimedOut(); }
-    // The OnFailure text of a line that was hung up (the port is closed after it).
-    static std::string HangUpMessage();
+    // Whether the line of the last Open was hung up: true from its OnFailure
+    // event on (the port is closed after it) until the next Open.
+    bool HungUp() const {
+        const std::uint64_t hungUp = m_hungUpGeneration.load();
+        return hungUp != 0 && hungUp == OpenGeneration();
+    }
 
     virtual void CreateHandle();
     virtual void PurgeIn();
@@ -215,6 +219,8 @@ private:
     // (which releases an event thread waiting in it). Under m_notifyMutex.
     std::unique_ptr<telvora::THandOver> m_events;
     std::atomic<std::uint64_t> m_openGeneration{0};
+    // The Open whose line was hung up; 0 for none (Opens count from 1).
+    std::atomic<std::uint64_t> m_hungUpGeneration{0};
 
     mutable std::mutex m_eventsMutex;
     TNotifyEvent m_onBreak, m_onCts, m_onDsr, m_onRing, m_onRlsd, m_onRxFlag, m_onTxEmpty;

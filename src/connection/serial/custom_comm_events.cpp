@@ -81,15 +81,12 @@ void TCustomComm::DeliverEvents(std::uint32_t mask) {
     }
 }
 
-std::string TCustomComm::HangUpMessage() {
-    return CommErrorMessage("The line was hung up", EIO);
-}
-
 void TCustomComm::HangUp(std::uint64_t generation) {
     if (!Enabled() || generation != OpenGeneration()) {
         return;
     }
-    FireFailure(HangUpMessage());
+    m_hungUpGeneration = generation;
+    FireFailure(CommErrorMessage("The line was hung up", EIO));
     // Closed after this event: Close waits for the event thread, which is
     // waiting for this very event to end.
     QMetaObject::invokeMethod(

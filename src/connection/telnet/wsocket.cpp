@@ -346,7 +346,7 @@ void TWSocket::Connect() {
         m_state = wsConnecting;
     }
     // Armed only now: the first write notice must find the connect under way.
-    RunOnOwner([this, generation] { ArmNotifiers(generation); });
+    m_owner.RunOrPost([this, generation] { ArmNotifiers(generation); });
 }
 
 void TWSocket::FinishConnect() {
@@ -391,7 +391,7 @@ int TWSocket::Send(const void* data, int count) {
     }
     HandleSendResult(result, error);
     if (result == SendResult::Pending) {
-        RunOnOwner([this, generation] { EnableWriteNotice(generation); });
+        m_owner.RunOrPost([this, generation] { EnableWriteNotice(generation); });
     }
     return count;
 }
@@ -511,7 +511,7 @@ void TWSocket::CloseSocket(bool report, bool shutdownFirst, int error) {
         // Defaults first: a handler may well connect again at once.
         ResetDefaultsLocked();
     }
-    RunOnOwner([this] { ReleaseNotifiers(); });
+    m_owner.RunOrPost([this] { ReleaseNotifiers(); });
     if (fire) {
         Fire(&TWSocket::m_onSessionClosed, error);
     }

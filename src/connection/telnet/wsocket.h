@@ -146,7 +146,6 @@ private:
     SendResult TryToSendLocked(int& error);
     void HandleSendResult(SendResult result, int error);
 
-    void RunOnOwner(std::function<void()> step);
     void ArmNotifiers(std::uint64_t generation);
     void ReleaseNotifiers();
     void EnableWriteNotice(std::uint64_t generation);
@@ -162,7 +161,7 @@ private:
     void CloseNotice(int error);
     void ReceiveLoop(bool loop);
     // Runs the event on the owning thread: at once when called there,
-    // otherwise queued to it.
+    // otherwise queued to it (THandOver::RunOrPost).
     void Fire(SessionEvent TWSocket::*event, int error);
 
     mutable std::mutex m_mutex;

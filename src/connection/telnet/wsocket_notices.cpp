@@ -15,14 +15,6 @@
 
 // ---------------------------------------------------------------- notifiers (owning thread)
 
-void TWSocket::RunOnOwner(std::function<void()> step) {
-    if (m_owner.OnOwnerThread()) {
-        step();
-    } else {
-        m_owner.Post(std::move(step));
-    }
-}
-
 void TWSocket::ArmNotifiers(std::uint64_t generation) {
     int fd = -1;
     {
@@ -77,7 +69,7 @@ void TWSocket::SetReceivePaused(bool paused) {
         return;
     }
     const std::uint64_t generation = Generation();
-    RunOnOwner([this, generation] { ApplyReceivePause(generation); });
+    m_owner.RunOrPost([this, generation] { ApplyReceivePause(generation); });
 }
 
 void TWSocket::ApplyReceivePause(std::uint64_t generation) {
@@ -234,7 +226,7 @@ void TWSocket::ReceiveLoop(bool loop) {
 }
 
 void TWSocket::Fire(SessionEvent TWSocket::*event, int error) {
-    RunOnOwner([this, event, error] {
+    m_owner.RunOrPost([this, event, error] {
         const SessionEvent& handler = this->*event;
         if (handler) {
             handler(*this, error);
