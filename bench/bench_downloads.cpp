@@ -1,11 +1,20 @@
 // A Y-Modem-1k download of a 4 MB file from lrzsz's sz behind a TCP relay on
 // loopback, received by the whole program (socket, Telnet layer, FIFO,
 // connection thread, receiver), beside lrzsz's own rz receiving the same file
-// from the same set-up. Target: telvora's rate / rz's rate >= 1.0. The same
-// for X-Modem CRC with 128-byte blocks, which is bound by the round trip per
-// block.
+// by Y-Modem from the same set-up. Target: telvora's rate / rz's rate >= 1.0.
+// The same for X-Modem CRC with 128-byte blocks, which is bound by the round
+// trip per block.
+//
+// The rate is that of the data blocks: from the receiver's request for the
+// first data block to its last reply, timed by a relay of our own between
+// the two sides. The whole run, start-up and handshake included, is printed
+// as well: telvora's receiver sends its first 'C' one second after it
+// starts and asks for a batch file's first block at its next tick, two
+// seconds after the header, where rz asks at once.
 //
 // Needs the telvora program (TELVORA_BINARY), sz, rz and socat.
+
+#include "tcp_relay.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,16 +22,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using telvora::test::TTcpRelay;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr std::uint8_t kAck = 0x06;
 
 struct Setup {
     fs::path root;
@@ -42,6 +54,10 @@ struct Setup {
         std::ofstream(root / "sent" / "file.bin", std::ios::binary) << content;
     }
     ~Setup() { fs::remove_all(root); }
+    void EmptyReceived() const {
+        fs::remove_all(root / "received");
+        fs::create_directories(root / "received");
+    }
 };
 
 int FreePort() {
@@ -49,7 +65,7 @@ int FreePort() {
     return next++;
 }
 
-// Starts sz behind a relay; the shell returns at once.
+// Starts sz behind socat; the shell returns at once.
 void ServeSz(const Setup& setup, int port, const std::string& szArguments) {
     const std::string command = "cd '" + (setup.root / "sent").string() +
                                 "' && (timeout 120 socat TCP-LISTEN:" + std::to_string(port) +
@@ -59,54 +75,86 @@ void ServeSz(const Setup& setup, int port, const std::string& szArguments) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
-double Seconds(const Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+struct TRun {
+    double wholeSeconds = 0;
+    double dataSeconds = 0;
+};
 
-double TelvoraReceives(const Setup& setup, const std::string& szArguments, bool batch) {
+// One receive through the relay: the receiver's command gets the relay's port.
+TRun Receive(const Setup& setup, const std::string& szArguments, bool batch,
+             const std::function<std::string(int)>& receiver) {
     const int port = FreePort();
     ServeSz(setup, port, szArguments);
+    TTcpRelay relay(port, std::chrono::seconds(120));
+    const auto start = Clock::now();
+    std::system(receiver(relay.Port()).c_str());
+    TRun run;
+    run.wholeSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    // A batch's data begins with the 'C' after the header's ACK; a single
+    // file's with the first 'C'.
+    const std::vector<std::uint8_t> opening =
+        batch ? std::vector<std::uint8_t>{kAck, 'C'} : std::vector<std::uint8_t>{'C'};
+    run.dataSeconds =
+        TTcpRelay::PhaseSeconds(relay.Runs(), TTcpRelay::Direction::FromClient, opening)
+            .value_or(0.0);
+    return run;
+}
+
+std::string TelvoraCommand(const Setup& setup, bool batch, int port) {
     const std::string where = batch ? (setup.root / "received").string()
                                     : (setup.root / "received" / "file.bin").string();
-    const std::string command = std::string("timeout 120 ") + TELVORA_BINARY +
-                                " --headless --exit-when-done --no-telnet-filter --telnet "
-                                "127.0.0.1:" +
-                                std::to_string(port) +
-                                (batch ? " --receive-ymodem '" : " --receive-xmodem '") + where +
-                                "' >/dev/null 2>&1";
-    const auto start = Clock::now();
-    std::system(command.c_str());
-    return Seconds(start);
+    return std::string("timeout 120 ") + TELVORA_BINARY +
+           " --headless --exit-when-done --no-telnet-filter --telnet 127.0.0.1:" +
+           std::to_string(port) + (batch ? " --receive-ymodem '" : " --receive-xmodem '") + where +
+           "' >/dev/null 2>&1";
 }
 
-double RzReceives(const Setup& setup, const std::string& szArguments, bool batch) {
-    const int port = FreePort();
-    ServeSz(setup, port, szArguments);
-    const std::string rz = batch ? "rz -y" : "rz -X -y file.bin";
-    const std::string command = "cd '" + (setup.root / "received").string() +
-                                "' && timeout 120 socat TCP:127.0.0.1:" + std::to_string(port) +
-                                " EXEC:'" + rz + "',pty,raw,echo=0 >/dev/null 2>&1";
-    const auto start = Clock::now();
-    std::system(command.c_str());
-    return Seconds(start);
+std::string RzCommand(const Setup& setup, bool batch, int port) {
+    const std::string rz = batch ? "rz --ymodem -y" : "rz --xmodem --with-crc -y file.bin";
+    return "cd '" + (setup.root / "received").string() +
+           "' && timeout 120 socat TCP:127.0.0.1:" + std::to_string(port) + " EXEC:'" + rz +
+           "',pty,raw,echo=0 >/dev/null 2>&1";
+}
+
+bool ReceivedWhole(const Setup& setup) {
+    std::ifstream sent(setup.root / "sent" / "file.bin", std::ios::binary);
+    std::ifstream received(setup.root / "received" / "file.bin", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(sent), {}) ==
+           std::string(std::istreambuf_iterator<char>(received), {});
 }
 
 void Compare(benchmark::State& state, std::size_t bytes, const std::string& szArguments, bool batch,
              const char* name) {
     Setup setup(bytes, name);
-    double ours = 0;
-    double theirs = 0;
+    TRun ours;
+    TRun theirs;
     for (auto _ : state) {
-        ours = TelvoraReceives(setup, szArguments, batch);
-        fs::remove_all(setup.root / "received");
-        fs::create_directories(setup.root / "received");
-        theirs = RzReceives(setup, szArguments, batch);
-        state.SetIterationTime(ours);
+        ours = Receive(setup, szArguments, batch,
+                       [&](int port) { return TelvoraCommand(setup, batch, port); });
+        if (!ReceivedWhole(setup)) {
+            state.SkipWithError("telvora's copy differs from the file sent");
+            return;
+        }
+        setup.EmptyReceived();
+        theirs = Receive(setup, szArguments, batch,
+                         [&](int port) { return RzCommand(setup, batch, port); });
+        if (!ReceivedWhole(setup)) {
+            state.SkipWithError("rz's copy differs from the file sent");
+            return;
+        }
+        state.SetIterationTime(ours.dataSeconds);
+    }
+    if (ours.dataSeconds <= 0 || theirs.dataSeconds <= 0) {
+        state.SkipWithError(ours.dataSeconds <= 0 ? "telvora's data phase was not seen"
+                                                  : "rz's data phase was not seen");
+        return;
     }
     const double megabytes = static_cast<double>(bytes) / 1e6;
-    state.counters["telvora_MB_per_s"] = megabytes / ours;
-    state.counters["rz_MB_per_s"] = megabytes / theirs;
-    state.counters["ratio_to_rz"] = theirs / ours;
+    state.counters["telvora_MB_per_s"] = megabytes / ours.dataSeconds;
+    state.counters["rz_MB_per_s"] = megabytes / theirs.dataSeconds;
+    state.counters["ratio_to_rz"] = theirs.dataSeconds / ours.dataSeconds;
+    state.counters["telvora_whole_s"] = ours.wholeSeconds;
+    state.counters["rz_whole_s"] = theirs.wholeSeconds;
 }
 
 void BM_YModem1k4MB(benchmark::State& state) {

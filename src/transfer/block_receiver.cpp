@@ -50,6 +50,7 @@ void TBlockReceiver::StartBatch(const std::string& folder) {
 
 void TBlockReceiver::Start(bool batch) {
     m_transportLost = false;
+    m_pendingReply.reset();
     Arm(kFirstTickMs);
     m_awaitingHeader = batch;
     m_batchMode = batch;
@@ -83,6 +84,14 @@ void TBlockReceiver::TimeoutTimer() {
         return;
     default:
         break;
+    }
+    if (m_pendingReply) {
+        // The line has been quiet long enough: one answer to the spoiled block.
+        const std::uint8_t reply = *m_pendingReply;
+        m_pendingReply.reset();
+        Reply(reply);
+        RestartTimeout(reply == kNak ? static_cast<int>(m_blockSize) : 128);
+        return;
     }
     if (m_expectedBlock == 1) {
         m_progress.status = "Waiting for first block...";
@@ -175,9 +184,7 @@ void TBlockReceiver::ReceiveByte(std::uint8_t byte) {
             m_progress.status = "Invalid Block CRC!";
             ++m_progress.errorCount;
             ShowProgress();
-            m_state = State::WaitHeader;
-            Reply(kNak);
-            RestartTimeout(static_cast<int>(m_blockSize));
+            AnswerWhenQuiet(kNak);
             return;
         }
         try {
@@ -200,33 +207,35 @@ void TBlockReceiver::WaitHeaderByte(std::uint8_t byte) {
         }
     } else {
         m_cancelCount = 0;
-        if (byte == kEot) {
-            try {
-                EndOfFile();
-            } catch (const ETransferFileError& failure) {
-                Abort(failure.what());
-            }
-            return;
+    }
+    if (m_pendingReply) {
+        // The rest of a spoiled block, or the sender's resend of it: the
+        // answer waits until the line is quiet.
+        Arm(kQuietMs);
+        return;
+    }
+    if (byte == kEot) {
+        try {
+            EndOfFile();
+        } catch (const ETransferFileError& failure) {
+            Abort(failure.what());
         }
-        const char* kind = byte == kSoh        ? "X"
-                           : byte == kStx      ? "Y"
-                           : byte == kHeader4k ? "F"
-                                               : nullptr;
-        if (kind != nullptr) {
-            m_blockSize = byte == kSoh ? 128 : byte == kStx ? 1024 : 4096;
-            m_progress.status = std::string("Receiving Block (") + kind + "-Modem)";
-            ShowProgress();
-            m_state = State::BlockNumber;
-            RestartTimeout(static_cast<int>(m_blockSize));
-            return;
-        }
+        return;
+    }
+    const char* kind = byte == kSoh ? "X" : byte == kStx ? "Y" : byte == kHeader4k ? "F" : nullptr;
+    if (kind != nullptr) {
+        m_blockSize = byte == kSoh ? 128 : byte == kStx ? 1024 : 4096;
+        m_progress.status = std::string("Receiving Block (") + kind + "-Modem)";
+        ShowProgress();
+        m_state = State::BlockNumber;
+        RestartTimeout(static_cast<int>(m_blockSize));
+        return;
     }
     // A stray byte, a first CAN included.
-    Reply(kCrcRequest);
-    RestartTimeout(128);
     ++m_progress.errorCount;
     m_progress.status = "Invalid Block Type " + Hex2(byte);
     ShowProgress();
+    AnswerWhenQuiet(kCrcRequest);
 }
 
 void TBlockReceiver::ComplementByte(std::uint8_t byte) {
@@ -236,9 +245,7 @@ void TBlockReceiver::ComplementByte(std::uint8_t byte) {
         m_progress.status = "Invalid Block ID";
         ++m_progress.errorCount;
         ShowProgress();
-        Reply(kNak);
-        m_state = State::WaitHeader;
-        RestartTimeout(static_cast<int>(m_blockSize));
+        AnswerWhenQuiet(kNak);
         return;
     }
     m_dataCount = 0;
@@ -393,6 +400,16 @@ void TBlockReceiver::Reply(std::uint8_t byte) {
     }
 }
 
+void TBlockReceiver::AnswerWhenQuiet(std::uint8_t reply) {
+    // One answer per spoiled block: an answer per stray byte, or a NAK while
+    // the rest of a block still arrives, would make the sender send a block
+    // more than once, and an ACK of such a copy would then be taken for the
+    // next block's, which never arrives.
+    m_pendingReply = reply;
+    m_state = State::WaitHeader;
+    Arm(kQuietMs);
+}
+
 void TBlockReceiver::RestartTimeout(int size) {
     Arm(TimeoutFor(size, kNominalSpeed));
 }
@@ -420,6 +437,7 @@ void TBlockReceiver::ShowProgress() {
 }
 
 void TBlockReceiver::End(const std::string& status, State next) {
+    m_pendingReply.reset();
     m_progress.status = status;
     m_progress.ended = true;
     m_cancelCount = 0;

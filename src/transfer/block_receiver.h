@@ -77,6 +77,9 @@ public:
     static constexpr std::uint8_t kCrcRequest = 'C';
     static constexpr int kFirstTickMs = 1000;
     static constexpr int kCancelDelayMs = 250;
+    // After a spoiled block the answer waits until the line has been quiet
+    // this long: longer than the gap between two bytes at 300 bps.
+    static constexpr int kQuietMs = 250;
     // Every timeout is worked out for this nominal line speed.
     static constexpr int kNominalSpeed = 19200;
     static constexpr std::size_t kMaxBlockSize = 4096;
@@ -116,6 +119,8 @@ private:
     void Start(bool batch);
 
     void Reply(std::uint8_t byte);
+    // Drops what follows until the line is quiet, then sends the reply once.
+    void AnswerWhenQuiet(std::uint8_t reply);
     void RestartTimeout(int size);
     void Arm(int intervalMs);
     void Disarm();
@@ -146,6 +151,8 @@ private:
     // A block of the current file (or its header) has been accepted.
     bool m_accepted = false;
     bool m_transportLost = false;
+    // Set while the answer to a spoiled block waits for a quiet line.
+    std::optional<std::uint8_t> m_pendingReply;
     int m_timerInterval = 0;
     int m_filesNamed = 0;
     std::string m_downloadFolder;

@@ -65,10 +65,9 @@ private:
 } // namespace
 
 TProtocol::TProtocol(QWidget* parent)
-    : QDialog(parent), m_receiver(*this, m_files),
-      m_sink(std::make_shared<TReceiverSink>(m_receiver)) {
+    : QDialog(parent), m_blockTimer([this] { m_receiver.TimeoutTimer(); }),
+      m_receiver(*this, m_files), m_sink(std::make_shared<TReceiverSink>(m_receiver)) {
     BuildWindow();
-    connect(&m_blockTimer, &QTimer::timeout, this, [this] { m_receiver.TimeoutTimer(); });
     m_applyTimer.setSingleShot(true);
     connect(&m_applyTimer, &QTimer::timeout, this, &TProtocol::ApplyPending);
     m_sinceApply.start();
@@ -205,11 +204,11 @@ void TProtocol::EndTransferMode() {
 }
 
 void TProtocol::ArmTimer(int intervalMs) {
-    m_ui.RunOrPost([this, intervalMs] { m_blockTimer.start(intervalMs); });
+    m_blockTimer.Arm(intervalMs);
 }
 
 void TProtocol::DisableTimer() {
-    m_ui.RunOrPost([this] { m_blockTimer.stop(); });
+    m_blockTimer.Disable();
 }
 
 } // namespace telvora

@@ -3,6 +3,7 @@
 #include "common/hand_over.h"
 #include "connection/chunk_sink.h"
 #include "transfer/block_receiver.h"
+#include "transfer/block_timer.h"
 #include "transfer/receiver_files.h"
 
 #include <QDialog>
@@ -84,7 +85,7 @@ private:
     void ApplyPending();
 
     THandOver m_ui;
-    QTimer m_blockTimer;
+    TBlockTimer m_blockTimer;
     TDiskFiles m_files;
     TBlockReceiver m_receiver;
     std::shared_ptr<TChunkSink> m_sink;

@@ -1,10 +1,12 @@
 // Downloads from a real sender, lrzsz's sz: behind a TCP relay on loopback
 // (a Telnet connection with the filter off, since the relay doubles no 255)
 // and on the far end of a pseudo-terminal pair (a serial line). The files
-// that arrive must be the files that were sent.
+// that arrive must be the files that were sent, also through a relay that
+// spoils the line now and then.
 
 #include "loopback_peer.h"
 #include "run_telvora.h"
+#include "tcp_relay.h"
 
 #include <gtest/gtest.h>
 
@@ -175,6 +177,60 @@ TEST_F(Downloads, ASenderThatGivesUpFailsTheRun) {
     EXPECT_TRUE(run.err.find("Connection lost.") != std::string::npos ||
                 run.err.find("Connection closed by remote host.") != std::string::npos)
         << run.err;
+}
+
+} // namespace
+
+namespace {
+
+using Fault = TTcpRelay::Fault;
+
+// Now and then along what the sender sends: a flipped byte (a bad CRC), a
+// lost one (a short block, so the receiver times out), a repeated one (a
+// long block, then a stray byte) and a stall past the block timeout.
+std::vector<TTcpRelay::TFault> NowAndThen(std::size_t first, std::size_t spacing) {
+    const Fault kinds[] = {Fault::Flip, Fault::Drop, Fault::Repeat, Fault::Stall};
+    std::vector<TTcpRelay::TFault> faults;
+    std::size_t offset = first;
+    for (const Fault kind : kinds) {
+        faults.push_back({TTcpRelay::Direction::FromServer, offset, kind,
+                          std::chrono::milliseconds(kind == Fault::Stall ? 2600 : 0)});
+        offset += spacing;
+    }
+    return faults;
+}
+
+TEST_F(Downloads, ALineThatSpoilsBytesAndStallsStillDeliversTheFilesExactly) {
+    const std::string single = RandomBytes(60000, 4);
+    Write("single.bin", single);
+    {
+        const int port = ServeOverTcp("--xmodem -k single.bin");
+        TTcpRelay relay(port, std::chrono::seconds(60), NowAndThen(5000, 12000));
+        const fs::path received = root / "received" / "single.bin";
+        const Outcome run = Receive("--telnet 127.0.0.1:" + std::to_string(relay.Port()),
+                                    "--receive-xmodem-1k " + Quote(received.string()));
+        EXPECT_EQ(relay.FaultsDone(), 4);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(Read(received) == single);
+        StopSender();
+    }
+    const std::string first = RandomBytes(50000, 5);
+    const std::string second = RandomBytes(30000, 6);
+    Write("first.bin", first);
+    Write("second.bin", second);
+    // The second round of faults falls in the second file and its header.
+    std::vector<TTcpRelay::TFault> faults = NowAndThen(3000, 11000);
+    for (const TTcpRelay::TFault& fault : NowAndThen(52000, 7000)) {
+        faults.push_back(fault);
+    }
+    const int port = ServeOverTcp("--ymodem first.bin second.bin");
+    TTcpRelay relay(port, std::chrono::seconds(60), faults);
+    const Outcome run = Receive("--telnet 127.0.0.1:" + std::to_string(relay.Port()),
+                                "--receive-ymodem " + Quote((root / "received").string()));
+    EXPECT_EQ(relay.FaultsDone(), 8);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Read(root / "received" / "first.bin") == first);
+    EXPECT_TRUE(Read(root / "received" / "second.bin") == second);
 }
 
 } // namespace
