@@ -126,27 +126,37 @@ bool ReceivedWhole(const Setup& setup) {
 void Compare(benchmark::State& state, std::size_t bytes, const std::string& szArguments, bool batch,
              const char* name) {
     Setup setup(bytes, name);
-    TRun ours;
-    TRun theirs;
+    // rz's pace varies a lot from run to run (its reads wait on timeouts):
+    // the best of the runs of each side is compared.
+    TRun ours{1e9, 1e9};
+    TRun theirs{1e9, 1e9};
+    const auto keepBest = [](TRun& best, const TRun& run) {
+        if (run.dataSeconds > 0 && run.dataSeconds < best.dataSeconds) {
+            best = run;
+        }
+    };
     for (auto _ : state) {
-        ours = Receive(setup, szArguments, batch,
-                       [&](int port) { return TelvoraCommand(setup, batch, port); });
+        const TRun mine = Receive(setup, szArguments, batch,
+                                  [&](int port) { return TelvoraCommand(setup, batch, port); });
         if (!ReceivedWhole(setup)) {
             state.SkipWithError("telvora's copy differs from the file sent");
             return;
         }
         setup.EmptyReceived();
-        theirs = Receive(setup, szArguments, batch,
-                         [&](int port) { return RzCommand(setup, batch, port); });
+        const TRun rz = Receive(setup, szArguments, batch,
+                                [&](int port) { return RzCommand(setup, batch, port); });
         if (!ReceivedWhole(setup)) {
             state.SkipWithError("rz's copy differs from the file sent");
             return;
         }
-        state.SetIterationTime(ours.dataSeconds);
+        setup.EmptyReceived();
+        keepBest(ours, mine);
+        keepBest(theirs, rz);
+        state.SetIterationTime(mine.dataSeconds);
     }
-    if (ours.dataSeconds <= 0 || theirs.dataSeconds <= 0) {
-        state.SkipWithError(ours.dataSeconds <= 0 ? "telvora's data phase was not seen"
-                                                  : "rz's data phase was not seen");
+    if (ours.dataSeconds >= 1e9 || theirs.dataSeconds >= 1e9) {
+        state.SkipWithError(ours.dataSeconds >= 1e9 ? "telvora's data phase was not seen"
+                                                    : "rz's data phase was not seen");
         return;
     }
     const double megabytes = static_cast<double>(bytes) / 1e6;
@@ -161,12 +171,12 @@ void BM_YModem1k4MB(benchmark::State& state) {
     Compare(state, 4u << 20, "--ymodem -k", true, "ymodem");
 }
 
-void BM_XModemCrc256KB(benchmark::State& state) {
-    Compare(state, 256u << 10, "--xmodem", false, "xmodem");
+void BM_XModemCrc128KB(benchmark::State& state) {
+    Compare(state, 128u << 10, "--xmodem", false, "xmodem");
 }
 
 } // namespace
 
-BENCHMARK(BM_YModem1k4MB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_XModemCrc256KB)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YModem1k4MB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_XModemCrc128KB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
