@@ -18,14 +18,15 @@ void Check(bool ok, const char* what) {
 
 const std::string kFolder = "/downloads";
 
-class Port : public telvora::TReceiverPort {
+class Port : public telvora::TTransferPort {
 public:
-    void SendReply(std::uint8_t byte) override {
+    void Send(const std::uint8_t* bytes, std::size_t count) override {
+        Check(count == 1, "one reply byte at a time");
+        const std::uint8_t byte = bytes[0];
         Check(byte == 0x06 || byte == 0x15 || byte == 0x18 || byte == 'C', "unknown reply");
     }
     void ShowProgress(const telvora::TTransferProgress& progress) override {
-        Check(progress.bytesReceived >= 0 && progress.blocksReceived >= 0 &&
-                  progress.errorCount >= 0,
+        Check(progress.bytes >= 0 && progress.blocks >= 0 && progress.errorCount >= 0,
               "negative counter");
     }
     void Alert() override {}

@@ -111,7 +111,7 @@ private:
             (progress.ended || m_sinceLine.elapsed() >= kProgressIntervalMs)) {
             m_sinceLine.restart();
             std::fprintf(stderr, "telvora: %s  %d bytes  %d blocks  %d errors  %s\n",
-                         progress.fileName.c_str(), progress.bytesReceived, progress.blocksReceived,
+                         progress.fileName.c_str(), progress.bytes, progress.blocks,
                          progress.errorCount, progress.status.c_str());
             std::fflush(stderr);
         }

@@ -48,9 +48,9 @@ public:
     virtual void SetTransferMode(bool on, bool rawFilter,
                                  std::shared_ptr<TChunkSink> receiver = nullptr);
     bool InTransfer() const { return m_inTransfer.load(); }
-    // A file transfer's reply byte, from any thread, unpaced; dropped when
-    // the line cannot take it.
-    virtual void SendReply(std::uint8_t byte) = 0;
+    // A file transfer's bytes (a download's replies, an upload's blocks),
+    // from any thread, unpaced; dropped when the line cannot take them.
+    virtual void SendTransferBytes(const std::uint8_t* bytes, int count) = 0;
     // Whether the line is up (the socket connected, the port open).
     virtual bool LineUp() const = 0;
 

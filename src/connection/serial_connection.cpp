@@ -28,10 +28,17 @@ void TSerialConnection::SendByte(std::uint8_t code) {
     }
 }
 
-void TSerialConnection::SendReply(std::uint8_t byte) {
+void TSerialConnection::SendTransferBytes(const std::uint8_t* bytes, int count) {
     try {
-        if (m_commPort->Enabled()) {
-            m_commPort->Write(&byte, 1);
+        // A write that times out has sent what it could: the rest goes now,
+        // unless nothing at all went out in time (the line is stuck).
+        while (count > 0 && m_commPort->Enabled()) {
+            const int sent = m_commPort->Write(bytes, count);
+            if (sent <= 0) {
+                return;
+            }
+            bytes += sent;
+            count -= sent;
         }
     } catch (const std::exception&) {
         // The line has gone; its hang-up ends the connection and the transfer.

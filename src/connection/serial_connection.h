@@ -35,7 +35,7 @@ public:
 
     Kind ConnectionKind() const override { return Kind::Serial; }
     void SendByte(std::uint8_t code) override;
-    void SendReply(std::uint8_t byte) override;
+    void SendTransferBytes(const std::uint8_t* bytes, int count) override;
     bool LineUp() const override;
 
     const std::string& PortName() const { return m_portName; }

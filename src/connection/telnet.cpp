@@ -42,12 +42,12 @@ void TTelnet::SendByte(std::uint8_t code) {
     }
 }
 
-void TTelnet::SendReply(std::uint8_t byte) {
+void TTelnet::SendTransferBytes(const std::uint8_t* bytes, int count) {
     if (!m_tnCnx->IsConnected()) {
         return;
     }
     try {
-        m_tnCnx->SendDoubled(&byte, 1);
+        m_tnCnx->SendDoubled(bytes, count);
     } catch (const std::exception&) {
         // A broken line: the socket's close ends the connection and the transfer.
     }

@@ -44,7 +44,7 @@ public:
                          std::shared_ptr<TChunkSink> receiver = nullptr) override;
 
     // Doubled when it is 255, as Telnet data must be; only while connected.
-    void SendReply(std::uint8_t byte) override;
+    void SendTransferBytes(const std::uint8_t* bytes, int count) override;
     bool LineUp() const override;
 
     const std::string& Host() const { return m_host; }

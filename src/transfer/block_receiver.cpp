@@ -25,7 +25,7 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 
 } // namespace
 
-TBlockReceiver::TBlockReceiver(TReceiverPort& port, TReceiverFiles& files)
+TBlockReceiver::TBlockReceiver(TTransferPort& port, TReceiverFiles& files)
     : m_port(port), m_files(files) {
     m_progress.status = "Idle";
 }
@@ -353,8 +353,8 @@ void TBlockReceiver::AcceptData() {
     m_files.Append(m_block.data(), m_blockSize);
     ++m_expectedBlock;
     m_accepted = true;
-    ++m_progress.blocksReceived;
-    m_progress.bytesReceived += static_cast<int>(m_blockSize);
+    ++m_progress.blocks;
+    m_progress.bytes += static_cast<int>(m_blockSize);
     m_progress.status = "Block OK";
     ShowProgress();
     Reply(kAck);
@@ -369,7 +369,7 @@ void TBlockReceiver::EndOfFile() {
         return;
     }
     m_files.Close();
-    const auto received = static_cast<std::uint64_t>(m_progress.bytesReceived);
+    const auto received = static_cast<std::uint64_t>(m_progress.bytes);
     if (m_batchMode && m_announcedLength && *m_announcedLength <= received) {
         m_files.CutTo(m_progress.fileName, *m_announcedLength);
     } else {
@@ -396,7 +396,7 @@ void TBlockReceiver::EndOfFile() {
 
 void TBlockReceiver::Reply(std::uint8_t byte) {
     if (!m_transportLost) {
-        m_port.SendReply(byte);
+        m_port.Send(&byte, 1);
     }
 }
 
@@ -426,8 +426,8 @@ void TBlockReceiver::Disarm() {
 
 void TBlockReceiver::ResetProgress() {
     m_progress.status = "Idle";
-    m_progress.bytesReceived = 0;
-    m_progress.blocksReceived = 0;
+    m_progress.bytes = 0;
+    m_progress.blocks = 0;
     m_progress.errorCount = 0;
     ShowProgress();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/receiver_files.h"
+#include "transfer/transfer_port.h"
 
 #include <array>
 #include <cstdint>
@@ -9,33 +10,6 @@
 #include <string>
 
 namespace telvora {
-
-// What the transfer window shows of a download.
-struct TTransferProgress {
-    std::string fileName; // the file being written, or empty
-    std::string status;
-    int bytesReceived = 0;
-    int blocksReceived = 0;
-    int errorCount = 0;
-    // The transfer has ended: the window's button reads "Close".
-    bool ended = false;
-};
-
-// Everything the receiver needs from outside it.
-class TReceiverPort {
-public:
-    virtual ~TReceiverPort() = default;
-    // One reply byte to the sender, through the live line.
-    virtual void SendReply(std::uint8_t byte) = 0;
-    virtual void ShowProgress(const TTransferProgress& progress) = 0;
-    // The alert sound of every ending.
-    virtual void Alert() = 0;
-    // Received bytes go back to the screen (the window's SetTransferMode(false)).
-    virtual void EndTransferMode() = 0;
-    // The block timer: a periodic tick every intervalMs, or none.
-    virtual void ArmTimer(int intervalMs) = 0;
-    virtual void DisableTimer() = 0;
-};
 
 // The receiving side of X-Modem CRC, X-Modem 1k, Y-Modem batch and F-Modem
 // batch: a byte-driven state machine. Blocks of 128 (SOH), 1024 (STX) or 4096
@@ -84,7 +58,7 @@ public:
     static constexpr int kNominalSpeed = 19200;
     static constexpr std::size_t kMaxBlockSize = 4096;
 
-    TBlockReceiver(TReceiverPort& port, TReceiverFiles& files);
+    TBlockReceiver(TTransferPort& port, TReceiverFiles& files);
     TBlockReceiver(const TBlockReceiver&) = delete;
     TBlockReceiver& operator=(const TBlockReceiver&) = delete;
 
@@ -134,7 +108,7 @@ private:
     // The decimal length after the name's NUL in a header, when it is one.
     std::optional<std::uint64_t> AnnouncedLength(std::size_t nameLength) const;
 
-    TReceiverPort& m_port;
+    TTransferPort& m_port;
     TReceiverFiles& m_files;
     mutable std::mutex m_mutex;
 

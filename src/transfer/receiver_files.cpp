@@ -13,8 +13,7 @@ namespace telvora {
 namespace {
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
-    throw ETransferFileError("Cannot " + what + " " + path + ": " +
-                             std::strerror(error != 0 ? error : EIO));
+    ThrowFileError(what, path, error);
 }
 
 bool IsFill(std::uint8_t byte) {

@@ -6,14 +6,9 @@
 #include <stdexcept>
 #include <string>
 
-namespace telvora {
+#include "transfer/transfer_port.h"
 
-// A file of a download could not be created, written, closed or trimmed;
-// the text names the file and the system's reason.
-class ETransferFileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace telvora {
 
 // Where the block receiver writes: one output file at a time.
 class TReceiverFiles {

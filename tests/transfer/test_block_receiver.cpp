@@ -27,9 +27,11 @@ constexpr std::uint8_t kNak = TBlockReceiver::kNak;
 constexpr std::uint8_t kCan = TBlockReceiver::kCan;
 constexpr std::uint8_t kC = 'C';
 
-class FakePort : public TReceiverPort {
+class FakePort : public TTransferPort {
 public:
-    void SendReply(std::uint8_t byte) override { replies.push_back(byte); }
+    void Send(const std::uint8_t* bytes, std::size_t count) override {
+        replies.insert(replies.end(), bytes, bytes + count);
+    }
     void ShowProgress(const TTransferProgress& shown) override {
         progress = shown;
         ++shows;
@@ -165,8 +167,8 @@ TEST_F(BlockReceiverTest, AGoodBlockIsWrittenThenAcknowledged) {
     Feed(Block(kSoh, 1, data));
     EXPECT_EQ(port.Take(), Bytes{kAck});
     EXPECT_EQ(Status(), "Block OK");
-    EXPECT_EQ(port.progress.bytesReceived, 128);
-    EXPECT_EQ(port.progress.blocksReceived, 1);
+    EXPECT_EQ(port.progress.bytes, 128);
+    EXPECT_EQ(port.progress.blocks, 1);
     EXPECT_EQ(files.files["f"], data);
     EXPECT_EQ(port.timer, 2000);
     // The ones' complement of the right CRC passes too.
@@ -292,7 +294,7 @@ TEST_F(BlockReceiverTest, ABatchNamesItsFilesAndEndsWithAnEmptyHeader) {
     EXPECT_EQ(port.Take(), Bytes{kAck});
     EXPECT_EQ(port.progress.fileName, "/dl/README.TXT");
     EXPECT_EQ(Status(), "Waiting for first block.");
-    EXPECT_EQ(port.progress.bytesReceived, 0);
+    EXPECT_EQ(port.progress.bytes, 0);
     receiver.TimeoutTimer();
     EXPECT_EQ(port.Take(), Bytes{kC});
     EXPECT_EQ(Status(), "Waiting for first block...");
@@ -373,7 +375,7 @@ TEST_F(BlockReceiverTest, ARepeatedBlockIsAcknowledgedButNotWrittenAgain) {
     Feed(first);
     EXPECT_EQ(port.Take(), (Bytes{kAck, kAck}));
     EXPECT_EQ(files.files["f"].size(), 128u);
-    EXPECT_EQ(port.progress.blocksReceived, 1);
+    EXPECT_EQ(port.progress.blocks, 1);
     Feed(Block(kSoh, 2, Text("two")));
     EXPECT_EQ(port.Take(), Bytes{kAck});
     EXPECT_EQ(files.files["f"].size(), 256u);
@@ -397,7 +399,7 @@ TEST_F(BlockReceiverTest, BlockNumbersWrapFrom255To0) {
     for (int n = 1; n <= 257; ++n) {
         Feed(Block(kSoh, static_cast<std::uint8_t>(n), Text("b")));
     }
-    EXPECT_EQ(port.progress.blocksReceived, 257);
+    EXPECT_EQ(port.progress.blocks, 257);
     EXPECT_EQ(port.Take(), Bytes(257, kAck));
 }
 

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "transfer/sender_files.h"
+#include "transfer/transfer_port.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace telvora {
+
+enum class TSendProtocol { XModemCrc, XModem1k, YModem };
+
+// The sending side of X-Modem (CRC or checksum, 128-byte blocks), X-Modem
+// 1k and Y-Modem batch: a state machine driven by the receiver's reply
+// bytes and the block timer.
+//
+// It waits for the receiver's start ('C' for a CRC-16, NAK for the 8-bit
+// checksum), sends numbered blocks with the last one filled with 0x1A,
+// resends a block on NAK, 'C' or a timeout (ten tries, then three CANs and
+// "Transfer Aborted."), ends a file with EOT until it is acknowledged, and
+// stops at once on two CANs. Y-Modem names each file in a block 0 (name,
+// NUL, decimal length, space, modification time in octal) and ends the batch
+// with an empty one. Bytes that are none of the replies it waits for are
+// ignored: a spoiled reply draws the timeout's resend.
+//
+// Every operation takes the sender's lock for its whole run: replies come
+// from a connection thread, the ticks and the cancel from the user-interface
+// thread. The port is called with the lock held.
+class TBlockSender {
+public:
+    enum class State { Stopped, WaitStart, WaitReply };
+
+    static constexpr std::uint8_t kSoh = 0x01;
+    static constexpr std::uint8_t kStx = 0x02;
+    static constexpr std::uint8_t kEot = 0x04;
+    static constexpr std::uint8_t kAck = 0x06;
+    static constexpr std::uint8_t kNak = 0x15;
+    static constexpr std::uint8_t kCan = 0x18;
+    static constexpr std::uint8_t kCrcRequest = 'C';
+    static constexpr std::uint8_t kFill = 0x1A;
+    static constexpr int kTries = 10;
+    // How long the receiver may take to ask for the first block of a file.
+    static constexpr int kStartTimeoutMs = 10000;
+    // How long a block or EOT may wait for its reply.
+    static constexpr int kReplyTimeoutMs = 5000;
+
+    TBlockSender(TTransferPort& port, TSenderFiles& files);
+    TBlockSender(const TBlockSender&) = delete;
+    TBlockSender& operator=(const TBlockSender&) = delete;
+
+    // Starts sending the files (X-Modem: exactly one). Every file is opened
+    // first: one that cannot be read raises ETransferFileError, with nothing
+    // sent.
+    void Start(TSendProtocol protocol, const std::vector<std::string>& paths);
+    void ReceiveChunk(const std::uint8_t* data, std::size_t count);
+    void TimeoutTimer();
+    // The user's cancel: three CANs at once.
+    void UserCancel();
+    // The line has gone: nothing more is sent.
+    void TransportLost();
+
+    State SendState() const;
+    bool Running() const;
+    TTransferProgress Progress() const;
+    // The interval the timer was last armed with (0 when disabled), for tests.
+    int TimerInterval() const;
+
+    // A Y-Modem header's data: the name without its folder, NUL, the decimal
+    // length, a space, the modification time in octal, NULs to fill 128
+    // bytes (1024 when that is too short).
+    static std::vector<std::uint8_t> HeaderData(const std::string& path, const TSourceInfo& info);
+
+private:
+    // What goes out next (while waiting for the start) or is out (while
+    // waiting for its reply).
+    enum class Item { Header, Data, Eot, BatchEnd };
+
+    void ReplyByte(std::uint8_t byte);
+    void StartByte(std::uint8_t byte);
+    void Acknowledged();
+    void Refused(const std::string& status);
+    void SendItem();
+    void SendDataBlock();
+    void SendBlock(std::uint8_t number, std::vector<std::uint8_t> data);
+    void Resend();
+    void OpenFile();
+    void FileDone();
+    void WaitForStart(Item next);
+
+    void Send(const std::uint8_t* bytes, std::size_t count);
+    void Arm(int intervalMs);
+    void ResetProgress(const std::string& fileName, std::int64_t total);
+    void ShowProgress();
+    void End(const std::string& status);
+    // Three CANs, then the ending.
+    void Abort(const std::string& status);
+    std::string Kind() const;
+
+    TTransferPort& m_port;
+    TSenderFiles& m_files;
+    mutable std::mutex m_mutex;
+
+    State m_state = State::Stopped;
+    Item m_item = Item::Data;
+    TSendProtocol m_protocol = TSendProtocol::XModemCrc;
+    std::vector<std::string> m_paths;
+    std::size_t m_fileIndex = 0;
+    TSourceInfo m_info;
+    std::uint64_t m_offset = 0; // of the block that is out
+    std::uint8_t m_blockNumber = 1;
+    std::size_t m_dataInBlock = 0;     // file bytes in the block that is out
+    std::vector<std::uint8_t> m_block; // the block that is out, as sent
+    bool m_crc = true;
+    int m_tries = 0;
+    int m_cancelCount = 0;
+    int m_timerInterval = 0;
+    bool m_transportLost = false;
+    TTransferProgress m_progress;
+};
+
+} // namespace telvora

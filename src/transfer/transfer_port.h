@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace telvora {
+
+// A file of a transfer could not be created, written, read, closed or
+// trimmed; the text names the file and the system's reason.
+class ETransferFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raises "Cannot <what> <path>: <the system's reason for error>".
+[[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, int error);
+
+// What the transfer window shows of a download or an upload.
+struct TTransferProgress {
+    std::string fileName; // the file being written or read, or empty
+    std::string status;
+    int bytes = 0;  // data bytes received, or sent and acknowledged
+    int blocks = 0; // blocks received, or sent and acknowledged
+    int errorCount = 0;
+    // The size of the file being sent; -1 for a download, whose size is not known.
+    std::int64_t totalBytes = -1;
+    // The transfer has ended: the window's button reads "Close".
+    bool ended = false;
+};
+
+// Everything the block receiver and the block sender need from outside them.
+// They call it with their lock held: it must not call back.
+class TTransferPort {
+public:
+    virtual ~TTransferPort() = default;
+    // Bytes to the other side, through the live line, unpaced.
+    virtual void Send(const std::uint8_t* bytes, std::size_t count) = 0;
+    virtual void ShowProgress(const TTransferProgress& progress) = 0;
+    // The alert sound of every ending.
+    virtual void Alert() = 0;
+    // Received bytes go back to the screen (the window's SetTransferMode(false)).
+    virtual void EndTransferMode() = 0;
+    // The block timer: a periodic tick every intervalMs, or none.
+    virtual void ArmTimer(int intervalMs) = 0;
+    virtual void DisableTimer() = 0;
+};
+
+} // namespace telvora
