@@ -67,6 +67,28 @@ bool SetSerial(CommandLineResult& result, const std::string& device) {
     return true;
 }
 
+bool AddUpload(CommandLineResult& result, const std::string& option, const std::string& file) {
+    using Kind = SendRequest::Kind;
+    const Kind kind = option == "--send-ymodem"      ? Kind::YModem
+                      : option == "--send-xmodem-1k" ? Kind::XModem1k
+                                                     : Kind::XModemCrc;
+    if (file.empty()) {
+        result.error = option + " needs a file name";
+        return false;
+    }
+    std::optional<SendRequest>& send = result.options.send;
+    if (send && (send->kind != kind || kind != Kind::YModem)) {
+        result.error = "only one upload can be started at start (--send-ymodem may be given "
+                       "once per file)";
+        return false;
+    }
+    if (!send) {
+        send = SendRequest{kind, {}};
+    }
+    send->files.push_back(file);
+    return true;
+}
+
 bool SetMovie(CommandLineResult& result, const std::string& path) {
     if (result.options.moviePath) {
         result.error =
@@ -180,6 +202,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             options.receive =
                 ReceiveRequest{name == "--receive-ymodem" || name == "--receive-fmodem", *where};
+        } else if (name == "--send-xmodem" || name == "--send-xmodem-1k" ||
+                   name == "--send-ymodem") {
+            const auto file = value();
+            if (!file || !AddUpload(result, name, *file)) {
+                return result;
+            }
         } else if (name == "--speed") {
             const auto text = value();
             if (!text) {
@@ -244,6 +272,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (options.receive && !options.telnet && !options.serialDevice) {
         result.error = "a download needs a connection: --telnet or --serial";
+    } else if (options.send && !options.telnet && !options.serialDevice) {
+        result.error = "an upload needs a connection: --telnet or --serial";
+    } else if (options.send && options.receive) {
+        result.error = "a download and an upload cannot both be started at start";
     }
     return result;
 }
@@ -262,6 +294,10 @@ std::string CommandLineUsage() {
            "                         once connected, download one file by X-Modem\n"
            "  --receive-ymodem FOLDER, --receive-fmodem FOLDER\n"
            "                         once connected, download a batch into the folder\n"
+           "  --send-xmodem FILE, --send-xmodem-1k FILE\n"
+           "                         once connected, upload one file by X-Modem\n"
+           "  --send-ymodem FILE     once connected, upload the file by Y-Modem; given\n"
+           "                         once per file, in the order to send\n"
            "  --no-telnet-filter     pass 255 and CR bytes of a download as they come\n"
            "                         (\"Filter TELNET Escape Codes...\" off)\n"
            "  --speed SPEED          300, 600, 1200, 2400 or max (no throttle)\n"

@@ -29,12 +29,21 @@ struct ReceiveRequest {
     bool operator==(const ReceiveRequest&) const = default;
 };
 
+// An upload started as soon as the connection is up.
+struct SendRequest {
+    enum class Kind { XModemCrc, XModem1k, YModem };
+    Kind kind = Kind::XModemCrc;
+    std::vector<std::string> files; // in the order to send; X-Modem: one
+    bool operator==(const SendRequest&) const = default;
+};
+
 struct CommandLineOptions {
     // At most one of the three: what is opened at start.
     std::optional<std::string> moviePath;
     std::optional<TelnetTarget> telnet;
     std::optional<std::string> serialDevice;
     std::optional<ReceiveRequest> receive;
+    std::optional<SendRequest> send;
     // "Filter TELNET Escape Codes During File Transfers" off (a sender
     // behind a plain TCP relay, which doubles no 255 and adds nothing after CR).
     bool noTelnetFilter = false;

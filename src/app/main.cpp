@@ -3,6 +3,7 @@
 #include "app/menu_tags.h"
 #include "screen/crt_screen.h"
 #include "transfer/protocol.h"
+#include "transfer/upload.h"
 
 #include "common/message_box.h"
 
@@ -63,9 +64,9 @@ bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
     return true;
 }
 
-// A download asked for on the command line: started once the line is up, its
-// progress written to standard error when headless, the program closed when
-// it ends if asked to.
+// A download or upload asked for on the command line: started once the line
+// is up, its progress written to standard error when headless, the program
+// closed when it ends if asked to.
 class TransferFromTheCommandLine {
 public:
     static constexpr int kLookIntervalMs = 20;
@@ -73,19 +74,41 @@ public:
 
     TransferFromTheCommandLine(telvora::Tmain& window, const telvora::CommandLineOptions& options)
         : m_window(window), m_options(options) {
-        if (!options.receive) {
+        if (!Asked()) {
             return;
         }
-        QObject::connect(window.Protocol(), &telvora::TProtocol::ProgressShown, &window,
+        QObject::connect(&Window(), &telvora::TTransferWindow::ProgressShown, &window,
                          [this](const telvora::TTransferProgress& progress) { Shown(progress); });
         QObject::connect(&m_look, &QTimer::timeout, &window, [this] { Look(); });
         m_look.start(kLookIntervalMs);
         m_sinceLine.start();
     }
-    // True unless a download was asked for and did not complete.
-    bool Succeeded() const { return !m_options.receive || m_completed; }
+    // True unless a transfer was asked for and did not complete.
+    bool Succeeded() const { return !Asked() || m_completed; }
 
 private:
+    bool Asked() const { return m_options.receive || m_options.send; }
+    telvora::TTransferWindow& Window() const {
+        if (m_options.send) {
+            return *m_window.Upload();
+        }
+        return *m_window.Protocol();
+    }
+
+    bool Start() {
+        if (m_options.send) {
+            using Kind = telvora::SendRequest::Kind;
+            const telvora::SendRequest& send = *m_options.send;
+            const auto protocol = send.kind == Kind::YModem     ? telvora::TSendProtocol::YModem
+                                  : send.kind == Kind::XModem1k ? telvora::TSendProtocol::XModem1k
+                                                                : telvora::TSendProtocol::XModemCrc;
+            return m_window.SendFiles(protocol, send.files);
+        }
+        const telvora::ReceiveRequest& receive = *m_options.receive;
+        return receive.batch ? m_window.ReceiveBatch(receive.where)
+                             : m_window.ReceiveFile(receive.where);
+    }
+
     void Look() {
         if (m_window.RunningConnection() == nullptr) {
             m_look.stop(); // the connection ended before it was up
@@ -95,11 +118,9 @@ private:
             return;
         }
         m_look.stop();
-        const telvora::ReceiveRequest& receive = *m_options.receive;
         // Outside the timer's own call: the transfer window runs its own loop.
-        QTimer::singleShot(0, &m_window, [this, receive] {
-            const bool started = receive.batch ? m_window.ReceiveBatch(receive.where)
-                                               : m_window.ReceiveFile(receive.where);
+        QTimer::singleShot(0, &m_window, [this] {
+            const bool started = Start();
             if (!started && m_options.exitWhenDone) {
                 m_window.close();
             }
@@ -110,8 +131,10 @@ private:
         if (m_options.headless &&
             (progress.ended || m_sinceLine.elapsed() >= kProgressIntervalMs)) {
             m_sinceLine.restart();
-            std::fprintf(stderr, "telvora: %s  %d bytes  %d blocks  %d errors  %s\n",
-                         progress.fileName.c_str(), progress.bytes, progress.blocks,
+            const std::string total =
+                progress.totalBytes >= 0 ? " of " + std::to_string(progress.totalBytes) : "";
+            std::fprintf(stderr, "telvora: %s  %d%s bytes  %d blocks  %d errors  %s\n",
+                         progress.fileName.c_str(), progress.bytes, total.c_str(), progress.blocks,
                          progress.errorCount, progress.status.c_str());
             std::fflush(stderr);
         }
@@ -122,7 +145,7 @@ private:
         m_completed = progress.status == "Transfer Complete!";
         if (m_options.exitWhenDone) {
             QTimer::singleShot(0, &m_window, [this] {
-                m_window.Protocol()->done(QDialog::Accepted);
+                Window().done(QDialog::Accepted);
                 m_window.close();
             });
         }
@@ -170,8 +193,12 @@ int Run(const telvora::CommandLineOptions& options) {
         QObject::connect(
             &window, &telvora::Tmain::ConnectionEnded, &window,
             [&window] {
-                if (window.Protocol()->isVisible()) {
-                    window.Protocol()->done(QDialog::Rejected);
+                for (telvora::TTransferWindow* transfer :
+                     {static_cast<telvora::TTransferWindow*>(window.Protocol()),
+                      static_cast<telvora::TTransferWindow*>(window.Upload())}) {
+                    if (transfer->isVisible()) {
+                        transfer->done(QDialog::Rejected);
+                    }
                 }
                 window.close();
             },

@@ -20,6 +20,7 @@
 #include "screen/crt_screen.h"
 #include "transfer/choose_dir.h"
 #include "transfer/protocol.h"
+#include "transfer/upload.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -187,6 +188,22 @@ void Tmain::BuildMenus() {
     capture->setVisible(false);
     connect(capture, &QAction::triggered, this, &Tmain::Capture1Click);
 
+    m_mUpload = bar->addMenu(QStringLiteral("Upload"));
+    m_mUpload->setObjectName(QStringLiteral("mUpload"));
+    m_mUpload->setEnabled(false);
+    const std::pair<const char*, TSendProtocol> uploads[] = {
+        {"UploadXModemCrc1", TSendProtocol::XModemCrc},
+        {"UploadXModem1k1", TSendProtocol::XModem1k},
+        {"UploadYModemBatch1", TSendProtocol::YModem}};
+    for (const auto& [name, protocol] : uploads) {
+        const QString caption =
+            protocol == TSendProtocol::XModemCrc  ? QStringLiteral("X-Modem CRC...")
+            : protocol == TSendProtocol::XModem1k ? QStringLiteral("X-Modem 1k...")
+                                                  : QStringLiteral("Y-Modem Batch...");
+        connect(AddEntry(m_mUpload, name, caption), &QAction::triggered, this,
+                [this, protocol = protocol] { UploadClick(protocol); });
+    }
+
     QMenu* links = bar->addMenu(QStringLiteral("&Links"));
     links->setObjectName(QStringLiteral("Links1"));
     for (const LinkEntry& link : LinkEntries()) {
@@ -229,6 +246,7 @@ void Tmain::FormCreate() {
     m_about = new Tabout(this);
     m_dialer = new TDialer(this);
     m_protocol = new TProtocol(this);
+    m_upload = new TUpload(this);
     m_chooseDir = new TChooseDir(this);
     N300BPS1Click(Entry("FullSpeed1"));
 }
@@ -310,8 +328,11 @@ void Tmain::Register(TConnectionThread::Kind kind, TConnectionThread* connection
 
 void Tmain::ConnectionGone(TConnectionThread* connection) {
     // A transfer over this line stops sending to it before it goes.
-    if (m_protocol->Line() != nullptr && m_protocol->Line() == connection) {
-        m_protocol->TransportLost();
+    for (TTransferWindow* window :
+         {static_cast<TTransferWindow*>(m_protocol), static_cast<TTransferWindow*>(m_upload)}) {
+        if (window->Line() != nullptr && window->Line() == connection) {
+            window->TransportLost();
+        }
     }
     // A connection that ends late must not disturb one started meanwhile.
     m_statusMonitor->ClearConnection(connection);
@@ -346,6 +367,7 @@ void Tmain::RefreshConnectionMenus() {
     Entry("AttachToSerialPort1")->setEnabled(canStart && !m_serialConn);
     Entry("Disconnect1")->setEnabled(m_serialConn != nullptr);
     m_mDownload->setEnabled(m_telnetConn != nullptr || m_serialConn != nullptr);
+    m_mUpload->setEnabled(m_mDownload->isEnabled());
 }
 
 int Tmain::LiveConnections() const {
@@ -450,26 +472,64 @@ bool Tmain::ReceiveBatch(const std::string& folder) {
 }
 
 bool Tmain::Receive(bool batch, const std::string& where) {
-    TLiveConnection* line = LiveConnection();
-    if (line == nullptr || m_protocol->Running()) {
-        return false;
-    }
-    SetTransferMode(true, m_protocol->Sink());
-    auto endTransferMode = [this] { SetTransferMode(false); };
-    try {
+    return RunTransfer(*m_protocol, [&](TLiveConnection* line) {
+        auto endTransferMode = [this] { SetTransferMode(false); };
         if (batch) {
             m_protocol->StartBatch(line, where, endTransferMode);
         } else {
             m_protocol->StartSingle(line, where, endTransferMode);
         }
+    });
+}
+
+bool Tmain::SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths) {
+    return RunTransfer(*m_upload, [&](TLiveConnection* line) {
+        m_upload->Start(line, protocol, paths, [this] { SetTransferMode(false); });
+    });
+}
+
+bool Tmain::TransferRunning() const {
+    return m_protocol->Running() || m_upload->Running();
+}
+
+bool Tmain::RunTransfer(TTransferWindow& window,
+                        const std::function<void(TLiveConnection*)>& start) {
+    TLiveConnection* line = LiveConnection();
+    if (line == nullptr || TransferRunning()) {
+        return false;
+    }
+    SetTransferMode(true, window.Sink());
+    try {
+        start(line);
     } catch (const std::exception& failure) {
         SetTransferMode(false);
-        m_protocol->TransportLost();
+        window.TransportLost();
         ShowMessage(this, FromUtf8(failure.what()));
         return false;
     }
-    m_protocol->exec();
+    window.exec();
     return true;
+}
+
+void Tmain::UploadClick(TSendProtocol protocol) {
+    // Made once, so it keeps its last folder between uses.
+    if (m_openDialog == nullptr) {
+        m_openDialog = new QFileDialog(this, QStringLiteral("Upload"));
+        m_openDialog->setObjectName(QStringLiteral("OpenDialog1"));
+        m_openDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    }
+    const bool batch = protocol == TSendProtocol::YModem;
+    m_openDialog->setWindowTitle(batch ? QStringLiteral("Files To Upload")
+                                       : QStringLiteral("File To Upload"));
+    m_openDialog->setFileMode(batch ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (m_openDialog->exec() != QDialog::Accepted || m_openDialog->selectedFiles().isEmpty()) {
+        return;
+    }
+    std::vector<std::string> paths;
+    for (const QString& file : m_openDialog->selectedFiles()) {
+        paths.push_back(FileNameToSystem(file));
+    }
+    SendFiles(protocol, paths);
 }
 
 void Tmain::StartTransfer1Click() {
@@ -578,6 +638,9 @@ void Tmain::ShutDownConnections() {
     // A running transfer stops sending to a line that is about to go.
     if (m_protocol != nullptr) {
         m_protocol->TransportLost();
+    }
+    if (m_upload != nullptr) {
+        m_upload->TransportLost();
     }
     // Refused from now on, every thread's steps on this thread are skipped,
     // so waiting for the threads needs no event processing and cannot

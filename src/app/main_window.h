@@ -6,6 +6,7 @@
 #include "connection/serial/select_port.h"
 #include "connection/telnet/socket_resolver.h"
 #include "keyboard/caps_lock_state.h"
+#include "transfer/block_sender.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -30,6 +31,8 @@ class TChooseDir;
 class TDialer;
 class TLiveConnection;
 class TProtocol;
+class TUpload;
+class TTransferWindow;
 class TMenuStatus;
 class WavePlayer;
 
@@ -90,6 +93,11 @@ public:
     // cannot be created (the user is told).
     bool ReceiveFile(const std::string& path);
     bool ReceiveBatch(const std::string& folder);
+    // An upload over the live line, as the Upload menu starts it after its
+    // dialog: X-Modem sends one file, Y-Modem the files in this order. False
+    // when no line runs, a transfer runs, or a file cannot be read (the user
+    // is told).
+    bool SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths);
     // Whether the running Telnet or serial line is up.
     bool LineUp() const;
     // How new Telnet connections look host names up (tests give a slow one).
@@ -115,6 +123,7 @@ public:
     Tabout* AboutBox() const { return m_about; }
     TDialer* Dialer() const { return m_dialer; }
     TProtocol* Protocol() const { return m_protocol; }
+    TUpload* Upload() const { return m_upload; }
     TChooseDir* ChooseDir() const { return m_chooseDir; }
 
     // The status bar's two panels.
@@ -124,6 +133,7 @@ public:
     // Menu entries, named as the menu table names them.
     QAction* Entry(const char* name) const;
     QMenu* DownloadMenu() const { return m_mDownload; }
+    QMenu* UploadMenu() const { return m_mUpload; }
 
 Q_SIGNALS:
     // A connection or movie has ended, on its own or stopped.
@@ -168,6 +178,11 @@ private:
     void StartTransfer1Click();
     void Receive1Click();
     bool Receive(bool batch, const std::string& where);
+    void UploadClick(TSendProtocol protocol);
+    bool TransferRunning() const;
+    // Runs the prepared transfer window until the user closes it; start
+    // prepares it and raises when it cannot begin (the user is told).
+    bool RunTransfer(TTransferWindow& window, const std::function<void(TLiveConnection*)>& start);
     void ConnectionNotice(TConnectionThread* connection, const QString& text);
     TLiveConnection* LiveConnection() const;
     void About1Click();
@@ -183,13 +198,16 @@ private:
     QLabel* m_panel1 = nullptr;
     QLabel* m_panel2 = nullptr;
     QMenu* m_mDownload = nullptr;
+    QMenu* m_mUpload = nullptr;
     WavePlayer* m_sounds = nullptr;
     TMenuStatus* m_statusMonitor = nullptr;
     Tabout* m_about = nullptr;
     TDialer* m_dialer = nullptr;
     TProtocol* m_protocol = nullptr;
+    TUpload* m_upload = nullptr;
     TChooseDir* m_chooseDir = nullptr;
     QFileDialog* m_saveDialog = nullptr;
+    QFileDialog* m_openDialog = nullptr;
 
     int m_speed = 0;
     bool m_transferMode = false;

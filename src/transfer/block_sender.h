@@ -43,8 +43,10 @@ public:
     static constexpr int kTries = 10;
     // How long the receiver may take to ask for the first block of a file.
     static constexpr int kStartTimeoutMs = 10000;
-    // How long a block or EOT may wait for its reply.
-    static constexpr int kReplyTimeoutMs = 5000;
+    // How long a block or EOT may wait for its reply: as long as the
+    // receiver waits for a block. A receiver that clears its input right
+    // after it replies can lose a block sent at once; it is resent then.
+    static constexpr int kReplyTimeoutMs = 2000;
 
     TBlockSender(TTransferPort& port, TSenderFiles& files);
     TBlockSender(const TBlockSender&) = delete;

@@ -136,3 +136,31 @@ TEST(CommandLine, OneMovieOrConnectionIsOpenedAtStart) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(CommandLine, TransfersNeedAConnectionAndOnlyYModemTakesSeveralFiles) {
+    const auto ymodem = Parse({"--telnet", "bbs", "--send-ymodem", "a.bin", "--send-ymodem=b c"});
+    ASSERT_TRUE(ymodem.Ok()) << ymodem.error;
+    EXPECT_EQ(ymodem.options.send, (SendRequest{SendRequest::Kind::YModem, {"a.bin", "b c"}}));
+    const auto xmodem = Parse({"--serial", "/dev/ttyS0", "--send-xmodem-1k", "x.bin"});
+    ASSERT_TRUE(xmodem.Ok()) << xmodem.error;
+    EXPECT_EQ(xmodem.options.send, (SendRequest{SendRequest::Kind::XModem1k, {"x.bin"}}));
+    const auto receive = Parse({"--telnet", "bbs", "--receive-fmodem", "in"});
+    ASSERT_TRUE(receive.Ok()) << receive.error;
+    EXPECT_EQ(receive.options.receive, (ReceiveRequest{true, "in"}));
+
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"--send-xmodem", "x.bin"},
+             {"--telnet", "bbs", "--send-xmodem", "x", "--send-xmodem", "y"},
+             {"--telnet", "bbs", "--send-ymodem", "x", "--send-xmodem", "y"},
+             {"--telnet", "bbs", "--send-ymodem", ""},
+             {"--telnet", "bbs", "--send-ymodem", "x", "--receive-ymodem", "in"},
+             {"--receive-xmodem", "x.bin"},
+         }) {
+        EXPECT_FALSE(Parse(wrong).Ok()) << wrong.back();
+    }
+    EXPECT_NE(CommandLineUsage().find("--send-ymodem FILE"), std::string::npos);
+}
+
+} // namespace

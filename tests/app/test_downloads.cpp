@@ -5,6 +5,7 @@
 // spoils the line now and then.
 
 #include "loopback_peer.h"
+#include "lrzsz_test_support.h"
 #include "run_telvora.h"
 #include "tcp_relay.h"
 
@@ -24,88 +25,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Downloads : public ::testing::Test {
+class Downloads : public LrzszTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(std::system("command -v sz >/dev/null && command -v socat >/dev/null"), 0)
-            << "lrzsz and socat are needed (scripts/install-deps.sh installs them)";
-        root = fs::temp_directory_path() / ("telvora-downloads." + std::to_string(getpid()));
-        fs::create_directories(root / "sent");
-        fs::create_directories(root / "received");
-    }
-    void TearDown() override {
-        StopSender();
-        // socat removes its pty link as it exits; what is left goes here.
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-
-    void Write(const std::string& name, const std::string& content) {
-        std::ofstream(root / "sent" / name, std::ios::binary) << content;
-    }
-    std::string Read(const fs::path& path) { return ReadAll(path); }
-    static std::string RandomBytes(std::size_t size, unsigned seed) {
-        std::mt19937 random(seed);
-        std::string bytes(size, '\0');
-        for (char& c : bytes) {
-            c = static_cast<char>(random() & 0xFF);
-        }
-        // The sender fills the last block with 0x1A, which the receiver
-        // removes: content of its own that ends so would lose those bytes.
-        bytes.back() = 'E';
-        return bytes;
-    }
-
     // Starts sz with the arguments behind a TCP relay on a free port.
     int ServeOverTcp(const std::string& szArguments) {
-        const int port = LoopbackPeer::FreePort();
-        StartSender("socat TCP-LISTEN:" + std::to_string(port) +
-                    ",bind=127.0.0.1,reuseaddr EXEC:'sz " + szArguments + "',pty,raw,echo=0");
-        return port;
+        return PeerOverTcp("sz " + szArguments, root / "sent");
     }
     // Starts sz on the far end of a pty pair; returns the near end's path.
     std::string ServeOverSerial(const std::string& szArguments) {
-        const std::string link = (root / "line").string();
-        StartSender("socat PTY,link=" + link + ",raw,echo=0 EXEC:'sz " + szArguments +
-                    "',pty,raw,echo=0");
-        for (int i = 0; i < 100 && !fs::exists(link); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return link;
+        return PeerOverSerial("sz " + szArguments, root / "sent");
     }
-    void StartSender(const std::string& command) {
-        m_marker = "telvora-sz-" + std::to_string(getpid()) + "-" + std::to_string(++m_senders);
-        // The marker names the process group's shell so it can be stopped.
-        const std::string shell = "cd " + Quote((root / "sent").string()) + " && exec -a " +
-                                  m_marker + " timeout 60 " + command;
-        std::system(("(bash -c " + Quote(shell) + " >/dev/null 2>&1 &)").c_str());
-        // socat needs a moment to listen; a refused connect would end the test's run.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-    void StopSender() {
-        if (m_marker.empty()) {
-            return;
-        }
-        // "[t]elvora-sz-..." matches the sender but not the shell that runs pkill.
-        const std::string pattern = Quote("[" + m_marker.substr(0, 1) + "]" + m_marker.substr(1));
-        std::system(("pkill -f " + pattern + " >/dev/null 2>&1").c_str());
-        // Gone before the next sender starts or the folder is removed.
-        const std::string alive = "pgrep -f " + pattern + " >/dev/null 2>&1";
-        for (int i = 0; i < 100 && std::system(alive.c_str()) == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-
+    void StopSender() { StopPeer(); }
     Outcome Receive(const std::string& connection, const std::string& receive) {
         return RunTelvora("--headless --exit-when-done --no-telnet-filter " + connection + " " +
                           receive);
     }
-
-    fs::path root;
-
-private:
-    std::string m_marker;
-    int m_senders = 0;
 };
 
 TEST_F(Downloads, XModemCrcAndXModem1kDeliverTheFileExactly) {

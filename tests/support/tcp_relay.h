@@ -41,10 +41,15 @@ public:
         std::chrono::milliseconds stall{0};
     };
 
+    // How the relay treats what the client sends: as it comes, or as a
+    // Telnet server in binary mode does (255 255 is one 255).
+    enum class FromClient { AsItComes, TelnetStyle };
+
     // Listens on 127.0.0.1 (Port()); the first client is joined to the
     // server listening on serverPort. Everything ends after timeout.
-    TTcpRelay(int serverPort, std::chrono::seconds timeout, std::vector<TFault> faults = {})
-        : m_serverPort(serverPort), m_faults(std::move(faults)) {
+    TTcpRelay(int serverPort, std::chrono::seconds timeout, std::vector<TFault> faults = {},
+              FromClient fromClient = FromClient::AsItComes)
+        : m_serverPort(serverPort), m_faults(std::move(faults)), m_fromClient(fromClient) {
         std::sort(m_faults.begin(), m_faults.end(),
                   [](const TFault& a, const TFault& b) { return a.offset < b.offset; });
         m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -168,13 +173,31 @@ private:
                 const Direction direction =
                     side == 0 ? Direction::FromClient : Direction::FromServer;
                 std::vector<std::uint8_t> bytes(buffer.begin(), buffer.begin() + got);
+                if (direction == Direction::FromClient && m_fromClient == FromClient::TelnetStyle) {
+                    bytes = Undoubled(bytes);
+                }
                 Note(direction, bytes);
                 if (!Forward(direction, passed[side], bytes, to, deadline)) {
                     return;
                 }
-                passed[side] += static_cast<std::size_t>(got);
+                passed[side] += bytes.size();
             }
         }
+    }
+
+    // 255 255 becomes one 255, also when a run ends between the two.
+    std::vector<std::uint8_t> Undoubled(const std::vector<std::uint8_t>& bytes) {
+        std::vector<std::uint8_t> single;
+        single.reserve(bytes.size());
+        for (const std::uint8_t byte : bytes) {
+            if (byte == 0xFF && !m_halfIac) {
+                m_halfIac = true;
+                continue;
+            }
+            m_halfIac = false;
+            single.push_back(byte);
+        }
+        return single;
     }
 
     // Sends bytes on, spoiled by the faults planned inside them.
@@ -230,6 +253,8 @@ private:
 
     int m_serverPort;
     std::vector<TFault> m_faults;
+    FromClient m_fromClient;
+    bool m_halfIac = false; // a 255 from the client waits for its double
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};

@@ -4,6 +4,8 @@
 #include "transfer/block_crc.h"
 #include "transfer/block_receiver.h"
 
+#include "transfer_fakes.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,10 +16,9 @@
 #include <vector>
 
 using namespace telvora;
+using namespace telvora::test;
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kSoh = TBlockReceiver::kSoh;
 constexpr std::uint8_t kStx = TBlockReceiver::kStx;
@@ -26,34 +27,6 @@ constexpr std::uint8_t kAck = TBlockReceiver::kAck;
 constexpr std::uint8_t kNak = TBlockReceiver::kNak;
 constexpr std::uint8_t kCan = TBlockReceiver::kCan;
 constexpr std::uint8_t kC = 'C';
-
-class FakePort : public TTransferPort {
-public:
-    void Send(const std::uint8_t* bytes, std::size_t count) override {
-        replies.insert(replies.end(), bytes, bytes + count);
-    }
-    void ShowProgress(const TTransferProgress& shown) override {
-        progress = shown;
-        ++shows;
-    }
-    void Alert() override { ++alerts; }
-    void EndTransferMode() override { ++transferModeEnded; }
-    void ArmTimer(int intervalMs) override { timer = intervalMs; }
-    void DisableTimer() override { timer = 0; }
-    // The replies since the last look.
-    Bytes Take() {
-        Bytes taken;
-        taken.swap(replies);
-        return taken;
-    }
-
-    Bytes replies;
-    TTransferProgress progress;
-    int shows = 0;
-    int alerts = 0;
-    int transferModeEnded = 0;
-    int timer = 0;
-};
 
 class MemoryFiles : public TReceiverFiles {
 public:
@@ -87,32 +60,6 @@ public:
     bool failCreate = false;
     bool failAppend = false;
 };
-
-Bytes Block(std::uint8_t header, std::uint8_t number, const Bytes& content,
-            bool onesComplement = false) {
-    const std::size_t size = header == kSoh ? 128 : header == kStx ? 1024 : 4096;
-    Bytes data = content;
-    data.resize(size, 0x1A);
-    std::uint16_t crc = BlockCrc(data.data(), data.size());
-    if (onesComplement) {
-        crc = static_cast<std::uint16_t>(crc ^ 0xFFFF);
-    }
-    Bytes block;
-    block.reserve(size + 5);
-    block.push_back(header);
-    block.push_back(number);
-    block.push_back(static_cast<std::uint8_t>(number ^ 0xFF));
-    for (std::uint8_t byte : data) {
-        block.push_back(byte);
-    }
-    block.push_back(static_cast<std::uint8_t>(crc >> 8));
-    block.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    return block;
-}
-
-Bytes Text(const std::string& text) {
-    return {text.begin(), text.end()};
-}
 
 // A batch header: the name, a NUL, then what a sender adds (ignored).
 Bytes Header(const std::string& name, const std::string& extra = "") {
