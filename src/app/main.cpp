@@ -114,7 +114,10 @@ private:
             m_look.stop(); // the connection ended before it was up
             return;
         }
-        if (!m_window.LineUp()) {
+        // An upload waits for the receiver's request, which may come the
+        // moment the line is up: it is ready before that. A download asks
+        // for itself, once the line is up.
+        if (!m_options.send && !m_window.LineUp()) {
             return;
         }
         m_look.stop();

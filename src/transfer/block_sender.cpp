@@ -72,6 +72,13 @@ void TBlockSender::TimeoutTimer() {
     switch (m_state) {
     case State::Stopped:
         return;
+    case State::Pause:
+        if (m_resendAfterPause) {
+            Resend();
+        } else {
+            SendItem();
+        }
+        return;
     case State::WaitStart:
         if (++m_tries >= kTries) {
             Abort("Transfer Aborted.");
@@ -99,10 +106,15 @@ void TBlockSender::UserCancel() {
 void TBlockSender::TransportLost() {
     std::lock_guard lock(m_mutex);
     m_transportLost = true;
-    if (m_state != State::Stopped) {
-        m_files.Close();
-        End("Connection lost.");
+    if (m_state == State::Stopped) {
+        return;
     }
+    m_files.Close();
+    // Every file of the batch was acknowledged to its end: only the empty
+    // header that closes the batch was left, and a receiver that has hung up
+    // (rz exits at once, and its last reply can be lost on the way) has
+    // every file.
+    End(m_item == Item::BatchEnd ? "Transfer Complete!" : "Connection lost.");
 }
 
 TBlockSender::State TBlockSender::SendState() const {
@@ -156,6 +168,9 @@ void TBlockSender::ReplyByte(std::uint8_t byte) {
         StartByte(byte);
         return;
     }
+    if (m_state == State::Pause) {
+        return; // a second request for the same thing
+    }
     switch (byte) {
     case kAck:
         Acknowledged();
@@ -174,7 +189,13 @@ void TBlockSender::StartByte(std::uint8_t byte) {
         return; // the BBS's own text before its receiver starts
     }
     m_crc = byte == kCrcRequest;
-    SendItem();
+    PauseThen(false);
+}
+
+void TBlockSender::PauseThen(bool resend) {
+    m_resendAfterPause = resend;
+    m_state = State::Pause;
+    Arm(kGapMs);
 }
 
 void TBlockSender::Acknowledged() {
@@ -205,7 +226,7 @@ void TBlockSender::Refused(const std::string& status) {
     ++m_progress.errorCount;
     m_progress.status = status;
     ShowProgress();
-    Resend();
+    PauseThen(true);
 }
 
 // ---------------------------------------------------------------- sending

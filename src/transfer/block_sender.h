@@ -30,7 +30,9 @@ enum class TSendProtocol { XModemCrc, XModem1k, YModem };
 // thread. The port is called with the lock held.
 class TBlockSender {
 public:
-    enum class State { Stopped, WaitStart, WaitReply };
+    // Pause: a short wait before the first block after a start request, or
+    // before a resend after a refusal (replies meanwhile are not taken).
+    enum class State { Stopped, WaitStart, Pause, WaitReply };
 
     static constexpr std::uint8_t kSoh = 0x01;
     static constexpr std::uint8_t kStx = 0x02;
@@ -47,6 +49,10 @@ public:
     // receiver waits for a block. A receiver that clears its input right
     // after it replies can lose a block sent at once; it is resent then.
     static constexpr int kReplyTimeoutMs = 2000;
+    // A receiver may clear its input right after it has asked for a block
+    // (lrzsz's rz does): what is sent at once can be lost, so after a start
+    // request or a refusal the block follows this much later.
+    static constexpr int kGapMs = 20;
 
     TBlockSender(TTransferPort& port, TSenderFiles& files);
     TBlockSender(const TBlockSender&) = delete;
@@ -87,6 +93,7 @@ private:
     void SendDataBlock();
     void SendBlock(std::uint8_t number, std::vector<std::uint8_t> data);
     void Resend();
+    void PauseThen(bool resend);
     void OpenFile();
     void FileDone();
     void WaitForStart(Item next);
@@ -115,6 +122,7 @@ private:
     std::size_t m_dataInBlock = 0;     // file bytes in the block that is out
     std::vector<std::uint8_t> m_block; // the block that is out, as sent
     bool m_crc = true;
+    bool m_resendAfterPause = false; // else the pause ends with the item's first sending
     int m_tries = 0;
     int m_cancelCount = 0;
     int m_timerInterval = 0;

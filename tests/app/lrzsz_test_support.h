@@ -57,18 +57,19 @@ protected:
         return bytes;
     }
 
-    // Starts the peer's command, in the folder, behind a TCP relay on a free port.
+    // Starts the peer's command (a shell command line without commas), in the
+    // folder, behind a TCP relay on a free port.
     int PeerOverTcp(const std::string& command, const std::filesystem::path& folder) {
         const int port = LoopbackPeer::FreePort();
-        StartPeer("socat TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr EXEC:'" +
-                      command + "',pty,raw,echo=0",
+        StartPeer("socat TCP-LISTEN:" + std::to_string(port) +
+                      ",bind=127.0.0.1,reuseaddr SYSTEM:'" + command + "',pty,raw,echo=0",
                   folder);
         return port;
     }
     // Starts the peer on the far end of a pty pair; returns the near end's path.
     std::string PeerOverSerial(const std::string& command, const std::filesystem::path& folder) {
         const std::string link = (root / "line").string();
-        StartPeer("socat PTY,link=" + link + ",raw,echo=0 EXEC:'" + command + "',pty,raw,echo=0",
+        StartPeer("socat PTY,link=" + link + ",raw,echo=0 SYSTEM:'" + command + "',pty,raw,echo=0",
                   folder);
         for (int i = 0; i < 100 && !std::filesystem::exists(link); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));

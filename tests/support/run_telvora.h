@@ -4,6 +4,7 @@
 // printed and its messages. Every run is bounded by a timeout.
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -36,7 +37,7 @@ inline std::string ReadAll(const std::filesystem::path& path) {
 // Runs telvora with `arguments`; `timeout` bounds every run.
 inline Outcome RunTelvora(const std::string& arguments) {
     // CTest runs the cases of this file in parallel: one file per run.
-    static int runs = 0;
+    static std::atomic<int> runs{0};
     const auto errPath =
         std::filesystem::temp_directory_path() /
         ("telvora_cli_test." + std::to_string(getpid()) + "." + std::to_string(++runs) + ".err");

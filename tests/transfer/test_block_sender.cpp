@@ -65,8 +65,18 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
 
 class BlockSenderTest : public ::testing::Test {
 protected:
-    void Reply(std::uint8_t byte) { sender.ReceiveChunk(&byte, 1); }
-    void Reply(const Bytes& bytes) { sender.ReceiveChunk(bytes.data(), bytes.size()); }
+    void Reply(std::uint8_t byte) { Reply(Bytes{byte}); }
+    // After a start request or a refusal nothing goes out until a short
+    // pause has passed: the tick that ends it is given here.
+    void Reply(const Bytes& bytes) {
+        const std::size_t before = port.replies.size();
+        sender.ReceiveChunk(bytes.data(), bytes.size());
+        if (sender.SendState() == TBlockSender::State::Pause) {
+            EXPECT_EQ(port.replies.size(), before) << "sent during the pause";
+            EXPECT_EQ(port.timer, TBlockSender::kGapMs);
+            sender.TimeoutTimer();
+        }
+    }
     std::string Status() const { return port.progress.status; }
 
     FakePort port;
@@ -138,8 +148,8 @@ TEST_F(BlockSenderTest, RefusalsAndTimeoutsResendAndTheTenthFailureCancels) {
     Reply(kNak);
     EXPECT_EQ(port.Take(), first);
     EXPECT_EQ(Status(), "Block refused.");
-    Reply(kC); // a CRC receiver's retry request
-    EXPECT_EQ(port.Take(), first);
+    Reply(Bytes{kC, kNak}); // a retry request, and a second one for the same block
+    EXPECT_EQ(port.Take(), first) << "sent once";
     Reply(0x53); // a spoiled ACK: nothing, the timeout resends
     EXPECT_TRUE(port.Take().empty());
     sender.TimeoutTimer();
@@ -193,6 +203,7 @@ TEST_F(BlockSenderTest, BlockNumbersWrapAfter255AndAnEmptyFileIsJustEot) {
     empty.Start(TSendProtocol::XModem1k, {"empty"});
     const std::uint8_t start = kC;
     empty.ReceiveChunk(&start, 1);
+    empty.TimeoutTimer();
     EXPECT_EQ(port.Take(), Bytes{kEot});
 }
 
@@ -277,6 +288,16 @@ TEST_F(BlockSenderTest, TheUsersCancelAndALostLineEndIt) {
     sender.TimeoutTimer();
     sender.UserCancel();
     EXPECT_TRUE(port.Take().empty()) << "nothing goes to a line that has gone";
+
+    // Lost after every file was acknowledged, while the batch's end is out.
+    files.files["g"] = {};
+    sender.Start(TSendProtocol::YModem, {"g"});
+    Reply(kC);
+    Reply(Bytes{kAck, kC});
+    Reply(Bytes{kAck, kC});
+    EXPECT_EQ(port.Take().back(), 0) << "the batch's empty header";
+    sender.TransportLost();
+    EXPECT_EQ(Status(), "Transfer Complete!");
 }
 
 TEST_F(BlockSenderTest, WaitingForTheStartGivesUpAfterTenTimeouts) {
