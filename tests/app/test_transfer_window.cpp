@@ -8,6 +8,7 @@
 #include "transfer/block_crc.h"
 #include "transfer/choose_dir.h"
 #include "transfer/protocol.h"
+#include "transfer/upload.h"
 
 #include "loopback_peer.h"
 
@@ -36,7 +37,7 @@ constexpr std::uint8_t kCan = 0x18;
 class Script {
 public:
     using Step = std::pair<std::function<bool()>, std::function<void()>>;
-    Script(TProtocol& window, std::deque<Step> steps, int deadlineMs = 15000)
+    Script(TTransferWindow& window, std::deque<Step> steps, int deadlineMs = 15000)
         : m_window(window), m_steps(std::move(steps)) {
         m_timer.start();
         QObject::connect(&m_tick, &QTimer::timeout, [this, deadlineMs] {
@@ -55,7 +56,7 @@ public:
     bool Finished() const { return m_steps.empty() && !m_timedOut; }
 
 private:
-    TProtocol& m_window;
+    TTransferWindow& m_window;
     std::deque<Step> m_steps;
     QTimer m_tick;
     QElapsedTimer m_timer;
@@ -283,6 +284,57 @@ TEST_F(TransferWindow, ACancelledFolderChooserStartsNothing) {
     window.Entry("YModemBatch1")->trigger();
     EXPECT_FALSE(window.InTransfer());
     EXPECT_FALSE(Protocol().isVisible());
+}
+
+TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
+    EXPECT_FALSE(window.UploadMenu()->isEnabled());
+    Connect();
+    EXPECT_TRUE(window.UploadMenu()->isEnabled()) << "enabled exactly when Download is";
+    TUpload& upload = *window.Upload();
+    EXPECT_EQ(upload.windowTitle(), "Upload Files");
+    EXPECT_EQ(upload.findChild<QLabel*>(QStringLiteral("Label3"))->text(), "Bytes TX     :");
+    QFile file(folder.filePath(QStringLiteral("up.bin")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(300, 'u'));
+    file.close();
+
+    std::future<bool> firstBlock;
+    std::future<bool> cancelled;
+    Script script(
+        upload,
+        {
+            {[&] { return upload.isVisible(); },
+             [&] {
+                 firstBlock = PeerReceives(WireBlock(0x01, 1, std::vector<std::uint8_t>(128, 'u')));
+                 peer.SendText("C");
+             }},
+            {[&] { return Ready(firstBlock); },
+             [&] {
+                 EXPECT_TRUE(firstBlock.get());
+                 cancelled = PeerReceives({kCan, kCan, kCan});
+                 PressEscape(upload);
+                 EXPECT_EQ(upload.lStatus->text(), "Transfer Aborted.");
+                 EXPECT_EQ(upload.BitBtn1->text(), "Close");
+                 EXPECT_EQ(upload.lBytes->text(), "0 of 300");
+             }},
+            {[&] { return Ready(cancelled); },
+             [&] {
+                 EXPECT_TRUE(cancelled.get());
+                 peer.SendText("BACK ON SCREEN");
+             }},
+            {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(upload); }},
+        });
+    ASSERT_TRUE(window.SendFiles(TSendProtocol::XModemCrc, {ToUtf8(file.fileName())}));
+    EXPECT_TRUE(script.Finished());
+    EXPECT_FALSE(upload.isVisible());
+    EXPECT_FALSE(window.InTransfer());
+
+    EXPECT_FALSE(window.SendFiles(TSendProtocol::YModem,
+                                  {ToUtf8(file.fileName()), "/nonexistent-telvora/gone.bin"}));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.first().startsWith("Cannot read /nonexistent-telvora/gone.bin"))
+        << messages.first().toStdString();
+    EXPECT_FALSE(window.InTransfer());
 }
 
 TEST(ChooseDirTest, OpensFoldersGoesUpAndPicksDrives) {
