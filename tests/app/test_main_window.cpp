@@ -91,8 +91,9 @@ TEST_F(MainWindowTest, MenuBarHasTheCaptionsInOrder) {
     for (QAction* action : window.menuBar()->actions()) {
         captions << action->text();
     }
+    // The design's menus, with Upload beside Download.
     EXPECT_EQ(captions, (QStringList{"&File", "&Connect To", "&Break Movies", "Te&rminal",
-                                     "Download", "&Links", "&Help"}));
+                                     "Download", "Upload", "&Links", "&Help"}));
 }
 
 TEST_F(MainWindowTest, ScreenAndStatusBarFillTheMediumClientArea) {
