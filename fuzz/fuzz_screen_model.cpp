@@ -1,7 +1,8 @@
 // Random bytes through the screen model, with grid size changes in between.
 // Input format: a stream of bytes; the byte 0xF7 followed by two bytes changes
 // Columns and Rows (any value, out-of-range ones must be ignored), except that
-// 0xF7 0xFF b switches the coalesced repaint on (b odd) or off.
+// 0xF7 0xFF b switches the coalesced repaint on (b odd) or off, and 0xF7 0xFE b
+// the Atari's own Escape.
 //
 // After every byte:
 //   - the model agrees, cell for cell, in its cursor and in its Escape state,
@@ -31,6 +32,7 @@ namespace {
 
 constexpr std::uint8_t kResizeMarker = 0xF7;
 constexpr std::uint8_t kRepaintSwitch = 0xFF;
+constexpr std::uint8_t kEscapeSwitch = 0xFE;
 
 [[noreturn]] void Fail(const char* what, int column = 0, int row = 0) {
     std::fprintf(stderr, "screen model: %s (column %d, row %d)\n", what, column, row);
@@ -53,6 +55,7 @@ public:
     int x = 1;
     int y = 1;
     bool escape = false;
+    bool literal = false;
     int scrolls = 0;
     int bells = 0;
 
@@ -73,11 +76,12 @@ public:
     }
 
     void Receive(std::uint8_t code) {
-        // After an Escape only a second Escape is shown; anything else is
-        // acted on as if the Escape had not come.
+        // After an Escape only a second Escape is shown (with the Atari's own
+        // Escape, any code); anything else is acted on as if the Escape had
+        // not come.
         if (escape) {
             escape = false;
-            if (code == atascii::kEscape) {
+            if (literal || code == atascii::kEscape) {
                 Show(code);
                 return;
             }
@@ -342,7 +346,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < size; ++i) {
         if (data[i] == kResizeMarker && i + 2 < size) {
             flushRun();
-            if (data[i + 1] == kRepaintSwitch) {
+            if (data[i + 1] == kEscapeSwitch) {
+                plain.literal = (data[i + 2] & 1) != 0;
+                bytewise.SetEscapeShowsControls(plain.literal);
+                blockwise.SetEscapeShowsControls(plain.literal);
+            } else if (data[i + 1] == kRepaintSwitch) {
                 repaintPending = (data[i + 2] & 1) != 0;
                 bytewise.SetRepaintPending(repaintPending);
                 blockwise.SetRepaintPending(repaintPending);

@@ -240,6 +240,16 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                                *text + "'";
                 return result;
             }
+        } else if (name == "--record") {
+            const auto path = value();
+            if (!path) {
+                return result;
+            }
+            if (path->empty()) {
+                result.error = "--record needs a file name";
+                return result;
+            }
+            options.recordPath = *path;
         } else if (name == "--screenshot") {
             const auto path = value();
             if (!path) {
@@ -255,6 +265,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             return result;
         } else if (name == "--no-telnet-filter") {
             options.noTelnetFilter = true;
+        } else if (name == "--escape-literal") {
+            options.escapeLiteral = true;
         } else if (name == "--headless") {
             options.headless = true;
         } else if (name == "--exit-when-done") {
@@ -300,15 +312,23 @@ std::string CommandLineUsage() {
            "                         once per file, in the order to send\n"
            "  --no-telnet-filter     pass 255 and CR bytes of a download as they come\n"
            "                         (\"Filter TELNET Escape Codes...\" off)\n"
+           "  --record FILE          record what a Telnet or serial session shows as an\n"
+           "                         ATASCII movie (\"Record Session...\")\n"
+           "  --escape-literal       Escape shows the next code's glyph, whatever it is,\n"
+           "                         as on the Atari (\"Escape Shows Control Characters\")\n"
            "  --speed SPEED          300, 600, 1200, 2400 or max (no throttle)\n"
            "  --size SIZE            small, medium or large\n"
-           "  --headless             run without showing a window; messages go to\n"
-           "                         standard error\n"
+           "  --headless             run without a window or sound; only the program's\n"
+           "                         own messages, on standard error\n"
            "  --exit-when-done       quit when the movie or connection has ended\n"
            "  --exit-after SECONDS   quit after this time, stopping what runs\n"
-           "  --dump-screen          when quitting, print the screen's codes in hex\n"
-           "                         and the cursor position\n"
-           "  --screenshot FILE.png  when quitting, save a picture of the screen\n"
+           "  --dump-screen          when quitting, print the screen on standard output:\n"
+           "                         24 lines of 40 codes, each as two upper-case hex\n"
+           "                         digits, separated by single spaces, then a line\n"
+           "                         \"cursor X Y\" (column and row, counted from 1)\n"
+           "  --screenshot FILE      when quitting, save a picture of the screen in\n"
+           "                         the format the suffix names (.png, .jpg, .bmp, ...;\n"
+           "                         PNG without one)\n"
            "  --help                 show this help\n"
            "  --version              show the version\n";
 }

@@ -47,6 +47,10 @@ struct CommandLineOptions {
     // "Filter TELNET Escape Codes During File Transfers" off (a sender
     // behind a plain TCP relay, which doubles no 255 and adds nothing after CR).
     bool noTelnetFilter = false;
+    // "Record Session..." into this file from the start.
+    std::optional<std::string> recordPath;
+    // "Escape Shows Control Characters" on.
+    bool escapeLiteral = false;
     std::optional<int> speed;     // a Speed entry's tag
     std::optional<int> fontDelta; // a Size entry's tag
     bool headless = false;

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImageWriter>
 #include <QTimer>
 
 #include <array>
@@ -35,12 +37,32 @@ void TriggerEntryWithTag(const telvora::Tmain& window,
     }
 }
 
-// Saves the screen as a PNG; false, after saying why, when it cannot be written.
+// The image format a screenshot's name asks for: its suffix (PNG when it
+// has none); empty when Qt cannot write that format.
+QByteArray ScreenshotFormat(const std::string& path) {
+    const QByteArray suffix =
+        QFileInfo(QString::fromLocal8Bit(path.c_str())).suffix().toLower().toLatin1();
+    if (suffix.isEmpty()) {
+        return QByteArrayLiteral("png");
+    }
+    return QImageWriter::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
+}
+
+std::string WritableFormats() {
+    std::string names;
+    for (const QByteArray& format : QImageWriter::supportedImageFormats()) {
+        names += (names.empty() ? "." : ", .") + format.toStdString();
+    }
+    return names;
+}
+
+// Saves the screen in the format its name asks for; false, after saying
+// why, when it cannot be written.
 bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
-    QByteArray png;
-    QBuffer buffer(&png);
+    QByteArray image;
+    QBuffer buffer(&image);
     buffer.open(QIODevice::WriteOnly);
-    if (!window.Screen()->grab().save(&buffer, "PNG")) {
+    if (!window.Screen()->grab().save(&buffer, ScreenshotFormat(path).constData())) {
         std::fprintf(stderr, "telvora: cannot make the screenshot\n");
         return false;
     }
@@ -49,8 +71,8 @@ bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
     errno = 0;
     std::FILE* file = std::fopen(path.c_str(), "wb");
     bool written = file != nullptr;
-    written = written && std::fwrite(png.constData(), 1, static_cast<std::size_t>(png.size()),
-                                     file) == static_cast<std::size_t>(png.size());
+    written = written && std::fwrite(image.constData(), 1, static_cast<std::size_t>(image.size()),
+                                     file) == static_cast<std::size_t>(image.size());
     written = written && std::fflush(file) == 0;
     const int error = errno;
     if (file != nullptr && std::fclose(file) != 0 && written) {
@@ -165,6 +187,14 @@ private:
 // Runs the window as the options say; returns the exit status. Every way out
 // after the window exists passes through ShutDown.
 int Run(const telvora::CommandLineOptions& options) {
+    // Refused before anything runs, not after a whole session.
+    if (options.screenshotPath && ScreenshotFormat(*options.screenshotPath).isEmpty()) {
+        std::fprintf(stderr,
+                     "telvora: cannot save a screenshot as '%s': no image format is known by "
+                     "that suffix (the known ones: %s)\n",
+                     options.screenshotPath->c_str(), WritableFormats().c_str());
+        return kBadUsage;
+    }
     telvora::Tmain window(options.headless ? telvora::Tmain::Sound::Off
                                            : telvora::Tmain::Sound::On);
     if (options.fontDelta) {
@@ -176,17 +206,23 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.noTelnetFilter) {
         window.Entry("ExtraFiltering")->trigger();
     }
+    if (options.escapeLiteral) {
+        window.Entry("EscapeShowsControls1")->trigger();
+    }
     window.show();
 
     int status = 0;
-    if (options.moviePath && !window.PlayMovie(*options.moviePath)) {
+    if (options.recordPath && !window.StartRecording(*options.recordPath)) {
         status = kFailure;
     }
-    if (options.telnet) {
+    if (status == 0 && options.moviePath && !window.PlayMovie(*options.moviePath)) {
+        status = kFailure;
+    }
+    if (status == 0 && options.telnet) {
         window.ConnectTelnet(QString::fromStdString(options.telnet->host),
                              QString::fromStdString(options.telnet->port));
     }
-    if (options.serialDevice) {
+    if (status == 0 && options.serialDevice) {
         window.AttachSerial(*options.serialDevice);
     }
     TransferFromTheCommandLine transfer(window, options);
@@ -232,6 +268,12 @@ int Run(const telvora::CommandLineOptions& options) {
     return status;
 }
 
+void DropQtMessage(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -254,6 +296,9 @@ int main(int argc, char** argv) {
     if (options.headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         telvora::SetMessagesToStandardError(true);
+        // Only the program's own messages: Qt's notes on its platform, paths
+        // and plugins mean nothing to a script, and nothing here plays sound.
+        qInstallMessageHandler(DropQtMessage);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Telvora"));

@@ -32,6 +32,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 
 #include <QDeadlineTimer>
@@ -127,6 +128,10 @@ void Tmain::BuildMenus() {
     QAction* serialStop = AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect"));
     serialStop->setEnabled(false);
     connect(serialStop, &QAction::triggered, this, &Tmain::M_SerialDetach);
+    // What the Telnet and serial connections show, as a movie; checked while on.
+    QAction* record = AddEntry(connectTo, "RecordSession1", QStringLiteral("Record Session..."));
+    record->setCheckable(true);
+    connect(record, &QAction::triggered, this, &Tmain::RecordSession1Click);
 
     QMenu* movies = bar->addMenu(QStringLiteral("&Break Movies"));
     movies->setObjectName(QStringLiteral("PlayATASCIIMovie1"));
@@ -162,6 +167,12 @@ void Tmain::BuildMenus() {
     click->setCheckable(true);
     click->setChecked(true);
     connect(click, &QAction::triggered, this, &Tmain::EnableAtariKeyClickSound1Click);
+    // Off at every start, like the other choices.
+    QAction* escape = AddEntry(terminal, "EscapeShowsControls1",
+                               QStringLiteral("Escape Shows Control Characters"));
+    escape->setCheckable(true);
+    connect(escape, &QAction::toggled, this,
+            [this](bool on) { m_acrt->SetEscapeShowsControls(on); });
     connect(AddEntry(terminal, "Clear1", QStringLiteral("Clear")), &QAction::triggered, this,
             &Tmain::Clear1Click);
 
@@ -398,6 +409,7 @@ bool Tmain::ConnectTelnet(const QString& host, const QString& port) {
     return StartConnection(TConnectionThread::Kind::Telnet, [&] {
         auto* telnet =
             new TTelnet(ToUtf8(host), ToUtf8(service), m_speed, m_acrt, m_capture, m_hostLookup);
+        telnet->SetRecording(m_recording);
         telnet->Start(QThread::LowPriority);
         return telnet;
     });
@@ -406,6 +418,7 @@ bool Tmain::ConnectTelnet(const QString& host, const QString& port) {
 bool Tmain::AttachSerial(const std::string& device) {
     return StartConnection(TConnectionThread::Kind::Serial, [&] {
         auto* serial = new TSerialConnection(device, m_speed, m_acrt);
+        serial->SetRecording(m_recording);
         serial->Start();
         return serial;
     });
@@ -444,15 +457,56 @@ QString Tmain::CapturePath() {
 
 void Tmain::Capture1Click() {
     if (m_capture->IsOpen()) {
-        try {
-            m_capture->Close();
-        } catch (const ECaptureError& failure) {
-            ShowMessage(this, FromUtf8(failure.what()));
-        }
+        CloseSessionFile(*m_capture);
         return;
     }
+    OpenSessionFile(*m_capture, FileNameToSystem(CapturePath()));
+}
+
+void Tmain::RecordSession1Click() {
+    if (m_recording->IsOpen()) {
+        CloseSessionFile(*m_recording);
+        RefreshRecordingEntry();
+        return;
+    }
+    // Made once, so it keeps its last folder between uses.
+    if (m_recordDialog == nullptr) {
+        m_recordDialog = new QFileDialog(this, QStringLiteral("Record Session"));
+        m_recordDialog->setObjectName(QStringLiteral("RecordDialog1"));
+        m_recordDialog->setAcceptMode(QFileDialog::AcceptSave);
+        m_recordDialog->setNameFilters(
+            {QStringLiteral("ATASCII Movies (*.ata *.ATA)"), QStringLiteral("All Files (*)")});
+        m_recordDialog->setDefaultSuffix(QStringLiteral("ata"));
+    }
+    if (m_recordDialog->exec() == QDialog::Accepted && !m_recordDialog->selectedFiles().isEmpty()) {
+        StartRecording(FileNameToSystem(m_recordDialog->selectedFiles().constFirst()));
+    }
+    RefreshRecordingEntry();
+}
+
+bool Tmain::StartRecording(const std::string& path) {
+    const bool started = OpenSessionFile(*m_recording, path);
+    RefreshRecordingEntry();
+    return started;
+}
+
+void Tmain::RefreshRecordingEntry() {
+    Entry("RecordSession1")->setChecked(m_recording->IsOpen());
+}
+
+bool Tmain::OpenSessionFile(TCaptureFile& file, const std::string& path) {
     try {
-        m_capture->Open(FileNameToSystem(CapturePath()));
+        file.Open(path);
+        return true;
+    } catch (const ECaptureError& failure) {
+        ShowMessage(this, FromUtf8(failure.what()));
+        return false;
+    }
+}
+
+void Tmain::CloseSessionFile(TCaptureFile& file) {
+    try {
+        file.Close();
     } catch (const ECaptureError& failure) {
         ShowMessage(this, FromUtf8(failure.what()));
     }
@@ -555,14 +609,30 @@ void Tmain::Receive1Click() {
 }
 
 void Tmain::ConnectionNotice(TConnectionThread* /*connection*/, const QString& text) {
+    // A recording that failed has stopped: its entry says so.
+    RefreshRecordingEntry();
     // Not inside the connection's own step: the box's event loop may end it.
     QMetaObject::invokeMethod(
         this, [this, text] { ShowMessage(this, text); }, Qt::QueuedConnection);
 }
 
+QString Tmain::DemoMovieFolder() {
+    // Beside a build's program; then where an installation keeps them.
+    const QString program = QCoreApplication::applicationDirPath();
+    for (const QString& folder : {program + QStringLiteral("/MOVIES"),
+                                  program + QStringLiteral("/../share/telvora/MOVIES")}) {
+        if (QDir(folder).exists()) {
+            return QDir::cleanPath(folder);
+        }
+    }
+    const QString shared =
+        QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                               QStringLiteral("telvora/MOVIES"), QStandardPaths::LocateDirectory);
+    return shared.isEmpty() ? program + QStringLiteral("/MOVIES") : shared;
+}
+
 void Tmain::M_PlayMovieClick() {
-    QFileDialog dialog(this, QStringLiteral("Open ATASCII Movie File"),
-                       QCoreApplication::applicationDirPath() + QStringLiteral("/MOVIES"),
+    QFileDialog dialog(this, QStringLiteral("Open ATASCII Movie File"), DemoMovieFolder(),
                        QStringLiteral("All Files (*)"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

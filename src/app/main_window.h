@@ -104,6 +104,14 @@ public:
     void SetHostLookup(THostLookup lookup) { m_hostLookup = lookup; }
     // Where the port selection finds the serial ports (tests give their own).
     void SetPortSource(TSelectPort::TPortSource source) { m_portSource = std::move(source); }
+    // Records what the Telnet and serial connections show into the file, as
+    // "Record Session..." does after its dialog; false (the user is told)
+    // when it cannot be created.
+    bool StartRecording(const std::string& path);
+    bool Recording() const { return m_recording->IsOpen(); }
+    // Where "Play ATASCII Movie" opens: the demo movies beside the program
+    // (a build) or in share/telvora/MOVIES (an installation).
+    static QString DemoMovieFolder();
     // The hidden "Capture" entry's file: "capture" in the user's home folder.
     static QString CapturePath();
     bool CaptureOn() const { return m_capture->IsOpen(); }
@@ -175,6 +183,10 @@ private:
     void M_SerialAttach();
     void M_SerialDetach() { StopConnection(); }
     void Capture1Click();
+    void RecordSession1Click();
+    void RefreshRecordingEntry();
+    bool OpenSessionFile(TCaptureFile& file, const std::string& path);
+    void CloseSessionFile(TCaptureFile& file);
     void StartTransfer1Click();
     void Receive1Click();
     bool Receive(bool batch, const std::string& where);
@@ -208,6 +220,7 @@ private:
     TChooseDir* m_chooseDir = nullptr;
     QFileDialog* m_saveDialog = nullptr;
     QFileDialog* m_openDialog = nullptr;
+    QFileDialog* m_recordDialog = nullptr;
 
     int m_speed = 0;
     bool m_transferMode = false;
@@ -226,6 +239,8 @@ private:
     TSelectPort::TPortSource m_portSource;
     // Shared with the Telnet connections, which append to it on their thread.
     std::shared_ptr<TCaptureFile> m_capture = std::make_shared<TCaptureFile>();
+    std::shared_ptr<TCaptureFile> m_recording =
+        std::make_shared<TCaptureFile>("recording", "Recording has stopped; the session goes on.");
 };
 
 } // namespace telvora

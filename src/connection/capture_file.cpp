@@ -21,7 +21,7 @@ void TCaptureFile::Open(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         const int error = errno;
-        throw ECaptureError("Cannot create the capture file " + path + ": " +
+        throw ECaptureError("Cannot create the " + m_kind + " " + path + ": " +
                             std::strerror(error != 0 ? error : EIO));
     }
     m_file = file;
@@ -61,8 +61,8 @@ void TCaptureFile::Append(const std::uint8_t* data, std::size_t count) {
 }
 
 void TCaptureFile::FailLocked(const std::string& what, int error) {
-    throw ECaptureError("Cannot " + what + " the capture file " + m_path + ": " +
-                        std::strerror(error != 0 ? error : EIO) + ". Capture is off.");
+    throw ECaptureError("Cannot " + what + " the " + m_kind + " " + m_path + ": " +
+                        std::strerror(error != 0 ? error : EIO) + ". " + m_offNote);
 }
 
 } // namespace telvora

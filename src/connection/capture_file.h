@@ -15,12 +15,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The capture file: the raw bytes of a Telnet session as they were taken for
-// the screen. Switched on and off on the user-interface thread, appended to
-// on a connection thread.
+// A file of a session's bytes, appended as they come: the capture file (the
+// raw bytes of a Telnet session as they were taken for the screen) or a
+// recording (the bytes a session showed, a movie to play back). Switched on
+// and off on the user-interface thread, appended to on a connection thread.
 class TCaptureFile {
 public:
-    TCaptureFile() = default;
+    // kind names the file in messages ("capture file", "recording"); offNote
+    // ends the message of a failed write.
+    explicit TCaptureFile(std::string kind = "capture file",
+                          std::string offNote = "Capture is off.")
+        : m_kind(std::move(kind)), m_offNote(std::move(offNote)) {}
     ~TCaptureFile();
     TCaptureFile(const TCaptureFile&) = delete;
     TCaptureFile& operator=(const TCaptureFile&) = delete;
@@ -39,6 +44,8 @@ public:
 private:
     [[noreturn]] void FailLocked(const std::string& what, int error);
 
+    const std::string m_kind;
+    const std::string m_offNote;
     mutable std::mutex m_mutex;
     std::FILE* m_file = nullptr;
     std::string m_path;

@@ -1,5 +1,6 @@
 #include "connection/live_connection.h"
 
+#include "common/qt_text.h"
 #include "screen/crt_screen.h"
 
 #include <thread>
@@ -128,6 +129,7 @@ void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count) {
             // Unthrottled: the rest in one block write, which shows the same
             // screen as byte after byte.
             m_screen->WriteBlock(block + i, static_cast<std::size_t>(count - i));
+            Record(block + i, count - i);
             std::this_thread::yield();
             return;
         }
@@ -136,6 +138,18 @@ void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count) {
         }
         m_pacer.WaitForNext(delay);
         m_screen->WriteByte(block[i]);
+        Record(block + i, 1);
+    }
+}
+
+void TLiveConnection::Record(const std::uint8_t* bytes, int count) {
+    if (!m_recording) {
+        return;
+    }
+    try {
+        m_recording->Append(bytes, static_cast<std::size_t>(count));
+    } catch (const ECaptureError& failure) {
+        ReportNotice(FromUtf8(failure.what()));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "connection/big_fifo.h"
 #include "connection/byte_sender.h"
+#include "connection/capture_file.h"
 #include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
 #include "connection/pacer.h"
@@ -48,6 +49,12 @@ public:
     virtual void SetTransferMode(bool on, bool rawFilter,
                                  std::shared_ptr<TChunkSink> receiver = nullptr);
     bool InTransfer() const { return m_inTransfer.load(); }
+    // Before Start: where the bytes shown on the screen are also written
+    // while it is open (a transfer's bytes are not). A failed write stops
+    // the recording, and the connection tells why and goes on.
+    void SetRecording(std::shared_ptr<TCaptureFile> recording) {
+        m_recording = std::move(recording);
+    }
     // A file transfer's bytes (a download's replies, an upload's blocks),
     // from any thread, unpaced; dropped when the line cannot take them.
     virtual void SendTransferBytes(const std::uint8_t* bytes, int count) = 0;
@@ -92,11 +99,13 @@ protected:
 private:
     void DeliverBlock();
     void DeliverToScreen(const std::uint8_t* block, int count);
+    void Record(const std::uint8_t* bytes, int count);
     // The receiver while a transfer runs and one was given, else null.
     std::shared_ptr<TChunkSink> TransferReceiver() const;
 
     TCrtScreen* const m_screen;
     const std::chrono::milliseconds m_pollPeriod;
+    std::shared_ptr<TCaptureFile> m_recording;
     TBigFIFO m_fifo;
     TWakeUp m_wake;
     // Used by the connection thread only.

@@ -209,6 +209,14 @@ std::string TCrtScreen::DumpText() const {
     return m_screen.WithModel([](const ScreenModel& model) { return ScreenDump(model); });
 }
 
+void TCrtScreen::SetEscapeShowsControls(bool on) {
+    m_screen.WithModel([on](ScreenModel& model) { model.SetEscapeShowsControls(on); });
+}
+
+bool TCrtScreen::EscapeShowsControls() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return model.EscapeShowsControls(); });
+}
+
 void TCrtScreen::SetColumns(int columns) {
     if (m_screen.WithModel([columns](ScreenModel& model) { return model.SetColumns(columns); })) {
         RecalcSize();

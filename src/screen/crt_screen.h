@@ -41,6 +41,10 @@ public:
     // unthrottled delivery. Safe from any thread.
     void WriteBlock(const std::uint8_t* data, std::size_t count);
 
+    // The Atari's own Escape (see ScreenModel); safe from any thread.
+    void SetEscapeShowsControls(bool on);
+    bool EscapeShowsControls() const;
+
     int Columns() const;
     void SetColumns(int columns);
     int Rows() const;

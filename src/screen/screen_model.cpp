@@ -141,10 +141,17 @@ void ScreenModel::Write(const std::uint8_t* data, std::size_t count) {
 }
 
 void ScreenModel::WriteByte(std::uint8_t code) {
-    // An Escape makes only a following Escape visible; any other code is
-    // acted on as usual.
-    if (m_escapePending && code != atascii::kEscape) {
-        m_escapePending = false;
+    if (m_escapePending) {
+        if (m_escapeShowsControls) {
+            m_escapePending = false;
+            PutRun(&code, 1); // its glyph, also for End Of Line
+            return;
+        }
+        // An Escape makes only a following Escape visible; any other code
+        // is acted on as usual.
+        if (code != atascii::kEscape) {
+            m_escapePending = false;
+        }
     }
     switch (kActions[code]) {
     case Action::Display:

@@ -72,6 +72,11 @@ public:
     int CursorX() const { return m_cursorX; }
     int CursorY() const { return m_cursorY; }
     bool EscapePending() const { return m_escapePending; }
+    // Off (the default): after an Escape only a second Escape is shown, and
+    // any other code acts as usual. On, as on the Atari itself: the code
+    // after an Escape, whatever it is, shows its glyph and advances.
+    void SetEscapeShowsControls(bool on) { m_escapeShowsControls = on; }
+    bool EscapeShowsControls() const { return m_escapeShowsControls; }
 
     // 1-based column and row of the store (1..80, 1..25).
     std::uint8_t Cell(int column, int row) const { return m_cells[row - 1][column - 1]; }
@@ -109,6 +114,7 @@ private:
     int m_cursorX = 1;
     int m_cursorY = 1;
     bool m_escapePending = false;
+    bool m_escapeShowsControls = false;
     bool m_repaintPending = false;
     ScreenDamage m_damage;
 };

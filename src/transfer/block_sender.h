@@ -45,10 +45,12 @@ public:
     static constexpr int kTries = 10;
     // How long the receiver may take to ask for the first block of a file.
     static constexpr int kStartTimeoutMs = 10000;
-    // How long a block or EOT may wait for its reply: as long as the
-    // receiver waits for a block. A receiver that clears its input right
-    // after it replies can lose a block sent at once; it is resent then.
-    static constexpr int kReplyTimeoutMs = 2000;
+    // How long a block or EOT may wait for its reply. Longer than a
+    // receiver waits for a block (ours 2 s, rz 5 s): a lost block is asked
+    // for again by the receiver, and a slow reply never draws a second copy,
+    // whose second ACK would be taken for the next block's. Also long enough
+    // for a 1k block over a slow modem line.
+    static constexpr int kReplyTimeoutMs = 10000;
     // A receiver may clear its input right after it has asked for a block
     // (lrzsz's rz does): what is sent at once can be lost, so after a start
     // request or a refusal the block follows this much later.

@@ -65,18 +65,52 @@ TEST(TelvoraCommandLine, DumpHasOneLinePerRowAndTheCursor) {
     EXPECT_EQ(outcome.out, expected);
 }
 
-TEST(TelvoraCommandLine, ScreenshotIsWritten) {
-    const auto picture = std::filesystem::temp_directory_path() /
-                         ("telvora_cli_test." + std::to_string(getpid()) + ".png");
-    std::filesystem::remove(picture);
-    const Outcome outcome = RunTelvora(
-        "--headless --size small --exit-when-done --screenshot " + Quote(picture.string()) + " " +
-        Quote(std::string(TELVORA_TESTDATA_DIR) + "/atascii/bbs-MAIN.ata"));
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    const std::string png = ReadAll(picture);
-    ASSERT_GT(png.size(), 100u);
-    EXPECT_EQ(png.substr(1, 3), "PNG");
-    std::filesystem::remove(picture);
+TEST(TelvoraCommandLine, AScreenshotIsWrittenInTheFormatItsSuffixNames) {
+    const std::string movie = Quote(std::string(TELVORA_TESTDATA_DIR) + "/atascii/bbs-MAIN.ata");
+    // PNG, JPEG and BMP by their first bytes; PNG for a name without a suffix.
+    for (const auto& [suffix, magic] : std::vector<std::pair<std::string, std::string>>{
+             {".png", "\x89PNG"}, {".JPG", "\xff\xd8\xff"}, {".bmp", "BM"}, {"", "\x89PNG"}}) {
+        const auto picture = std::filesystem::temp_directory_path() /
+                             ("telvora_cli_shot_" + std::to_string(getpid()) + suffix);
+        std::filesystem::remove(picture);
+        const Outcome outcome =
+            RunTelvora("--headless --size small --exit-when-done --screenshot " +
+                       Quote(picture.string()) + " " + movie);
+        EXPECT_EQ(outcome.status, 0) << suffix << outcome.err;
+        EXPECT_EQ(outcome.err, "") << "a headless run prints only its own messages";
+        const std::string image = ReadAll(picture);
+        ASSERT_GT(image.size(), 100u) << suffix;
+        EXPECT_EQ(image.substr(0, magic.size()), magic) << suffix;
+        std::filesystem::remove(picture);
+    }
+    const Outcome unknown =
+        RunTelvora("--headless --exit-when-done --screenshot out.nosuch " + movie);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("no image format is known by that suffix"), std::string::npos)
+        << unknown.err;
+    EXPECT_NE(unknown.err.find(".png"), std::string::npos) << "the known ones are listed";
+}
+
+TEST(TelvoraCommandLine, EscapeLiteralShowsTheCodesOfARealCapture) {
+    // "TEST", Escape 127, Escape 255, as drawn on an Atari.
+    const std::string capture = Quote(std::string(TELVORA_TESTDATA_DIR) + "/atascii/esc-test.ata");
+    const Outcome literal = RunTelvora(
+        "--headless --speed max --escape-literal --dump-screen --exit-when-done " + capture);
+    EXPECT_EQ(literal.status, 0) << literal.err;
+    EXPECT_EQ(literal.out.substr(0, 6 * 3 - 1), "54 45 53 54 7F FF");
+    EXPECT_NE(literal.out.find("cursor 7 1"), std::string::npos) << literal.out;
+    // By default the codes act: a tab, then an inserted blank.
+    const Outcome acting =
+        RunTelvora("--headless --speed max --dump-screen --exit-when-done " + capture);
+    EXPECT_EQ(acting.out.substr(0, 4 * 3 - 1), "54 45 53 54");
+    EXPECT_EQ(acting.out.find("7F"), std::string::npos);
+}
+
+TEST(TelvoraCommandLine, AHeadlessRunWithNothingToDoIsSilent) {
+    const Outcome outcome = RunTelvora("--headless --exit-when-done");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.out, "");
 }
 
 TEST(TelvoraCommandLine, AnUnreadableMovieFailsWithItsMessage) {
@@ -184,6 +218,47 @@ TEST(TelvoraCommandLine, ConnectsToATelnetHostGivenEitherWayAndEndsWhenItHangsUp
         // The screen is cleared when a connection starts, then shows the greeting.
         EXPECT_EQ(run.out, ExpectedDump(greeting)) << form;
     }
+}
+
+TEST(TelvoraCommandLine, ARecordedSessionPlaysBackToTheSameScreen) {
+    // Text, a clear, cursor moves, an inserted line, a tab, an Escaped arrow.
+    const std::string session = "OLD TEXT\x7d"
+                                "MAIN MENU\x9b\x9b(F)ILES\x1c\x1c\x1f\x1f*\x9d"
+                                "\x7f"
+                                "NEW\x1b\x1e!\x9b"
+                                "BYE\x9b";
+    const auto movie = std::filesystem::temp_directory_path() /
+                       ("telvora_cli_record." + std::to_string(getpid()) + ".ata");
+    SendingPeer peer({session.begin(), session.end()});
+    const Outcome live =
+        RunTelvora("--headless --exit-when-done --dump-screen --record " + Quote(movie.string()) +
+                   " --telnet 127.0.0.1:" + peer.PortText());
+    EXPECT_EQ(live.status, 0) << live.err;
+    EXPECT_EQ(ReadAll(movie), session) << "every byte the screen showed, in order";
+    const Outcome played = RunTelvora("--headless --speed max --exit-when-done --dump-screen " +
+                                      Quote(movie.string()));
+    EXPECT_EQ(played.status, 0) << played.err;
+    EXPECT_EQ(played.out, live.out);
+    std::filesystem::remove(movie);
+}
+
+TEST(TelvoraCommandLine, ARecordingThatCannotBeWrittenStopsAndTheSessionGoesOn) {
+    const std::string greeting = "STILL HERE\x9b";
+    SendingPeer peer({greeting.begin(), greeting.end()});
+    const Outcome run = RunTelvora("--headless --exit-when-done --dump-screen --record /dev/full "
+                                   "--telnet 127.0.0.1:" +
+                                   peer.PortText());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Cannot write the recording /dev/full: No space left on device. "
+                           "Recording has stopped; the session goes on."),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, ExpectedDump(greeting));
+    const Outcome unmade = RunTelvora("--headless --exit-when-done --record /nonexistent/x.ata "
+                                      "--telnet 127.0.0.1:1");
+    EXPECT_EQ(unmade.status, 1);
+    EXPECT_NE(unmade.err.find("Cannot create the recording /nonexistent/x.ata"), std::string::npos)
+        << unmade.err;
 }
 
 TEST(TelvoraCommandLine, AConnectionThatCannotBeMadeFails) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+
 using namespace telvora;
 
 namespace {
@@ -161,6 +165,28 @@ TEST(CommandLine, TransfersNeedAConnectionAndOnlyYModemTakesSeveralFiles) {
         EXPECT_FALSE(Parse(wrong).Ok()) << wrong.back();
     }
     EXPECT_NE(CommandLineUsage().find("--send-ymodem FILE"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST(CommandLine, TheManPageNamesEveryOptionOfTheHelp) {
+    std::ifstream file(std::string(TELVORA_SOURCE_DIR) + "/resources/desktop/telvora.1");
+    const std::string page(std::istreambuf_iterator<char>(file), {});
+    ASSERT_FALSE(page.empty());
+    const std::string usage = CommandLineUsage();
+    const std::regex option("--[a-z0-9-]+");
+    int options = 0;
+    for (auto match = std::sregex_iterator(usage.begin(), usage.end(), option);
+         match != std::sregex_iterator(); ++match, ++options) {
+        std::string escaped;
+        for (const char c : match->str()) {
+            escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+        }
+        EXPECT_NE(page.find(escaped), std::string::npos) << match->str();
+    }
+    EXPECT_GT(options, 20);
 }
 
 } // namespace

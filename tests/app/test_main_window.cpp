@@ -137,6 +137,31 @@ TEST_F(MainWindowTest, WindowFollowsTheScreenSize) {
     EXPECT_EQ(largeHeight - window.height(), 576 - 192);
 }
 
+TEST_F(MainWindowTest, EscapeShowsControlCharactersIsOffAtStartAndSwitchesTheScreen) {
+    EXPECT_FALSE(Checked("EscapeShowsControls1"));
+    EXPECT_FALSE(window.Screen()->EscapeShowsControls());
+    window.Entry("EscapeShowsControls1")->trigger();
+    EXPECT_TRUE(Checked("EscapeShowsControls1"));
+    EXPECT_TRUE(window.Screen()->EscapeShowsControls());
+    const std::uint8_t escapeUp[] = {27, 28};
+    window.Screen()->WriteBlock(escapeUp, sizeof escapeUp);
+    EXPECT_EQ(window.Screen()->DumpText().substr(0, 2), "1C");
+    window.Entry("EscapeShowsControls1")->trigger();
+    EXPECT_FALSE(window.Screen()->EscapeShowsControls());
+}
+
+TEST_F(MainWindowTest, RecordSessionIsCheckedWhileItRecordsAndASecondChoiceStopsIt) {
+    QTemporaryDir folder;
+    EXPECT_FALSE(Checked("RecordSession1"));
+    ASSERT_TRUE(window.StartRecording(folder.filePath(QStringLiteral("s.ata")).toStdString()));
+    EXPECT_TRUE(Checked("RecordSession1"));
+    EXPECT_TRUE(window.Recording());
+    window.Entry("RecordSession1")->trigger();
+    EXPECT_FALSE(Checked("RecordSession1"));
+    EXPECT_FALSE(window.Recording());
+    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("s.ata"))));
+}
+
 TEST_F(MainWindowTest, KeyClickToggles) {
     window.Entry("EnableAtariKeyClickSound1")->trigger();
     EXPECT_FALSE(window.KeyClickOn());

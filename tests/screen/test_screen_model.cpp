@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -173,6 +176,55 @@ TEST_F(ScreenModelTest, EscapeShowsOnlyAFollowingEscape) {
     EXPECT_EQ(model.Cell(2, 1), kBlank);
     ExpectCursor(2, 1);
     EXPECT_TRUE(model.EscapePending());
+}
+
+TEST_F(ScreenModelTest, WithTheAtarisOwnEscapeEveryCodeAfterItShowsItsGlyph) {
+    model.SetEscapeShowsControls(true);
+    for (int code = 0; code < 256; ++code) {
+        GoTo(5, 6);
+        Feed({atascii::kEscape, code});
+        EXPECT_EQ(model.Cell(5, 6), code) << code;
+        ExpectCursor(6, 6);
+        EXPECT_FALSE(model.EscapePending()) << code;
+    }
+    // Escape Escape is one Escape glyph, and nothing stays pending.
+    GoTo(1, 1);
+    Feed({atascii::kEscape, atascii::kEscape, 'A'});
+    EXPECT_EQ(model.Cell(1, 1), atascii::kEscape);
+    EXPECT_EQ(model.Cell(2, 1), 'A');
+    // The last column wraps as any glyph does.
+    GoTo(40, 3);
+    Feed({atascii::kEscape, atascii::kClearScreen});
+    EXPECT_EQ(model.Cell(40, 3), atascii::kClearScreen);
+    ExpectCursor(1, 4);
+    // Off again: Escape then cursor-up moves the cursor.
+    model.SetEscapeShowsControls(false);
+    Feed({atascii::kEscape, atascii::kCursorUp});
+    ExpectCursor(1, 3);
+}
+
+TEST_F(ScreenModelTest, ABlockWriteShowsWhatByteByByteShowsInBothEscapeModes) {
+    std::vector<std::uint8_t> stream;
+    for (int code = 0; code < 256; ++code) {
+        stream.insert(stream.end(), {'x', atascii::kEscape, static_cast<std::uint8_t>(code), 'y',
+                                     static_cast<std::uint8_t>(code)});
+    }
+    for (const bool literal : {false, true}) {
+        ScreenModel bytewise;
+        ScreenModel blockwise;
+        bytewise.SetEscapeShowsControls(literal);
+        blockwise.SetEscapeShowsControls(literal);
+        for (const std::uint8_t code : stream) {
+            bytewise.WriteByte(code);
+        }
+        blockwise.Write(stream.data(), stream.size());
+        for (int row = 1; row <= kStoreRows; ++row) {
+            EXPECT_EQ(std::memcmp(bytewise.RowData(row), blockwise.RowData(row), kStoreColumns), 0)
+                << "row " << row << (literal ? " literal" : "");
+        }
+        EXPECT_EQ(bytewise.CursorX(), blockwise.CursorX());
+        EXPECT_EQ(bytewise.CursorY(), blockwise.CursorY());
+    }
 }
 
 TEST_F(ScreenModelTest, IgnoredCodesChangeNothing) {
