@@ -141,16 +141,14 @@ void ScreenModel::Write(const std::uint8_t* data, std::size_t count) {
 }
 
 void ScreenModel::WriteByte(std::uint8_t code) {
-    if (m_escapePending) {
+    // An Escape makes only a following Escape visible; any other code is
+    // acted on as usual, unless Escape shows control characters: then it
+    // shows its glyph, End Of Line's too. (Escape Escape is the same both ways.)
+    if (m_escapePending && code != atascii::kEscape) {
+        m_escapePending = false;
         if (m_escapeShowsControls) {
-            m_escapePending = false;
-            PutRun(&code, 1); // its glyph, also for End Of Line
+            PutRun(&code, 1);
             return;
-        }
-        // An Escape makes only a following Escape visible; any other code
-        // is acted on as usual.
-        if (code != atascii::kEscape) {
-            m_escapePending = false;
         }
     }
     switch (kActions[code]) {
