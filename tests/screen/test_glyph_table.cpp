@@ -14,9 +14,11 @@ using telvora::GlyphRows;
 
 constexpr std::uint8_t kFull = 0xFF;
 constexpr std::uint8_t kRightColumn = 0x01;
+constexpr std::uint8_t kLeftColumn = 0x80;
 constexpr std::uint8_t kCentreColumns = 0x18; // columns 3 and 4
 constexpr int kCentreRowA = 3;
 constexpr int kCentreRowB = 4;
+constexpr int kTopRow = 0;
 constexpr int kBottomRow = 7;
 
 GlyphRows Glyph(int code) {
@@ -84,14 +86,16 @@ TEST(GlyphTable, DrawnGlyphsAreAllDifferentAndPrintablesHaveInk) {
     }
 }
 
-TEST(GlyphTable, LettersAndDigitsLeaveRightColumnAndBottomRowFree) {
+TEST(GlyphTable, LettersAndDigitsLeaveTheCellBorderFreeButForDescenders) {
     for (int code = 0; code < 128; ++code) {
         if (!IsLetterOrDigit(code)) {
             continue;
         }
         const auto rows = Glyph(code);
+        EXPECT_EQ(rows[kTopRow], 0) << "top row inked\n" << Describe(code);
         for (auto r : rows) {
             EXPECT_EQ(r & kRightColumn, 0) << "right column inked\n" << Describe(code);
+            EXPECT_EQ(r & kLeftColumn, 0) << "left column inked\n" << Describe(code);
         }
         if (IsDescender(code)) {
             EXPECT_NE(rows[kBottomRow], 0) << "descender missing\n" << Describe(code);
@@ -99,6 +103,41 @@ TEST(GlyphTable, LettersAndDigitsLeaveRightColumnAndBottomRowFree) {
             EXPECT_EQ(rows[kBottomRow], 0) << "bottom row inked\n" << Describe(code);
         }
     }
+}
+
+// Capitals, digits and punctuation keep to rows 1..6 and columns 1..6; small
+// letters keep to columns 1..6 and leave row 0 free, only descenders reaching
+// into row 7.
+TEST(GlyphTable, TextKeepsItsBorderRowsAndColumnsBlank) {
+    for (int code = 0; code < 128; ++code) {
+        const bool capitalOrDigit = (code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9');
+        const bool punctuation =
+            (code >= 33 && code <= 47) || (code >= 58 && code <= 64) || (code >= 91 && code <= 94);
+        const bool small = code >= 'a' && code <= 'z';
+        if (!capitalOrDigit && !punctuation && !small) {
+            continue;
+        }
+        const auto rows = Glyph(code);
+        EXPECT_EQ(rows[kTopRow], 0) << "row 0 inked\n" << Describe(code);
+        if (!small) {
+            EXPECT_EQ(rows[kBottomRow], 0) << "row 7 inked\n" << Describe(code);
+        }
+        for (auto r : rows) {
+            EXPECT_EQ(r & kLeftColumn, 0) << "column 0 inked\n" << Describe(code);
+            EXPECT_EQ(r & kRightColumn, 0) << "column 7 inked\n" << Describe(code);
+        }
+    }
+}
+
+// The Escape symbol is a bent arrow of its own, not the clear-screen arrow.
+TEST(GlyphTable, EscapeIsASymbolUnlikeClearScreen) {
+    const auto escape = Glyph(27);
+    EXPECT_FALSE(IsEmpty(escape));
+    EXPECT_NE(escape, Glyph(125));
+    // Its stem comes down on the right and its head points left.
+    EXPECT_TRUE(InkAt(escape, 5, 1) && InkAt(escape, 6, 1));
+    EXPECT_TRUE(InkAt(escape, 0, 4));
+    EXPECT_FALSE(InkAt(escape, 0, 1));
 }
 
 // Box drawing joins across cells: a line that leaves a cell at an edge does so
