@@ -68,22 +68,21 @@ bool SetSerial(CommandLineResult& result, const std::string& device) {
 }
 
 bool AddUpload(CommandLineResult& result, const std::string& option, const std::string& file) {
-    using Kind = SendRequest::Kind;
-    const Kind kind = option == "--send-ymodem"      ? Kind::YModem
-                      : option == "--send-xmodem-1k" ? Kind::XModem1k
-                                                     : Kind::XModemCrc;
+    const TSendProtocol protocol = option == "--send-ymodem"      ? TSendProtocol::YModem
+                                   : option == "--send-xmodem-1k" ? TSendProtocol::XModem1k
+                                                                  : TSendProtocol::XModemCrc;
     if (file.empty()) {
         result.error = option + " needs a file name";
         return false;
     }
     std::optional<SendRequest>& send = result.options.send;
-    if (send && (send->kind != kind || kind != Kind::YModem)) {
+    if (send && (send->protocol != protocol || protocol != TSendProtocol::YModem)) {
         result.error = "only one upload can be started at start (--send-ymodem may be given "
                        "once per file)";
         return false;
     }
     if (!send) {
-        send = SendRequest{kind, {}};
+        send = SendRequest{protocol, {}};
     }
     send->files.push_back(file);
     return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/send_protocol.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +33,7 @@ struct ReceiveRequest {
 
 // An upload started as soon as the connection is up.
 struct SendRequest {
-    enum class Kind { XModemCrc, XModem1k, YModem };
-    Kind kind = Kind::XModemCrc;
+    TSendProtocol protocol = TSendProtocol::XModemCrc;
     std::vector<std::string> files; // in the order to send; X-Modem: one
     bool operator==(const SendRequest&) const = default;
 };

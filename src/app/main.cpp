@@ -119,12 +119,7 @@ private:
 
     bool Start() {
         if (m_options.send) {
-            using Kind = telvora::SendRequest::Kind;
-            const telvora::SendRequest& send = *m_options.send;
-            const auto protocol = send.kind == Kind::YModem     ? telvora::TSendProtocol::YModem
-                                  : send.kind == Kind::XModem1k ? telvora::TSendProtocol::XModem1k
-                                                                : telvora::TSendProtocol::XModemCrc;
-            return m_window.SendFiles(protocol, send.files);
+            return m_window.SendFiles(m_options.send->protocol, m_options.send->files);
         }
         const telvora::ReceiveRequest& receive = *m_options.receive;
         return receive.batch ? m_window.ReceiveBatch(receive.where)
@@ -232,9 +227,7 @@ int Run(const telvora::CommandLineOptions& options) {
         QObject::connect(
             &window, &telvora::Tmain::ConnectionEnded, &window,
             [&window] {
-                for (telvora::TTransferWindow* transfer :
-                     {static_cast<telvora::TTransferWindow*>(window.Protocol()),
-                      static_cast<telvora::TTransferWindow*>(window.Upload())}) {
+                for (telvora::TTransferWindow* transfer : window.TransferWindows()) {
                     if (transfer->isVisible()) {
                         transfer->done(QDialog::Rejected);
                     }

@@ -45,6 +45,30 @@ namespace telvora {
 
 namespace {
 
+// A file dialog made on first use and kept, so that it remembers its folder
+// (and a save dialog its last name) between uses.
+QFileDialog& KeptFileDialog(QFileDialog*& dialog, QWidget* parent, const char* name,
+                            const QString& title, QFileDialog::AcceptMode mode) {
+    if (dialog == nullptr) {
+        dialog = new QFileDialog(parent, title);
+        dialog->setObjectName(QString::fromLatin1(name));
+        dialog->setAcceptMode(mode);
+    }
+    return *dialog;
+}
+
+// Runs the dialog: the files chosen, as the system names them; none when
+// the user cancelled.
+std::vector<std::string> ChosenFiles(QFileDialog& dialog) {
+    std::vector<std::string> paths;
+    if (dialog.exec() == QDialog::Accepted) {
+        for (const QString& file : dialog.selectedFiles()) {
+            paths.push_back(FileNameToSystem(file));
+        }
+    }
+    return paths;
+}
+
 constexpr int kScreenColumns = 40;
 constexpr int kScreenRows = 24;
 constexpr int kMediumFontDelta = 8;
@@ -339,8 +363,7 @@ void Tmain::Register(TConnectionThread::Kind kind, TConnectionThread* connection
 
 void Tmain::ConnectionGone(TConnectionThread* connection) {
     // A transfer over this line stops sending to it before it goes.
-    for (TTransferWindow* window :
-         {static_cast<TTransferWindow*>(m_protocol), static_cast<TTransferWindow*>(m_upload)}) {
+    for (TTransferWindow* window : TransferWindows()) {
         if (window->Line() != nullptr && window->Line() == connection) {
             window->TransportLost();
         }
@@ -469,18 +492,16 @@ void Tmain::RecordSession1Click() {
         RefreshRecordingEntry();
         return;
     }
-    // Made once, so it keeps its last folder between uses.
-    if (m_recordDialog == nullptr) {
-        m_recordDialog = new QFileDialog(this, QStringLiteral("Record Session"));
-        m_recordDialog->setObjectName(QStringLiteral("RecordDialog1"));
-        m_recordDialog->setAcceptMode(QFileDialog::AcceptSave);
-        m_recordDialog->setNameFilters(
-            {QStringLiteral("ATASCII Movies (*.ata *.ATA)"), QStringLiteral("All Files (*)")});
-        m_recordDialog->setDefaultSuffix(QStringLiteral("ata"));
+    QFileDialog& dialog = KeptFileDialog(m_recordDialog, this, "RecordDialog1",
+                                         QStringLiteral("Record Session"), QFileDialog::AcceptSave);
+    dialog.setNameFilters(
+        {QStringLiteral("ATASCII Movies (*.ata *.ATA)"), QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("ata"));
+    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    if (!chosen.empty()) {
+        OpenSessionFile(*m_recording, chosen.front());
     }
-    if (m_recordDialog->exec() == QDialog::Accepted && !m_recordDialog->selectedFiles().isEmpty()) {
-        StartRecording(FileNameToSystem(m_recordDialog->selectedFiles().constFirst()));
-    }
+    // The entry checked itself when it was chosen: it shows what is so.
     RefreshRecordingEntry();
 }
 
@@ -542,6 +563,10 @@ bool Tmain::SendFiles(TSendProtocol protocol, const std::vector<std::string>& pa
     });
 }
 
+std::array<TTransferWindow*, 2> Tmain::TransferWindows() const {
+    return {m_protocol, m_upload};
+}
+
 bool Tmain::TransferRunning() const {
     return m_protocol->Running() || m_upload->Running();
 }
@@ -566,39 +591,26 @@ bool Tmain::RunTransfer(TTransferWindow& window,
 }
 
 void Tmain::UploadClick(TSendProtocol protocol) {
-    // Made once, so it keeps its last folder between uses.
-    if (m_openDialog == nullptr) {
-        m_openDialog = new QFileDialog(this, QStringLiteral("Upload"));
-        m_openDialog->setObjectName(QStringLiteral("OpenDialog1"));
-        m_openDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    }
     const bool batch = protocol == TSendProtocol::YModem;
-    m_openDialog->setWindowTitle(batch ? QStringLiteral("Files To Upload")
-                                       : QStringLiteral("File To Upload"));
-    m_openDialog->setFileMode(batch ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    if (m_openDialog->exec() != QDialog::Accepted || m_openDialog->selectedFiles().isEmpty()) {
-        return;
+    QFileDialog& dialog = KeptFileDialog(m_openDialog, this, "OpenDialog1",
+                                         QStringLiteral("Upload"), QFileDialog::AcceptOpen);
+    dialog.setWindowTitle(batch ? QStringLiteral("Files To Upload")
+                                : QStringLiteral("File To Upload"));
+    dialog.setFileMode(batch ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    if (!chosen.empty()) {
+        SendFiles(protocol, chosen);
     }
-    std::vector<std::string> paths;
-    for (const QString& file : m_openDialog->selectedFiles()) {
-        paths.push_back(FileNameToSystem(file));
-    }
-    SendFiles(protocol, paths);
 }
 
 void Tmain::StartTransfer1Click() {
-    // Made once, so it keeps its last folder and file name between uses.
-    if (m_saveDialog == nullptr) {
-        m_saveDialog = new QFileDialog(this, QStringLiteral("Save File As"));
-        m_saveDialog->setObjectName(QStringLiteral("SaveDialog1"));
-        m_saveDialog->setAcceptMode(QFileDialog::AcceptSave);
-        m_saveDialog->setFileMode(QFileDialog::AnyFile);
-        m_saveDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    // A save dialog asks before an existing file is replaced.
+    QFileDialog& dialog = KeptFileDialog(m_saveDialog, this, "SaveDialog1",
+                                         QStringLiteral("Save File As"), QFileDialog::AcceptSave);
+    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    if (!chosen.empty()) {
+        ReceiveFile(chosen.front());
     }
-    if (m_saveDialog->exec() != QDialog::Accepted || m_saveDialog->selectedFiles().isEmpty()) {
-        return;
-    }
-    ReceiveFile(FileNameToSystem(m_saveDialog->selectedFiles().constFirst()));
 }
 
 void Tmain::Receive1Click() {
@@ -706,11 +718,10 @@ void Tmain::WaitAndPump() {
 
 void Tmain::ShutDownConnections() {
     // A running transfer stops sending to a line that is about to go.
-    if (m_protocol != nullptr) {
-        m_protocol->TransportLost();
-    }
-    if (m_upload != nullptr) {
-        m_upload->TransportLost();
+    for (TTransferWindow* window : TransferWindows()) {
+        if (window != nullptr) {
+            window->TransportLost();
+        }
     }
     // Refused from now on, every thread's steps on this thread are skipped,
     // so waiting for the threads needs no event processing and cannot

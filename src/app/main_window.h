@@ -11,6 +11,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -132,6 +133,8 @@ public:
     TDialer* Dialer() const { return m_dialer; }
     TProtocol* Protocol() const { return m_protocol; }
     TUpload* Upload() const { return m_upload; }
+    // The download and the upload window (null before the window is made).
+    std::array<TTransferWindow*, 2> TransferWindows() const;
     TChooseDir* ChooseDir() const { return m_chooseDir; }
 
     // The status bar's two panels.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/block_codes.h"
 #include "transfer/receiver_files.h"
 #include "transfer/transfer_port.h"
 
@@ -28,7 +29,7 @@ namespace telvora {
 // losing trailing 0x1A and 0x0B bytes to the fill removal. An EOT while no file is open
 // is acknowledged and otherwise ignored. A file that cannot be written ends
 // the transfer the same way, saying why.
-class TBlockReceiver {
+class TBlockReceiver : public TBlockCodes {
 public:
     enum class State {
         Stopped,
@@ -41,14 +42,6 @@ public:
         CancelPending
     };
 
-    static constexpr std::uint8_t kSoh = 0x01;
-    static constexpr std::uint8_t kStx = 0x02;
-    static constexpr std::uint8_t kHeader4k = 'F';
-    static constexpr std::uint8_t kEot = 0x04;
-    static constexpr std::uint8_t kAck = 0x06;
-    static constexpr std::uint8_t kNak = 0x15;
-    static constexpr std::uint8_t kCan = 0x18;
-    static constexpr std::uint8_t kCrcRequest = 'C';
     static constexpr int kFirstTickMs = 1000;
     static constexpr int kCancelDelayMs = 250;
     // After a spoiled block the answer waits until the line has been quiet

@@ -47,12 +47,7 @@ void TBlockSender::Start(TSendProtocol protocol, const std::vector<std::string>&
     m_cancelCount = 0;
     m_crc = true;
     m_progress = TTransferProgress{};
-    try {
-        OpenFile();
-    } catch (const ETransferFileError&) {
-        m_state = State::Stopped;
-        throw;
-    }
+    OpenFile();
     WaitForStart(protocol == TSendProtocol::YModem ? Item::Header : Item::Data);
 }
 

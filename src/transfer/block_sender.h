@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/block_codes.h"
+#include "transfer/send_protocol.h"
 #include "transfer/sender_files.h"
 #include "transfer/transfer_port.h"
 
@@ -9,8 +11,6 @@
 #include <vector>
 
 namespace telvora {
-
-enum class TSendProtocol { XModemCrc, XModem1k, YModem };
 
 // The sending side of X-Modem (CRC or checksum, 128-byte blocks), X-Modem
 // 1k and Y-Modem batch: a state machine driven by the receiver's reply
@@ -28,19 +28,12 @@ enum class TSendProtocol { XModemCrc, XModem1k, YModem };
 // Every operation takes the sender's lock for its whole run: replies come
 // from a connection thread, the ticks and the cancel from the user-interface
 // thread. The port is called with the lock held.
-class TBlockSender {
+class TBlockSender : public TBlockCodes {
 public:
     // Pause: a short wait before the first block after a start request, or
     // before a resend after a refusal (replies meanwhile are not taken).
     enum class State { Stopped, WaitStart, Pause, WaitReply };
 
-    static constexpr std::uint8_t kSoh = 0x01;
-    static constexpr std::uint8_t kStx = 0x02;
-    static constexpr std::uint8_t kEot = 0x04;
-    static constexpr std::uint8_t kAck = 0x06;
-    static constexpr std::uint8_t kNak = 0x15;
-    static constexpr std::uint8_t kCan = 0x18;
-    static constexpr std::uint8_t kCrcRequest = 'C';
     static constexpr std::uint8_t kFill = 0x1A;
     static constexpr int kTries = 10;
     // How long the receiver may take to ask for the first block of a file.

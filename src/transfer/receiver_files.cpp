@@ -12,10 +12,6 @@ namespace telvora {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
-    ThrowFileError(what, path, error);
-}
-
 bool IsFill(std::uint8_t byte) {
     return byte == 0x1A || byte == 0x0B;
 }
@@ -39,7 +35,7 @@ void TDiskFiles::Create(const std::string& path) {
     errno = 0;
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
-        Fail("create", path, errno);
+        ThrowFileError("create", path, errno);
     }
     m_file = file;
     m_path = path;
@@ -47,12 +43,12 @@ void TDiskFiles::Create(const std::string& path) {
 
 void TDiskFiles::Append(const std::uint8_t* data, std::size_t count) {
     if (m_file == nullptr) {
-        Fail("write", m_path, EBADF);
+        ThrowFileError("write", m_path, EBADF);
     }
     errno = 0;
     // Flushed at once: each block is on disk before its ACK goes out.
     if (std::fwrite(data, 1, count, m_file) != count || std::fflush(m_file) != 0) {
-        Fail("write", m_path, errno);
+        ThrowFileError("write", m_path, errno);
     }
 }
 
@@ -64,7 +60,7 @@ void TDiskFiles::Close() {
     m_file = nullptr;
     errno = 0;
     if (std::fclose(file) != 0) {
-        Fail("close", m_path, errno);
+        ThrowFileError("close", m_path, errno);
     }
 }
 
@@ -78,13 +74,13 @@ void TDiskFiles::CloseQuietly() {
 void TDiskFiles::StripFill(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        Fail("open", path, errno);
+        ThrowFileError("open", path, errno);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
-        Fail("read", path, error);
+        ThrowFileError("read", path, error);
     }
     const auto size = static_cast<std::size_t>(info.st_size);
     const std::size_t window = std::min(size, kFillWindow);
@@ -93,27 +89,27 @@ void TDiskFiles::StripFill(const std::string& path) {
     if (window > 0 && ::pread(fd, tail.data(), window, offset) != static_cast<ssize_t>(window)) {
         const int error = errno;
         ::close(fd);
-        Fail("read", path, error);
+        ThrowFileError("read", path, error);
     }
     const std::size_t keep = LengthWithoutFill(size, tail.data(), window);
     if (keep != size && ::ftruncate(fd, static_cast<off_t>(keep)) != 0) {
         const int error = errno;
         ::close(fd);
-        Fail("trim", path, error);
+        ThrowFileError("trim", path, error);
     }
     if (::close(fd) != 0) {
-        Fail("close", path, errno);
+        ThrowFileError("close", path, errno);
     }
 }
 
 void TDiskFiles::CutTo(const std::string& path, std::uint64_t length) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        Fail("read", path, errno);
+        ThrowFileError("read", path, errno);
     }
     if (static_cast<std::uint64_t>(info.st_size) > length &&
         ::truncate(path.c_str(), static_cast<off_t>(length)) != 0) {
-        Fail("trim", path, errno);
+        ThrowFileError("trim", path, errno);
     }
 }
 

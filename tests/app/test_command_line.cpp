@@ -146,10 +146,10 @@ namespace {
 TEST(CommandLine, TransfersNeedAConnectionAndOnlyYModemTakesSeveralFiles) {
     const auto ymodem = Parse({"--telnet", "bbs", "--send-ymodem", "a.bin", "--send-ymodem=b c"});
     ASSERT_TRUE(ymodem.Ok()) << ymodem.error;
-    EXPECT_EQ(ymodem.options.send, (SendRequest{SendRequest::Kind::YModem, {"a.bin", "b c"}}));
+    EXPECT_EQ(ymodem.options.send, (SendRequest{TSendProtocol::YModem, {"a.bin", "b c"}}));
     const auto xmodem = Parse({"--serial", "/dev/ttyS0", "--send-xmodem-1k", "x.bin"});
     ASSERT_TRUE(xmodem.Ok()) << xmodem.error;
-    EXPECT_EQ(xmodem.options.send, (SendRequest{SendRequest::Kind::XModem1k, {"x.bin"}}));
+    EXPECT_EQ(xmodem.options.send, (SendRequest{TSendProtocol::XModem1k, {"x.bin"}}));
     const auto receive = Parse({"--telnet", "bbs", "--receive-fmodem", "in"});
     ASSERT_TRUE(receive.Ok()) << receive.error;
     EXPECT_EQ(receive.options.receive, (ReceiveRequest{true, "in"}));

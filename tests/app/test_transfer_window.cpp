@@ -5,12 +5,12 @@
 #include "session_test_support.h"
 
 #include "common/qt_text.h"
-#include "transfer/block_crc.h"
 #include "transfer/choose_dir.h"
 #include "transfer/protocol.h"
 #include "transfer/upload.h"
 
 #include "loopback_peer.h"
+#include "wire_block.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -28,8 +28,6 @@ using namespace telvora;
 using namespace telvora::test;
 
 namespace {
-
-constexpr std::uint8_t kCan = 0x18;
 
 // Steps run one after the other while the transfer window's own loop runs:
 // each waits for its condition, then acts. Past the deadline the window is
@@ -153,24 +151,6 @@ TEST_F(TransferWindow, EscapeCancelsThenClosesAndTheBytesGoBackToTheScreen) {
     EXPECT_FALSE(window.InTransfer());
 }
 
-// A block as a sender puts it on the wire, CRC included.
-std::vector<std::uint8_t> WireBlock(std::uint8_t header, std::uint8_t number,
-                                    std::vector<std::uint8_t> data) {
-    data.resize(header == 0x01 ? 128 : header == 0x02 ? 1024 : 4096, 0x1A);
-    const std::uint16_t crc = BlockCrc(data.data(), data.size());
-    std::vector<std::uint8_t> block;
-    block.reserve(data.size() + 5);
-    block.push_back(header);
-    block.push_back(number);
-    block.push_back(static_cast<std::uint8_t>(~number));
-    for (std::uint8_t byte : data) {
-        block.push_back(byte);
-    }
-    block.push_back(static_cast<std::uint8_t>(crc >> 8));
-    block.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    return block;
-}
-
 // What a Telnet server makes of binary data: 255 doubled, a NUL after each CR.
 std::vector<std::uint8_t> TelnetEscaped(const std::vector<std::uint8_t>& bytes) {
     std::vector<std::uint8_t> escaped;
@@ -214,15 +194,15 @@ TEST_F(TransferWindow, AnFModemBatchFromATelnetServerArrivesWholeWithTheFilterOn
         if (!expect('C')) {
             return false;
         }
-        send(WireBlock(0x01, 0, header));
+        send(Block(kSoh, 0, header));
         if (!expect(0x06) || !expect('C')) {
             return false;
         }
-        send(WireBlock('F', 1, {content.begin(), content.begin() + 4096}));
+        send(Block(TBlockCodes::kHeader4k, 1, {content.begin(), content.begin() + 4096}));
         if (!expect(0x06)) {
             return false;
         }
-        send(WireBlock(0x02, 2, {content.begin() + 4096, content.end()}));
+        send(Block(kStx, 2, {content.begin() + 4096, content.end()}));
         if (!expect(0x06)) {
             return false;
         }
@@ -230,7 +210,7 @@ TEST_F(TransferWindow, AnFModemBatchFromATelnetServerArrivesWholeWithTheFilterOn
         if (!expect(0x06) || !expect('C')) {
             return false;
         }
-        send(WireBlock(0x01, 0, std::vector<std::uint8_t>(128, 0)));
+        send(Block(kSoh, 0, std::vector<std::uint8_t>(128, 0)));
         return expect(0x06);
     });
     Script script(
@@ -305,7 +285,7 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
         {
             {[&] { return upload.isVisible(); },
              [&] {
-                 firstBlock = PeerReceives(WireBlock(0x01, 1, std::vector<std::uint8_t>(128, 'u')));
+                 firstBlock = PeerReceives(Block(kSoh, 1, std::vector<std::uint8_t>(128, 'u')));
                  peer.SendText("C");
              }},
             {[&] { return Ready(firstBlock); },

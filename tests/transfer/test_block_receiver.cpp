@@ -20,14 +20,6 @@ using namespace telvora::test;
 
 namespace {
 
-constexpr std::uint8_t kSoh = TBlockReceiver::kSoh;
-constexpr std::uint8_t kStx = TBlockReceiver::kStx;
-constexpr std::uint8_t kEot = TBlockReceiver::kEot;
-constexpr std::uint8_t kAck = TBlockReceiver::kAck;
-constexpr std::uint8_t kNak = TBlockReceiver::kNak;
-constexpr std::uint8_t kCan = TBlockReceiver::kCan;
-constexpr std::uint8_t kC = 'C';
-
 class MemoryFiles : public TReceiverFiles {
 public:
     void Create(const std::string& path) override {

@@ -15,14 +15,6 @@ using namespace telvora::test;
 
 namespace {
 
-constexpr std::uint8_t kSoh = TBlockSender::kSoh;
-constexpr std::uint8_t kStx = TBlockSender::kStx;
-constexpr std::uint8_t kEot = TBlockSender::kEot;
-constexpr std::uint8_t kAck = TBlockSender::kAck;
-constexpr std::uint8_t kNak = TBlockSender::kNak;
-constexpr std::uint8_t kCan = TBlockSender::kCan;
-constexpr std::uint8_t kC = 'C';
-
 class MemorySource : public TSenderFiles {
 public:
     TSourceInfo Open(const std::string& path) override {
