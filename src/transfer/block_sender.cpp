@@ -83,6 +83,13 @@ void TBlockSender::TimeoutTimer() {
         ShowProgress();
         return;
     case State::WaitReply:
+        if (m_item == Item::BatchEnd && m_tries + 1 >= kBatchEndTries) {
+            // Every file was acknowledged to its end: a receiver that leaves
+            // the batch's closing header unanswered has them all (rz exits
+            // at once, and its last reply can be lost on the way).
+            End("Transfer Complete!");
+            return;
+        }
         ++m_progress.errorCount;
         m_progress.status = "Timed out waiting for reply.";
         ShowProgress();

@@ -36,6 +36,8 @@ public:
 
     static constexpr std::uint8_t kFill = 0x1A;
     static constexpr int kTries = 10;
+    // The batch's closing empty header is sent this often at most.
+    static constexpr int kBatchEndTries = 2;
     // How long the receiver may take to ask for the first block of a file.
     static constexpr int kStartTimeoutMs = 10000;
     // How long a block or EOT may wait for its reply. Longer than a

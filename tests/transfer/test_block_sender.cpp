@@ -292,6 +292,20 @@ TEST_F(BlockSenderTest, TheUsersCancelAndALostLineEndIt) {
     EXPECT_EQ(port.Take().back(), 0) << "the batch's empty header";
     sender.TransportLost();
     EXPECT_EQ(Status(), "Transfer Complete!");
+
+    // Left unanswered, the batch's end is sent once more, then the batch is complete.
+    sender.Start(TSendProtocol::YModem, {"g"});
+    Reply(kC);
+    Reply(Bytes{kAck, kC});
+    Reply(Bytes{kAck, kC});
+    port.Take();
+    sender.TimeoutTimer();
+    EXPECT_EQ(port.Take(), Block(kSoh, 0, Bytes(128, 0)));
+    EXPECT_TRUE(sender.Running());
+    sender.TimeoutTimer();
+    EXPECT_TRUE(port.Take().empty());
+    EXPECT_EQ(Status(), "Transfer Complete!");
+    EXPECT_FALSE(sender.Running());
 }
 
 TEST_F(BlockSenderTest, WaitingForTheStartGivesUpAfterTenTimeouts) {
