@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   socat lrzsz inetutils-telnetd
-  dpkg-dev desktop-file-utils
+  dpkg-dev desktop-file-utils lintian appstream
 )
 missing=()
 for p in "${packages[@]}"; do
