@@ -9,6 +9,7 @@
 #include "connection/telnet.h"
 #include "connection/throttle.h"
 #include "connection/wake_up.h"
+#include "program.h"
 #include "screen/crt_screen.h"
 #include "support/bench_screen.h"
 
@@ -81,11 +82,12 @@ private:
 
 void BM_EchoLatency(benchmark::State& state) {
     EchoPeer peer;
-    Tmain window(Tmain::Sound::Off);
-    window.ConnectTelnet(QStringLiteral("127.0.0.1"), QString::fromStdString(peer.PortText()));
+    test::TProgram program{Tmain::Sound::Off};
+    Tmain& window = program.window;
+    window.Session().ConnectTelnet("127.0.0.1", peer.PortText());
     Spin([&] {
-        return window.TelnetConn() != nullptr &&
-               window.TelnetConn()->StatusText().startsWith(QStringLiteral("Connected"));
+        return window.Session().TelnetConn() != nullptr &&
+               window.Session().TelnetConn()->StatusText().startsWith(QStringLiteral("Connected"));
     });
     TCrtScreen& screen = *window.Screen();
     std::vector<double> micros;

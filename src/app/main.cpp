@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
-#include "app/menu_tags.h"
+#include "app/session.h"
+#include "common/hand_over.h"
 #include "screen/crt_screen.h"
 #include "transfer/protocol.h"
 #include "transfer/upload.h"
@@ -14,7 +15,6 @@
 #include <QImageWriter>
 #include <QTimer>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,17 +25,6 @@ namespace {
 
 constexpr int kBadUsage = 2;
 constexpr int kFailure = 1;
-
-// Chooses a Size or Speed entry as the user would from the menu.
-template <std::size_t N>
-void TriggerEntryWithTag(const telvora::Tmain& window,
-                         const std::array<telvora::TTaggedEntry, N>& entries, int tag) {
-    for (const telvora::TTaggedEntry& entry : entries) {
-        if (entry.tag == tag) {
-            window.Entry(entry.name)->trigger();
-        }
-    }
-}
 
 // The image format a screenshot's name asks for: its suffix (PNG when it
 // has none); empty when Qt cannot write that format.
@@ -86,23 +75,34 @@ bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
     return true;
 }
 
-// A download or upload asked for on the command line: started once the line
-// is up, its progress written to standard error when headless, the program
-// closed when it ends if asked to.
+// A download or upload asked for on the command line: an upload as soon as
+// the connection exists (the receiver may ask the moment the line is up), a
+// download once the line is up; its progress written to standard error when
+// headless, the program closed when it ends if asked to.
 class TransferFromTheCommandLine {
 public:
-    static constexpr int kLookIntervalMs = 20;
     static constexpr qint64 kProgressIntervalMs = 250;
 
-    TransferFromTheCommandLine(telvora::Tmain& window, const telvora::CommandLineOptions& options)
-        : m_window(window), m_options(options) {
+    TransferFromTheCommandLine(telvora::Tmain& window, telvora::THandOver& later,
+                               const telvora::CommandLineOptions& options)
+        : m_window(window), m_later(later), m_options(options) {
         if (!Asked()) {
             return;
         }
+        telvora::TSession& session = window.Session();
         QObject::connect(&Window(), &telvora::TTransferWindow::ProgressShown, &window,
                          [this](const telvora::TTransferProgress& progress) { Shown(progress); });
-        QObject::connect(&m_look, &QTimer::timeout, &window, [this] { Look(); });
-        m_look.start(kLookIntervalMs);
+        if (m_options.send) {
+            QObject::connect(&session, &telvora::TSession::Started, &window,
+                             [this](telvora::TConnectionThread::Kind kind) {
+                                 if (kind != telvora::TConnectionThread::Kind::Movie) {
+                                     StartLater();
+                                 }
+                             });
+        } else {
+            QObject::connect(&session, &telvora::TSession::LineCameUp, &window,
+                             [this] { StartLater(); });
+        }
         m_sinceLine.start();
     }
     // True unless a transfer was asked for and did not complete.
@@ -117,6 +117,20 @@ private:
         return *m_window.Protocol();
     }
 
+    void StartLater() {
+        if (m_started) {
+            return;
+        }
+        m_started = true;
+        // Outside the step that reported the line: the transfer window runs
+        // its own loop.
+        m_later.Post([this] {
+            if (!Start() && m_options.exitWhenDone) {
+                m_window.close();
+            }
+        });
+    }
+
     bool Start() {
         if (m_options.send) {
             return m_window.SendFiles(m_options.send->protocol, m_options.send->files);
@@ -124,27 +138,6 @@ private:
         const telvora::ReceiveRequest& receive = *m_options.receive;
         return receive.batch ? m_window.ReceiveBatch(receive.where)
                              : m_window.ReceiveFile(receive.where);
-    }
-
-    void Look() {
-        if (m_window.RunningConnection() == nullptr) {
-            m_look.stop(); // the connection ended before it was up
-            return;
-        }
-        // An upload waits for the receiver's request, which may come the
-        // moment the line is up: it is ready before that. A download asks
-        // for itself, once the line is up.
-        if (!m_options.send && !m_window.LineUp()) {
-            return;
-        }
-        m_look.stop();
-        // Outside the timer's own call: the transfer window runs its own loop.
-        QTimer::singleShot(0, &m_window, [this] {
-            const bool started = Start();
-            if (!started && m_options.exitWhenDone) {
-                m_window.close();
-            }
-        });
     }
 
     void Shown(const telvora::TTransferProgress& progress) {
@@ -164,7 +157,7 @@ private:
         m_ended = true;
         m_completed = progress.status == "Transfer Complete!";
         if (m_options.exitWhenDone) {
-            QTimer::singleShot(0, &m_window, [this] {
+            m_later.Post([this] {
                 Window().done(QDialog::Accepted);
                 m_window.close();
             });
@@ -172,15 +165,50 @@ private:
     }
 
     telvora::Tmain& m_window;
+    telvora::THandOver& m_later;
     const telvora::CommandLineOptions& m_options;
-    QTimer m_look;
     QElapsedTimer m_sinceLine;
+    bool m_started = false;
     bool m_ended = false;
     bool m_completed = false;
 };
 
-// Runs the window as the options say; returns the exit status. Every way out
-// after the window exists passes through ShutDown.
+// Closes the window once the connection has ended; a transfer window still
+// open would keep the program running.
+void ExitWhenTheConnectionEnds(telvora::Tmain& window, telvora::THandOver& later) {
+    QObject::connect(&window.Session(), &telvora::TSession::Ended, &window, [&window, &later] {
+        // After what the session tells the user of the end.
+        later.Post([&window] {
+            for (telvora::TTransferWindow* transfer : window.TransferWindows()) {
+                if (transfer->isVisible()) {
+                    transfer->done(QDialog::Rejected);
+                }
+            }
+            window.close();
+        });
+    });
+}
+
+// Starts what the options ask for; false when it could not begin.
+bool StartFromTheOptions(telvora::TSession& session, const telvora::CommandLineOptions& options) {
+    if (options.recordPath && !session.StartRecording(*options.recordPath)) {
+        return false;
+    }
+    if (options.moviePath && !session.PlayMovie(*options.moviePath)) {
+        return false;
+    }
+    // A connection that fails still ends through its thread.
+    if (options.telnet) {
+        session.ConnectTelnet(options.telnet->host, options.telnet->port);
+    }
+    if (options.serialDevice) {
+        session.AttachSerial(*options.serialDevice);
+    }
+    return true;
+}
+
+// Runs the session and its window as the options say; returns the exit
+// status. Every way out after the window exists passes through ShutDown.
 int Run(const telvora::CommandLineOptions& options) {
     // Refused before anything runs, not after a whole session.
     if (options.screenshotPath && ScreenshotFormat(*options.screenshotPath).isEmpty()) {
@@ -190,64 +218,44 @@ int Run(const telvora::CommandLineOptions& options) {
                      options.screenshotPath->c_str(), WritableFormats().c_str());
         return kBadUsage;
     }
-    telvora::Tmain window(options.headless ? telvora::Tmain::Sound::Off
-                                           : telvora::Tmain::Sound::On);
+    // The window takes the screen as its own.
+    telvora::TSession session(new telvora::TCrtScreen);
+    telvora::Tmain window(session, options.headless ? telvora::Tmain::Sound::Off
+                                                    : telvora::Tmain::Sound::On);
+    telvora::THandOver later;
     if (options.fontDelta) {
-        TriggerEntryWithTag(window, telvora::kSizeEntries, *options.fontDelta);
+        window.SetFontDelta(*options.fontDelta);
     }
     if (options.speed) {
-        TriggerEntryWithTag(window, telvora::kSpeedEntries, *options.speed);
+        session.SetSpeed(*options.speed);
     }
     if (options.noTelnetFilter) {
-        window.Entry("ExtraFiltering")->trigger();
+        session.SetTelnetFilter(false);
     }
     if (options.escapeLiteral) {
-        window.Entry("EscapeShowsControls1")->trigger();
+        session.SetEscapeShowsControls(true);
     }
     window.show();
 
-    int status = 0;
-    if (options.recordPath && !window.StartRecording(*options.recordPath)) {
-        status = kFailure;
-    }
-    if (status == 0 && options.moviePath && !window.PlayMovie(*options.moviePath)) {
-        status = kFailure;
-    }
-    if (status == 0 && options.telnet) {
-        window.ConnectTelnet(QString::fromStdString(options.telnet->host),
-                             QString::fromStdString(options.telnet->port));
-    }
-    if (status == 0 && options.serialDevice) {
-        window.AttachSerial(*options.serialDevice);
-    }
-    TransferFromTheCommandLine transfer(window, options);
-    const bool running = window.RunningConnection() != nullptr;
+    TransferFromTheCommandLine transfer(window, later, options);
     if (options.exitWhenDone) {
-        // A transfer window still open would keep the program running.
-        QObject::connect(
-            &window, &telvora::Tmain::ConnectionEnded, &window,
-            [&window] {
-                for (telvora::TTransferWindow* transfer : window.TransferWindows()) {
-                    if (transfer->isVisible()) {
-                        transfer->done(QDialog::Rejected);
-                    }
-                }
-                window.close();
-            },
-            Qt::QueuedConnection);
+        ExitWhenTheConnectionEnds(window, later);
     }
+    int status = StartFromTheOptions(session, options) ? 0 : kFailure;
+    const bool running = session.RunningConnection() != nullptr;
     if (options.exitAfterSeconds) {
         QTimer::singleShot(static_cast<int>(*options.exitAfterSeconds * 1000), &window,
                            &QWidget::close);
     }
     // A movie that cannot be read, or nothing left to wait for, ends the run
-    // at once. A connection that fails at once still ends through its thread.
+    // at once.
     const bool quitNow = status != 0 || (options.exitWhenDone && !running);
     if (!quitNow) {
         QApplication::exec();
     }
     window.ShutDown();
-    if (window.LastConnectionFailed() || !transfer.Succeeded()) {
+    later.ShutDown();
+    if (session.LastConnectionFailed() || !transfer.Succeeded()) {
         status = kFailure;
     }
 

@@ -2,18 +2,14 @@
 
 #include "app/about_box.h"
 #include "app/links.h"
-#include "app/menu_status.h"
 #include "app/menu_tags.h"
+#include "app/session.h"
 #include "app/wave_player.h"
 #include "common/message_box.h"
 #include "common/qt_text.h"
 #include "common/text_helpers.h"
 #include "common/window_placement.h"
-#include "connection/byte_sender.h"
-#include "connection/play_atascii.h"
-#include "connection/serial_connection.h"
-#include "connection/telnet.h"
-#include "connection/throttle.h"
+#include "connection/live_connection.h"
 #include "directory/dialer.h"
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
@@ -31,13 +27,9 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
-#include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
 
-#include <QDeadlineTimer>
-
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -77,11 +69,11 @@ constexpr int kPanel2Width = 50;
 // A sound still being loaded when the program closes gets this long to
 // finish: Qt Multimedia's loader must not be left running into exit().
 constexpr int kSoundLoadWaitMs = 2000;
-constexpr int kStatusIntervalMs = 1000;
 
 } // namespace
 
-Tmain::Tmain(Sound sound, QWidget* parent) : QMainWindow(parent), m_withSound(sound == Sound::On) {
+Tmain::Tmain(TSession& session, Sound sound, QWidget* parent)
+    : QMainWindow(parent), m_session(session), m_withSound(sound == Sound::On) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Telvora"));
     // A fixed single border with the system menu and minimize button only.
@@ -103,7 +95,9 @@ Tmain::~Tmain() {
 
 void Tmain::BuildScreen() {
     m_client = new QWidget(this);
-    m_acrt = new TCrtScreen(m_client);
+    m_acrt = m_session.Screen();
+    m_acrt->setParent(m_client);
+    m_acrt->show(); // a reparented widget stays hidden until asked
     m_acrt->setObjectName(QStringLiteral("ACRT"));
     m_acrt->SetBackColor(kScreenBackColor);
     m_acrt->SetTextColor(kScreenTextColor);
@@ -134,39 +128,60 @@ void Tmain::BuildMenus() {
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
     connect(AddEntry(file, "Exit1", QStringLiteral("E&xit")), &QAction::triggered, this,
-            &Tmain::Exit1Click);
+            &QWidget::close);
 
     QMenu* connectTo = bar->addMenu(QStringLiteral("&Connect To"));
     connectTo->setObjectName(QStringLiteral("Telnet1"));
+    QMenu* movies = bar->addMenu(QStringLiteral("&Break Movies"));
+    movies->setObjectName(QStringLiteral("PlayATASCIIMovie1"));
+    BuildConnectMenus(connectTo, movies);
+
+    QMenu* terminal = bar->addMenu(QStringLiteral("Te&rminal"));
+    terminal->setObjectName(QStringLiteral("Terminal1"));
+    BuildTerminalMenu(terminal);
+    BuildTransferMenus();
+
+    QMenu* links = bar->addMenu(QStringLiteral("&Links"));
+    links->setObjectName(QStringLiteral("Links1"));
+    for (const LinkEntry& link : LinkEntries()) {
+        const QString address = link.address;
+        connect(AddEntry(links, link.name, link.caption), &QAction::triggered, this,
+                [this, address] { OpenURL(this, address); });
+    }
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    connect(AddEntry(help, "About1", QStringLiteral("About")), &QAction::triggered, this,
+            [this] { m_about->exec(); });
+}
+
+void Tmain::BuildConnectMenus(QMenu* connectTo, QMenu* movies) {
+    // Every stop entry stops whatever runs, not only its own kind.
+    const auto stop = [this] { m_session.StopConnection(); };
     QMenu* telnet = connectTo->addMenu(QStringLiteral("Telnet"));
     telnet->setObjectName(QStringLiteral("Telnet2"));
     connect(AddEntry(telnet, "M_TelnetStart", QStringLiteral("Connect To Remote Host")),
             &QAction::triggered, this, &Tmain::M_TelnetStartClick);
-    QAction* telnetStop = AddEntry(telnet, "M_TelnetStop", QStringLiteral("Disconnect"));
-    telnetStop->setEnabled(false);
-    connect(telnetStop, &QAction::triggered, this, &Tmain::M_TelnetStopClick);
+    connect(AddEntry(telnet, "M_TelnetStop", QStringLiteral("Disconnect")), &QAction::triggered,
+            this, stop);
     QMenu* serial = connectTo->addMenu(QStringLiteral("Serial Port"));
     serial->setObjectName(QStringLiteral("SerialPort1"));
     connect(AddEntry(serial, "AttachToSerialPort1", QStringLiteral("Attach To Serial Port")),
             &QAction::triggered, this, &Tmain::M_SerialAttach);
-    QAction* serialStop = AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect"));
-    serialStop->setEnabled(false);
-    connect(serialStop, &QAction::triggered, this, &Tmain::M_SerialDetach);
+    connect(AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect")), &QAction::triggered,
+            this, stop);
     // What the Telnet and serial connections show, as a movie; checked while on.
     QAction* record = AddEntry(connectTo, "RecordSession1", QStringLiteral("Record Session..."));
     record->setCheckable(true);
     connect(record, &QAction::triggered, this, &Tmain::RecordSession1Click);
 
-    QMenu* movies = bar->addMenu(QStringLiteral("&Break Movies"));
-    movies->setObjectName(QStringLiteral("PlayATASCIIMovie1"));
     connect(AddEntry(movies, "M_PlayMovie", QStringLiteral("&Play ATASCII Movie")),
             &QAction::triggered, this, &Tmain::M_PlayMovieClick);
-    QAction* stopMovie = AddEntry(movies, "M_StopMovie", QStringLiteral("&Stop Movie"));
-    stopMovie->setEnabled(false);
-    connect(stopMovie, &QAction::triggered, this, &Tmain::M_StopMovieClick);
+    connect(AddEntry(movies, "M_StopMovie", QStringLiteral("&Stop Movie")), &QAction::triggered,
+            this, stop);
+}
 
-    QMenu* terminal = bar->addMenu(QStringLiteral("Te&rminal"));
-    terminal->setObjectName(QStringLiteral("Terminal1"));
+void Tmain::BuildTerminalMenu(QMenu* terminal) {
     QMenu* size = terminal->addMenu(QStringLiteral("Size"));
     size->setObjectName(QStringLiteral("Size1"));
     for (const TTaggedEntry& tagged : kSizeEntries) {
@@ -195,14 +210,15 @@ void Tmain::BuildMenus() {
     QAction* escape = AddEntry(terminal, "EscapeShowsControls1",
                                QStringLiteral("Escape Shows Control Characters"));
     escape->setCheckable(true);
-    connect(escape, &QAction::toggled, this,
-            [this](bool on) { m_acrt->SetEscapeShowsControls(on); });
+    connect(escape, &QAction::triggered, this,
+            [this](bool on) { m_session.SetEscapeShowsControls(on); });
     connect(AddEntry(terminal, "Clear1", QStringLiteral("Clear")), &QAction::triggered, this,
-            &Tmain::Clear1Click);
+            [this] { m_session.ClearTerminal(); });
+}
 
-    m_mDownload = bar->addMenu(QStringLiteral("Download"));
+void Tmain::BuildTransferMenus() {
+    m_mDownload = menuBar()->addMenu(QStringLiteral("Download"));
     m_mDownload->setObjectName(QStringLiteral("mDownload"));
-    m_mDownload->setEnabled(false);
     // Two entries each for one receive: the sender's header bytes set the block size.
     for (const char* name : {"StartTransfer1", "Receive1"}) {
         connect(AddEntry(m_mDownload, name,
@@ -218,14 +234,13 @@ void Tmain::BuildMenus() {
     QAction* filter = AddEntry(m_mDownload, "ExtraFiltering",
                                QStringLiteral("Filter TELNET Escape Codes During File Transfers"));
     filter->setCheckable(true);
-    filter->setChecked(true);
+    connect(filter, &QAction::triggered, this, [this](bool on) { m_session.SetTelnetFilter(on); });
     QAction* capture = AddEntry(m_mDownload, "Capture1", QStringLiteral("Capture"));
     capture->setVisible(false);
     connect(capture, &QAction::triggered, this, &Tmain::Capture1Click);
 
-    m_mUpload = bar->addMenu(QStringLiteral("Upload"));
+    m_mUpload = menuBar()->addMenu(QStringLiteral("Upload"));
     m_mUpload->setObjectName(QStringLiteral("mUpload"));
-    m_mUpload->setEnabled(false);
     const std::pair<const char*, TSendProtocol> uploads[] = {
         {"UploadXModemCrc1", TSendProtocol::XModemCrc},
         {"UploadXModem1k1", TSendProtocol::XModem1k},
@@ -238,19 +253,6 @@ void Tmain::BuildMenus() {
         connect(AddEntry(m_mUpload, name, caption), &QAction::triggered, this,
                 [this, protocol = protocol] { UploadClick(protocol); });
     }
-
-    QMenu* links = bar->addMenu(QStringLiteral("&Links"));
-    links->setObjectName(QStringLiteral("Links1"));
-    for (const LinkEntry& link : LinkEntries()) {
-        const QString address = link.address;
-        connect(AddEntry(links, link.name, link.caption), &QAction::triggered, this,
-                [this, address] { OpenURL(this, address); });
-    }
-
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("Help1"));
-    connect(AddEntry(help, "About1", QStringLiteral("About")), &QAction::triggered, this,
-            &Tmain::About1Click);
 }
 
 void Tmain::BuildStatusBar() {
@@ -270,10 +272,7 @@ void Tmain::BuildStatusBar() {
 }
 
 void Tmain::FormCreate() {
-    m_stopping = false;
-    SetTransferMode(false);
     m_keyClickOn = true;
-    m_statusMonitor = new TMenuStatus(m_panel1, m_panel2, kStatusIntervalMs, this);
     if (m_withSound) {
         m_sounds = new WavePlayer(this);
     }
@@ -283,7 +282,14 @@ void Tmain::FormCreate() {
     m_protocol = new TProtocol(this);
     m_upload = new TUpload(this);
     m_chooseDir = new TChooseDir(this);
-    N300BPS1Click(Entry("FullSpeed1"));
+    connect(&m_session, &TSession::Changed, this, &Tmain::RefreshMenus);
+    connect(&m_session, &TSession::Notice, this, &Tmain::ShowNotice);
+    connect(&m_session, &TSession::StatusChanged, this,
+            [this](const QString& kind, const QString& text) {
+                m_panel1->setText(kind);
+                m_panel2->setText(text);
+            });
+    RefreshMenus();
 }
 
 void Tmain::FitToScreen() {
@@ -294,157 +300,55 @@ void Tmain::FitToScreen() {
     layout()->activate();
 }
 
-void Tmain::SetTransferMode(bool on, std::shared_ptr<TChunkSink> receiver) {
-    m_transferMode = on;
-    if (TLiveConnection* line = LiveConnection()) {
-        const QAction* filter = Entry("ExtraFiltering");
-        line->SetTransferMode(on, filter != nullptr && filter->isChecked(), std::move(receiver));
-    }
-}
-
-TLiveConnection* Tmain::LiveConnection() const {
-    // Telnet first, then serial; at most one of them runs.
-    for (TConnectionThread* connection : {m_telnetConn.data(), m_serialConn.data()}) {
-        if (auto* line = qobject_cast<TLiveConnection*>(connection)) {
-            return line;
-        }
-    }
-    return nullptr;
-}
-
-TConnectionThread* Tmain::RunningConnection() const {
-    if (m_player) {
-        return m_player;
-    }
-    if (m_serialConn) {
-        return m_serialConn;
-    }
-    return m_telnetConn;
-}
-
-QPointer<TConnectionThread>& Tmain::SlotFor(TConnectionThread::Kind kind) {
-    switch (kind) {
-    case TConnectionThread::Kind::Movie:
-        return m_player;
-    case TConnectionThread::Kind::Serial:
-        return m_serialConn;
-    case TConnectionThread::Kind::Telnet:
-        break;
-    }
-    return m_telnetConn;
-}
-
-bool Tmain::StartConnection(TConnectionThread::Kind kind,
-                            const std::function<TConnectionThread*()>& create) {
-    // A start that arrives while a stop is under way (from a dialog that was
-    // open meanwhile) would leave a connection nobody knows of.
-    if (m_stopping || m_shutDown) {
-        return false;
-    }
-    StopConnection();
-    ClearTerminal();
-    TConnectionThread* connection = create();
-    if (connection == nullptr) {
-        return false;
-    }
-    Register(kind, connection);
-    return true;
-}
-
-void Tmain::Register(TConnectionThread::Kind kind, TConnectionThread* connection) {
-    SlotFor(kind) = connection;
-    std::erase_if(m_liveThreads, [](const QPointer<TConnectionThread>& live) { return !live; });
-    m_liveThreads.emplace_back(connection);
-    connect(connection, &TConnectionThread::Ended, this, &Tmain::ConnectionGone);
-    connect(connection, &TConnectionThread::Notice, this, &Tmain::ConnectionNotice);
-    m_statusMonitor->SetConnection(connection);
-    RefreshConnectionMenus();
-}
-
-void Tmain::ConnectionGone(TConnectionThread* connection) {
-    // A transfer over this line stops sending to it before it goes.
-    for (TTransferWindow* window : TransferWindows()) {
-        if (window->Line() != nullptr && window->Line() == connection) {
-            window->TransportLost();
-        }
-    }
-    // A connection that ends late must not disturb one started meanwhile.
-    m_statusMonitor->ClearConnection(connection);
-    for (QPointer<TConnectionThread>* slot : {&m_player, &m_serialConn, &m_telnetConn}) {
-        if (*slot == connection) {
-            *slot = nullptr;
-        }
-    }
-    std::erase_if(m_liveThreads, [connection](const QPointer<TConnectionThread>& live) {
-        return !live || live == connection;
-    });
-    RefreshConnectionMenus();
-    m_lastConnectionFailed = connection->EndedInFailure();
-    if (!connection->EndMessage().isEmpty()) {
-        // Shown after the thread's last step, which must not wait for the user.
-        const QString text = connection->EndMessage();
-        QMetaObject::invokeMethod(
-            this, [this, text] { ShowMessage(this, text); }, Qt::QueuedConnection);
-    }
-    Q_EMIT ConnectionEnded();
-}
-
-void Tmain::RefreshConnectionMenus() {
+void Tmain::RefreshMenus() {
     // Each kind's start entry is off while it runs and, for every kind, while
-    // a stop is under way; its stop entry is on while it runs. Downloads need
+    // a stop is under way; its stop entry is on while it runs. Transfers need
     // a live line.
-    const bool canStart = !m_stopping && !m_shutDown;
-    Entry("M_PlayMovie")->setEnabled(canStart && !m_player);
-    Entry("M_StopMovie")->setEnabled(m_player != nullptr);
-    Entry("M_TelnetStart")->setEnabled(canStart && !m_telnetConn);
-    Entry("M_TelnetStop")->setEnabled(m_telnetConn != nullptr);
-    Entry("AttachToSerialPort1")->setEnabled(canStart && !m_serialConn);
-    Entry("Disconnect1")->setEnabled(m_serialConn != nullptr);
-    m_mDownload->setEnabled(m_telnetConn != nullptr || m_serialConn != nullptr);
+    const bool canStart = m_session.CanStart();
+    Entry("M_PlayMovie")->setEnabled(canStart && !m_session.Player());
+    Entry("M_StopMovie")->setEnabled(m_session.Player() != nullptr);
+    Entry("M_TelnetStart")->setEnabled(canStart && !m_session.TelnetConn());
+    Entry("M_TelnetStop")->setEnabled(m_session.TelnetConn() != nullptr);
+    Entry("AttachToSerialPort1")->setEnabled(canStart && !m_session.SerialConn());
+    Entry("Disconnect1")->setEnabled(m_session.SerialConn() != nullptr);
+    m_mDownload->setEnabled(m_session.TelnetConn() != nullptr || m_session.SerialConn() != nullptr);
     m_mUpload->setEnabled(m_mDownload->isEnabled());
-}
-
-int Tmain::LiveConnections() const {
-    return static_cast<int>(std::count_if(
-        m_liveThreads.begin(), m_liveThreads.end(),
-        [](const QPointer<TConnectionThread>& live) { return live && !live->isFinished(); }));
-}
-
-bool Tmain::PlayMovie(const QString& path) {
-    return PlayMovie(FileNameToSystem(path));
-}
-
-bool Tmain::PlayMovie(const std::string& systemPath) {
-    try {
-        return StartConnection(TConnectionThread::Kind::Movie, [&] {
-            auto* player = new TPlayAtascii(systemPath, m_speed, m_acrt);
-            player->Start();
-            return player;
-        });
-    } catch (const std::exception& error) {
-        ShowMessage(this, QString::fromStdString(error.what()));
-        return false;
+    for (const TTaggedEntry& tagged : kSpeedEntries) {
+        Entry(tagged.name)->setChecked(tagged.tag == m_session.Speed());
     }
+    Entry("ExtraFiltering")->setChecked(m_session.TelnetFilter());
+    Entry("EscapeShowsControls1")->setChecked(m_session.EscapeShowsControls());
+    Entry("RecordSession1")->setChecked(m_session.Recording());
 }
 
-bool Tmain::ConnectTelnet(const QString& host, const QString& port) {
-    const QString service = port.isEmpty() ? QStringLiteral("23") : port;
-    return StartConnection(TConnectionThread::Kind::Telnet, [&] {
-        auto* telnet =
-            new TTelnet(ToUtf8(host), ToUtf8(service), m_speed, m_acrt, m_capture, m_hostLookup);
-        telnet->SetRecording(m_recording);
-        telnet->Start(QThread::LowPriority);
-        return telnet;
-    });
+void Tmain::ShowNotice(const QString& text) {
+    ShowMessage(this, text);
 }
 
-bool Tmain::AttachSerial(const std::string& device) {
-    return StartConnection(TConnectionThread::Kind::Serial, [&] {
-        auto* serial = new TSerialConnection(device, m_speed, m_acrt);
-        serial->SetRecording(m_recording);
-        serial->Start();
-        return serial;
-    });
+void Tmain::M_PlayMovieClick() {
+    QFileDialog dialog(this, QStringLiteral("Open ATASCII Movie File"), DemoMovieFolder(),
+                       QStringLiteral("All Files (*)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    m_session.PlayMovie(FileNameToSystem(dialog.selectedFiles().constFirst()));
+}
+
+QString Tmain::DemoMovieFolder() {
+    // Beside a build's program; then where an installation keeps them.
+    const QString program = QCoreApplication::applicationDirPath();
+    for (const QString& folder : {program + QStringLiteral("/MOVIES"),
+                                  program + QStringLiteral("/../share/telvora/MOVIES")}) {
+        if (QDir(folder).exists()) {
+            return QDir::cleanPath(folder);
+        }
+    }
+    const QString shared =
+        QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                               QStringLiteral("telvora/MOVIES"), QStandardPaths::LocateDirectory);
+    return shared.isEmpty() ? program + QStringLiteral("/MOVIES") : shared;
 }
 
 void Tmain::M_TelnetStartClick() {
@@ -455,7 +359,7 @@ void Tmain::M_TelnetStartClick() {
     if (TrimBlanks(ToUtf8(m_dialer->ChosenHost())).empty()) {
         return;
     }
-    ConnectTelnet(m_dialer->ChosenHost(), m_dialer->ChosenPort());
+    m_session.ConnectTelnet(ToUtf8(m_dialer->ChosenHost()), ToUtf8(m_dialer->ChosenPort()));
 }
 
 void Tmain::M_SerialAttach() {
@@ -470,26 +374,21 @@ void Tmain::M_SerialAttach() {
     const QString port = select->SelectedPort();
     select.reset();
     if (result == QDialog::Accepted && !port.isEmpty()) {
-        AttachSerial(FileNameToSystem(port));
+        m_session.AttachSerial(FileNameToSystem(port));
     }
-}
-
-QString Tmain::CapturePath() {
-    return QDir::homePath() + QStringLiteral("/capture");
 }
 
 void Tmain::Capture1Click() {
-    if (m_capture->IsOpen()) {
-        CloseSessionFile(*m_capture);
-        return;
+    if (m_session.CaptureOn()) {
+        m_session.StopCapture();
+    } else {
+        m_session.StartCapture();
     }
-    OpenSessionFile(*m_capture, FileNameToSystem(CapturePath()));
 }
 
 void Tmain::RecordSession1Click() {
-    if (m_recording->IsOpen()) {
-        CloseSessionFile(*m_recording);
-        RefreshRecordingEntry();
+    if (m_session.Recording()) {
+        m_session.StopRecording();
         return;
     }
     QFileDialog& dialog = KeptFileDialog(m_recordDialog, this, "RecordDialog1",
@@ -499,43 +398,10 @@ void Tmain::RecordSession1Click() {
     dialog.setDefaultSuffix(QStringLiteral("ata"));
     const std::vector<std::string> chosen = ChosenFiles(dialog);
     if (!chosen.empty()) {
-        OpenSessionFile(*m_recording, chosen.front());
+        m_session.StartRecording(chosen.front());
     }
     // The entry checked itself when it was chosen: it shows what is so.
-    RefreshRecordingEntry();
-}
-
-bool Tmain::StartRecording(const std::string& path) {
-    const bool started = OpenSessionFile(*m_recording, path);
-    RefreshRecordingEntry();
-    return started;
-}
-
-void Tmain::RefreshRecordingEntry() {
-    Entry("RecordSession1")->setChecked(m_recording->IsOpen());
-}
-
-bool Tmain::OpenSessionFile(TCaptureFile& file, const std::string& path) {
-    try {
-        file.Open(path);
-        return true;
-    } catch (const ECaptureError& failure) {
-        ShowMessage(this, FromUtf8(failure.what()));
-        return false;
-    }
-}
-
-void Tmain::CloseSessionFile(TCaptureFile& file) {
-    try {
-        file.Close();
-    } catch (const ECaptureError& failure) {
-        ShowMessage(this, FromUtf8(failure.what()));
-    }
-}
-
-bool Tmain::LineUp() const {
-    const TLiveConnection* line = LiveConnection();
-    return line != nullptr && line->LineUp();
+    RefreshMenus();
 }
 
 bool Tmain::ReceiveFile(const std::string& path) {
@@ -548,7 +414,7 @@ bool Tmain::ReceiveBatch(const std::string& folder) {
 
 bool Tmain::Receive(bool batch, const std::string& where) {
     return RunTransfer(*m_protocol, [&](TLiveConnection* line) {
-        auto endTransferMode = [this] { SetTransferMode(false); };
+        auto endTransferMode = [this] { m_session.ReleaseLine(); };
         if (batch) {
             m_protocol->StartBatch(line, where, endTransferMode);
         } else {
@@ -559,7 +425,7 @@ bool Tmain::Receive(bool batch, const std::string& where) {
 
 bool Tmain::SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths) {
     return RunTransfer(*m_upload, [&](TLiveConnection* line) {
-        m_upload->Start(line, protocol, paths, [this] { SetTransferMode(false); });
+        m_upload->Start(line, protocol, paths, [this] { m_session.ReleaseLine(); });
     });
 }
 
@@ -573,15 +439,18 @@ bool Tmain::TransferRunning() const {
 
 bool Tmain::RunTransfer(TTransferWindow& window,
                         const std::function<void(TLiveConnection*)>& start) {
-    TLiveConnection* line = LiveConnection();
-    if (line == nullptr || TransferRunning()) {
+    if (TransferRunning()) {
         return false;
     }
-    SetTransferMode(true, window.Sink());
+    TLiveConnection* line =
+        m_session.TakeLine(window.Sink(), [&window] { window.TransportLost(); });
+    if (line == nullptr) {
+        return false;
+    }
     try {
         start(line);
     } catch (const std::exception& failure) {
-        SetTransferMode(false);
+        m_session.ReleaseLine();
         window.TransportLost();
         ShowMessage(this, FromUtf8(failure.what()));
         return false;
@@ -620,77 +489,13 @@ void Tmain::Receive1Click() {
     ReceiveBatch(FileNameToSystem(m_chooseDir->SelectedFolder()));
 }
 
-void Tmain::ConnectionNotice(TConnectionThread* /*connection*/, const QString& text) {
-    // A recording that failed has stopped: its entry says so.
-    RefreshRecordingEntry();
-    // Not inside the connection's own step: the box's event loop may end it.
-    QMetaObject::invokeMethod(
-        this, [this, text] { ShowMessage(this, text); }, Qt::QueuedConnection);
-}
-
-QString Tmain::DemoMovieFolder() {
-    // Beside a build's program; then where an installation keeps them.
-    const QString program = QCoreApplication::applicationDirPath();
-    for (const QString& folder : {program + QStringLiteral("/MOVIES"),
-                                  program + QStringLiteral("/../share/telvora/MOVIES")}) {
-        if (QDir(folder).exists()) {
-            return QDir::cleanPath(folder);
-        }
-    }
-    const QString shared =
-        QStandardPaths::locate(QStandardPaths::GenericDataLocation,
-                               QStringLiteral("telvora/MOVIES"), QStandardPaths::LocateDirectory);
-    return shared.isEmpty() ? program + QStringLiteral("/MOVIES") : shared;
-}
-
-void Tmain::M_PlayMovieClick() {
-    QFileDialog dialog(this, QStringLiteral("Open ATASCII Movie File"), DemoMovieFolder(),
-                       QStringLiteral("All Files (*)"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return;
-    }
-    PlayMovie(dialog.selectedFiles().constFirst());
-}
-
-void Tmain::StopOne(QPointer<TConnectionThread>& slot) {
-    if (!slot) {
-        return;
-    }
-    const QPointer<TConnectionThread> stopped = slot;
-    stopped->RequestStop();
-    WaitAndPump();
-    // The slot may meanwhile hold another connection; only this one is forgotten.
-    if (slot == stopped) {
-        slot = nullptr;
-    }
-}
-
-void Tmain::StopConnection() {
-    if (m_stopping) {
-        return;
-    }
-    m_stopping = true;
-    RefreshConnectionMenus();
-    StopOne(m_player);
-    StopOne(m_serialConn);
-    StopOne(m_telnetConn);
-    m_statusMonitor->SetConnection(nullptr);
-    m_stopping = false;
-    RefreshConnectionMenus();
-}
-
 void Tmain::ShutDown() {
     if (m_shutDown) {
         return;
     }
     m_shutDown = true;
     ShutDownSounds();
-    ShutDownConnections();
-    if (m_statusMonitor != nullptr) {
-        m_statusMonitor->Stop();
-    }
+    m_session.ShutDown();
 }
 
 void Tmain::ShutDownSounds() {
@@ -705,58 +510,6 @@ void Tmain::ShutDownSounds() {
     }
     delete m_sounds;
     m_sounds = nullptr;
-}
-
-void Tmain::WaitAndPump() {
-    // About one second in which the window stays responsive, so that the
-    // ending thread's last steps, which run on this thread, can be carried out.
-    for (int i = 0; i < kWaitAndPumpRounds; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitAndPumpSleepMs));
-        QCoreApplication::processEvents();
-    }
-}
-
-void Tmain::ShutDownConnections() {
-    // A running transfer stops sending to a line that is about to go.
-    for (TTransferWindow* window : TransferWindows()) {
-        if (window != nullptr) {
-            window->TransportLost();
-        }
-    }
-    // Refused from now on, every thread's steps on this thread are skipped,
-    // so waiting for the threads needs no event processing and cannot
-    // deadlock with a thread that wants this one.
-    for (const QPointer<TConnectionThread>& live : m_liveThreads) {
-        if (live) {
-            disconnect(live, &TConnectionThread::Ended, this, &Tmain::ConnectionGone);
-            live->ShutDown();
-        }
-    }
-    QElapsedTimer timer;
-    timer.start();
-    for (const QPointer<TConnectionThread>& live : m_liveThreads) {
-        if (!live) {
-            continue;
-        }
-        const auto left = std::max<qint64>(kShutDownTimeoutMs - timer.elapsed(), 0);
-        if (live->wait(QDeadlineTimer(left))) {
-            delete live.data();
-        }
-        // Otherwise the thread is busy in a call that cannot be interrupted;
-        // it touches nothing of the window any more and releases itself.
-    }
-    m_liveThreads.clear();
-    m_player = nullptr;
-    m_serialConn = nullptr;
-    m_telnetConn = nullptr;
-    if (m_statusMonitor != nullptr) {
-        m_statusMonitor->SetConnection(nullptr);
-    }
-    RefreshConnectionMenus();
-}
-
-void Tmain::ClearTerminal() {
-    m_acrt->WriteByte(atascii::kClearScreen);
 }
 
 void Tmain::PlaySound() {
@@ -777,58 +530,30 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
     const int code =
         TranslateKey(VirtualKeyFromQt(event->key(), modifiers), ShiftStateFromQt(modifiers),
                      {modifiers.testFlag(Qt::ShiftModifier), m_capsLock.On()});
-    if (code < 0 || m_stopping) {
-        return;
-    }
-    // Telnet first, then serial; at most one of them runs.
-    for (TConnectionThread* connection : {m_telnetConn.data(), m_serialConn.data()}) {
-        if (auto* line = dynamic_cast<TByteSender*>(connection)) {
-            try {
-                line->SendByte(static_cast<std::uint8_t>(code));
-            } catch (const std::exception& failure) {
-                ShowMessage(this, QStringLiteral("Cannot send - ") + FromUtf8(failure.what()));
-                return;
-            }
-            PlaySound();
-            return;
-        }
+    if (code >= 0 && m_session.SendKey(static_cast<std::uint8_t>(code))) {
+        PlaySound();
     }
 }
 
 void Tmain::N300BPS1Click(QAction* sender) {
-    m_speed = sender->data().toInt();
-    for (const TTaggedEntry& tagged : kSpeedEntries) {
-        Entry(tagged.name)->setChecked(false);
-    }
-    sender->setChecked(true);
-    for (TConnectionThread* connection :
-         {m_player.data(), m_serialConn.data(), m_telnetConn.data()}) {
-        if (connection != nullptr) {
-            connection->SetSpeed(m_speed);
-        }
-    }
+    m_session.SetSpeed(sender->data().toInt());
 }
 
 void Tmain::Small1Click(QAction* sender) {
+    SetFontDelta(sender->data().toInt());
+}
+
+void Tmain::SetFontDelta(int delta) {
     for (const TTaggedEntry& tagged : kSizeEntries) {
-        Entry(tagged.name)->setChecked(false);
+        Entry(tagged.name)->setChecked(tagged.tag == delta);
     }
-    sender->setChecked(true);
-    m_acrt->SetFontDelta(sender->data().toInt());
+    m_acrt->SetFontDelta(delta);
     FitToScreen();
 }
 
 void Tmain::EnableAtariKeyClickSound1Click() {
     m_keyClickOn = !m_keyClickOn;
     Entry("EnableAtariKeyClickSound1")->setChecked(m_keyClickOn);
-}
-
-void Tmain::Exit1Click() {
-    close();
-}
-
-void Tmain::About1Click() {
-    m_about->exec();
 }
 
 void Tmain::closeEvent(QCloseEvent* event) {

@@ -1,52 +1,17 @@
 #include "app/menu_status.h"
 
-#include <chrono>
 #include <exception>
 
 namespace telvora {
 
-TMenuStatus::TMenuStatus(QLabel* panel1, QLabel* panel2, int intervalMs, QObject* parent)
-    : QThread(parent), m_panel1(panel1), m_panel2(panel2), m_intervalMs(intervalMs) {
-    start(QThread::LowPriority);
-}
-
-TMenuStatus::~TMenuStatus() {
-    Stop();
-}
-
-void TMenuStatus::Stop() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_all();
-    // Also ends a wait for a round, so Stop() on the user-interface thread
-    // never waits on a round it would have to run itself.
-    m_ui.ShutDown();
-    wait();
+TMenuStatus::TMenuStatus(int intervalMs, QObject* parent) : QObject(parent) {
+    connect(&m_timer, &QTimer::timeout, this, &TMenuStatus::Round);
+    m_timer.start(intervalMs);
 }
 
 void TMenuStatus::ClearConnection(TConnectionThread* ending) {
     if (m_connection == ending) {
         m_connection = nullptr;
-    }
-}
-
-void TMenuStatus::run() {
-    for (;;) {
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait_for(lock, std::chrono::milliseconds(m_intervalMs),
-                            [this] { return m_stop; });
-            if (m_stop) {
-                return;
-            }
-        }
-        // The round runs on the user-interface thread, where the connection's
-        // fields live, and the monitor waits for it.
-        if (!m_ui.RunAndWait([this] { Round(); })) {
-            return;
-        }
     }
 }
 
@@ -84,12 +49,13 @@ void TMenuStatus::ComputeStatus() {
 }
 
 void TMenuStatus::ShowStatus() {
-    if (m_panel1) {
-        m_panel1->setText(m_text1);
+    if (m_shownOnce && m_text1 == m_shown1 && m_text2 == m_shown2) {
+        return;
     }
-    if (m_panel2) {
-        m_panel2->setText(m_text2);
-    }
+    m_shownOnce = true;
+    m_shown1 = m_text1;
+    m_shown2 = m_text2;
+    Q_EMIT Shown(m_text1, m_text2);
 }
 
 } // namespace telvora

@@ -47,6 +47,10 @@ private:
     std::shared_ptr<THandOver::TState> m_state;
 };
 
+void PostToThreadOf(QObject* context, std::function<void()> step) {
+    QMetaObject::invokeMethod(context, std::move(step), Qt::QueuedConnection);
+}
+
 THandOver::THandOver(QThread* owner)
     : m_state(std::make_shared<TState>()), m_context(new THandOverContext(m_state)) {
     if (owner != nullptr && owner != QThread::currentThread()) {

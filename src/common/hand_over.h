@@ -23,6 +23,13 @@ namespace telvora {
 // worker has gone.
 //
 // Called on the owner thread itself, a step runs at once (no deadlock).
+class THandOver;
+
+// For a component that is going away and leaves a last step behind (its own
+// hand-over goes with it): runs step later on the thread of context, from any
+// thread; dropped if context is destroyed first.
+void PostToThreadOf(QObject* context, std::function<void()> step);
+
 class THandOver {
 public:
     // The owner thread is the given one (the thread of the component the

@@ -43,6 +43,10 @@ void TConnectionThread::ReportNotice(const QString& text) {
     PostToUserInterfaceThread([this, text] { Q_EMIT Notice(this, text); });
 }
 
+void TConnectionThread::ReportLineUp() {
+    PostToUserInterfaceThread([this] { Q_EMIT LineCameUp(this); });
+}
+
 void TConnectionThread::ReportEnd(const QString& message, Outcome outcome) {
     try {
         OnUserInterfaceThread([this, message, outcome] {

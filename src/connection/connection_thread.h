@@ -57,6 +57,9 @@ public:
 Q_SIGNALS:
     // The connection's last step, on the user-interface thread.
     void Ended(TConnectionThread* connection);
+    // The line is up (the socket connected, the port open), on the
+    // user-interface thread.
+    void LineCameUp(TConnectionThread* connection);
     // Something the user should be told while the connection goes on (the
     // capture file could not be written), on the user-interface thread.
     void Notice(TConnectionThread* connection, const QString& text);
@@ -72,6 +75,8 @@ protected:
     void ReportEnd(const QString& message = {}, Outcome outcome = Outcome::Normal);
     // Tells the user something without ending and without waiting.
     void ReportNotice(const QString& text);
+    // Reports that the line is up, from any thread, without waiting.
+    void ReportLineUp();
     // Called by RequestStop after the flag is set, on the caller's thread:
     // a thread that sleeps or waits is woken here.
     virtual void StopRequestedHook() {}

@@ -65,6 +65,7 @@ void TSerialConnection::Open() {
         throw std::runtime_error(ToUtf8(text));
     }
     SetStatusText(QStringLiteral("Connected to ") + FileNameFromSystem(m_portName));
+    ReportLineUp();
 }
 
 void TSerialConnection::Close() {

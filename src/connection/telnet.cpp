@@ -143,6 +143,7 @@ void TTelnet::TelnetConnected(int error) {
         return;
     }
     SetStatusText(QStringLiteral("Connected to ") + FromUtf8(m_host));
+    ReportLineUp();
 }
 
 void TTelnet::TelnetClosed(int /*error*/) {

@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/menu_status.h"
 #include "common/message_box.h"
+#include "program.h"
 #include "screen/crt_screen.h"
 
 #include "qt_event_wait.h"
@@ -81,12 +82,13 @@ protected:
         return ProcessEventsUntil([&] { return !messages.isEmpty(); }, timeoutMs);
     }
     bool WaitForEnd(int timeoutMs = kWaitMs) {
-        return ProcessEventsUntil([&] { return window.LiveConnections() == 0; }, timeoutMs);
+        return ProcessEventsUntil([&] { return window.Session().LiveConnections() == 0; },
+                                  timeoutMs);
     }
     // The status line as the monitor shows it now.
     std::pair<QString, QString> Status() {
-        window.StatusMonitor()->ComputeStatus();
-        return {window.StatusMonitor()->Text1(), window.StatusMonitor()->Text2()};
+        window.Session().StatusMonitor().ComputeStatus();
+        return {window.Session().StatusMonitor().Text1(), window.Session().StatusMonitor().Text2()};
     }
 
     bool Enabled(const char* name) const { return window.Entry(name)->isEnabled(); }
@@ -107,7 +109,8 @@ protected:
     }
 
     QTemporaryDir home;
-    Tmain window{Tmain::Sound::Off};
+    test::TProgram program{Tmain::Sound::Off};
+    Tmain& window = program.window;
     QStringList messages;
 
 private:

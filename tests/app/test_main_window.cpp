@@ -1,7 +1,9 @@
 #include "app/about_box.h"
 #include "app/links.h"
 #include "app/main_window.h"
+#include "common/qt_text.h"
 #include "connection/byte_sender.h"
+#include "program.h"
 #include "screen/crt_screen.h"
 
 #include <QAction>
@@ -57,7 +59,9 @@ protected:
                 window.centralWidget()->height() + window.statusBar()->height()};
     }
 
-    Tmain window;
+    test::TProgram program;
+
+    Tmain& window = program.window;
 };
 
 TEST_F(MainWindowTest, StartsWithTheMenuTableStates) {
@@ -70,7 +74,7 @@ TEST_F(MainWindowTest, StartsWithTheMenuTableStates) {
     EXPECT_TRUE(Checked("Medium1"));
     EXPECT_TRUE(Checked("EnableAtariKeyClickSound1"));
     EXPECT_TRUE(Checked("ExtraFiltering"));
-    EXPECT_EQ(window.Speed(), 999999999);
+    EXPECT_EQ(window.Session().Speed(), 999999999);
     EXPECT_FALSE(window.DownloadMenu()->isEnabled());
     for (const char* name : {"M_TelnetStop", "Disconnect1", "M_StopMovie"}) {
         EXPECT_FALSE(Enabled(name)) << name;
@@ -79,7 +83,7 @@ TEST_F(MainWindowTest, StartsWithTheMenuTableStates) {
         EXPECT_TRUE(Enabled(name)) << name;
     }
     EXPECT_FALSE(window.Entry("Capture1")->isVisible());
-    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(window.Session().InTransfer());
     EXPECT_EQ(window.Entry("Small1")->data().toInt(), 0);
     EXPECT_EQ(window.Entry("Large1")->data().toInt(), 16);
     EXPECT_EQ(window.Entry("N2400BPS1")->data().toInt(), 2400);
@@ -108,11 +112,11 @@ TEST_F(MainWindowTest, ScreenAndStatusBarFillTheMediumClientArea) {
 
 TEST_F(MainWindowTest, SpeedEntriesCheckOneAndSetTheSpeed) {
     window.Entry("N1200BPS1")->trigger();
-    EXPECT_EQ(window.Speed(), 1200);
+    EXPECT_EQ(window.Session().Speed(), 1200);
     EXPECT_TRUE(Checked("N1200BPS1"));
     EXPECT_FALSE(Checked("FullSpeed1"));
     window.Entry("N300BPS1")->trigger();
-    EXPECT_EQ(window.Speed(), 300);
+    EXPECT_EQ(window.Session().Speed(), 300);
     EXPECT_TRUE(Checked("N300BPS1"));
     EXPECT_FALSE(Checked("N1200BPS1"));
     // A second click on the checked entry keeps it checked.
@@ -153,12 +157,13 @@ TEST_F(MainWindowTest, EscapeShowsControlCharactersIsOffAtStartAndSwitchesTheScr
 TEST_F(MainWindowTest, RecordSessionIsCheckedWhileItRecordsAndASecondChoiceStopsIt) {
     QTemporaryDir folder;
     EXPECT_FALSE(Checked("RecordSession1"));
-    ASSERT_TRUE(window.StartRecording(folder.filePath(QStringLiteral("s.ata")).toStdString()));
+    ASSERT_TRUE(
+        window.Session().StartRecording(folder.filePath(QStringLiteral("s.ata")).toStdString()));
     EXPECT_TRUE(Checked("RecordSession1"));
-    EXPECT_TRUE(window.Recording());
+    EXPECT_TRUE(window.Session().Recording());
     window.Entry("RecordSession1")->trigger();
     EXPECT_FALSE(Checked("RecordSession1"));
-    EXPECT_FALSE(window.Recording());
+    EXPECT_FALSE(window.Session().Recording());
     EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("s.ata"))));
 }
 
@@ -194,7 +199,7 @@ TEST_F(MainWindowTest, ExitClosesTheWindow) {
 TEST_F(MainWindowTest, FilterEntryOnlyToggles) {
     window.Entry("ExtraFiltering")->trigger();
     EXPECT_FALSE(Checked("ExtraFiltering"));
-    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(window.Session().InTransfer());
 }
 
 TEST_F(MainWindowTest, LinksOpenTheirAddresses) {
@@ -220,45 +225,47 @@ TEST_F(MainWindowTest, AboutBoxExistsHiddenFromTheStart) {
 
 TEST(MainWindowConnections, StartingStopsTheRunningConnectionFirst) {
     std::atomic<int> ended{0};
-    Tmain window;
+    test::TProgram program;
+    Tmain& window = program.window;
     window.Entry("N2400BPS1")->trigger();
     IdleConnection* first = nullptr;
-    window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
-        first = new IdleConnection(window.Speed(), &ended);
+    window.Session().StartConnection(TConnectionThread::Kind::Telnet, [&] {
+        first = new IdleConnection(window.Session().Speed(), &ended);
         first->Start();
         return first;
     });
-    ASSERT_EQ(window.TelnetConn(), first);
+    ASSERT_EQ(window.Session().TelnetConn(), first);
     EXPECT_EQ(first->Speed(), 2400);
     window.Entry("N600BPS1")->trigger();
     EXPECT_EQ(first->Delay(), 13);
 
-    window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
-        auto* second = new IdleConnection(window.Speed(), &ended);
+    window.Session().StartConnection(TConnectionThread::Kind::Telnet, [&] {
+        auto* second = new IdleConnection(window.Session().Speed(), &ended);
         second->Start();
         return second;
     });
     EXPECT_EQ(ended, 1);
-    EXPECT_NE(window.TelnetConn(), nullptr);
+    EXPECT_NE(window.Session().TelnetConn(), nullptr);
 
-    window.StopConnection();
+    window.Session().StopConnection();
     EXPECT_EQ(ended, 2);
-    EXPECT_EQ(window.TelnetConn(), nullptr);
-    EXPECT_FALSE(window.Stopping());
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
+    EXPECT_FALSE(window.Session().Stopping());
 }
 
 TEST(MainWindowConnections, ClosingJoinsARunningConnection) {
     std::atomic<int> ended{0};
     {
-        Tmain window;
-        window.StartConnection(TConnectionThread::Kind::Serial, [&] {
+        test::TProgram program;
+        Tmain& window = program.window;
+        window.Session().StartConnection(TConnectionThread::Kind::Serial, [&] {
             auto* connection = new IdleConnection(300, &ended);
             connection->Start();
             return connection;
         });
         window.close();
         EXPECT_EQ(ended, 1);
-        EXPECT_EQ(window.SerialConn(), nullptr);
+        EXPECT_EQ(window.Session().SerialConn(), nullptr);
     }
     EXPECT_EQ(ended, 1);
 }
@@ -297,14 +304,15 @@ void Press(Tmain& window, int key, Qt::KeyboardModifiers modifiers, const QStrin
 class KeysToTheLine : public ::testing::Test {
 protected:
     void SetUp() override {
-        window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
+        window.Session().StartConnection(TConnectionThread::Kind::Telnet, [&] {
             auto* line = new RecordingLine(sent);
             line->Start();
             return line;
         });
     }
     std::vector<std::uint8_t> sent;
-    Tmain window{Tmain::Sound::Off};
+    test::TProgram program{Tmain::Sound::Off};
+    Tmain& window = program.window;
 };
 
 TEST_F(KeysToTheLine, KeysArriveAsTheAtariWouldSendThem) {
@@ -337,10 +345,10 @@ TEST_F(KeysToTheLine, AHeldKeySendsAgainAndNothingGoesOutDuringAStop) {
     const std::size_t before = sent.size();
     bool pressedWhileStopping = false;
     QTimer::singleShot(100, &window, [&] {
-        pressedWhileStopping = window.Stopping();
+        pressedWhileStopping = window.Session().Stopping();
         Press(window, Qt::Key_Y, Qt::NoModifier, "y");
     });
-    window.StopConnection();
+    window.Session().StopConnection();
     EXPECT_TRUE(pressedWhileStopping);
     EXPECT_EQ(sent.size(), before);
 }
@@ -352,11 +360,12 @@ TEST(KeysDuringAMovie, AreNotSentAnywhere) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(500, 'm'));
     file.close();
-    Tmain window(Tmain::Sound::Off);
+    test::TProgram program{Tmain::Sound::Off};
+    Tmain& window = program.window;
     window.Entry("N300BPS1")->trigger();
-    ASSERT_TRUE(window.PlayMovie(path));
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(path)));
     Press(window, Qt::Key_A, Qt::NoModifier, "a"); // must not crash or reach anything
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     // No local echo: the typed letter never reaches the screen.
     for (int row = 1; row <= 24; ++row) {
         for (int column = 1; column <= 40; ++column) {

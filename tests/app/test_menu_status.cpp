@@ -7,9 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 using namespace telvora;
 
@@ -32,11 +30,21 @@ bool WaitForText(QLabel& label, const QString& text) {
     return ProcessEventsUntil([&] { return label.text() == text; });
 }
 
+// The two panels show what the monitor shows, as the window's do.
+void ShowIn(TMenuStatus& monitor, QLabel& panel1, QLabel& panel2) {
+    QObject::connect(&monitor, &TMenuStatus::Shown, &panel1,
+                     [&panel1, &panel2](const QString& text1, const QString& text2) {
+                         panel1.setText(text1);
+                         panel2.setText(text2);
+                     });
+}
+
 class MenuStatusTest : public ::testing::Test {
 protected:
+    void SetUp() override { ShowIn(monitor, panel1, panel2); }
     QLabel panel1;
     QLabel panel2;
-    TMenuStatus monitor{&panel1, &panel2, 20};
+    TMenuStatus monitor{20};
 };
 
 TEST_F(MenuStatusTest, ReadyWithoutAConnection) {
@@ -98,23 +106,26 @@ TEST_F(MenuStatusTest, AFailingRoundIsRecordedAndTheNextOneStillComes) {
     EXPECT_TRUE(ProcessEventsUntil([&] { return monitor.RoundError().isEmpty(); }));
 }
 
-TEST(MenuStatusLifetime, StopsPromptlyAndPanelsMayGoFirst) {
-    auto panel1 = std::make_unique<QLabel>();
-    auto panel2 = std::make_unique<QLabel>();
+TEST(MenuStatusLifetime, StopEndsTheRoundsAndTheTextsAreShownOnlyWhenTheyChange) {
+    TMenuStatus monitor(10);
+    int shown = 0;
+    QObject::connect(&monitor, &TMenuStatus::Shown, [&shown] { ++shown; });
+    // The first round shows "READY"; the rounds after it change nothing.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return shown == 1; }));
     QElapsedTimer timer;
     timer.start();
-    {
-        TMenuStatus monitor(panel1.get(), panel2.get(), 1000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        monitor.Stop();
-        EXPECT_TRUE(monitor.isFinished());
-    }
-    EXPECT_LT(timer.elapsed(), 900);
-    TMenuStatus monitor(panel1.get(), panel2.get(), 10);
-    panel1.reset();
-    panel2.reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    QApplication::processEvents();
+    ProcessEventsUntil([&] { return timer.elapsed() > 100; }, 200);
+    EXPECT_EQ(shown, 1);
+    FakeConnection telnet(TConnectionThread::Kind::Telnet, 300, "Connected to x");
+    monitor.SetConnection(&telnet);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return shown == 2; }));
+    EXPECT_EQ(monitor.Text1(), "TELNET");
+    monitor.Stop();
+    EXPECT_FALSE(monitor.Running());
+    monitor.SetConnection(nullptr);
+    timer.restart();
+    ProcessEventsUntil([&] { return timer.elapsed() > 100; }, 200);
+    EXPECT_EQ(shown, 2);
 }
 
 } // namespace

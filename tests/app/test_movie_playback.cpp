@@ -1,7 +1,9 @@
 #include "app/main_window.h"
 #include "app/menu_status.h"
 #include "common/message_box.h"
+#include "common/qt_text.h"
 #include "connection/play_atascii.h"
+#include "program.h"
 #include "qt_event_wait.h"
 #include "screen/crt_screen.h"
 
@@ -12,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -42,7 +45,7 @@ protected:
         return path;
     }
     void SetSpeed(const char* entry) { window.Entry(entry)->trigger(); }
-    bool Playing() { return window.Player() != nullptr; }
+    bool Playing() { return window.Session().Player() != nullptr; }
     bool WaitUntilEnded() {
         return ProcessEventsUntil([&] { return !Playing(); });
     }
@@ -54,7 +57,8 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    Tmain window;
+    test::TProgram program;
+    Tmain& window = program.window;
 };
 
 // Answers the open dialog that "&Play ATASCII Movie" is about to show.
@@ -91,18 +95,19 @@ TEST_F(MoviePlaybackTest, OpenDialogStartsInTheMoviesFolderAndPlaysTheChoice) {
 
 TEST_F(MoviePlaybackTest, ACancelledOpenDialogLeavesTheRunningMovie) {
     SetSpeed("N300BPS1");
-    ASSERT_TRUE(window.PlayMovie(Movie("running.ata", std::string(300, 'r'))));
-    TConnectionThread* running = window.Player();
+    ASSERT_TRUE(
+        window.Session().PlayMovie(FileNameToSystem(Movie("running.ata", std::string(300, 'r')))));
+    TConnectionThread* running = window.Session().Player();
     AnswerOpenDialog([](QFileDialog& dialog) { dialog.reject(); });
     window.Entry("M_PlayMovie")->setEnabled(true); // reachable from the menu
     window.Entry("M_PlayMovie")->trigger();
-    EXPECT_EQ(window.Player(), running);
+    EXPECT_EQ(window.Session().Player(), running);
     EXPECT_TRUE(ProcessEventsUntil([&] { return Cell(2, 1) == 'r'; }));
 }
 
 TEST_F(MoviePlaybackTest, PlaysTheWholeFileToTheScreen) {
     window.Screen()->WriteByte('Q'); // cleared by the start
-    ASSERT_TRUE(window.PlayMovie(Movie("hello.ata", "HELLO\x9b\xc1")));
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("hello.ata", "HELLO\x9b\xc1"))));
     ASSERT_TRUE(WaitUntilEnded());
     EXPECT_EQ(Cell(1, 1), 'H');
     EXPECT_EQ(Cell(5, 1), 'O');
@@ -113,7 +118,8 @@ TEST_F(MoviePlaybackTest, PlaysTheWholeFileToTheScreen) {
 
 TEST_F(MoviePlaybackTest, MenusWhilePlayingAndStopKeepsThePicture) {
     SetSpeed("N300BPS1");
-    ASSERT_TRUE(window.PlayMovie(Movie("long.ata", std::string(400, 'x'))));
+    ASSERT_TRUE(
+        window.Session().PlayMovie(FileNameToSystem(Movie("long.ata", std::string(400, 'x')))));
     EXPECT_FALSE(window.Entry("M_PlayMovie")->isEnabled());
     EXPECT_TRUE(window.Entry("M_StopMovie")->isEnabled());
     EXPECT_FALSE(window.DownloadMenu()->isEnabled());
@@ -136,38 +142,40 @@ TEST_F(MoviePlaybackTest, MenusWhilePlayingAndStopKeepsThePicture) {
 TEST_F(MoviePlaybackTest, SpeedChangeTakesEffectDuringPlay) {
     SetSpeed("N300BPS1");
     // 300 bytes at 300 bps would take about 8 seconds.
-    ASSERT_TRUE(window.PlayMovie(Movie("speed.ata", std::string(300, 's'))));
+    ASSERT_TRUE(
+        window.Session().PlayMovie(FileNameToSystem(Movie("speed.ata", std::string(300, 's')))));
     QElapsedTimer timer;
     timer.start();
     ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(2, 1) == 's'; }));
     SetSpeed("FullSpeed1");
-    EXPECT_EQ(window.Player() ? window.Player()->Delay() : 0, 0);
+    EXPECT_EQ(window.Session().Player() ? window.Session().Player()->Delay() : 0, 0);
     ASSERT_TRUE(WaitUntilEnded());
     EXPECT_LT(timer.elapsed(), 4000);
     EXPECT_EQ(Cell(20, 8), 's');
 }
 
 TEST_F(MoviePlaybackTest, AnEmptyFileEndsAtOnce) {
-    ASSERT_TRUE(window.PlayMovie(Movie("empty.ata", "")));
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("empty.ata", ""))));
     ASSERT_TRUE(WaitUntilEnded());
     ExpectIdleMenus();
 }
 
 TEST_F(MoviePlaybackTest, AnUnreadableFileStartsNothing) {
-    EXPECT_FALSE(window.PlayMovie(m_dir.filePath("missing.ata")));
+    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(m_dir.filePath("missing.ata"))));
     EXPECT_FALSE(Playing());
     ExpectIdleMenus();
-    EXPECT_FALSE(window.PlayMovie(m_dir.path()));
+    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(m_dir.path())));
     EXPECT_FALSE(Playing());
 }
 
 TEST_F(MoviePlaybackTest, ASecondMovieStopsTheFirst) {
     SetSpeed("N300BPS1");
-    ASSERT_TRUE(window.PlayMovie(Movie("first.ata", std::string(400, 'a'))));
-    QPointer<TConnectionThread> first = window.Player();
+    ASSERT_TRUE(
+        window.Session().PlayMovie(FileNameToSystem(Movie("first.ata", std::string(400, 'a')))));
+    QPointer<TConnectionThread> first = window.Session().Player();
     ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(1, 1) == 'a'; }));
     SetSpeed("FullSpeed1");
-    ASSERT_TRUE(window.PlayMovie(Movie("second.ata", "B")));
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("second.ata", "B"))));
     ASSERT_TRUE(ProcessEventsUntil([&] { return first.isNull(); }));
     ASSERT_TRUE(WaitUntilEnded());
     EXPECT_EQ(Cell(1, 1), 'B');
@@ -175,8 +183,8 @@ TEST_F(MoviePlaybackTest, ASecondMovieStopsTheFirst) {
 }
 
 TEST_F(MoviePlaybackTest, ClearScreenCodeInAMovieClears) {
-    ASSERT_TRUE(window.PlayMovie(Movie("clear.ata", "ABC\x9b"
-                                                    "DEF\x7dZ")));
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("clear.ata", "ABC\x9b"
+                                                                               "DEF\x7dZ"))));
     ASSERT_TRUE(WaitUntilEnded());
     EXPECT_EQ(Cell(1, 1), 'Z');
     EXPECT_EQ(Cell(2, 1), ' ');
@@ -190,7 +198,7 @@ TEST_F(MoviePlaybackTest, LargeUnthrottledMovieArrivesWhole) {
     }
     bytes += "\x7d"
              "END";
-    ASSERT_TRUE(window.PlayMovie(Movie("large.ata", bytes)));
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("large.ata", bytes))));
     ASSERT_TRUE(WaitUntilEnded());
     EXPECT_EQ(Cell(1, 1), 'E');
     EXPECT_EQ(Cell(3, 1), 'D');
@@ -203,7 +211,8 @@ TEST_F(MoviePlaybackTest, PacingFollowsTheLineSpeed) {
         SetSpeed(entry);
         QElapsedTimer timer;
         timer.start();
-        ASSERT_TRUE(window.PlayMovie(Movie("paced.ata", std::string(50, 'p'))));
+        ASSERT_TRUE(
+            window.Session().PlayMovie(FileNameToSystem(Movie("paced.ata", std::string(50, 'p')))));
         ASSERT_TRUE(WaitUntilEnded());
         const qint64 expected = 50 * perByteMs;
         EXPECT_GT(timer.elapsed(), expected / 2) << entry;
@@ -213,8 +222,9 @@ TEST_F(MoviePlaybackTest, PacingFollowsTheLineSpeed) {
 
 TEST_F(MoviePlaybackTest, StatusLineNamesTheMovieAndItsSpeed) {
     SetSpeed("N1200BPS1");
-    ASSERT_TRUE(window.PlayMovie(Movie("status.ata", std::string(300, 'm'))));
-    TMenuStatus* monitor = window.StatusMonitor();
+    ASSERT_TRUE(
+        window.Session().PlayMovie(FileNameToSystem(Movie("status.ata", std::string(300, 'm')))));
+    TMenuStatus* monitor = &window.Session().StatusMonitor();
     monitor->ComputeStatus();
     monitor->ShowStatus();
     EXPECT_EQ(window.StatusPanel1()->text(), "1200 BPS");
@@ -239,18 +249,18 @@ TEST_F(MoviePlaybackTest, ANewMovieCannotStartWhileTheOldOneIsBeingStopped) {
     SetSpeed("N300BPS1");
     const QString first = Movie("first.ata", std::string(2000, 'A'));
     const QString second = Movie("second.ata", std::string(2000, 'B'));
-    ASSERT_TRUE(window.PlayMovie(first));
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(first)));
     bool entryWasEnabled = true;
     bool secondStarted = true;
     QTimer::singleShot(300, &window, [&] {
         entryWasEnabled = window.Entry("M_PlayMovie")->isEnabled();
-        secondStarted = window.PlayMovie(second);
+        secondStarted = window.Session().PlayMovie(FileNameToSystem(second));
     });
     window.Entry("M_StopMovie")->trigger();
     EXPECT_FALSE(entryWasEnabled);
     EXPECT_FALSE(secondStarted);
-    EXPECT_EQ(window.Player(), nullptr);
-    EXPECT_TRUE(ProcessEventsUntil([&] { return window.LiveConnections() == 0; }, 5000))
+    EXPECT_EQ(window.Session().Player(), nullptr);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return window.Session().LiveConnections() == 0; }, 5000))
         << "a player still runs that Stop Movie cannot reach";
     ExpectIdleMenus();
 }
@@ -261,10 +271,10 @@ TEST_F(MoviePlaybackTest, AMovieThatCannotBeReadIsRefusedAtOnce) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(window.PlayMovie(pipe));
-    EXPECT_FALSE(window.PlayMovie(QStringLiteral("/dev/zero")));
+    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(pipe)));
+    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(QStringLiteral("/dev/zero"))));
     EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(window.Player(), nullptr);
+    EXPECT_EQ(window.Session().Player(), nullptr);
     ExpectIdleMenus();
 }
 
@@ -297,8 +307,9 @@ TEST(MainWindowShutdown, ClosingCompletesWhileAThreadIsStuckAndItNeverReachesThe
     QPointer<TConnectionThread> stuck;
     QElapsedTimer timer;
     {
-        Tmain window(Tmain::Sound::Off);
-        window.StartConnection(TConnectionThread::Kind::Telnet, [&] {
+        test::TProgram program{Tmain::Sound::Off};
+        Tmain& window = program.window;
+        window.Session().StartConnection(TConnectionThread::Kind::Telnet, [&] {
             auto* connection = new StuckConnection(release, reachedWindow);
             connection->Start();
             stuck = connection;
@@ -306,8 +317,8 @@ TEST(MainWindowShutdown, ClosingCompletesWhileAThreadIsStuckAndItNeverReachesThe
         });
         timer.start();
         window.close();
-        EXPECT_LT(timer.elapsed(), Tmain::kShutDownTimeoutMs + 2000);
-        EXPECT_EQ(window.TelnetConn(), nullptr);
+        EXPECT_LT(timer.elapsed(), TSession::kShutDownTimeoutMs + 2000);
+        EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     }
     // The thread comes back after the window has gone: it is refused.
     release = true;
@@ -323,14 +334,15 @@ TEST(MainWindowShutdown, AMovieEndingDuringCloseDoesNotHang) {
     file.write(QByteArray(1 << 20, 'x'));
     file.close();
     for (int round = 0; round < 20; ++round) {
-        Tmain window(Tmain::Sound::Off);
-        ASSERT_TRUE(window.PlayMovie(path));
+        test::TProgram program{Tmain::Sound::Off};
+        Tmain& window = program.window;
+        ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(path)));
         std::this_thread::sleep_for(std::chrono::milliseconds(round));
         QElapsedTimer timer;
         timer.start();
         window.close();
-        EXPECT_LT(timer.elapsed(), Tmain::kShutDownTimeoutMs);
-        EXPECT_EQ(window.LiveConnections(), 0);
+        EXPECT_LT(timer.elapsed(), TSession::kShutDownTimeoutMs);
+        EXPECT_EQ(window.Session().LiveConnections(), 0);
     }
 }
 

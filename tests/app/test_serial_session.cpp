@@ -24,7 +24,7 @@ namespace {
 class SerialSession : public SessionTest {
 protected:
     void Attach() {
-        ASSERT_TRUE(window.AttachSerial(line.Local()));
+        ASSERT_TRUE(window.Session().AttachSerial(line.Local()));
         ASSERT_TRUE(ProcessEventsUntil([&] { return Status().second.startsWith("Connected"); }));
     }
     void SendFromFarEnd(const std::string& text) {
@@ -71,7 +71,7 @@ TEST_F(SerialSession, BytesGoBothWaysAndTheStatusNamesThePort) {
 TEST_F(SerialSession, TheLineStaysAt19200WhateverTheSpeedMenuSays) {
     window.Entry("N300BPS1")->trigger();
     Attach();
-    auto* serial = qobject_cast<TSerialConnection*>(window.SerialConn());
+    auto* serial = qobject_cast<TSerialConnection*>(window.Session().SerialConn());
     ASSERT_NE(serial, nullptr);
     EXPECT_EQ(serial->CommPort().BaudRate(), TBaudrate::br19200);
     EXPECT_EQ(serial->Delay(), 27);
@@ -103,18 +103,18 @@ TEST_F(SerialSession, TheFarEndGoingAwayShowsWhatCameAndEndsTheLine) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.first().startsWith("The line was hung up"))
         << messages.first().toStdString();
-    EXPECT_FALSE(window.LastConnectionFailed());
+    EXPECT_FALSE(window.Session().LastConnectionFailed());
     ExpectIdleMenus();
 }
 
 TEST_F(SerialSession, APortThatCannotBeOpenedIsReportedAndNothingIsLeftRunning) {
-    ASSERT_TRUE(window.AttachSerial("/dev/telvora-no-such-port"));
+    ASSERT_TRUE(window.Session().AttachSerial("/dev/telvora-no-such-port"));
     ASSERT_TRUE(WaitForEnd());
     ASSERT_TRUE(WaitForAnyMessage());
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.first().contains("telvora-no-such-port"))
         << messages.first().toStdString();
-    EXPECT_TRUE(window.LastConnectionFailed());
+    EXPECT_TRUE(window.Session().LastConnectionFailed());
     ExpectIdleMenus();
 }
 
@@ -151,7 +151,7 @@ TEST_F(SerialSession, ThePortSelectionAttachesToTheChosenPort) {
     window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
     AnswerPortSelectionWith(&TSelectPort::BitBtn1); // OK
     window.Entry("AttachToSerialPort1")->trigger();
-    ASSERT_NE(window.SerialConn(), nullptr);
+    ASSERT_NE(window.Session().SerialConn(), nullptr);
     ASSERT_TRUE(ProcessEventsUntil([&] { return Status().second.startsWith("Connected"); }));
 }
 
@@ -159,27 +159,26 @@ TEST_F(SerialSession, NoPortsSaysSoWithoutShowingTheSelection) {
     window.SetPortSource([] { return std::vector<std::string>{}; });
     window.Entry("AttachToSerialPort1")->trigger();
     EXPECT_EQ(messages, QStringList{QStringLiteral("No Serial Ports Available!")});
-    EXPECT_EQ(window.SerialConn(), nullptr);
+    EXPECT_EQ(window.Session().SerialConn(), nullptr);
     ExpectIdleMenus();
 }
 
 TEST_F(SerialSession, ACancelledSelectionLeavesTheRunningLineAlone) {
     Attach();
-    TConnectionThread* running = window.SerialConn();
+    TConnectionThread* running = window.Session().SerialConn();
     window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
     AnswerPortSelectionWith(&TSelectPort::BitBtn2);        // Cancel
     window.Entry("AttachToSerialPort1")->setEnabled(true); // from the other kind's menu
     window.Entry("AttachToSerialPort1")->trigger();
-    EXPECT_EQ(window.SerialConn(), running);
+    EXPECT_EQ(window.Session().SerialConn(), running);
 }
 
 TEST_F(SerialSession, AttachingEndsARunningTelnetSession) {
     LoopbackPeer bbs;
-    ASSERT_TRUE(
-        window.ConnectTelnet(QStringLiteral("127.0.0.1"), QString::fromStdString(bbs.PortText())));
+    ASSERT_TRUE(window.Session().ConnectTelnet("127.0.0.1", bbs.PortText()));
     ASSERT_TRUE(OnPeer([&] { return bbs.Accept(); }));
     Attach();
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     EXPECT_TRUE(OnPeer([&] { return bbs.WaitForClose(); }));
     EXPECT_TRUE(Enabled("M_TelnetStart"));
     EXPECT_FALSE(Enabled("M_TelnetStop"));
@@ -192,7 +191,7 @@ TEST_F(SerialSession, AttachingEndsARunningTelnetSession) {
 TEST_F(SerialSession, ClosingTheWindowWhileAttachedEndsTheLine) {
     Attach();
     window.close();
-    EXPECT_EQ(window.LiveConnections(), 0);
+    EXPECT_EQ(window.Session().LiveConnections(), 0);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "session_test_support.h"
 
+#include "common/qt_text.h"
 #include "connection/telnet.h"
 #include "connection/telnet/tn_cnx.h"
 #include "directory/dialer.h"
@@ -82,8 +83,7 @@ protected:
 
     // Connects the window to the peer and waits for the peer to accept.
     void Connect() {
-        ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("127.0.0.1"),
-                                         QString::fromStdString(peer.PortText())));
+        ASSERT_TRUE(window.Session().ConnectTelnet("127.0.0.1", peer.PortText()));
         ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
         ASSERT_TRUE(ProcessEventsUntil([&] { return Status().second.startsWith("Connected"); }));
     }
@@ -189,9 +189,9 @@ TEST_F(TelnetSession, ARemoteCloseShowsTheFarewellThenTheMessageAndRestoresTheMe
     EXPECT_TRUE(RowStartsWith(1, "GOODBYE FROM THE BBS")) << Row(1);
     ASSERT_TRUE(WaitForEnd());
     ExpectIdleMenus();
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     EXPECT_EQ(Status().first, "READY");
-    EXPECT_FALSE(window.LastConnectionFailed());
+    EXPECT_FALSE(window.Session().LastConnectionFailed());
 }
 
 TEST_F(TelnetSession, AFloodWhileDeliveryLagsKeepsTheLineAndLosesNothing) {
@@ -199,7 +199,7 @@ TEST_F(TelnetSession, AFloodWhileDeliveryLagsKeepsTheLineAndLosesNothing) {
     // once: the socket is left unread and TCP holds the sender back. Then the
     // throttle goes off and everything must arrive, in order.
     window.Entry("Capture1")->trigger();
-    ASSERT_TRUE(window.CaptureOn());
+    ASSERT_TRUE(window.Session().CaptureOn());
     window.Entry("N300BPS1")->trigger();
     Connect();
     std::vector<std::uint8_t> flood(1 << 20);
@@ -213,11 +213,11 @@ TEST_F(TelnetSession, AFloodWhileDeliveryLagsKeepsTheLineAndLosesNothing) {
     });
     // The FIFO fills and the socket is left unread; what does not fit waits
     // in the system's buffers (a megabyte fits there on loopback).
-    auto* telnet = qobject_cast<TTelnet*>(window.TelnetConn());
+    auto* telnet = qobject_cast<TTelnet*>(window.Session().TelnetConn());
     ASSERT_NE(telnet, nullptr);
     ASSERT_TRUE(ProcessEventsUntil([&] { return telnet->TnCnx().ReceivePaused(); }));
     ProcessEventsFor(500);
-    ASSERT_EQ(window.TelnetConn(), telnet);
+    ASSERT_EQ(window.Session().TelnetConn(), telnet);
     window.Entry("FullSpeed1")->trigger();
     ASSERT_TRUE(ProcessEventsUntil(
         [&] { return sending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
@@ -226,32 +226,32 @@ TEST_F(TelnetSession, AFloodWhileDeliveryLagsKeepsTheLineAndLosesNothing) {
     const QString path = QDir::home().filePath(QStringLiteral("capture"));
     ASSERT_TRUE(ProcessEventsUntil([&] { return QFile(path).size() >= qint64(flood.size()); }));
     window.Entry("Capture1")->trigger();
-    EXPECT_FALSE(window.CaptureOn());
+    EXPECT_FALSE(window.Session().CaptureOn());
     QFile captured(path);
     ASSERT_TRUE(captured.open(QIODevice::ReadOnly));
     const QByteArray bytes = captured.readAll();
     ASSERT_EQ(static_cast<std::size_t>(bytes.size()), flood.size());
     EXPECT_TRUE(std::equal(flood.begin(), flood.end(),
                            reinterpret_cast<const std::uint8_t*>(bytes.constData())));
-    EXPECT_NE(window.TelnetConn(), nullptr) << "the connection was dropped";
+    EXPECT_NE(window.Session().TelnetConn(), nullptr) << "the connection was dropped";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
     captured.remove();
 }
 
 TEST_F(TelnetSession, ACaptureFileThatCannotBeWrittenIsReportedAndTheLineGoesOn) {
     // The capture file is a full device: it opens, but nothing can be written.
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), Tmain::CapturePath()));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), TSession::CapturePath()));
     window.Entry("Capture1")->trigger();
-    ASSERT_TRUE(window.CaptureOn());
+    ASSERT_TRUE(window.Session().CaptureOn());
     Connect();
     Send(Bytes("STILL HERE"));
     ASSERT_TRUE(WaitForAnyMessage());
     EXPECT_EQ(messages.first().toStdString(), "Cannot write the capture file " +
-                                                  Tmain::CapturePath().toStdString() +
+                                                  TSession::CapturePath().toStdString() +
                                                   ": No space left on device. Capture is off.");
-    EXPECT_FALSE(window.CaptureOn());
+    EXPECT_FALSE(window.Session().CaptureOn());
     ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "STILL HERE"); }));
-    EXPECT_NE(window.TelnetConn(), nullptr);
+    EXPECT_NE(window.Session().TelnetConn(), nullptr);
 }
 
 TEST_F(TelnetSession, ACaptureFileThatCannotBeMadeIsReportedAndCaptureStaysOff) {
@@ -262,7 +262,7 @@ TEST_F(TelnetSession, ACaptureFileThatCannotBeMadeIsReportedAndCaptureStaysOff) 
     EXPECT_TRUE(messages.first().startsWith(
         "Cannot create the capture file /nonexistent-telvora-home/capture: "))
         << messages.first().toStdString();
-    EXPECT_FALSE(window.CaptureOn());
+    EXPECT_FALSE(window.Session().CaptureOn());
 }
 
 TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScreen) {
@@ -280,12 +280,12 @@ TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScree
     };
     Connect();
     auto receiver = std::make_shared<Receiver>();
-    window.SetTransferMode(true, receiver);
+    window.Session().SetTransferMode(true, receiver);
     // Raw mode: an IAC IAC reaches the receiver as it came (the filter is on).
     Send({1, 2, kIac, kIac, 3});
     ASSERT_TRUE(ProcessEventsUntil([&] { return receiver->Size() >= 4; }));
     EXPECT_EQ(window.Screen()->Cell(1, 1), ' ');
-    window.SetTransferMode(false);
+    window.Session().SetTransferMode(false);
     Send(Bytes("BACK"));
     ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "BACK"); }));
     std::lock_guard lock(receiver->mutex);
@@ -302,7 +302,7 @@ TEST_F(TelnetSession, ATransferThatStartsWhileAPageIsPacedTakesTheRestAtOnce) {
     Send(std::vector<std::uint8_t>(400, 'p')); // eleven seconds at 300 bps
     ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->Cell(3, 1) == 'p'; }));
     auto receiver = std::make_shared<Receiver>();
-    window.SetTransferMode(true, receiver);
+    window.Session().SetTransferMode(true, receiver);
     ASSERT_TRUE(ProcessEventsUntil([&] { return receiver->received > 0; }, 2000));
     int shown = 0;
     for (int row = 1; row <= 24; ++row) {
@@ -311,36 +311,35 @@ TEST_F(TelnetSession, ATransferThatStartsWhileAPageIsPacedTakesTheRestAtOnce) {
         }
     }
     EXPECT_EQ(shown + receiver->received, 400);
-    window.SetTransferMode(false);
+    window.Session().SetTransferMode(false);
 }
 
 TEST_F(TelnetSession, AHostThatCannotBeFoundIsReportedAndNothingIsLeftRunning) {
-    window.SetHostLookup(NoSuchHost);
-    ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("nosuch.invalid"), QStringLiteral("23")));
+    window.Session().SetHostLookup(NoSuchHost);
+    ASSERT_TRUE(window.Session().ConnectTelnet("nosuch.invalid", "23"));
     ASSERT_TRUE(WaitForEnd());
     const QString expected =
         QStringLiteral("Cannot Connect - connect: WSocketResolveHost: Cannot convert host address "
                        "'nosuch.invalid', Error #11001");
     ASSERT_TRUE(WaitForMessage(expected)) << messages.join("; ").toStdString();
-    EXPECT_TRUE(window.LastConnectionFailed());
+    EXPECT_TRUE(window.Session().LastConnectionFailed());
     ExpectIdleMenus();
     EXPECT_EQ(Status().first, "READY");
 }
 
 TEST_F(TelnetSession, ARefusedPortSaysTheRemoteHostClosed) {
     const RefusingPort refusing;
-    ASSERT_TRUE(
-        window.ConnectTelnet(QStringLiteral("127.0.0.1"), QString::number(refusing.Port())));
+    ASSERT_TRUE(window.Session().ConnectTelnet("127.0.0.1", std::to_string(refusing.Port())));
     ASSERT_TRUE(WaitForMessage(QStringLiteral("Connection closed by remote host.")));
     ASSERT_TRUE(WaitForEnd());
     ExpectIdleMenus();
-    EXPECT_TRUE(window.LastConnectionFailed());
+    EXPECT_TRUE(window.Session().LastConnectionFailed());
 }
 
 TEST_F(TelnetSession, DisconnectDuringALookupThatNeverAnswersLeavesTheNextConnectionAlone) {
     BlockedLookup::Reset();
-    window.SetHostLookup(BlockedLookup::Lookup);
-    ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("slow.example"), QStringLiteral("23")));
+    window.Session().SetHostLookup(BlockedLookup::Lookup);
+    ASSERT_TRUE(window.Session().ConnectTelnet("slow.example", "23"));
     ASSERT_TRUE(ProcessEventsUntil([] { return BlockedLookup::Waiting() == 1; }));
     EXPECT_EQ(Status().second, "");
     QElapsedTimer timer;
@@ -350,13 +349,13 @@ TEST_F(TelnetSession, DisconnectDuringALookupThatNeverAnswersLeavesTheNextConnec
     ExpectIdleMenus();
 
     // A new connection starts while the old thread still waits for its lookup.
-    window.SetHostLookup(SystemHostLookup);
+    window.Session().SetHostLookup(SystemHostLookup);
     Connect();
-    TConnectionThread* current = window.TelnetConn();
+    TConnectionThread* current = window.Session().TelnetConn();
     BlockedLookup::Release();
     ProcessEventsFor(300);
-    EXPECT_EQ(window.TelnetConn(), current);
-    EXPECT_EQ(window.StatusMonitor()->Connection(), current);
+    EXPECT_EQ(window.Session().TelnetConn(), current);
+    EXPECT_EQ(window.Session().StatusMonitor().Connection(), current);
     Send(Bytes("NEW"));
     ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "NEW"); }));
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
@@ -364,20 +363,20 @@ TEST_F(TelnetSession, DisconnectDuringALookupThatNeverAnswersLeavesTheNextConnec
 
 TEST_F(TelnetSession, ClosingTheWindowDuringALookupThatNeverAnswersDoesNotHang) {
     BlockedLookup::Reset();
-    window.SetHostLookup(BlockedLookup::Lookup);
-    ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("slow.example"), QStringLiteral("23")));
+    window.Session().SetHostLookup(BlockedLookup::Lookup);
+    ASSERT_TRUE(window.Session().ConnectTelnet("slow.example", "23"));
     ASSERT_TRUE(ProcessEventsUntil([] { return BlockedLookup::Waiting() == 1; }));
     QElapsedTimer timer;
     timer.start();
     window.close();
-    EXPECT_LE(timer.elapsed(), Tmain::kShutDownTimeoutMs + 1000);
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_LE(timer.elapsed(), TSession::kShutDownTimeoutMs + 1000);
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
 }
 
 TEST_F(TelnetSession, ClosingTheWindowWhileConnectedEndsTheSession) {
     Connect();
     window.close();
-    EXPECT_EQ(window.LiveConnections(), 0);
+    EXPECT_EQ(window.Session().LiveConnections(), 0);
     EXPECT_TRUE(OnPeer([&] { return peer.WaitForClose(); }));
 }
 
@@ -389,18 +388,18 @@ TEST_F(TelnetSession, AMovieGivesWayToTelnetAndTelnetToAnotherConnection) {
         file.write(QByteArray(2000, 'm'));
     }
     window.Entry("N300BPS1")->trigger();
-    ASSERT_TRUE(window.PlayMovie(movie));
-    ASSERT_NE(window.Player(), nullptr);
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(movie)));
+    ASSERT_NE(window.Session().Player(), nullptr);
     Connect();
-    EXPECT_EQ(window.Player(), nullptr);
+    EXPECT_EQ(window.Session().Player(), nullptr);
     EXPECT_TRUE(Enabled("M_PlayMovie"));
     EXPECT_FALSE(Enabled("M_StopMovie"));
     EXPECT_EQ(window.Screen()->Cell(1, 1), ' ') << "the screen was not cleared";
-    ASSERT_TRUE(window.PlayMovie(movie));
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(movie)));
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     EXPECT_TRUE(OnPeer([&] { return peer.WaitForClose(); }));
     EXPECT_TRUE(Enabled("M_TelnetStart"));
-    window.StopConnection();
+    window.Session().StopConnection();
     QFile::remove(movie);
 }
 
@@ -409,8 +408,8 @@ TEST_F(TelnetSession, DisconnectWithNothingRunningChangesNothing) {
     window.Entry("M_TelnetStop")->trigger();
     window.Entry("Disconnect1")->setEnabled(true);
     window.Entry("Disconnect1")->trigger();
-    EXPECT_EQ(window.RunningConnection(), nullptr);
-    EXPECT_FALSE(window.Stopping());
+    EXPECT_EQ(window.Session().RunningConnection(), nullptr);
+    EXPECT_FALSE(window.Session().Stopping());
     ExpectIdleMenus();
 }
 
@@ -433,21 +432,21 @@ TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
         button("BitBtn4")->click();
     });
     window.Entry("M_TelnetStart")->trigger();
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     // The empty row gives no host: nothing starts either.
     QTimer::singleShot(50, dialer, [&] {
         dialer->HyperGrid1EnterRow(2);
         button("BitBtn3")->click();
     });
     window.Entry("M_TelnetStart")->trigger();
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     // Then Connect on its row.
     QTimer::singleShot(50, dialer, [&] {
         dialer->HyperGrid1EnterRow(1);
         button("BitBtn3")->click();
     });
     window.Entry("M_TelnetStart")->trigger();
-    ASSERT_NE(window.TelnetConn(), nullptr);
+    ASSERT_NE(window.Session().TelnetConn(), nullptr);
     EXPECT_TRUE(OnPeer([&] { return peer.Accept(); }));
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
 }

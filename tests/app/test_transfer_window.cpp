@@ -70,10 +70,9 @@ class TransferWindow : public SessionTest {
 protected:
     void Connect() {
         window.Entry("ExtraFiltering")->trigger(); // the test peer doubles nothing
-        ASSERT_TRUE(window.ConnectTelnet(QStringLiteral("127.0.0.1"),
-                                         QString::fromStdString(peer.PortText())));
+        ASSERT_TRUE(window.Session().ConnectTelnet("127.0.0.1", peer.PortText()));
         ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
-        ASSERT_TRUE(ProcessEventsUntil([&] { return window.LineUp(); }));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
     }
     // Reads from the peer on a thread of its own; true once `wanted` came.
     std::future<bool> PeerReceives(std::vector<std::uint8_t> wanted) {
@@ -148,7 +147,7 @@ TEST_F(TransferWindow, EscapeCancelsThenClosesAndTheBytesGoBackToTheScreen) {
     ASSERT_TRUE(window.ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("x.bin")))));
     EXPECT_TRUE(script.Finished());
     EXPECT_FALSE(Protocol().isVisible());
-    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(window.Session().InTransfer());
 }
 
 // What a Telnet server makes of binary data: 255 doubled, a NUL after each CR.
@@ -245,7 +244,7 @@ TEST_F(TransferWindow, ALineThatGoesAwaySaysSoAndTheButtonCloses) {
     window.ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("y.bin"))));
     EXPECT_TRUE(script.Finished());
     ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(window.TelnetConn(), nullptr);
+    EXPECT_EQ(window.Session().TelnetConn(), nullptr);
 }
 
 TEST_F(TransferWindow, AFileThatCannotBeCreatedIsReportedAndNothingStarts) {
@@ -254,7 +253,7 @@ TEST_F(TransferWindow, AFileThatCannotBeCreatedIsReportedAndNothingStarts) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.first().startsWith("Cannot create /nonexistent-telvora/z.bin"))
         << messages.first().toStdString();
-    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(window.Session().InTransfer());
     EXPECT_FALSE(Protocol().isVisible());
 }
 
@@ -262,7 +261,7 @@ TEST_F(TransferWindow, ACancelledFolderChooserStartsNothing) {
     Connect();
     QTimer::singleShot(50, window.ChooseDir(), [this] { window.ChooseDir()->BitBtn1->click(); });
     window.Entry("YModemBatch1")->trigger();
-    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(window.Session().InTransfer());
     EXPECT_FALSE(Protocol().isVisible());
 }
 
@@ -307,14 +306,14 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
     ASSERT_TRUE(window.SendFiles(TSendProtocol::XModemCrc, {ToUtf8(file.fileName())}));
     EXPECT_TRUE(script.Finished());
     EXPECT_FALSE(upload.isVisible());
-    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(window.Session().InTransfer());
 
     EXPECT_FALSE(window.SendFiles(TSendProtocol::YModem,
                                   {ToUtf8(file.fileName()), "/nonexistent-telvora/gone.bin"}));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.first().startsWith("Cannot read /nonexistent-telvora/gone.bin"))
         << messages.first().toStdString();
-    EXPECT_FALSE(window.InTransfer());
+    EXPECT_FALSE(window.Session().InTransfer());
 }
 
 TEST(ChooseDirTest, OpensFoldersGoesUpAndPicksDrives) {

@@ -192,7 +192,9 @@ TEST_F(QtSettingsStoreTest, ValuesOfAnotherTypeReadAsEmpty) {
 }
 
 TEST_F(QtSettingsStoreTest, UnparseableFileReadsWithoutCrashAndCanBeSavedOver) {
-    QByteArray junk("\x01\xff\xfe[Gen\0eral\n=\n[\n%%%=\xc3(\n", 28);
+    // A NUL inside: the length is the literal's own, without its final NUL.
+    static constexpr char kJunk[] = "\x01\xff\xfe[Gen\0eral\n=\n[\n%%%=\xc3(\n";
+    QByteArray junk(kJunk, sizeof kJunk - 1);
     for (int i = 0; i < 200; ++i) {
         junk.append(static_cast<char>((i * 73) & 0xff));
     }

@@ -2,9 +2,8 @@
 // the event thread to the owner's thread, and the fan-out to the handlers.
 #include "connection/serial/custom_comm.h"
 
+#include "common/hand_over.h"
 #include "connection/serial/comm_event_thread.h"
-
-#include <QMetaObject>
 
 #include <cerrno>
 #include <exception>
@@ -89,14 +88,11 @@ void TCustomComm::HangUp(std::uint64_t generation) {
     FireFailure(CommErrorMessage("The line was hung up", EIO));
     // Closed after this event: Close waits for the event thread, which is
     // waiting for this very event to end.
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            if (generation == OpenGeneration()) {
-                Close();
-            }
-        },
-        Qt::QueuedConnection);
+    telvora::PostToThreadOf(this, [this, generation] {
+        if (generation == OpenGeneration()) {
+            Close();
+        }
+    });
 }
 
 void TCustomComm::ReportFailure(const std::string& text) {

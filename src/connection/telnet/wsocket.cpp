@@ -4,7 +4,6 @@
 #include "connection/telnet/socket_resolver.h"
 #include "connection/telnet/winsock_errors.h"
 
-#include <QMetaObject>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -60,18 +59,15 @@ TWSocket::~TWSocket() {
     // own thread, and their handles must stay open until then.
     QSocketNotifier* notifiers[] = {m_readNotifier.release(), m_writeNotifier.release(),
                                     m_urgentNotifier.release()};
-    QMetaObject::invokeMethod(
-        notifiers[0],
-        [notifiers, handles] {
-            for (QSocketNotifier* notifier : notifiers) {
-                notifier->setEnabled(false);
-                notifier->deleteLater();
-            }
-            for (int fd : handles) {
-                ::close(fd);
-            }
-        },
-        Qt::QueuedConnection);
+    telvora::PostToThreadOf(notifiers[0], [notifiers, handles] {
+        for (QSocketNotifier* notifier : notifiers) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+        for (int fd : handles) {
+            ::close(fd);
+        }
+    });
 }
 
 std::string TWSocket::Trimmed(const std::string& text) {

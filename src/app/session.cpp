@@ -1,0 +1,381 @@
+#include "app/session.h"
+
+#include "common/qt_text.h"
+#include "connection/byte_sender.h"
+#include "connection/live_connection.h"
+#include "connection/play_atascii.h"
+#include "connection/serial_connection.h"
+#include "connection/telnet.h"
+#include "screen/crt_screen.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace telvora {
+
+TSession::TSession(TCrtScreen* screen, QObject* parent) : QObject(parent), m_screen(screen) {
+    connect(&m_statusMonitor, &TMenuStatus::Shown, this, &TSession::StatusChanged);
+}
+
+TSession::~TSession() {
+    ShutDown();
+}
+
+TConnectionThread* TSession::RunningConnection() const {
+    if (m_player) {
+        return m_player;
+    }
+    if (m_serialConn) {
+        return m_serialConn;
+    }
+    return m_telnetConn;
+}
+
+TLiveConnection* TSession::LiveConnection() const {
+    // Telnet first, then serial; at most one of them runs.
+    for (TConnectionThread* connection : {m_telnetConn.data(), m_serialConn.data()}) {
+        if (auto* line = qobject_cast<TLiveConnection*>(connection)) {
+            return line;
+        }
+    }
+    return nullptr;
+}
+
+bool TSession::LineUp() const {
+    const TLiveConnection* line = LiveConnection();
+    return line != nullptr && line->LineUp();
+}
+
+int TSession::LiveConnections() const {
+    return static_cast<int>(std::count_if(
+        m_liveThreads.begin(), m_liveThreads.end(),
+        [](const QPointer<TConnectionThread>& live) { return live && !live->isFinished(); }));
+}
+
+QPointer<TConnectionThread>& TSession::SlotFor(Kind kind) {
+    switch (kind) {
+    case Kind::Movie:
+        return m_player;
+    case Kind::Serial:
+        return m_serialConn;
+    case Kind::Telnet:
+        break;
+    }
+    return m_telnetConn;
+}
+
+bool TSession::PlayMovie(const std::string& systemPath) {
+    try {
+        return StartConnection(Kind::Movie, [&] {
+            auto* player = new TPlayAtascii(systemPath, m_speed, m_screen);
+            player->Start();
+            return player;
+        });
+    } catch (const std::exception& error) {
+        Q_EMIT Notice(FromUtf8(error.what()));
+        return false;
+    }
+}
+
+bool TSession::ConnectTelnet(const std::string& host, const std::string& port) {
+    const std::string service = port.empty() ? "23" : port;
+    return StartConnection(Kind::Telnet, [&] {
+        auto* telnet = new TTelnet(host, service, m_speed, m_screen, m_capture, m_hostLookup);
+        telnet->SetRecording(m_recording);
+        telnet->Start(QThread::LowPriority);
+        return telnet;
+    });
+}
+
+bool TSession::AttachSerial(const std::string& device) {
+    return StartConnection(Kind::Serial, [&] {
+        auto* serial = new TSerialConnection(device, m_speed, m_screen);
+        serial->SetRecording(m_recording);
+        serial->Start();
+        return serial;
+    });
+}
+
+bool TSession::StartConnection(Kind kind, const std::function<TConnectionThread*()>& create) {
+    // A start that arrives while a stop is under way (from a dialog that was
+    // open meanwhile) would leave a connection nobody knows of.
+    if (!CanStart()) {
+        return false;
+    }
+    StopConnection();
+    ClearTerminal();
+    TConnectionThread* connection = create();
+    if (connection == nullptr) {
+        return false;
+    }
+    Register(kind, connection);
+    return true;
+}
+
+void TSession::Register(Kind kind, TConnectionThread* connection) {
+    SlotFor(kind) = connection;
+    std::erase_if(m_liveThreads, [](const QPointer<TConnectionThread>& live) { return !live; });
+    m_liveThreads.emplace_back(connection);
+    connect(connection, &TConnectionThread::Ended, this, &TSession::ConnectionGone);
+    connect(connection, &TConnectionThread::LineCameUp, this, &TSession::ConnectionLineUp);
+    connect(connection, &TConnectionThread::Notice, this,
+            [this](TConnectionThread*, const QString& text) { ConnectionNotice(text); });
+    m_statusMonitor.SetConnection(connection);
+    Q_EMIT Changed();
+    Q_EMIT Started(kind);
+}
+
+void TSession::ConnectionLineUp(TConnectionThread* connection) {
+    if (connection == LiveConnection()) {
+        Q_EMIT LineCameUp();
+    }
+}
+
+void TSession::ConnectionGone(TConnectionThread* connection) {
+    // A transfer over this line stops sending to it before it goes.
+    if (m_transferLine == connection) {
+        LoseTransferLine();
+    }
+    // A connection that ends late must not disturb one started meanwhile.
+    m_statusMonitor.ClearConnection(connection);
+    for (QPointer<TConnectionThread>* slot : {&m_player, &m_serialConn, &m_telnetConn}) {
+        if (*slot == connection) {
+            *slot = nullptr;
+        }
+    }
+    std::erase_if(m_liveThreads, [connection](const QPointer<TConnectionThread>& live) {
+        return !live || live == connection;
+    });
+    m_lastConnectionFailed = connection->EndedInFailure();
+    Q_EMIT Changed();
+    const QString message = connection->EndMessage();
+    // Told after the thread's last step, which must not wait for the user;
+    // queued before a receiver of Ended can queue anything of its own.
+    if (!message.isEmpty()) {
+        NoticeLater(message);
+    }
+    Q_EMIT Ended(message, connection->EndedInFailure());
+}
+
+void TSession::ConnectionNotice(const QString& text) {
+    // A recording that failed has stopped: its entry says so.
+    Q_EMIT Changed();
+    NoticeLater(text);
+}
+
+void TSession::NoticeLater(const QString& text) {
+    m_later.Post([this, text] { Q_EMIT Notice(text); });
+}
+
+void TSession::StopOne(QPointer<TConnectionThread>& slot) {
+    if (!slot) {
+        return;
+    }
+    const QPointer<TConnectionThread> stopped = slot;
+    stopped->RequestStop();
+    WaitAndPump();
+    // The slot may meanwhile hold another connection; only this one is forgotten.
+    if (slot == stopped) {
+        slot = nullptr;
+    }
+}
+
+void TSession::StopConnection() {
+    if (m_stopping) {
+        return;
+    }
+    m_stopping = true;
+    Q_EMIT Changed();
+    StopOne(m_player);
+    StopOne(m_serialConn);
+    StopOne(m_telnetConn);
+    m_statusMonitor.SetConnection(nullptr);
+    m_stopping = false;
+    Q_EMIT Changed();
+}
+
+void TSession::WaitAndPump() {
+    // About one second in which the program stays responsive, so that the
+    // ending thread's last steps, which run on this thread, can be carried out.
+    for (int i = 0; i < kWaitAndPumpRounds; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitAndPumpSleepMs));
+        QCoreApplication::processEvents();
+    }
+}
+
+void TSession::ClearTerminal() {
+    m_screen->WriteByte(atascii::kClearScreen);
+}
+
+void TSession::SetSpeed(int speed) {
+    m_speed = speed;
+    for (TConnectionThread* connection :
+         {m_player.data(), m_serialConn.data(), m_telnetConn.data()}) {
+        if (connection != nullptr) {
+            connection->SetSpeed(m_speed);
+        }
+    }
+    Q_EMIT Changed();
+}
+
+void TSession::SetTelnetFilter(bool on) {
+    m_telnetFilter = on;
+    Q_EMIT Changed();
+}
+
+void TSession::SetEscapeShowsControls(bool on) {
+    m_screen->SetEscapeShowsControls(on);
+    Q_EMIT Changed();
+}
+
+bool TSession::EscapeShowsControls() const {
+    return m_screen->EscapeShowsControls();
+}
+
+bool TSession::SendKey(std::uint8_t code) {
+    if (m_stopping) {
+        return false;
+    }
+    // Telnet first, then serial; at most one of them runs.
+    for (TConnectionThread* connection : {m_telnetConn.data(), m_serialConn.data()}) {
+        if (auto* line = dynamic_cast<TByteSender*>(connection)) {
+            try {
+                line->SendByte(code);
+            } catch (const std::exception& failure) {
+                Q_EMIT Notice(QStringLiteral("Cannot send - ") + FromUtf8(failure.what()));
+                return false;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+TLiveConnection* TSession::TakeLine(std::shared_ptr<TChunkSink> sink,
+                                    std::function<void()> lineLost) {
+    TLiveConnection* line = LiveConnection();
+    if (line == nullptr || m_transferLine != nullptr || m_shutDown) {
+        return nullptr;
+    }
+    m_transferLine = line;
+    m_transferLineLost = std::move(lineLost);
+    SetTransferMode(true, std::move(sink));
+    return line;
+}
+
+void TSession::ReleaseLine() {
+    m_transferLine = nullptr;
+    m_transferLineLost = nullptr;
+    SetTransferMode(false);
+}
+
+void TSession::LoseTransferLine() {
+    const std::function<void()> lineLost = std::move(m_transferLineLost);
+    m_transferLineLost = nullptr;
+    m_transferLine = nullptr;
+    if (lineLost) {
+        lineLost();
+    }
+}
+
+void TSession::SetTransferMode(bool on, std::shared_ptr<TChunkSink> sink) {
+    m_transferMode = on;
+    if (TLiveConnection* line = LiveConnection()) {
+        line->SetTransferMode(on, m_telnetFilter, std::move(sink));
+    }
+}
+
+QString TSession::CapturePath() {
+    return QDir::homePath() + QStringLiteral("/capture");
+}
+
+bool TSession::StartCapture() {
+    const bool started = OpenSessionFile(*m_capture, FileNameToSystem(CapturePath()));
+    Q_EMIT Changed();
+    return started;
+}
+
+void TSession::StopCapture() {
+    CloseSessionFile(*m_capture);
+    Q_EMIT Changed();
+}
+
+bool TSession::StartRecording(const std::string& path) {
+    const bool started = OpenSessionFile(*m_recording, path);
+    Q_EMIT Changed();
+    return started;
+}
+
+void TSession::StopRecording() {
+    CloseSessionFile(*m_recording);
+    Q_EMIT Changed();
+}
+
+bool TSession::OpenSessionFile(TCaptureFile& file, const std::string& path) {
+    try {
+        file.Open(path);
+        return true;
+    } catch (const ECaptureError& failure) {
+        Q_EMIT Notice(FromUtf8(failure.what()));
+        return false;
+    }
+}
+
+void TSession::CloseSessionFile(TCaptureFile& file) {
+    try {
+        file.Close();
+    } catch (const ECaptureError& failure) {
+        Q_EMIT Notice(FromUtf8(failure.what()));
+    }
+}
+
+void TSession::ShutDown() {
+    if (m_shutDown) {
+        return;
+    }
+    m_shutDown = true;
+    // A running transfer stops sending to a line that is about to go.
+    LoseTransferLine();
+    ShutDownConnections();
+    m_statusMonitor.Stop();
+    m_later.ShutDown();
+    Q_EMIT Changed();
+}
+
+void TSession::ShutDownConnections() {
+    // Refused from now on, every thread's steps on this thread are skipped,
+    // so waiting for the threads needs no event processing and cannot
+    // deadlock with a thread that wants this one.
+    for (const QPointer<TConnectionThread>& live : m_liveThreads) {
+        if (live) {
+            disconnect(live, nullptr, this, nullptr);
+            live->ShutDown();
+        }
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (const QPointer<TConnectionThread>& live : m_liveThreads) {
+        if (!live) {
+            continue;
+        }
+        const auto left = std::max<qint64>(kShutDownTimeoutMs - timer.elapsed(), 0);
+        if (live->wait(QDeadlineTimer(left))) {
+            delete live.data();
+        }
+        // Otherwise the thread is busy in a call that cannot be interrupted;
+        // it touches nothing of the session any more and releases itself.
+    }
+    m_liveThreads.clear();
+    m_player = nullptr;
+    m_serialConn = nullptr;
+    m_telnetConn = nullptr;
+    m_statusMonitor.SetConnection(nullptr);
+}
+
+} // namespace telvora

@@ -1,0 +1,188 @@
+#pragma once
+
+#include "app/menu_status.h"
+#include "common/hand_over.h"
+#include "connection/capture_file.h"
+#include "connection/chunk_sink.h"
+#include "connection/connection_thread.h"
+#include "connection/telnet/socket_resolver.h"
+#include "connection/throttle.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace telvora {
+
+class TCrtScreen;
+class TLiveConnection;
+
+// The program's session: the one connection that runs (a movie, a Telnet or
+// a serial line), the settings it runs with, the transfer that has its line,
+// the capture and recording files, and the status line's rounds. The window
+// and the command line both drive it; it shows nothing itself and reports
+// what happened by its signals.
+//
+// Every signal comes on the user-interface thread. Started, LineUp, Ended and
+// Changed may come from inside a connection's own step; Notice never does,
+// so that a receiver may show a modal box for it at once.
+class TSession : public QObject {
+    Q_OBJECT
+
+public:
+    using Kind = TConnectionThread::Kind;
+
+    static constexpr int kStatusIntervalMs = 1000;
+    static constexpr int kWaitAndPumpRounds = 20;
+    static constexpr int kWaitAndPumpSleepMs = 50;
+    static constexpr int kShutDownTimeoutMs = 3000;
+
+    // The screen the connections write to; it must outlive every connection
+    // (ShutDown stops them all).
+    explicit TSession(TCrtScreen* screen, QObject* parent = nullptr);
+    ~TSession() override;
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+
+    TCrtScreen* Screen() const { return m_screen; }
+
+    // Each start stops what runs, clears the screen and then starts the new
+    // connection. False when it was refused (a stop or the shutdown is under
+    // way) or could not begin (the user is told by Notice).
+    bool PlayMovie(const std::string& systemPath);
+    // The port as a number or a service name; empty for 23.
+    bool ConnectTelnet(const std::string& host, const std::string& port);
+    bool AttachSerial(const std::string& device);
+    // The step all of them share: create returns the started connection, or
+    // null when it failed; what it throws reaches the caller after the old
+    // connection stopped.
+    bool StartConnection(Kind kind, const std::function<TConnectionThread*()>& create);
+    // Stops whatever runs: its stop flag, then about a second in which the
+    // event loop goes on, so that its last steps are carried out.
+    void StopConnection();
+    // Writes the clear-screen code, as if the remote system had sent it.
+    void ClearTerminal();
+
+    TConnectionThread* Player() const { return m_player; }
+    TConnectionThread* TelnetConn() const { return m_telnetConn; }
+    TConnectionThread* SerialConn() const { return m_serialConn; }
+    TConnectionThread* RunningConnection() const;
+    // The running Telnet or serial connection, or null.
+    TLiveConnection* LiveConnection() const;
+    bool LineUp() const;
+    bool Stopping() const { return m_stopping; }
+    // Whether a start would be taken now.
+    bool CanStart() const { return !m_stopping && !m_shutDown; }
+    // Connection threads started and not yet ended (also those already
+    // forgotten by a stop).
+    int LiveConnections() const;
+    bool LastConnectionFailed() const { return m_lastConnectionFailed; }
+    // How new Telnet connections look host names up (tests give a slow one).
+    void SetHostLookup(THostLookup lookup) { m_hostLookup = lookup; }
+
+    // The line speed of the running connection and the next ones.
+    void SetSpeed(int speed);
+    int Speed() const { return m_speed; }
+    // Read when a transfer takes the line: whether the Telnet layer filters
+    // its escapes during the transfer.
+    void SetTelnetFilter(bool on);
+    bool TelnetFilter() const { return m_telnetFilter; }
+    // Escape shows the next code's glyph, whatever it is, as on the Atari.
+    void SetEscapeShowsControls(bool on);
+    bool EscapeShowsControls() const;
+
+    // A typed code to the live line. False when nothing was sent: no line
+    // runs, a stop is under way, or sending failed (the user is told).
+    bool SendKey(std::uint8_t code);
+
+    // A transfer takes the line: from now on the line's bytes go whole to
+    // sink, and lineLost is called once the line goes (or the session shuts
+    // down). The line, or null when none runs or another transfer has it.
+    TLiveConnection* TakeLine(std::shared_ptr<TChunkSink> sink, std::function<void()> lineLost);
+    // The transfer has ended: the line's bytes go to the screen again.
+    void ReleaseLine();
+    bool InTransfer() const { return m_transferMode; }
+    // The live line's routing itself: to sink while on, to the screen when off.
+    void SetTransferMode(bool on, std::shared_ptr<TChunkSink> sink = nullptr);
+
+    // The hidden "Capture" entry's file: "capture" in the user's home folder.
+    static QString CapturePath();
+    bool StartCapture();
+    void StopCapture();
+    bool CaptureOn() const { return m_capture->IsOpen(); }
+    // What the Telnet and serial connections show, as a movie.
+    bool StartRecording(const std::string& path);
+    void StopRecording();
+    bool Recording() const { return m_recording->IsOpen(); }
+
+    TMenuStatus& StatusMonitor() { return m_statusMonitor; }
+
+    // Stops every connection and the status rounds; a running transfer is
+    // told its line has gone first. Never waits longer than
+    // kShutDownTimeoutMs for a connection thread: one still busy (a slow
+    // name lookup) is refused every further step and ends on its own.
+    // Idempotent.
+    void ShutDown();
+
+Q_SIGNALS:
+    // A connection of this kind has started.
+    void Started(telvora::TConnectionThread::Kind kind);
+    // The running Telnet or serial line is up (connected, port open).
+    void LineCameUp();
+    // The connection has ended, on its own or stopped; the message is what
+    // the user is told (also sent as a Notice), failed whether it failed.
+    void Ended(const QString& message, bool failed);
+    // The status line's two texts.
+    void StatusChanged(const QString& kind, const QString& text);
+    // Something the user should be told.
+    void Notice(const QString& text);
+    // What the menus show may have changed: the connection, a stop under
+    // way, a setting, the recording.
+    void Changed();
+
+private:
+    QPointer<TConnectionThread>& SlotFor(Kind kind);
+    void Register(Kind kind, TConnectionThread* connection);
+    void ConnectionGone(TConnectionThread* connection);
+    void ConnectionLineUp(TConnectionThread* connection);
+    void ConnectionNotice(const QString& text);
+    void StopOne(QPointer<TConnectionThread>& slot);
+    void WaitAndPump();
+    void ShutDownConnections();
+    void LoseTransferLine();
+    bool OpenSessionFile(TCaptureFile& file, const std::string& path);
+    void CloseSessionFile(TCaptureFile& file);
+    // Tells the user later, outside the step that runs now.
+    void NoticeLater(const QString& text);
+
+    TCrtScreen* const m_screen;
+    THandOver m_later;
+    TMenuStatus m_statusMonitor{kStatusIntervalMs};
+    int m_speed = kUnthrottledSpeed;
+    bool m_telnetFilter = true;
+    bool m_transferMode = false;
+    bool m_stopping = false;
+    bool m_shutDown = false;
+    bool m_lastConnectionFailed = false;
+    QPointer<TConnectionThread> m_player;
+    QPointer<TConnectionThread> m_telnetConn;
+    QPointer<TConnectionThread> m_serialConn;
+    // Every connection thread that has not ended, for shutdown to stop and join.
+    std::vector<QPointer<TConnectionThread>> m_liveThreads;
+    // The transfer that has the line: its line and what it is told when the line goes.
+    QPointer<TConnectionThread> m_transferLine;
+    std::function<void()> m_transferLineLost;
+    THostLookup m_hostLookup = SystemHostLookup;
+    // Shared with the connections, which append to them on their threads.
+    std::shared_ptr<TCaptureFile> m_capture = std::make_shared<TCaptureFile>();
+    std::shared_ptr<TCaptureFile> m_recording =
+        std::make_shared<TCaptureFile>("recording", "Recording has stopped; the session goes on.");
+};
+
+} // namespace telvora

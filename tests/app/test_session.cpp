@@ -1,0 +1,306 @@
+// The session on its own, with no window: a screen widget and real peers on
+// loopback and a pseudo-terminal pair.
+#include "app/session.h"
+#include "connection/live_connection.h"
+#include "screen/crt_screen.h"
+
+#include "loopback_peer.h"
+#include "pty_pair.h"
+#include "qt_event_wait.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using namespace telvora;
+
+namespace {
+
+using Kind = TConnectionThread::Kind;
+
+// A receiver that keeps what a transfer is handed.
+class KeptBytes : public TChunkSink {
+public:
+    void ReceiveChunk(const std::uint8_t* data, int count) override {
+        std::lock_guard lock(m_mutex);
+        m_bytes.append(reinterpret_cast<const char*>(data), count);
+    }
+    std::string Bytes() const {
+        std::lock_guard lock(m_mutex);
+        return m_bytes;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::string m_bytes;
+};
+
+// A name lookup that answers only when the test lets it (or after 20 s).
+struct HeldLookup {
+    static inline std::mutex mutex;
+    static inline std::condition_variable released;
+    static inline bool open = false;
+    static inline int waiting = 0;
+
+    static int Lookup(const std::string& /*name*/, in_addr_t& address) {
+        std::unique_lock lock(mutex);
+        ++waiting;
+        released.wait_for(lock, std::chrono::seconds(20), [] { return open; });
+        --waiting;
+        address = htonl(INADDR_LOOPBACK);
+        return 0;
+    }
+    static int Waiting() {
+        std::lock_guard lock(mutex);
+        return waiting;
+    }
+    static void Hold() {
+        std::lock_guard lock(mutex);
+        open = false;
+    }
+    static void Release() {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        released.notify_all();
+    }
+};
+
+class SessionCore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QObject::connect(&session, &TSession::Started,
+                         [this](Kind kind) { started.push_back(kind); });
+        QObject::connect(&session, &TSession::LineCameUp, [this] { ++linesUp; });
+        QObject::connect(&session, &TSession::Ended, [this](const QString& message, bool failed) {
+            ended.push_back({message, failed});
+        });
+        QObject::connect(&session, &TSession::Notice,
+                         [this](const QString& text) { notices.push_back(text); });
+    }
+    void TearDown() override {
+        HeldLookup::Release();
+        session.ShutDown();
+    }
+
+    // Runs body on a thread of its own while the event loop is served.
+    template <typename Body> auto OnPeer(Body body) {
+        auto result = std::async(std::launch::async, body);
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        return result.get();
+    }
+    std::string SlowMovie() {
+        const QString path = folder.filePath(QStringLiteral("slow.ata"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(2000, 'm'));
+        return QFile::encodeName(path).toStdString();
+    }
+    void ConnectToPeer() {
+        ASSERT_TRUE(session.ConnectTelnet("127.0.0.1", peer.PortText()));
+        ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp > 0; }));
+    }
+
+    struct TEnd {
+        QString message;
+        bool failed;
+    };
+    QTemporaryDir folder;
+    TCrtScreen screen;
+    TSession session{&screen};
+    LoopbackPeer peer;
+    std::vector<Kind> started;
+    int linesUp = 0;
+    std::vector<TEnd> ended;
+    QStringList notices;
+};
+
+TEST_F(SessionCore, StartsStopsAndSwitchesFromOneKindToAnother) {
+    EXPECT_EQ(session.RunningConnection(), nullptr);
+    session.SetSpeed(300);
+    ASSERT_TRUE(session.PlayMovie(SlowMovie()));
+    EXPECT_EQ(started, std::vector<Kind>{Kind::Movie});
+    ASSERT_NE(session.Player(), nullptr);
+    EXPECT_EQ(session.Player()->Speed(), 300);
+    EXPECT_EQ(session.StatusMonitor().Connection(), session.Player());
+
+    // A Telnet connection stops the movie first, then clears the screen.
+    ConnectToPeer();
+    EXPECT_EQ(started, (std::vector<Kind>{Kind::Movie, Kind::Telnet}));
+    EXPECT_EQ(session.Player(), nullptr);
+    ASSERT_EQ(ended.size(), 1U);
+    EXPECT_EQ(ended[0].message, "");
+    EXPECT_FALSE(ended[0].failed);
+    EXPECT_EQ(screen.Cell(1, 1), ' ');
+    EXPECT_TRUE(session.LineUp());
+    EXPECT_EQ(linesUp, 1);
+
+    // Keys reach the line only while it runs.
+    EXPECT_TRUE(session.SendKey('K'));
+    EXPECT_EQ(OnPeer([&] { return peer.Read(1); }), std::vector<std::uint8_t>{'K'});
+
+    session.StopConnection();
+    EXPECT_EQ(session.RunningConnection(), nullptr);
+    EXPECT_FALSE(session.Stopping());
+    EXPECT_EQ(session.StatusMonitor().Connection(), nullptr);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return ended.size() == 2; }));
+    EXPECT_FALSE(ended[1].failed);
+    EXPECT_FALSE(session.LastConnectionFailed());
+    EXPECT_FALSE(session.SendKey('X'));
+    EXPECT_TRUE(notices.isEmpty()) << notices.join("; ").toStdString();
+}
+
+TEST_F(SessionCore, ASerialLineReportsItselfUp) {
+    TPtyPair pty;
+    ASSERT_TRUE(session.AttachSerial(pty.Local()));
+    EXPECT_EQ(started, std::vector<Kind>{Kind::Serial});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp == 1; }));
+    EXPECT_TRUE(session.LineUp());
+    ASSERT_NE(session.LiveConnection(), nullptr);
+    session.StopConnection();
+    EXPECT_EQ(session.SerialConn(), nullptr);
+}
+
+TEST_F(SessionCore, AnEndByTheRemoteSideIsNoFailureButARefusedConnectIs) {
+    ConnectToPeer();
+    peer.CloseConnection();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return ended.size() == 1; }));
+    EXPECT_EQ(ended[0].message, "Connection closed by remote host.");
+    EXPECT_FALSE(ended[0].failed);
+    EXPECT_FALSE(session.LastConnectionFailed());
+    EXPECT_EQ(session.TelnetConn(), nullptr);
+    // The user is told once the connection's own last step is over.
+    EXPECT_TRUE(ProcessEventsUntil([&] { return notices.size() == 1; }));
+    EXPECT_EQ(notices.front(), "Connection closed by remote host.");
+
+    RefusingPort refusing;
+    ASSERT_TRUE(session.ConnectTelnet("127.0.0.1", std::to_string(refusing.Port())));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return ended.size() == 2; }));
+    EXPECT_TRUE(ended[1].failed);
+    EXPECT_TRUE(session.LastConnectionFailed());
+    EXPECT_EQ(linesUp, 1) << "a refused connect never came up";
+}
+
+TEST_F(SessionCore, AMovieThatCannotBeReadIsToldAtOnceAndNothingStarts) {
+    EXPECT_FALSE(session.PlayMovie(QFile::encodeName(folder.filePath("none.ata")).toStdString()));
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(session.RunningConnection(), nullptr);
+}
+
+TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
+    auto sink = std::make_shared<KeptBytes>();
+    int lost = 0;
+    EXPECT_EQ(session.TakeLine(sink, [&] { ++lost; }), nullptr) << "no line runs";
+    ConnectToPeer();
+    TLiveConnection* line = session.TakeLine(sink, [&] { ++lost; });
+    ASSERT_NE(line, nullptr);
+    EXPECT_TRUE(session.InTransfer());
+    EXPECT_EQ(session.TakeLine(sink, [&] { ++lost; }), nullptr) << "a second transfer";
+    OnPeer([&] {
+        peer.SendText("DATA");
+        return true;
+    });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes() == "DATA"; }));
+    EXPECT_NE(screen.Cell(1, 1), 'D');
+
+    session.ReleaseLine();
+    EXPECT_FALSE(session.InTransfer());
+    EXPECT_EQ(lost, 0);
+    OnPeer([&] {
+        peer.SendText("SCREEN");
+        return true;
+    });
+    EXPECT_TRUE(ProcessEventsUntil([&] { return screen.Cell(1, 1) == 'S'; }));
+
+    // The line going away tells the transfer that has it, once.
+    ASSERT_NE(session.TakeLine(sink, [&] { ++lost; }), nullptr);
+    peer.CloseConnection();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !ended.empty(); }));
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(session.InTransfer() && session.LiveConnection() != nullptr);
+}
+
+TEST_F(SessionCore, ShutDownDuringATransferTellsItAndJoinsTheLine) {
+    ConnectToPeer();
+    int lost = 0;
+    ASSERT_NE(session.TakeLine(std::make_shared<KeptBytes>(), [&] { ++lost; }), nullptr);
+    session.ShutDown();
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(session.LiveConnections(), 0);
+    EXPECT_EQ(session.RunningConnection(), nullptr);
+    EXPECT_FALSE(session.StatusMonitor().Running());
+    EXPECT_TRUE(OnPeer([&] { return peer.WaitForClose(); }));
+    // Nothing starts any more.
+    EXPECT_FALSE(session.CanStart());
+    EXPECT_FALSE(session.ConnectTelnet("127.0.0.1", peer.PortText()));
+    session.ShutDown(); // again: nothing
+}
+
+TEST_F(SessionCore, ShutDownDuringAConnectThatNeverAnswersReturnsInTime) {
+    HeldLookup::Hold();
+    session.SetHostLookup(HeldLookup::Lookup);
+    ASSERT_TRUE(session.ConnectTelnet("slow.example", "23"));
+    ASSERT_TRUE(ProcessEventsUntil([] { return HeldLookup::Waiting() == 1; }));
+    QElapsedTimer timer;
+    timer.start();
+    session.ShutDown();
+    EXPECT_LT(timer.elapsed(), TSession::kShutDownTimeoutMs + 1000);
+    EXPECT_EQ(session.TelnetConn(), nullptr);
+    EXPECT_TRUE(ended.empty()) << "nothing is reported after the shutdown";
+    HeldLookup::Release();
+    ProcessEventsFor(200);
+    EXPECT_TRUE(ended.empty());
+    EXPECT_EQ(linesUp, 0);
+}
+
+TEST_F(SessionCore, SettingsReachTheRunningConnectionAndAreReported) {
+    int changes = 0;
+    QObject::connect(&session, &TSession::Changed, [&] { ++changes; });
+    session.SetSpeed(1200);
+    session.SetTelnetFilter(false);
+    session.SetEscapeShowsControls(true);
+    EXPECT_EQ(changes, 3);
+    EXPECT_FALSE(session.TelnetFilter());
+    EXPECT_TRUE(screen.EscapeShowsControls());
+    ASSERT_TRUE(session.PlayMovie(SlowMovie()));
+    EXPECT_EQ(session.Player()->Delay(), 6);
+    session.SetSpeed(300);
+    EXPECT_EQ(session.Player()->Delay(), 27);
+}
+
+TEST_F(SessionCore, CaptureAndRecordingOpenAndCloseTheirFiles) {
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", folder.path().toUtf8());
+    EXPECT_TRUE(session.StartCapture());
+    EXPECT_TRUE(session.CaptureOn());
+    EXPECT_TRUE(QFile::exists(folder.filePath("capture")));
+    session.StopCapture();
+    EXPECT_FALSE(session.CaptureOn());
+    qputenv("HOME", home);
+
+    EXPECT_FALSE(
+        session.StartRecording(QFile::encodeName(folder.filePath("no/such/r.ata")).toStdString()));
+    EXPECT_EQ(notices.size(), 1);
+    EXPECT_FALSE(session.Recording());
+    EXPECT_TRUE(session.StartRecording(QFile::encodeName(folder.filePath("r.ata")).toStdString()));
+    EXPECT_TRUE(session.Recording());
+    session.StopRecording();
+    EXPECT_FALSE(session.Recording());
+}
+
+} // namespace

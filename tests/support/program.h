@@ -1,0 +1,20 @@
+#pragma once
+
+// A session and its window, made as the program makes them.
+
+#include "app/main_window.h"
+#include "app/session.h"
+#include "screen/crt_screen.h"
+
+namespace telvora::test {
+
+struct TProgram {
+    explicit TProgram(Tmain::Sound sound = Tmain::Sound::On)
+        : session(new TCrtScreen), window(session, sound) {}
+
+    TSession session;
+    // Takes the session's screen; goes first and shuts the session down.
+    Tmain window;
+};
+
+} // namespace telvora::test
