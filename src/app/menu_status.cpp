@@ -44,6 +44,9 @@ void TMenuStatus::ComputeStatus() {
     case TConnectionThread::Kind::Serial:
         m_text1 = QStringLiteral("SERIAL");
         break;
+    case TConnectionThread::Kind::Raw:
+        m_text1 = QStringLiteral("RAW TCP");
+        break;
     }
     m_text2 = connection->StatusText();
 }

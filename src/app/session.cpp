@@ -65,8 +65,10 @@ QPointer<TConnectionThread>& TSession::SlotFor(Kind kind) {
     case Kind::Serial:
         return m_serialConn;
     case Kind::Telnet:
+    case Kind::Raw:
         break;
     }
+    // Raw TCP is a TCP line like Telnet, with the same entries.
     return m_telnetConn;
 }
 
@@ -83,10 +85,13 @@ bool TSession::PlayMovie(const std::string& systemPath) {
     }
 }
 
-bool TSession::ConnectTelnet(const std::string& host, const std::string& port) {
+bool TSession::ConnectTelnet(const std::string& host, const std::string& port,
+                             TLineProtocol protocol) {
     const std::string service = port.empty() ? "23" : port;
-    return StartConnection(Kind::Telnet, [&] {
-        auto* telnet = new TTelnet(host, service, m_speed, m_screen, m_capture, m_hostLookup);
+    const Kind kind = protocol == TLineProtocol::Raw ? Kind::Raw : Kind::Telnet;
+    return StartConnection(kind, [&] {
+        auto* telnet =
+            new TTelnet(host, service, m_speed, m_screen, m_capture, m_hostLookup, protocol);
         telnet->SetRecording(m_recording);
         telnet->Start(QThread::LowPriority);
         return telnet;

@@ -5,6 +5,7 @@
 #include "connection/capture_file.h"
 #include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
+#include "connection/telnet.h"
 #include "connection/telnet/socket_resolver.h"
 #include "connection/throttle.h"
 
@@ -56,8 +57,10 @@ public:
     // connection. False when it was refused (a stop or the shutdown is under
     // way) or could not begin (the user is told by Notice).
     bool PlayMovie(const std::string& systemPath);
-    // The port as a number or a service name; empty for 23.
-    bool ConnectTelnet(const std::string& host, const std::string& port);
+    // The port as a number or a service name; empty for 23. Raw TCP speaks
+    // no Telnet and takes the Telnet connection's place and entries.
+    bool ConnectTelnet(const std::string& host, const std::string& port,
+                       TLineProtocol protocol = TLineProtocol::Telnet);
     bool AttachSerial(const std::string& device);
     // The step all of them share: create returns the started connection, or
     // null when it failed; what it throws reaches the caller after the old

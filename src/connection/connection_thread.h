@@ -23,7 +23,8 @@ class TConnectionThread : public QThread {
     Q_OBJECT
 
 public:
-    enum class Kind { Movie, Telnet, Serial };
+    // Raw is a TCP line without Telnet (a BBS behind a plain TCP bridge).
+    enum class Kind { Movie, Telnet, Serial, Raw };
 
     // Create on the user-interface thread.
     explicit TConnectionThread(int speed, QObject* parent = nullptr);

@@ -9,13 +9,17 @@ namespace telvora {
 namespace {
 
 const QString kRemoteClosed = QStringLiteral("Connection closed by remote host.");
+const QString kMayBeRaw =
+    QStringLiteral("This host may not speak Telnet: try Raw TCP in the host directory");
 
 } // namespace
 
 TTelnet::TTelnet(std::string host, std::string port, int speed, TCrtScreen* screen,
-                 std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup)
+                 std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup,
+                 TLineProtocol protocol)
     : TLiveConnection(speed, screen, kPollPeriod), m_host(std::move(host)), m_port(std::move(port)),
       m_capture(std::move(capture)), m_tnCnx(std::make_unique<TTnCnx>()) {
+    m_tnCnx->SetRawTcp(protocol == TLineProtocol::Raw);
     m_tnCnx->SetTermType(kTermType);
     m_tnCnx->SetHost(m_host);
     m_tnCnx->SetPort(m_port);
@@ -24,6 +28,11 @@ TTelnet::TTelnet(std::string host, std::string port, int speed, TCrtScreen* scre
         [this](TTnCnx&, const std::uint8_t* block, int length) { DataAvailable(block, length); });
     m_tnCnx->SetOnSessionConnected([this](TTnCnx&, int error) { TelnetConnected(error); });
     m_tnCnx->SetOnSessionClosed([this](TTnCnx&, int error) { TelnetClosed(error); });
+    m_tnCnx->SetOnRawPeer([this](TTnCnx&) { RawPeerSuspected(); });
+}
+
+TConnectionThread::Kind TTelnet::ConnectionKind() const {
+    return m_tnCnx->RawTcp() ? Kind::Raw : Kind::Telnet;
 }
 
 TTelnet::~TTelnet() = default;
@@ -33,7 +42,7 @@ void TTelnet::SendByte(std::uint8_t code) {
         return;
     }
     try {
-        m_tnCnx->SendStr(std::string(1, static_cast<char>(code)));
+        m_tnCnx->SendData(&code, 1);
     } catch (const std::exception&) {
         // The line is broken (the peer's host went away): it ends, and the
         // window tells the user why the key went nowhere.
@@ -47,7 +56,7 @@ void TTelnet::SendTransferBytes(const std::uint8_t* bytes, int count) {
         return;
     }
     try {
-        m_tnCnx->SendDoubled(bytes, count);
+        m_tnCnx->SendData(bytes, count);
     } catch (const std::exception&) {
         // A broken line: the socket's close ends the connection and the transfer.
     }
@@ -144,6 +153,10 @@ void TTelnet::TelnetConnected(int error) {
     }
     SetStatusText(QStringLiteral("Connected to ") + FromUtf8(m_host));
     ReportLineUp();
+}
+
+void TTelnet::RawPeerSuspected() {
+    SetStatusText(kMayBeRaw);
 }
 
 void TTelnet::TelnetClosed(int /*error*/) {

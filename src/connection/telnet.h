@@ -13,7 +13,11 @@ class TTnCnx;
 
 namespace telvora {
 
-// A Telnet connection to a BBS. The Telnet component is made on the
+// What a TCP line speaks: Telnet, or nothing at all (raw TCP, for boards
+// behind a plain TCP bridge, where every byte is data both ways).
+enum class TLineProtocol { Telnet, Raw };
+
+// A Telnet or raw TCP connection to a BBS. The Telnet component is made on the
 // user-interface thread, so its socket's events and the Telnet parser run
 // there and fill the FIFO; the connection's thread connects (the name lookup
 // may block it) and delivers.
@@ -31,19 +35,21 @@ public:
     // Create on the user-interface thread; Start() connects. The capture
     // file (may be null) is shared with the window, which switches it.
     TTelnet(std::string host, std::string port, int speed, TCrtScreen* screen,
-            std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup = SystemHostLookup);
+            std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup = SystemHostLookup,
+            TLineProtocol protocol = TLineProtocol::Telnet);
     ~TTelnet() override;
 
-    Kind ConnectionKind() const override { return Kind::Telnet; }
-    // One byte as it is (a 255 is not doubled); dropped while not connected.
-    // A send that fails ends the line and throws what went wrong.
+    Kind ConnectionKind() const override;
+    // One byte as Telnet data (a 255 doubled, a CR as CR NUL unless we send
+    // binary), or as it is over raw TCP; dropped while not connected. A send
+    // that fails ends the line and throws what went wrong.
     void SendByte(std::uint8_t code) override;
-    // The Telnet layer passes everything on raw while a transfer runs, with
-    // or without the Telnet escape filter.
+    // While a transfer runs the Telnet layer hands it data bytes only, still
+    // answering negotiation; without the filter it passes the bytes as they come.
     void SetTransferMode(bool on, bool rawFilter,
                          std::shared_ptr<TChunkSink> receiver = nullptr) override;
 
-    // Doubled when it is 255, as Telnet data must be; only while connected.
+    // As SendByte, for a transfer's bytes; only while connected.
     void SendTransferBytes(const std::uint8_t* bytes, int count) override;
     bool LineUp() const override;
 
@@ -64,6 +70,7 @@ private:
     void DataAvailable(const std::uint8_t* block, int length);
     void TelnetConnected(int error);
     void TelnetClosed(int error);
+    void RawPeerSuspected();
 
     const std::string m_host;
     const std::string m_port;

@@ -9,10 +9,10 @@ TTelnetParser::TTelnetParser(Sink& sink) : m_sink(sink) {}
 void TTelnetParser::Feed(const std::uint8_t* bytes, int count) {
     int i = 0;
     while (i < count) {
-        const bool raw = RawMode();
-        const bool plainData = !raw && !m_gotIac && m_pendingVerb == 0 && !m_inSubneg;
-        if (plainData || (raw && !RawFilter())) {
-            i += CopyRun(bytes + i, count - i, plainData);
+        if (RawMode() && !RawFilter()) {
+            i += CopyRun(bytes + i, count - i, false, false);
+        } else if (!m_gotIac && m_pendingVerb == 0 && !m_inSubneg && !m_crPending) {
+            i += CopyRun(bytes + i, count - i, true, DropsNulAfterCr());
         } else {
             ParseByte(bytes[i++]);
         }
@@ -20,14 +20,25 @@ void TTelnetParser::Feed(const std::uint8_t* bytes, int count) {
 }
 
 // Plain data is copied in runs rather than byte by byte: up to the next IAC
-// (which then starts a command) or until the buffer is full.
-int TTelnetParser::CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac) {
+// (which then starts a command), through a CR whose following NUL may have to
+// go, or until the buffer is full.
+int TTelnetParser::CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac, bool stopAfterCr) {
     const int limit = std::min(count, kReceiveBufferSize - m_count);
     int run = limit;
+    bool atIac = false;
     if (stopAtIac) {
-        const void* iac = std::memchr(bytes, kIac, static_cast<std::size_t>(limit));
+        const void* iac = std::memchr(bytes, kIac, static_cast<std::size_t>(run));
         if (iac != nullptr) {
             run = static_cast<int>(static_cast<const std::uint8_t*>(iac) - bytes);
+            atIac = true;
+        }
+    }
+    if (stopAfterCr) {
+        const void* cr = std::memchr(bytes, kCr, static_cast<std::size_t>(run));
+        if (cr != nullptr) {
+            run = static_cast<int>(static_cast<const std::uint8_t*>(cr) - bytes) + 1;
+            atIac = false;
+            m_crPending = true;
         }
     }
     std::memcpy(m_buffer.data() + m_count, bytes, static_cast<std::size_t>(run));
@@ -35,7 +46,7 @@ int TTelnetParser::CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac)
     if (m_count >= kReceiveBufferSize) {
         Flush();
     }
-    if (run < limit) {
+    if (atIac) {
         m_gotIac = true;
         return run + 1;
     }
@@ -43,12 +54,17 @@ int TTelnetParser::CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac)
 }
 
 void TTelnetParser::ParseByte(std::uint8_t b) {
-    if (RawMode()) {
-        ParseRaw(b);
-    } else if (m_pendingVerb != 0) {
+    if (m_crPending && m_pendingVerb == 0 && !m_inSubneg && !m_gotIac) {
+        m_crPending = false;
+        if (b == 0 && DropsNulAfterCr()) {
+            return;
+        }
+    }
+    if (m_pendingVerb != 0) {
         const std::uint8_t verb = m_pendingVerb;
         m_pendingVerb = 0;
         m_subnegBuffer.clear();
+        m_negotiated = true;
         HandleOption(verb, b);
     } else if (m_inSubneg) {
         if (b == kSe) {
@@ -66,33 +82,8 @@ void TTelnetParser::ParseByte(std::uint8_t b) {
         m_gotIac = true;
     } else {
         Append(b);
+        m_crPending = b == kCr && DropsNulAfterCr();
     }
-}
-
-// While a file transfer runs the stream is binary. With the filter on, the
-// server's IAC doubling is undone and the NUL a Telnet server puts after a
-// bare CR is dropped; any other byte after a CR (LF, an escaped 255, data of a
-// server in binary mode) is data and stays.
-void TTelnetParser::ParseRaw(std::uint8_t b) {
-    if (!RawFilter()) {
-        Append(b);
-        return;
-    }
-    if (m_rawCrPending) {
-        m_rawCrPending = false;
-        if (b == 0) {
-            return;
-        }
-    }
-    if (b == kIac && !m_rawIacPending) {
-        m_rawIacPending = true;
-        return;
-    }
-    m_rawIacPending = false;
-    if (b == 13) {
-        m_rawCrPending = true;
-    }
-    Append(b);
 }
 
 void TTelnetParser::ParseCommand(std::uint8_t b) {
@@ -114,6 +105,10 @@ void TTelnetParser::ParseCommand(std::uint8_t b) {
         m_sink.EndOfRecord();
         break;
     default: {
+        if (b < kEor && !m_negotiated && !m_rawPeerTold) {
+            m_rawPeerTold = true;
+            m_sink.RawPeerSuspected();
+        }
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(b));
         Trace(std::string("Unknown ") + hex + " '" + static_cast<char>(b) + "'\r\n");
@@ -125,6 +120,8 @@ void TTelnetParser::ParseCommand(std::uint8_t b) {
 void TTelnetParser::HandleOption(std::uint8_t verb, std::uint8_t option) {
     switch (option) {
     case kOptBinary:
+        HandleBinary(verb);
+        break;
     case kOptSuppressGoAhead:
         if (verb == kWill) {
             Reply(kDo, option);
@@ -148,6 +145,30 @@ void TTelnetParser::HandleOption(std::uint8_t verb, std::uint8_t option) {
         break;
     default:
         Reply(verb == kWill ? kDont : kWont, option);
+        break;
+    }
+}
+
+// Binary mode is followed both ways, so that a file with CR NUL or CR LF in it
+// crosses whole whatever the server negotiates.
+void TTelnetParser::HandleBinary(std::uint8_t verb) {
+    switch (verb) {
+    case kWill:
+        Reply(kDo, kOptBinary);
+        m_peerBinary.store(true, std::memory_order_relaxed);
+        break;
+    case kWont:
+        m_peerBinary.store(false, std::memory_order_relaxed);
+        break;
+    case kDo:
+        Reply(kWill, kOptBinary);
+        m_ourBinary.store(true, std::memory_order_relaxed);
+        break;
+    default:
+        // Acknowledged only when it changes something, so that no reply loops.
+        if (m_ourBinary.exchange(false, std::memory_order_relaxed)) {
+            Reply(kWont, kOptBinary);
+        }
         break;
     }
 }

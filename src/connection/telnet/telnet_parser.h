@@ -8,7 +8,14 @@
 // The receive side of the Telnet protocol (RFC 854) without a socket: bytes
 // go in; data blocks, replies to the peer and events come out through a sink.
 // One parser per connection, used by one thread at a time; only the mode
-// switches may be flipped from other threads.
+// switches may be flipped, and the binary states read, from other threads.
+//
+// While a file transfer runs (raw mode) the parser stays in the path with the
+// filter on: negotiation is still answered, commands are still dropped and
+// IAC IAC is one 255, so the transfer gets data bytes only. As long as the
+// peer's direction is not binary (RFC 856), the NUL it puts after a data CR
+// is dropped then too. With the filter off a transfer takes the bytes as they
+// come, for hosts that do not speak Telnet at all.
 class TTelnetParser {
 public:
     class Sink {
@@ -23,6 +30,9 @@ public:
         virtual void SendLocRequested() {}
         virtual void TermTypeRequested() {}
         virtual void LocalEchoChanged() {}
+        // Once per connection: a 255 followed by a byte that is no Telnet
+        // command, before the peer negotiated anything.
+        virtual void RawPeerSuspected() {}
         virtual void Trace(const std::string& number, const std::string& text) {
             static_cast<void>(number);
             static_cast<void>(text);
@@ -37,6 +47,7 @@ public:
     static constexpr std::uint8_t kSb = 250;
     static constexpr std::uint8_t kSe = 240;
     static constexpr std::uint8_t kEor = 239;
+    static constexpr std::uint8_t kCr = 13;
 
     static constexpr std::uint8_t kOptBinary = 0;
     static constexpr std::uint8_t kOptEcho = 1;
@@ -68,6 +79,12 @@ public:
     bool RawFilter() const { return m_rawFilter.load(std::memory_order_relaxed); }
     void SetRawFilter(bool on) { m_rawFilter.store(on, std::memory_order_relaxed); }
     bool LocalEcho() const { return m_localEcho.load(std::memory_order_relaxed); }
+    // The peer sends binary (it said WILL TRANSMIT-BINARY and we said DO):
+    // its CR is data then, and nothing after it is dropped.
+    bool PeerBinary() const { return m_peerBinary.load(std::memory_order_relaxed); }
+    // We send binary (the peer said DO TRANSMIT-BINARY and we said WILL):
+    // our CR goes out as it is then, not as CR NUL.
+    bool OurBinary() const { return m_ourBinary.load(std::memory_order_relaxed); }
 
     const std::string& Location() const { return m_location; }
     void SetLocation(std::string location) { m_location = std::move(location); }
@@ -77,11 +94,12 @@ public:
     int BufferedCount() const { return m_count; }
 
 private:
-    int CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac);
+    int CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac, bool stopAfterCr);
     void ParseByte(std::uint8_t b);
-    void ParseRaw(std::uint8_t b);
     void ParseCommand(std::uint8_t b);
+    bool DropsNulAfterCr() const { return RawMode() && !PeerBinary(); }
     void HandleOption(std::uint8_t verb, std::uint8_t option);
+    void HandleBinary(std::uint8_t verb);
     void HandleEcho(std::uint8_t verb);
     void HandleSubnegotiation();
     void Reply(std::uint8_t verb, std::uint8_t option);
@@ -94,11 +112,15 @@ private:
     std::atomic<bool> m_rawMode{false};
     std::atomic<bool> m_rawFilter{false};
     std::atomic<bool> m_localEcho{false};
+    std::atomic<bool> m_peerBinary{false};
+    std::atomic<bool> m_ourBinary{false};
     std::string m_location = "TNCNX";
     std::string m_termType = "VT100";
 
-    bool m_rawIacPending = false;
-    bool m_rawCrPending = false;
+    // A data CR was just delivered; a NUL right after it may be dropped.
+    bool m_crPending = false;
+    bool m_negotiated = false;
+    bool m_rawPeerTold = false;
     bool m_gotIac = false;
     std::uint8_t m_pendingVerb = 0;
     bool m_inSubneg = false;

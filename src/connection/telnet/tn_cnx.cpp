@@ -1,5 +1,6 @@
 #include "connection/telnet/tn_cnx.h"
 
+#include "connection/telnet/telnet_encoder.h"
 #include "connection/telnet/winsock_errors.h"
 
 #include <QLoggingCategory>
@@ -71,8 +72,17 @@ int TTnCnx::SendDoubled(const std::uint8_t* bytes, int count) {
     return Send(doubled.data(), static_cast<int>(doubled.size()));
 }
 
+int TTnCnx::SendData(const std::uint8_t* bytes, int count) {
+    if (m_rawTcp) {
+        return Send(bytes, count);
+    }
+    const std::vector<std::uint8_t> encoded = EncodeTelnetData(bytes, count, m_parser.OurBinary());
+    return Send(encoded.data(), static_cast<int>(encoded.size()));
+}
+
 void TTnCnx::ReceiveStep() {
-    std::uint8_t buffer[kReceiveSize];
+    // One spare cell: a block handed on is followed by a 0 byte.
+    std::uint8_t buffer[kReceiveSize + 1];
     const int received = m_socket->Receive(buffer, kReceiveSize);
     if (received == 0) {
         Display("\r\n**** Remote has closed ****\r\n");
@@ -82,6 +92,11 @@ void TTnCnx::ReceiveStep() {
         if (m_socket->LastError() != kWsaEWouldBlock) {
             Display("\r\n**** ERROR: " + std::to_string(m_socket->LastError()) + " ****\r\n");
         }
+        return;
+    }
+    if (m_rawTcp) {
+        buffer[received] = 0;
+        DataAvailable(buffer, received);
         return;
     }
     m_parser.Feed(buffer, received);
@@ -120,6 +135,9 @@ void TTnCnx::TermTypeRequested() {
 }
 void TTnCnx::LocalEchoChanged() {
     Notify(m_onLocalEcho, *this);
+}
+void TTnCnx::RawPeerSuspected() {
+    Notify(m_onRawPeer, *this);
 }
 
 void TTnCnx::Trace(const std::string& number, const std::string& text) {

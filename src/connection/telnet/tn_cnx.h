@@ -40,6 +40,13 @@ public:
     void SetRawMode(bool on) { m_parser.SetRawMode(on); }
     bool RawFilter() const { return m_parser.RawFilter(); }
     void SetRawFilter(bool on) { m_parser.SetRawFilter(on); }
+    // Raw TCP instead of Telnet: what arrives is data as it is, what is sent
+    // goes as it is, and nothing is ever sent on the component's own. Set
+    // before Connect.
+    bool RawTcp() const { return m_rawTcp; }
+    void SetRawTcp(bool on) { m_rawTcp = on; }
+    bool PeerBinary() const { return m_parser.PeerBinary(); }
+    bool OurBinary() const { return m_parser.OurBinary(); }
 
     TWSocket& Socket() { return *m_socket; }
     // Any thread. While paused nothing is read from the socket, so the peer
@@ -54,8 +61,11 @@ public:
     // The bytes as they are (keystrokes: a 255 goes out alone).
     int Send(const std::uint8_t* bytes, int count);
     int SendStr(const std::string& text);
-    // Every 255 doubled, as Telnet data must be (file transfer replies).
+    // Every 255 doubled, as Telnet data must be.
     int SendDoubled(const std::uint8_t* bytes, int count);
+    // Data: over Raw TCP as it is; over Telnet every 255 doubled and, while
+    // our direction is not binary, every CR as CR NUL (keys and transfers).
+    int SendData(const std::uint8_t* bytes, int count);
 
     void SetOnSessionConnected(SessionEvent handler) { m_onSessionConnected = std::move(handler); }
     void SetOnSessionClosed(SessionEvent handler) { m_onSessionClosed = std::move(handler); }
@@ -65,6 +75,9 @@ public:
     void SetOnSendLoc(NotifyEvent handler) { m_onSendLoc = std::move(handler); }
     void SetOnTermType(NotifyEvent handler) { m_onTermType = std::move(handler); }
     void SetOnLocalEcho(NotifyEvent handler) { m_onLocalEcho = std::move(handler); }
+    // Once per connection, on the receiving thread: the peer looks like one
+    // that does not speak Telnet.
+    void SetOnRawPeer(NotifyEvent handler) { m_onRawPeer = std::move(handler); }
 
 private:
     void ReceiveStep();
@@ -78,6 +91,7 @@ private:
     void SendLocRequested() override;
     void TermTypeRequested() override;
     void LocalEchoChanged() override;
+    void RawPeerSuspected() override;
     void Trace(const std::string& number, const std::string& text) override;
 
     std::string m_port = "23";
@@ -93,4 +107,6 @@ private:
     NotifyEvent m_onSendLoc;
     NotifyEvent m_onTermType;
     NotifyEvent m_onLocalEcho;
+    NotifyEvent m_onRawPeer;
+    bool m_rawTcp = false;
 };

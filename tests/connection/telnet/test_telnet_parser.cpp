@@ -37,6 +37,7 @@ public:
     }
     void TermTypeRequested() override { events.push_back("termtype"); }
     void LocalEchoChanged() override { events.push_back("localecho"); }
+    void RawPeerSuspected() override { events.push_back("rawpeer"); }
     void Trace(const std::string& number, const std::string& text) override {
         traces.push_back(number + text);
     }
@@ -144,6 +145,12 @@ TEST_F(TelnetParser, DefaultLocationAndTermType) {
 Bytes ExpectedReply(std::uint8_t verb, std::uint8_t option) {
     switch (option) {
     case 0:
+        // Binary both ways; a DONT is answered only when we were sending
+        // binary, as after the DO that comes before it in the table's order.
+        return verb == WILL   ? Bytes{IAC, DO, option}
+               : verb == DO   ? Bytes{IAC, WILL, option}
+               : verb == DONT ? Bytes{IAC, WONT, option}
+                              : Bytes{};
     case 1:
     case 3:
         return verb == WILL ? Bytes{IAC, DO, option} : Bytes{};
@@ -307,14 +314,72 @@ TEST_F(TelnetParser, RawModeWithoutFilterPassesEverything) {
     EXPECT_TRUE(sink.replies.empty());
 }
 
-TEST_F(TelnetParser, RawModeWithFilterUndoesTelnetEscapes) {
+TEST_F(TelnetParser, RawModeWithFilterDecodesTelnetAndDropsOnlyTheNulAfterACr) {
     parser.SetRawMode(true);
     parser.SetRawFilter(true);
     Receive({13, 0, 'a', IAC, IAC, 'b', IAC, DO, 24, 13, 10, 'c', 13, IAC, IAC, 13, 'd'});
     // Only the NUL after a CR is padding: CR LF, CR with an escaped 255 and
-    // CR with data keep every byte.
-    EXPECT_EQ(sink.data, (Bytes{13, 'a', 255, 'b', DO, 24, 13, 10, 'c', 13, 255, 13, 'd'}));
-    EXPECT_TRUE(sink.replies.empty());
+    // CR with data keep every byte. The negotiation is still answered.
+    EXPECT_EQ(sink.data, (Bytes{13, 'a', 255, 'b', 13, 10, 'c', 13, 255, 13, 'd'}));
+    EXPECT_EQ(sink.replies, (std::vector<Bytes>{{IAC, WILL, 24}}));
+}
+
+// A transfer gets data bytes only, also when the server negotiates in the
+// middle of it (telnetd's second burst comes right after the first).
+TEST_F(TelnetParser, ANegotiationBurstDuringATransferIsAnsweredAndNeverReachesIt) {
+    parser.SetRawMode(true);
+    parser.SetRawFilter(true);
+    Receive({'C', IAC, DO, 0, IAC, WILL, 0, IAC, SB, 24, 1, IAC, SE, IAC, 241, 'D'});
+    EXPECT_EQ(sink.data, Str("CD"));
+    EXPECT_EQ(sink.replies,
+              (std::vector<Bytes>{{IAC, WILL, 0},
+                                  {IAC, DO, 0},
+                                  {IAC, SB, 24, 0, 'V', 'T', '1', '0', '0', IAC, SE}}));
+    EXPECT_TRUE(parser.PeerBinary());
+    EXPECT_TRUE(parser.OurBinary());
+}
+
+TEST_F(TelnetParser, APeerSendingBinaryKeepsEveryByteAfterACr) {
+    parser.SetRawMode(true);
+    parser.SetRawFilter(true);
+    Receive({IAC, WILL, 0});
+    ASSERT_TRUE(parser.PeerBinary());
+    Receive({'a', 13, 0, 'b', 13});
+    Receive({0, 13, 10});
+    EXPECT_EQ(sink.data, (Bytes{'a', 13, 0, 'b', 13, 0, 13, 10}));
+    // Back to NVT: the NUL after a CR is padding again.
+    sink.data.clear();
+    Receive({IAC, WONT, 0, 'c', 13, 0, 'd'});
+    EXPECT_FALSE(parser.PeerBinary());
+    EXPECT_EQ(sink.data, (Bytes{'c', 13, 'd'}));
+}
+
+TEST_F(TelnetParser, OurBinaryDirectionFollowsDoAndDont) {
+    Receive({IAC, DO, 0});
+    EXPECT_TRUE(parser.OurBinary());
+    Receive({IAC, DONT, 0});
+    Receive({IAC, DONT, 0});
+    EXPECT_FALSE(parser.OurBinary());
+    // One WONT for the one change; a second DONT changes nothing.
+    EXPECT_EQ(sink.replies, (std::vector<Bytes>{{IAC, WILL, 0}, {IAC, WONT, 0}}));
+}
+
+TEST_F(TelnetParser, A255BeforeAnyNegotiationHintsAtAPeerThatSpeaksNoTelnet) {
+    // A raw board sending the insert-character code: 255 then a letter.
+    Receive({'A', 'B', IAC, 'E', 'F', IAC, 'G'});
+    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "rawpeer"), 1);
+
+    TTelnetParser negotiated(sink);
+    sink.events.clear();
+    const Bytes bytes = {IAC, DO, 24, 'A', IAC, 'E'};
+    negotiated.Feed(bytes.data(), static_cast<int>(bytes.size()));
+    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "rawpeer"), 0);
+    // Commands that exist are no hint.
+    sink.events.clear();
+    TTelnetParser quiet(sink);
+    const Bytes commands = {IAC, 241, IAC, 246, IAC, IAC, IAC, 239};
+    quiet.Feed(commands.data(), static_cast<int>(commands.size()));
+    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(), "rawpeer"), 0);
 }
 
 TEST_F(TelnetParser, RawFilterStateCarriesAcrossReceivesAndModeChanges) {

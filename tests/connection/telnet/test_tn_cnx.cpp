@@ -98,18 +98,66 @@ TEST_F(TnCnx, NegotiatesDeliversDataAndSends) {
     EXPECT_EQ(cnx.SendStr("hi"), 2);
     EXPECT_EQ(peer.Read(5), (Bytes{255, 255, 255, 'h', 'i'}));
 
-    // Raw mode: commands pass as data, with the filter undoing the escapes.
+    // Data as Telnet carries it: 255 doubled, CR padded until we send binary.
+    const Bytes data = {'x', 13, 255};
+    EXPECT_EQ(cnx.SendData(data.data(), 3), 5);
+    EXPECT_EQ(peer.Read(5), (Bytes{'x', 13, 0, 255, 255}));
+
+    // A transfer: still Telnet with the filter on, answered and decoded.
     cnx.SetRawMode(true);
     cnx.SetRawFilter(true);
-    peer.SendAll({IAC, IAC, 13, 0, IAC, DO, 24});
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 8; }));
-    EXPECT_EQ(Bytes(rec.data.begin() + 4, rec.data.end()), (Bytes{255, 13, DO, 24}));
+    peer.SendAll({IAC, IAC, 13, 0, IAC, DO, 0, 'D'});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 7; }));
+    EXPECT_EQ(Bytes(rec.data.begin() + 4, rec.data.end()), (Bytes{255, 13, 'D'}));
+    EXPECT_EQ(peer.Read(3), (Bytes{IAC, WILL, 0}));
+    EXPECT_TRUE(cnx.OurBinary());
+    EXPECT_EQ(cnx.SendData(data.data(), 3), 4);
+    EXPECT_EQ(peer.Read(4), (Bytes{'x', 13, 255, 255}));
+    // Without the filter the bytes come as they are.
+    cnx.SetRawFilter(false);
+    peer.SendAll({IAC, DO, 24, 13, 0});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 12; }));
+    EXPECT_EQ(Bytes(rec.data.begin() + 7, rec.data.end()), (Bytes{IAC, DO, 24, 13, 0}));
 
     peer.CloseConnection();
     ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
     EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 0"}));
     EXPECT_EQ(rec.displays, (std::vector<std::string>{"\r\n**** Remote has closed ****\r\n"}));
     EXPECT_FALSE(cnx.IsConnected());
+}
+
+TEST_F(TnCnx, RawTcpPassesEveryByteBothWaysAndNeverAnswers) {
+    LoopbackPeer peer;
+    TTnCnx cnx;
+    cnx.SetRawTcp(true);
+    TnRecorder rec(cnx);
+    int rawPeerHints = 0;
+    cnx.SetOnRawPeer([&](TTnCnx&) { ++rawPeerHints; });
+    ASSERT_TRUE(ConnectTo(cnx, peer));
+    // A raw board's insert-character code and a Telnet-looking run alike.
+    const Bytes sent = Concat(
+        {Text("ABCD"), {255}, Text("EF"), {255}, Text("G"), {IAC, DO, 24, IAC, WILL, 1, 13, 0}});
+    peer.SendAll(sent);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == sent.size(); }));
+    EXPECT_EQ(rec.data, sent);
+    EXPECT_EQ(rawPeerHints, 0);
+    const Bytes keys = {255, 13, 'x'};
+    EXPECT_EQ(cnx.SendData(keys.data(), 3), 3);
+    // Nothing of its own went out before the data: no replies to the options.
+    EXPECT_EQ(peer.Read(4, 300), keys);
+}
+
+TEST_F(TnCnx, AHostThatSpeaksNoTelnetIsReportedOnce) {
+    LoopbackPeer peer;
+    TTnCnx cnx;
+    TnRecorder rec(cnx);
+    int rawPeerHints = 0;
+    cnx.SetOnRawPeer([&](TTnCnx&) { ++rawPeerHints; });
+    ASSERT_TRUE(ConnectTo(cnx, peer));
+    peer.SendAll(Concat({Text("ABCD"), {255}, Text("EF"), {255}, Text("G")}));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 5; }));
+    EXPECT_EQ(rec.data, Text("ABCDF"));
+    EXPECT_EQ(rawPeerHints, 1);
 }
 
 TEST_F(TnCnx, UnresolvableHostRaisesWithTheLookupMessage) {
