@@ -8,6 +8,7 @@
 #include "directory/qt_settings_store.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -39,7 +40,13 @@ constexpr int kWindowFontPixels = 11;
 constexpr int kGridFontPixels = 11;
 constexpr int kHostNameWidth = 200;
 constexpr int kPortWidth = 52;
-constexpr int kDescriptionWidth = 264;
+// The type column and its chooser take their room from the description, the
+// widest column, so that the window keeps its size.
+constexpr int kDescriptionWidth = 204;
+constexpr int kTypeWidth = 60;
+constexpr int kDescriptionEditWidth = 205;
+constexpr int kTypeChooserLeft = 460;
+constexpr int kTypeChooserWidth = 61;
 constexpr int kGridMargin = 2;
 
 // Only the host name column cuts its text with an ellipsis; the view's own
@@ -89,15 +96,16 @@ void TDialer::BuildWindow() {
         AddButton("BitBtn1", QStringLiteral("Save As New"), 0, 105, TButtonPicture::SaveAsNew);
     m_edit1 = AddEdit("Edit1", 1, 200);
     m_edit3 = AddEdit("Edit3", 201, 56);
-    m_edit2 = AddEdit("Edit2", 256, 265);
+    m_edit2 = AddEdit("Edit2", 256, kDescriptionEditWidth);
+    BuildTypeChooser();
     m_bitBtn2 = AddButton("BitBtn2", QStringLiteral("Update"), 108, 105, TButtonPicture::Update);
     m_bitBtn3 = AddButton("BitBtn3", QStringLiteral("Connect"), 368, 75, TButtonPicture::Connect);
     m_bitBtn4 = AddButton("BitBtn4", QStringLiteral("&Close"), 446, 75, TButtonPicture::Close);
     m_bitBtn5 = AddButton("BitBtn5", QStringLiteral("Delete"), 215, 75, TButtonPicture::Delete);
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
-    QWidget* order[] = {m_hyperGrid1, m_bitBtn1, m_edit1,   m_edit3,  m_edit2,
-                        m_bitBtn2,    m_bitBtn3, m_bitBtn4, m_bitBtn5};
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1, m_edit1,   m_edit3,   m_edit2,
+                        m_comboBox1,  m_bitBtn2, m_bitBtn3, m_bitBtn4, m_bitBtn5};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -145,6 +153,7 @@ void TDialer::BuildGrid() {
     header->resizeSection(0, kHostNameWidth);
     header->resizeSection(1, kPortWidth);
     header->resizeSection(2, kDescriptionWidth);
+    header->resizeSection(THostTableModel::kTypeColumn, kTypeWidth);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The header is the grid's row 0, as high as every other row.
     header->setFixedHeight(kRowHeight);
@@ -173,6 +182,19 @@ QPushButton* TDialer::AddButton(const char* name, const QString& caption, int le
     return button;
 }
 
+// Beside the edit boxes: how the entry being edited is reached.
+void TDialer::BuildTypeChooser() {
+    m_comboBox1 = new QComboBox(this);
+    m_comboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    for (const THostProtocol protocol : {THostProtocol::Telnet, THostProtocol::Raw}) {
+        m_comboBox1->addItem(FromUtf8(std::string(THostDirectory::ProtocolName(protocol))),
+                             QVariant::fromValue(static_cast<int>(protocol)));
+    }
+    m_comboBox1->setToolTip(QStringLiteral("Telnet: a Telnet server. Raw: a plain TCP bridge "
+                                           "that passes the bytes through unchanged."));
+    m_comboBox1->setGeometry(kTypeChooserLeft, kEditTop, kTypeChooserWidth, kEditHeight);
+}
+
 QLineEdit* TDialer::AddEdit(const char* name, int left, int width) {
     auto* edit = new QLineEdit(this);
     edit->setObjectName(QString::fromLatin1(name));
@@ -186,6 +208,10 @@ QString TDialer::ChosenHost() const {
 
 QString TDialer::ChosenPort() const {
     return FromUtf8(m_directory.ChosenPort());
+}
+
+THostProtocol TDialer::ChosenProtocol() const {
+    return m_directory.ChosenProtocol();
 }
 
 void TDialer::showEvent(QShowEvent* event) {
@@ -244,6 +270,7 @@ void TDialer::TakeEdits() {
     edits.HostName = ToUtf8(m_edit1->text());
     edits.Port = ToUtf8(m_edit3->text());
     edits.Description = ToUtf8(m_edit2->text());
+    edits.Protocol = static_cast<THostProtocol>(m_comboBox1->currentData().toInt());
 }
 
 void TDialer::ShowEdits() {
@@ -251,6 +278,7 @@ void TDialer::ShowEdits() {
     m_edit1->setText(FromUtf8(edits.HostName));
     m_edit3->setText(FromUtf8(edits.Port));
     m_edit2->setText(FromUtf8(edits.Description));
+    m_comboBox1->setCurrentIndex(m_comboBox1->findData(static_cast<int>(edits.Protocol)));
     // Show the beginning of a long host name, not its end.
     for (QLineEdit* edit : {m_edit1, m_edit3, m_edit2}) {
         edit->setCursorPosition(0);

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class QComboBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -18,10 +19,11 @@ namespace telvora {
 
 class THostTableModel;
 
-// The host directory window ("Dialer"): a list of Telnet hosts kept in the
-// settings store. Shown modally; each showing reloads the list from the store.
-// Results: Accepted (OK) after Connect or a double click, with ChosenHost and
-// ChosenPort taken from the chosen row; kModalAbort after "&Close"; Rejected
+// The host directory window ("Dialer"): a list of hosts, each reached by
+// Telnet or over a raw TCP bridge, kept in the settings store. Shown modally;
+// each showing reloads the list from the store. Results: Accepted (OK) after
+// Connect or a double click, with ChosenHost, ChosenPort and ChosenProtocol
+// taken from the chosen row; kModalAbort after "&Close"; Rejected
 // (Cancel) after the close box.
 class TDialer : public QDialog {
     Q_OBJECT
@@ -40,6 +42,7 @@ public:
 
     QString ChosenHost() const;
     QString ChosenPort() const;
+    THostProtocol ChosenProtocol() const;
     int CurrentRow() const { return m_directory.CurrentRow(); }
 
     void FormShow();
@@ -63,6 +66,7 @@ private:
     QPushButton* AddButton(const char* name, const QString& caption, int left, int width,
                            TButtonPicture picture);
     QLineEdit* AddEdit(const char* name, int left, int width);
+    void BuildTypeChooser();
     void TakeEdits();
     void ShowEdits();
     void ShowList();
@@ -79,6 +83,7 @@ private:
     QLineEdit* m_edit1 = nullptr;
     QLineEdit* m_edit3 = nullptr;
     QLineEdit* m_edit2 = nullptr;
+    QComboBox* m_comboBox1 = nullptr;
     QPushButton* m_bitBtn1 = nullptr;
     QPushButton* m_bitBtn2 = nullptr;
     QPushButton* m_bitBtn5 = nullptr;

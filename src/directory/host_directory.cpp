@@ -53,6 +53,21 @@ bool THostDirectory::IsPortValueName(std::string_view name) {
     return ContainsNoCase(name, kPortSuffix);
 }
 
+std::string_view THostDirectory::ProtocolName(THostProtocol protocol) {
+    switch (protocol) {
+    case THostProtocol::Raw:
+        return kRawName;
+    case THostProtocol::Telnet:
+        break;
+    }
+    return kTelnetName;
+}
+
+THostProtocol THostDirectory::ParseProtocol(std::string_view stored) {
+    return LowerAscii(TrimBlanks(stored)) == LowerAscii(kRawName) ? THostProtocol::Raw
+                                                                  : THostProtocol::Telnet;
+}
+
 void THostDirectory::LoadHosts() {
     std::vector<std::string> names;
     const bool open = m_store.OpenKey(kDirectoryKey);
@@ -79,6 +94,7 @@ void THostDirectory::LoadHosts() {
         if (row.Port.empty()) {
             row.Port = kDefaultPort;
         }
+        row.Protocol = ParseProtocol(m_store.ReadString(*it + std::string(kProtocolSuffix)));
         if (it == names.rbegin()) {
             filledEmptyRow = true;
         }
@@ -103,6 +119,7 @@ void THostDirectory::EnterRow(int row) {
     m_edits.HostName = entered.HostName;
     m_edits.Port = entered.Port.empty() ? std::string(kDefaultPort) : entered.Port;
     m_edits.Description = entered.Description;
+    m_edits.Protocol = entered.Protocol;
     m_currentRow = row;
 }
 
@@ -119,6 +136,10 @@ bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
         }
         m_store.WriteString(row.Description, row.HostName);
         m_store.WriteString(row.Description + std::string(kPortSuffix), row.Port);
+        // Written for Telnet hosts too: of two rows with the same description
+        // the lower one's type must win, as its host name and port do.
+        m_store.WriteString(row.Description + std::string(kProtocolSuffix),
+                            ProtocolName(row.Protocol));
     }
     return m_store.CloseKey();
 }
@@ -172,9 +193,11 @@ void THostDirectory::Connect() {
     if (HasCurrentRow()) {
         m_chosenHost = Row(m_currentRow).HostName;
         m_chosenPort = Row(m_currentRow).Port;
+        m_chosenProtocol = Row(m_currentRow).Protocol;
     } else {
         m_chosenHost.clear();
         m_chosenPort.clear();
+        m_chosenProtocol = THostProtocol::Telnet;
     }
 }
 

@@ -8,11 +8,21 @@
 
 namespace telvora {
 
-// One line of the host list, or the contents of the three edit boxes.
+// How a host is reached: through a Telnet server, which negotiates options
+// and escapes byte 255, or through a plain TCP bridge ("Raw") that passes the
+// bytes through untouched, as many Atari boards are run today.
+enum class THostProtocol {
+    Telnet,
+    Raw,
+};
+
+// One line of the host list, or the contents of the edit boxes and the type
+// chooser. Entries stored before hosts had a type are Telnet hosts.
 struct THostRow {
     std::string HostName;
     std::string Port;
     std::string Description;
+    THostProtocol Protocol = THostProtocol::Telnet;
 
     bool operator==(const THostRow&) const = default;
 };
@@ -39,6 +49,19 @@ public:
     static constexpr std::string_view kDirectoryKey = "Software\\Marrowby\\Telvora";
     static constexpr std::string_view kPortSuffix = "-PORT";
     static constexpr std::string_view kDefaultPort = "23";
+    // A host's type is stored beside its two other values, named by the
+    // description followed by this suffix. The suffix contains "-PORT" on
+    // purpose: the loading rule (IsPortValueName, here and in every older
+    // Telvora) skips every name containing it, so an older version neither
+    // lists a type as a host nor lets it fill the list's empty last row, and
+    // reads the directory as it always did. Should that rule ever be narrowed
+    // to names ending in "-PORT", it must go on skipping these names too. A
+    // type value's name ends in "-TYPE", so it never equals a port value's
+    // name; a host's own value is named by a description, which holds no
+    // "-PORT" (Save As New and Update refuse one, and loading skips one).
+    static constexpr std::string_view kProtocolSuffix = "-PORT-TYPE";
+    static constexpr std::string_view kTelnetName = "Telnet";
+    static constexpr std::string_view kRawName = "Raw";
 
     explicit THostDirectory(TSettingsStore& store) : m_store(store) {}
 
@@ -65,14 +88,22 @@ public:
     THostEditResult SaveAsNew();
     THostEditResult Update();
     THostEditResult Delete();
-    // Takes the current row's stored host name and port (not the edit boxes).
+    // Takes the current row's stored host name, port and type (not the edit
+    // boxes).
     void Connect();
 
     const std::string& ChosenHost() const { return m_chosenHost; }
     const std::string& ChosenPort() const { return m_chosenPort; }
+    THostProtocol ChosenProtocol() const { return m_chosenProtocol; }
 
     static bool IsInteger(std::string_view text);
     static bool IsPortValueName(std::string_view name);
+    // The type as stored and shown: "Telnet" or "Raw".
+    static std::string_view ProtocolName(THostProtocol protocol);
+    // A stored type; "Raw" in any letter case, with or without spaces around
+    // it, is Raw, and anything else (missing, empty, unknown, written by a
+    // later version) is Telnet, the only kind older entries can be.
+    static THostProtocol ParseProtocol(std::string_view stored);
 
 private:
     bool SaveRows(const std::vector<THostRow>& rows);
@@ -85,6 +116,7 @@ private:
     THostRow m_edits{"", std::string(kDefaultPort), ""};
     std::string m_chosenHost;
     std::string m_chosenPort;
+    THostProtocol m_chosenProtocol = THostProtocol::Telnet;
 };
 
 } // namespace telvora

@@ -4,9 +4,29 @@ namespace telvora {
 
 namespace {
 
-QString Cell(const THostRow& row, int column) {
-    const std::string& text = column == 0 ? row.HostName : column == 1 ? row.Port : row.Description;
+QString Text(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The empty last row, where a new entry can be typed, is no host yet and has
+// no type to show.
+bool IsEmptyRow(const THostRow& row) {
+    return row.HostName.empty() && row.Port.empty() && row.Description.empty();
+}
+
+QString Cell(const THostRow& row, int column) {
+    switch (column) {
+    case 0:
+        return Text(row.HostName);
+    case 1:
+        return Text(row.Port);
+    case 2:
+        return Text(row.Description);
+    case THostTableModel::kTypeColumn:
+        return IsEmptyRow(row) ? QString() : Text(THostDirectory::ProtocolName(row.Protocol));
+    default:
+        return {};
+    }
 }
 
 } // namespace
@@ -45,6 +65,8 @@ QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, i
         return QStringLiteral("Port");
     case 2:
         return QStringLiteral("Description");
+    case kTypeColumn:
+        return QStringLiteral("Type");
     default:
         return {};
     }

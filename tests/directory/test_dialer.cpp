@@ -3,6 +3,7 @@
 #include "temp_config.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -20,6 +21,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace telvora {
 namespace {
@@ -59,9 +61,14 @@ private:
 
 class DialerTest : public ::testing::Test {
 protected:
-    void Store(const std::string& description, const std::string& host, const std::string& port) {
+    // Without a type the host is stored as before hosts had one.
+    void Store(const std::string& description, const std::string& host, const std::string& port,
+               const std::optional<std::string>& type = std::nullopt) {
         m_store.PutString(kKey, description, host);
         m_store.PutString(kKey, description + "-PORT", port);
+        if (type) {
+            m_store.PutString(kKey, description + "-PORT-TYPE", *type);
+        }
     }
 
     template <typename T> T* Find(const char* name) {
@@ -72,7 +79,9 @@ protected:
     QTableView* Grid() { return Find<QTableView>("HyperGrid1"); }
     QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
     QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
+    QComboBox* TypeChooser() { return Find<QComboBox>("ComboBox1"); }
 
+    // The host name, port and description cells of a row.
     QStringList GridRow(int viewRow) {
         QStringList cells;
         for (int column = 0; column < 3; ++column) {
@@ -87,6 +96,14 @@ protected:
         }
         return rows;
     }
+    // The type column, top to bottom.
+    QStringList GridTypes() {
+        QStringList types;
+        for (int r = 0; r < Grid()->model()->rowCount(); ++r) {
+            types << Grid()->model()->index(r, 3).data().toString();
+        }
+        return types;
+    }
     QStringList Boxes() {
         return {Edit("Edit1")->text(), Edit("Edit3")->text(), Edit("Edit2")->text()};
     }
@@ -94,6 +111,11 @@ protected:
         Edit("Edit1")->setText(host);
         Edit("Edit3")->setText(port);
         Edit("Edit2")->setText(description);
+    }
+    void Choose(const QString& type) {
+        const int index = TypeChooser()->findText(type);
+        ASSERT_GE(index, 0) << type.toStdString();
+        TypeChooser()->setCurrentIndex(index);
     }
     void ClickRow(int viewRow) {
         const QRect cell = Grid()->visualRect(Grid()->model()->index(viewRow, 2));
@@ -120,8 +142,13 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 527, 188));
     EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 189, 200, 21));
     EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 189, 56, 21));
-    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 189, 265, 21));
+    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 189, 205, 21));
+    EXPECT_EQ(TypeChooser()->geometry(), QRect(460, 189, 61, 21));
     EXPECT_EQ(Edit("Edit3")->text(), "23");
+    ASSERT_EQ(TypeChooser()->count(), 2);
+    EXPECT_EQ(TypeChooser()->itemText(0), "Telnet");
+    EXPECT_EQ(TypeChooser()->itemText(1), "Raw");
+    EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
 
     struct Expected {
         const char* name;
@@ -162,13 +189,15 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
     m_dialer.show();
     QTableView* grid = Grid();
     QHeaderView* header = grid->horizontalHeader();
-    ASSERT_EQ(grid->model()->columnCount(), 3);
+    ASSERT_EQ(grid->model()->columnCount(), 4);
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), "Hostname");
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Port");
     EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Description");
+    EXPECT_EQ(grid->model()->headerData(3, Qt::Horizontal).toString(), "Type");
     EXPECT_EQ(header->sectionSize(0), 200);
     EXPECT_EQ(header->sectionSize(1), 52);
-    EXPECT_EQ(header->sectionSize(2), 264);
+    EXPECT_EQ(header->sectionSize(2), 204);
+    EXPECT_EQ(header->sectionSize(3), 60);
     EXPECT_TRUE(header->isVisible());
     EXPECT_FALSE(grid->verticalHeader()->isVisible());
     EXPECT_EQ(grid->rowHeight(0), 20);
@@ -191,8 +220,8 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
 }
 
 TEST_F(DialerTest, TabOrderRunsFromTheListThroughTheButtons) {
-    const QStringList expected = {"HyperGrid1", "BitBtn1", "Edit1",   "Edit3",  "Edit2",
-                                  "BitBtn2",    "BitBtn3", "BitBtn4", "BitBtn5"};
+    const QStringList expected = {"HyperGrid1", "BitBtn1", "Edit1",   "Edit3",   "Edit2",
+                                  "ComboBox1",  "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5"};
     QStringList order;
     QWidget* w = Grid();
     for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
@@ -204,13 +233,15 @@ TEST_F(DialerTest, TabOrderRunsFromTheListThroughTheButtons) {
 }
 
 TEST_F(DialerTest, ShowingLoadsTheStoreAndEntersRowOne) {
-    Store("Zulu", "z.example", "2323");
+    Store("Zulu", "z.example", "2323", "Raw");
     Store("alpha", "a.example", "");
     m_dialer.show();
     EXPECT_THAT(GridRows(),
                 ElementsAre(QStringList{"a.example", "23", "alpha"},
                             QStringList{"z.example", "2323", "Zulu"}, QStringList{"", "", ""}));
+    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", "")) << "the empty row has no type";
     EXPECT_EQ(Boxes(), (QStringList{"a.example", "23", "alpha"}));
+    EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
     EXPECT_EQ(m_dialer.CurrentRow(), 1);
     EXPECT_EQ(Grid()->currentIndex().row(), 0);
 
@@ -255,13 +286,18 @@ TEST_F(DialerTest, LongHostNamesEndInAnEllipsis) {
 
 TEST_F(DialerTest, ClickingARowFillsTheBoxes) {
     Store("Alpha", "a.example", "1");
-    Store("Beta", "b.example", "2");
+    Store("Beta", "b.example", "2", "Raw");
     m_dialer.show();
     ClickRow(1);
     EXPECT_EQ(m_dialer.CurrentRow(), 2);
     EXPECT_EQ(Boxes(), (QStringList{"b.example", "2", "Beta"}));
+    EXPECT_EQ(TypeChooser()->currentText(), "Raw");
+    ClickRow(0);
+    EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
+    ClickRow(1);
     ClickRow(2);
     EXPECT_EQ(Boxes(), (QStringList{"", "23", ""}));
+    EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
 }
 
 TEST_F(DialerTest, SaveAsNewAddsTheEntryAndRejectsBlanksWithAMessage) {
@@ -270,14 +306,22 @@ TEST_F(DialerTest, SaveAsNewAddsTheEntryAndRejectsBlanksWithAMessage) {
     Button("BitBtn1")->click();
     EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "bbs.example.org");
     EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT"), "23");
+    EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT-TYPE"), "Telnet");
     EXPECT_THAT(GridRows(), ElementsAre(QStringList{"bbs.example.org", "23", "Club BBS"},
                                         QStringList{"", "", ""}));
+
+    Type("raw.example.org", "9000", "Raw Board");
+    Choose("Raw");
+    Button("BitBtn1")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
+    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
+    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", ""));
 
     Type("  ", "23", "No host");
     TMessageBoxWatcher watcher;
     Button("BitBtn1")->click();
     EXPECT_THAT(watcher.Texts(), ElementsAre("Please enter the hostname and description first."));
-    EXPECT_EQ(GridRows().size(), 2);
+    EXPECT_EQ(GridRows().size(), 3);
     EXPECT_EQ(Boxes(), (QStringList{"  ", "23", "No host"}));
 }
 
@@ -315,6 +359,32 @@ TEST_F(DialerTest, UpdateAndDeleteActOnTheSelectedRow) {
     EXPECT_EQ(Boxes(), (QStringList{"c.example", "3", "Charlie"}));
 }
 
+TEST_F(DialerTest, UpdateChangesTheSelectedEntrysType) {
+    Store("Alpha", "a.example", "23");
+    Store("Beta", "b.example", "8000");
+    m_dialer.show();
+    ClickRow(1);
+    Choose("Raw");
+    Button("BitBtn2")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-TYPE"), "Raw");
+    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT"), "8000");
+    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", ""));
+    EXPECT_EQ(TypeChooser()->currentText(), "Telnet") << "the reload enters row 1";
+
+    ClickRow(1);
+    EXPECT_EQ(TypeChooser()->currentText(), "Raw");
+    Choose("Telnet");
+    Button("BitBtn2")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-TYPE"), "Telnet");
+    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Telnet", ""));
+
+    // Delete takes the type with the entry.
+    ClickRow(1);
+    Button("BitBtn5")->click();
+    EXPECT_FALSE(m_store.Value(kKey, "Beta-PORT-TYPE"));
+    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", ""));
+}
+
 TEST_F(DialerTest, FailedSaveIsReportedAndTheListStaysAsItWas) {
     Store("Alpha", "a.example", "1");
     Store("Beta", "b.example", "2");
@@ -336,15 +406,24 @@ TEST_F(DialerTest, FailedSaveIsReportedAndTheListStaysAsItWas) {
 }
 
 TEST_F(DialerTest, ConnectTakesTheRowsStoredValuesAndClosesWithOk) {
-    Store("Alpha", "a.example", "6502");
+    Store("Alpha", "a.example", "6502", "Raw");
     const int result = ExecWith([this] {
         Type("typed.example", "99", "Typed");
+        Choose("Telnet");
         Button("BitBtn3")->click();
     });
     EXPECT_EQ(result, QDialog::Accepted);
     EXPECT_FALSE(m_dialer.isVisible());
     EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
     EXPECT_EQ(m_dialer.ChosenPort(), "6502");
+    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Raw);
+}
+
+TEST_F(DialerTest, ConnectToAnEntryStoredWithoutATypeChoosesTelnet) {
+    Store("Alpha", "a.example", "23");
+    EXPECT_EQ(ExecWith([this] { Button("BitBtn3")->click(); }), QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
+    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Telnet);
 }
 
 TEST_F(DialerTest, ConnectOnTheEmptyRowGivesAnEmptyHost) {
@@ -356,11 +435,12 @@ TEST_F(DialerTest, ConnectOnTheEmptyRowGivesAnEmptyHost) {
     EXPECT_EQ(result, QDialog::Accepted);
     EXPECT_EQ(m_dialer.ChosenHost(), "");
     EXPECT_EQ(m_dialer.ChosenPort(), "");
+    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Telnet);
 }
 
 TEST_F(DialerTest, DoubleClickConnectsToTheClickedRow) {
     Store("Alpha", "a.example", "1");
-    Store("Beta", "b.example", "2");
+    Store("Beta", "b.example", "2", "Raw");
     const int result = ExecWith([this] {
         const QRect cell = Grid()->visualRect(Grid()->model()->index(1, 0));
         QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
@@ -369,6 +449,17 @@ TEST_F(DialerTest, DoubleClickConnectsToTheClickedRow) {
     EXPECT_EQ(result, QDialog::Accepted);
     EXPECT_EQ(m_dialer.ChosenHost(), "b.example");
     EXPECT_EQ(m_dialer.ChosenPort(), "2");
+    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Raw);
+
+    // A double click on a Telnet row after it gives Telnet again.
+    EXPECT_EQ(ExecWith([this] {
+                  const QRect cell = Grid()->visualRect(Grid()->model()->index(0, 0));
+                  QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+                  QTest::mouseDClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+              }),
+              QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
+    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Telnet);
 }
 
 TEST_F(DialerTest, CloseButtonAbortsAndCloseBoxCancels) {
@@ -388,6 +479,8 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
         dialer.findChild<QLineEdit*>("Edit1")->setText("bbs.example.org");
         dialer.findChild<QLineEdit*>("Edit3")->setText("2323");
         dialer.findChild<QLineEdit*>("Edit2")->setText("Club/BBS = 100%");
+        auto* chooser = dialer.findChild<QComboBox*>("ComboBox1");
+        chooser->setCurrentIndex(chooser->findText("Raw"));
         dialer.findChild<QPushButton*>("BitBtn1")->click();
     }
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("Marrowby/Telvora.conf")));
@@ -397,6 +490,8 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
     ASSERT_EQ(grid->model()->rowCount(), 2);
     EXPECT_EQ(grid->model()->index(0, 2).data().toString(), "Club/BBS = 100%");
     EXPECT_EQ(grid->model()->index(0, 1).data().toString(), "2323");
+    EXPECT_EQ(grid->model()->index(0, 3).data().toString(), "Raw");
+    EXPECT_EQ(dialer.findChild<QComboBox*>("ComboBox1")->currentText(), "Raw");
     dialer.hide();
 
     const QString blocker = QDir(folder).filePath("blocker");

@@ -1,9 +1,12 @@
+#include "common/text_helpers.h"
 #include "directory/host_directory.h"
 #include "directory/memory_settings_store.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,13 +18,21 @@ using ::testing::UnorderedElementsAre;
 
 constexpr std::string_view kKey = THostDirectory::kDirectoryKey;
 const THostRow kEmptyRow{};
+constexpr THostProtocol kRaw = THostProtocol::Raw;
+constexpr THostProtocol kTelnet = THostProtocol::Telnet;
 
 class HostDirectoryTest : public ::testing::Test {
 protected:
-    // Stores a host the way the window does: name value plus "-PORT" value.
-    void Store(const std::string& description, const std::string& host, const std::string& port) {
+    // Stores a host the way the window does: name value plus "-PORT" value,
+    // and its type when given; without one it is stored as before hosts had
+    // a type.
+    void Store(const std::string& description, const std::string& host, const std::string& port,
+               const std::optional<std::string>& type = std::nullopt) {
         m_store.PutString(kKey, description, host);
         m_store.PutString(kKey, description + "-PORT", port);
+        if (type) {
+            m_store.PutString(kKey, description + "-PORT-TYPE", *type);
+        }
     }
 
     std::vector<std::string> StoredNames() const {
@@ -41,8 +52,9 @@ protected:
     }
 
     THostEditResult SaveAsNew(const std::string& host, const std::string& port,
-                              const std::string& description) {
-        m_dir.Edits() = THostRow{host, port, description};
+                              const std::string& description,
+                              THostProtocol protocol = THostProtocol::Telnet) {
+        m_dir.Edits() = THostRow{host, port, description, protocol};
         return m_dir.SaveAsNew();
     }
 
@@ -63,7 +75,8 @@ TEST_F(HostDirectoryTest, SaveAsNewStoresHostAndPortValuesAndLists) {
     m_dir.LoadHosts();
     ASSERT_EQ(SaveAsNew("bbs.example.org", "23", "Club BBS"), THostEditResult::Saved);
 
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Club BBS", "Club BBS-PORT"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Club BBS", "Club BBS-PORT", "Club BBS-PORT-TYPE"));
     EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "bbs.example.org");
     EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT"), "23");
     ASSERT_EQ(m_dir.RowCount(), 2);
@@ -119,7 +132,8 @@ TEST_F(HostDirectoryTest, SaveAsNewWithExistingDescriptionReplacesThatEntry) {
     ASSERT_EQ(SaveAsNew("new.host", "8023", "club bbs"), THostEditResult::Saved);
 
     EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("club bbs", "club bbs-PORT", "Other", "Other-PORT"));
+                UnorderedElementsAre("club bbs", "club bbs-PORT", "club bbs-PORT-TYPE", "Other",
+                                     "Other-PORT", "Other-PORT-TYPE"));
     EXPECT_EQ(m_store.Value(kKey, "club bbs"), "new.host");
     EXPECT_EQ(m_store.Value(kKey, "club bbs-PORT"), "8023");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("club bbs", "Other", ""));
@@ -132,7 +146,7 @@ TEST_F(HostDirectoryTest, TwoRowsWithTheSameDescriptionKeepTheLowerRow) {
     m_dir.EnterRow(2);
     m_dir.Edits() = THostRow{"renamed.host", "3", "a"};
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("a", "a-PORT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("a", "a-PORT", "a-PORT-TYPE"));
     EXPECT_EQ(m_store.Value(kKey, "A"), "renamed.host");
     EXPECT_EQ(m_store.Value(kKey, "A-PORT"), "3");
     ASSERT_EQ(m_dir.RowCount(), 2);
@@ -143,7 +157,8 @@ TEST_F(HostDirectoryTest, UpdateWithChangedDescriptionRenamesTheEntry) {
     m_dir.LoadHosts();
     m_dir.Edits().Description = "New Name";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("New Name", "New Name-PORT"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("New Name", "New Name-PORT", "New Name-PORT-TYPE"));
     EXPECT_EQ(m_store.Value(kKey, "New Name"), "host.one");
     EXPECT_FALSE(m_store.Value(kKey, "Old Name"));
     EXPECT_FALSE(m_store.Value(kKey, "Old Name-PORT"));
@@ -170,7 +185,7 @@ TEST_F(HostDirectoryTest, UpdateLeavingHostOrPortBlankDropsTheEntry) {
     m_dir.LoadHosts();
     m_dir.Edits().Port = " ";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Two", "Two-PORT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Two", "Two-PORT", "Two-PORT-TYPE"));
 }
 
 TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
@@ -180,7 +195,8 @@ TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
     m_dir.LoadHosts();
     m_dir.EnterRow(2);
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Gamma", "Gamma-PORT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
+                                                    "Gamma", "Gamma-PORT", "Gamma-PORT-TYPE"));
     EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Gamma", ""));
 }
 
@@ -189,7 +205,7 @@ TEST_F(HostDirectoryTest, DeleteOnTheEmptyRowChangesNothing) {
     m_dir.LoadHosts();
     m_dir.EnterRow(2);
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE"));
     EXPECT_EQ(m_store.Value(kKey, "Alpha"), "a.host");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", ""));
 }
@@ -249,7 +265,8 @@ TEST_F(HostDirectoryTest, ValuesOfAnotherTypeReadAsEmpty) {
     EXPECT_EQ(m_dir.Row(2), (THostRow{"", "99", "Binary"}));
     // The host without a host name is dropped at the next save.
     ASSERT_EQ(SaveAsNew("b.host", "1", "Beta"), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Beta", "Beta-PORT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
+                                                    "Beta", "Beta-PORT", "Beta-PORT-TYPE"));
 }
 
 TEST_F(HostDirectoryTest, DescriptionsContainingPortSuffixAreRefused) {
@@ -297,7 +314,7 @@ TEST_F(HostDirectoryTest, FailedSaveLeavesStoreListAndCurrentRowAsTheyWere) {
     // Once the store works again the same action succeeds.
     m_store.SetCommitFails(false);
     EXPECT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE"));
 }
 
 TEST_F(HostDirectoryTest, ReloadShowsChangesMadeOutsideTheWindow) {
@@ -305,6 +322,171 @@ TEST_F(HostDirectoryTest, ReloadShowsChangesMadeOutsideTheWindow) {
     Store("Outside", "o.host", "23");
     m_dir.LoadHosts();
     EXPECT_THAT(ListedDescriptions(), ElementsAre("Outside", ""));
+}
+
+TEST_F(HostDirectoryTest, DirectoryStoredWithoutTypesReadsAsTelnet) {
+    Store("Alpha", "a.host", "23");
+    Store("Beta", "b.host", "6502");
+    m_dir.LoadHosts();
+    ASSERT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Beta", ""));
+    for (const THostRow& row : m_dir.Rows()) {
+        EXPECT_EQ(row.Protocol, kTelnet) << row.Description;
+    }
+    EXPECT_EQ(m_dir.Edits().Protocol, kTelnet);
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenProtocol(), kTelnet);
+}
+
+TEST_F(HostDirectoryTest, StoredTypesOtherThanRawReadAsTelnet) {
+    Store("A", "a.host", "1", "Raw");
+    Store("B", "b.host", "2", " rAW ");
+    Store("C", "c.host", "3", "Telnet");
+    Store("D", "d.host", "4", "");
+    Store("E", "e.host", "5", "SSH");
+    Store("F", "f.host", "6", "Raw TCP");
+    Store("G", "g.host", "7");
+    m_store.PutNonString(kKey, "G-PORT-TYPE");
+    m_dir.LoadHosts();
+    ASSERT_EQ(m_dir.RowCount(), 8);
+    std::vector<THostProtocol> protocols;
+    for (const THostRow& row : m_dir.Rows()) {
+        protocols.push_back(row.Protocol);
+    }
+    EXPECT_THAT(protocols,
+                ElementsAre(kRaw, kRaw, kTelnet, kTelnet, kTelnet, kTelnet, kTelnet, kTelnet));
+}
+
+TEST_F(HostDirectoryTest, RawEntryIsStoredBesideItsValuesAndReadBack) {
+    m_dir.LoadHosts();
+    ASSERT_EQ(SaveAsNew("raw.example", "9000", "Raw Board", kRaw), THostEditResult::Saved);
+    ASSERT_EQ(SaveAsNew("tn.example", "23", "Telnet Board"), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Raw Board", "Raw Board-PORT",
+                                                    "Raw Board-PORT-TYPE", "Telnet Board",
+                                                    "Telnet Board-PORT", "Telnet Board-PORT-TYPE"));
+    // The host name and port values are exactly what they were before hosts
+    // had a type.
+    EXPECT_EQ(m_store.Value(kKey, "Raw Board"), "raw.example");
+    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
+    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
+    EXPECT_EQ(m_store.Value(kKey, "Telnet Board-PORT-TYPE"), "Telnet");
+
+    THostDirectory reread(m_store);
+    reread.LoadHosts();
+    EXPECT_THAT(reread.Rows(),
+                ElementsAre(THostRow{"raw.example", "9000", "Raw Board", kRaw},
+                            THostRow{"tn.example", "23", "Telnet Board", kTelnet}, kEmptyRow));
+    EXPECT_EQ(reread.Edits().Protocol, kRaw) << "row 1 is entered";
+}
+
+// The loading rule an older version applies (every name containing "-PORT"
+// is not a host) must list exactly the hosts, whatever their types.
+TEST_F(HostDirectoryTest, TypeValuesAreNeverTakenForHostsByTheLoadingRule) {
+    m_dir.LoadHosts();
+    ASSERT_EQ(SaveAsNew("a.example", "9000", "Alpha", kRaw), THostEditResult::Saved);
+    ASSERT_EQ(SaveAsNew("z.example", "23", "zulu"), THostEditResult::Saved);
+    m_dir.EnterRow(3);
+    m_dir.Edits() = THostRow{"e.example", "8000", "", kRaw};
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved) << "an empty description, as Update allows";
+
+    std::vector<std::string> hosts;
+    for (const std::string& name : StoredNames()) {
+        if (!THostDirectory::IsPortValueName(name)) {
+            hosts.push_back(name);
+        }
+    }
+    EXPECT_THAT(hosts, UnorderedElementsAre("", "Alpha", "zulu"));
+    // Each host's type sits under its own name, not under a port value's.
+    for (const std::string description : {"", "Alpha", "zulu"}) {
+        EXPECT_EQ(
+            m_store.Value(kKey, description + "-PORT-TYPE"),
+            std::string(THostDirectory::ProtocolName(description == "zulu" ? kTelnet : kRaw)));
+    }
+    // The last name in sorted order is still not a host, so an older version
+    // still ends the list with its one empty row.
+    std::vector<std::string> sorted = StoredNames();
+    std::sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+        return LowerAscii(a) < LowerAscii(b);
+    });
+    EXPECT_TRUE(THostDirectory::IsPortValueName(sorted.back())) << sorted.back();
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("", "Alpha", "zulu", ""));
+}
+
+TEST_F(HostDirectoryTest, EnteringARowShowsItsType) {
+    Store("Alpha", "a.host", "9000", "Raw");
+    Store("Beta", "b.host", "23");
+    m_dir.LoadHosts();
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"a.host", "9000", "Alpha", kRaw}));
+    m_dir.EnterRow(2);
+    EXPECT_EQ(m_dir.Edits().Protocol, kTelnet);
+    m_dir.EnterRow(1);
+    m_dir.EnterRow(3);
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", "", kTelnet})) << "the empty row";
+}
+
+TEST_F(HostDirectoryTest, UpdateChangesTheTypeAndARenameTakesItAlong) {
+    Store("Alpha", "a.host", "23");
+    m_dir.LoadHosts();
+    m_dir.Edits().Protocol = kRaw;
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Raw");
+    EXPECT_EQ(m_dir.Row(1).Protocol, kRaw);
+
+    m_dir.Edits().Description = "Renamed";
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Renamed", "Renamed-PORT", "Renamed-PORT-TYPE"));
+    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-TYPE"), "Raw");
+
+    m_dir.Edits().Protocol = kTelnet;
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-TYPE"), "Telnet");
+    EXPECT_EQ(m_dir.Row(1).Protocol, kTelnet);
+}
+
+TEST_F(HostDirectoryTest, TheLowerOfTwoRowsWithOneDescriptionGivesTheType) {
+    Store("A", "a.host", "1", "Raw");
+    Store("B", "b.host", "2");
+    m_dir.LoadHosts();
+    m_dir.EnterRow(2);
+    m_dir.Edits().Description = "a";
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "A"), "b.host");
+    EXPECT_EQ(m_store.Value(kKey, "A-PORT-TYPE"), "Telnet");
+}
+
+TEST_F(HostDirectoryTest, DeleteRemovesTheStoredTypeToo) {
+    Store("Alpha", "a.host", "9000", "Raw");
+    Store("Beta", "b.host", "23", "Telnet");
+    m_dir.LoadHosts();
+    ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
+    EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Beta", "Beta-PORT", "Beta-PORT-TYPE"));
+    // Saved again under the same description, the entry starts as Telnet.
+    ASSERT_EQ(SaveAsNew("a.host", "9000", "Alpha"), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Telnet");
+}
+
+TEST_F(HostDirectoryTest, ConnectTakesTheStoredRowsType) {
+    Store("Alpha", "a.host", "9000", "Raw");
+    m_dir.LoadHosts();
+    m_dir.Edits().Protocol = kTelnet;
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenProtocol(), kRaw) << "the row's type, not the chooser's";
+    m_dir.EnterRow(2);
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenHost(), "");
+    EXPECT_EQ(m_dir.ChosenProtocol(), kTelnet);
+}
+
+TEST(HostDirectoryProtocolNames, NamesAndParsing) {
+    EXPECT_EQ(THostDirectory::ProtocolName(THostProtocol::Telnet), "Telnet");
+    EXPECT_EQ(THostDirectory::ProtocolName(THostProtocol::Raw), "Raw");
+    EXPECT_EQ(THostDirectory::ParseProtocol("Raw"), THostProtocol::Raw);
+    EXPECT_EQ(THostDirectory::ParseProtocol("RAW"), THostProtocol::Raw);
+    EXPECT_EQ(THostDirectory::ParseProtocol("Telnet"), THostProtocol::Telnet);
+    EXPECT_EQ(THostDirectory::ParseProtocol(""), THostProtocol::Telnet);
+    EXPECT_EQ(THostDirectory::ParseProtocol(" raw "), THostProtocol::Raw);
+    EXPECT_EQ(THostDirectory::ParseProtocol("Rawx"), THostProtocol::Telnet);
 }
 
 TEST(HostDirectoryIsInteger, AcceptsSigned32BitDecimalsOnly) {

@@ -100,14 +100,15 @@ TEST_F(QtSettingsStoreTest, FileLivesInTheConfigurationFolderUnderOrganization) 
 TEST_F(QtSettingsStoreTest, AwkwardDescriptionsAndHostsRoundTripThroughTheFile) {
     const std::vector<THostRow> typed = {
         {"bbs.example.org", "23", "Club BBS"},
-        {"slash.example", "2323", "a/b\\c//d\\\\"},
+        {"raw.example.org", "9000", "Raw Board", THostProtocol::Raw},
+        {"slash.example", "2323", "a/b\\c//d\\\\", THostProtocol::Raw},
         {"k=v;#x", "1", "key=value; #not a comment"},
         {"\"quoted\"", "2", "100% \"double\" 'single'"},
         {"\xC3\xBCmlaut.example", "3", "Caf\xC3\xA9 \xC3\x9C\xC3\x9F \xE6\x97\xA5\xE6\x9C\xAC"},
         {" padded host ", " 6502 ", " padded "},
         {"@Variant(x)", "4", "[General]"},
         {"a, b", "5", "@at sign"},
-        {"tab\there", "6", "_5F looks escaped_"},
+        {"tab\there", "6", "_5F looks escaped_", THostProtocol::Raw},
     };
     {
         TQtSettingsStore store(kOrg, kApp);
@@ -180,6 +181,34 @@ TEST_F(QtSettingsStoreTest, HandEditedNamesAreMatchedAndReplacedWithoutRegardToC
     const QByteArray bytes = ReadFile(FileName());
     EXPECT_FALSE(bytes.contains("old.host")) << bytes.toStdString();
     EXPECT_EQ(RowsFromDisk(), directory.Rows());
+}
+
+TEST_F(QtSettingsStoreTest, TypesAreStoredBesideTheUnchangedHostAndPortLines) {
+    // A file written before hosts had a type reads as Telnet hosts.
+    WriteFile(FileName(), "[General]\nClub%20BBS=bbs.example.org\nClub%20BBS-PORT=23\n"
+                          "Raw%20Board=raw.example.org\nRaw%20Board-PORT=9000\n");
+    ASSERT_THAT(LoadedRows(),
+                ElementsAre(THostRow{"bbs.example.org", "23", "Club BBS", THostProtocol::Telnet},
+                            THostRow{"raw.example.org", "9000", "Raw Board", THostProtocol::Telnet},
+                            THostRow{}));
+    {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        directory.EnterRow(2);
+        directory.Edits().Protocol = THostProtocol::Raw;
+        ASSERT_EQ(directory.Update(), THostEditResult::Saved);
+    }
+    const QByteArray bytes = ReadFile(FileName());
+    for (const char* line : {"\nClub_20BBS=bbs.example.org\n", "\nClub_20BBS-PORT=23\n",
+                             "\nClub_20BBS-PORT-TYPE=Telnet\n", "\nRaw_20Board=raw.example.org\n",
+                             "\nRaw_20Board-PORT=9000\n", "\nRaw_20Board-PORT-TYPE=Raw\n"}) {
+        EXPECT_TRUE(bytes.contains(line)) << line << " in " << bytes.toStdString();
+    }
+    EXPECT_THAT(RowsFromDisk(),
+                ElementsAre(THostRow{"bbs.example.org", "23", "Club BBS", THostProtocol::Telnet},
+                            THostRow{"raw.example.org", "9000", "Raw Board", THostProtocol::Raw},
+                            THostRow{}));
 }
 
 TEST_F(QtSettingsStoreTest, ValuesOfAnotherTypeReadAsEmpty) {
