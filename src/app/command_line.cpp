@@ -2,6 +2,7 @@
 
 #include "app/menu_tags.h"
 
+#include <arpa/inet.h>
 #include <charconv>
 #include <cmath>
 
@@ -29,6 +30,7 @@ std::optional<double> Seconds(const std::string& value) {
 }
 
 constexpr std::string_view kTelnetScheme = "telnet://";
+constexpr std::string_view kRawScheme = "raw://";
 
 bool OpensSomething(const CommandLineOptions& options) {
     return options.moviePath || options.telnet || options.serialDevice;
@@ -43,13 +45,17 @@ bool OnlyOne(CommandLineResult& result, const std::string& what) {
     return false;
 }
 
-bool SetTelnet(CommandLineResult& result, const std::string& text) {
+bool SetTelnet(CommandLineResult& result, const std::string& text, bool raw) {
     if (!OnlyOne(result, text)) {
         return false;
     }
-    result.options.telnet = ParseTelnetTarget(text);
+    std::string problem;
+    result.options.telnet =
+        raw ? ParseRawTarget(text, &problem) : ParseTelnetTarget(text, &problem);
     if (!result.options.telnet) {
-        result.error = "not a Telnet host: '" + text + "' (HOST, HOST:PORT or telnet://HOST:PORT)";
+        result.error = std::string(raw ? "not a raw TCP host: '" : "not a Telnet host: '") + text +
+                       "' (" + problem + "; write HOST, HOST:PORT, [IPV6-ADDRESS]:PORT or " +
+                       (raw ? "raw" : "telnet") + "://HOST:PORT)";
         return false;
     }
     return true;
@@ -105,34 +111,113 @@ bool SetMovie(CommandLineResult& result, const std::string& path) {
     return true;
 }
 
-} // namespace
+// An IPv6 address in digits, optionally with a zone ("fe80::1%eth0").
+bool IsIPv6Address(std::string_view text) {
+    const auto percent = text.find('%');
+    if (percent != std::string_view::npos) {
+        const std::string_view zone = text.substr(percent + 1);
+        if (zone.empty() || zone.find_first_of(" \t/[]:%") != std::string_view::npos) {
+            return false;
+        }
+        text = text.substr(0, percent);
+    }
+    in6_addr address{};
+    return inet_pton(AF_INET6, std::string(text).c_str(), &address) == 1;
+}
 
-std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text) {
+bool Fails(std::string* problem, const std::string& what) {
+    if (problem != nullptr) {
+        *problem = what;
+    }
+    return false;
+}
+
+// "1".."65535", leading zeros allowed; stored without them.
+bool ReadPort(std::string_view port, TelnetTarget& target, std::string* problem) {
+    int number = 0;
+    const auto [last, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (port.empty() || error != std::errc() || last != port.data() + port.size() || number < 1 ||
+        number > 65535) {
+        return Fails(problem, "the port must be a number from 1 to 65535");
+    }
+    target.port = std::to_string(number);
+    return true;
+}
+
+// HOST, HOST:PORT, [IPV6]:PORT or an IPv6 address alone, with or without
+// the scheme given and a closing '/'.
+std::optional<TelnetTarget> ParseTarget(const std::string& text, std::string_view scheme, bool raw,
+                                        std::string* problem) {
     std::string_view rest = text;
-    if (rest.substr(0, kTelnetScheme.size()) == kTelnetScheme) {
-        rest.remove_prefix(kTelnetScheme.size());
+    if (rest.substr(0, scheme.size()) == scheme) {
+        rest.remove_prefix(scheme.size());
         if (!rest.empty() && rest.back() == '/') {
             rest.remove_suffix(1);
         }
-    }
-    TelnetTarget target;
-    if (const auto colon = rest.rfind(':'); colon != std::string_view::npos) {
-        const std::string_view port = rest.substr(colon + 1);
-        int number = 0;
-        const auto [last, error] = std::from_chars(port.data(), port.data() + port.size(), number);
-        if (port.empty() || error != std::errc() || last != port.data() + port.size() ||
-            number < 1 || number > 65535) {
-            return std::nullopt;
-        }
-        target.port = std::to_string(number);
-        rest = rest.substr(0, colon);
-    }
-    const bool blank = rest.find_first_of(" \t/") != std::string_view::npos;
-    if (rest.empty() || blank) {
+    } else if (rest.find("://") != std::string_view::npos) {
+        Fails(problem, "only a " + std::string(scheme) + " address is taken here");
         return std::nullopt;
     }
-    target.host = std::string(rest);
+    TelnetTarget target;
+    target.raw = raw;
+    std::string_view host = rest;
+    if (!rest.empty() && rest.front() == '[') {
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos) {
+            Fails(problem, "the '[' before an IPv6 address has no ']'");
+            return std::nullopt;
+        }
+        host = rest.substr(1, close - 1);
+        const std::string_view after = rest.substr(close + 1);
+        if (!IsIPv6Address(host)) {
+            Fails(problem, "'" + std::string(host) + "' in brackets is not an IPv6 address");
+            return std::nullopt;
+        }
+        if (!after.empty() && after.front() != ':') {
+            Fails(problem, "only :PORT may follow the ']' of an IPv6 address");
+            return std::nullopt;
+        }
+        if (!after.empty() && !ReadPort(after.substr(1), target, problem)) {
+            return std::nullopt;
+        }
+    } else if (rest.find(']') != std::string_view::npos) {
+        Fails(problem, "a ']' without its '['");
+        return std::nullopt;
+    } else if (const auto colon = rest.find(':'); colon != std::string_view::npos) {
+        if (rest.find(':', colon + 1) != std::string_view::npos) {
+            // Several colons: an IPv6 address alone, on the default port.
+            if (!IsIPv6Address(rest)) {
+                Fails(problem, "several ':' but not an IPv6 address; an IPv6 address with a "
+                               "port is written in brackets");
+                return std::nullopt;
+            }
+        } else {
+            if (!ReadPort(rest.substr(colon + 1), target, problem)) {
+                return std::nullopt;
+            }
+            host = rest.substr(0, colon);
+        }
+    }
+    if (host.empty()) {
+        Fails(problem, "no host");
+        return std::nullopt;
+    }
+    if (host.find_first_of(" \t/") != std::string_view::npos) {
+        Fails(problem, "a host name has no blanks or '/'");
+        return std::nullopt;
+    }
+    target.host = std::string(host);
     return target;
+}
+
+} // namespace
+
+std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text, std::string* problem) {
+    return ParseTarget(text, kTelnetScheme, false, problem);
+}
+
+std::optional<TelnetTarget> ParseRawTarget(const std::string& text, std::string* problem) {
+    return ParseTarget(text, kRawScheme, true, problem);
 }
 
 CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -160,8 +245,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             result.error = "option " + name + " needs a value";
             return std::nullopt;
         };
-        if (!onlyFiles && argument.rfind(kTelnetScheme, 0) == 0) {
-            if (!SetTelnet(result, argument)) {
+        if (!onlyFiles &&
+            (argument.rfind(kTelnetScheme, 0) == 0 || argument.rfind(kRawScheme, 0) == 0)) {
+            if (!SetTelnet(result, argument, argument.rfind(kRawScheme, 0) == 0)) {
                 return result;
             }
         } else if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
@@ -175,9 +261,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!path || !SetMovie(result, *path)) {
                 return result;
             }
-        } else if (name == "--telnet") {
+        } else if (name == "--telnet" || name == "--raw") {
             const auto target = value();
-            if (!target || !SetTelnet(result, *target)) {
+            if (!target || !SetTelnet(result, *target, name == "--raw")) {
                 return result;
             }
         } else if (name == "--serial") {
@@ -282,9 +368,9 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     if (options.receive && !options.telnet && !options.serialDevice) {
-        result.error = "a download needs a connection: --telnet or --serial";
+        result.error = "a download needs a connection: --telnet, --raw or --serial";
     } else if (options.send && !options.telnet && !options.serialDevice) {
-        result.error = "an upload needs a connection: --telnet or --serial";
+        result.error = "an upload needs a connection: --telnet, --raw or --serial";
     } else if (options.send && options.receive) {
         result.error = "a download and an upload cannot both be started at start";
     }
@@ -292,7 +378,7 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string CommandLineUsage() {
-    return "Usage: telvora [options] [MOVIE-FILE | telnet://HOST[:PORT]]\n"
+    return "Usage: telvora [options] [MOVIE-FILE | telnet://HOST[:PORT] | raw://HOST[:PORT]]\n"
            "\n"
            "A terminal for Atari ATASCII bulletin-board systems.\n"
            "\n"
@@ -300,6 +386,8 @@ std::string CommandLineUsage() {
            "  --play FILE            play this ATASCII movie at start\n"
            "  --telnet HOST[:PORT]   connect to this Telnet host at start (port 23\n"
            "                         unless given)\n"
+           "  --raw HOST[:PORT]      connect to this host by raw TCP at start: no Telnet,\n"
+           "                         every byte as it is (port 23 unless given)\n"
            "  --serial DEVICE        attach to this serial port at start\n"
            "  --receive-xmodem FILE, --receive-xmodem-1k FILE\n"
            "                         once connected, download one file by X-Modem\n"
@@ -329,7 +417,12 @@ std::string CommandLineUsage() {
            "                         the format the suffix names (.png, .jpg, .bmp, ...;\n"
            "                         PNG without one)\n"
            "  --help                 show this help\n"
-           "  --version              show the version\n";
+           "  --version              show the version\n"
+           "\n"
+           "HOST is a name, an IPv4 address or an IPv6 address in brackets: [::1],\n"
+           "[::1]:2323, telnet://[::1]:2323/. An IPv6 address without brackets (::1)\n"
+           "is taken whole as the host, on port 23: a port after it would read as\n"
+           "part of the address.\n";
 }
 
 } // namespace telvora

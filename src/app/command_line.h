@@ -9,20 +9,29 @@
 namespace telvora {
 
 // What the user asked for on the command line:
-//   telvora [options] [MOVIE-FILE | telnet://HOST[:PORT]]
+//   telvora [options] [MOVIE-FILE | telnet://HOST[:PORT] | raw://HOST[:PORT]]
 // The longest --exit-after: one week, far inside a timer's range.
 inline constexpr double kMaxExitAfterSeconds = 7 * 24 * 3600.0;
 
-// A Telnet host to connect to at start.
+// A host to connect to at start, by Telnet or by raw TCP.
 struct TelnetTarget {
-    std::string host;
+    std::string host; // an IPv6 address without its brackets
     std::string port = "23";
+    // Raw TCP: no Telnet negotiation, every byte passed as it is.
+    bool raw = false;
     bool operator==(const TelnetTarget&) const = default;
 };
 
-// "HOST[:PORT]" or "telnet://HOST[:PORT][/]"; nullopt when it names no host
-// or a port out of 1..65535.
-std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text);
+// "HOST[:PORT]" or "telnet://HOST[:PORT][/]". HOST is a name, a dotted IPv4
+// address, an IPv6 address in brackets ("[::1]", "[::1]:2323") or an IPv6
+// address alone ("::1"), which is taken whole as the host: its last group
+// could as well be a port, so a port is only read after brackets. nullopt
+// when it names no host, a port out of 1..65535 or a malformed address;
+// *problem then says what is wrong, in a few words.
+std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text,
+                                              std::string* problem = nullptr);
+// The same forms for raw TCP, with "raw://" instead of "telnet://"; raw is set.
+std::optional<TelnetTarget> ParseRawTarget(const std::string& text, std::string* problem = nullptr);
 
 // A download started as soon as the connection is up.
 struct ReceiveRequest {
@@ -41,7 +50,7 @@ struct SendRequest {
 struct CommandLineOptions {
     // At most one of the three: what is opened at start.
     std::optional<std::string> moviePath;
-    std::optional<TelnetTarget> telnet;
+    std::optional<TelnetTarget> telnet; // Telnet, or raw TCP when telnet->raw
     std::optional<std::string> serialDevice;
     std::optional<ReceiveRequest> receive;
     std::optional<SendRequest> send;

@@ -79,9 +79,10 @@ TEST(CommandLine, MistakesAreReportedClearly) {
 
 TEST(CommandLine, UsageNamesEveryOption) {
     const std::string usage = CommandLineUsage();
-    for (const char* option : {"--play", "--speed", "--size", "--headless", "--exit-when-done",
-                               "--exit-after", "--dump-screen", "--screenshot", "--help",
-                               "--version", "--telnet", "--serial", "telnet://"}) {
+    for (const char* option :
+         {"--play", "--speed", "--size", "--headless", "--exit-when-done", "--exit-after",
+          "--dump-screen", "--screenshot", "--help", "--version", "--telnet", "--raw", "--serial",
+          "telnet://", "raw://", "[::1]:2323"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }
@@ -187,6 +188,182 @@ TEST(CommandLine, TheManPageNamesEveryOptionOfTheHelp) {
         EXPECT_NE(page.find(escaped), std::string::npos) << match->str();
     }
     EXPECT_GT(options, 20);
+}
+
+} // namespace
+
+namespace {
+
+TEST(CommandLine, IPv6AddressesAreTakenInBrackets) {
+    struct Case {
+        std::string text;
+        std::optional<TelnetTarget> target;
+    };
+    const std::vector<Case> cases = {
+        {"[::1]", TelnetTarget{"::1", "23"}},
+        {"[::1]:2323", TelnetTarget{"::1", "2323"}},
+        {"telnet://[::1]:2323/", TelnetTarget{"::1", "2323"}},
+        {"telnet://[::1]", TelnetTarget{"::1", "23"}},
+        {"[2001:db8::17]:6502", TelnetTarget{"2001:db8::17", "6502"}},
+        {"[::ffff:10.0.0.2]", TelnetTarget{"::ffff:10.0.0.2", "23"}},
+        {"[fe80::1%eth0]:23", TelnetTarget{"fe80::1%eth0", "23"}},
+        // Without brackets the whole text is the address, on port 23: the
+        // last group of "::1:23" is a group, not a port.
+        {"::1", TelnetTarget{"::1", "23"}},
+        {"2001:db8::17", TelnetTarget{"2001:db8::17", "23"}},
+        {"::1:23", TelnetTarget{"::1:23", "23"}},
+        {"telnet://::1", TelnetTarget{"::1", "23"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseTelnetTarget(c.text), c.target) << c.text;
+    }
+}
+
+TEST(CommandLine, MalformedAddressesSayWhatIsWrong) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"[::1", "the '[' before an IPv6 address has no ']'"},
+        {"telnet://[::1:23/", "the '[' before an IPv6 address has no ']'"},
+        {"::1]", "a ']' without its '['"},
+        {"[]", "'' in brackets is not an IPv6 address"},
+        {"[]:23", "'' in brackets is not an IPv6 address"},
+        {"[bbs.example]:23", "'bbs.example' in brackets is not an IPv6 address"},
+        {"[10.0.0.2]", "'10.0.0.2' in brackets is not an IPv6 address"},
+        {"[::1]x", "only :PORT may follow the ']' of an IPv6 address"},
+        {"[::1]]", "only :PORT may follow the ']' of an IPv6 address"},
+        {"[::1]:", "the port must be a number from 1 to 65535"},
+        {"[::1]:0", "the port must be a number from 1 to 65535"},
+        {"[::1]:65536", "the port must be a number from 1 to 65535"},
+        {"[::1]:23/", "the port must be a number from 1 to 65535"},
+        {"a:b:c", "several ':' but not an IPv6 address; an IPv6 address with a port is written "
+                  "in brackets"},
+        {"::1::2", "several ':' but not an IPv6 address; an IPv6 address with a port is "
+                   "written in brackets"},
+        {"[fe80::1%]", "'fe80::1%' in brackets is not an IPv6 address"},
+        {"", "no host"},
+        {"host:x", "the port must be a number from 1 to 65535"},
+        {"raw://bbs", "only a telnet:// address is taken here"},
+    };
+    for (const auto& [text, problem] : cases) {
+        std::string why;
+        EXPECT_EQ(ParseTelnetTarget(text, &why), std::nullopt) << text;
+        EXPECT_EQ(why, problem) << text;
+    }
+    // On the command line the problem comes with the forms that are taken.
+    EXPECT_EQ(Parse({"--telnet", "[::1"}).error,
+              "not a Telnet host: '[::1' (the '[' before an IPv6 address has no ']'; write HOST, "
+              "HOST:PORT, [IPV6-ADDRESS]:PORT or telnet://HOST:PORT)");
+    EXPECT_EQ(Parse({"telnet://[::1]x"}).error,
+              "not a Telnet host: 'telnet://[::1]x' (only :PORT may follow the ']' of an IPv6 "
+              "address; write HOST, HOST:PORT, [IPV6-ADDRESS]:PORT or telnet://HOST:PORT)");
+    EXPECT_EQ(Parse({"--raw", "a:b:c"}).error,
+              "not a raw TCP host: 'a:b:c' (several ':' but not an IPv6 address; an IPv6 address "
+              "with a port is written in brackets; write HOST, HOST:PORT, [IPV6-ADDRESS]:PORT or "
+              "raw://HOST:PORT)");
+    EXPECT_EQ(Parse({"--raw=telnet://bbs"}).error,
+              "not a raw TCP host: 'telnet://bbs' (only a raw:// address is taken here; write "
+              "HOST, HOST:PORT, [IPV6-ADDRESS]:PORT or raw://HOST:PORT)");
+    EXPECT_EQ(Parse({"--telnet", "host:99999"}).error,
+              "not a Telnet host: 'host:99999' (the port must be a number from 1 to 65535; "
+              "write HOST, HOST:PORT, [IPV6-ADDRESS]:PORT or telnet://HOST:PORT)");
+}
+
+TEST(CommandLine, RawTcpHostsAreTakenInEveryForm) {
+    struct Case {
+        std::string text;
+        std::optional<TelnetTarget> target;
+    };
+    const std::vector<Case> cases = {
+        {"bbs.example.org", TelnetTarget{"bbs.example.org", "23", true}},
+        {"bbs.example.org:6502", TelnetTarget{"bbs.example.org", "6502", true}},
+        {"raw://10.0.0.2", TelnetTarget{"10.0.0.2", "23", true}},
+        {"raw://10.0.0.2:2323/", TelnetTarget{"10.0.0.2", "2323", true}},
+        {"raw://[::1]:2323/", TelnetTarget{"::1", "2323", true}},
+        {"[::1]", TelnetTarget{"::1", "23", true}},
+        {"::1", TelnetTarget{"::1", "23", true}},
+        {"raw://", std::nullopt},
+        {"raw://host/menu", std::nullopt},
+        {"telnet://bbs", std::nullopt},
+        {"host:0", std::nullopt},
+        {"[::1", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseRawTarget(c.text), c.target) << c.text;
+    }
+}
+
+TEST(CommandLine, ARawOrIPv6ConnectionIsOpenedAtStart) {
+    const std::vector<std::pair<std::vector<std::string>, TelnetTarget>> cases = {
+        {{"raw://bbs:2323"}, TelnetTarget{"bbs", "2323", true}},
+        {{"raw://[::1]:2323/"}, TelnetTarget{"::1", "2323", true}},
+        {{"--raw", "bbs"}, TelnetTarget{"bbs", "23", true}},
+        {{"--raw=[::1]:6400"}, TelnetTarget{"::1", "6400", true}},
+        {{"--raw", "::1"}, TelnetTarget{"::1", "23", true}},
+        {{"--telnet", "[::1]:23"}, TelnetTarget{"::1", "23", false}},
+        {{"--telnet", "[::1]"}, TelnetTarget{"::1", "23", false}},
+        {{"telnet://[::1]:2323/"}, TelnetTarget{"::1", "2323", false}},
+        {{"--telnet=::1"}, TelnetTarget{"::1", "23", false}},
+    };
+    for (const auto& [arguments, target] : cases) {
+        const auto result = Parse(arguments);
+        ASSERT_TRUE(result.Ok()) << arguments.front() << ": " << result.error;
+        EXPECT_EQ(result.options.telnet, target) << arguments.front();
+        EXPECT_FALSE(result.options.moviePath) << arguments.front();
+    }
+    // After "--" a name that looks like an address is a movie file.
+    const auto file = Parse({"--", "raw://x"});
+    ASSERT_TRUE(file.Ok());
+    EXPECT_EQ(file.options.moviePath, "raw://x");
+    EXPECT_FALSE(file.options.telnet);
+    EXPECT_EQ(Parse({"--raw"}).error, "option --raw needs a value");
+}
+
+TEST(CommandLine, RawTcpIsAConnectionLikeTelnet) {
+    // Only one of movie, Telnet, raw TCP and serial line.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> twice = {
+        {{"--raw", "a", "--telnet", "b"}, "b"},
+        {{"--telnet", "a", "--raw", "b"}, "b"},
+        {{"raw://a", "telnet://b"}, "telnet://b"},
+        {{"telnet://a", "raw://b"}, "raw://b"},
+        {{"--raw", "a", "raw://b"}, "raw://b"},
+        {{"--serial", "/dev/ttyS0", "--raw", "bbs"}, "bbs"},
+        {{"--raw", "bbs", "--serial", "/dev/ttyS0"}, "/dev/ttyS0"},
+        {{"movie.ata", "raw://bbs"}, "raw://bbs"},
+        {{"raw://bbs", "movie.ata"}, "movie.ata"},
+        {{"--raw", "bbs", "--play", "movie.ata"}, "movie.ata"},
+    };
+    for (const auto& [arguments, second] : twice) {
+        EXPECT_EQ(Parse(arguments).error,
+                  "only one movie or connection can be opened at start, not also '" + second + "'")
+            << arguments.front() << " " << arguments[2 % arguments.size()];
+    }
+    // Downloads and uploads run over raw TCP as over Telnet.
+    const auto receive = Parse({"--raw", "bbs", "--receive-xmodem", "x.bin"});
+    ASSERT_TRUE(receive.Ok()) << receive.error;
+    EXPECT_EQ(receive.options.receive, (ReceiveRequest{false, "x.bin"}));
+    const auto send = Parse({"raw://[::1]:2323", "--send-ymodem", "a", "--send-ymodem", "b"});
+    ASSERT_TRUE(send.Ok()) << send.error;
+    EXPECT_EQ(send.options.send, (SendRequest{TSendProtocol::YModem, {"a", "b"}}));
+    EXPECT_TRUE(send.options.telnet->raw);
+    // Without any connection the messages name all three kinds.
+    EXPECT_EQ(Parse({"--receive-ymodem", "in"}).error,
+              "a download needs a connection: --telnet, --raw or --serial");
+    EXPECT_EQ(Parse({"--send-xmodem", "x.bin"}).error,
+              "an upload needs a connection: --telnet, --raw or --serial");
+    EXPECT_EQ(Parse({"movie.ata", "--send-xmodem", "x.bin"}).error,
+              "an upload needs a connection: --telnet, --raw or --serial");
+}
+
+TEST(CommandLine, UsageExplainsRawTcpAndIPv6Hosts) {
+    const std::string usage = CommandLineUsage();
+    EXPECT_EQ(usage.rfind("Usage: telvora [options] [MOVIE-FILE | telnet://HOST[:PORT] | "
+                          "raw://HOST[:PORT]]\n",
+                          0),
+              0u);
+    EXPECT_NE(usage.find("  --raw HOST[:PORT]      connect to this host by raw TCP at start: no "
+                         "Telnet,\n                         every byte as it is (port 23 unless "
+                         "given)\n"),
+              std::string::npos);
+    EXPECT_NE(usage.find("An IPv6 address without brackets (::1)"), std::string::npos);
 }
 
 } // namespace

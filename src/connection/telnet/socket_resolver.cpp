@@ -67,6 +67,15 @@ bool DottedHost(const std::string& name, in_addr_t& networkOrder) {
     return true;
 }
 
+// A dotted IPv4 or a digits IPv6 address, which no lookup is asked about.
+bool LiteralAddress(const std::string& name, TSocketAddress& address) {
+    if (in_addr_t dotted = 0; DottedHost(name, dotted)) {
+        address = TSocketAddress::IPv4(dotted);
+        return true;
+    }
+    return ParseIPv6Address(name, address);
+}
+
 [[noreturn]] void CannotConvertHost(const std::string& name, int code) {
     throw ESocketException(
         Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d", name, code));
@@ -263,10 +272,7 @@ in_addr_t WSocketResolveHost(const std::string& name, THostLookup lookup) {
 std::vector<TSocketAddress> WSocketResolveHostAddresses(const std::string& name,
                                                         THostAddressLookup lookup) {
     CheckHostName(name);
-    if (in_addr_t dotted = 0; DottedHost(name, dotted)) {
-        return {TSocketAddress::IPv4(dotted)};
-    }
-    if (TSocketAddress literal; ParseIPv6Address(name, literal)) {
+    if (TSocketAddress literal; LiteralAddress(name, literal)) {
         return {literal};
     }
     std::vector<TSocketAddress> addresses;
@@ -283,10 +289,7 @@ std::vector<TSocketAddress> WSocketResolveHostAddresses(const std::string& name,
 std::vector<TSocketAddress> WSocketResolveHostAddresses(const std::string& name,
                                                         THostLookup lookup) {
     CheckHostName(name);
-    if (in_addr_t dotted = 0; DottedHost(name, dotted)) {
-        return {TSocketAddress::IPv4(dotted)};
-    }
-    if (TSocketAddress literal; ParseIPv6Address(name, literal)) {
+    if (TSocketAddress literal; LiteralAddress(name, literal)) {
         return {literal};
     }
     in_addr_t address = 0;

@@ -17,6 +17,7 @@ public:
 inline constexpr int kWsaEWouldBlock = 10035;
 inline constexpr int kWsaEInvalidArgument = 10022;
 inline constexpr int kWsaENotSocket = 10038;
+inline constexpr int kWsaEAfNoSupport = 10047;
 inline constexpr int kWsaEConnAborted = 10053;
 inline constexpr int kWsaEConnReset = 10054;
 inline constexpr int kWsaENotConnected = 10057;

@@ -198,6 +198,8 @@ void TWSocket::CloseAfterError(int code) {
 
 TWSocket::Resolved TWSocket::ResolveAll() {
     std::string addr, port, proto, localAddr, localPort;
+    THostLookup hostLookup = nullptr;
+    THostAddressLookup addressLookup = nullptr;
     {
         std::lock_guard lock(m_mutex);
         if ((m_handle >= 0 && State() != wsClosed) || m_connectRunning) {
@@ -217,6 +219,8 @@ TWSocket::Resolved TWSocket::ResolveAll() {
         proto = m_proto;
         localAddr = m_localAddr;
         localPort = m_localPort;
+        hostLookup = m_hostLookup;
+        addressLookup = m_addressLookup;
         m_connectRunning = true;
         m_connectCancelled = false;
     }
@@ -224,11 +228,22 @@ TWSocket::Resolved TWSocket::ResolveAll() {
     try {
         where.proto = WSocketResolveProto(proto);
         where.sockType = where.proto == kProtoUdp ? SOCK_DGRAM : SOCK_STREAM;
-        where.port = WSocketResolvePort(port, proto);
+        const std::uint16_t peerPort = WSocketResolvePort(port, proto);
         where.localPort = WSocketResolvePort(localPort, proto);
-        where.localAddr =
-            localAddr == "0.0.0.0" ? htonl(INADDR_ANY) : WSocketResolveHost(localAddr);
-        where.addr = WSocketResolveHost(addr, m_hostLookup.load());
+        if (localAddr != "0.0.0.0" && !ParseIPv6Address(localAddr, where.local)) {
+            where.local = TSocketAddress::IPv4(WSocketResolveHost(localAddr));
+        }
+        // "::" asks for no particular address either, in whichever family.
+        where.localAny =
+            localAddr == "0.0.0.0" ||
+            (where.local.Family() == AF_INET6 &&
+             IN6_IS_ADDR_UNSPECIFIED(
+                 &reinterpret_cast<const sockaddr_in6*>(&where.local.storage)->sin6_addr));
+        where.peers = hostLookup != nullptr ? WSocketResolveHostAddresses(addr, hostLookup)
+                                            : WSocketResolveHostAddresses(addr, addressLookup);
+        for (TSocketAddress& peer : where.peers) {
+            peer.SetPort(peerPort);
+        }
     } catch (const ESocketException& e) {
         FinishConnect();
         throw ESocketException(std::string("connect: ") + e.what());
@@ -239,98 +254,145 @@ TWSocket::Resolved TWSocket::ResolveAll() {
     return where;
 }
 
-void TWSocket::SetSocketOptions(int fd, int sockType) {
-    if (sockType != SOCK_STREAM) {
-        return;
-    }
-    const int on = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-        RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(SO_REUSEADDR)");
-    }
-    if ((ComponentOptions() & wsoTcpNoDelay) != 0 &&
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
-        RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(TCP_NODELAY)");
-    }
-    const TSocketLingerOnOff onOff = LingerOnOff();
-    if (onOff != wsLingerNoSet) {
-        // Linger on with 0 seconds: the final close resets the connection.
-        linger setting{};
-        setting.l_onoff = onOff == wsLingerOn ? 1 : 0;
-        setting.l_linger = LingerTimeout();
-        if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &setting, sizeof setting) != 0) {
-            RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(SO_LINGER)");
-        }
-    }
-    if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
-        RaiseSocketError(WinsockErrorFromErrno(errno), "setsockopt(SO_KEEPALIVE)");
+void TWSocket::SetHostLookup(THostLookup lookup) {
+    std::lock_guard lock(m_mutex);
+    if (lookup == nullptr || lookup == SystemHostLookup) {
+        m_hostLookup = nullptr;
+        m_addressLookup = SystemHostAddressLookup;
+    } else {
+        m_hostLookup = lookup;
+        m_addressLookup = nullptr;
     }
 }
 
-void TWSocket::BindLocal(int fd, const Resolved& where) {
-    if (where.localPort == 0 && where.localAddr == htonl(INADDR_ANY)) {
-        return;
-    }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = where.localAddr;
-    local.sin_port = where.localPort;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        const int code = WinsockErrorFromErrno(errno);
-        m_lastError = code;
-        throw ESocketException("winsock.bind failed, error #" + std::to_string(code));
-    }
-    socklen_t length = sizeof local;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-        const int code = WinsockErrorFromErrno(errno);
-        m_lastError = code;
-        throw ESocketException("winsock.getsockname failed, error #" + std::to_string(code));
-    }
+void TWSocket::SetHostLookup(THostAddressLookup lookup) {
     std::lock_guard lock(m_mutex);
-    m_localPort = std::to_string(ntohs(local.sin_port));
+    m_hostLookup = nullptr;
+    m_addressLookup = lookup != nullptr ? lookup : SystemHostAddressLookup;
+}
+
+bool TWSocket::SetSocketOptionsLocked(int fd, Failure& failure) {
+    if (m_attempt.sockType != SOCK_STREAM) {
+        return true;
+    }
+    auto failed = [&failure](const char* function) {
+        failure.code = WinsockErrorFromErrno(errno);
+        failure.message = WinsockErrorMessage(failure.code, function);
+        return false;
+    };
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        return failed("setsockopt(SO_REUSEADDR)");
+    }
+    if ((ComponentOptions() & wsoTcpNoDelay) != 0 &&
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
+        return failed("setsockopt(TCP_NODELAY)");
+    }
+    if (m_lingerOnOff != wsLingerNoSet) {
+        // Linger on with 0 seconds: the final close resets the connection.
+        linger setting{};
+        setting.l_onoff = m_lingerOnOff == wsLingerOn ? 1 : 0;
+        setting.l_linger = m_lingerTimeout;
+        if (::setsockopt(fd, SOL_SOCKET, SO_LINGER, &setting, sizeof setting) != 0) {
+            return failed("setsockopt(SO_LINGER)");
+        }
+    }
+    if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+        return failed("setsockopt(SO_KEEPALIVE)");
+    }
+    return true;
+}
+
+bool TWSocket::BindLocalLocked(int fd, int family, Failure& failure) {
+    const Resolved& where = m_attempt;
+    if (where.localPort == 0 && where.localAny) {
+        return true;
+    }
+    TSocketAddress local = where.local;
+    if (where.localAny) {
+        local = family == AF_INET6 ? TSocketAddress::IPv6(in6addr_any)
+                                   : TSocketAddress::IPv4(htonl(INADDR_ANY));
+    }
+    local.SetPort(where.localPort);
+    // A local address of the other family cannot be bound to this socket.
+    const int code = local.Family() != family                      ? kWsaEAfNoSupport
+                     : ::bind(fd, local.Data(), local.length) != 0 ? WinsockErrorFromErrno(errno)
+                                                                   : 0;
+    if (code != 0) {
+        failure.code = code;
+        failure.message = "winsock.bind failed, error #" + std::to_string(code);
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+        failure.code = WinsockErrorFromErrno(errno);
+        failure.message = "winsock.getsockname failed, error #" + std::to_string(failure.code);
+        return false;
+    }
+    m_localPort = std::to_string(
+        ntohs(TSocketAddress::From(reinterpret_cast<sockaddr*>(&bound), length).Port()));
+    return true;
+}
+
+int TWSocket::StartAttemptLocked(const TSocketAddress& peer, Failure& failure) {
+    const int fd =
+        ::socket(peer.Family(), m_attempt.sockType | SOCK_NONBLOCK | SOCK_CLOEXEC, m_attempt.proto);
+    if (fd < 0) {
+        failure.code = WinsockErrorFromErrno(errno);
+        failure.message = WinsockErrorMessage(failure.code, "Connect (socket)");
+        return -1;
+    }
+    if (!SetSocketOptionsLocked(fd, failure) || !BindLocalLocked(fd, peer.Family(), failure)) {
+        ::close(fd);
+        return -1;
+    }
+    if (::connect(fd, peer.Data(), peer.length) != 0 && errno != EINPROGRESS) {
+        failure.code = WinsockErrorFromErrno(errno);
+        failure.message = WinsockErrorMessage(failure.code, "Connect");
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int TWSocket::StartAttemptsLocked(std::size_t from, Failure& failure) {
+    for (std::size_t i = from; i < m_attempt.peers.size(); ++i) {
+        const int fd = StartAttemptLocked(m_attempt.peers[i], failure);
+        if (fd >= 0) {
+            m_nextPeer = i + 1;
+            return fd;
+        }
+    }
+    m_nextPeer = m_attempt.peers.size();
+    return -1;
 }
 
 void TWSocket::Connect() {
     // The attempt is known from its start, so that a Close() during the name
     // lookup (or at any later moment) can cancel it.
-    const Resolved where = ResolveAll();
-    // The handle is set up while it is ours alone: nothing else can close it,
-    // and a failure closes it exactly once.
-    const int fd = ::socket(AF_INET, where.sockType | SOCK_NONBLOCK | SOCK_CLOEXEC, where.proto);
-    if (fd < 0) {
-        FinishConnect();
-        RaiseSocketError(WinsockErrorFromErrno(errno), "Connect (socket)");
-    }
-    try {
-        SetSocketOptions(fd, where.sockType);
-        BindLocal(fd, where);
-    } catch (...) {
-        ::close(fd);
-        FinishConnect();
-        throw;
-    }
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = where.addr;
-    peer.sin_port = where.port;
+    Resolved where = ResolveAll();
     std::uint64_t generation = 0;
     {
+        // The handles are set up and their connects started under the lock:
+        // a Close() sees either no handle or one whose connect is under way,
+        // never a state in between, and a failure closes a handle exactly once.
         std::lock_guard lock(m_mutex);
         m_connectRunning = false;
         if (m_connectCancelled) {
-            // Closed while we looked the name up or set the handle up.
-            ::close(fd);
+            // Closed while we looked the name up.
             m_state = wsClosed;
             return;
         }
-        // Started under the lock: a Close() sees either no handle or one
-        // whose connect is under way, never a state in between.
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 &&
-            errno != EINPROGRESS) {
-            const int code = WinsockErrorFromErrno(errno);
-            ::close(fd);
+        m_attempt = std::move(where);
+        Failure failure;
+        const int fd = StartAttemptsLocked(0, failure);
+        if (fd < 0) {
+            m_attempt = Resolved{};
+            m_nextPeer = 0;
             m_state = wsClosed;
-            m_lastError = code;
-            throw ESocketException(WinsockErrorMessage(code, "Connect"));
+            m_lastError = failure.code;
+            throw ESocketException(failure.message);
         }
         m_sendQueue.clear();
         m_allSent = true;
@@ -343,6 +405,30 @@ void TWSocket::Connect() {
     }
     // Armed only now: the first write notice must find the connect under way.
     m_owner.RunOrPost([this, generation] { ArmNotifiers(generation); });
+}
+
+bool TWSocket::TryNextAddress(int failedHandle, int& error) {
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (State() != wsConnecting || m_handle != failedHandle || failedHandle < 0 ||
+            m_nextPeer >= m_attempt.peers.size()) {
+            return false;
+        }
+        Failure failure;
+        const int fd = StartAttemptsLocked(m_nextPeer, failure);
+        if (fd < 0) {
+            // The failed handle stays until the failure is reported, so its
+            // close is reported as for a single address.
+            error = failure.code;
+            return false;
+        }
+        RetireHandleLocked();
+        m_handle = fd;
+        generation = ++m_generation;
+    }
+    ArmNotifiers(generation);
+    return true;
 }
 
 void TWSocket::FinishConnect() {
@@ -534,4 +620,6 @@ void TWSocket::ResetDefaultsLocked() {
     m_allSent = true;
     m_closeReported = false;
     m_readCount = 0;
+    m_attempt = Resolved{};
+    m_nextPeer = 0;
 }

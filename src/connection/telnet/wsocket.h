@@ -38,12 +38,12 @@ enum TWSocketOption : unsigned {
 
 enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
 
-// Event-driven IPv4 TCP client over a non-blocking POSIX socket. The socket's
-// notifications are watched on the thread that created the object and all
-// events are dispatched there, whichever thread caused them. Connect (with its blocking name
-// lookup), Send and Close may be called from other threads; the send queue and the handle are
-// guarded by a lock that is never held while an event runs. Destroy the object on the thread that
-// created it.
+// Event-driven TCP client (IPv4 and IPv6) over a non-blocking POSIX socket. A host with several
+// addresses is tried one address after the other until one connects. The socket's notifications
+// are watched on the thread that created the object and all events are dispatched there,
+// whichever thread caused them. Connect (with its blocking name lookup), Send and Close may be
+// called from other threads; the send queue and the handle are guarded by a lock that is never
+// held while an event runs. Destroy the object on the thread that created it.
 class TWSocket : public QObject {
     Q_OBJECT
 
@@ -90,14 +90,20 @@ public:
     void SetOnSessionClosed(SessionEvent handler) { m_onSessionClosed = std::move(handler); }
     void SetOnDataAvailable(SessionEvent handler) { m_onDataAvailable = std::move(handler); }
     // How Connect looks host names up; the system's resolver unless a test
-    // needs a slow or failing one. Set while closed.
-    void SetHostLookup(THostLookup lookup) { m_hostLookup.store(lookup); }
+    // needs a slow or failing one. Set while closed. A lookup of one IPv4
+    // address gives Connect that address only; SystemHostLookup given here
+    // stands for the system's full lookup, SystemHostAddressLookup, so a
+    // caller that passes the default on still reaches IPv6 hosts.
+    void SetHostLookup(THostLookup lookup);
+    void SetHostLookup(THostAddressLookup lookup);
 
-    // Resolves, opens and starts a non-blocking connect; the outcome arrives
-    // as OnSessionConnected. Errors before that raise ESocketException and
-    // leave the socket closed. A Close() on another thread at any moment of
-    // it (also during the name lookup) cancels it: Connect returns without
-    // connecting and the state is wsClosed.
+    // Resolves, opens and starts a non-blocking connect; the outcome arrives as
+    // OnSessionConnected. Each address of the host is tried in turn: one that cannot be opened or
+    // that refuses moves on to the next, and only the last one's failure is reported: raised here
+    // when no connect got under way, else through OnSessionConnected. Errors before that raise
+    // ESocketException and leave the socket closed. A Close() on another thread at any moment of
+    // it (also during the name lookup) cancels it: Connect returns without connecting and the
+    // state is wsClosed.
     void Connect();
     // Queues the bytes and sends what the network takes now; the rest goes
     // out on write notices. Returns count (0 for none).
@@ -120,12 +126,17 @@ public:
 private:
     enum class SendResult { Drained, Pending, Failed };
     struct Resolved {
-        in_addr_t addr = 0;
-        std::uint16_t port = 0;
+        std::vector<TSocketAddress> peers; // with the port, in the order to try
         int proto = 0;
         int sockType = 0;
-        in_addr_t localAddr = 0;
-        std::uint16_t localPort = 0;
+        TSocketAddress local; // when not localAny
+        bool localAny = true;
+        std::uint16_t localPort = 0; // network order
+    };
+    // Why one address could not be tried: the Winsock number and the message.
+    struct Failure {
+        int code = 0;
+        std::string message;
     };
 
     static std::string Trimmed(const std::string& text);
@@ -134,8 +145,17 @@ private:
     // Reads the properties and marks a connect as running; then looks up.
     Resolved ResolveAll();
     void FinishConnect();
-    void SetSocketOptions(int fd, int sockType);
-    void BindLocal(int fd, const Resolved& where);
+    // Opens a handle for the first address from m_attempt.peers[from] on
+    // that can be opened and whose connect starts; -1 and the last failure
+    // when none can. m_nextPeer then indexes the addresses left.
+    int StartAttemptsLocked(std::size_t from, Failure& failure);
+    int StartAttemptLocked(const TSocketAddress& peer, Failure& failure);
+    bool SetSocketOptionsLocked(int fd, Failure& failure);
+    bool BindLocalLocked(int fd, int family, Failure& failure);
+    // Owning thread, after the connect of failedHandle failed: starts the
+    // next address's connect (true), or leaves the failed handle in place
+    // and error at the last failure when no address is left (false).
+    bool TryNextAddress(int failedHandle, int& error);
     [[noreturn]] void RaiseSocketError(int code, const std::string& function);
 
     void CloseSocket(bool report, bool shutdownFirst, int error = 0);
@@ -189,13 +209,18 @@ private:
     // Close() has cancelled it.
     bool m_connectRunning = false;
     bool m_connectCancelled = false;
+    // The addresses of the connect under way and the next one to try when
+    // the current one fails.
+    Resolved m_attempt;
+    std::size_t m_nextPeer = 0;
+    THostLookup m_hostLookup = nullptr;
+    THostAddressLookup m_addressLookup = SystemHostAddressLookup;
     std::string m_handlerFailure;
 
     std::atomic<TSocketState> m_state{wsClosed};
     std::atomic<int> m_lastError{0};
     std::atomic<std::int64_t> m_readCount{0};
     std::atomic<unsigned> m_options{0};
-    std::atomic<THostLookup> m_hostLookup{SystemHostLookup};
     std::atomic<bool> m_destroying{false};
     std::atomic<bool> m_receivePaused{false};
     // A connection error that the read notice took from the socket while

@@ -140,8 +140,16 @@ void TWSocket::ConnectNotice() {
     if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0) {
         soError = errno;
     }
-    const int error = soError == 0 ? 0 : WinsockErrorFromErrno(soError);
-    m_state = wsConnected;
+    int error = soError == 0 ? 0 : WinsockErrorFromErrno(soError);
+    // A host with more addresses is not given up while one is left to try.
+    if (error != 0 && TryNextAddress(fd, error)) {
+        return;
+    }
+    // A Close() on another thread may have come first; then nothing is reported.
+    TSocketState connecting = wsConnecting;
+    if (!m_state.compare_exchange_strong(connecting, wsConnected)) {
+        return;
+    }
     if (error == 0 && m_readNotifier) {
         m_readNotifier->setEnabled(!m_receivePaused.load());
         std::lock_guard lock(m_mutex);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <functional>
 #include <string>
@@ -126,6 +127,111 @@ TEST_F(SocketResolver, Protocols) {
     EXPECT_EQ(Raised([] { WSocketResolveProto("256"); }), "WSocketResolveProto: Invalid Protocol.");
     EXPECT_EQ(Raised([] { WSocketResolveProto("nosuchproto"); }),
               "WSocketResolveProto: Cannot convert protocol 'nosuchproto', Error #11004");
+}
+
+// ---------------------------------------------------------------- every address of a host
+
+std::vector<TSocketAddress> g_listAnswer;
+
+int FakeListLookup(const std::string& name, std::vector<TSocketAddress>& addresses) {
+    g_lookedUp.push_back(name);
+    addresses = g_listAnswer;
+    return g_lookupError;
+}
+
+std::vector<std::string> Texts(const std::vector<TSocketAddress>& addresses) {
+    std::vector<std::string> texts;
+    for (const auto& address : addresses) {
+        texts.push_back(address.Text());
+    }
+    return texts;
+}
+
+TEST_F(SocketResolver, IPv6AddressesInDigitsAreTakenWithoutALookup) {
+    using Texts_ = std::vector<std::string>;
+    EXPECT_EQ(Texts(WSocketResolveHostAddresses("::1", FakeListLookup)), Texts_{"::1"});
+    EXPECT_EQ(Texts(WSocketResolveHostAddresses("[::1]", FakeListLookup)), Texts_{"::1"});
+    EXPECT_EQ(Texts(WSocketResolveHostAddresses("2001:db8::17", FakeListLookup)),
+              Texts_{"2001:db8::17"});
+    EXPECT_EQ(Texts(WSocketResolveHostAddresses("::ffff:10.1.2.3", FakeListLookup)),
+              Texts_{"::ffff:10.1.2.3"});
+    // The one-address kind of lookup is not asked either.
+    EXPECT_EQ(Texts(WSocketResolveHostAddresses("::1", FakeLookup)), Texts_{"::1"});
+    const auto address = WSocketResolveHostAddresses("::1", FakeListLookup).front();
+    EXPECT_EQ(address.Family(), AF_INET6);
+    EXPECT_EQ(address.Port(), 0);
+    EXPECT_TRUE(g_lookedUp.empty());
+}
+
+TEST_F(SocketResolver, DottedAddressesGiveOneIPv4Address) {
+    const auto addresses = WSocketResolveHostAddresses(" 10.20.30.40 ", FakeListLookup);
+    ASSERT_EQ(addresses.size(), 1u);
+    EXPECT_EQ(addresses[0].Family(), AF_INET);
+    EXPECT_EQ(addresses[0].Text(), "10.20.30.40");
+    EXPECT_TRUE(g_lookedUp.empty());
+    // The IPv4 messages are those of WSocketResolveHost.
+    EXPECT_EQ(Raised([] { WSocketResolveHostAddresses("255.255.255.0255", FakeListLookup); }),
+              "WSocketResolveHost: '255.255.255.0255' Invalid IP address.");
+    EXPECT_EQ(Raised([] { WSocketResolveHostAddresses("", FakeListLookup); }),
+              "WSocketResolveHost: '' Invalid Hostname.");
+    EXPECT_EQ(Raised([] { WSocketResolveHostAddresses(std::string(257, 'a'), FakeListLookup); }),
+              "WSocketResolveHost: '" + std::string(257, 'a') + "' Invalid Hostname.");
+}
+
+TEST_F(SocketResolver, NamesGiveEveryAddressInTheLookupsOrder) {
+    in6_addr six{};
+    ASSERT_EQ(inet_pton(AF_INET6, "2001:db8::1", &six), 1);
+    TSocketAddress withPort = TSocketAddress::IPv4(htonl(0x0A000002));
+    withPort.SetPort(htons(99));
+    g_listAnswer = {TSocketAddress::IPv6(six), withPort};
+    const auto addresses = WSocketResolveHostAddresses("bbs.example", FakeListLookup);
+    EXPECT_EQ(Texts(addresses), (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
+    // Whatever port a lookup left in, the socket sets its own.
+    EXPECT_EQ(addresses[1].Port(), 0);
+    // A name that only looks like an address (two colons but not IPv6, a
+    // bracket left open) is a name.
+    WSocketResolveHostAddresses("a:b:c", FakeListLookup);
+    WSocketResolveHostAddresses("[::1", FakeListLookup);
+    EXPECT_EQ(g_lookedUp, (std::vector<std::string>{"bbs.example", "a:b:c", "[::1"}));
+}
+
+TEST_F(SocketResolver, AFailedLookupOfEveryAddressReadsAsBefore) {
+    g_lookupError = 11001;
+    EXPECT_EQ(Raised([] { WSocketResolveHostAddresses("bbs.example", FakeListLookup); }),
+              "WSocketResolveHost: Cannot convert host address 'bbs.example', Error #11001");
+    EXPECT_EQ(Raised([] { WSocketResolveHostAddresses("bbs.example", FakeLookup); }),
+              "WSocketResolveHost: Cannot convert host address 'bbs.example', Error #11001");
+    // A lookup that answers with nothing has not found the host.
+    g_lookupError = 0;
+    g_listAnswer.clear();
+    EXPECT_EQ(Raised([] { WSocketResolveHostAddresses("bbs.example", FakeListLookup); }),
+              "WSocketResolveHost: Cannot convert host address 'bbs.example', Error #11001");
+}
+
+TEST_F(SocketResolver, TheOneAddressLookupGivesItsAddress) {
+    EXPECT_EQ(Texts(WSocketResolveHostAddresses("bbs.example", FakeLookup)),
+              std::vector<std::string>{"10.0.0.1"});
+}
+
+TEST_F(SocketResolver, SystemLookupOfEveryAddress) {
+    EXPECT_EQ(Raised([] { WSocketResolveHostAddresses("no such host!"); }),
+              "WSocketResolveHost: Cannot convert host address 'no such host!', Error #11001");
+    const auto texts = Texts(WSocketResolveHostAddresses("localhost"));
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "127.0.0.1"), texts.end())
+        << ::testing::PrintToString(texts);
+}
+
+TEST_F(SocketResolver, IPv6Parsing) {
+    TSocketAddress address;
+    EXPECT_TRUE(ParseIPv6Address("::", address));
+    EXPECT_TRUE(ParseIPv6Address("[fe80::1]", address));
+    // A link-local address keeps its zone.
+    ASSERT_TRUE(ParseIPv6Address("fe80::1%1", address));
+    EXPECT_EQ(reinterpret_cast<const sockaddr_in6*>(&address.storage)->sin6_scope_id, 1u);
+    for (const std::string text : {"", "1.2.3.4", "[]", "[::1", "::1]", "[[::1]]", ":::", "1:2",
+                                   "::1 ", "[::1]:23", "::g"}) {
+        EXPECT_FALSE(ParseIPv6Address(text, address)) << text;
+    }
 }
 
 } // namespace

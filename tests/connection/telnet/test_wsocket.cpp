@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
@@ -546,4 +549,379 @@ TEST_F(WSocket, AFailedConnectClosesItsSocketAndReportsNothingLater) {
     socket.Close();
     ProcessEventsFor(50);
     EXPECT_TRUE(rec.events.empty()) << "a close was reported for a session that never was";
+}
+
+// ---------------------------------------------------------------- IPv6 and several addresses
+
+namespace {
+
+// A TCP port on ::1 for the IPv6 tests: it listens (and accepts one
+// connection) or only holds the port, so a connect to it is refused. Every
+// wait has a timeout.
+class Loopback6Port {
+public:
+    // port 0: any free port.
+    Loopback6Port(bool listening, int port) {
+        m_fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_fd < 0) {
+            return;
+        }
+        const int on = 1;
+        ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        sockaddr_in6 addr{};
+        addr.sin6_family = AF_INET6;
+        addr.sin6_addr = in6addr_loopback;
+        addr.sin6_port = htons(static_cast<std::uint16_t>(port));
+        socklen_t length = sizeof addr;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            (listening && ::listen(m_fd, 4) != 0) ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        m_port = ntohs(addr.sin6_port);
+    }
+    ~Loopback6Port() {
+        if (m_conn >= 0) {
+            ::close(m_conn);
+        }
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Loopback6Port(const Loopback6Port&) = delete;
+    Loopback6Port& operator=(const Loopback6Port&) = delete;
+
+    bool Ok() const { return m_fd >= 0; }
+    int Port() const { return m_port; }
+
+    bool Accept(int timeoutMs = 5000) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) {
+            return false;
+        }
+        m_conn = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        return m_conn >= 0;
+    }
+    bool SendText(const std::string& text) {
+        return ::send(m_conn, text.data(), text.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(text.size());
+    }
+    std::string Read(std::size_t count, int timeoutMs = 5000) {
+        std::string out;
+        while (out.size() < count) {
+            pollfd p{m_conn, POLLIN, 0};
+            char buffer[256];
+            if (::poll(&p, 1, timeoutMs) <= 0) {
+                break;
+            }
+            const ssize_t n =
+                ::recv(m_conn, buffer, std::min(sizeof buffer, count - out.size()), 0);
+            if (n <= 0) {
+                break;
+            }
+            out.append(buffer, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+    // The peer's address as the accepting side saw it.
+    std::string PeerText() const {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        ::getpeername(m_conn, reinterpret_cast<sockaddr*>(&peer), &length);
+        return TSocketAddress::From(reinterpret_cast<sockaddr*>(&peer), length).Text();
+    }
+
+private:
+    int m_fd = -1;
+    int m_conn = -1;
+    int m_port = 0;
+};
+
+// Why the IPv6 tests cannot run here, or empty when they can.
+std::string NoIPv6Loopback() {
+    const Loopback6Port probe(true, 0);
+    return probe.Ok() ? std::string()
+                      : "this machine has no IPv6 loopback: ::1 cannot be bound, so "
+                        "connecting over IPv6 cannot be tried";
+}
+
+// The IPv6 tests skip, saying why, on a machine without ::1.
+#define REQUIRE_IPV6_LOOPBACK()                                                                    \
+    if (const std::string why = NoIPv6Loopback(); !why.empty()) {                                  \
+        GTEST_SKIP() << why;                                                                       \
+    }
+
+// A name server whose answer the test sets: every address in this order.
+std::vector<TSocketAddress> g_addresses;
+std::vector<std::string> g_namesAsked;
+
+int ListLookup(const std::string& name, std::vector<TSocketAddress>& addresses) {
+    g_namesAsked.push_back(name);
+    addresses = g_addresses;
+    return 0;
+}
+
+TSocketAddress Loopback4() {
+    return TSocketAddress::IPv4(htonl(INADDR_LOOPBACK));
+}
+TSocketAddress Loopback6() {
+    return TSocketAddress::IPv6(in6addr_loopback);
+}
+
+// Runs the socket until it is connected or closed; true when connected.
+bool Settled(TWSocket& socket, Recorder& rec) {
+    return ProcessEventsUntil([&] { return socket.State() == wsConnected || rec.closed > 0; }) &&
+           socket.State() == wsConnected;
+}
+
+int OneLoopbackAddress(const std::string&, in_addr_t& address) {
+    address = htonl(INADDR_LOOPBACK);
+    return 0;
+}
+
+int NoSuchName(const std::string&, in_addr_t&) {
+    return 11001;
+}
+
+} // namespace
+
+TEST_F(WSocket, ConnectsToAnIPv6Address) {
+    REQUIRE_IPV6_LOOPBACK();
+    for (const std::string addr : {"::1", "[::1]", " ::1 "}) {
+        Loopback6Port peer(true, 0);
+        ASSERT_TRUE(peer.Ok());
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetAddr(addr);
+        socket.SetPort(std::to_string(peer.Port()));
+        socket.Connect();
+        EXPECT_EQ(socket.State(), wsConnecting) << addr;
+        ASSERT_TRUE(peer.Accept()) << addr;
+        ASSERT_TRUE(peer.SendText("hello"));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 5; })) << addr;
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "data"})) << addr;
+        EXPECT_EQ(socket.Send("world", 5), 5);
+        EXPECT_EQ(peer.Read(5), "world") << addr;
+        EXPECT_EQ(peer.PeerText(), "::1");
+        socket.Close();
+        EXPECT_EQ(rec.events.back(), "closed 0");
+    }
+}
+
+TEST_F(WSocket, ARefusedIPv6AddressReportsAsARefusedIPv4One) {
+    REQUIRE_IPV6_LOOPBACK();
+    Loopback6Port refusing(false, 0);
+    ASSERT_TRUE(refusing.Ok());
+    TWSocket socket;
+    Recorder rec(socket);
+    socket.SetAddr("::1");
+    socket.SetPort(std::to_string(refusing.Port()));
+    socket.Connect();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+    ProcessEventsFor(50);
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
+}
+
+// The same port number on ::1 (refusing) and on 127.0.0.1 (listening) or
+// the other way round, so that one lookup answer names both.
+struct TwoFamilies {
+    std::unique_ptr<LoopbackPeer> peer4;
+    std::unique_ptr<RefusingPort> refusing4;
+    std::unique_ptr<Loopback6Port> port6;
+    int port = 0;
+
+    explicit TwoFamilies(bool listenOn6) {
+        for (int tries = 0; tries < 20 && !port6; ++tries) {
+            if (listenOn6) {
+                refusing4 = std::make_unique<RefusingPort>();
+                port = refusing4->Port();
+            } else {
+                peer4 = std::make_unique<LoopbackPeer>();
+                port = peer4->Port();
+            }
+            auto candidate = std::make_unique<Loopback6Port>(listenOn6, port);
+            if (candidate->Ok()) {
+                port6 = std::move(candidate);
+            }
+        }
+    }
+};
+
+TEST_F(WSocket, EachAddressIsTriedInTurnUntilOneConnects) {
+    REQUIRE_IPV6_LOOPBACK();
+    // IPv6 first and refused, then IPv4 where the peer listens.
+    {
+        TwoFamilies ports(false);
+        ASSERT_TRUE(ports.port6) << "no port free on both ::1 and 127.0.0.1";
+        g_addresses = {Loopback6(), Loopback4()};
+        g_namesAsked.clear();
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetHostLookup(ListLookup);
+        socket.SetAddr("both.bbs.example");
+        socket.SetPort(std::to_string(ports.port));
+        socket.Connect();
+        ASSERT_TRUE(Settled(socket, rec)) << ::testing::PrintToString(rec.events);
+        ASSERT_TRUE(ports.peer4->Accept());
+        ports.peer4->SendText("v4");
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 2; }));
+        // The refused address is not reported: the session simply connected.
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "data"}));
+        EXPECT_EQ(g_namesAsked, std::vector<std::string>{"both.bbs.example"});
+    }
+    // IPv4 first and refused, then IPv6 where the peer listens.
+    {
+        TwoFamilies ports(true);
+        ASSERT_TRUE(ports.port6) << "no port free on both ::1 and 127.0.0.1";
+        g_addresses = {Loopback4(), Loopback6()};
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetHostLookup(ListLookup);
+        socket.SetAddr("both.bbs.example");
+        socket.SetPort(std::to_string(ports.port));
+        socket.Connect();
+        ASSERT_TRUE(Settled(socket, rec)) << ::testing::PrintToString(rec.events);
+        ASSERT_TRUE(ports.port6->Accept());
+        ports.port6->SendText("v6");
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 2; }));
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "data"}));
+        EXPECT_EQ(std::string(rec.data.begin(), rec.data.end()), "v6");
+        EXPECT_EQ(socket.Send("ok", 2), 2);
+        EXPECT_EQ(ports.port6->Read(2), "ok");
+        socket.Close();
+        EXPECT_EQ(rec.closed, 1);
+    }
+}
+
+TEST_F(WSocket, WhenEveryAddressFailsTheLastFailureIsReported) {
+    REQUIRE_IPV6_LOOPBACK();
+    TwoFamilies ports(true);
+    ASSERT_TRUE(ports.port6) << "no port free on both ::1 and 127.0.0.1";
+    Loopback6Port refusing6(false, 0);
+    ASSERT_TRUE(refusing6.Ok());
+    // Both refuse: one refusal, then the close, as for a single address.
+    {
+        RefusingPort refusing4;
+        g_addresses = {Loopback6(), Loopback4()};
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetHostLookup(ListLookup);
+        socket.SetAddr("both.bbs.example");
+        socket.SetPort(std::to_string(refusing4.Port()));
+        socket.Connect();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+        ProcessEventsFor(50);
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
+        EXPECT_EQ(socket.State(), wsClosed);
+    }
+    // Bound to an IPv4 local address, an IPv6 peer cannot be tried at all
+    // (10047): after the IPv4 refusal that is the last failure.
+    {
+        g_addresses = {Loopback4(), Loopback6()};
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetHostLookup(ListLookup);
+        socket.SetLocalAddr("127.0.0.1");
+        socket.SetAddr("both.bbs.example");
+        socket.SetPort(std::to_string(ports.port)); // refused on 127.0.0.1
+        socket.Connect();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+        ProcessEventsFor(50);
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10047", "closed 0"}));
+    }
+    // The other way round the refusal comes last.
+    {
+        g_addresses = {Loopback6(), Loopback4()};
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetHostLookup(ListLookup);
+        socket.SetLocalAddr("127.0.0.1");
+        socket.SetAddr("both.bbs.example");
+        socket.SetPort(std::to_string(ports.port));
+        socket.Connect();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+        ProcessEventsFor(50);
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
+    }
+    // No address can even be tried: Connect raises the last failure.
+    {
+        g_addresses = {Loopback6()};
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetHostLookup(ListLookup);
+        socket.SetLocalAddr("127.0.0.1");
+        const int before = OpenDescriptors();
+        EXPECT_EQ(ConnectError(socket, "six.bbs.example", std::to_string(refusing6.Port())),
+                  "winsock.bind failed, error #10047");
+        EXPECT_EQ(socket.LastError(), 10047);
+        EXPECT_EQ(socket.State(), wsClosed);
+        EXPECT_EQ(OpenDescriptors(), before);
+        ProcessEventsFor(20);
+        EXPECT_TRUE(rec.events.empty());
+    }
+}
+
+TEST_F(WSocket, IPv4AddressesReadAsBefore) {
+    // A refused port and a name that cannot be resolved give the same texts
+    // and events as ever, whichever lookup is in use.
+    RefusingPort refusing;
+    TWSocket socket;
+    Recorder rec(socket);
+    StartConnect(socket, refusing.Port());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+    ProcessEventsFor(50);
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
+
+    const std::string cannot = "connect: WSocketResolveHost: Cannot convert host address "
+                               "'no such host!', Error #11001";
+    EXPECT_EQ(ConnectError(socket, "no such host!", "23"), cannot);
+    socket.SetHostLookup(NoSuchName);
+    EXPECT_EQ(ConnectError(socket, "no such host!", "23"), cannot);
+    socket.SetHostLookup(SystemHostLookup);
+    EXPECT_EQ(ConnectError(socket, "no such host!", "23"), cannot);
+    EXPECT_EQ(socket.State(), wsClosed);
+}
+
+TEST_F(WSocket, ALookupOfOneIPv4AddressStillServes) {
+    LoopbackPeer peer;
+    TWSocket socket;
+    Recorder rec(socket);
+    socket.SetHostLookup(OneLoopbackAddress);
+    socket.SetAddr("bbs.example");
+    socket.SetPort(peer.PortText());
+    socket.Connect();
+    ASSERT_TRUE(peer.Accept());
+    ASSERT_TRUE(Settled(socket, rec));
+    socket.Close();
+    // The system's lookup, given back as the one-address kind, is the full
+    // one again: localhost reaches the peer on whichever address it has.
+    LoopbackPeer second;
+    socket.SetHostLookup(SystemHostLookup);
+    socket.SetAddr("localhost");
+    socket.SetPort(second.PortText());
+    socket.Connect();
+    ASSERT_TRUE(second.Accept());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return socket.State() == wsConnected; }));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 0", "connected 0"}));
+}
+
+TEST_F(WSocket, CloseAfterAnAddressFailedStopsTheRest) {
+    REQUIRE_IPV6_LOOPBACK();
+    TwoFamilies ports(false);
+    ASSERT_TRUE(ports.port6) << "no port free on both ::1 and 127.0.0.1";
+    g_addresses = {Loopback6(), Loopback4()};
+    TWSocket socket;
+    Recorder rec(socket);
+    socket.SetHostLookup(ListLookup);
+    socket.SetAddr("both.bbs.example");
+    socket.SetPort(std::to_string(ports.port));
+    socket.Connect();
+    // Closed before the refusal of ::1 is even seen: 127.0.0.1 is not tried.
+    socket.Close();
+    ProcessEventsFor(100);
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"closed 0"}));
+    EXPECT_FALSE(ports.peer4->Accept(200)) << "went on to the next address after the close";
 }
