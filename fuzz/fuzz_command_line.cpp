@@ -85,7 +85,11 @@ std::vector<std::string> Arguments(const CommandLineOptions& options) {
         arguments.push_back("--version");
     }
     if (options.telnet) {
-        arguments.push_back("telnet://" + options.telnet->host + ":" + options.telnet->port);
+        // An IPv6 host goes in brackets, so that its colons are not taken for the port's.
+        const std::string& host = options.telnet->host;
+        const std::string address = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+        arguments.push_back((options.telnet->raw ? "raw://" : "telnet://") + address + ":" +
+                            options.telnet->port);
     }
     if (options.serialDevice) {
         arguments.push_back("--serial=" + *options.serialDevice);

@@ -199,7 +199,9 @@ bool StartFromTheOptions(telvora::TSession& session, const telvora::CommandLineO
     }
     // A connection that fails still ends through its thread.
     if (options.telnet) {
-        session.ConnectTelnet(options.telnet->host, options.telnet->port);
+        session.ConnectTelnet(options.telnet->host, options.telnet->port,
+                              options.telnet->raw ? telvora::TLineProtocol::Raw
+                                                  : telvora::TLineProtocol::Telnet);
     }
     if (options.serialDevice) {
         session.AttachSerial(*options.serialDevice);

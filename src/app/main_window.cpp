@@ -359,7 +359,11 @@ void Tmain::M_TelnetStartClick() {
     if (TrimBlanks(ToUtf8(m_dialer->ChosenHost())).empty()) {
         return;
     }
-    m_session.ConnectTelnet(ToUtf8(m_dialer->ChosenHost()), ToUtf8(m_dialer->ChosenPort()));
+    const TLineProtocol protocol = m_dialer->ChosenProtocol() == THostProtocol::Raw
+                                       ? TLineProtocol::Raw
+                                       : TLineProtocol::Telnet;
+    m_session.ConnectTelnet(ToUtf8(m_dialer->ChosenHost()), ToUtf8(m_dialer->ChosenPort()),
+                            protocol);
 }
 
 void Tmain::M_SerialAttach() {

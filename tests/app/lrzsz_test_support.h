@@ -25,9 +25,10 @@ class LrzszTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(std::system("command -v sz >/dev/null && command -v rz >/dev/null && "
-                              "command -v socat >/dev/null"),
+                              "command -v socat >/dev/null && test -x /usr/sbin/telnetd"),
                   0)
-            << "lrzsz and socat are needed (scripts/install-deps.sh installs them)";
+            << "lrzsz, socat and inetutils-telnetd are needed (scripts/install-deps.sh installs "
+               "them)";
         root = std::filesystem::temp_directory_path() /
                ("telvora-lrzsz." + std::to_string(getpid()) + "." +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -63,6 +64,21 @@ protected:
         const int port = LoopbackPeer::FreePort();
         StartPeer("socat TCP-LISTEN:" + std::to_string(port) +
                       ",bind=127.0.0.1,reuseaddr SYSTEM:'" + command + "',pty,raw,echo=0",
+                  folder);
+        return port;
+    }
+    // Starts the peer's command in place of the login program of a real
+    // Telnet server (inetutils telnetd) on a free port: the server negotiates
+    // at connect and decodes what the client sends as Telnet.
+    int PeerBehindTelnetd(const std::string& command, const std::filesystem::path& folder) {
+        const std::filesystem::path script = root / ("peer" + std::to_string(m_peers + 1) + ".sh");
+        std::ofstream(script) << "#!/bin/sh\ncd " << Quote(folder.string()) << " && exec "
+                              << command << "\n";
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        const int port = LoopbackPeer::FreePort();
+        StartPeer("socat TCP-LISTEN:" + std::to_string(port) +
+                      ",bind=127.0.0.1,reuseaddr EXEC:'/usr/sbin/telnetd -h -E " + script.string() +
+                      "',nofork",
                   folder);
         return port;
     }

@@ -303,4 +303,48 @@ TEST_F(SessionCore, CaptureAndRecordingOpenAndCloseTheirFiles) {
     EXPECT_FALSE(session.Recording());
 }
 
+// A server of our own that asks for binary both ways at once: from then on a
+// CR is data in both directions, and only 255 is escaped.
+TEST_F(SessionCore, ABinaryServerGetsAndGivesEveryByteDuringATransfer) {
+    ConnectToPeer();
+    auto sink = std::make_shared<KeptBytes>();
+    TLiveConnection* line = session.TakeLine(sink, [] {});
+    ASSERT_NE(line, nullptr);
+    OnPeer([&] {
+        peer.SendAll({255, 251, 0, 255, 253, 0});
+        return true;
+    });
+    EXPECT_EQ(OnPeer([&] { return peer.Read(6); }),
+              (std::vector<std::uint8_t>{255, 253, 0, 255, 251, 0}));
+    OnPeer([&] {
+        peer.SendAll({'A', 13, 0, 'B', 255, 255, 13, 10});
+        return true;
+    });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes().size() == 7; }));
+    EXPECT_EQ(sink->Bytes(), std::string("A\r\0B\xff\r\n", 7));
+    const std::uint8_t out[] = {'x', 13, 0, 255, 13, 10};
+    line->SendTransferBytes(out, sizeof out);
+    EXPECT_EQ(OnPeer([&] { return peer.Read(7); }),
+              (std::vector<std::uint8_t>{'x', 13, 0, 255, 255, 13, 10}));
+}
+
+// Without the filter (a raw bridge on a Telnet port) a transfer takes the
+// bytes as they come; until the server asks for binary our CR goes as CR NUL.
+TEST_F(SessionCore, WithoutTheFilterATransferTakesTheBytesAsTheyCome) {
+    session.SetTelnetFilter(false);
+    ConnectToPeer();
+    auto sink = std::make_shared<KeptBytes>();
+    TLiveConnection* line = session.TakeLine(sink, [] {});
+    ASSERT_NE(line, nullptr);
+    OnPeer([&] {
+        peer.SendAll({'A', 13, 0, 255, 253, 24, 255});
+        return true;
+    });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes().size() == 7; }));
+    EXPECT_EQ(sink->Bytes(), std::string("A\r\0\xff\xfd\x18\xff", 7));
+    const std::uint8_t out[] = {13, 'y'};
+    line->SendTransferBytes(out, sizeof out);
+    EXPECT_EQ(OnPeer([&] { return peer.Read(3); }), (std::vector<std::uint8_t>{13, 0, 'y'}));
+}
+
 } // namespace

@@ -11,6 +11,7 @@
 
 #include "loopback_peer.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -448,6 +449,37 @@ TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
     window.Entry("M_TelnetStart")->trigger();
     ASSERT_NE(window.Session().TelnetConn(), nullptr);
     EXPECT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+}
+
+TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) {
+    TDialer* dialer = window.Dialer();
+    QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
+    QTimer::singleShot(50, dialer, [&] {
+        dialer->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText("127.0.0.1");
+        dialer->findChild<QLineEdit*>(QStringLiteral("Edit3"))
+            ->setText(QString::fromStdString(peer.PortText()));
+        dialer->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText("Raw Board");
+        dialer->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentText("Raw");
+        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+        dialer->HyperGrid1EnterRow(1);
+        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn3"))->click();
+    });
+    window.Entry("M_TelnetStart")->trigger();
+    ASSERT_NE(window.Session().TelnetConn(), nullptr);
+    EXPECT_EQ(window.Session().TelnetConn()->ConnectionKind(), TConnectionThread::Kind::Raw);
+    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
+    EXPECT_TRUE(Enabled("M_TelnetStop"));
+    EXPECT_EQ(Status().first, "RAW TCP");
+
+    // The insert-character code and the byte after it arrive as sent.
+    Send({'A', 'B', 'C', 'D', 255, 'E', 'F', 255, 'G'});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->Cell(7, 1) == 'G'; }));
+    // Nothing went out on the program's own: the first bytes the board gets are the keys.
+    Press(Qt::Key_Return, Qt::NoModifier, "\r");
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(Receive(2), (std::vector<std::uint8_t>{155, 255}));
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
 }
 

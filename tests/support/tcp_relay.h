@@ -42,7 +42,8 @@ public:
     };
 
     // How the relay treats what the client sends: as it comes, or as a
-    // Telnet server in binary mode does (255 255 is one 255).
+    // Telnet server that never negotiated binary does (255 255 is one 255,
+    // and the NUL after a CR is dropped).
     enum class FromClient { AsItComes, TelnetStyle };
 
     // Listens on 127.0.0.1 (Port()); the first client is joined to the
@@ -185,15 +186,22 @@ private:
         }
     }
 
-    // 255 255 becomes one 255, also when a run ends between the two.
+    // 255 255 becomes one 255 and CR NUL one CR, also when a run ends
+    // between the two.
     std::vector<std::uint8_t> Undoubled(const std::vector<std::uint8_t>& bytes) {
         std::vector<std::uint8_t> single;
         single.reserve(bytes.size());
         for (const std::uint8_t byte : bytes) {
+            const bool afterCr = m_afterCr;
+            m_afterCr = false;
+            if (byte == 0 && afterCr) {
+                continue;
+            }
             if (byte == 0xFF && !m_halfIac) {
                 m_halfIac = true;
                 continue;
             }
+            m_afterCr = byte == 13 && !m_halfIac;
             m_halfIac = false;
             single.push_back(byte);
         }
@@ -255,6 +263,7 @@ private:
     std::vector<TFault> m_faults;
     FromClient m_fromClient;
     bool m_halfIac = false; // a 255 from the client waits for its double
+    bool m_afterCr = false; // a CR from the client may be followed by its NUL
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
