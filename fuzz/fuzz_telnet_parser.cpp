@@ -2,11 +2,14 @@
 // and its filter switched at random in between. Every reply must be one the
 // option table allows, and every data block must be well formed.
 //
-// The input is also taken as data that went out with every 255 doubled, the
-// way the connection sends file transfer bytes: in Telnet mode the parser
-// gives back exactly the data, in raw mode the doubled bytes as they came,
-// and in raw mode with the filter the data without the byte after each CR.
+// The input is also taken as data that went out as Telnet data, the way the
+// connection sends keys and transfer bytes (every 255 doubled, a CR as CR NUL
+// unless binary): during a transfer with the filter the parser gives back
+// exactly the data, in NVT mode and after the peer said WILL TRANSMIT-BINARY;
+// without the filter the bytes as they came; outside a transfer the data with
+// the NUL after each CR, as the screen has always been given it.
 
+#include "connection/telnet/telnet_encoder.h"
 #include "connection/telnet/telnet_parser.h"
 
 #include <algorithm>
@@ -51,6 +54,8 @@ bool IsOptionReply(const std::uint8_t* bytes, int length) {
     const std::uint8_t option = bytes[2];
     switch (option) {
     case 0:
+        // Binary both ways; a WONT when we stop sending binary.
+        return verb == DO || verb == WILL || verb == WONT;
     case 1:
     case 3:
         return verb == DO;
@@ -80,27 +85,16 @@ public:
     std::vector<std::uint8_t> replies;
 };
 
-std::vector<std::uint8_t> Doubled(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> doubled;
+// The data with a NUL after every CR: what NVT data looks like to a screen.
+std::vector<std::uint8_t> WithNulAfterCr(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint8_t> padded;
     for (std::size_t i = 0; i < size; ++i) {
-        doubled.push_back(data[i]);
-        if (data[i] == IAC) {
-            doubled.push_back(IAC);
+        padded.push_back(data[i]);
+        if (data[i] == 13) {
+            padded.push_back(0);
         }
     }
-    return doubled;
-}
-
-// What the raw filter leaves of the data: a NUL right after a CR goes.
-std::vector<std::uint8_t> WithoutNulAfterCr(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> kept;
-    for (std::size_t i = 0; i < size; ++i) {
-        kept.push_back(data[i]);
-        if (data[i] == 13 && i + 1 < size && data[i + 1] == 0) {
-            ++i;
-        }
-    }
-    return kept;
+    return padded;
 }
 
 // Feeds the stream in receives whose lengths come from the data itself, so
@@ -118,28 +112,37 @@ void FeedInPieces(TTelnetParser& parser, const std::vector<std::uint8_t>& stream
     parser.Flush();
 }
 
-void CheckDoubledData(const std::uint8_t* data, std::size_t size) {
-    const std::vector<std::uint8_t> doubled = Doubled(data, size);
+void CheckEncodedData(const std::uint8_t* data, std::size_t size) {
+    const int count = static_cast<int>(size);
+    const std::vector<std::uint8_t> nvt = EncodeTelnetData(data, count, false);
+    const std::vector<std::uint8_t> binary = EncodeTelnetData(data, count, true);
     const std::vector<std::uint8_t> original(data, data + size);
+    const std::vector<std::uint8_t> willBinary = {IAC, WILL, 0};
     struct Mode {
         bool raw;
         bool filter;
+        bool peerBinary;
         std::vector<std::uint8_t> expected;
     };
     const Mode modes[] = {
-        {false, false, original},
-        {false, true, original},
-        {true, false, doubled},
-        {true, true, WithoutNulAfterCr(data, size)},
+        {false, false, false, WithNulAfterCr(data, size)},
+        {false, true, false, WithNulAfterCr(data, size)},
+        {true, false, false, nvt},
+        {true, true, false, original},
+        {true, true, true, original},
     };
     for (const Mode& mode : modes) {
         CheckingSink sink;
         TTelnetParser parser(sink);
         parser.SetRawMode(mode.raw);
         parser.SetRawFilter(mode.filter);
-        FeedInPieces(parser, doubled, data, size);
+        if (mode.peerBinary) {
+            parser.Feed(willBinary.data(), 3);
+            Check(parser.PeerBinary());
+        }
+        FeedInPieces(parser, mode.peerBinary ? binary : nvt, data, size);
         Check(sink.data == mode.expected);
-        Check(sink.replies.empty());
+        Check(sink.replies.size() == (mode.peerBinary ? 3u : 0u));
         Check(parser.BufferedCount() == 0);
     }
 }
@@ -177,6 +180,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check(sink.data == byteSink.data);
     Check(sink.replies == byteSink.replies);
-    CheckDoubledData(data, size);
+    CheckEncodedData(data, size);
     return 0;
 }
