@@ -14,7 +14,11 @@
 // from run to run (its reads wait on timeouts): the best of the runs of
 // each side is compared.
 //
-// Needs the telvora program (TELVORA_BINARY), sz, rz and socat.
+// The Y-Modem-1k download also runs with sz behind a real Telnet server
+// (inetutils telnetd) on telvora's side, the Telnet layer decoding every byte,
+// beside rz over the plain relay: the whole runs are compared.
+//
+// Needs the telvora program (TELVORA_BINARY), sz, rz, socat and telnetd.
 
 #include "tcp_relay.h"
 #include "transfer_bench.h"
@@ -30,10 +34,16 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint8_t kAck = 0x06;
 
 // One receive through the relay: the receiver's command gets the relay's port.
+enum class Server { PlainRelay, Telnetd };
+
 TTransferRun Receive(const TTransferSetup& setup, const std::string& szArguments, bool batch,
-                     const std::function<std::string(int)>& receiver) {
+                     Server server, const std::function<std::string(int)>& receiver) {
     const int port = FreePort();
-    ServeBehindSocat(setup.root / "sent", port, "sz " + szArguments + " file.bin");
+    if (server == Server::Telnetd) {
+        ServeBehindTelnetd(setup.root / "sent", port, "sz " + szArguments + " file.bin");
+    } else {
+        ServeBehindSocat(setup.root / "sent", port, "sz " + szArguments + " file.bin");
+    }
     TTcpRelay relay(port, std::chrono::seconds(120));
     const auto start = Clock::now();
     std::system(receiver(relay.Port()).c_str());
@@ -49,13 +59,14 @@ TTransferRun Receive(const TTransferSetup& setup, const std::string& szArguments
     return run;
 }
 
-std::string TelvoraCommand(const TTransferSetup& setup, bool batch, int port) {
+std::string TelvoraCommand(const TTransferSetup& setup, bool batch, Server server, int port) {
     const std::string where = batch ? (setup.root / "received").string()
                                     : (setup.root / "received" / "file.bin").string();
-    return std::string("timeout 120 ") + TELVORA_BINARY +
-           " --headless --exit-when-done --no-telnet-filter --telnet 127.0.0.1:" +
-           std::to_string(port) + (batch ? " --receive-ymodem '" : " --receive-xmodem '") + where +
-           "' >/dev/null 2>&1";
+    // The plain relay escapes nothing: the Telnet filter is off for it.
+    const std::string filter = server == Server::PlainRelay ? " --no-telnet-filter" : "";
+    return std::string("timeout 120 ") + TELVORA_BINARY + " --headless --exit-when-done" + filter +
+           " --telnet 127.0.0.1:" + std::to_string(port) +
+           (batch ? " --receive-ymodem '" : " --receive-xmodem '") + where + "' >/dev/null 2>&1";
 }
 
 std::string RzCommand(const TTransferSetup& setup, bool batch, int port) {
@@ -66,21 +77,21 @@ std::string RzCommand(const TTransferSetup& setup, bool batch, int port) {
 }
 
 void Compare(benchmark::State& state, std::size_t bytes, const std::string& szArguments, bool batch,
-             const char* name) {
+             const char* name, Server server = Server::PlainRelay) {
     TTransferSetup setup(bytes, name);
     TTransferRun ours;
     TTransferRun theirs;
     int rzFailures = 0;
     for (auto _ : state) {
-        const TTransferRun mine = Receive(setup, szArguments, batch, [&](int port) {
-            return TelvoraCommand(setup, batch, port);
+        const TTransferRun mine = Receive(setup, szArguments, batch, server, [&](int port) {
+            return TelvoraCommand(setup, batch, server, port);
         });
         if (!setup.ReceivedWhole()) {
             state.SkipWithError("telvora's copy differs from the file sent");
             return;
         }
         setup.EmptyReceived();
-        const TTransferRun rz = Receive(setup, szArguments, batch,
+        const TTransferRun rz = Receive(setup, szArguments, batch, Server::PlainRelay,
                                         [&](int port) { return RzCommand(setup, batch, port); });
         // rz's own failures only leave that run out; they are counted.
         if (setup.ReceivedWhole()) {
@@ -100,6 +111,10 @@ void BM_YModem1k4MB(benchmark::State& state) {
     Compare(state, 4u << 20, "--ymodem -k", true, "ymodem");
 }
 
+void BM_YModem1k4MBThroughTelnetd(benchmark::State& state) {
+    Compare(state, 4u << 20, "--ymodem -k", true, "ymodem-telnetd", Server::Telnetd);
+}
+
 void BM_XModemCrc128KB(benchmark::State& state) {
     Compare(state, 128u << 10, "--xmodem", false, "xmodem");
 }
@@ -107,5 +122,9 @@ void BM_XModemCrc128KB(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_YModem1k4MB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YModem1k4MBThroughTelnetd)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_XModemCrc128KB)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

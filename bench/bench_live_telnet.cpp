@@ -80,11 +80,20 @@ private:
     std::thread m_thread;
 };
 
+// The benchmarks' argument: 0 for a Telnet line, 1 for raw TCP.
+TLineProtocol ProtocolOf(const benchmark::State& state) {
+    return state.range(0) == 0 ? TLineProtocol::Telnet : TLineProtocol::Raw;
+}
+void LabelProtocol(benchmark::State& state) {
+    state.SetLabel(ProtocolOf(state) == TLineProtocol::Telnet ? "telnet" : "raw");
+}
+
 void BM_EchoLatency(benchmark::State& state) {
+    LabelProtocol(state);
     EchoPeer peer;
     test::TProgram program{Tmain::Sound::Off};
     Tmain& window = program.window;
-    window.Session().ConnectTelnet("127.0.0.1", peer.PortText());
+    window.Session().ConnectTelnet("127.0.0.1", peer.PortText(), ProtocolOf(state));
     Spin([&] {
         return window.Session().TelnetConn() != nullptr &&
                window.Session().TelnetConn()->StatusText().startsWith(QStringLiteral("Connected"));
@@ -155,14 +164,15 @@ struct SessionTimes {
 
 // Runs one Telnet session against a peer sending `bytes`, until the line
 // has ended after the peer's close (everything delivered).
-SessionTimes RunSession(const std::vector<std::uint8_t>& bytes, int speed) {
+SessionTimes RunSession(const std::vector<std::uint8_t>& bytes, int speed,
+                        TLineProtocol protocol = TLineProtocol::Telnet) {
     Screen().WriteByte(125);
     SendingPeer peer(bytes);
     bool ended = false;
     SessionTimes times;
     times.started = Clock::now();
-    auto* telnet =
-        new TTelnet("127.0.0.1", peer.PortText(), speed, &Screen(), nullptr, SystemHostLookup);
+    auto* telnet = new TTelnet("127.0.0.1", peer.PortText(), speed, &Screen(), nullptr,
+                               SystemHostLookup, protocol);
     QObject::connect(telnet, &TConnectionThread::Ended, [&] { ended = true; });
     telnet->Start(QThread::LowPriority);
     // The event loop sleeps between events, so the two cores stay with the
@@ -191,13 +201,14 @@ SessionTimes RunSession(const std::vector<std::uint8_t>& bytes, int speed) {
 }
 
 void BM_UnthrottledThroughput(benchmark::State& state) {
+    LabelProtocol(state);
     std::vector<std::uint8_t> flood(kFloodBytes);
     for (std::size_t i = 0; i < flood.size(); ++i) {
         flood[i] = i % 41 == 40 ? 155 : static_cast<std::uint8_t>('A' + i % 26);
     }
     double seconds = 0;
     for (auto _ : state) {
-        const SessionTimes times = RunSession(flood, kUnthrottledSpeed);
+        const SessionTimes times = RunSession(flood, kUnthrottledSpeed, ProtocolOf(state));
         seconds = std::chrono::duration<double>(times.ended - times.started).count();
         state.SetIterationTime(seconds);
     }
@@ -224,9 +235,14 @@ void BM_LivePacingAccuracy(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_EchoLatency)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EchoLatency)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EchoLatencyWithPurePolling)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnthrottledThroughput)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnthrottledThroughput)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LivePacingAccuracy)
     ->Arg(2400)
     ->Arg(300)

@@ -19,7 +19,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 using namespace telvora;
@@ -57,7 +59,39 @@ protected:
         }
     }
 
+    // Runs a transfer window's start, which shows it modally, and closes the
+    // window once the transfer has ended (or after a minute).
+    static void RunToItsEnd(TTransferWindow& transfer, const std::function<bool()>& start) {
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (!transfer.Running() && transfer.isVisible()) {
+                transfer.done(QDialog::Accepted);
+            }
+        });
+        closer.start(100);
+        QTimer::singleShot(60000, &transfer, [&] { transfer.done(QDialog::Rejected); });
+        ASSERT_TRUE(start());
+        EXPECT_EQ(transfer.Progress().status, "Transfer Complete!");
+    }
+
+    // A session and its window connected to the server on the port. What the
+    // user would be told (the server hangs up at the end) is kept, not shown.
+    Tmain& ConnectedWindow(int port) {
+        SetMessageSink([this](const QString& text) { messages << text; });
+        program.emplace(Tmain::Sound::Off);
+        EXPECT_TRUE(program->session.ConnectTelnet("127.0.0.1", std::to_string(port)));
+        EXPECT_TRUE(ProcessEventsUntil([&] { return program->session.LineUp(); }));
+        return program->window;
+    }
+    void TearDown() override {
+        program.reset();
+        SetMessageSink({});
+        LrzszTest::TearDown();
+    }
+
     std::map<std::string, std::string> files;
+    std::optional<TProgram> program;
+    QStringList messages;
 };
 
 TEST_F(RealTelnet, AYModemBatchDownloadArrivesWholeFromTheCommandLine) {
@@ -85,57 +119,23 @@ TEST_F(RealTelnet, AYModemBatchDownloadArrivesWholeFromTheWindow) {
     WriteTheFiles();
     const int port = PeerBehindTelnetd(
         "sz --ymodem -k crnul.bin lonecr.bin iac.bin empty.bin random.bin", root / "sent");
-    // What the user would be told (the server hangs up at the end) is kept, not shown.
-    QStringList messages;
-    SetMessageSink([&](const QString& text) { messages << text; });
-    TProgram program(Tmain::Sound::Off);
-    Tmain& window = program.window;
-    ASSERT_TRUE(program.session.ConnectTelnet("127.0.0.1", std::to_string(port)));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return program.session.LineUp(); }));
-    // The window is modal: it is closed once the transfer has ended.
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (!window.Protocol()->Running() && window.Protocol()->isVisible()) {
-            window.Protocol()->done(QDialog::Accepted);
-        }
-    });
-    closer.start(100);
-    QTimer::singleShot(60000, window.Protocol(),
-                       [&] { window.Protocol()->done(QDialog::Rejected); });
-    ASSERT_TRUE(window.ReceiveBatch((root / "received").string()));
-    EXPECT_EQ(window.Protocol()->Progress().status, "Transfer Complete!");
+    Tmain& window = ConnectedWindow(port);
+    RunToItsEnd(*window.Protocol(),
+                [&] { return window.ReceiveBatch((root / "received").string()); });
     ExpectArrivedWhole(root / "received");
-    window.ShutDown();
-    SetMessageSink({});
 }
 
 TEST_F(RealTelnet, AYModemBatchUploadArrivesWholeFromTheWindow) {
     WriteTheFiles();
     const int port = PeerBehindTelnetd("rz --ymodem -b -y", root / "received");
-    QStringList messages;
-    SetMessageSink([&](const QString& text) { messages << text; });
-    TProgram program(Tmain::Sound::Off);
-    Tmain& window = program.window;
-    ASSERT_TRUE(program.session.ConnectTelnet("127.0.0.1", std::to_string(port)));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return program.session.LineUp(); }));
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (!window.Upload()->Running() && window.Upload()->isVisible()) {
-            window.Upload()->done(QDialog::Accepted);
-        }
-    });
-    closer.start(100);
-    QTimer::singleShot(60000, window.Upload(), [&] { window.Upload()->done(QDialog::Rejected); });
+    Tmain& window = ConnectedWindow(port);
     std::vector<std::string> paths;
     for (const auto& [name, content] : files) {
         paths.push_back((root / "sent" / name).string());
     }
-    ASSERT_TRUE(window.SendFiles(TSendProtocol::YModem, paths));
-    EXPECT_EQ(window.Upload()->Progress().status, "Transfer Complete!");
+    RunToItsEnd(*window.Upload(), [&] { return window.SendFiles(TSendProtocol::YModem, paths); });
     WaitForPeer();
     ExpectArrivedWhole(root / "received");
-    window.ShutDown();
-    SetMessageSink({});
 }
 
 TEST_F(RealTelnet, RawTcpCarriesABatchBothWaysAsItIs) {

@@ -4,6 +4,7 @@
 #include "connection/live_connection.h"
 #include "screen/crt_screen.h"
 
+#include "blocked_lookup.h"
 #include "loopback_peer.h"
 #include "pty_pair.h"
 #include "qt_event_wait.h"
@@ -17,7 +18,6 @@
 
 #include <arpa/inet.h>
 
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <string>
@@ -46,37 +46,7 @@ private:
     std::string m_bytes;
 };
 
-// A name lookup that answers only when the test lets it (or after 20 s).
-struct HeldLookup {
-    static inline std::mutex mutex;
-    static inline std::condition_variable released;
-    static inline bool open = false;
-    static inline int waiting = 0;
-
-    static int Lookup(const std::string& /*name*/, in_addr_t& address) {
-        std::unique_lock lock(mutex);
-        ++waiting;
-        released.wait_for(lock, std::chrono::seconds(20), [] { return open; });
-        --waiting;
-        address = htonl(INADDR_LOOPBACK);
-        return 0;
-    }
-    static int Waiting() {
-        std::lock_guard lock(mutex);
-        return waiting;
-    }
-    static void Hold() {
-        std::lock_guard lock(mutex);
-        open = false;
-    }
-    static void Release() {
-        {
-            std::lock_guard lock(mutex);
-            open = true;
-        }
-        released.notify_all();
-    }
-};
+using test::BlockedLookup;
 
 class SessionCore : public ::testing::Test {
 protected:
@@ -91,7 +61,7 @@ protected:
                          [this](const QString& text) { notices.push_back(text); });
     }
     void TearDown() override {
-        HeldLookup::Release();
+        BlockedLookup::Release();
         session.ShutDown();
     }
 
@@ -252,17 +222,17 @@ TEST_F(SessionCore, ShutDownDuringATransferTellsItAndJoinsTheLine) {
 }
 
 TEST_F(SessionCore, ShutDownDuringAConnectThatNeverAnswersReturnsInTime) {
-    HeldLookup::Hold();
-    session.SetHostLookup(HeldLookup::Lookup);
+    BlockedLookup::Reset();
+    session.SetHostLookup(BlockedLookup::Lookup);
     ASSERT_TRUE(session.ConnectTelnet("slow.example", "23"));
-    ASSERT_TRUE(ProcessEventsUntil([] { return HeldLookup::Waiting() == 1; }));
+    ASSERT_TRUE(ProcessEventsUntil([] { return BlockedLookup::Waiting() == 1; }));
     QElapsedTimer timer;
     timer.start();
     session.ShutDown();
     EXPECT_LT(timer.elapsed(), TSession::kShutDownTimeoutMs + 1000);
     EXPECT_EQ(session.TelnetConn(), nullptr);
     EXPECT_TRUE(ended.empty()) << "nothing is reported after the shutdown";
-    HeldLookup::Release();
+    BlockedLookup::Release();
     ProcessEventsFor(200);
     EXPECT_TRUE(ended.empty());
     EXPECT_EQ(linesUp, 0);

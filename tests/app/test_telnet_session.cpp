@@ -9,6 +9,7 @@
 #include "connection/telnet/tn_cnx.h"
 #include "directory/dialer.h"
 
+#include "blocked_lookup.h"
 #include "loopback_peer.h"
 
 #include <QComboBox>
@@ -43,37 +44,7 @@ int NoSuchHost(const std::string& /*name*/, in_addr_t& /*address*/) {
     return 11001;
 }
 
-// A name lookup that does not answer until the test lets it (or 20 s pass).
-struct BlockedLookup {
-    static inline std::mutex mutex;
-    static inline std::condition_variable released;
-    static inline bool open = false;
-    static inline int waiting = 0;
-
-    static int Lookup(const std::string& /*name*/, in_addr_t& address) {
-        std::unique_lock lock(mutex);
-        ++waiting;
-        released.wait_for(lock, std::chrono::seconds(20), [] { return open; });
-        --waiting;
-        address = htonl(INADDR_LOOPBACK);
-        return 0;
-    }
-    static void Reset() {
-        std::lock_guard lock(mutex);
-        open = false;
-    }
-    static void Release() {
-        {
-            std::lock_guard lock(mutex);
-            open = true;
-        }
-        released.notify_all();
-    }
-    static int Waiting() {
-        std::lock_guard lock(mutex);
-        return waiting;
-    }
-};
+using test::BlockedLookup;
 
 class TelnetSession : public SessionTest {
 protected:
