@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStringList>
 
 #include <chrono>
 #include <thread>
@@ -212,6 +213,11 @@ void Tmain::BuildTerminalMenu(QMenu* terminal) {
     escape->setCheckable(true);
     connect(escape, &QAction::triggered, this,
             [this](bool on) { m_session.SetEscapeShowsControls(on); });
+    // Off at every start; F10 switches it too.
+    QAction* inverse = AddEntry(terminal, "Inverse1", QStringLiteral("Inverse"));
+    inverse->setCheckable(true);
+    inverse->setShortcut(QKeySequence(Qt::Key_F10));
+    connect(inverse, &QAction::triggered, this, [this](bool on) { SetInverse(on); });
     connect(AddEntry(terminal, "Clear1", QStringLiteral("Clear")), &QAction::triggered, this,
             [this] { m_session.ClearTerminal(); });
 }
@@ -286,9 +292,21 @@ void Tmain::FormCreate() {
     connect(&m_session, &TSession::Notice, this, &Tmain::ShowNotice);
     connect(&m_session, &TSession::StatusChanged, this,
             [this](const QString& kind, const QString& text) {
-                m_panel1->setText(kind);
-                m_panel2->setText(text);
+                m_statusKind = kind;
+                m_statusText = text;
+                ShowStatus();
             });
+    connect(&m_session, &TSession::TypingProgress, this, [this](int sent, int total, int skipped) {
+        m_typingText = QStringLiteral("Typing %1 of %2").arg(sent).arg(total);
+        if (skipped > 0) {
+            m_typingText += QStringLiteral(", %1 skipped (no ATASCII code)").arg(skipped);
+        }
+        ShowStatus();
+    });
+    connect(&m_session, &TSession::TypingEnded, this, [this] {
+        m_typingText.clear();
+        ShowStatus();
+    });
     RefreshMenus();
 }
 
@@ -319,6 +337,24 @@ void Tmain::RefreshMenus() {
     Entry("ExtraFiltering")->setChecked(m_session.TelnetFilter());
     Entry("EscapeShowsControls1")->setChecked(m_session.EscapeShowsControls());
     Entry("RecordSession1")->setChecked(m_session.Recording());
+}
+
+void Tmain::ShowStatus() {
+    QStringList parts;
+    for (const QString& part :
+         {m_statusText, m_typingText, m_inverseOn ? QStringLiteral("INV") : QString()}) {
+        if (!part.isEmpty()) {
+            parts << part;
+        }
+    }
+    m_panel1->setText(m_statusKind);
+    m_panel2->setText(parts.join(QStringLiteral("  |  ")));
+}
+
+void Tmain::SetInverse(bool on) {
+    m_inverseOn = on;
+    Entry("Inverse1")->setChecked(on);
+    ShowStatus();
 }
 
 void Tmain::ShowNotice(const QString& text) {
@@ -530,10 +566,21 @@ void Tmain::BuzzerSounded() {
 
 void Tmain::ACRTKeyDown(QKeyEvent* event) {
     m_capsLock.Observe(*event);
+    if (event->key() == Qt::Key_F10) {
+        SetInverse(!m_inverseOn);
+        return;
+    }
+    // Escape stops typing a paste instead of going out.
+    if (event->key() == Qt::Key_Escape && m_session.Typing()) {
+        m_session.StopTyping();
+        return;
+    }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
-    const int code =
-        TranslateKey(VirtualKeyFromQt(event->key(), modifiers), ShiftStateFromQt(modifiers),
-                     {modifiers.testFlag(Qt::ShiftModifier), m_capsLock.On()});
+    TShiftState shift = ShiftStateFromQt(modifiers);
+    // The Inverse key does what Alt does.
+    shift.alt = shift.alt || m_inverseOn;
+    const int code = TranslateKey(VirtualKeyFromQt(event->key(), modifiers), shift,
+                                  {modifiers.testFlag(Qt::ShiftModifier), m_capsLock.On()});
     if (code >= 0 && m_session.SendKey(static_cast<std::uint8_t>(code))) {
         PlaySound();
     }

@@ -48,6 +48,10 @@ public:
     TSession& Session() const { return m_session; }
     TCrtScreen* Screen() const { return m_acrt; }
     bool KeyClickOn() const { return m_keyClickOn; }
+    // The Atari's Inverse key: while on, typed codes come in inverse video,
+    // as with Alt. F10 (no code in the key tables) or the Terminal menu.
+    bool InverseOn() const { return m_inverseOn; }
+    void SetInverse(bool on);
     void PlaySound();
     // The screen's cell size, as the Size entries set it (0, 8 or 16).
     void SetFontDelta(int delta);
@@ -108,6 +112,9 @@ private:
     // What the menus show, from the session.
     void RefreshMenus();
     void ShowNotice(const QString& text);
+    // The status panels: the session's kind and text, then what the window
+    // adds (typing progress, the Inverse key).
+    void ShowStatus();
 
     void N300BPS1Click(QAction* sender);
     void Small1Click(QAction* sender);
@@ -150,6 +157,10 @@ private:
     QFileDialog* m_recordDialog = nullptr;
 
     bool m_keyClickOn = true;
+    bool m_inverseOn = false;
+    QString m_statusKind;
+    QString m_statusText;
+    QString m_typingText;
     bool m_shutDown = false;
     bool m_withSound = true;
     TCapsLockState m_capsLock;

@@ -21,6 +21,8 @@ namespace telvora {
 
 TSession::TSession(TCrtScreen* screen, QObject* parent) : QObject(parent), m_screen(screen) {
     connect(&m_statusMonitor, &TMenuStatus::Shown, this, &TSession::StatusChanged);
+    connect(&m_typist, &TTypist::Progress, this, &TSession::TypingProgress);
+    connect(&m_typist, &TTypist::Ended, this, &TSession::TypingEnded);
 }
 
 TSession::~TSession() {
@@ -143,6 +145,9 @@ void TSession::ConnectionLineUp(TConnectionThread* connection) {
 }
 
 void TSession::ConnectionGone(TConnectionThread* connection) {
+    if (connection == LiveConnection()) {
+        m_typist.Stop();
+    }
     // A transfer over this line stops sending to it before it goes.
     if (m_transferLine == connection) {
         LoseTransferLine();
@@ -262,6 +267,14 @@ bool TSession::SendKey(std::uint8_t code) {
     return false;
 }
 
+bool TSession::TypeCodes(std::vector<std::uint8_t> codes, int skipped) {
+    if (LiveConnection() == nullptr || m_shutDown) {
+        return false;
+    }
+    m_typist.Type(std::move(codes), skipped);
+    return true;
+}
+
 TLiveConnection* TSession::TakeLine(std::shared_ptr<TChunkSink> sink,
                                     std::function<void()> lineLost) {
     TLiveConnection* line = LiveConnection();
@@ -345,6 +358,7 @@ void TSession::ShutDown() {
         return;
     }
     m_shutDown = true;
+    m_typist.Stop();
     // A running transfer stops sending to a line that is about to go.
     LoseTransferLine();
     ShutDownConnections();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/menu_status.h"
+#include "app/typist.h"
 #include "common/hand_over.h"
 #include "connection/capture_file.h"
 #include "connection/chunk_sink.h"
@@ -104,6 +105,14 @@ public:
     // runs, a stop is under way, or sending failed (the user is told).
     bool SendKey(std::uint8_t code);
 
+    // Types the codes into the live line at a typing pace, with no local
+    // echo, as keys (a paste, a text file); skipped counts the characters of
+    // the source that had no code. False, typing nothing, without a line.
+    bool TypeCodes(std::vector<std::uint8_t> codes, int skipped = 0);
+    void StopTyping() { m_typist.Stop(); }
+    bool Typing() const { return m_typist.Typing(); }
+    TTypist& Typist() { return m_typist; }
+
     // A transfer takes the line: from now on the line's bytes go whole to
     // sink, and lineLost is called once the line goes (or the session shuts
     // down). The line, or null when none runs or another transfer has it.
@@ -148,6 +157,9 @@ Q_SIGNALS:
     // What the menus show may have changed: the connection, a stop under
     // way, a setting, the recording.
     void Changed();
+    // A typing run's progress and its end (completed, or stopped or failed).
+    void TypingProgress(int sent, int total, int skipped);
+    void TypingEnded(bool completed);
 
 private:
     QPointer<TConnectionThread>& SlotFor(Kind kind);
@@ -167,6 +179,7 @@ private:
     TCrtScreen* const m_screen;
     THandOver m_later;
     TMenuStatus m_statusMonitor{kStatusIntervalMs};
+    TTypist m_typist{[this](std::uint8_t code) { return SendKey(code); }};
     int m_speed = kUnthrottledSpeed;
     bool m_telnetFilter = true;
     bool m_transferMode = false;

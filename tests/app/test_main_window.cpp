@@ -329,6 +329,24 @@ TEST_F(KeysToTheLine, KeysArriveAsTheAtariWouldSendThem) {
     EXPECT_EQ(sent, (std::vector<std::uint8_t>{97, 65, 1, 225, 155, 28, 125, 255, 33}));
 }
 
+TEST_F(KeysToTheLine, TheInverseKeyInvertsWhatAltInvertsUntilPressedAgain) {
+    EXPECT_FALSE(window.Entry("Inverse1")->isChecked());
+    Press(window, Qt::Key_F10, Qt::NoModifier);
+    EXPECT_TRUE(window.InverseOn());
+    EXPECT_TRUE(window.Entry("Inverse1")->isChecked());
+    EXPECT_TRUE(window.StatusPanel2()->text().contains("INV"));
+    Press(window, Qt::Key_A, Qt::NoModifier, "a");
+    Press(window, Qt::Key_1, Qt::NoModifier, "1");
+    Press(window, Qt::Key_A, Qt::ControlModifier, "\x01");
+    Press(window, Qt::Key_Up, Qt::NoModifier);     // a cursor code stays as it is
+    Press(window, Qt::Key_Return, Qt::NoModifier); // so does End Of Line
+    window.Entry("Inverse1")->trigger();           // the menu entry switches it off
+    EXPECT_FALSE(window.InverseOn());
+    EXPECT_FALSE(window.StatusPanel2()->text().contains("INV"));
+    Press(window, Qt::Key_A, Qt::NoModifier, "a");
+    EXPECT_EQ(sent, (std::vector<std::uint8_t>{225, 177, 129, 28, 155, 97}));
+}
+
 TEST_F(KeysToTheLine, CapsLockIsTakenFromTheLettersTyped) {
     Press(window, Qt::Key_B, Qt::NoModifier, "B"); // a capital without Shift
     Press(window, Qt::Key_A, Qt::ControlModifier, "\x01");

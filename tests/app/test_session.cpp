@@ -18,6 +18,7 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <string>
@@ -315,6 +316,54 @@ TEST_F(SessionCore, WithoutTheFilterATransferTakesTheBytesAsTheyCome) {
     const std::uint8_t out[] = {13, 'y'};
     line->SendTransferBytes(out, sizeof out);
     EXPECT_EQ(OnPeer([&] { return peer.Read(3); }), (std::vector<std::uint8_t>{13, 0, 'y'}));
+}
+
+// A paste is typed, not flooded: each code waits its turn, and a line end
+// gives the board time to store the line.
+TEST_F(SessionCore, TypedCodesGoOutAtATypingPaceAndAStopEndsThem) {
+    EXPECT_FALSE(session.TypeCodes({'X'})) << "no line to type into";
+    ConnectToPeer();
+    std::vector<int> progress;
+    std::vector<bool> endings;
+    QObject::connect(&session, &TSession::TypingProgress,
+                     [&](int sent, int, int) { progress.push_back(sent); });
+    QObject::connect(&session, &TSession::TypingEnded,
+                     [&](bool completed) { endings.push_back(completed); });
+    ASSERT_TRUE(session.TypeCodes({'A', 'B', 155, 'C'}, 1));
+    EXPECT_TRUE(session.Typing());
+    using Clock = std::chrono::steady_clock;
+    const auto arrivals = OnPeer([&] {
+        std::vector<Clock::time_point> times;
+        for (int i = 0; i < 4; ++i) {
+            if (peer.Read(1).empty()) {
+                break;
+            }
+            times.push_back(Clock::now());
+        }
+        return times;
+    });
+    ASSERT_EQ(arrivals.size(), 4U);
+    const auto gap = [&](int i) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i] - arrivals[i - 1])
+            .count();
+    };
+    // Never early: a code waits at least its turn.
+    EXPECT_GE(gap(1), 18);
+    EXPECT_GE(gap(3), 195) << "the line end's pause";
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !endings.empty(); }));
+    EXPECT_EQ(endings, std::vector<bool>{true});
+    EXPECT_EQ(progress.back(), 4);
+
+    // A stop ends a long run at once; nothing more goes out.
+    ASSERT_TRUE(session.TypeCodes(std::vector<std::uint8_t>(200, 'z')));
+    ProcessEventsFor(100);
+    session.StopTyping();
+    EXPECT_FALSE(session.Typing());
+    EXPECT_EQ(endings.back(), false);
+    const std::size_t typed = OnPeer([&] { return peer.Read(200, 300).size(); });
+    EXPECT_LT(typed, 20U);
+    ProcessEventsFor(100);
+    EXPECT_TRUE(OnPeer([&] { return peer.Read(1, 200).empty(); }));
 }
 
 } // namespace
