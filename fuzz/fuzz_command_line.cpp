@@ -31,7 +31,8 @@ bool SameOptions(const CommandLineOptions& a, const CommandLineOptions& b) {
            a.speed == b.speed && a.fontDelta == b.fontDelta && a.headless == b.headless &&
            a.exitWhenDone == b.exitWhenDone && a.exitAfterSeconds == b.exitAfterSeconds &&
            a.dumpScreen == b.dumpScreen && a.screenshotPath == b.screenshotPath &&
-           a.help == b.help && a.version == b.version;
+           a.dumpText == b.dumpText && a.saveScrollbackPath == b.saveScrollbackPath &&
+           a.sendTextPath == b.sendTextPath && a.help == b.help && a.version == b.version;
 }
 
 std::string SpeedWord(int speed) {
@@ -65,6 +66,15 @@ std::vector<std::string> Arguments(const CommandLineOptions& options) {
     }
     if (options.screenshotPath) {
         arguments.push_back("--screenshot=" + *options.screenshotPath);
+    }
+    if (options.saveScrollbackPath) {
+        arguments.push_back("--save-scrollback=" + *options.saveScrollbackPath);
+    }
+    if (options.sendTextPath) {
+        arguments.push_back("--send-text=" + *options.sendTextPath);
+    }
+    if (options.dumpText) {
+        arguments.push_back("--dump-text");
     }
     if (options.noTelnetFilter) {
         arguments.push_back("--no-telnet-filter");

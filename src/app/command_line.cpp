@@ -10,6 +10,23 @@ namespace telvora {
 
 namespace {
 
+// The options that name a file to read or write, and where each is kept.
+std::optional<std::string>* FileOption(CommandLineOptions& options, const std::string& name) {
+    if (name == "--record") {
+        return &options.recordPath;
+    }
+    if (name == "--screenshot") {
+        return &options.screenshotPath;
+    }
+    if (name == "--save-scrollback") {
+        return &options.saveScrollbackPath;
+    }
+    if (name == "--send-text") {
+        return &options.sendTextPath;
+    }
+    return nullptr;
+}
+
 std::optional<int> SpeedTag(const std::string& value) {
     return TagForOption(kSpeedEntries, value);
 }
@@ -325,26 +342,16 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                                *text + "'";
                 return result;
             }
-        } else if (name == "--record") {
+        } else if (std::optional<std::string>* file = FileOption(options, name)) {
             const auto path = value();
             if (!path) {
                 return result;
             }
             if (path->empty()) {
-                result.error = "--record needs a file name";
+                result.error = name + " needs a file name";
                 return result;
             }
-            options.recordPath = *path;
-        } else if (name == "--screenshot") {
-            const auto path = value();
-            if (!path) {
-                return result;
-            }
-            if (path->empty()) {
-                result.error = "--screenshot needs a file name";
-                return result;
-            }
-            options.screenshotPath = *path;
+            *file = *path;
         } else if (attached) {
             result.error = "option " + name + " takes no value";
             return result;
@@ -358,6 +365,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.exitWhenDone = true;
         } else if (name == "--dump-screen") {
             options.dumpScreen = true;
+        } else if (name == "--dump-text") {
+            options.dumpText = true;
         } else if (name == "--help" || name == "-h") {
             options.help = true;
         } else if (name == "--version") {
@@ -373,6 +382,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
         result.error = "an upload needs a connection: --telnet, --raw or --serial";
     } else if (options.send && options.receive) {
         result.error = "a download and an upload cannot both be started at start";
+    } else if (options.sendTextPath && !options.telnet && !options.serialDevice) {
+        result.error = "sending a text needs a connection: --telnet, --raw or --serial";
+    } else if (options.sendTextPath && (options.send || options.receive)) {
+        result.error = "a text cannot be sent together with a download or an upload";
     }
     return result;
 }
@@ -413,6 +426,12 @@ std::string CommandLineUsage() {
            "                         24 lines of 40 codes, each as two upper-case hex\n"
            "                         digits, separated by single spaces, then a line\n"
            "                         \"cursor X Y\" (column and row, counted from 1)\n"
+           "  --dump-text            when quitting, print the screen as UTF-8 text on\n"
+           "                         standard output (trailing blanks removed)\n"
+           "  --save-scrollback FILE when quitting, write the scrollback and then the\n"
+           "                         screen into the file as UTF-8 text\n"
+           "  --send-text FILE       once connected, type the text file into the line at\n"
+           "                         a typing pace (UTF-8 text, or ATASCII as it is)\n"
            "  --screenshot FILE      when quitting, save a picture of the screen in\n"
            "                         the format the suffix names (.png, .jpg, .bmp, ...;\n"
            "                         PNG without one)\n"

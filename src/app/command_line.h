@@ -67,7 +67,13 @@ struct CommandLineOptions {
     bool exitWhenDone = false;
     std::optional<double> exitAfterSeconds;
     bool dumpScreen = false;
+    // When quitting: the screen as UTF-8 text on standard output, and the
+    // scrollback and then the screen as UTF-8 text into this file.
+    bool dumpText = false;
+    std::optional<std::string> saveScrollbackPath;
     std::optional<std::string> screenshotPath;
+    // Once connected, type this text file into the line at a typing pace.
+    std::optional<std::string> sendTextPath;
     bool help = false;
     bool version = false;
 };

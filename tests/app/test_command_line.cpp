@@ -168,6 +168,27 @@ TEST(CommandLine, TransfersNeedAConnectionAndOnlyYModemTakesSeveralFiles) {
     EXPECT_NE(CommandLineUsage().find("--send-ymodem FILE"), std::string::npos);
 }
 
+TEST(CommandLine, TheScreenAsTextAndATextToTypeAreUnderstood) {
+    const auto text = Parse(
+        {"--telnet", "bbs", "--send-text", "msg.txt", "--dump-text", "--save-scrollback=all.txt"});
+    ASSERT_TRUE(text.Ok()) << text.error;
+    EXPECT_EQ(text.options.sendTextPath, "msg.txt");
+    EXPECT_TRUE(text.options.dumpText);
+    EXPECT_EQ(text.options.saveScrollbackPath, "all.txt");
+    EXPECT_FALSE(text.options.dumpScreen);
+
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"--send-text", "msg.txt"},
+             {"--telnet", "bbs", "--send-text", ""},
+             {"--telnet", "bbs", "--send-text", "m", "--send-ymodem", "x"},
+             {"--telnet", "bbs", "--send-text", "m", "--receive-ymodem", "in"},
+             {"--save-scrollback"},
+             {"--dump-text=yes"},
+         }) {
+        EXPECT_FALSE(Parse(wrong).Ok()) << wrong.back();
+    }
+}
+
 } // namespace
 
 namespace {
