@@ -1,9 +1,12 @@
 // Throughput of the screen model: one byte at a time through the locked
-// WriteByte, and whole blocks through WriteBlock.
+// WriteByte, and whole blocks through WriteBlock; the same for lines of text
+// that scroll into an emptied scrollback, and the scrollback's memory when full.
+#include "screen/scrollback.h"
 #include "screen/shared_screen.h"
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -55,6 +58,13 @@ std::vector<std::uint8_t> ScrollHeavy() {
     return Repeat({155});
 }
 
+// A message listing: short lines, each ending in End Of Line, so that the
+// screen scrolls every line once it is full.
+std::vector<std::uint8_t> ScrollingText() {
+    const std::string line = "  42  Re: modem settings for 2400 baud\x9b";
+    return Repeat({line.begin(), line.end()});
+}
+
 SharedScreen& FreshScreen() {
     static SharedScreen screen;
     screen.WithModel([](ScreenModel& model) {
@@ -63,6 +73,33 @@ SharedScreen& FreshScreen() {
         model.TakeDamage();
     });
     return screen;
+}
+
+void ReportScrollback(benchmark::State& state, SharedScreen& screen) {
+    screen.WithModel([&state](const ScreenModel& model) {
+        state.counters["scrollback_rows"] = static_cast<double>(model.History().Count());
+        state.counters["scrollback_bytes"] = static_cast<double>(model.History().MemoryBytes());
+    });
+}
+
+// Each pass starts from an empty scrollback, so it measures filling it (the
+// rows reserved and first written) as well as dropping the oldest once full.
+void RunScrollingText(benchmark::State& state, bool blockwise) {
+    const std::vector<std::uint8_t> stream = ScrollingText();
+    SharedScreen& screen = FreshScreen();
+    for (auto _ : state) {
+        screen.WithModel([](ScreenModel& model) { model.History().Clear(); });
+        if (blockwise) {
+            screen.WriteBlock(stream.data(), stream.size());
+        } else {
+            for (std::uint8_t byte : stream) {
+                screen.WriteByte(byte);
+            }
+        }
+        screen.WithModel([](ScreenModel& model) { model.TakeDamage(); });
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
+    ReportScrollback(state, screen);
 }
 
 void RunWriteByte(benchmark::State& state, const std::vector<std::uint8_t>& stream) {
@@ -103,6 +140,29 @@ void BM_WriteBlock_CaptureMix(benchmark::State& state) {
 void BM_WriteBlock_ScrollHeavy(benchmark::State& state) {
     RunWriteBlock(state, ScrollHeavy());
 }
+void BM_WriteByte_ScrollbackFilling(benchmark::State& state) {
+    RunScrollingText(state, false);
+}
+void BM_WriteBlock_ScrollbackFilling(benchmark::State& state) {
+    RunScrollingText(state, true);
+}
+
+// The memory of a full scrollback, printed as the scrollback_bytes counter.
+void BM_Scrollback_Fill10000Rows(benchmark::State& state) {
+    std::array<std::uint8_t, kScrollbackColumns> row;
+    row.fill('x');
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        Scrollback history;
+        for (std::size_t n = 0; n < kScrollbackRows; ++n) {
+            history.Push(row, row.size());
+        }
+        bytes = history.MemoryBytes();
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.counters["scrollback_rows"] = static_cast<double>(kScrollbackRows);
+    state.counters["scrollback_bytes"] = static_cast<double>(bytes);
+}
 
 } // namespace
 
@@ -112,5 +172,8 @@ BENCHMARK(BM_WriteByte_ScrollHeavy);
 BENCHMARK(BM_WriteBlock_Printable);
 BENCHMARK(BM_WriteBlock_CaptureMix);
 BENCHMARK(BM_WriteBlock_ScrollHeavy);
+BENCHMARK(BM_WriteByte_ScrollbackFilling);
+BENCHMARK(BM_WriteBlock_ScrollbackFilling);
+BENCHMARK(BM_Scrollback_Fill10000Rows);
 
 BENCHMARK_MAIN();

@@ -52,6 +52,8 @@ constexpr std::array<Action, 256> MakeActionTable() {
 
 constexpr std::array<Action, 256> kActions = MakeActionTable();
 
+static_assert(kScrollbackColumns == kStoreColumns, "a scrolled-off row must fit its slot");
+
 // The line operations always work on the first 24 rows, whatever Rows holds.
 constexpr int kLineOperationRows = 24;
 
@@ -248,7 +250,8 @@ void ScreenModel::NewLine(int spanStart, int spanEnd) {
 }
 
 void ScreenModel::ScrollUp() {
-    // The top row is lost; there is no scroll-back.
+    // The top row leaves the screen for the scrollback.
+    KeepInHistory(1);
     std::memmove(&m_cells[0], &m_cells[1], sizeof(Row) * static_cast<std::size_t>(m_rows - 1));
     m_cells[m_rows - 1].fill(kBlank);
     ++m_damage.scrolls;
@@ -275,11 +278,26 @@ void ScreenModel::MoveCursor(std::uint8_t column, std::uint8_t row) {
 }
 
 void ScreenModel::ClearScreen() {
+    // Blank rows at the bottom carry nothing worth scrolling back to, and a
+    // clear of an already blank screen keeps nothing at all.
+    int lastUsed = m_rows;
+    while (lastUsed > 0 && RowIsBlank(lastUsed)) {
+        --lastUsed;
+    }
+    for (int row = 1; row <= lastUsed; ++row) {
+        KeepInHistory(row);
+    }
     for (auto& row : m_cells) {
         row.fill(kBlank);
     }
     RepaintAll();
     MoveCursor(1, 1);
+}
+
+bool ScreenModel::RowIsBlank(int row) const {
+    const Row& cells = m_cells[row - 1];
+    return std::all_of(cells.begin(), cells.begin() + m_columns,
+                       [](std::uint8_t code) { return code == kBlank; });
 }
 
 void ScreenModel::ClearRow(int row) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "screen/scrollback.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -88,7 +90,15 @@ public:
     const ScreenDamage& Damage() const { return m_damage; }
     ScreenDamage TakeDamage();
 
+    // Wipes the screen; its rows down to the last one with anything on it
+    // go into the scrollback first.
     void ClearScreen();
+
+    // The rows that scrolled off the top, and the rows of cleared screens.
+    // The model owns them, so they share the lock that guards the cells and
+    // keeping a row costs a scroll one copy rather than a call out.
+    const Scrollback& History() const { return m_history; }
+    Scrollback& History() { return m_history; }
 
 private:
     void PutGlyph(std::uint8_t code);
@@ -97,6 +107,10 @@ private:
     void MoveCursor(std::uint8_t column, std::uint8_t row);
     void ScrollUp();
     void ClearRow(int row);
+    void KeepInHistory(int row) {
+        m_history.Push(m_cells[row - 1], static_cast<std::size_t>(m_columns));
+    }
+    bool RowIsBlank(int row) const;
     void InsertLine();
     void DeleteLine();
     void InsertChar(int x, int y);
@@ -117,6 +131,7 @@ private:
     bool m_escapeShowsControls = false;
     bool m_repaintPending = false;
     ScreenDamage m_damage;
+    Scrollback m_history;
 };
 
 } // namespace telvora
