@@ -67,6 +67,10 @@ bool IsDisplayable(std::uint8_t code) {
 
 } // namespace
 
+bool ShownAsGlyph(std::uint8_t code) {
+    return IsDisplayable(code);
+}
+
 void ScreenDamage::AddCells(int row, int first, int last) {
     first = std::max(first, 1);
     last = std::min(last, kStoreColumns);
@@ -295,9 +299,15 @@ void ScreenModel::ClearScreen() {
 }
 
 bool ScreenModel::RowIsBlank(int row) const {
-    const Row& cells = m_cells[row - 1];
-    return std::all_of(cells.begin(), cells.begin() + m_columns,
-                       [](std::uint8_t code) { return code == kBlank; });
+    // One memcmp rather than a loop of compares: a clear looks at every
+    // blank row at the bottom of the screen.
+    static constexpr Row kBlankRow = [] {
+        Row blank{};
+        blank.fill(kBlank);
+        return blank;
+    }();
+    return std::memcmp(m_cells[row - 1].data(), kBlankRow.data(),
+                       static_cast<std::size_t>(m_columns)) == 0;
 }
 
 void ScreenModel::ClearRow(int row) {
