@@ -173,6 +173,45 @@ private:
     bool m_completed = false;
 };
 
+// A text file typed into the line once it is up, at a typing pace; the
+// program closed when it has been typed, if asked to.
+class TextFromTheCommandLine {
+public:
+    TextFromTheCommandLine(telvora::Tmain& window, telvora::THandOver& later,
+                           const telvora::CommandLineOptions& options)
+        : m_later(later) {
+        if (!options.sendTextPath) {
+            return;
+        }
+        telvora::TSession& session = window.Session();
+        QObject::connect(&session, &telvora::TSession::LineCameUp, &window,
+                         [this, &window, path = *options.sendTextPath] {
+                             m_later.Post([this, &window, path] {
+                                 m_started = window.SendTextFile(path);
+                                 if (!m_started) {
+                                     window.close();
+                                 }
+                             });
+                         });
+        QObject::connect(&session, &telvora::TSession::TypingEnded, &window,
+                         [this, &window, exit = options.exitWhenDone](bool completed) {
+                             m_completed = completed;
+                             if (exit) {
+                                 m_later.Post([&window] { window.close(); });
+                             }
+                         });
+        m_asked = true;
+    }
+    // True unless a text was asked for and not typed whole.
+    bool Succeeded() const { return !m_asked || (m_started && m_completed); }
+
+private:
+    telvora::THandOver& m_later;
+    bool m_asked = false;
+    bool m_started = false;
+    bool m_completed = false;
+};
+
 // Closes the window once the connection has ended; a transfer window still
 // open would keep the program running.
 void ExitWhenTheConnectionEnds(telvora::Tmain& window, telvora::THandOver& later) {
@@ -240,6 +279,7 @@ int Run(const telvora::CommandLineOptions& options) {
     window.show();
 
     TransferFromTheCommandLine transfer(window, later, options);
+    TextFromTheCommandLine text(window, later, options);
     if (options.exitWhenDone) {
         ExitWhenTheConnectionEnds(window, later);
     }
@@ -257,13 +297,20 @@ int Run(const telvora::CommandLineOptions& options) {
     }
     window.ShutDown();
     later.ShutDown();
-    if (session.LastConnectionFailed() || !transfer.Succeeded()) {
+    if (session.LastConnectionFailed() || !transfer.Succeeded() || !text.Succeeded()) {
         status = kFailure;
     }
 
     if (options.dumpScreen) {
         std::fputs(window.Screen()->DumpText().c_str(), stdout);
         std::fflush(stdout);
+    }
+    if (options.dumpText) {
+        std::fputs(window.Screen()->ScreenText().c_str(), stdout);
+        std::fflush(stdout);
+    }
+    if (options.saveScrollbackPath && !window.SaveScrollback(*options.saveScrollbackPath)) {
+        status = kFailure;
     }
     if (options.screenshotPath && !SaveScreenshot(window, *options.screenshotPath)) {
         status = kFailure;

@@ -8,25 +8,32 @@
 #include "common/message_box.h"
 #include "common/qt_text.h"
 #include "common/text_helpers.h"
+#include "common/whole_file.h"
 #include "common/window_placement.h"
 #include "connection/live_connection.h"
 #include "directory/dialer.h"
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
 #include "screen/crt_screen.h"
+#include "screen/history_movie.h"
+#include "screen/row_text.h"
 #include "transfer/choose_dir.h"
 #include "transfer/protocol.h"
 #include "transfer/upload.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStringList>
@@ -128,8 +135,11 @@ void Tmain::BuildMenus() {
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
+    connect(AddEntry(file, "SaveScrollback1", QStringLiteral("Save Scrollback...")),
+            &QAction::triggered, this, &Tmain::SaveScrollback1Click);
     connect(AddEntry(file, "Exit1", QStringLiteral("E&xit")), &QAction::triggered, this,
             &QWidget::close);
+    BuildEditMenu();
 
     QMenu* connectTo = bar->addMenu(QStringLiteral("&Connect To"));
     connectTo->setObjectName(QStringLiteral("Telnet1"));
@@ -220,6 +230,23 @@ void Tmain::BuildTerminalMenu(QMenu* terminal) {
     connect(inverse, &QAction::triggered, this, [this](bool on) { SetInverse(on); });
     connect(AddEntry(terminal, "Clear1", QStringLiteral("Clear")), &QAction::triggered, this,
             [this] { m_session.ClearTerminal(); });
+    connect(AddEntry(terminal, "ClearScrollback1", QStringLiteral("Clear Scrollback")),
+            &QAction::triggered, this, [this] { m_acrt->ClearScrollback(); });
+}
+
+void Tmain::BuildEditMenu() {
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    // Ctrl+Shift with a letter: the key tables give those the plain capital.
+    QAction* copy = AddEntry(edit, "Copy1", QStringLiteral("Copy"));
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    connect(copy, &QAction::triggered, this, &Tmain::CopySelection);
+    QAction* paste = AddEntry(edit, "Paste1", QStringLiteral("Paste"));
+    paste->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    connect(paste, &QAction::triggered, this, &Tmain::PasteClipboard);
+    QAction* all = AddEntry(edit, "SelectAll1", QStringLiteral("Select All"));
+    all->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    connect(all, &QAction::triggered, this, [this] { m_acrt->SelectAll(); });
 }
 
 void Tmain::BuildTransferMenus() {
@@ -259,6 +286,8 @@ void Tmain::BuildTransferMenus() {
         connect(AddEntry(m_mUpload, name, caption), &QAction::triggered, this,
                 [this, protocol = protocol] { UploadClick(protocol); });
     }
+    connect(AddEntry(m_mUpload, "SendTextFile1", QStringLiteral("Send Text File...")),
+            &QAction::triggered, this, &Tmain::SendTextFile1Click);
 }
 
 void Tmain::BuildStatusBar() {
@@ -307,6 +336,11 @@ void Tmain::FormCreate() {
         m_typingText.clear();
         ShowStatus();
     });
+    connect(m_acrt, &TCrtScreen::ViewChanged, this, [this](int back, int rows) {
+        m_viewText = back > 0 ? QStringLiteral("Scrollback: %1 of %2 rows back").arg(back).arg(rows)
+                              : QString();
+        ShowStatus();
+    });
     RefreshMenus();
 }
 
@@ -331,6 +365,8 @@ void Tmain::RefreshMenus() {
     Entry("Disconnect1")->setEnabled(m_session.SerialConn() != nullptr);
     m_mDownload->setEnabled(m_session.TelnetConn() != nullptr || m_session.SerialConn() != nullptr);
     m_mUpload->setEnabled(m_mDownload->isEnabled());
+    // Pasting types into the live line.
+    Entry("Paste1")->setEnabled(m_mDownload->isEnabled());
     for (const TTaggedEntry& tagged : kSpeedEntries) {
         Entry(tagged.name)->setChecked(tagged.tag == m_session.Speed());
     }
@@ -575,6 +611,9 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
         m_session.StopTyping();
         return;
     }
+    if (ScrollbackKey(*event)) {
+        return;
+    }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     TShiftState shift = ShiftStateFromQt(modifiers);
     // The Inverse key does what Alt does.
@@ -582,7 +621,115 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
     const int code = TranslateKey(VirtualKeyFromQt(event->key(), modifiers), shift,
                                   {modifiers.testFlag(Qt::ShiftModifier), m_capsLock.On()});
     if (code >= 0 && m_session.SendKey(static_cast<std::uint8_t>(code))) {
+        // What is typed answers the live screen: the view returns to it.
+        m_acrt->ReturnToLive();
         PlaySound();
+    }
+}
+
+bool Tmain::ScrollbackKey(const QKeyEvent& event) {
+    if (event.modifiers() != Qt::ShiftModifier) {
+        return false;
+    }
+    const int page = m_acrt->Rows() - 1;
+    switch (event.key()) {
+    case Qt::Key_PageUp:
+        m_acrt->ScrollView(page);
+        return true;
+    case Qt::Key_PageDown:
+        m_acrt->ScrollView(-page);
+        return true;
+    case Qt::Key_End:
+        m_acrt->ReturnToLive();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Tmain::CopySelection() {
+    if (!m_acrt->HasSelection()) {
+        return;
+    }
+    const TRows rows = m_acrt->SelectedRows();
+    const std::string text = RowsAsText(rows);
+    const std::vector<std::uint8_t> codes = RowsAsCodes(rows);
+    auto* data = new QMimeData;
+    data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    data->setData(QString::fromLatin1(kAtasciiMimeType),
+                  QByteArray(reinterpret_cast<const char*>(codes.data()),
+                             static_cast<qsizetype>(codes.size())));
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+bool Tmain::PasteClipboard() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (data == nullptr) {
+        return false;
+    }
+    const QString atascii = QString::fromLatin1(kAtasciiMimeType);
+    if (data->hasFormat(atascii)) {
+        const QByteArray codes = data->data(atascii);
+        return m_session.TypeCodes(std::vector<std::uint8_t>(codes.begin(), codes.end()));
+    }
+    const QByteArray text = data->text().toUtf8();
+    TextAsAtascii mapped = TextToAtascii(std::string_view(text.constData(), text.size()));
+    return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
+}
+
+bool Tmain::SendTextFile(const std::string& path) {
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(path);
+    } catch (const std::exception& failure) {
+        ShowMessage(this, FromUtf8(failure.what()));
+        return false;
+    }
+    TextAsAtascii mapped = FileAsAtascii(bytes);
+    return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
+}
+
+bool Tmain::SaveScrollback(const std::string& path) {
+    const TRows rows = m_acrt->HistoryAndScreenRows();
+    const bool movie = QFileInfo(FileNameFromSystem(path))
+                           .suffix()
+                           .compare(QStringLiteral("ata"), Qt::CaseInsensitive) == 0;
+    std::string bytes;
+    if (movie) {
+        const std::vector<std::uint8_t> codes = RowsToMovie(rows, m_acrt->Columns());
+        bytes.assign(codes.begin(), codes.end());
+    } else {
+        bytes = RowsAsText(rows);
+    }
+    try {
+        WriteWholeFile(path, bytes);
+    } catch (const std::exception& failure) {
+        ShowMessage(this, FromUtf8(failure.what()));
+        return false;
+    }
+    return true;
+}
+
+void Tmain::SaveScrollback1Click() {
+    QFileDialog& dialog =
+        KeptFileDialog(m_scrollbackDialog, this, "ScrollbackDialog1",
+                       QStringLiteral("Save Scrollback"), QFileDialog::AcceptSave);
+    dialog.setNameFilters(
+        {QStringLiteral("Text (*.txt)"), QStringLiteral("ATASCII Movies (*.ata *.ATA)")});
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    if (!chosen.empty()) {
+        SaveScrollback(chosen.front());
+    }
+}
+
+void Tmain::SendTextFile1Click() {
+    QFileDialog& dialog = KeptFileDialog(m_textDialog, this, "TextDialog1",
+                                         QStringLiteral("Send Text File"), QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    if (!chosen.empty()) {
+        SendTextFile(chosen.front());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "screen/crt_screen.h"
 
+#include "screen/atascii_text.h"
 #include "screen/glyph_image.h"
 #include "screen/glyph_table.h"
 #include "screen/screen_dump.h"
@@ -7,9 +8,12 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QThread>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstring>
@@ -34,6 +38,10 @@ int CeilDiv(int value, int divisor) {
     return (value + divisor - 1) / divisor;
 }
 
+// Rows moved by one notch of the mouse wheel.
+constexpr int kWheelRows = 3;
+constexpr int kScrollBarWidth = 14;
+
 } // namespace
 
 QRgb RgbFromColorRef(ColorRef color) {
@@ -50,6 +58,18 @@ TCrtScreen::TCrtScreen(QWidget* parent) : QWidget(parent) {
     m_screen.WithModel([](ScreenModel& model) {
         model.ClearScreen();
         model.TakeDamage();
+    });
+    // Over the right edge of the screen, and only while the view is back:
+    // the live screen looks as it always has.
+    m_scrollBar = new QScrollBar(Qt::Vertical, this);
+    m_scrollBar->setObjectName(QStringLiteral("ScrollBack"));
+    m_scrollBar->setFocusPolicy(Qt::NoFocus);
+    m_scrollBar->hide();
+    connect(m_scrollBar, &QScrollBar::valueChanged, this, [this](int value) {
+        const int back = m_scrollBar->maximum() - value;
+        if (back != ViewBack()) {
+            ScrollView(back - ViewBack());
+        }
     });
     RecalcSize();
 }
@@ -100,7 +120,14 @@ void TCrtScreen::FlushDamage() {
         ScheduleScrollRepaints(damage.scrolls);
     }
     QRegion region;
-    if (damage.wholeScreen) {
+    const bool shifted = !m_view.Live() || m_view.HasSelection();
+    if (shifted && (damage.scrolls > 0 || damage.wholeScreen || !damage.Empty())) {
+        // The view's rows are not the model's: every change repaints all.
+        region = rect();
+        if (damage.scrolls > 0 || damage.wholeScreen) {
+            ViewMoved();
+        }
+    } else if (damage.wholeScreen) {
         region = rect();
     } else if (!m_repaintPending) {
         for (int row = 1; row <= kStoreRows; ++row) {
@@ -114,7 +141,7 @@ void TCrtScreen::FlushDamage() {
     }
     if (damage.cursorMoved) {
         region += m_cursorRect;
-        m_cursorRect = CellRect(cursorX, cursorY);
+        m_cursorRect = CellRect(cursorX, cursorY + ViewBack());
         region += m_cursorRect;
     }
     Refresh(region);
@@ -209,6 +236,137 @@ std::string TCrtScreen::DumpText() const {
     return m_screen.WithModel([](const ScreenModel& model) { return ScreenDump(model); });
 }
 
+std::string TCrtScreen::ScreenText() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return ScreenToUtf8(model); });
+}
+
+TLineSpan TCrtScreen::Span() const {
+    return m_screen.WithModel([](const ScreenModel& model) { return LineSpanOf(model); });
+}
+
+int TCrtScreen::ScrollbackRows() const {
+    return static_cast<int>(Span().kept);
+}
+
+int TCrtScreen::ViewBack() const {
+    return m_view.Back(Span());
+}
+
+TLine TCrtScreen::LineAtRow(int row) const {
+    return m_view.TopLine(Span()) + row - 1;
+}
+
+void TCrtScreen::ScrollView(int rows) {
+    m_view.Scroll(rows, Span());
+    ViewMoved();
+    Refresh(rect());
+}
+
+void TCrtScreen::ReturnToLive() {
+    if (m_view.Live()) {
+        return;
+    }
+    m_view.ReturnToLive();
+    ViewMoved();
+    Refresh(rect());
+}
+
+void TCrtScreen::ClearScrollback() {
+    m_screen.WithModel([](ScreenModel& model) { model.History().Clear(); });
+    m_view.ReturnToLive();
+    ViewMoved();
+    Refresh(rect());
+}
+
+void TCrtScreen::ViewMoved() {
+    const TLineSpan span = Span();
+    const int back = m_view.Back(span);
+    m_cursorRect = CellRect(CursorX(), CursorY() + back);
+    PlaceScrollBar();
+    {
+        const QSignalBlocker quiet(m_scrollBar);
+        m_scrollBar->setRange(0, static_cast<int>(span.kept));
+        m_scrollBar->setPageStep(span.rows);
+        m_scrollBar->setValue(static_cast<int>(span.kept) - back);
+    }
+    m_scrollBar->setVisible(back > 0);
+    Q_EMIT ViewChanged(back, static_cast<int>(span.kept));
+}
+
+void TCrtScreen::PlaceScrollBar() {
+    if (m_scrollBar == nullptr) {
+        return;
+    }
+    m_scrollBar->setGeometry(width() - kScrollBarWidth, 0, kScrollBarWidth, height());
+}
+
+std::vector<std::vector<std::uint8_t>> TCrtScreen::HistoryAndScreenRows() const {
+    return m_screen.WithModel([](const ScreenModel& model) {
+        const TLineSpan span = LineSpanOf(model);
+        std::vector<std::vector<std::uint8_t>> rows;
+        for (TLine line = span.FirstKept(); line <= span.LastLine(); ++line) {
+            rows.push_back(LineCodes(model, line));
+        }
+        return rows;
+    });
+}
+
+void TCrtScreen::Select(TCellPos from, TCellPos to) {
+    m_view.Select(from, to);
+    Refresh(rect());
+}
+
+void TCrtScreen::SelectAll() {
+    const TLineSpan span = Span();
+    Select({span.FirstScreenLine(), 1}, {span.LastLine(), Columns()});
+}
+
+void TCrtScreen::ClearSelection() {
+    if (m_view.HasSelection()) {
+        m_view.ClearSelection();
+        Refresh(rect());
+    }
+}
+
+std::vector<std::vector<std::uint8_t>> TCrtScreen::SelectedRows() const {
+    return m_screen.WithModel(
+        [this](const ScreenModel& model) { return telvora::SelectedRows(model, m_view); });
+}
+
+TCellPos TCrtScreen::CellAt(const QPoint& point) const {
+    const int column = std::clamp(point.x() / CellWidth() + 1, 1, Columns());
+    const int row = std::clamp(point.y() / CellHeight() + 1, 1, Rows());
+    return {LineAtRow(row), column};
+}
+
+void TCrtScreen::wheelEvent(QWheelEvent* event) {
+    const int notches = event->angleDelta().y() / 120;
+    if (notches != 0) {
+        ScrollView(notches * kWheelRows);
+    }
+    event->accept();
+}
+
+void TCrtScreen::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    setFocus();
+    m_dragStart = CellAt(event->position().toPoint());
+    ClearSelection();
+}
+
+void TCrtScreen::mouseMoveEvent(QMouseEvent* event) {
+    if (!event->buttons().testFlag(Qt::LeftButton)) {
+        return;
+    }
+    const TCellPos at = CellAt(event->position().toPoint());
+    if (at != m_dragStart || m_view.HasSelection()) {
+        Select(m_dragStart, at);
+    }
+}
+
 void TCrtScreen::SetEscapeShowsControls(bool on) {
     m_screen.WithModel([on](ScreenModel& model) { model.SetEscapeShowsControls(on); });
 }
@@ -252,6 +410,7 @@ void TCrtScreen::RecalcSize() {
 
 void TCrtScreen::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    PlaceScrollBar();
     // The control always shows whole cells: an outside resize snaps back.
     const QSize wanted(Columns() * CellWidth(), Rows() * CellHeight());
     if (!m_ownerDraw && size() != wanted) {
@@ -312,16 +471,36 @@ void TCrtScreen::paintEvent(QPaintEvent* event) {
     const QRect clip = event->rect();
     const int cellWidth = CellWidth();
     const int cellHeight = CellHeight();
+    TLine top = 0;
+    TLine firstScreenLine = 0;
     m_screen.WithModel([&](const ScreenModel& model) {
         picture.columns = model.Columns();
         picture.rows = model.Rows();
         picture.cursorX = model.CursorX();
         picture.cursorY = model.CursorY();
+        const TLineSpan span = LineSpanOf(model);
+        top = m_view.TopLine(span);
+        firstScreenLine = span.FirstScreenLine();
         for (int row = 1; row <= picture.rows; ++row) {
-            std::memcpy(picture.cells[static_cast<std::size_t>(row - 1)].data(), model.RowData(row),
-                        kStoreColumns);
+            auto& cells = picture.cells[static_cast<std::size_t>(row - 1)];
+            if (top == firstScreenLine) {
+                std::memcpy(cells.data(), model.RowData(row), kStoreColumns);
+            } else {
+                const std::vector<std::uint8_t> codes = LineCodes(model, top + row - 1);
+                std::copy(codes.begin(), codes.end(), cells.begin());
+            }
         }
     });
+    if (m_view.HasSelection()) {
+        for (int row = 1; row <= picture.rows; ++row) {
+            auto& cells = picture.cells[static_cast<std::size_t>(row - 1)];
+            for (int column = 1; column <= picture.columns; ++column) {
+                if (m_view.Selected(top + row - 1, column, picture.columns)) {
+                    cells[static_cast<std::size_t>(column - 1)] ^= 0x80;
+                }
+            }
+        }
+    }
     const int firstColumn = std::max(0, clip.left() / cellWidth);
     const int lastColumn = std::min(picture.columns, CeilDiv(clip.x() + clip.width(), cellWidth));
     const int firstRow = std::max(0, clip.top() / cellHeight);
@@ -336,9 +515,11 @@ void TCrtScreen::paintEvent(QPaintEvent* event) {
         }
     }
     // The cursor is drawn on every paint, after the cells; it does not blink.
-    m_cursorRect = CellRect(picture.cursorX, picture.cursorY);
-    if (m_cursorRect.intersects(clip)) {
-        const std::uint8_t under = picture.cells[static_cast<std::size_t>(picture.cursorY - 1)]
+    // Scrolled back, it is drawn where its row is, if that row is in view.
+    const int cursorRow = static_cast<int>(firstScreenLine - top) + picture.cursorY;
+    m_cursorRect = CellRect(picture.cursorX, cursorRow);
+    if (cursorRow >= 1 && cursorRow <= picture.rows && m_cursorRect.intersects(clip)) {
+        const std::uint8_t under = picture.cells[static_cast<std::size_t>(cursorRow - 1)]
                                                 [static_cast<std::size_t>(picture.cursorX - 1)];
         painter.drawImage(m_cursorRect.topLeft(), CursorImage(under));
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/hand_over.h"
+#include "screen/screen_view.h"
 #include "screen/shared_screen.h"
 
 #include <QImage>
@@ -11,8 +12,12 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class QKeyEvent;
+class QMouseEvent;
+class QScrollBar;
+class QWheelEvent;
 
 namespace telvora {
 
@@ -65,6 +70,32 @@ public:
     std::uint8_t Cell(int column, int row) const;
     // The visible codes in hex and the cursor position, one row a line.
     std::string DumpText() const;
+    // The live screen as UTF-8 text, a line a row, trailing blanks removed.
+    std::string ScreenText() const;
+
+    // The scrollback: the rows that scrolled off the top and the rows of
+    // cleared screens. The view shows the live screen, or ViewBack rows back
+    // into the scrollback, where it stays while output arrives.
+    int ScrollbackRows() const;
+    int ViewBack() const;
+    // Moves the view rows back (negative: forward), within the scrollback.
+    void ScrollView(int rows);
+    void ReturnToLive();
+    void ClearScrollback();
+    // Every kept scrollback row, oldest first, and then the screen's rows.
+    std::vector<std::vector<std::uint8_t>> HistoryAndScreenRows() const;
+
+    // The selection, made by dragging with the mouse or by SelectAll (the
+    // whole live screen). Drawn inverted; it stays on its cells while output
+    // arrives.
+    void Select(TCellPos from, TCellPos to);
+    void SelectAll();
+    void ClearSelection();
+    bool HasSelection() const { return m_view.HasSelection(); }
+    // The selected cells, row by row.
+    std::vector<std::vector<std::uint8_t>> SelectedRows() const;
+    // The line shown in the view's row (1-based), for selecting.
+    TLine LineAtRow(int row) const;
 
     bool RepaintPending() const { return m_repaintPending; }
     int CoalescedScrolls() const { return m_coalescedScrolls; }
@@ -78,12 +109,17 @@ Q_SIGNALS:
     void OnKeyDown(QKeyEvent* event);
     // The buzzer code arrived.
     void Buzzer();
+    // The view moved, or rows went into the scrollback while it was back.
+    void ViewChanged(int back, int scrollbackRows);
 
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     bool focusNextPrevChild(bool next) override;
 
 private:
@@ -98,6 +134,10 @@ private:
     QRect CellRect(int column, int row) const;
     QImage CursorImage(std::uint8_t codeUnderCursor) const;
     void Refresh(const QRegion& region);
+    TLineSpan Span() const;
+    TCellPos CellAt(const QPoint& point) const;
+    void ViewMoved();
+    void PlaceScrollBar();
 
     SharedScreen m_screen;
     std::array<QImage, 256> m_glyphs;
@@ -107,6 +147,10 @@ private:
     ColorRef m_textColor = kScreenTextColor;
     bool m_ownerDraw = false;
     QRect m_cursorRect;
+    // User-interface thread only.
+    ScreenView m_view;
+    QScrollBar* m_scrollBar = nullptr;
+    TCellPos m_dragStart;
 
     // Scroll repaint coalescing (user-interface thread only).
     bool m_repaintPending = false;

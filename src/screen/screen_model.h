@@ -36,6 +36,9 @@ inline constexpr std::uint8_t kDeleteChar = 254;
 inline constexpr std::uint8_t kInsertChar = 255;
 } // namespace atascii
 
+// Whether the code shows its glyph when received (not a control code).
+bool ShownAsGlyph(std::uint8_t code);
+
 // What the model changed since the renderer last looked. The model only
 // records; the renderer decides what to paint and when.
 struct ScreenDamage {

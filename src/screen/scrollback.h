@@ -29,6 +29,7 @@ public:
     // the newest row. Inline and a fixed-size copy: the screen calls this on
     // every scroll, and a scroll is on the path of every received byte.
     void Push(std::span<const std::uint8_t, kScrollbackColumns> cells, std::size_t columns) {
+        ++m_pushed;
         if (!m_codes && !Allocate()) {
             return;
         }
@@ -41,6 +42,9 @@ public:
     }
 
     std::size_t Count() const { return m_count; }
+    // Every row ever pushed, also those dropped or cleared since: the rows
+    // the screen has scrolled away, which numbers the lines it has shown.
+    std::uint64_t Pushed() const { return m_pushed; }
     std::size_t Limit() const { return m_limit; }
     // Index 0 is the oldest row, Count() - 1 the one that left the screen
     // last; index must be below Count(). The span stays valid until the
@@ -62,6 +66,7 @@ private:
     std::size_t m_limit;
     std::size_t m_count = 0;
     std::size_t m_next = 0; // the slot the next row goes into; once full, the oldest
+    std::uint64_t m_pushed = 0;
 };
 
 } // namespace telvora

@@ -95,8 +95,8 @@ TEST_F(MainWindowTest, MenuBarHasTheCaptionsInOrder) {
     for (QAction* action : window.menuBar()->actions()) {
         captions << action->text();
     }
-    // The design's menus, with Upload beside Download.
-    EXPECT_EQ(captions, (QStringList{"&File", "&Connect To", "&Break Movies", "Te&rminal",
+    // The design's menus, with Edit after File and Upload beside Download.
+    EXPECT_EQ(captions, (QStringList{"&File", "&Edit", "&Connect To", "&Break Movies", "Te&rminal",
                                      "Download", "Upload", "&Links", "&Help"}));
 }
 
