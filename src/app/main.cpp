@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/session.h"
+#include "app/text_commands.h"
 #include "common/hand_over.h"
 #include "screen/crt_screen.h"
 #include "transfer/protocol.h"
@@ -187,7 +188,7 @@ public:
         QObject::connect(&session, &telvora::TSession::LineCameUp, &window,
                          [this, &window, path = *options.sendTextPath] {
                              m_later.Post([this, &window, path] {
-                                 m_started = window.SendTextFile(path);
+                                 m_started = window.TextCommands().SendTextFile(path);
                                  if (!m_started) {
                                      window.close();
                                  }
@@ -309,7 +310,8 @@ int Run(const telvora::CommandLineOptions& options) {
         std::fputs(window.Screen()->ScreenText().c_str(), stdout);
         std::fflush(stdout);
     }
-    if (options.saveScrollbackPath && !window.SaveScrollback(*options.saveScrollbackPath)) {
+    if (options.saveScrollbackPath &&
+        !window.TextCommands().SaveScrollback(*options.saveScrollbackPath)) {
         status = kFailure;
     }
     if (options.screenshotPath && !SaveScreenshot(window, *options.screenshotPath)) {

@@ -1,39 +1,34 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
+#include "app/file_dialogs.h"
 #include "app/links.h"
 #include "app/menu_tags.h"
 #include "app/session.h"
+#include "app/text_commands.h"
 #include "app/wave_player.h"
 #include "common/message_box.h"
 #include "common/qt_text.h"
 #include "common/text_helpers.h"
-#include "common/whole_file.h"
 #include "common/window_placement.h"
 #include "connection/live_connection.h"
 #include "directory/dialer.h"
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
 #include "screen/crt_screen.h"
-#include "screen/history_movie.h"
-#include "screen/row_text.h"
 #include "transfer/choose_dir.h"
 #include "transfer/protocol.h"
 #include "transfer/upload.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStringList>
@@ -44,30 +39,6 @@
 namespace telvora {
 
 namespace {
-
-// A file dialog made on first use and kept, so that it remembers its folder
-// (and a save dialog its last name) between uses.
-QFileDialog& KeptFileDialog(QFileDialog*& dialog, QWidget* parent, const char* name,
-                            const QString& title, QFileDialog::AcceptMode mode) {
-    if (dialog == nullptr) {
-        dialog = new QFileDialog(parent, title);
-        dialog->setObjectName(QString::fromLatin1(name));
-        dialog->setAcceptMode(mode);
-    }
-    return *dialog;
-}
-
-// Runs the dialog: the files chosen, as the system names them; none when
-// the user cancelled.
-std::vector<std::string> ChosenFiles(QFileDialog& dialog) {
-    std::vector<std::string> paths;
-    if (dialog.exec() == QDialog::Accepted) {
-        for (const QString& file : dialog.selectedFiles()) {
-            paths.push_back(FileNameToSystem(file));
-        }
-    }
-    return paths;
-}
 
 constexpr int kScreenColumns = 40;
 constexpr int kScreenRows = 24;
@@ -89,6 +60,7 @@ Tmain::Tmain(TSession& session, Sound sound, QWidget* parent)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     BuildScreen();
+    m_text = new TTextCommands(*this, *m_acrt, m_session);
     BuildMenus();
     BuildStatusBar();
     FormCreate();
@@ -136,7 +108,7 @@ void Tmain::BuildMenus() {
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
     connect(AddEntry(file, "SaveScrollback1", QStringLiteral("Save Scrollback...")),
-            &QAction::triggered, this, &Tmain::SaveScrollback1Click);
+            &QAction::triggered, m_text, &TTextCommands::SaveScrollbackClick);
     connect(AddEntry(file, "Exit1", QStringLiteral("E&xit")), &QAction::triggered, this,
             &QWidget::close);
     BuildEditMenu();
@@ -240,10 +212,10 @@ void Tmain::BuildEditMenu() {
     // Ctrl+Shift with a letter: the key tables give those the plain capital.
     QAction* copy = AddEntry(edit, "Copy1", QStringLiteral("Copy"));
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
-    connect(copy, &QAction::triggered, this, &Tmain::CopySelection);
+    connect(copy, &QAction::triggered, m_text, &TTextCommands::Copy);
     QAction* paste = AddEntry(edit, "Paste1", QStringLiteral("Paste"));
     paste->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
-    connect(paste, &QAction::triggered, this, &Tmain::PasteClipboard);
+    connect(paste, &QAction::triggered, m_text, &TTextCommands::Paste);
     QAction* all = AddEntry(edit, "SelectAll1", QStringLiteral("Select All"));
     all->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     connect(all, &QAction::triggered, this, [this] { m_acrt->SelectAll(); });
@@ -287,7 +259,7 @@ void Tmain::BuildTransferMenus() {
                 [this, protocol = protocol] { UploadClick(protocol); });
     }
     connect(AddEntry(m_mUpload, "SendTextFile1", QStringLiteral("Send Text File...")),
-            &QAction::triggered, this, &Tmain::SendTextFile1Click);
+            &QAction::triggered, m_text, &TTextCommands::SendTextFileClick);
 }
 
 void Tmain::BuildStatusBar() {
@@ -377,8 +349,8 @@ void Tmain::RefreshMenus() {
 
 void Tmain::ShowStatus() {
     QStringList parts;
-    for (const QString& part :
-         {m_statusText, m_typingText, m_inverseOn ? QStringLiteral("INV") : QString()}) {
+    for (const QString& part : {m_statusText, m_viewText, m_typingText,
+                                m_inverseOn ? QStringLiteral("INV") : QString()}) {
         if (!part.isEmpty()) {
             parts << part;
         }
@@ -611,7 +583,7 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
         m_session.StopTyping();
         return;
     }
-    if (ScrollbackKey(*event)) {
+    if (m_text->ScrollbackKey(*event)) {
         return;
     }
     const Qt::KeyboardModifiers modifiers = event->modifiers();
@@ -624,112 +596,6 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
         // What is typed answers the live screen: the view returns to it.
         m_acrt->ReturnToLive();
         PlaySound();
-    }
-}
-
-bool Tmain::ScrollbackKey(const QKeyEvent& event) {
-    if (event.modifiers() != Qt::ShiftModifier) {
-        return false;
-    }
-    const int page = m_acrt->Rows() - 1;
-    switch (event.key()) {
-    case Qt::Key_PageUp:
-        m_acrt->ScrollView(page);
-        return true;
-    case Qt::Key_PageDown:
-        m_acrt->ScrollView(-page);
-        return true;
-    case Qt::Key_End:
-        m_acrt->ReturnToLive();
-        return true;
-    default:
-        return false;
-    }
-}
-
-void Tmain::CopySelection() {
-    if (!m_acrt->HasSelection()) {
-        return;
-    }
-    const TRows rows = m_acrt->SelectedRows();
-    const std::string text = RowsAsText(rows);
-    const std::vector<std::uint8_t> codes = RowsAsCodes(rows);
-    auto* data = new QMimeData;
-    data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    data->setData(QString::fromLatin1(kAtasciiMimeType),
-                  QByteArray(reinterpret_cast<const char*>(codes.data()),
-                             static_cast<qsizetype>(codes.size())));
-    QGuiApplication::clipboard()->setMimeData(data);
-}
-
-bool Tmain::PasteClipboard() {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (data == nullptr) {
-        return false;
-    }
-    const QString atascii = QString::fromLatin1(kAtasciiMimeType);
-    if (data->hasFormat(atascii)) {
-        const QByteArray codes = data->data(atascii);
-        return m_session.TypeCodes(std::vector<std::uint8_t>(codes.begin(), codes.end()));
-    }
-    const QByteArray text = data->text().toUtf8();
-    TextAsAtascii mapped = TextToAtascii(std::string_view(text.constData(), text.size()));
-    return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
-}
-
-bool Tmain::SendTextFile(const std::string& path) {
-    std::string bytes;
-    try {
-        bytes = ReadWholeFile(path);
-    } catch (const std::exception& failure) {
-        ShowMessage(this, FromUtf8(failure.what()));
-        return false;
-    }
-    TextAsAtascii mapped = FileAsAtascii(bytes);
-    return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
-}
-
-bool Tmain::SaveScrollback(const std::string& path) {
-    const TRows rows = m_acrt->HistoryAndScreenRows();
-    const bool movie = QFileInfo(FileNameFromSystem(path))
-                           .suffix()
-                           .compare(QStringLiteral("ata"), Qt::CaseInsensitive) == 0;
-    std::string bytes;
-    if (movie) {
-        const std::vector<std::uint8_t> codes = RowsToMovie(rows, m_acrt->Columns());
-        bytes.assign(codes.begin(), codes.end());
-    } else {
-        bytes = RowsAsText(rows);
-    }
-    try {
-        WriteWholeFile(path, bytes);
-    } catch (const std::exception& failure) {
-        ShowMessage(this, FromUtf8(failure.what()));
-        return false;
-    }
-    return true;
-}
-
-void Tmain::SaveScrollback1Click() {
-    QFileDialog& dialog =
-        KeptFileDialog(m_scrollbackDialog, this, "ScrollbackDialog1",
-                       QStringLiteral("Save Scrollback"), QFileDialog::AcceptSave);
-    dialog.setNameFilters(
-        {QStringLiteral("Text (*.txt)"), QStringLiteral("ATASCII Movies (*.ata *.ATA)")});
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    const std::vector<std::string> chosen = ChosenFiles(dialog);
-    if (!chosen.empty()) {
-        SaveScrollback(chosen.front());
-    }
-}
-
-void Tmain::SendTextFile1Click() {
-    QFileDialog& dialog = KeptFileDialog(m_textDialog, this, "TextDialog1",
-                                         QStringLiteral("Send Text File"), QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    const std::vector<std::string> chosen = ChosenFiles(dialog);
-    if (!chosen.empty()) {
-        SendTextFile(chosen.front());
     }
 }
 

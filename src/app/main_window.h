@@ -26,6 +26,7 @@ class TDialer;
 class TLiveConnection;
 class TProtocol;
 class TSession;
+class TTextCommands;
 class TTransferWindow;
 class TUpload;
 class WavePlayer;
@@ -74,19 +75,9 @@ public:
     // (a build) or in share/telvora/MOVIES (an installation).
     static QString DemoMovieFolder();
 
-    // The Edit menu's commands: the selection to the clipboard as UTF-8 text
-    // and as ATASCII codes (application/x-atascii); the clipboard typed into
-    // the live line at a typing pace (its ATASCII form as it is, otherwise the
-    // text mapped to ATASCII); the whole screen selected.
-    void CopySelection();
-    bool PasteClipboard();
-    // Types a text file into the live line as "Send Text File..." does after
-    // its dialog; false (the user is told) when it cannot be read.
-    bool SendTextFile(const std::string& path);
-    // Writes the scrollback and the screen: an ATASCII movie for a name
-    // ending in .ata, UTF-8 text otherwise. False (the user is told) on failure.
-    bool SaveScrollback(const std::string& path);
-    static constexpr const char* kAtasciiMimeType = "application/x-atascii";
+    // The screen as text: copy, paste, the scrollback view's keys, saving
+    // the scrollback, typing a text file.
+    TTextCommands& TextCommands() const { return *m_text; }
 
     // Shuts the session down and releases the sounds; for closing. Idempotent.
     void ShutDown();
@@ -139,11 +130,6 @@ private:
     void M_SerialAttach();
     void Capture1Click();
     void RecordSession1Click();
-    void SaveScrollback1Click();
-    void SendTextFile1Click();
-    // Shift+Page Up/Down and Shift+End move the scrollback view; true when
-    // the key was one of them.
-    bool ScrollbackKey(const QKeyEvent& event);
     void StartTransfer1Click();
     void Receive1Click();
     bool Receive(bool batch, const std::string& where);
@@ -175,8 +161,7 @@ private:
     QFileDialog* m_saveDialog = nullptr;
     QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_recordDialog = nullptr;
-    QFileDialog* m_scrollbackDialog = nullptr;
-    QFileDialog* m_textDialog = nullptr;
+    TTextCommands* m_text = nullptr;
 
     bool m_keyClickOn = true;
     bool m_inverseOn = false;

@@ -1,13 +1,16 @@
 // The telvora program run from a shell, headless: its exit status, its
 // messages and the screen it prints.
 #include "screen/screen_dump.h"
+#include "screen/row_text.h"
 #include "screen/screen_model.h"
+#include "screen/screen_view.h"
 
 #include "loopback_peer.h"
 #include "run_telvora.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +51,61 @@ TEST(TelvoraCommandLine, DumpsTheFinalScreenOfEveryTestFile) {
         ++files;
     }
     EXPECT_GE(files, 10);
+}
+
+TEST(TelvoraCommandLine, TheScreenAndTheScrollbackOfEveryTestFileAsText) {
+    const auto saved = std::filesystem::temp_directory_path() /
+                       ("telvora_cli_scrollback." + std::to_string(getpid()) + ".txt");
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(TELVORA_TESTDATA_DIR) + "/atascii")) {
+        if (entry.path().extension() == ".md") {
+            continue;
+        }
+        const Outcome outcome =
+            RunTelvora("--headless --speed max --dump-text --exit-when-done --save-scrollback " +
+                       Quote(saved.string()) + " " + Quote(entry.path().string()));
+        EXPECT_EQ(outcome.status, 0) << entry.path() << outcome.err;
+        // What the same bytes leave in a model: its screen, and every row
+        // kept since the start (the clear a movie starts with keeps nothing).
+        const std::string bytes = ReadAll(entry.path());
+        ScreenModel model;
+        model.SetColumns(40);
+        model.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        EXPECT_EQ(outcome.out, ScreenToUtf8(model)) << entry.path();
+        TRows rows;
+        const TLineSpan span = LineSpanOf(model);
+        for (TLine line = span.FirstKept(); line <= span.LastLine(); ++line) {
+            rows.push_back(LineCodes(model, line));
+        }
+        EXPECT_EQ(ReadAll(saved), RowsAsText(rows)) << entry.path();
+        EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 24);
+    }
+    std::filesystem::remove(saved);
+}
+
+TEST(TelvoraCommandLine, ATextFileIsTypedIntoTheLineMappedToAtascii) {
+    const auto text = std::filesystem::temp_directory_path() /
+                      ("telvora_cli_text." + std::to_string(getpid()) + ".txt");
+    std::ofstream(text, std::ios::binary) << "Hi\r\nthere\n\u2665\u00e9!";
+    LoopbackPeer peer;
+    std::vector<std::uint8_t> typed;
+    std::thread board([&] {
+        if (peer.Accept()) {
+            typed = peer.Read(11);
+            peer.CloseConnection();
+        }
+    });
+    const Outcome run = RunTelvora("--headless --exit-when-done --telnet 127.0.0.1:" +
+                                   peer.PortText() + " --send-text " + Quote(text.string()));
+    board.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    // Line ends as End Of Line, the heart as code 0; the accented letter has no code.
+    EXPECT_EQ(typed, (std::vector<std::uint8_t>{'H', 'i', 155, 't', 'h', 'e', 'r', 'e', 155, 0,
+                                                '!'}));
+    const Outcome missing = RunTelvora("--headless --exit-when-done --telnet 127.0.0.1:" +
+                                       peer.PortText() + " --send-text /no/such/file.txt");
+    EXPECT_NE(missing.status, 0);
+    std::filesystem::remove(text);
 }
 
 TEST(TelvoraCommandLine, DumpHasOneLinePerRowAndTheCursor) {

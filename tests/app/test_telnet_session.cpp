@@ -12,7 +12,10 @@
 #include "blocked_lookup.h"
 #include "loopback_peer.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -452,6 +455,68 @@ TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) 
     Press(Qt::Key_Insert, Qt::ControlModifier);
     EXPECT_EQ(Receive(2), (std::vector<std::uint8_t>{155, 255}));
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+}
+
+TEST_F(TelnetSession, CopyThenPasteTypesBackTheSameCodesAndTextIsMapped) {
+    Connect();
+    window.Session().Typist().SetPace({1, 2}); // fast, for the test
+    Send({'A', 'B', 0xC3, 155, 'D', 'E'});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->Cell(2, 2) == 'E'; }));
+    window.Entry("SelectAll1")->trigger();
+    window.Entry("Copy1")->trigger();
+    const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(copied, nullptr);
+    // The text form: inverse as plain, trailing blanks gone, a line a row.
+    EXPECT_TRUE(copied->text().startsWith(QStringLiteral("ABC\nDE\n\n")));
+    window.Entry("Paste1")->trigger();
+    std::vector<std::uint8_t> expected = {'A', 'B', 0xC3, 155, 'D', 'E'};
+    expected.insert(expected.end(), 22, 155);
+    EXPECT_EQ(Receive(expected.size()), expected) << "the same codes, inverse video included";
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !window.Session().Typing(); }));
+
+    // Plain text: every kind of line end, a tab, and a letter with no code.
+    QGuiApplication::clipboard()->setText(QString::fromUtf8("x\r\ny\rz\n\tq\u00e9"));
+    window.Entry("Paste1")->trigger();
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return window.StatusPanel2()->text().contains(QStringLiteral("1 skipped")); }));
+    EXPECT_EQ(Receive(8), (std::vector<std::uint8_t>{'x', 155, 'y', 155, 'z', 155, 127, 'q'}));
+
+    // Escape stops a paste; nothing more goes out.
+    window.Session().Typist().SetPace({30, 30});
+    QGuiApplication::clipboard()->setText(QString(200, QLatin1Char('w')));
+    window.Entry("Paste1")->trigger();
+    ProcessEventsFor(100);
+    Press(Qt::Key_Escape, Qt::NoModifier);
+    EXPECT_FALSE(window.Session().Typing());
+    const std::size_t typed = OnPeer([&] { return peer.Read(200, 300).size(); });
+    EXPECT_LT(typed, 20U);
+    EXPECT_TRUE(OnPeer([&] { return peer.Read(1, 200).empty(); }));
+}
+
+TEST_F(TelnetSession, AKeyReturnsTheViewToTheLiveScreen) {
+    Connect();
+    std::vector<std::uint8_t> lines;
+    for (int i = 0; i < 40; ++i) {
+        lines.push_back(static_cast<std::uint8_t>('A' + i % 26));
+        lines.push_back(155);
+    }
+    Send(lines);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->ScrollbackRows() == 17; }));
+    Press(Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_EQ(window.Screen()->ViewBack(), 17) << "a page back, as far as there is";
+    EXPECT_TRUE(window.StatusPanel2()->text().contains(QStringLiteral("17 of 17 rows back")))
+        << window.StatusPanel2()->text().toStdString();
+    Press(Qt::Key_PageDown, Qt::ShiftModifier);
+    EXPECT_EQ(window.Screen()->ViewBack(), 0);
+    Press(Qt::Key_PageUp, Qt::ShiftModifier);
+    Press(Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(window.Screen()->ViewBack(), 0);
+    Press(Qt::Key_PageUp, Qt::ShiftModifier);
+    Press(Qt::Key_K, Qt::NoModifier, "k");
+    EXPECT_EQ(window.Screen()->ViewBack(), 0);
+    EXPECT_EQ(Receive(1), std::vector<std::uint8_t>{'k'});
+    window.Entry("ClearScrollback1")->trigger();
+    EXPECT_EQ(window.Screen()->ScrollbackRows(), 0);
 }
 
 } // namespace

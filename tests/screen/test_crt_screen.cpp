@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -238,6 +240,77 @@ TEST_F(CrtScreenTest, WorkerThreadWritesWhileTheScreenPaints) {
     const QImage image = Grab();
     ExpectGlyph(image, 1, 1, 'D');
     ExpectCell(image, 1, 2, 'A', [](bool ink) { return ink ? kPaper : kInk; });
+}
+
+// Lines "L0".."L{count-1}", each ended by End Of Line.
+void WriteLines(TCrtScreen& screen, int first, int count) {
+    for (int i = first; i < first + count; ++i) {
+        const std::string line = "L" + std::to_string(i) + "\x9b";
+        screen.WriteBlock(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
+    }
+}
+
+TEST_F(CrtScreenTest, TheScrollbackViewShowsOlderRowsAndStaysPutWhileOutputArrives) {
+    int lastBack = -1;
+    QObject::connect(&screen, &TCrtScreen::ViewChanged, [&](int back, int) { lastBack = back; });
+    WriteLines(screen, 0, 40); // 17 rows scroll away
+    EXPECT_EQ(screen.ScrollbackRows(), 17);
+    EXPECT_EQ(screen.ViewBack(), 0);
+    screen.ScrollView(10);
+    EXPECT_EQ(lastBack, 10);
+    auto* bar = screen.findChild<QWidget*>(QStringLiteral("ScrollBack"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_FALSE(bar->isHidden()) << "the scroll bar shows while the view is back";
+    // The top row shows "L7", the first line 10 rows back.
+    QImage image = Grab();
+    ExpectGlyph(image, 1, 1, 'L');
+    ExpectGlyph(image, 2, 1, '7');
+
+    WriteLines(screen, 40, 5);
+    EXPECT_EQ(screen.ViewBack(), 15) << "new rows went by below; the view stays on its lines";
+    EXPECT_EQ(lastBack, 15);
+    image = Grab();
+    ExpectGlyph(image, 2, 1, '7');
+
+    // One wheel notch forward moves three rows.
+    QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&screen, &wheel);
+    EXPECT_EQ(screen.ViewBack(), 12);
+    screen.ReturnToLive();
+    EXPECT_EQ(screen.ViewBack(), 0);
+    EXPECT_TRUE(bar->isHidden());
+    screen.ClearScrollback();
+    EXPECT_EQ(screen.ScrollbackRows(), 0);
+}
+
+TEST_F(CrtScreenTest, ADragSelectsCellsAcrossRowsAndTheSelectionIsDrawnInverted) {
+    WriteLines(screen, 0, 3); // L0, L1, L2 on rows 1..3
+    const int cell = screen.CellWidth();
+    auto mouse = [&](QEvent::Type type, int column, int row, Qt::MouseButtons buttons) {
+        const QPointF at((column - 1) * cell + cell / 2, (row - 1) * cell + cell / 2);
+        QMouseEvent event(type, at, at, Qt::LeftButton, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(&screen, &event);
+    };
+    mouse(QEvent::MouseButtonPress, 2, 1, Qt::LeftButton);
+    mouse(QEvent::MouseMove, 2, 3, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, 2, 3, Qt::NoButton);
+    ASSERT_TRUE(screen.HasSelection());
+    const auto rows = screen.SelectedRows();
+    ASSERT_EQ(rows.size(), 3U);
+    EXPECT_EQ(rows[0].front(), '0');
+    EXPECT_EQ(rows[0].size(), 39U);
+    EXPECT_EQ(rows[2], (std::vector<std::uint8_t>{'L', '2'}));
+    const QImage image = Grab();
+    ExpectCell(image, 2, 1, '0', [](bool ink) { return ink ? kPaper : kInk; });
+    ExpectGlyph(image, 1, 1, 'L');
+    // Output after it: the selection stays on its cells.
+    WriteLines(screen, 3, 1);
+    EXPECT_EQ(screen.SelectedRows()[2], (std::vector<std::uint8_t>{'L', '2'}));
+    screen.SelectAll();
+    EXPECT_EQ(screen.SelectedRows().size(), 24U);
+    screen.ClearSelection();
+    EXPECT_FALSE(screen.HasSelection());
 }
 
 } // namespace

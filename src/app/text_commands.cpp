@@ -1,0 +1,129 @@
+#include "app/text_commands.h"
+
+#include "app/file_dialogs.h"
+#include "app/session.h"
+#include "common/message_box.h"
+#include "common/qt_text.h"
+#include "common/whole_file.h"
+#include "screen/crt_screen.h"
+#include "screen/history_movie.h"
+#include "screen/row_text.h"
+
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+
+namespace telvora {
+
+TTextCommands::TTextCommands(QWidget& window, TCrtScreen& screen, TSession& session)
+    : QObject(&window), m_window(window), m_screen(screen), m_session(session) {}
+
+bool TTextCommands::ScrollbackKey(const QKeyEvent& event) {
+    if (event.modifiers() != Qt::ShiftModifier) {
+        return false;
+    }
+    const int page = m_screen.Rows() - 1;
+    switch (event.key()) {
+    case Qt::Key_PageUp:
+        m_screen.ScrollView(page);
+        return true;
+    case Qt::Key_PageDown:
+        m_screen.ScrollView(-page);
+        return true;
+    case Qt::Key_End:
+        m_screen.ReturnToLive();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TTextCommands::Copy() {
+    if (!m_screen.HasSelection()) {
+        return;
+    }
+    const TRows rows = m_screen.SelectedRows();
+    const std::string text = RowsAsText(rows);
+    const std::vector<std::uint8_t> codes = RowsAsCodes(rows);
+    auto* data = new QMimeData;
+    data->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    data->setData(QString::fromLatin1(kAtasciiMimeType),
+                  QByteArray(reinterpret_cast<const char*>(codes.data()),
+                             static_cast<qsizetype>(codes.size())));
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+bool TTextCommands::Paste() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (data == nullptr) {
+        return false;
+    }
+    const QString atascii = QString::fromLatin1(kAtasciiMimeType);
+    if (data->hasFormat(atascii)) {
+        const QByteArray codes = data->data(atascii);
+        return m_session.TypeCodes(std::vector<std::uint8_t>(codes.begin(), codes.end()));
+    }
+    const QByteArray text = data->text().toUtf8();
+    TextAsAtascii mapped = TextToAtascii(std::string_view(text.constData(), text.size()));
+    return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
+}
+
+bool TTextCommands::SendTextFile(const std::string& path) {
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(path);
+    } catch (const std::exception& failure) {
+        ShowMessage(&m_window, FromUtf8(failure.what()));
+        return false;
+    }
+    TextAsAtascii mapped = FileAsAtascii(bytes);
+    return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
+}
+
+bool TTextCommands::SaveScrollback(const std::string& path) {
+    const TRows rows = m_screen.HistoryAndScreenRows();
+    const bool movie = QFileInfo(FileNameFromSystem(path))
+                           .suffix()
+                           .compare(QStringLiteral("ata"), Qt::CaseInsensitive) == 0;
+    std::string bytes;
+    if (movie) {
+        const std::vector<std::uint8_t> codes = RowsToMovie(rows, m_screen.Columns());
+        bytes.assign(codes.begin(), codes.end());
+    } else {
+        bytes = RowsAsText(rows);
+    }
+    try {
+        WriteWholeFile(path, bytes);
+    } catch (const std::exception& failure) {
+        ShowMessage(&m_window, FromUtf8(failure.what()));
+        return false;
+    }
+    return true;
+}
+
+void TTextCommands::SaveScrollbackClick() {
+    QFileDialog& dialog =
+        KeptFileDialog(m_scrollbackDialog, &m_window, "ScrollbackDialog1",
+                       QStringLiteral("Save Scrollback"), QFileDialog::AcceptSave);
+    dialog.setNameFilters(
+        {QStringLiteral("Text (*.txt)"), QStringLiteral("ATASCII Movies (*.ata *.ATA)")});
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    if (!chosen.empty()) {
+        SaveScrollback(chosen.front());
+    }
+}
+
+void TTextCommands::SendTextFileClick() {
+    QFileDialog& dialog = KeptFileDialog(m_textDialog, &m_window, "TextDialog1",
+                                         QStringLiteral("Send Text File"), QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    if (!chosen.empty()) {
+        SendTextFile(chosen.front());
+    }
+}
+
+} // namespace telvora
