@@ -32,7 +32,8 @@ bool SameOptions(const CommandLineOptions& a, const CommandLineOptions& b) {
            a.exitWhenDone == b.exitWhenDone && a.exitAfterSeconds == b.exitAfterSeconds &&
            a.dumpScreen == b.dumpScreen && a.screenshotPath == b.screenshotPath &&
            a.dumpText == b.dumpText && a.saveScrollbackPath == b.saveScrollbackPath &&
-           a.sendTextPath == b.sendTextPath && a.help == b.help && a.version == b.version;
+           a.sendTextPath == b.sendTextPath && a.typingPace == b.typingPace && a.help == b.help &&
+           a.version == b.version;
 }
 
 std::string SpeedWord(int speed) {
@@ -75,6 +76,10 @@ std::vector<std::string> Arguments(const CommandLineOptions& options) {
     }
     if (options.dumpText) {
         arguments.push_back("--dump-text");
+    }
+    if (options.typingPace) {
+        arguments.push_back("--typing-pace=" + std::to_string(options.typingPace->characterMs) +
+                            "," + std::to_string(options.typingPace->lineEndMs));
     }
     if (options.noTelnetFilter) {
         arguments.push_back("--no-telnet-filter");

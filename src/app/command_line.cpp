@@ -46,6 +46,31 @@ std::optional<double> Seconds(const std::string& value) {
     return seconds;
 }
 
+std::optional<int> Milliseconds(std::string_view text) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || last != end || value < 0 ||
+        value > kMaxTypingPaceMs) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// "CHARACTER-MS,LINE-END-MS".
+std::optional<TypingPace> ParseTypingPace(const std::string& text) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto character = Milliseconds(std::string_view(text).substr(0, comma));
+    const auto lineEnd = Milliseconds(std::string_view(text).substr(comma + 1));
+    if (!character || !lineEnd) {
+        return std::nullopt;
+    }
+    return TypingPace{*character, *lineEnd};
+}
+
 constexpr std::string_view kTelnetScheme = "telnet://";
 constexpr std::string_view kRawScheme = "raw://";
 
@@ -330,6 +355,19 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 result.error = "--size takes small, medium or large, not '" + *text + "'";
                 return result;
             }
+        } else if (name == "--typing-pace") {
+            const auto text = value();
+            if (!text) {
+                return result;
+            }
+            options.typingPace = ParseTypingPace(*text);
+            if (!options.typingPace) {
+                result.error = "--typing-pace takes two numbers of milliseconds from 0 to " +
+                               std::to_string(kMaxTypingPaceMs) +
+                               ", for each code and after each line end (e.g. 20,200), not '" +
+                               *text + "'";
+                return result;
+            }
         } else if (name == "--exit-after") {
             const auto text = value();
             if (!text) {
@@ -432,6 +470,8 @@ std::string CommandLineUsage() {
            "                         screen into the file as UTF-8 text\n"
            "  --send-text FILE       once connected, type the text file into the line at\n"
            "                         a typing pace (UTF-8 text, or ATASCII as it is)\n"
+           "  --typing-pace MS,MS    the pace of pastes and texts: milliseconds before\n"
+           "                         each code and after each line end (20,200)\n"
            "  --screenshot FILE      when quitting, save a picture of the screen in\n"
            "                         the format the suffix names (.png, .jpg, .bmp, ...;\n"
            "                         PNG without one)\n"

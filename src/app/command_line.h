@@ -47,6 +47,14 @@ struct SendRequest {
     bool operator==(const SendRequest&) const = default;
 };
 
+struct TypingPace {
+    int characterMs = 20;
+    int lineEndMs = 200;
+    bool operator==(const TypingPace&) const = default;
+};
+// The longest wait --typing-pace takes.
+inline constexpr int kMaxTypingPaceMs = 10000;
+
 struct CommandLineOptions {
     // At most one of the three: what is opened at start.
     std::optional<std::string> moviePath;
@@ -74,6 +82,9 @@ struct CommandLineOptions {
     std::optional<std::string> screenshotPath;
     // Once connected, type this text file into the line at a typing pace.
     std::optional<std::string> sendTextPath;
+    // The typing pace of pastes and text files: milliseconds before each
+    // code, and after an End Of Line.
+    std::optional<TypingPace> typingPace;
     bool help = false;
     bool version = false;
 };

@@ -277,6 +277,9 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.escapeLiteral) {
         session.SetEscapeShowsControls(true);
     }
+    if (options.typingPace) {
+        session.Typist().SetPace({options.typingPace->characterMs, options.typingPace->lineEndMs});
+    }
     window.show();
 
     TransferFromTheCommandLine transfer(window, later, options);

@@ -83,6 +83,23 @@ TEST(TelvoraCommandLine, TheScreenAndTheScrollbackOfEveryTestFileAsText) {
     std::filesystem::remove(saved);
 }
 
+TEST(TelvoraCommandLine, AScrollbackSavedAsAMovieReplaysToTheSameScreen) {
+    const auto movie = std::filesystem::temp_directory_path() /
+                       ("telvora_cli_scrollback." + std::to_string(getpid()) + ".ata");
+    const std::string original = std::string(TELVORA_TESTDATA_DIR) + "/atascii/bbs-USERLIST.ata";
+    const Outcome first = RunTelvora("--headless --speed max --dump-screen --exit-when-done "
+                                     "--save-scrollback " +
+                                     Quote(movie.string()) + " " + Quote(original));
+    ASSERT_EQ(first.status, 0) << first.err;
+    const Outcome replayed = RunTelvora("--headless --speed max --dump-screen --exit-when-done " +
+                                        Quote(movie.string()));
+    ASSERT_EQ(replayed.status, 0) << replayed.err;
+    // The rows, not the cursor: the replay leaves it after the last row's text.
+    const auto rows = [](const std::string& dump) { return dump.substr(0, dump.rfind("cursor")); };
+    EXPECT_EQ(rows(replayed.out), rows(first.out));
+    std::filesystem::remove(movie);
+}
+
 TEST(TelvoraCommandLine, ATextFileIsTypedIntoTheLineMappedToAtascii) {
     const auto text = std::filesystem::temp_directory_path() /
                       ("telvora_cli_text." + std::to_string(getpid()) + ".txt");

@@ -176,6 +176,9 @@ TEST(CommandLine, TheScreenAsTextAndATextToTypeAreUnderstood) {
     EXPECT_TRUE(text.options.dumpText);
     EXPECT_EQ(text.options.saveScrollbackPath, "all.txt");
     EXPECT_FALSE(text.options.dumpScreen);
+    const auto pace = Parse({"--typing-pace", "5,0"});
+    ASSERT_TRUE(pace.Ok()) << pace.error;
+    EXPECT_EQ(pace.options.typingPace, (TypingPace{5, 0}));
 
     for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
              {"--send-text", "msg.txt"},
@@ -184,6 +187,11 @@ TEST(CommandLine, TheScreenAsTextAndATextToTypeAreUnderstood) {
              {"--telnet", "bbs", "--send-text", "m", "--receive-ymodem", "in"},
              {"--save-scrollback"},
              {"--dump-text=yes"},
+             {"--typing-pace", "20"},
+             {"--typing-pace", "20,"},
+             {"--typing-pace", "-1,200"},
+             {"--typing-pace", "20,99999"},
+             {"--typing-pace", "x,y"},
          }) {
         EXPECT_FALSE(Parse(wrong).Ok()) << wrong.back();
     }
