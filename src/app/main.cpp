@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 #include "app/session.h"
 #include "app/text_commands.h"
+#include "app/transfer_commands.h"
 #include "common/hand_over.h"
 #include "screen/crt_screen.h"
 #include "transfer/protocol.h"
@@ -113,9 +114,9 @@ private:
     bool Asked() const { return m_options.receive || m_options.send; }
     telvora::TTransferWindow& Window() const {
         if (m_options.send) {
-            return *m_window.Upload();
+            return *m_window.Transfers().Upload();
         }
-        return *m_window.Protocol();
+        return *m_window.Transfers().Protocol();
     }
 
     void StartLater() {
@@ -134,11 +135,11 @@ private:
 
     bool Start() {
         if (m_options.send) {
-            return m_window.SendFiles(m_options.send->protocol, m_options.send->files);
+            return m_window.Transfers().SendFiles(m_options.send->protocol, m_options.send->files);
         }
         const telvora::ReceiveRequest& receive = *m_options.receive;
-        return receive.batch ? m_window.ReceiveBatch(receive.where)
-                             : m_window.ReceiveFile(receive.where);
+        return receive.batch ? m_window.Transfers().ReceiveBatch(receive.where)
+                             : m_window.Transfers().ReceiveFile(receive.where);
     }
 
     void Shown(const telvora::TTransferProgress& progress) {
@@ -219,7 +220,7 @@ void ExitWhenTheConnectionEnds(telvora::Tmain& window, telvora::THandOver& later
     QObject::connect(&window.Session(), &telvora::TSession::Ended, &window, [&window, &later] {
         // After what the session tells the user of the end.
         later.Post([&window] {
-            for (telvora::TTransferWindow* transfer : window.TransferWindows()) {
+            for (telvora::TTransferWindow* transfer : window.Transfers().TransferWindows()) {
                 if (transfer->isVisible()) {
                     transfer->done(QDialog::Rejected);
                 }

@@ -6,6 +6,7 @@
 #include "app/menu_tags.h"
 #include "app/session.h"
 #include "app/text_commands.h"
+#include "app/transfer_commands.h"
 #include "app/wave_player.h"
 #include "common/message_box.h"
 #include "common/qt_text.h"
@@ -16,9 +17,6 @@
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
 #include "screen/crt_screen.h"
-#include "transfer/choose_dir.h"
-#include "transfer/protocol.h"
-#include "transfer/upload.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -61,6 +59,7 @@ Tmain::Tmain(TSession& session, Sound sound, QWidget* parent)
                    Qt::MSWindowsFixedSizeDialogHint);
     BuildScreen();
     m_text = new TTextCommands(*this, *m_acrt, m_session);
+    m_transfers = new TTransferCommands(*this, m_session);
     BuildMenus();
     BuildStatusBar();
     FormCreate();
@@ -228,12 +227,12 @@ void Tmain::BuildTransferMenus() {
     for (const char* name : {"StartTransfer1", "Receive1"}) {
         connect(AddEntry(m_mDownload, name,
                          QString::fromLatin1(name[0] == 'S' ? "X-Modem CRC" : "X-Modem 1k")),
-                &QAction::triggered, this, &Tmain::StartTransfer1Click);
+                &QAction::triggered, m_transfers, &TTransferCommands::SaveFileClick);
     }
     for (const char* name : {"YModemBatch1", "FModemBatch1"}) {
         connect(AddEntry(m_mDownload, name,
                          QString::fromLatin1(name[0] == 'Y' ? "Y-Modem Batch" : "F-Modem Batch")),
-                &QAction::triggered, this, &Tmain::Receive1Click);
+                &QAction::triggered, m_transfers, &TTransferCommands::ChooseFolderClick);
     }
     // Only read when a transfer starts; toggling it changes nothing else.
     QAction* filter = AddEntry(m_mDownload, "ExtraFiltering",
@@ -256,7 +255,7 @@ void Tmain::BuildTransferMenus() {
             : protocol == TSendProtocol::XModem1k ? QStringLiteral("X-Modem 1k...")
                                                   : QStringLiteral("Y-Modem Batch...");
         connect(AddEntry(m_mUpload, name, caption), &QAction::triggered, this,
-                [this, protocol = protocol] { UploadClick(protocol); });
+                [this, protocol = protocol] { m_transfers->UploadClick(protocol); });
     }
     connect(AddEntry(m_mUpload, "SendTextFile1", QStringLiteral("Send Text File...")),
             &QAction::triggered, m_text, &TTextCommands::SendTextFileClick);
@@ -286,9 +285,6 @@ void Tmain::FormCreate() {
     // Made hidden at start and reused for the whole run.
     m_about = new Tabout(this);
     m_dialer = new TDialer(this);
-    m_protocol = new TProtocol(this);
-    m_upload = new TUpload(this);
-    m_chooseDir = new TChooseDir(this);
     connect(&m_session, &TSession::Changed, this, &Tmain::RefreshMenus);
     connect(&m_session, &TSession::Notice, this, &Tmain::ShowNotice);
     connect(&m_session, &TSession::StatusChanged, this,
@@ -450,91 +446,6 @@ void Tmain::RecordSession1Click() {
     }
     // The entry checked itself when it was chosen: it shows what is so.
     RefreshMenus();
-}
-
-bool Tmain::ReceiveFile(const std::string& path) {
-    return Receive(false, path);
-}
-
-bool Tmain::ReceiveBatch(const std::string& folder) {
-    return Receive(true, folder);
-}
-
-bool Tmain::Receive(bool batch, const std::string& where) {
-    return RunTransfer(*m_protocol, [&](TLiveConnection* line) {
-        auto endTransferMode = [this] { m_session.ReleaseLine(); };
-        if (batch) {
-            m_protocol->StartBatch(line, where, endTransferMode);
-        } else {
-            m_protocol->StartSingle(line, where, endTransferMode);
-        }
-    });
-}
-
-bool Tmain::SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths) {
-    return RunTransfer(*m_upload, [&](TLiveConnection* line) {
-        m_upload->Start(line, protocol, paths, [this] { m_session.ReleaseLine(); });
-    });
-}
-
-std::array<TTransferWindow*, 2> Tmain::TransferWindows() const {
-    return {m_protocol, m_upload};
-}
-
-bool Tmain::TransferRunning() const {
-    return m_protocol->Running() || m_upload->Running();
-}
-
-bool Tmain::RunTransfer(TTransferWindow& window,
-                        const std::function<void(TLiveConnection*)>& start) {
-    if (TransferRunning()) {
-        return false;
-    }
-    TLiveConnection* line =
-        m_session.TakeLine(window.Sink(), [&window] { window.TransportLost(); });
-    if (line == nullptr) {
-        return false;
-    }
-    try {
-        start(line);
-    } catch (const std::exception& failure) {
-        m_session.ReleaseLine();
-        window.TransportLost();
-        ShowMessage(this, FromUtf8(failure.what()));
-        return false;
-    }
-    window.exec();
-    return true;
-}
-
-void Tmain::UploadClick(TSendProtocol protocol) {
-    const bool batch = protocol == TSendProtocol::YModem;
-    QFileDialog& dialog = KeptFileDialog(m_openDialog, this, "OpenDialog1",
-                                         QStringLiteral("Upload"), QFileDialog::AcceptOpen);
-    dialog.setWindowTitle(batch ? QStringLiteral("Files To Upload")
-                                : QStringLiteral("File To Upload"));
-    dialog.setFileMode(batch ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    const std::vector<std::string> chosen = ChosenFiles(dialog);
-    if (!chosen.empty()) {
-        SendFiles(protocol, chosen);
-    }
-}
-
-void Tmain::StartTransfer1Click() {
-    // A save dialog asks before an existing file is replaced.
-    QFileDialog& dialog = KeptFileDialog(m_saveDialog, this, "SaveDialog1",
-                                         QStringLiteral("Save File As"), QFileDialog::AcceptSave);
-    const std::vector<std::string> chosen = ChosenFiles(dialog);
-    if (!chosen.empty()) {
-        ReceiveFile(chosen.front());
-    }
-}
-
-void Tmain::Receive1Click() {
-    if (m_chooseDir->exec() != QDialog::Accepted) {
-        return;
-    }
-    ReceiveBatch(FileNameToSystem(m_chooseDir->SelectedFolder()));
 }
 
 void Tmain::ShutDown() {

@@ -20,15 +20,11 @@ class QMenu;
 namespace telvora {
 
 class Tabout;
-class TChooseDir;
 class TCrtScreen;
 class TDialer;
-class TLiveConnection;
-class TProtocol;
 class TSession;
 class TTextCommands;
-class TTransferWindow;
-class TUpload;
+class TTransferCommands;
 class WavePlayer;
 
 // The program's window: the session's screen, the menu bar and the two-panel
@@ -57,18 +53,8 @@ public:
     // The screen's cell size, as the Size entries set it (0, 8 or 16).
     void SetFontDelta(int delta);
 
-    // Downloads over the live line, as the Download menu starts them after
-    // its dialog: into one file, or the files a batch names into a folder.
-    // The transfer window is shown modally until the user closes it (or
-    // until it is closed for them). False when no line runs or the file
-    // cannot be created (the user is told).
-    bool ReceiveFile(const std::string& path);
-    bool ReceiveBatch(const std::string& folder);
-    // An upload over the live line, as the Upload menu starts it after its
-    // dialog: X-Modem sends one file, Y-Modem the files in this order. False
-    // when no line runs, a transfer runs, or a file cannot be read (the user
-    // is told).
-    bool SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths);
+    // The Download and Upload menus' commands and windows.
+    TTransferCommands& Transfers() const { return *m_transfers; }
     // Where the port selection finds the serial ports (tests give their own).
     void SetPortSource(TSelectPort::TPortSource source) { m_portSource = std::move(source); }
     // Where "Play ATASCII Movie" opens: the demo movies beside the program
@@ -84,11 +70,6 @@ public:
 
     Tabout* AboutBox() const { return m_about; }
     TDialer* Dialer() const { return m_dialer; }
-    TProtocol* Protocol() const { return m_protocol; }
-    TUpload* Upload() const { return m_upload; }
-    // The download and the upload window.
-    std::array<TTransferWindow*, 2> TransferWindows() const;
-    TChooseDir* ChooseDir() const { return m_chooseDir; }
 
     // The status bar's two panels.
     QLabel* StatusPanel1() const { return m_panel1; }
@@ -130,14 +111,6 @@ private:
     void M_SerialAttach();
     void Capture1Click();
     void RecordSession1Click();
-    void StartTransfer1Click();
-    void Receive1Click();
-    bool Receive(bool batch, const std::string& where);
-    void UploadClick(TSendProtocol protocol);
-    bool TransferRunning() const;
-    // Runs the prepared transfer window until the user closes it; start
-    // prepares it and raises when it cannot begin (the user is told).
-    bool RunTransfer(TTransferWindow& window, const std::function<void(TLiveConnection*)>& start);
     void BuzzerSounded();
     // A key pressed on the screen: translated and sent to the live line,
     // with a click; nothing while a stop is under way or during a movie.
@@ -155,13 +128,9 @@ private:
     WavePlayer* m_sounds = nullptr;
     Tabout* m_about = nullptr;
     TDialer* m_dialer = nullptr;
-    TProtocol* m_protocol = nullptr;
-    TUpload* m_upload = nullptr;
-    TChooseDir* m_chooseDir = nullptr;
-    QFileDialog* m_saveDialog = nullptr;
-    QFileDialog* m_openDialog = nullptr;
     QFileDialog* m_recordDialog = nullptr;
     TTextCommands* m_text = nullptr;
+    TTransferCommands* m_transfers = nullptr;
 
     bool m_keyClickOn = true;
     bool m_inverseOn = false;

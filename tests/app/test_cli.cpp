@@ -1,7 +1,7 @@
 // The telvora program run from a shell, headless: its exit status, its
 // messages and the screen it prints.
-#include "screen/screen_dump.h"
 #include "screen/row_text.h"
+#include "screen/screen_dump.h"
 #include "screen/screen_model.h"
 #include "screen/screen_view.h"
 
@@ -112,15 +112,17 @@ TEST(TelvoraCommandLine, ATextFileIsTypedIntoTheLineMappedToAtascii) {
             peer.CloseConnection();
         }
     });
-    const Outcome run = RunTelvora("--headless --exit-when-done --telnet 127.0.0.1:" +
-                                   peer.PortText() + " --send-text " + Quote(text.string()));
+    const Outcome run =
+        RunTelvora("--headless --exit-when-done --telnet 127.0.0.1:" + peer.PortText() +
+                   " --send-text " + Quote(text.string()));
     board.join();
     EXPECT_EQ(run.status, 0) << run.err;
     // Line ends as End Of Line, the heart as code 0; the accented letter has no code.
-    EXPECT_EQ(typed, (std::vector<std::uint8_t>{'H', 'i', 155, 't', 'h', 'e', 'r', 'e', 155, 0,
-                                                '!'}));
-    const Outcome missing = RunTelvora("--headless --exit-when-done --telnet 127.0.0.1:" +
-                                       peer.PortText() + " --send-text /no/such/file.txt");
+    EXPECT_EQ(typed,
+              (std::vector<std::uint8_t>{'H', 'i', 155, 't', 'h', 'e', 'r', 'e', 155, 0, '!'}));
+    const Outcome missing =
+        RunTelvora("--headless --exit-when-done --telnet 127.0.0.1:" + peer.PortText() +
+                   " --send-text /no/such/file.txt");
     EXPECT_NE(missing.status, 0);
     std::filesystem::remove(text);
 }

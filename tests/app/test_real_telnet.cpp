@@ -120,8 +120,8 @@ TEST_F(RealTelnet, AYModemBatchDownloadArrivesWholeFromTheWindow) {
     const int port = PeerBehindTelnetd(
         "sz --ymodem -k crnul.bin lonecr.bin iac.bin empty.bin random.bin", root / "sent");
     Tmain& window = ConnectedWindow(port);
-    RunToItsEnd(*window.Protocol(),
-                [&] { return window.ReceiveBatch((root / "received").string()); });
+    RunToItsEnd(*window.Transfers().Protocol(),
+                [&] { return window.Transfers().ReceiveBatch((root / "received").string()); });
     ExpectArrivedWhole(root / "received");
 }
 
@@ -133,7 +133,8 @@ TEST_F(RealTelnet, AYModemBatchUploadArrivesWholeFromTheWindow) {
     for (const auto& [name, content] : files) {
         paths.push_back((root / "sent" / name).string());
     }
-    RunToItsEnd(*window.Upload(), [&] { return window.SendFiles(TSendProtocol::YModem, paths); });
+    RunToItsEnd(*window.Transfers().Upload(),
+                [&] { return window.Transfers().SendFiles(TSendProtocol::YModem, paths); });
     WaitForPeer();
     ExpectArrivedWhole(root / "received");
 }

@@ -14,12 +14,12 @@
 
 #include <QClipboard>
 #include <QComboBox>
-#include <QGuiApplication>
-#include <QMimeData>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>

@@ -93,7 +93,7 @@ protected:
     static bool Ready(std::future<bool>& result) {
         return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
-    TProtocol& Protocol() { return *window.Protocol(); }
+    TProtocol& Protocol() { return *window.Transfers().Protocol(); }
     QString Button() { return Protocol().BitBtn1->text(); }
 
     LoopbackPeer peer;
@@ -144,7 +144,7 @@ TEST_F(TransferWindow, EscapeCancelsThenClosesAndTheBytesGoBackToTheScreen) {
              }},
             {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(Protocol()); }},
         });
-    ASSERT_TRUE(window.ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("x.bin")))));
+    ASSERT_TRUE(window.Transfers().ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("x.bin")))));
     EXPECT_TRUE(script.Finished());
     EXPECT_FALSE(Protocol().isVisible());
     EXPECT_FALSE(window.Session().InTransfer());
@@ -221,7 +221,7 @@ TEST_F(TransferWindow, AnFModemBatchFromATelnetServerArrivesWholeWithTheFilterOn
               Protocol().BitBtn1->click();
           }}},
         20000);
-    ASSERT_TRUE(window.ReceiveBatch(ToUtf8(folder.path())));
+    ASSERT_TRUE(window.Transfers().ReceiveBatch(ToUtf8(folder.path())));
     EXPECT_TRUE(script.Finished());
     QFile received(folder.filePath(QStringLiteral("FBLOCK.BIN")));
     ASSERT_TRUE(received.open(QIODevice::ReadOnly));
@@ -241,7 +241,7 @@ TEST_F(TransferWindow, ALineThatGoesAwaySaysSoAndTheButtonCloses) {
                                        Protocol().BitBtn1->click();
                                    }},
                               });
-    window.ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("y.bin"))));
+    window.Transfers().ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("y.bin"))));
     EXPECT_TRUE(script.Finished());
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(window.Session().TelnetConn(), nullptr);
@@ -249,7 +249,7 @@ TEST_F(TransferWindow, ALineThatGoesAwaySaysSoAndTheButtonCloses) {
 
 TEST_F(TransferWindow, AFileThatCannotBeCreatedIsReportedAndNothingStarts) {
     Connect();
-    EXPECT_FALSE(window.ReceiveFile("/nonexistent-telvora/z.bin"));
+    EXPECT_FALSE(window.Transfers().ReceiveFile("/nonexistent-telvora/z.bin"));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.first().startsWith("Cannot create /nonexistent-telvora/z.bin"))
         << messages.first().toStdString();
@@ -259,7 +259,8 @@ TEST_F(TransferWindow, AFileThatCannotBeCreatedIsReportedAndNothingStarts) {
 
 TEST_F(TransferWindow, ACancelledFolderChooserStartsNothing) {
     Connect();
-    QTimer::singleShot(50, window.ChooseDir(), [this] { window.ChooseDir()->BitBtn1->click(); });
+    QTimer::singleShot(50, window.Transfers().ChooseDir(),
+                       [this] { window.Transfers().ChooseDir()->BitBtn1->click(); });
     window.Entry("YModemBatch1")->trigger();
     EXPECT_FALSE(window.Session().InTransfer());
     EXPECT_FALSE(Protocol().isVisible());
@@ -269,7 +270,7 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
     EXPECT_FALSE(window.UploadMenu()->isEnabled());
     Connect();
     EXPECT_TRUE(window.UploadMenu()->isEnabled()) << "enabled exactly when Download is";
-    TUpload& upload = *window.Upload();
+    TUpload& upload = *window.Transfers().Upload();
     EXPECT_EQ(upload.windowTitle(), "Upload Files");
     EXPECT_EQ(upload.findChild<QLabel*>(QStringLiteral("Label3"))->text(), "Bytes TX     :");
     QFile file(folder.filePath(QStringLiteral("up.bin")));
@@ -303,13 +304,13 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
              }},
             {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(upload); }},
         });
-    ASSERT_TRUE(window.SendFiles(TSendProtocol::XModemCrc, {ToUtf8(file.fileName())}));
+    ASSERT_TRUE(window.Transfers().SendFiles(TSendProtocol::XModemCrc, {ToUtf8(file.fileName())}));
     EXPECT_TRUE(script.Finished());
     EXPECT_FALSE(upload.isVisible());
     EXPECT_FALSE(window.Session().InTransfer());
 
-    EXPECT_FALSE(window.SendFiles(TSendProtocol::YModem,
-                                  {ToUtf8(file.fileName()), "/nonexistent-telvora/gone.bin"}));
+    EXPECT_FALSE(window.Transfers().SendFiles(
+        TSendProtocol::YModem, {ToUtf8(file.fileName()), "/nonexistent-telvora/gone.bin"}));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages.first().startsWith("Cannot read /nonexistent-telvora/gone.bin"))
         << messages.first().toStdString();

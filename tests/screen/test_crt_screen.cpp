@@ -5,10 +5,10 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
-#include <QMouseEvent>
-#include <QWheelEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "app/session.h"
+#include "app/transfer_commands.h"
 #include "screen/crt_screen.h"
 
 namespace telvora::test {
