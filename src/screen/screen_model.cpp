@@ -226,7 +226,7 @@ void ScreenModel::PutGlyph(std::uint8_t code) {
 void ScreenModel::PutRun(const std::uint8_t* data, std::size_t count) {
     const int start = m_cursorX;
     const int length = static_cast<int>(count);
-    std::memcpy(&m_cells[m_cursorY - 1][start - 1], data, count);
+    std::memcpy(&RowAt(m_cursorY)[static_cast<std::size_t>(start - 1)], data, count);
     m_cursorX += length;
     const int spanEnd = start + length;
     // A code written into the last column wraps at once: the cursor already
@@ -256,8 +256,10 @@ void ScreenModel::NewLine(int spanStart, int spanEnd) {
 void ScreenModel::ScrollUp() {
     // The top row leaves the screen for the scrollback.
     KeepInHistory(1);
-    std::memmove(&m_cells[0], &m_cells[1], sizeof(Row) * static_cast<std::size_t>(m_rows - 1));
-    m_cells[m_rows - 1].fill(kBlank);
+    const std::uint8_t top = m_order[0];
+    std::memmove(&m_order[0], &m_order[1], static_cast<std::size_t>(m_rows - 1));
+    m_order[static_cast<std::size_t>(m_rows - 1)] = top;
+    RowAt(m_rows).fill(kBlank);
     ++m_damage.scrolls;
 }
 
@@ -306,21 +308,23 @@ bool ScreenModel::RowIsBlank(int row) const {
         blank.fill(kBlank);
         return blank;
     }();
-    return std::memcmp(m_cells[row - 1].data(), kBlankRow.data(),
-                       static_cast<std::size_t>(m_columns)) == 0;
+    return std::memcmp(RowAt(row).data(), kBlankRow.data(), static_cast<std::size_t>(m_columns)) ==
+           0;
 }
 
 void ScreenModel::ClearRow(int row) {
-    m_cells[row - 1].fill(kBlank);
+    RowAt(row).fill(kBlank);
     RepaintAll();
 }
 
 void ScreenModel::InsertLine() {
     const int y = m_cursorY;
     // The old row 24 moves into the store's row 25, below the visible screen.
+    const std::uint8_t spare = m_order[kLineOperationRows];
     for (int r = kLineOperationRows; r >= y; --r) {
-        m_cells[r] = m_cells[r - 1];
+        m_order[static_cast<std::size_t>(r)] = m_order[static_cast<std::size_t>(r - 1)];
     }
+    m_order[static_cast<std::size_t>(y - 1)] = spare;
     ClearRow(y);
     MoveCursor(1, static_cast<std::uint8_t>(y));
     RepaintAll();
@@ -328,8 +332,13 @@ void ScreenModel::InsertLine() {
 
 void ScreenModel::DeleteLine() {
     const int y = m_cursorY;
-    for (int r = y + 1; r <= kLineOperationRows; ++r) {
-        m_cells[r - 2] = m_cells[r - 1];
+    // From row 25, below the line operations' rows, only row 24 is cleared.
+    if (y <= kLineOperationRows) {
+        const std::uint8_t gone = m_order[static_cast<std::size_t>(y - 1)];
+        for (int r = y + 1; r <= kLineOperationRows; ++r) {
+            m_order[static_cast<std::size_t>(r - 2)] = m_order[static_cast<std::size_t>(r - 1)];
+        }
+        m_order[kLineOperationRows - 1] = gone;
     }
     ClearRow(kLineOperationRows);
     MoveCursor(1, static_cast<std::uint8_t>(y));
@@ -337,7 +346,7 @@ void ScreenModel::DeleteLine() {
 }
 
 void ScreenModel::DeleteChar(int x, int y) {
-    auto& row = m_cells[y - 1];
+    auto& row = RowAt(y);
     if (x != m_columns) {
         std::memmove(&row[x - 1], &row[x], static_cast<std::size_t>(m_columns - x));
     }
@@ -346,7 +355,7 @@ void ScreenModel::DeleteChar(int x, int y) {
 }
 
 void ScreenModel::InsertChar(int x, int y) {
-    auto& row = m_cells[y - 1];
+    auto& row = RowAt(y);
     // The code in the last visible column is lost.
     if (x < m_columns) {
         std::memmove(&row[x], &row[x - 1], static_cast<std::size_t>(m_columns - x));
@@ -361,7 +370,7 @@ void ScreenModel::Backspace() {
         return;
     }
     const int erased = m_cursorX - 1;
-    m_cells[m_cursorY - 1][erased - 1] = kBlank;
+    RowAt(m_cursorY)[static_cast<std::size_t>(erased - 1)] = kBlank;
     MoveCursor(static_cast<std::uint8_t>(erased), static_cast<std::uint8_t>(m_cursorY));
     InvalidateCells(m_cursorY, erased - 1, erased);
 }

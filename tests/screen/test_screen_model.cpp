@@ -252,6 +252,28 @@ TEST_F(ScreenModelTest, InsertLineOnRowOnePushesEverythingDown) {
     EXPECT_EQ(model.Cell(1, 25), 'X');
 }
 
+// With 25 rows shown, a line operation on row 25 works on the first 24 rows
+// only: Delete Line there clears row 24 and leaves row 25 as it was.
+TEST_F(ScreenModelTest, LineOperationsOnARowBelowTheirRowsTouchNothingElse) {
+    ASSERT_TRUE(model.SetRows(25));
+    FillRows();
+    GoTo(1, 25);
+    Feed("Y");
+    GoTo(1, 25);
+    Feed({atascii::kDeleteLine});
+    EXPECT_EQ(model.Cell(1, 24), kBlank);
+    EXPECT_EQ(model.Cell(1, 25), 'Y');
+    EXPECT_EQ(model.Cell(1, 23), 'W');
+    // Each row still has cells of its own: writing one changes no other.
+    GoTo(1, 24);
+    Feed("Q");
+    EXPECT_EQ(model.Cell(1, 25), 'Y');
+    GoTo(1, 25);
+    Feed({atascii::kInsertLine});
+    EXPECT_EQ(model.Cell(1, 25), kBlank);
+    EXPECT_EQ(model.Cell(1, 24), 'Q');
+}
+
 TEST_F(ScreenModelTest, DeleteLinePullsRowsUp) {
     FillRows();
     GoToRowStart(24);
