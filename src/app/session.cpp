@@ -297,6 +297,8 @@ void TSession::LoseTransferLine() {
     const std::function<void()> lineLost = std::move(m_transferLineLost);
     m_transferLineLost = nullptr;
     m_transferLine = nullptr;
+    // Nothing is left to route: the line has gone.
+    m_transferMode = false;
     if (lineLost) {
         lineLost();
     }

@@ -121,7 +121,7 @@ void TCrtScreen::FlushDamage() {
     }
     QRegion region;
     const bool shifted = !m_view.Live() || m_view.HasSelection();
-    if (shifted && (damage.scrolls > 0 || damage.wholeScreen || !damage.Empty())) {
+    if (shifted && !damage.Empty()) {
         // The view's rows are not the model's: every change repaints all.
         region = rect();
         if (damage.scrolls > 0 || damage.wholeScreen) {

@@ -54,7 +54,8 @@ int TTelnetParser::CopyRun(const std::uint8_t* bytes, int count, bool stopAtIac,
 }
 
 void TTelnetParser::ParseByte(std::uint8_t b) {
-    if (m_crPending && m_pendingVerb == 0 && !m_inSubneg && !m_gotIac) {
+    // Set only by a data byte, so it is always the byte right after the CR.
+    if (m_crPending) {
         m_crPending = false;
         if (b == 0 && DropsNulAfterCr()) {
             return;
