@@ -181,17 +181,19 @@ private:
         ++scrolls;
     }
 
-    // Stops at 8, 16, 24, 32 and 40; from column 41 on a tab does nothing. A
+    // Stops at 8, 16, 24, 32 and 40, and on a grid wider than 40 at every
+    // eighth column up to its last; past the last stop a tab does nothing. A
     // stop past the right edge of a narrow grid puts the cursor in column 1.
     void Tab() {
-        if (x > 40) {
+        const int last = std::max(40, columns);
+        if (x > last) {
             return;
         }
         int stop = x + 1;
         while (stop % 8 != 0) {
             ++stop;
         }
-        stop = std::min(stop, 40);
+        stop = std::min(stop, last);
         x = stop > columns ? 1 : stop;
     }
 

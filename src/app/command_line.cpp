@@ -355,6 +355,16 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 result.error = "--size takes small, medium or large, not '" + *text + "'";
                 return result;
             }
+        } else if (name == "--columns") {
+            const auto text = value();
+            if (!text) {
+                return result;
+            }
+            if (*text != "40" && *text != "80") {
+                result.error = "--columns takes 40 or 80, not '" + *text + "'";
+                return result;
+            }
+            options.columns = *text == "40" ? 40 : 80;
         } else if (name == "--typing-pace") {
             const auto text = value();
             if (!text) {
@@ -456,14 +466,17 @@ std::string CommandLineUsage() {
            "                         as on the Atari (\"Escape Shows Control Characters\")\n"
            "  --speed SPEED          300, 600, 1200, 2400 or max (no throttle)\n"
            "  --size SIZE            small, medium or large\n"
+           "  --columns 40|80        the screen's width: the Atari's 40 columns, or an\n"
+           "                         XEP80's 80 (\"80 Columns (XEP80)\")\n"
            "  --headless             run without a window or sound; only the program's\n"
            "                         own messages, on standard error\n"
            "  --exit-when-done       quit when the movie or connection has ended\n"
            "  --exit-after SECONDS   quit after this time, stopping what runs\n"
            "  --dump-screen          when quitting, print the screen on standard output:\n"
-           "                         24 lines of 40 codes, each as two upper-case hex\n"
-           "                         digits, separated by single spaces, then a line\n"
-           "                         \"cursor X Y\" (column and row, counted from 1)\n"
+           "                         24 lines of 40 or 80 codes (the screen's width),\n"
+           "                         each as two upper-case hex digits, separated by\n"
+           "                         single spaces, then a line \"cursor X Y\" (column\n"
+           "                         and row, counted from 1)\n"
            "  --dump-text            when quitting, print the screen as UTF-8 text on\n"
            "                         standard output (trailing blanks removed)\n"
            "  --save-scrollback FILE when quitting, write the scrollback and then the\n"

@@ -71,6 +71,7 @@ struct CommandLineOptions {
     bool escapeLiteral = false;
     std::optional<int> speed;     // a Speed entry's tag
     std::optional<int> fontDelta; // a Size entry's tag
+    std::optional<int> columns;   // 40, or 80 (an XEP80)
     bool headless = false;
     bool exitWhenDone = false;
     std::optional<double> exitAfterSeconds;

@@ -269,6 +269,9 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.fontDelta) {
         window.SetFontDelta(*options.fontDelta);
     }
+    if (options.columns) {
+        session.SetColumns(*options.columns);
+    }
     if (options.speed) {
         session.SetSpeed(*options.speed);
     }

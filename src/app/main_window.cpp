@@ -18,6 +18,7 @@
 #include "keyboard/translate_key.h"
 #include "screen/crt_screen.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -31,14 +32,16 @@
 #include <QStatusBar>
 #include <QStringList>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 namespace telvora {
 
 namespace {
 
-constexpr int kScreenColumns = 40;
+constexpr int kScreenColumns = kNarrowColumns;
 constexpr int kScreenRows = 24;
 constexpr int kMediumFontDelta = 8;
 constexpr int kPanel1Width = 100;
@@ -83,8 +86,11 @@ void Tmain::BuildScreen() {
     m_acrt->SetColumns(kScreenColumns);
     m_acrt->SetRows(kScreenRows);
     m_acrt->SetFontDelta(kMediumFontDelta);
+    m_windowFontDelta = kMediumFontDelta;
     m_acrt->move(1, 0);
     setCentralWidget(m_client);
+    // Full screen places the screen whenever the client area changes size.
+    m_client->installEventFilter(this);
     connect(m_acrt, &TCrtScreen::Buzzer, this, &Tmain::BuzzerSounded);
     connect(m_acrt, &TCrtScreen::OnKeyDown, this, &Tmain::ACRTKeyDown);
 }
@@ -199,6 +205,24 @@ void Tmain::BuildTerminalMenu(QMenu* terminal) {
     inverse->setCheckable(true);
     inverse->setShortcut(QKeySequence(Qt::Key_F10));
     connect(inverse, &QAction::triggered, this, [this](bool on) { SetInverse(on); });
+    // 40 at every start, like the other choices; a directory entry or the
+    // command line may ask for 80.
+    auto* widths = new QActionGroup(terminal);
+    for (const auto& [name, columns, caption] :
+         {std::tuple{"Columns40", kNarrowColumns, QStringLiteral("40 Columns")},
+          std::tuple{"Columns80", kWideColumns, QStringLiteral("80 Columns (XEP80)")}}) {
+        QAction* entry = AddEntry(terminal, name, caption, columns);
+        entry->setCheckable(true);
+        widths->addAction(entry);
+        connect(entry, &QAction::triggered, this,
+                [this, columns = columns] { m_session.SetColumns(columns); });
+    }
+    QAction* fullScreen = AddEntry(terminal, "FullScreen1", QStringLiteral("Full Screen"));
+    fullScreen->setCheckable(true);
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    // The menu bar is hidden in full screen; the window keeps the key.
+    addAction(fullScreen);
+    connect(fullScreen, &QAction::triggered, this, [this](bool on) { SetFullScreen(on); });
     connect(AddEntry(terminal, "Clear1", QStringLiteral("Clear")), &QAction::triggered, this,
             [this] { m_session.ClearTerminal(); });
     connect(AddEntry(terminal, "ClearScrollback1", QStringLiteral("Clear Scrollback")),
@@ -313,6 +337,10 @@ void Tmain::FormCreate() {
 }
 
 void Tmain::FitToScreen() {
+    if (m_fullScreen) {
+        PlaceFullScreen();
+        return;
+    }
     // The client area is the screen plus three pixels of width, and the
     // status bar below it; the menu bar sits above.
     m_client->setFixedSize(m_acrt->width() + 3, m_acrt->height());
@@ -340,6 +368,13 @@ void Tmain::RefreshMenus() {
     }
     Entry("ExtraFiltering")->setChecked(m_session.TelnetFilter());
     Entry("EscapeShowsControls1")->setChecked(m_session.EscapeShowsControls());
+    Entry("Columns40")->setChecked(m_session.Columns() == kNarrowColumns);
+    Entry("Columns80")->setChecked(m_session.Columns() == kWideColumns);
+    // A new width needs a new window size (or, in full screen, a new scale).
+    const QSize screenArea(m_acrt->width() + 3, m_acrt->height());
+    if (m_fullScreen || m_client->size() != screenArea) {
+        FitToScreen();
+    }
     Entry("RecordSession1")->setChecked(m_session.Recording());
 }
 
@@ -489,6 +524,10 @@ void Tmain::ACRTKeyDown(QKeyEvent* event) {
         SetInverse(!m_inverseOn);
         return;
     }
+    if (event->key() == Qt::Key_F11) {
+        SetFullScreen(!m_fullScreen);
+        return;
+    }
     // Escape stops typing a paste instead of going out.
     if (event->key() == Qt::Key_Escape && m_session.Typing()) {
         m_session.StopTyping();
@@ -522,8 +561,58 @@ void Tmain::SetFontDelta(int delta) {
     for (const TTaggedEntry& tagged : kSizeEntries) {
         Entry(tagged.name)->setChecked(tagged.tag == delta);
     }
-    m_acrt->SetFontDelta(delta);
-    FitToScreen();
+    m_windowFontDelta = delta;
+    if (!m_fullScreen) {
+        m_acrt->SetFontDelta(delta);
+        FitToScreen();
+    }
+}
+
+void Tmain::SetFullScreen(bool on) {
+    Entry("FullScreen1")->setChecked(on);
+    if (on == m_fullScreen) {
+        return;
+    }
+    m_fullScreen = on;
+    menuBar()->setVisible(!on);
+    statusBar()->setVisible(!on);
+    m_client->setAutoFillBackground(on);
+    QPalette palette = m_client->palette();
+    palette.setColor(QPalette::Window,
+                     on ? QColor(Qt::black) : QApplication::palette().window().color());
+    m_client->setPalette(palette);
+    if (on) {
+        // The fixed size of the window gives way to the whole screen.
+        layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+        m_client->setMinimumSize(0, 0);
+        m_client->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        showFullScreen();
+        PlaceFullScreen();
+    } else {
+        showNormal();
+        m_acrt->SetFontDelta(m_windowFontDelta);
+        m_acrt->move(1, 0);
+        FitToScreen();
+    }
+    m_acrt->setFocus();
+}
+
+void Tmain::PlaceFullScreen() {
+    const QSize area = m_client->size();
+    const int delta = FullScreenFontDelta(m_acrt->Columns(), m_acrt->Rows(), area.width(),
+                                          area.height(), TCrtScreen::kMaxFontDelta);
+    if (delta != m_acrt->FontDelta()) {
+        m_acrt->SetFontDelta(delta);
+    }
+    m_acrt->move(std::max(0, (area.width() - m_acrt->width()) / 2),
+                 std::max(0, (area.height() - m_acrt->height()) / 2));
+}
+
+bool Tmain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_client && event->type() == QEvent::Resize && m_fullScreen) {
+        PlaceFullScreen();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void Tmain::EnableAtariKeyClickSound1Click() {

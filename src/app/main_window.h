@@ -50,8 +50,14 @@ public:
     bool InverseOn() const { return m_inverseOn; }
     void SetInverse(bool on);
     void PlaySound();
-    // The screen's cell size, as the Size entries set it (0, 8 or 16).
+    // The screen's cell size, as the Size entries set it (0, 8 or 16). In
+    // full screen it is kept for the return to the window.
     void SetFontDelta(int delta);
+    // The screen alone at the largest whole-number scale that fits, centred
+    // on black, without menus or status bar; F11 or the Terminal menu's
+    // entry switches it.
+    void SetFullScreen(bool on);
+    bool FullScreenOn() const { return m_fullScreen; }
 
     // The Download and Upload menus' commands and windows.
     TTransferCommands& Transfers() const { return *m_transfers; }
@@ -84,6 +90,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildScreen();
@@ -95,6 +102,9 @@ private:
     void BuildStatusBar();
     void FormCreate();
     void FitToScreen();
+    // In full screen: the scale that fits the client area, and the screen
+    // centred in it.
+    void PlaceFullScreen();
     void ShutDownSounds();
     // What the menus show, from the session.
     void RefreshMenus();
@@ -134,6 +144,9 @@ private:
 
     bool m_keyClickOn = true;
     bool m_inverseOn = false;
+    bool m_fullScreen = false;
+    // The Size entries' delta, which full screen overrides while on.
+    int m_windowFontDelta = 0;
     QString m_statusKind;
     QString m_statusText;
     QString m_typingText;

@@ -244,6 +244,22 @@ void TSession::SetEscapeShowsControls(bool on) {
     Q_EMIT Changed();
 }
 
+bool TSession::SetColumns(int columns) {
+    if (columns != kNarrowColumns && columns != kWideColumns) {
+        return false;
+    }
+    if (columns != Columns()) {
+        ClearTerminal();
+        m_screen->SetColumns(columns);
+        Q_EMIT Changed();
+    }
+    return true;
+}
+
+int TSession::Columns() const {
+    return m_screen->Columns();
+}
+
 bool TSession::EscapeShowsControls() const {
     return m_screen->EscapeShowsControls();
 }

@@ -100,6 +100,11 @@ public:
     // Escape shows the next code's glyph, whatever it is, as on the Atari.
     void SetEscapeShowsControls(bool on);
     bool EscapeShowsControls() const;
+    // The screen's width: 40 columns, or an XEP80's 80. A change clears the
+    // screen (its rows go into the scrollback at their old width) and
+    // applies at once, to what runs too. False for any other width.
+    bool SetColumns(int columns);
+    int Columns() const;
 
     // A typed code to the live line. False when nothing was sent: no line
     // runs, a stop is under way, or sending failed (the user is told).

@@ -377,7 +377,11 @@ bool TCrtScreen::EscapeShowsControls() const {
 
 void TCrtScreen::SetColumns(int columns) {
     if (m_screen.WithModel([columns](ScreenModel& model) { return model.SetColumns(columns); })) {
+        // A selection's columns belong to the old width.
+        ClearSelection();
+        UpdateCellSize();
         RecalcSize();
+        m_cursorRect = CellRect(CursorX(), CursorY() + ViewBack());
         FlushDamage();
     }
 }
@@ -390,8 +394,8 @@ void TCrtScreen::SetRows(int rows) {
 }
 
 void TCrtScreen::SetFontDelta(int delta) {
-    m_fontDelta = std::clamp(delta, 0, 255);
-    ScaleGlyphs();
+    m_fontDelta = std::clamp(delta, 0, kMaxFontDelta);
+    UpdateCellSize();
     RecalcSize();
     m_cursorRect = CellRect(CursorX(), CursorY());
     Refresh(rect());
@@ -426,6 +430,14 @@ void TCrtScreen::BuildGlyphs() {
     for (int code = 0; code < 256; ++code) {
         m_glyphs[static_cast<std::size_t>(code)] =
             GlyphImage(static_cast<std::uint8_t>(code), ink, paper);
+    }
+}
+
+void TCrtScreen::UpdateCellSize() {
+    const TCellSize cell = CellSizeFor(Columns(), m_fontDelta);
+    if (cell.width != m_cell.width || cell.height != m_cell.height) {
+        m_cell = cell;
+        ScaleGlyphs();
     }
 }
 
@@ -486,8 +498,10 @@ void TCrtScreen::paintEvent(QPaintEvent* event) {
             if (top == firstScreenLine) {
                 std::memcpy(cells.data(), model.RowData(row), kStoreColumns);
             } else {
+                // A row kept while the screen was narrower ends in blanks.
                 const std::vector<std::uint8_t> codes = LineCodes(model, top + row - 1);
-                std::copy(codes.begin(), codes.end(), cells.begin());
+                cells.fill(kBlank);
+                std::copy_n(codes.begin(), std::min(codes.size(), cells.size()), cells.begin());
             }
         }
     });

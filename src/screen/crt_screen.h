@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/hand_over.h"
+#include "screen/cell_geometry.h"
 #include "screen/screen_view.h"
 #include "screen/shared_screen.h"
 
@@ -30,8 +31,9 @@ inline constexpr ColorRef kScreenTextColor = 0xFFFFD1; // pale yellow-white
 QRgb RgbFromColorRef(ColorRef color);
 
 // The ATASCII screen control: shows the model's cells with the built-in 8x8
-// glyphs, each stretched to a square of 8 + FontDelta pixels, and the cursor
-// as an inverse cell. WriteByte may be called from any thread; painting and
+// glyphs, each stretched to a cell 8 + FontDelta pixels high (and as wide in
+// 40 columns, narrower in 80: see CellSizeFor), and the cursor as an inverse
+// cell. WriteByte may be called from any thread; painting and
 // every widget call happen on the thread that owns the control.
 class TCrtScreen : public QWidget {
     Q_OBJECT
@@ -63,8 +65,8 @@ public:
     bool OwnerDraw() const { return m_ownerDraw; }
     void SetOwnerDraw(bool ownerDraw) { m_ownerDraw = ownerDraw; }
 
-    int CellWidth() const { return kGlyphSize + m_fontDelta; }
-    int CellHeight() const { return kGlyphSize + m_fontDelta; }
+    int CellWidth() const { return m_cell.width; }
+    int CellHeight() const { return m_cell.height; }
     int CursorX() const;
     int CursorY() const;
     std::uint8_t Cell(int column, int row) const;
@@ -103,6 +105,7 @@ public:
     bool ScrollRepaintQueued() const { return m_scrollRepaintQueued; }
 
     static constexpr int kGlyphSize = 8;
+    static constexpr int kMaxFontDelta = 255;
 
 Q_SIGNALS:
     // A key press reached the screen (Tab, Enter, Escape and arrows included).
@@ -130,6 +133,8 @@ private:
     void SetRepaintPending(bool pending);
     void RecalcSize();
     void BuildGlyphs();
+    // Works out the cell size again; the glyphs are scaled anew when it changed.
+    void UpdateCellSize();
     void ScaleGlyphs();
     QRect CellRect(int column, int row) const;
     QImage CursorImage(std::uint8_t codeUnderCursor) const;
@@ -143,6 +148,7 @@ private:
     std::array<QImage, 256> m_glyphs;
     std::array<QImage, 256> m_scaledGlyphs;
     int m_fontDelta = 0;
+    TCellSize m_cell = CellSizeFor(kNarrowColumns, 0);
     ColorRef m_backColor = kScreenBackColor;
     ColorRef m_textColor = kScreenTextColor;
     bool m_ownerDraw = false;

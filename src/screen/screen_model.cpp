@@ -57,9 +57,10 @@ static_assert(kScrollbackColumns == kStoreColumns, "a scrolled-off row must fit 
 // The line operations always work on the first 24 rows, whatever Rows holds.
 constexpr int kLineOperationRows = 24;
 
-// Fixed tab stops every 8 columns up to column 40; there is no tab-stop table.
+// Fixed tab stops every 8 columns up to column 40, or up to the last column
+// of a wider grid (80 columns on an XEP80); there is no tab-stop table.
 constexpr int kTabWidth = 8;
-constexpr int kLastTabStop = 40;
+constexpr int kNarrowLastTabStop = 40;
 
 bool IsDisplayable(std::uint8_t code) {
     return kActions[code] == Action::Display;
@@ -376,10 +377,11 @@ void ScreenModel::Backspace() {
 }
 
 void ScreenModel::TabForward() {
-    if (m_cursorX > kLastTabStop) {
+    const int lastStop = std::max(kNarrowLastTabStop, m_columns);
+    if (m_cursorX > lastStop) {
         return;
     }
-    const int stop = std::min((m_cursorX / kTabWidth + 1) * kTabWidth, kLastTabStop);
+    const int stop = std::min((m_cursorX / kTabWidth + 1) * kTabWidth, lastStop);
     MoveCursor(static_cast<std::uint8_t>(stop), static_cast<std::uint8_t>(m_cursorY));
 }
 

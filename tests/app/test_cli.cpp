@@ -29,9 +29,9 @@ using namespace telvora::test;
 
 namespace {
 
-std::string ExpectedDump(const std::string& bytes) {
+std::string ExpectedDump(const std::string& bytes, int columns = 40) {
     ScreenModel model;
-    model.SetColumns(40);
+    model.SetColumns(columns);
     model.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return ScreenDump(model);
 }
@@ -51,6 +51,29 @@ TEST(TelvoraCommandLine, DumpsTheFinalScreenOfEveryTestFile) {
         ++files;
     }
     EXPECT_GE(files, 10);
+}
+
+TEST(TelvoraCommandLine, EightyColumnsDumpAndPrintEightyCodesARow) {
+    for (const char* name : {"capture-a.cap", "capture-mainmenu.cap"}) {
+        const std::string capture = std::string(TELVORA_TESTDATA_DIR) + "/atascii/" + name;
+        const Outcome dump = RunTelvora(
+            "--headless --speed max --columns 80 --dump-screen --exit-when-done " + Quote(capture));
+        EXPECT_EQ(dump.status, 0) << dump.err;
+        EXPECT_EQ(dump.out, ExpectedDump(ReadAll(capture), 80)) << name;
+        EXPECT_EQ(dump.out.find('\n'), 80u * 3 - 1);
+
+        const Outcome text = RunTelvora(
+            "--headless --speed max --columns 80 --dump-text --exit-when-done " + Quote(capture));
+        EXPECT_EQ(text.status, 0) << text.err;
+        const std::string bytes = ReadAll(capture);
+        ScreenModel model;
+        model.SetColumns(80);
+        model.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        EXPECT_EQ(text.out, ScreenToUtf8(model)) << name;
+    }
+    const Outcome bad = RunTelvora("--headless --columns 64 --exit-when-done");
+    EXPECT_NE(bad.status, 0);
+    EXPECT_NE(bad.err.find("--columns takes 40 or 80"), std::string::npos) << bad.err;
 }
 
 TEST(TelvoraCommandLine, TheScreenAndTheScrollbackOfEveryTestFileAsText) {

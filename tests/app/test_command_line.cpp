@@ -44,6 +44,9 @@ TEST(CommandLine, SpeedsAndSizesMapToTheirMenuTags) {
     EXPECT_EQ(Parse({"--speed=max"}).options.speed, 999999999);
     EXPECT_EQ(Parse({"--size", "small"}).options.fontDelta, 0);
     EXPECT_EQ(Parse({"--size", "medium"}).options.fontDelta, 8);
+    EXPECT_EQ(Parse({"--columns", "80"}).options.columns, 80);
+    EXPECT_EQ(Parse({"--columns=40"}).options.columns, 40);
+    EXPECT_FALSE(Parse({}).options.columns);
 }
 
 TEST(CommandLine, ABareFileIsTheMovie) {
@@ -56,6 +59,8 @@ TEST(CommandLine, MistakesAreReportedClearly) {
         {{"--speed", "9600"}, "--speed takes 300, 600, 1200, 2400 or max, not '9600'"},
         {{"--speed"}, "option --speed needs a value"},
         {{"--size", "huge"}, "--size takes small, medium or large, not 'huge'"},
+        {{"--columns", "64"}, "--columns takes 40 or 80, not '64'"},
+        {{"--columns", "080"}, "--columns takes 40 or 80, not '080'"},
         {{"--exit-after", "soon"},
          "--exit-after takes a number of seconds from 0 to 604800, not 'soon'"},
         {{"--exit-after", "-1"},
@@ -80,9 +85,9 @@ TEST(CommandLine, MistakesAreReportedClearly) {
 TEST(CommandLine, UsageNamesEveryOption) {
     const std::string usage = CommandLineUsage();
     for (const char* option :
-         {"--play", "--speed", "--size", "--headless", "--exit-when-done", "--exit-after",
-          "--dump-screen", "--screenshot", "--help", "--version", "--telnet", "--raw", "--serial",
-          "telnet://", "raw://", "[::1]:2323"}) {
+         {"--play", "--speed", "--size", "--columns", "--headless", "--exit-when-done",
+          "--exit-after", "--dump-screen", "--screenshot", "--help", "--version", "--telnet",
+          "--raw", "--serial", "telnet://", "raw://", "[::1]:2323"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

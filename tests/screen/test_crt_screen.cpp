@@ -45,14 +45,15 @@ protected:
     template <typename Expected>
     void ExpectCell(const QImage& image, int column, int row, std::uint8_t code,
                     Expected expected) {
-        const int size = screen.CellWidth();
-        const int factor = size / TCrtScreen::kGlyphSize;
+        const int width = screen.CellWidth();
+        const int height = screen.CellHeight();
+        const int across = width / TCrtScreen::kGlyphSize;
+        const int down = height / TCrtScreen::kGlyphSize;
         const GlyphRows glyph = AtasciiGlyph(code);
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                const bool ink =
-                    glyph[static_cast<std::size_t>(y / factor)] & (0x80 >> (x / factor));
-                const QRgb pixel = image.pixel((column - 1) * size + x, (row - 1) * size + y);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const bool ink = glyph[static_cast<std::size_t>(y / down)] & (0x80 >> (x / across));
+                const QRgb pixel = image.pixel((column - 1) * width + x, (row - 1) * height + y);
                 ASSERT_EQ(pixel, expected(ink))
                     << "code " << int(code) << " pixel " << x << "," << y;
             }
@@ -247,6 +248,53 @@ void WriteLines(TCrtScreen& screen, int first, int count) {
     for (int i = first; i < first + count; ++i) {
         const std::string line = "L" + std::to_string(i) + "\x9b";
         screen.WriteBlock(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
+    }
+}
+
+// 80 columns: cells half as wide as high (never narrower than the glyph, each
+// glyph pixel equally wide), so the window keeps its width from Medium up.
+TEST_F(CrtScreenTest, EightyColumnsDrawNarrowCellsThatKeepEveryGlyphPixel) {
+    const struct {
+        int delta;
+        QSize cell;
+        QSize screen;
+    } sizes[] = {{0, {8, 8}, {640, 192}}, {8, {8, 16}, {640, 384}}, {16, {16, 24}, {1280, 576}}};
+    screen.SetColumns(80);
+    for (const auto& size : sizes) {
+        screen.SetFontDelta(size.delta);
+        EXPECT_EQ(QSize(screen.CellWidth(), screen.CellHeight()), size.cell) << size.delta;
+        EXPECT_EQ(screen.size(), size.screen) << size.delta;
+        Write({125, 'A'});
+        for (int column = 2; column < 80; ++column) {
+            Write({'-'});
+        }
+        Write({'g', 'Z'}); // 'g' in column 80, 'Z' wrapped to row 2
+        const QImage image = Grab();
+        ASSERT_EQ(image.size(), screen.size());
+        ExpectGlyph(image, 1, 1, 'A');
+        ExpectGlyph(image, 80, 1, 'g');
+        ExpectGlyph(image, 1, 2, 'Z');
+    }
+    // Back to 40: square cells again.
+    screen.SetColumns(40);
+    EXPECT_EQ(screen.size(), QSize(960, 576));
+    EXPECT_EQ(screen.CellWidth(), 24);
+}
+
+// Rows kept while the screen had 40 columns show blanks past column 40 when
+// the view goes back to them in 80 columns.
+TEST_F(CrtScreenTest, NarrowRowsInTheScrollbackEndInBlanksOnAWideScreen) {
+    WriteLines(screen, 0, 30); // 7 rows of 40 columns scroll away
+    Write({125});
+    screen.SetColumns(80);
+    screen.ScrollView(screen.ScrollbackRows());
+    // Short of the scroll bar over the right edge.
+    const QRect cells(0, 0, 76 * screen.CellWidth(), screen.CellHeight());
+    const QImage image = screen.grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
+    ExpectGlyph(image, 1, 1, 'L');
+    ExpectGlyph(image, 2, 1, '0');
+    for (int column : {41, 60, 76}) {
+        ExpectGlyph(image, column, 1, ' ');
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <vector>
 
@@ -147,11 +149,20 @@ TEST_F(ScreenModelTest, TabStopsAreFixedEveryEightColumns) {
     ExpectCursor(8, 4);
 }
 
-TEST_F(ScreenModelTest, TabBeyondColumnFortyDoesNothing) {
+TEST_F(ScreenModelTest, TabStopsReachTheLastColumnOfAWideGrid) {
     model.SetColumns(80);
-    GoTo(41, 2);
+    const std::vector<std::pair<int, int>> moves = {{1, 8},   {39, 40}, {40, 48}, {41, 48},
+                                                    {72, 80}, {79, 80}, {80, 80}};
+    for (auto [from, to] : moves) {
+        GoTo(from, 2);
+        Feed({atascii::kTab});
+        EXPECT_EQ(model.CursorX(), to) << "from column " << from;
+    }
+    // Between 40 and 80 the grid's last column is the last stop.
+    model.SetColumns(60);
+    GoTo(57, 3);
     Feed({atascii::kTab});
-    ExpectCursor(41, 2);
+    ExpectCursor(60, 3);
 }
 
 TEST_F(ScreenModelTest, EscapeShowsOnlyAFollowingEscape) {
@@ -456,6 +467,76 @@ TEST(ScreenModelCapture, BbsMainMenuEndsWhereWorkedOut) {
     }
     EXPECT_EQ(model.CursorX(), 15);
     EXPECT_EQ(model.CursorY(), 23);
+}
+
+// The lines of a capture made for an XEP80 that hold only displayable codes,
+// each with the screen row it belongs on: a clear screen wipes what came
+// before and puts the next line on row 1; every End Of Line moves one row down.
+std::vector<std::pair<int, std::vector<std::uint8_t>>>
+PlainLines(const std::vector<std::uint8_t>& capture) {
+    std::vector<std::pair<int, std::vector<std::uint8_t>>> lines;
+    int row = 1;
+    std::vector<std::uint8_t> line;
+    bool plain = true;
+    for (const std::uint8_t code : capture) {
+        if (code == atascii::kClearScreen) {
+            lines.clear();
+            row = 1;
+            line.clear();
+            plain = true;
+        } else if (code == atascii::kEndOfLine) {
+            if (plain && !line.empty()) {
+                lines.emplace_back(row, line);
+            }
+            ++row;
+            line.clear();
+            plain = true;
+        } else {
+            plain = plain && ShownAsGlyph(code) && code != atascii::kEscape;
+            line.push_back(code);
+        }
+    }
+    return lines;
+}
+
+// How many of the lines are not on their rows, exactly as received.
+int LinesOutOfPlace(const ScreenModel& model,
+                    const std::vector<std::pair<int, std::vector<std::uint8_t>>>& lines) {
+    int misplaced = 0;
+    for (const auto& [row, codes] : lines) {
+        bool same = static_cast<int>(codes.size()) < model.Columns() &&
+                    model.Cell(static_cast<int>(codes.size()) + 1, row) == kBlank;
+        for (std::size_t i = 0; same && i < codes.size(); ++i) {
+            same = model.Cell(static_cast<int>(i) + 1, row) == codes[i];
+        }
+        misplaced += same ? 0 : 1;
+    }
+    return misplaced;
+}
+
+// Two real captures made for 80 columns: at 80 each line stays on its own
+// row, as the board drew it; at 40 the longer ones wrap into the next rows.
+TEST(ScreenModelCapture, EightyColumnCapturesKeepTheirRows) {
+    for (const char* name : {"capture-a.cap", "capture-mainmenu.cap"}) {
+        const auto capture = ReadTestFile(name);
+        ASSERT_FALSE(capture.empty()) << name;
+        const auto lines = PlainLines(capture);
+        ASSERT_GE(lines.size(), 10u) << name;
+
+        ScreenModel wide;
+        wide.SetColumns(80);
+        wide.Write(capture.data(), capture.size());
+        EXPECT_EQ(LinesOutOfPlace(wide, lines), 0) << name;
+
+        const bool hasLongLines = std::any_of(
+            lines.begin(), lines.end(), [](const auto& line) { return line.second.size() > 40; });
+        ScreenModel narrow;
+        narrow.SetColumns(40);
+        narrow.Write(capture.data(), capture.size());
+        if (hasLongLines) {
+            EXPECT_GT(LinesOutOfPlace(narrow, lines), 0) << name;
+        }
+    }
 }
 
 } // namespace
