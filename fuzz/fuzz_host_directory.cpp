@@ -1,7 +1,7 @@
 // Value names and values as another program might leave them in the store:
 // one "name<TAB>value" per line, a line without a tab being a value of
 // another type. Loading must list them by the rules, and a save followed by a
-// load must keep every complete entry.
+// load must keep every complete entry, its type and width included.
 #include "common/text_helpers.h"
 #include "directory/host_directory.h"
 #include "directory/memory_settings_store.h"
@@ -61,6 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(directory.CurrentRow() == 1);
     for (int row = 1; row <= directory.RowCount(); ++row) {
         Check(!THostDirectory::IsPortValueName(directory.Row(row).Description));
+        // Whatever a width value holds, a row is 40 or 80 columns wide.
+        const int columns = directory.Row(row).Columns;
+        Check(columns == THostDirectory::kNarrowColumns || columns == THostDirectory::kWideColumns);
         if (row > 1) {
             Check(telvora::LowerAscii(directory.Row(row - 1).Description) <=
                       telvora::LowerAscii(directory.Row(row).Description) ||

@@ -41,12 +41,22 @@ constexpr int kGridFontPixels = 11;
 constexpr int kHostNameWidth = 200;
 constexpr int kPortWidth = 52;
 // The type column and its chooser take their room from the description, the
-// widest column, so that the window keeps its size.
+// widest column, so that the window did not grow for them.
 constexpr int kDescriptionWidth = 204;
 constexpr int kTypeWidth = 60;
 constexpr int kDescriptionEditWidth = 205;
 constexpr int kTypeChooserLeft = 460;
 constexpr int kTypeChooserWidth = 61;
+// No column can spare room for the width chooser (the smallest that shows "80"
+// beside its arrow), so the window and the list grow by it, less the pixel
+// where neighbouring boxes overlap; the buttons stay put. The width column
+// takes what the list then has beside the other columns, so that all of them
+// fit without a horizontal scroll bar.
+constexpr int kColumnsChooserLeft = kTypeChooserLeft + kTypeChooserWidth - 1;
+constexpr int kColumnsChooserWidth = 44;
+constexpr int kGroupBoxWidth = 527 + kColumnsChooserWidth - 1;
+constexpr int kColumnsWidth = 42;
+constexpr int kGroupBoxHeight = 188;
 constexpr int kGridMargin = 2;
 
 // Only the host name column cuts its text with an ellipsis; the view's own
@@ -89,7 +99,7 @@ void TDialer::BuildWindow() {
 
     m_groupBox1 = new QGroupBox(this);
     m_groupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    m_groupBox1->setGeometry(0, 0, 527, 188);
+    m_groupBox1->setGeometry(0, 0, kGroupBoxWidth, kGroupBoxHeight);
     BuildGrid();
 
     m_bitBtn1 =
@@ -98,14 +108,15 @@ void TDialer::BuildWindow() {
     m_edit3 = AddEdit("Edit3", 201, 56);
     m_edit2 = AddEdit("Edit2", 256, kDescriptionEditWidth);
     BuildTypeChooser();
+    BuildColumnsChooser();
     m_bitBtn2 = AddButton("BitBtn2", QStringLiteral("Update"), 108, 105, TButtonPicture::Update);
     m_bitBtn3 = AddButton("BitBtn3", QStringLiteral("Connect"), 368, 75, TButtonPicture::Connect);
     m_bitBtn4 = AddButton("BitBtn4", QStringLiteral("&Close"), 446, 75, TButtonPicture::Close);
     m_bitBtn5 = AddButton("BitBtn5", QStringLiteral("Delete"), 215, 75, TButtonPicture::Delete);
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
-    QWidget* order[] = {m_hyperGrid1, m_bitBtn1, m_edit1,   m_edit3,   m_edit2,
-                        m_comboBox1,  m_bitBtn2, m_bitBtn3, m_bitBtn4, m_bitBtn5};
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1, m_edit1,   m_edit3,   m_edit2,  m_comboBox1,
+                        m_comboBox2,  m_bitBtn2, m_bitBtn3, m_bitBtn4, m_bitBtn5};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -154,6 +165,7 @@ void TDialer::BuildGrid() {
     header->resizeSection(1, kPortWidth);
     header->resizeSection(2, kDescriptionWidth);
     header->resizeSection(THostTableModel::kTypeColumn, kTypeWidth);
+    header->resizeSection(THostTableModel::kColumnsColumn, kColumnsWidth);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The header is the grid's row 0, as high as every other row.
     header->setFixedHeight(kRowHeight);
@@ -195,6 +207,19 @@ void TDialer::BuildTypeChooser() {
     m_comboBox1->setGeometry(kTypeChooserLeft, kEditTop, kTypeChooserWidth, kEditHeight);
 }
 
+// Beside the type chooser: how wide a screen the entry's board draws for.
+void TDialer::BuildColumnsChooser() {
+    m_comboBox2 = new QComboBox(this);
+    m_comboBox2->setObjectName(QStringLiteral("ComboBox2"));
+    for (const int columns : {THostDirectory::kNarrowColumns, THostDirectory::kWideColumns}) {
+        m_comboBox2->addItem(FromUtf8(std::string(THostDirectory::ColumnsName(columns))),
+                             QVariant::fromValue(columns));
+    }
+    m_comboBox2->setToolTip(QStringLiteral("Screen width: 40 columns, as on the Atari, or 80 "
+                                           "columns, as with an XEP80."));
+    m_comboBox2->setGeometry(kColumnsChooserLeft, kEditTop, kColumnsChooserWidth, kEditHeight);
+}
+
 QLineEdit* TDialer::AddEdit(const char* name, int left, int width) {
     auto* edit = new QLineEdit(this);
     edit->setObjectName(QString::fromLatin1(name));
@@ -212,6 +237,10 @@ QString TDialer::ChosenPort() const {
 
 THostProtocol TDialer::ChosenProtocol() const {
     return m_directory.ChosenProtocol();
+}
+
+int TDialer::ChosenColumns() const {
+    return m_directory.ChosenColumns();
 }
 
 void TDialer::showEvent(QShowEvent* event) {
@@ -271,6 +300,7 @@ void TDialer::TakeEdits() {
     edits.Port = ToUtf8(m_edit3->text());
     edits.Description = ToUtf8(m_edit2->text());
     edits.Protocol = static_cast<THostProtocol>(m_comboBox1->currentData().toInt());
+    edits.Columns = m_comboBox2->currentData().toInt();
 }
 
 void TDialer::ShowEdits() {
@@ -279,6 +309,8 @@ void TDialer::ShowEdits() {
     m_edit3->setText(FromUtf8(edits.Port));
     m_edit2->setText(FromUtf8(edits.Description));
     m_comboBox1->setCurrentIndex(m_comboBox1->findData(static_cast<int>(edits.Protocol)));
+    m_comboBox2->setCurrentIndex(
+        m_comboBox2->findData(THostDirectory::ValidColumns(edits.Columns)));
     // Show the beginning of a long host name, not its end.
     for (QLineEdit* edit : {m_edit1, m_edit3, m_edit2}) {
         edit->setCursorPosition(0);

@@ -20,17 +20,17 @@ namespace telvora {
 class THostTableModel;
 
 // The host directory window ("Dialer"): a list of hosts, each reached by
-// Telnet or over a raw TCP bridge, kept in the settings store. Shown modally;
-// each showing reloads the list from the store. Results: Accepted (OK) after
-// Connect or a double click, with ChosenHost, ChosenPort and ChosenProtocol
-// taken from the chosen row; kModalAbort after "&Close"; Rejected
-// (Cancel) after the close box.
+// Telnet or over a raw TCP bridge and shown 40 or 80 columns wide, kept in the
+// settings store. Shown modally; each showing reloads the list from the store.
+// Results: Accepted (OK) after Connect or a double click, with ChosenHost,
+// ChosenPort, ChosenProtocol and ChosenColumns taken from the chosen row; kModalAbort after
+// "&Close"; Rejected (Cancel) after the close box.
 class TDialer : public QDialog {
     Q_OBJECT
 
 public:
     static constexpr int kModalAbort = 3;
-    static constexpr int kClientWidth = 522;
+    static constexpr int kClientWidth = 565;
     static constexpr int kClientHeight = 237;
     static constexpr int kRowHeight = 20;
 
@@ -43,6 +43,8 @@ public:
     QString ChosenHost() const;
     QString ChosenPort() const;
     THostProtocol ChosenProtocol() const;
+    // 40 or 80.
+    int ChosenColumns() const;
     int CurrentRow() const { return m_directory.CurrentRow(); }
 
     void FormShow();
@@ -67,6 +69,7 @@ private:
                            TButtonPicture picture);
     QLineEdit* AddEdit(const char* name, int left, int width);
     void BuildTypeChooser();
+    void BuildColumnsChooser();
     void TakeEdits();
     void ShowEdits();
     void ShowList();
@@ -84,6 +87,7 @@ private:
     QLineEdit* m_edit3 = nullptr;
     QLineEdit* m_edit2 = nullptr;
     QComboBox* m_comboBox1 = nullptr;
+    QComboBox* m_comboBox2 = nullptr;
     QPushButton* m_bitBtn1 = nullptr;
     QPushButton* m_bitBtn2 = nullptr;
     QPushButton* m_bitBtn5 = nullptr;

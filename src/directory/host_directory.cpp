@@ -68,6 +68,18 @@ THostProtocol THostDirectory::ParseProtocol(std::string_view stored) {
                                                                   : THostProtocol::Telnet;
 }
 
+int THostDirectory::ValidColumns(int columns) {
+    return columns == kWideColumns ? kWideColumns : kNarrowColumns;
+}
+
+std::string_view THostDirectory::ColumnsName(int columns) {
+    return ValidColumns(columns) == kWideColumns ? "80" : "40";
+}
+
+int THostDirectory::ParseColumns(std::string_view stored) {
+    return TrimBlanks(stored) == ColumnsName(kWideColumns) ? kWideColumns : kNarrowColumns;
+}
+
 void THostDirectory::LoadHosts() {
     std::vector<std::string> names;
     const bool open = m_store.OpenKey(kDirectoryKey);
@@ -95,6 +107,7 @@ void THostDirectory::LoadHosts() {
             row.Port = kDefaultPort;
         }
         row.Protocol = ParseProtocol(m_store.ReadString(*it + std::string(kProtocolSuffix)));
+        row.Columns = ParseColumns(m_store.ReadString(*it + std::string(kColumnsSuffix)));
         if (it == names.rbegin()) {
             filledEmptyRow = true;
         }
@@ -120,6 +133,7 @@ void THostDirectory::EnterRow(int row) {
     m_edits.Port = entered.Port.empty() ? std::string(kDefaultPort) : entered.Port;
     m_edits.Description = entered.Description;
     m_edits.Protocol = entered.Protocol;
+    m_edits.Columns = entered.Columns;
     m_currentRow = row;
 }
 
@@ -136,10 +150,13 @@ bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
         }
         m_store.WriteString(row.Description, row.HostName);
         m_store.WriteString(row.Description + std::string(kPortSuffix), row.Port);
-        // Written for Telnet hosts too: of two rows with the same description
-        // the lower one's type must win, as its host name and port do.
+        // Written for Telnet hosts and 40 columns too: of two rows with the
+        // same description the lower one's type and width must win, as its
+        // host name and port do.
         m_store.WriteString(row.Description + std::string(kProtocolSuffix),
                             ProtocolName(row.Protocol));
+        m_store.WriteString(row.Description + std::string(kColumnsSuffix),
+                            ColumnsName(row.Columns));
     }
     return m_store.CloseKey();
 }
@@ -194,10 +211,12 @@ void THostDirectory::Connect() {
         m_chosenHost = Row(m_currentRow).HostName;
         m_chosenPort = Row(m_currentRow).Port;
         m_chosenProtocol = Row(m_currentRow).Protocol;
+        m_chosenColumns = ValidColumns(Row(m_currentRow).Columns);
     } else {
         m_chosenHost.clear();
         m_chosenPort.clear();
         m_chosenProtocol = THostProtocol::Telnet;
+        m_chosenColumns = kNarrowColumns;
     }
 }
 

@@ -16,13 +16,17 @@ enum class THostProtocol {
     Raw,
 };
 
-// One line of the host list, or the contents of the edit boxes and the type
-// chooser. Entries stored before hosts had a type are Telnet hosts.
+// One line of the host list, or the contents of the edit boxes and the two
+// choosers. Entries stored before hosts had a type are Telnet hosts, and those
+// stored before hosts had a screen width are 40 columns wide, the Atari's own
+// screen; 80 columns is the XEP80's.
 struct THostRow {
     std::string HostName;
     std::string Port;
     std::string Description;
     THostProtocol Protocol = THostProtocol::Telnet;
+    // 40 or 80; a row holding any other width is saved as 40.
+    int Columns = 40;
 
     bool operator==(const THostRow&) const = default;
 };
@@ -62,6 +66,12 @@ public:
     static constexpr std::string_view kProtocolSuffix = "-PORT-TYPE";
     static constexpr std::string_view kTelnetName = "Telnet";
     static constexpr std::string_view kRawName = "Raw";
+    // A host's screen width is stored the same way and for the same reasons
+    // as its type. Its name ends in "-COLUMNS", so it never equals a port
+    // value's name nor a type value's name, whatever the descriptions.
+    static constexpr std::string_view kColumnsSuffix = "-PORT-COLUMNS";
+    static constexpr int kNarrowColumns = 40;
+    static constexpr int kWideColumns = 80;
 
     explicit THostDirectory(TSettingsStore& store) : m_store(store) {}
 
@@ -88,13 +98,14 @@ public:
     THostEditResult SaveAsNew();
     THostEditResult Update();
     THostEditResult Delete();
-    // Takes the current row's stored host name, port and type (not the edit
-    // boxes).
+    // Takes the current row's stored host name, port, type and width (not the
+    // edit boxes).
     void Connect();
 
     const std::string& ChosenHost() const { return m_chosenHost; }
     const std::string& ChosenPort() const { return m_chosenPort; }
     THostProtocol ChosenProtocol() const { return m_chosenProtocol; }
+    int ChosenColumns() const { return m_chosenColumns; }
 
     static bool IsInteger(std::string_view text);
     static bool IsPortValueName(std::string_view name);
@@ -104,6 +115,14 @@ public:
     // it, is Raw, and anything else (missing, empty, unknown, written by a
     // later version) is Telnet, the only kind older entries can be.
     static THostProtocol ParseProtocol(std::string_view stored);
+    // 80 stays 80; any other width is 40.
+    static int ValidColumns(int columns);
+    // The width as stored: "40" or "80".
+    static std::string_view ColumnsName(int columns);
+    // A stored width; "80", with or without spaces around it, is 80, and
+    // anything else (missing, empty, unknown, written by a later version) is
+    // 40, the only width older entries can have.
+    static int ParseColumns(std::string_view stored);
 
 private:
     bool SaveRows(const std::vector<THostRow>& rows);
@@ -117,6 +136,7 @@ private:
     std::string m_chosenHost;
     std::string m_chosenPort;
     THostProtocol m_chosenProtocol = THostProtocol::Telnet;
+    int m_chosenColumns = kNarrowColumns;
 };
 
 } // namespace telvora

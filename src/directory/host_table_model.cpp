@@ -9,7 +9,7 @@ QString Text(std::string_view text) {
 }
 
 // The empty last row, where a new entry can be typed, is no host yet and has
-// no type to show.
+// no type or width to show.
 bool IsEmptyRow(const THostRow& row) {
     return row.HostName.empty() && row.Port.empty() && row.Description.empty();
 }
@@ -24,6 +24,8 @@ QString Cell(const THostRow& row, int column) {
         return Text(row.Description);
     case THostTableModel::kTypeColumn:
         return IsEmptyRow(row) ? QString() : Text(THostDirectory::ProtocolName(row.Protocol));
+    case THostTableModel::kColumnsColumn:
+        return IsEmptyRow(row) ? QString() : Text(THostDirectory::ColumnsName(row.Columns));
     default:
         return {};
     }
@@ -67,6 +69,8 @@ QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, i
         return QStringLiteral("Description");
     case kTypeColumn:
         return QStringLiteral("Type");
+    case kColumnsColumn:
+        return QStringLiteral("Cols");
     default:
         return {};
     }

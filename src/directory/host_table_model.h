@@ -7,14 +7,15 @@
 namespace telvora {
 
 // The host list as the grid shows it: column 0 the host name, 1 the port,
-// 2 the description, 3 the type ("Telnet" or "Raw"); view row 0 is the list's
-// row 1.
+// 2 the description, 3 the type ("Telnet" or "Raw"), 4 the screen width ("40"
+// or "80"); view row 0 is the list's row 1.
 class THostTableModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    static constexpr int kColumnCount = 4;
+    static constexpr int kColumnCount = 5;
     static constexpr int kTypeColumn = 3;
+    static constexpr int kColumnsColumn = 4;
 
     explicit THostTableModel(const THostDirectory& directory, QObject* parent = nullptr)
         : QAbstractTableModel(parent), m_directory(directory) {}

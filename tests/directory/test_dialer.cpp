@@ -61,13 +61,17 @@ private:
 
 class DialerTest : public ::testing::Test {
 protected:
-    // Without a type the host is stored as before hosts had one.
+    // Without a type or width the host is stored as before hosts had them.
     void Store(const std::string& description, const std::string& host, const std::string& port,
-               const std::optional<std::string>& type = std::nullopt) {
+               const std::optional<std::string>& type = std::nullopt,
+               const std::optional<std::string>& columns = std::nullopt) {
         m_store.PutString(kKey, description, host);
         m_store.PutString(kKey, description + "-PORT", port);
         if (type) {
             m_store.PutString(kKey, description + "-PORT-TYPE", *type);
+        }
+        if (columns) {
+            m_store.PutString(kKey, description + "-PORT-COLUMNS", *columns);
         }
     }
 
@@ -80,6 +84,7 @@ protected:
     QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
     QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
     QComboBox* TypeChooser() { return Find<QComboBox>("ComboBox1"); }
+    QComboBox* ColumnsChooser() { return Find<QComboBox>("ComboBox2"); }
 
     // The host name, port and description cells of a row.
     QStringList GridRow(int viewRow) {
@@ -104,6 +109,14 @@ protected:
         }
         return types;
     }
+    // The width column, top to bottom.
+    QStringList GridColumns() {
+        QStringList widths;
+        for (int r = 0; r < Grid()->model()->rowCount(); ++r) {
+            widths << Grid()->model()->index(r, 4).data().toString();
+        }
+        return widths;
+    }
     QStringList Boxes() {
         return {Edit("Edit1")->text(), Edit("Edit3")->text(), Edit("Edit2")->text()};
     }
@@ -116,6 +129,11 @@ protected:
         const int index = TypeChooser()->findText(type);
         ASSERT_GE(index, 0) << type.toStdString();
         TypeChooser()->setCurrentIndex(index);
+    }
+    void ChooseColumns(const QString& columns) {
+        const int index = ColumnsChooser()->findText(columns);
+        ASSERT_GE(index, 0) << columns.toStdString();
+        ColumnsChooser()->setCurrentIndex(index);
     }
     void ClickRow(int viewRow) {
         const QRect cell = Grid()->visualRect(Grid()->model()->index(viewRow, 2));
@@ -133,13 +151,13 @@ protected:
 
 TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(m_dialer.windowTitle(), "Dialer");
-    EXPECT_EQ(m_dialer.size(), QSize(522, 237));
+    EXPECT_EQ(m_dialer.size(), QSize(565, 237));
     EXPECT_EQ(m_dialer.minimumSize(), m_dialer.maximumSize());
     const Qt::WindowFlags flags = m_dialer.windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 527, 188));
+    EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 570, 188));
     EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 189, 200, 21));
     EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 189, 56, 21));
     EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 189, 205, 21));
@@ -149,6 +167,14 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(TypeChooser()->itemText(0), "Telnet");
     EXPECT_EQ(TypeChooser()->itemText(1), "Raw");
     EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
+    EXPECT_EQ(ColumnsChooser()->geometry(), QRect(520, 189, 44, 21));
+    ASSERT_EQ(ColumnsChooser()->count(), 2);
+    EXPECT_EQ(ColumnsChooser()->itemText(0), "40");
+    EXPECT_EQ(ColumnsChooser()->itemText(1), "80");
+    EXPECT_EQ(ColumnsChooser()->itemData(0).toInt(), 40);
+    EXPECT_EQ(ColumnsChooser()->itemData(1).toInt(), 80);
+    EXPECT_EQ(ColumnsChooser()->currentText(), "40");
+    EXPECT_LE(ColumnsChooser()->geometry().right(), m_dialer.width() - 1) << "inside the window";
 
     struct Expected {
         const char* name;
@@ -189,15 +215,19 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
     m_dialer.show();
     QTableView* grid = Grid();
     QHeaderView* header = grid->horizontalHeader();
-    ASSERT_EQ(grid->model()->columnCount(), 4);
+    ASSERT_EQ(grid->model()->columnCount(), 5);
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), "Hostname");
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Port");
     EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Description");
     EXPECT_EQ(grid->model()->headerData(3, Qt::Horizontal).toString(), "Type");
+    EXPECT_EQ(grid->model()->headerData(4, Qt::Horizontal).toString(), "Cols");
     EXPECT_EQ(header->sectionSize(0), 200);
     EXPECT_EQ(header->sectionSize(1), 52);
     EXPECT_EQ(header->sectionSize(2), 204);
     EXPECT_EQ(header->sectionSize(3), 60);
+    EXPECT_EQ(header->sectionSize(4), 42);
+    // With no horizontal scroll bar every column must fit in the list.
+    EXPECT_LE(header->sectionPosition(4) + header->sectionSize(4), grid->viewport()->width());
     EXPECT_TRUE(header->isVisible());
     EXPECT_FALSE(grid->verticalHeader()->isVisible());
     EXPECT_EQ(grid->rowHeight(0), 20);
@@ -220,8 +250,9 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
 }
 
 TEST_F(DialerTest, TabOrderRunsFromTheListThroughTheButtons) {
-    const QStringList expected = {"HyperGrid1", "BitBtn1", "Edit1",   "Edit3",   "Edit2",
-                                  "ComboBox1",  "BitBtn2", "BitBtn3", "BitBtn4", "BitBtn5"};
+    const QStringList expected = {"HyperGrid1", "BitBtn1",   "Edit1",     "Edit3",
+                                  "Edit2",      "ComboBox1", "ComboBox2", "BitBtn2",
+                                  "BitBtn3",    "BitBtn4",   "BitBtn5"};
     QStringList order;
     QWidget* w = Grid();
     for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
@@ -233,15 +264,17 @@ TEST_F(DialerTest, TabOrderRunsFromTheListThroughTheButtons) {
 }
 
 TEST_F(DialerTest, ShowingLoadsTheStoreAndEntersRowOne) {
-    Store("Zulu", "z.example", "2323", "Raw");
+    Store("Zulu", "z.example", "2323", "Raw", "80");
     Store("alpha", "a.example", "");
     m_dialer.show();
     EXPECT_THAT(GridRows(),
                 ElementsAre(QStringList{"a.example", "23", "alpha"},
                             QStringList{"z.example", "2323", "Zulu"}, QStringList{"", "", ""}));
     EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", "")) << "the empty row has no type";
+    EXPECT_THAT(GridColumns(), ElementsAre("40", "80", "")) << "nor a width";
     EXPECT_EQ(Boxes(), (QStringList{"a.example", "23", "alpha"}));
     EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
+    EXPECT_EQ(ColumnsChooser()->currentText(), "40");
     EXPECT_EQ(m_dialer.CurrentRow(), 1);
     EXPECT_EQ(Grid()->currentIndex().row(), 0);
 
@@ -385,6 +418,82 @@ TEST_F(DialerTest, UpdateChangesTheSelectedEntrysType) {
     EXPECT_THAT(GridTypes(), ElementsAre("Telnet", ""));
 }
 
+TEST_F(DialerTest, TheWidthChooserEditsTheEntry) {
+    Store("Alpha", "a.example", "23");
+    Store("Beta", "b.example", "23", std::nullopt, "80");
+    m_dialer.show();
+    EXPECT_THAT(GridColumns(), ElementsAre("40", "80", ""));
+    ClickRow(1);
+    EXPECT_EQ(ColumnsChooser()->currentText(), "80");
+    ClickRow(0);
+    EXPECT_EQ(ColumnsChooser()->currentText(), "40");
+
+    // Save As New takes the chosen width.
+    Type("wide.example", "2323", "Wide");
+    ChooseColumns("80");
+    Button("BitBtn1")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Wide-PORT-COLUMNS"), "80");
+    EXPECT_THAT(GridColumns(), ElementsAre("40", "80", "80", ""));
+
+    // Update changes it both ways.
+    ClickRow(0);
+    ChooseColumns("80");
+    Button("BitBtn2")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-COLUMNS"), "80");
+    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Telnet") << "the type stays";
+    ClickRow(1);
+    ChooseColumns("40");
+    Button("BitBtn2")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-COLUMNS"), "40");
+    EXPECT_THAT(GridColumns(), ElementsAre("80", "40", "80", ""));
+
+    // The empty row shows 40.
+    ClickRow(3);
+    EXPECT_EQ(ColumnsChooser()->currentText(), "40");
+
+    // Delete takes the width with the entry.
+    ClickRow(2);
+    Button("BitBtn5")->click();
+    EXPECT_FALSE(m_store.Value(kKey, "Wide-PORT-COLUMNS"));
+    EXPECT_THAT(GridColumns(), ElementsAre("80", "40", ""));
+}
+
+TEST_F(DialerTest, ConnectTakesTheRowsStoredWidth) {
+    Store("Alpha", "a.example", "23", "Raw", "80");
+    Store("Beta", "b.example", "23");
+    EXPECT_EQ(m_dialer.ChosenColumns(), 40) << "before any Connect";
+    EXPECT_EQ(ExecWith([this] {
+                  ChooseColumns("40");
+                  Button("BitBtn3")->click();
+              }),
+              QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
+    EXPECT_EQ(m_dialer.ChosenColumns(), 80) << "the row's width, not the chooser's";
+    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Raw);
+
+    // An entry stored without a width, then the empty row.
+    EXPECT_EQ(ExecWith([this] {
+                  ClickRow(1);
+                  Button("BitBtn3")->click();
+              }),
+              QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "b.example");
+    EXPECT_EQ(m_dialer.ChosenColumns(), 40);
+    EXPECT_EQ(ExecWith([this] {
+                  ClickRow(0);
+                  Button("BitBtn3")->click();
+              }),
+              QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenColumns(), 80);
+    EXPECT_EQ(ExecWith([this] {
+                  ClickRow(2);
+                  Button("BitBtn3")->click();
+              }),
+              QDialog::Accepted);
+    EXPECT_EQ(m_dialer.ChosenHost(), "");
+    EXPECT_EQ(m_dialer.ChosenColumns(), 40);
+}
+
 TEST_F(DialerTest, FailedSaveIsReportedAndTheListStaysAsItWas) {
     Store("Alpha", "a.example", "1");
     Store("Beta", "b.example", "2");
@@ -440,7 +549,7 @@ TEST_F(DialerTest, ConnectOnTheEmptyRowGivesAnEmptyHost) {
 
 TEST_F(DialerTest, DoubleClickConnectsToTheClickedRow) {
     Store("Alpha", "a.example", "1");
-    Store("Beta", "b.example", "2", "Raw");
+    Store("Beta", "b.example", "2", "Raw", "80");
     const int result = ExecWith([this] {
         const QRect cell = Grid()->visualRect(Grid()->model()->index(1, 0));
         QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
@@ -450,6 +559,7 @@ TEST_F(DialerTest, DoubleClickConnectsToTheClickedRow) {
     EXPECT_EQ(m_dialer.ChosenHost(), "b.example");
     EXPECT_EQ(m_dialer.ChosenPort(), "2");
     EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Raw);
+    EXPECT_EQ(m_dialer.ChosenColumns(), 80);
 
     // A double click on a Telnet row after it gives Telnet again.
     EXPECT_EQ(ExecWith([this] {
@@ -460,6 +570,7 @@ TEST_F(DialerTest, DoubleClickConnectsToTheClickedRow) {
               QDialog::Accepted);
     EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
     EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Telnet);
+    EXPECT_EQ(m_dialer.ChosenColumns(), 40);
 }
 
 TEST_F(DialerTest, CloseButtonAbortsAndCloseBoxCancels) {
@@ -481,6 +592,8 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
         dialer.findChild<QLineEdit*>("Edit2")->setText("Club/BBS = 100%");
         auto* chooser = dialer.findChild<QComboBox*>("ComboBox1");
         chooser->setCurrentIndex(chooser->findText("Raw"));
+        auto* widths = dialer.findChild<QComboBox*>("ComboBox2");
+        widths->setCurrentIndex(widths->findText("80"));
         dialer.findChild<QPushButton*>("BitBtn1")->click();
     }
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("Marrowby/Telvora.conf")));
@@ -491,7 +604,9 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
     EXPECT_EQ(grid->model()->index(0, 2).data().toString(), "Club/BBS = 100%");
     EXPECT_EQ(grid->model()->index(0, 1).data().toString(), "2323");
     EXPECT_EQ(grid->model()->index(0, 3).data().toString(), "Raw");
+    EXPECT_EQ(grid->model()->index(0, 4).data().toString(), "80");
     EXPECT_EQ(dialer.findChild<QComboBox*>("ComboBox1")->currentText(), "Raw");
+    EXPECT_EQ(dialer.findChild<QComboBox*>("ComboBox2")->currentText(), "80");
     dialer.hide();
 
     const QString blocker = QDir(folder).filePath("blocker");

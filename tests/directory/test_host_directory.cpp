@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace telvora {
@@ -24,15 +26,27 @@ constexpr THostProtocol kTelnet = THostProtocol::Telnet;
 class HostDirectoryTest : public ::testing::Test {
 protected:
     // Stores a host the way the window does: name value plus "-PORT" value,
-    // and its type when given; without one it is stored as before hosts had
-    // a type.
+    // and its type and width when given; without them it is stored as before
+    // hosts had either.
     void Store(const std::string& description, const std::string& host, const std::string& port,
-               const std::optional<std::string>& type = std::nullopt) {
+               const std::optional<std::string>& type = std::nullopt,
+               const std::optional<std::string>& columns = std::nullopt) {
         m_store.PutString(kKey, description, host);
         m_store.PutString(kKey, description + "-PORT", port);
         if (type) {
             m_store.PutString(kKey, description + "-PORT-TYPE", *type);
         }
+        if (columns) {
+            m_store.PutString(kKey, description + "-PORT-COLUMNS", *columns);
+        }
+    }
+
+    std::vector<int> ListedColumns() const {
+        std::vector<int> columns;
+        for (const THostRow& row : m_dir.Rows()) {
+            columns.push_back(row.Columns);
+        }
+        return columns;
     }
 
     std::vector<std::string> StoredNames() const {
@@ -53,8 +67,8 @@ protected:
 
     THostEditResult SaveAsNew(const std::string& host, const std::string& port,
                               const std::string& description,
-                              THostProtocol protocol = THostProtocol::Telnet) {
-        m_dir.Edits() = THostRow{host, port, description, protocol};
+                              THostProtocol protocol = THostProtocol::Telnet, int columns = 40) {
+        m_dir.Edits() = THostRow{host, port, description, protocol, columns};
         return m_dir.SaveAsNew();
     }
 
@@ -75,8 +89,8 @@ TEST_F(HostDirectoryTest, SaveAsNewStoresHostAndPortValuesAndLists) {
     m_dir.LoadHosts();
     ASSERT_EQ(SaveAsNew("bbs.example.org", "23", "Club BBS"), THostEditResult::Saved);
 
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Club BBS", "Club BBS-PORT", "Club BBS-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Club BBS", "Club BBS-PORT",
+                                                    "Club BBS-PORT-TYPE", "Club BBS-PORT-COLUMNS"));
     EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "bbs.example.org");
     EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT"), "23");
     ASSERT_EQ(m_dir.RowCount(), 2);
@@ -132,8 +146,9 @@ TEST_F(HostDirectoryTest, SaveAsNewWithExistingDescriptionReplacesThatEntry) {
     ASSERT_EQ(SaveAsNew("new.host", "8023", "club bbs"), THostEditResult::Saved);
 
     EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("club bbs", "club bbs-PORT", "club bbs-PORT-TYPE", "Other",
-                                     "Other-PORT", "Other-PORT-TYPE"));
+                UnorderedElementsAre("club bbs", "club bbs-PORT", "club bbs-PORT-TYPE",
+                                     "club bbs-PORT-COLUMNS", "Other", "Other-PORT",
+                                     "Other-PORT-TYPE", "Other-PORT-COLUMNS"));
     EXPECT_EQ(m_store.Value(kKey, "club bbs"), "new.host");
     EXPECT_EQ(m_store.Value(kKey, "club bbs-PORT"), "8023");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("club bbs", "Other", ""));
@@ -146,7 +161,8 @@ TEST_F(HostDirectoryTest, TwoRowsWithTheSameDescriptionKeepTheLowerRow) {
     m_dir.EnterRow(2);
     m_dir.Edits() = THostRow{"renamed.host", "3", "a"};
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("a", "a-PORT", "a-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("a", "a-PORT", "a-PORT-TYPE", "a-PORT-COLUMNS"));
     EXPECT_EQ(m_store.Value(kKey, "A"), "renamed.host");
     EXPECT_EQ(m_store.Value(kKey, "A-PORT"), "3");
     ASSERT_EQ(m_dir.RowCount(), 2);
@@ -157,8 +173,8 @@ TEST_F(HostDirectoryTest, UpdateWithChangedDescriptionRenamesTheEntry) {
     m_dir.LoadHosts();
     m_dir.Edits().Description = "New Name";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("New Name", "New Name-PORT", "New Name-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("New Name", "New Name-PORT",
+                                                    "New Name-PORT-TYPE", "New Name-PORT-COLUMNS"));
     EXPECT_EQ(m_store.Value(kKey, "New Name"), "host.one");
     EXPECT_FALSE(m_store.Value(kKey, "Old Name"));
     EXPECT_FALSE(m_store.Value(kKey, "Old Name-PORT"));
@@ -185,7 +201,8 @@ TEST_F(HostDirectoryTest, UpdateLeavingHostOrPortBlankDropsTheEntry) {
     m_dir.LoadHosts();
     m_dir.Edits().Port = " ";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Two", "Two-PORT", "Two-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Two", "Two-PORT", "Two-PORT-TYPE", "Two-PORT-COLUMNS"));
 }
 
 TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
@@ -196,7 +213,8 @@ TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
     m_dir.EnterRow(2);
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
     EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
-                                                    "Gamma", "Gamma-PORT", "Gamma-PORT-TYPE"));
+                                                    "Alpha-PORT-COLUMNS", "Gamma", "Gamma-PORT",
+                                                    "Gamma-PORT-TYPE", "Gamma-PORT-COLUMNS"));
     EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Gamma", ""));
 }
 
@@ -205,7 +223,8 @@ TEST_F(HostDirectoryTest, DeleteOnTheEmptyRowChangesNothing) {
     m_dir.LoadHosts();
     m_dir.EnterRow(2);
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
+                                                    "Alpha-PORT-COLUMNS"));
     EXPECT_EQ(m_store.Value(kKey, "Alpha"), "a.host");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", ""));
 }
@@ -265,8 +284,9 @@ TEST_F(HostDirectoryTest, ValuesOfAnotherTypeReadAsEmpty) {
     EXPECT_EQ(m_dir.Row(2), (THostRow{"", "99", "Binary"}));
     // The host without a host name is dropped at the next save.
     ASSERT_EQ(SaveAsNew("b.host", "1", "Beta"), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
-                                                    "Beta", "Beta-PORT", "Beta-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE", "Alpha-PORT-COLUMNS",
+                                     "Beta", "Beta-PORT", "Beta-PORT-TYPE", "Beta-PORT-COLUMNS"));
 }
 
 TEST_F(HostDirectoryTest, DescriptionsContainingPortSuffixAreRefused) {
@@ -314,7 +334,8 @@ TEST_F(HostDirectoryTest, FailedSaveLeavesStoreListAndCurrentRowAsTheyWere) {
     // Once the store works again the same action succeeds.
     m_store.SetCommitFails(false);
     EXPECT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
+                                                    "Alpha-PORT-COLUMNS"));
 }
 
 TEST_F(HostDirectoryTest, ReloadShowsChangesMadeOutsideTheWindow) {
@@ -360,9 +381,10 @@ TEST_F(HostDirectoryTest, RawEntryIsStoredBesideItsValuesAndReadBack) {
     m_dir.LoadHosts();
     ASSERT_EQ(SaveAsNew("raw.example", "9000", "Raw Board", kRaw), THostEditResult::Saved);
     ASSERT_EQ(SaveAsNew("tn.example", "23", "Telnet Board"), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Raw Board", "Raw Board-PORT",
-                                                    "Raw Board-PORT-TYPE", "Telnet Board",
-                                                    "Telnet Board-PORT", "Telnet Board-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Raw Board", "Raw Board-PORT", "Raw Board-PORT-TYPE",
+                                     "Raw Board-PORT-COLUMNS", "Telnet Board", "Telnet Board-PORT",
+                                     "Telnet Board-PORT-TYPE", "Telnet Board-PORT-COLUMNS"));
     // The host name and port values are exactly what they were before hosts
     // had a type.
     EXPECT_EQ(m_store.Value(kKey, "Raw Board"), "raw.example");
@@ -433,8 +455,8 @@ TEST_F(HostDirectoryTest, UpdateChangesTheTypeAndARenameTakesItAlong) {
 
     m_dir.Edits().Description = "Renamed";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Renamed", "Renamed-PORT", "Renamed-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Renamed", "Renamed-PORT", "Renamed-PORT-TYPE",
+                                                    "Renamed-PORT-COLUMNS"));
     EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-TYPE"), "Raw");
 
     m_dir.Edits().Protocol = kTelnet;
@@ -460,7 +482,8 @@ TEST_F(HostDirectoryTest, DeleteRemovesTheStoredTypeToo) {
     m_dir.LoadHosts();
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
     EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT-TYPE"));
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Beta", "Beta-PORT", "Beta-PORT-TYPE"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Beta", "Beta-PORT", "Beta-PORT-TYPE", "Beta-PORT-COLUMNS"));
     // Saved again under the same description, the entry starts as Telnet.
     ASSERT_EQ(SaveAsNew("a.host", "9000", "Alpha"), THostEditResult::Saved);
     EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Telnet");
@@ -476,6 +499,183 @@ TEST_F(HostDirectoryTest, ConnectTakesTheStoredRowsType) {
     m_dir.Connect();
     EXPECT_EQ(m_dir.ChosenHost(), "");
     EXPECT_EQ(m_dir.ChosenProtocol(), kTelnet);
+}
+
+TEST_F(HostDirectoryTest, WideEntryIsStoredBesideItsValuesAndReadBack) {
+    m_dir.LoadHosts();
+    ASSERT_EQ(SaveAsNew("wide.example", "23", "Wide Board", kTelnet, 80), THostEditResult::Saved);
+    ASSERT_EQ(SaveAsNew("narrow.example", "9000", "Narrow Board", kRaw, 40),
+              THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT-COLUMNS"), "80");
+    EXPECT_EQ(m_store.Value(kKey, "Narrow Board-PORT-COLUMNS"), "40");
+    // The other values are exactly what they were before hosts had a width.
+    EXPECT_EQ(m_store.Value(kKey, "Wide Board"), "wide.example");
+    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT"), "23");
+    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT-TYPE"), "Telnet");
+
+    THostDirectory reread(m_store);
+    reread.LoadHosts();
+    EXPECT_THAT(reread.Rows(),
+                ElementsAre(THostRow{"narrow.example", "9000", "Narrow Board", kRaw, 40},
+                            THostRow{"wide.example", "23", "Wide Board", kTelnet, 80}, kEmptyRow));
+    reread.EnterRow(2);
+    EXPECT_EQ(reread.Edits().Columns, 80);
+    reread.Connect();
+    EXPECT_EQ(reread.ChosenHost(), "wide.example");
+    EXPECT_EQ(reread.ChosenColumns(), 80);
+}
+
+TEST_F(HostDirectoryTest, DirectoryStoredWithoutWidthsReadsAsFortyColumns) {
+    Store("Alpha", "a.host", "23");
+    Store("Beta", "b.host", "6502", "Raw");
+    m_dir.LoadHosts();
+    ASSERT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Beta", ""));
+    EXPECT_THAT(ListedColumns(), ElementsAre(40, 40, 40));
+    EXPECT_EQ(m_dir.Edits().Columns, 40);
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenColumns(), 40);
+    // The next save writes the width beside the other values.
+    ASSERT_TRUE(m_dir.SaveHosts());
+    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-COLUMNS"), "40");
+    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-COLUMNS"), "40");
+}
+
+TEST_F(HostDirectoryTest, StoredWidthsOtherThanEightyReadAsForty) {
+    Store("A", "a.host", "1", std::nullopt, "80");
+    Store("B", "b.host", "2", std::nullopt, "  80 ");
+    Store("C", "c.host", "3", std::nullopt, "40");
+    Store("D", "d.host", "4", std::nullopt, "");
+    Store("E", "e.host", "5", std::nullopt, "132");
+    Store("F", "f.host", "6", std::nullopt, "080");
+    Store("G", "g.host", "7", std::nullopt, "80 columns");
+    Store("H", "h.host", "8", std::nullopt, "\t80");
+    Store("I", "i.host", "9", std::nullopt, "eighty");
+    Store("J", "j.host", "10");
+    m_store.PutNonString(kKey, "J-PORT-COLUMNS");
+    m_dir.LoadHosts();
+    ASSERT_EQ(m_dir.RowCount(), 11);
+    EXPECT_THAT(ListedColumns(), ElementsAre(80, 80, 40, 40, 40, 40, 40, 40, 40, 40, 40));
+}
+
+TEST_F(HostDirectoryTest, AWidthOtherThanFortyOrEightyIsSavedAsForty) {
+    m_dir.LoadHosts();
+    for (const int columns : {0, 132, -80, 81}) {
+        SCOPED_TRACE(columns);
+        ASSERT_EQ(SaveAsNew("h", "23", "Entry", kTelnet, columns), THostEditResult::Saved);
+        EXPECT_EQ(m_store.Value(kKey, "Entry-PORT-COLUMNS"), "40");
+        EXPECT_EQ(m_dir.Row(1).Columns, 40);
+    }
+}
+
+// The loading rule (every name containing "-PORT" is not a host) skips the
+// width values, in this version and in older ones.
+TEST_F(HostDirectoryTest, WidthValuesAreNeverTakenForHosts) {
+    m_dir.LoadHosts();
+    ASSERT_EQ(SaveAsNew("a.example", "9000", "Alpha", kRaw, 80), THostEditResult::Saved);
+    ASSERT_EQ(SaveAsNew("z.example", "23", "zulu", kTelnet, 40), THostEditResult::Saved);
+    EXPECT_TRUE(THostDirectory::IsPortValueName("Alpha-PORT-COLUMNS"));
+    std::vector<std::string> hosts;
+    for (const std::string& name : StoredNames()) {
+        if (!THostDirectory::IsPortValueName(name)) {
+            hosts.push_back(name);
+        }
+    }
+    EXPECT_THAT(hosts, UnorderedElementsAre("Alpha", "zulu"));
+
+    // A width left behind without its host (another program removed the
+    // host), sorting last, neither becomes a host nor fills the empty row.
+    m_store.PutString(kKey, "zz-PORT-COLUMNS", "80");
+    m_dir.LoadHosts();
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "zulu", ""));
+    EXPECT_THAT(ListedColumns(), ElementsAre(80, 40, 40));
+    EXPECT_EQ(m_dir.Row(3), kEmptyRow);
+}
+
+TEST_F(HostDirectoryTest, EnteringARowShowsItsWidth) {
+    Store("Alpha", "a.host", "23", std::nullopt, "80");
+    Store("Beta", "b.host", "23");
+    m_dir.LoadHosts();
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"a.host", "23", "Alpha", kTelnet, 80}));
+    m_dir.EnterRow(2);
+    EXPECT_EQ(m_dir.Edits().Columns, 40);
+    m_dir.EnterRow(1);
+    m_dir.EnterRow(3);
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", "", kTelnet, 40})) << "the empty row";
+}
+
+TEST_F(HostDirectoryTest, UpdateChangesTheWidthAndARenameTakesItAlong) {
+    Store("Alpha", "a.host", "23");
+    m_dir.LoadHosts();
+    m_dir.Edits().Columns = 80;
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-COLUMNS"), "80");
+    EXPECT_EQ(m_dir.Row(1).Columns, 80);
+
+    m_dir.Edits().Description = "Renamed";
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT-COLUMNS"));
+    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-COLUMNS"), "80");
+
+    m_dir.Edits().Columns = 40;
+    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-COLUMNS"), "40");
+    EXPECT_EQ(m_dir.Row(1).Columns, 40);
+
+    ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
+    EXPECT_FALSE(m_store.Value(kKey, "Renamed-PORT-COLUMNS"));
+    EXPECT_TRUE(m_store.Values(kKey).empty());
+}
+
+TEST(HostDirectoryWidths, TheLowerOfTwoRowsWithOneDescriptionGivesTheWidth) {
+    for (const auto& [upper, lower] : {std::pair{"80", "40"}, std::pair{"40", "80"}}) {
+        SCOPED_TRACE(upper);
+        TMemorySettingsStore store;
+        for (const auto& [description, host, columns] :
+             {std::tuple{"A", "a.host", upper}, std::tuple{"B", "b.host", lower}}) {
+            store.PutString(kKey, description, host);
+            store.PutString(kKey, std::string(description) + "-PORT", "23");
+            store.PutString(kKey, std::string(description) + "-PORT-COLUMNS", columns);
+        }
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        directory.EnterRow(2);
+        directory.Edits().Description = "a";
+        ASSERT_EQ(directory.Update(), THostEditResult::Saved);
+        EXPECT_EQ(store.Value(kKey, "A"), "b.host");
+        EXPECT_EQ(store.Value(kKey, "A-PORT-COLUMNS"), lower);
+        ASSERT_EQ(directory.RowCount(), 2);
+        EXPECT_EQ(directory.Row(1).Columns, THostDirectory::ParseColumns(lower));
+    }
+}
+
+TEST_F(HostDirectoryTest, ConnectTakesTheStoredRowsWidth) {
+    Store("Alpha", "a.host", "23", std::nullopt, "80");
+    m_dir.LoadHosts();
+    EXPECT_EQ(m_dir.ChosenColumns(), 40) << "before any Connect";
+    m_dir.Edits().Columns = 40;
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenColumns(), 80) << "the row's width, not the chooser's";
+    m_dir.EnterRow(2);
+    m_dir.Connect();
+    EXPECT_EQ(m_dir.ChosenHost(), "");
+    EXPECT_EQ(m_dir.ChosenColumns(), 40);
+}
+
+TEST(HostDirectoryColumnsNames, NamesAndParsing) {
+    EXPECT_EQ(THostDirectory::ColumnsName(40), "40");
+    EXPECT_EQ(THostDirectory::ColumnsName(80), "80");
+    EXPECT_EQ(THostDirectory::ColumnsName(132), "40");
+    EXPECT_EQ(THostDirectory::ColumnsName(0), "40");
+    EXPECT_EQ(THostDirectory::ValidColumns(80), 80);
+    EXPECT_EQ(THostDirectory::ValidColumns(40), 40);
+    EXPECT_EQ(THostDirectory::ValidColumns(79), 40);
+    EXPECT_EQ(THostDirectory::ParseColumns("80"), 80);
+    EXPECT_EQ(THostDirectory::ParseColumns(" 80  "), 80);
+    EXPECT_EQ(THostDirectory::ParseColumns("40"), 40);
+    EXPECT_EQ(THostDirectory::ParseColumns(""), 40);
+    EXPECT_EQ(THostDirectory::ParseColumns("8"), 40);
+    EXPECT_EQ(THostDirectory::ParseColumns("800"), 40);
+    EXPECT_EQ(THostDirectory::ParseColumns("+80"), 40);
 }
 
 TEST(HostDirectoryProtocolNames, NamesAndParsing) {
