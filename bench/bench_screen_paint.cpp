@@ -1,4 +1,5 @@
-// A full repaint of the Large (960x576) screen, offscreen.
+// A full repaint of the Large screen, offscreen: 40 columns (960x576) and
+// 80 columns (1280x576, twice the cells, each narrower).
 #include "screen/crt_screen.h"
 
 #include <QApplication>
@@ -11,12 +12,13 @@ using namespace telvora;
 namespace {
 
 void BM_FullRepaintLarge(benchmark::State& state) {
+    const int columns = static_cast<int>(state.range(0));
     TCrtScreen screen;
-    screen.SetColumns(40);
+    screen.SetColumns(columns);
     screen.SetRows(24);
     screen.SetFontDelta(16);
     // A screen full of mixed glyphs, inverse ones included.
-    for (int i = 0; i < 40 * 24 - 1; ++i) {
+    for (int i = 0; i < columns * 24 - 1; ++i) {
         const int code = 33 + (i * 7) % 90;
         screen.WriteByte(static_cast<std::uint8_t>(i % 3 == 0 ? code | 0x80 : code));
     }
@@ -29,4 +31,4 @@ void BM_FullRepaintLarge(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_FullRepaintLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullRepaintLarge)->ArgName("columns")->Arg(40)->Arg(80)->Unit(benchmark::kMillisecond);

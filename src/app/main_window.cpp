@@ -437,6 +437,8 @@ void Tmain::M_TelnetStartClick() {
     const TLineProtocol protocol = m_dialer->ChosenProtocol() == THostProtocol::Raw
                                        ? TLineProtocol::Raw
                                        : TLineProtocol::Telnet;
+    // The entry's own width; the connection clears the screen anyway.
+    m_session.SetColumns(m_dialer->ChosenColumns());
     m_session.ConnectTelnet(ToUtf8(m_dialer->ChosenHost()), ToUtf8(m_dialer->ChosenPort()),
                             protocol);
 }

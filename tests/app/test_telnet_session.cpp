@@ -416,6 +416,7 @@ TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
     window.Entry("M_TelnetStart")->trigger();
     EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     // Then Connect on its row.
+    window.Session().SetColumns(80);
     QTimer::singleShot(50, dialer, [&] {
         dialer->HyperGrid1EnterRow(1);
         button("BitBtn3")->click();
@@ -423,6 +424,8 @@ TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
     window.Entry("M_TelnetStart")->trigger();
     ASSERT_NE(window.Session().TelnetConn(), nullptr);
     EXPECT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    // An entry left at 40 connects in 40, whatever the screen had.
+    EXPECT_EQ(window.Session().Columns(), 40);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
 }
 
@@ -435,6 +438,8 @@ TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) 
             ->setText(QString::fromStdString(peer.PortText()));
         dialer->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText("Raw Board");
         dialer->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentText("Raw");
+        // An XEP80 board: the entry's width applies as it connects.
+        dialer->findChild<QComboBox*>(QStringLiteral("ComboBox2"))->setCurrentText("80");
         dialer->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
         dialer->HyperGrid1EnterRow(1);
         dialer->findChild<QPushButton*>(QStringLiteral("BitBtn3"))->click();
@@ -442,6 +447,8 @@ TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) 
     window.Entry("M_TelnetStart")->trigger();
     ASSERT_NE(window.Session().TelnetConn(), nullptr);
     EXPECT_EQ(window.Session().TelnetConn()->ConnectionKind(), TConnectionThread::Kind::Raw);
+    EXPECT_EQ(window.Session().Columns(), 80);
+    EXPECT_TRUE(window.Entry("Columns80")->isChecked());
     ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
     ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
     EXPECT_TRUE(Enabled("M_TelnetStop"));
