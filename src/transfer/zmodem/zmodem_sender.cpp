@@ -89,6 +89,7 @@ void TZmodemSender::TimeoutTimer() {
         PumpLocked(kBurstBytes);
         return;
     }
+    ++m_offerTicks;
     if (++m_quietTicks < kTimeoutTicks) {
         return;
     }
@@ -188,7 +189,7 @@ void TZmodemSender::OnHeader(const TZmodemEvent& event) {
     case kRInit:
         if (m_state == State::WaitInit || m_state == State::WaitEofAck) {
             OnReceiverReady(event.bytes);
-        } else if (m_state == State::WaitFilePosition) {
+        } else if (m_state == State::WaitFilePosition && m_offerTicks >= kEchoGraceTicks) {
             OfferFile(); // it has not seen our ZFILE
         }
         return;
@@ -245,26 +246,56 @@ void TZmodemSender::OnPosition(std::uint32_t position) {
     }
     m_tries = 0;
     const std::uint64_t wanted = std::min<std::uint64_t>(position, m_size);
-    if (m_state != State::WaitFilePosition) {
-        // Data was damaged or lost on the way: smaller subpackets lose less.
-        ++m_progress.errorCount;
-        m_subpacket = std::max(kSmallestSubpacket, m_subpacket / 2);
-        m_cleanRun = 0;
-        Status(status::RewindingTo(wanted));
-    } else if (wanted > 0) {
-        Status(status::ResumingAt(wanted));
-    } else {
-        Status(status::kSending);
+    if (m_state == State::WaitFilePosition) {
+        Status(wanted > 0 ? status::ResumingAt(wanted) : status::kSending);
+        m_confirmedPos = wanted;
+        MoveTo(wanted);
+        if (wanted == m_size) {
+            SendEof();
+            return;
+        }
+        SendDataHeader();
+        PumpLocked(kBurstBytes);
+        return;
     }
-    m_sendPos = wanted;
-    m_ackedPos = wanted;
-    m_nextAckAt = wanted + kAckInterval;
+    // A receiver hunting for our next frame asks again for every stretch of
+    // data still on its way: those repeats, and requests for what it has
+    // already acknowledged, are history, not new damage.
+    if (wanted < m_confirmedPos || (m_resyncing && wanted == m_resyncPos)) {
+        return;
+    }
+    // Data was damaged or lost on the way: smaller subpackets lose less.
+    ++m_progress.errorCount;
+    m_subpacket = std::max(kSmallestSubpacket, m_subpacket / 2);
+    m_cleanRun = 0;
+    Status(status::RewindingTo(wanted));
+    MoveTo(wanted);
     if (wanted == m_size) {
         SendEof();
         return;
     }
-    SendDataHeader();
-    PumpLocked(kBurstBytes);
+    m_resyncing = true;
+    m_resyncPos = wanted;
+    SendResync();
+}
+
+void TZmodemSender::MoveTo(std::uint64_t position) {
+    m_sendPos = position;
+    m_ackedPos = position;
+    m_nextAckAt = position + kAckInterval;
+}
+
+void TZmodemSender::SendResync() {
+    // An empty frame that must be acknowledged: nothing more goes out until
+    // the receiver is known to be back in step.
+    std::vector<std::uint8_t> out;
+    m_encoder.BinaryHeader(out, kData, PositionHeader(static_cast<std::uint32_t>(m_sendPos)),
+                           m_crc32);
+    m_encoder.Subpacket(out, nullptr, 0, TSubpacketEnd::CrcW, m_crc32);
+    m_frameOpen = false;
+    m_state = State::WaitAck;
+    m_quietTicks = 0;
+    Send(out);
 }
 
 void TZmodemSender::OnAck(std::uint32_t position) {
@@ -275,13 +306,17 @@ void TZmodemSender::OnAck(std::uint32_t position) {
     if (position > m_ackedPos && position <= m_sendPos) {
         m_ackedPos = position;
     }
+    if (position <= m_sendPos) {
+        m_confirmedPos = std::max<std::uint64_t>(m_confirmedPos, position);
+    }
     if (m_state != State::WaitAck) {
         return;
     }
     if (!m_frameOpen) {
-        // The receiver has emptied its buffer after our ZCRCW.
-        m_sendPos = std::min<std::uint64_t>(position, m_sendPos);
-        m_ackedPos = m_sendPos;
+        // The receiver has emptied its buffer after our ZCRCW, or is back
+        // in step after a resync.
+        m_resyncing = false;
+        MoveTo(std::min<std::uint64_t>(position, m_sendPos));
         SendDataHeader();
         PumpLocked(kBurstBytes);
     } else if (m_sendPos - m_ackedPos < kStreamWindow) {
@@ -299,8 +334,9 @@ void TZmodemSender::OfferNextFile() {
     }
     m_files.Open(m_paths[m_fileIndex]);
     m_size = m_infos[m_fileIndex].size;
-    m_sendPos = 0;
-    m_ackedPos = 0;
+    MoveTo(0);
+    m_confirmedPos = 0;
+    m_resyncing = false;
     m_progress.fileName = m_paths[m_fileIndex];
     m_progress.totalBytes = static_cast<std::int64_t>(m_size);
     m_progress.bytes = 0;
@@ -323,6 +359,7 @@ void TZmodemSender::OfferFile() {
     const auto offer = FileOffer(m_paths[m_fileIndex], m_infos[m_fileIndex], filesLeft, bytesLeft);
     m_encoder.Subpacket(out, offer.data(), offer.size(), TSubpacketEnd::CrcW, m_crc32);
     m_state = State::WaitFilePosition;
+    m_offerTicks = 0;
     Send(out);
 }
 
@@ -459,14 +496,17 @@ void TZmodemSender::Repeat() {
         OfferFile();
         return;
     case State::WaitAck:
+        if (m_resyncing) {
+            SendResync();
+            return;
+        }
         if (m_frameOpen) {
             // End the open frame so the new header is read as one.
             std::vector<std::uint8_t> out;
             m_encoder.Subpacket(out, nullptr, 0, TSubpacketEnd::CrcE, m_crc32);
             Send(out);
         }
-        m_sendPos = m_ackedPos;
-        m_nextAckAt = m_sendPos + kAckInterval;
+        MoveTo(m_ackedPos);
         Status(status::RewindingTo(m_sendPos));
         SendDataHeader();
         PumpLocked(kBurstBytes);

@@ -67,6 +67,10 @@ public:
     static constexpr std::size_t kCleanRunToGrow = 64 * 1024;
     static constexpr std::size_t kAckInterval = 16 * 1024;
     static constexpr std::size_t kStreamWindow = 128 * 1024;
+    // A ZRINIT this soon after our ZFILE answers our ZRQINIT, which reached
+    // the receiver after it had started by itself; a ZFILE sent again for
+    // it would draw a second ZRPOS.
+    static constexpr int kEchoGraceTicks = 2000 / kTickMs;
 
     TZmodemSender(TTransferPort& port, TZmodemSource& files);
     TZmodemSender(const TZmodemSender&) = delete;
@@ -107,6 +111,8 @@ private:
     void OfferFile();
     void FileDone(const std::string& status);
     void SendDataHeader();
+    void SendResync();
+    void MoveTo(std::uint64_t position);
     void SendEof();
     void SendFin();
     void SendRqInit();
@@ -140,6 +146,12 @@ private:
     std::uint64_t m_sendPos = 0;
     std::uint64_t m_ackedPos = 0;
     std::uint64_t m_nextAckAt = 0; // where the next ZCRCQ goes
+    // The furthest the receiver has said it has: a ZRPOS before it is stale.
+    std::uint64_t m_confirmedPos = 0;
+    // After a ZRPOS: waiting for the ZACK of an empty frame at m_resyncPos.
+    bool m_resyncing = false;
+    std::uint64_t m_resyncPos = 0;
+    int m_offerTicks = 0;
     std::uint64_t m_size = 0;
     bool m_frameOpen = false;
     int m_quietTicks = 0;

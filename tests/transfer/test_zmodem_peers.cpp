@@ -1,0 +1,281 @@
+// The ZMODEM receiver against a real sz and the sender against a real rz
+// (lrzsz), with no window: batches of awkward files, names with folders,
+// a resumed download, cancels from either side, and a line that spoils bytes.
+#include "transfer/zmodem/zmodem_receiver.h"
+#include "transfer/zmodem/zmodem_sender.h"
+#include "transfer/zmodem/zmodem_status.h"
+
+#include "zmodem_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace telvora;
+using namespace telvora::test;
+namespace fs = std::filesystem;
+namespace status = zmodem_status;
+
+namespace {
+
+constexpr std::int64_t kDate = 1234567890; // a date no fresh file has
+
+class ZmodemPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(std::system("command -v sz >/dev/null && command -v rz >/dev/null"), 0)
+            << "lrzsz is needed (scripts/install-deps.sh installs it)";
+        fs::create_directories(sent());
+        fs::create_directories(received());
+    }
+    fs::path sent() const { return folder.Path() / "sent"; }
+    fs::path received() const { return folder.Path() / "received"; }
+    void Put(const std::string& name, const std::string& content) {
+        WriteFile(sent() / name, content);
+        const struct timespec times[2] = {{kDate, 0}, {kDate, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (sent() / name).c_str(), times, 0), 0);
+    }
+    static std::int64_t ModifiedOf(const fs::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_mtime : -1;
+    }
+
+    TempFolder folder;
+    LinePort port;
+};
+
+// ---------------------------------------------------------------- receiving from sz
+
+class ReceiveFromSz : public ZmodemPeerTest {
+protected:
+    bool Receive(const std::vector<std::string>& names, TExistingFile existing,
+                 DriveOptions options = {}) {
+        std::vector<std::string> argv{"sz", "-q"};
+        argv.insert(argv.end(), names.begin(), names.end());
+        child.emplace(argv, sent());
+        receiver.Start(received().string(), existing);
+        return Drive(receiver, port, *child, options);
+    }
+
+    TZmodemDiskFiles files;
+    TZmodemReceiver receiver{port, files};
+    std::optional<ZmodemChild> child;
+};
+
+TEST_F(ReceiveFromSz, ABatchOfRandomEmptyAndAwkwardFilesArrivesWholeAndDated) {
+    const std::string random = RandomContent(300 * 1024 + 17, 1);
+    Put("random.bin", random);
+    Put("empty", "");
+    Put("awkward.bin", AwkwardContent());
+    ASSERT_TRUE(Receive({"random.bin", "empty", "awkward.bin"}, TExistingFile::Overwrite));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0) << "sz saw a failed transfer";
+    EXPECT_EQ(ReadFile(received() / "random.bin"), random);
+    EXPECT_TRUE(fs::exists(received() / "empty"));
+    EXPECT_EQ(fs::file_size(received() / "empty"), 0u);
+    EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
+    EXPECT_EQ(ModifiedOf(received() / "random.bin"), kDate);
+    EXPECT_EQ(ModifiedOf(received() / "awkward.bin"), kDate);
+    EXPECT_EQ(port.progress.errorCount, 0);
+    EXPECT_EQ(port.ended, 1);
+}
+
+TEST_F(ReceiveFromSz, AFolderInTheSentNameStaysOutside) {
+    fs::create_directories(sent() / "inner");
+    Put("outer.bin", "from the folder above\n");
+    child.emplace(std::vector<std::string>{"sz", "-q", "../outer.bin"}, sent() / "inner");
+    receiver.Start((received() / "here").string(), TExistingFile::Overwrite);
+    fs::create_directories(received() / "here");
+    ASSERT_TRUE(Drive(receiver, port, *child));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_EQ(ReadFile(received() / "here" / "outer.bin"), "from the folder above\n");
+    EXPECT_FALSE(fs::exists(received() / "outer.bin"));
+}
+
+TEST_F(ReceiveFromSz, APartialFileIsResumedWithoutTheDataItHas) {
+    const std::string content = RandomContent(200 * 1024, 2);
+    const std::size_t have = 70001;
+    Put("big.bin", content);
+    WriteFile(received() / "big.bin", content.substr(0, have));
+    ASSERT_TRUE(Receive({"big.bin"}, TExistingFile::Resume));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_EQ(ReadFile(received() / "big.bin"), content);
+    EXPECT_EQ(receiver.BytesWritten(), content.size() - have) << "the part we had came again";
+    EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0);
+}
+
+TEST_F(ReceiveFromSz, TheQuestionForAnExistingFileIsAskedOnceAndItsAnswerKept) {
+    Put("one.bin", RandomContent(5000, 3));
+    Put("two.bin", RandomContent(7000, 4));
+    WriteFile(received() / "one.bin", "mine");
+    WriteFile(received() / "two.bin", "mine too");
+    std::vector<std::string> asked;
+    receiver.SetAskExisting([&](const std::string& path) { asked.push_back(path); });
+    DriveOptions options;
+    options.step = [&] {
+        if (receiver.WaitingForChoice()) {
+            receiver.Choose(TExistingFile::Rename);
+        }
+    };
+    ASSERT_TRUE(Receive({"one.bin", "two.bin"}, TExistingFile::Ask, options));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], (received() / "one.bin").string());
+    EXPECT_EQ(ReadFile(received() / "one.bin"), "mine");
+    EXPECT_EQ(ReadFile(received() / "two.bin"), "mine too");
+    EXPECT_EQ(ReadFile(received() / "one.bin.1"), ReadFile(sent() / "one.bin"));
+    EXPECT_EQ(ReadFile(received() / "two.bin.1"), ReadFile(sent() / "two.bin"));
+}
+
+TEST_F(ReceiveFromSz, ASkippedFileIsLeftAloneAndTheNextArrives) {
+    Put("old.bin", RandomContent(9000, 5));
+    Put("new.bin", RandomContent(9000, 6));
+    WriteFile(received() / "old.bin", "keep me");
+    ASSERT_TRUE(Receive({"old.bin", "new.bin"}, TExistingFile::Skip));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_EQ(ReadFile(received() / "old.bin"), "keep me");
+    EXPECT_EQ(ReadFile(received() / "new.bin"), ReadFile(sent() / "new.bin"));
+}
+
+TEST_F(ReceiveFromSz, SzStoppedSendsItsCancelAndWeKeepWhatCame) {
+    const std::string content = RandomContent(16 * 1024 * 1024, 7);
+    Put("huge.bin", content);
+    DriveOptions options;
+    bool interrupted = false;
+    options.step = [&] {
+        if (!interrupted && port.progress.bytes > 256 * 1024) {
+            child->Signal(SIGTERM);
+            interrupted = true;
+        }
+    };
+    ASSERT_TRUE(Receive({"huge.bin"}, TExistingFile::Overwrite, options));
+    EXPECT_TRUE(interrupted);
+    EXPECT_EQ(port.progress.status, status::kCancelledByPeer);
+    const std::string kept = ReadFile(received() / "huge.bin");
+    EXPECT_GT(kept.size(), 256u * 1024u);
+    EXPECT_LT(kept.size(), content.size());
+    EXPECT_EQ(kept, content.substr(0, kept.size()));
+}
+
+TEST_F(ReceiveFromSz, OurCancelStopsSz) {
+    Put("huge.bin", RandomContent(16 * 1024 * 1024, 8));
+    DriveOptions options;
+    options.step = [&] {
+        if (receiver.Running() && port.progress.bytes > 128 * 1024) {
+            receiver.UserCancel();
+        }
+    };
+    ASSERT_TRUE(Receive({"huge.bin"}, TExistingFile::Overwrite, options));
+    EXPECT_EQ(port.progress.status, status::kCancelled);
+    const auto exit = child->WaitExit(std::chrono::seconds(20));
+    ASSERT_TRUE(exit.has_value()) << "sz still runs";
+    EXPECT_NE(*exit, 0);
+}
+
+TEST_F(ReceiveFromSz, ALineThatSpoilsAndDropsBytesStillGivesTheSameFiles) {
+    const std::string random = RandomContent(400 * 1024, 9);
+    Put("random.bin", random);
+    Put("awkward.bin", AwkwardContent());
+    LineNoise noise(2000, 350 * 1024, 6000, 42);
+    DriveOptions options;
+    options.toCore = &noise;
+    options.limit = std::chrono::seconds(120);
+    ASSERT_TRUE(Receive({"random.bin", "awkward.bin"}, TExistingFile::Overwrite, options));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_GT(noise.damaged, 20);
+    EXPECT_GT(port.progress.errorCount, 0);
+    EXPECT_EQ(ReadFile(received() / "random.bin"), random);
+    EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
+}
+
+// ---------------------------------------------------------------- sending to rz
+
+class SendToRz : public ZmodemPeerTest {
+protected:
+    bool Send(const std::vector<std::string>& names, std::vector<std::string> argv,
+              DriveOptions options = {}) {
+        child.emplace(argv, received());
+        std::vector<std::string> paths;
+        for (const std::string& name : names) {
+            paths.push_back((sent() / name).string());
+        }
+        sender.Start(paths);
+        return Drive(sender, port, *child, options);
+    }
+
+    TZmodemDiskSource files;
+    TZmodemSender sender{port, files};
+    std::optional<ZmodemChild> child;
+};
+
+TEST_F(SendToRz, ABatchOfRandomEmptyAndAwkwardFilesArrivesWholeAndDated) {
+    const std::string random = RandomContent(300 * 1024 + 5, 11);
+    Put("random.bin", random);
+    Put("empty", "");
+    Put("awkward.bin", AwkwardContent());
+    ASSERT_TRUE(Send({"random.bin", "empty", "awkward.bin"}, {"rz", "-q"}));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0) << "rz saw a failed transfer";
+    EXPECT_EQ(ReadFile(received() / "random.bin"), random);
+    EXPECT_TRUE(fs::exists(received() / "empty"));
+    EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
+    EXPECT_EQ(ModifiedOf(received() / "random.bin"), kDate);
+    EXPECT_EQ(sender.SubpacketSize(), TZmodemSender::kLargestSubpacket)
+        << "clean runs to rz, which streams and checks CRC-32, grow the subpackets";
+}
+
+TEST_F(SendToRz, ARzThatWantsControlsEscapedGetsThemEscaped) {
+    Put("awkward.bin", AwkwardContent());
+    ASSERT_TRUE(Send({"awkward.bin"}, {"rz", "-q", "-e"}));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0);
+    EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
+}
+
+TEST_F(SendToRz, OurCancelMakesRzFail) {
+    Put("huge.bin", RandomContent(16 * 1024 * 1024, 12));
+    DriveOptions options;
+    options.step = [&] {
+        if (sender.Running() && port.progress.bytes > 256 * 1024) {
+            sender.UserCancel();
+        }
+    };
+    ASSERT_TRUE(Send({"huge.bin"}, {"rz", "-q"}, options));
+    EXPECT_EQ(port.progress.status, status::kCancelled);
+    const auto exit = child->WaitExit(std::chrono::seconds(20));
+    ASSERT_TRUE(exit.has_value()) << "rz still runs";
+    EXPECT_NE(*exit, 0);
+}
+
+TEST_F(SendToRz, RzStoppedEndsOurSending) {
+    Put("huge.bin", RandomContent(16 * 1024 * 1024, 13));
+    DriveOptions options;
+    bool interrupted = false;
+    options.step = [&] {
+        if (!interrupted && port.progress.bytes > 256 * 1024) {
+            child->Signal(SIGTERM);
+            interrupted = true;
+        }
+    };
+    ASSERT_TRUE(Send({"huge.bin"}, {"rz", "-q"}, options));
+    EXPECT_EQ(port.progress.status, status::kCancelledByPeer);
+}
+
+TEST_F(SendToRz, ALineThatSpoilsAndDropsBytesStillGivesTheSameFiles) {
+    const std::string random = RandomContent(400 * 1024, 14);
+    Put("random.bin", random);
+    Put("awkward.bin", AwkwardContent());
+    LineNoise noise(2000, 350 * 1024, 6000, 43);
+    DriveOptions options;
+    options.toPeer = &noise;
+    options.limit = std::chrono::seconds(120);
+    ASSERT_TRUE(Send({"random.bin", "awkward.bin"}, {"rz", "-q"}, options));
+    EXPECT_EQ(port.progress.status, status::kComplete);
+    EXPECT_GT(noise.damaged, 20);
+    EXPECT_GT(port.progress.errorCount, 0);
+    EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0);
+    EXPECT_EQ(ReadFile(received() / "random.bin"), random);
+    EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
+}
+
+} // namespace
