@@ -117,16 +117,18 @@ bool SetSerial(CommandLineResult& result, const std::string& device) {
 
 bool AddUpload(CommandLineResult& result, const std::string& option, const std::string& file) {
     const TSendProtocol protocol = option == "--send-ymodem"      ? TSendProtocol::YModem
+                                   : option == "--send-zmodem"    ? TSendProtocol::Zmodem
                                    : option == "--send-xmodem-1k" ? TSendProtocol::XModem1k
                                                                   : TSendProtocol::XModemCrc;
+    const bool batch = protocol == TSendProtocol::YModem || protocol == TSendProtocol::Zmodem;
     if (file.empty()) {
         result.error = option + " needs a file name";
         return false;
     }
     std::optional<SendRequest>& send = result.options.send;
-    if (send && (send->protocol != protocol || protocol != TSendProtocol::YModem)) {
-        result.error = "only one upload can be started at start (--send-ymodem may be given "
-                       "once per file)";
+    if (send && (send->protocol != protocol || !batch)) {
+        result.error = "only one upload can be started at start (--send-ymodem and "
+                       "--send-zmodem may be given once per file)";
         return false;
     }
     if (!send) {
@@ -314,7 +316,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 return result;
             }
         } else if (name == "--receive-xmodem" || name == "--receive-xmodem-1k" ||
-                   name == "--receive-ymodem" || name == "--receive-fmodem") {
+                   name == "--receive-ymodem" || name == "--receive-fmodem" ||
+                   name == "--receive-zmodem") {
             const auto where = value();
             if (!where) {
                 return result;
@@ -327,10 +330,21 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 result.error = name + " needs a file or folder name";
                 return result;
             }
-            options.receive =
-                ReceiveRequest{name == "--receive-ymodem" || name == "--receive-fmodem", *where};
+            const bool zmodem = name == "--receive-zmodem";
+            options.receive = ReceiveRequest{
+                zmodem || name == "--receive-ymodem" || name == "--receive-fmodem", *where, zmodem};
+        } else if (name == "--download-folder") {
+            const auto folder = value();
+            if (!folder) {
+                return result;
+            }
+            if (folder->empty()) {
+                result.error = "--download-folder needs a folder name";
+                return result;
+            }
+            options.downloadFolder = *folder;
         } else if (name == "--send-xmodem" || name == "--send-xmodem-1k" ||
-                   name == "--send-ymodem") {
+                   name == "--send-ymodem" || name == "--send-zmodem") {
             const auto file = value();
             if (!file || !AddUpload(result, name, *file)) {
                 return result;
@@ -405,6 +419,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             return result;
         } else if (name == "--no-telnet-filter") {
             options.noTelnetFilter = true;
+        } else if (name == "--resume") {
+            options.resume = true;
         } else if (name == "--escape-literal") {
             options.escapeLiteral = true;
         } else if (name == "--headless") {
@@ -458,6 +474,15 @@ std::string CommandLineUsage() {
            "                         once connected, upload one file by X-Modem\n"
            "  --send-ymodem FILE     once connected, upload the file by Y-Modem; given\n"
            "                         once per file, in the order to send\n"
+           "  --receive-zmodem FOLDER\n"
+           "                         once connected, download by ZMODEM into the folder\n"
+           "  --send-zmodem FILE     once connected, upload the file by ZMODEM; given\n"
+           "                         once per file, in the order to send\n"
+           "  --download-folder FOLDER\n"
+           "                         where a ZMODEM send the board begins goes (its\n"
+           "                         download opens by itself)\n"
+           "  --resume               a ZMODEM download resumes files already in the\n"
+           "                         folder; without it they arrive under new names\n"
            "  --no-telnet-filter     pass 255 and CR bytes of a download as they come\n"
            "                         (\"Filter TELNET Escape Codes...\" off)\n"
            "  --record FILE          record what a Telnet or serial session shows as an\n"

@@ -35,8 +35,9 @@ std::optional<TelnetTarget> ParseRawTarget(const std::string& text, std::string*
 
 // A download started as soon as the connection is up.
 struct ReceiveRequest {
-    bool batch = false; // into a folder (Y-Modem, F-Modem) or one file (X-Modem)
+    bool batch = false; // into a folder (Y-Modem, F-Modem, ZMODEM) or one file (X-Modem)
     std::string where;  // the file or the folder
+    bool zmodem = false;
     bool operator==(const ReceiveRequest&) const = default;
 };
 
@@ -62,6 +63,11 @@ struct CommandLineOptions {
     std::optional<std::string> serialDevice;
     std::optional<ReceiveRequest> receive;
     std::optional<SendRequest> send;
+    // Where a ZMODEM send the board begins goes (auto-start).
+    std::optional<std::string> downloadFolder;
+    // A ZMODEM download resumes files that are already there (crash
+    // recovery) instead of receiving them under new names.
+    bool resume = false;
     // "Filter TELNET Escape Codes During File Transfers" off (a sender
     // behind a plain TCP relay, which doubles no 255 and adds nothing after CR).
     bool noTelnetFilter = false;

@@ -7,6 +7,8 @@
 #include "screen/crt_screen.h"
 #include "transfer/protocol.h"
 #include "transfer/upload.h"
+#include "transfer/zmodem_download.h"
+#include "transfer/zmodem_upload.h"
 
 #include "common/message_box.h"
 
@@ -88,7 +90,15 @@ public:
     TransferFromTheCommandLine(telvora::Tmain& window, telvora::THandOver& later,
                                const telvora::CommandLineOptions& options)
         : m_window(window), m_later(later), m_options(options) {
+        m_sinceLine.start();
         if (!Asked()) {
+            // A ZMODEM send the board begins by itself reports too.
+            if (m_options.headless) {
+                QObject::connect(
+                    window.Transfers().ZmodemDownload(), &telvora::TTransferWindow::ProgressShown,
+                    &window,
+                    [this](const telvora::TTransferProgress& progress) { Print(progress); });
+            }
             return;
         }
         telvora::TSession& session = window.Session();
@@ -105,7 +115,6 @@ public:
             QObject::connect(&session, &telvora::TSession::LineCameUp, &window,
                              [this] { StartLater(); });
         }
-        m_sinceLine.start();
     }
     // True unless a transfer was asked for and did not complete.
     bool Succeeded() const { return !Asked() || m_completed; }
@@ -113,10 +122,17 @@ public:
 private:
     bool Asked() const { return m_options.receive || m_options.send; }
     telvora::TTransferWindow& Window() const {
+        telvora::TTransferCommands& transfers = m_window.Transfers();
         if (m_options.send) {
-            return *m_window.Transfers().Upload();
+            if (m_options.send->protocol == telvora::TSendProtocol::Zmodem) {
+                return *transfers.ZmodemUpload();
+            }
+            return *transfers.Upload();
         }
-        return *m_window.Transfers().Protocol();
+        if (m_options.receive->zmodem) {
+            return *transfers.ZmodemDownload();
+        }
+        return *transfers.Protocol();
     }
 
     void StartLater() {
@@ -138,20 +154,31 @@ private:
             return m_window.Transfers().SendFiles(m_options.send->protocol, m_options.send->files);
         }
         const telvora::ReceiveRequest& receive = *m_options.receive;
+        if (receive.zmodem) {
+            return m_window.Transfers().ReceiveZmodem(receive.where);
+        }
         return receive.batch ? m_window.Transfers().ReceiveBatch(receive.where)
                              : m_window.Transfers().ReceiveFile(receive.where);
     }
 
+    // Headless, a line on standard error at most every kProgressIntervalMs,
+    // and the ending.
+    void Print(const telvora::TTransferProgress& progress) {
+        if (!progress.ended && m_sinceLine.elapsed() < kProgressIntervalMs) {
+            return;
+        }
+        m_sinceLine.restart();
+        const std::string total =
+            progress.totalBytes >= 0 ? " of " + std::to_string(progress.totalBytes) : "";
+        std::fprintf(stderr, "telvora: %s  %d%s bytes  %d blocks  %d errors  %s\n",
+                     progress.fileName.c_str(), progress.bytes, total.c_str(), progress.blocks,
+                     progress.errorCount, progress.status.c_str());
+        std::fflush(stderr);
+    }
+
     void Shown(const telvora::TTransferProgress& progress) {
-        if (m_options.headless &&
-            (progress.ended || m_sinceLine.elapsed() >= kProgressIntervalMs)) {
-            m_sinceLine.restart();
-            const std::string total =
-                progress.totalBytes >= 0 ? " of " + std::to_string(progress.totalBytes) : "";
-            std::fprintf(stderr, "telvora: %s  %d%s bytes  %d blocks  %d errors  %s\n",
-                         progress.fileName.c_str(), progress.bytes, total.c_str(), progress.blocks,
-                         progress.errorCount, progress.status.c_str());
-            std::fflush(stderr);
+        if (m_options.headless) {
+            Print(progress);
         }
         if (!progress.ended || m_ended) {
             return;
@@ -230,6 +257,22 @@ void ExitWhenTheConnectionEnds(telvora::Tmain& window, telvora::THandOver& later
     });
 }
 
+// Where a ZMODEM download goes when the board begins it, and what it does
+// with files already there: asked in the window, but without one to ask in
+// (headless) or for a download the command line started, resumed with
+// --resume and otherwise received under new names.
+void ApplyTransferOptions(telvora::TTransferCommands& transfers,
+                          const telvora::CommandLineOptions& options) {
+    if (options.downloadFolder) {
+        transfers.SetDownloadFolder(*options.downloadFolder);
+    }
+    if (options.resume) {
+        transfers.SetExistingFiles(telvora::TExistingFile::Resume);
+    } else if (options.headless || options.receive) {
+        transfers.SetExistingFiles(telvora::TExistingFile::Rename);
+    }
+}
+
 // Starts what the options ask for; false when it could not begin.
 bool StartFromTheOptions(telvora::TSession& session, const telvora::CommandLineOptions& options) {
     if (options.recordPath && !session.StartRecording(*options.recordPath)) {
@@ -269,6 +312,7 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.fontDelta) {
         window.SetFontDelta(*options.fontDelta);
     }
+    ApplyTransferOptions(window.Transfers(), options);
     if (options.columns) {
         session.SetColumns(*options.columns);
     }

@@ -200,6 +200,12 @@ void Tmain::BuildTerminalMenu(QMenu* terminal) {
     escape->setCheckable(true);
     connect(escape, &QAction::triggered, this,
             [this](bool on) { m_session.SetEscapeShowsControls(on); });
+    // On at every start: a board's ZMODEM send opens the download by itself.
+    QAction* autoZmodem =
+        AddEntry(terminal, "ZmodemAutoStart1", QStringLiteral("ZMODEM Auto-Start"));
+    autoZmodem->setCheckable(true);
+    connect(autoZmodem, &QAction::triggered, this,
+            [this](bool on) { m_session.SetAutoZmodem(on); });
     // Off at every start; F10 switches it too.
     QAction* inverse = AddEntry(terminal, "Inverse1", QStringLiteral("Inverse"));
     inverse->setCheckable(true);
@@ -258,6 +264,8 @@ void Tmain::BuildTransferMenus() {
                          QString::fromLatin1(name[0] == 'Y' ? "Y-Modem Batch" : "F-Modem Batch")),
                 &QAction::triggered, m_transfers, &TTransferCommands::ChooseFolderClick);
     }
+    connect(AddEntry(m_mDownload, "ZmodemDownload1", QStringLiteral("ZMODEM...")),
+            &QAction::triggered, m_transfers, &TTransferCommands::ZmodemDownloadClick);
     // Only read when a transfer starts; toggling it changes nothing else.
     QAction* filter = AddEntry(m_mDownload, "ExtraFiltering",
                                QStringLiteral("Filter TELNET Escape Codes During File Transfers"));
@@ -281,6 +289,8 @@ void Tmain::BuildTransferMenus() {
         connect(AddEntry(m_mUpload, name, caption), &QAction::triggered, this,
                 [this, protocol = protocol] { m_transfers->UploadClick(protocol); });
     }
+    connect(AddEntry(m_mUpload, "ZmodemUpload1", QStringLiteral("ZMODEM...")), &QAction::triggered,
+            m_transfers, &TTransferCommands::ZmodemUploadClick);
     connect(AddEntry(m_mUpload, "SendTextFile1", QStringLiteral("Send Text File...")),
             &QAction::triggered, m_text, &TTextCommands::SendTextFileClick);
 }
@@ -368,6 +378,7 @@ void Tmain::RefreshMenus() {
     }
     Entry("ExtraFiltering")->setChecked(m_session.TelnetFilter());
     Entry("EscapeShowsControls1")->setChecked(m_session.EscapeShowsControls());
+    Entry("ZmodemAutoStart1")->setChecked(m_session.AutoZmodem());
     Entry("Columns40")->setChecked(m_session.Columns() == kNarrowColumns);
     Entry("Columns80")->setChecked(m_session.Columns() == kWideColumns);
     // A new width needs a new window size (or, in full screen, a new scale).

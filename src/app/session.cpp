@@ -1,5 +1,6 @@
 #include "app/session.h"
 
+#include "app/zmodem_start_watch.h"
 #include "common/qt_text.h"
 #include "connection/byte_sender.h"
 #include "connection/live_connection.h"
@@ -134,6 +135,9 @@ void TSession::Register(Kind kind, TConnectionThread* connection) {
     connect(connection, &TConnectionThread::Notice, this,
             [this](TConnectionThread*, const QString& text) { ConnectionNotice(text); });
     m_statusMonitor.SetConnection(connection);
+    if (auto* line = qobject_cast<TLiveConnection*>(connection)) {
+        WatchForRemoteSends(line);
+    }
     Q_EMIT Changed();
     Q_EMIT Started(kind);
 }
@@ -216,6 +220,37 @@ void TSession::WaitAndPump() {
     for (int i = 0; i < kWaitAndPumpRounds; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitAndPumpSleepMs));
         QCoreApplication::processEvents();
+    }
+}
+
+void TSession::SetAutoZmodem(bool on) {
+    m_autoZmodem = on;
+    if (TLiveConnection* line = LiveConnection()) {
+        WatchForRemoteSends(line);
+    }
+    Q_EMIT Changed();
+}
+
+void TSession::WatchForRemoteSends(TLiveConnection* line) {
+    if (!m_autoZmodem) {
+        line->SetStartWatch(nullptr);
+        return;
+    }
+    // Found on the line's thread, told on this one; a line gone meanwhile
+    // takes nothing.
+    const QPointer<TLiveConnection> watched = line;
+    line->SetStartWatch(std::make_shared<TZmodemStartWatch>([this, watched] {
+        m_later.Post([this, watched] {
+            if (watched && watched == LiveConnection()) {
+                Q_EMIT RemoteSendStarted();
+            }
+        });
+    }));
+}
+
+void TSession::DeclineRemoteSend() {
+    if (TLiveConnection* line = LiveConnection()) {
+        line->DeclineHeld();
     }
 }
 

@@ -128,6 +128,13 @@ public:
     // The live line's routing itself: to sink while on, to the screen when off.
     void SetTransferMode(bool on, std::shared_ptr<TChunkSink> sink = nullptr);
 
+    // Whether a ZMODEM send the other side begins on a live line is
+    // offered as RemoteSendStarted (on at start). Its bytes wait meanwhile.
+    void SetAutoZmodem(bool on);
+    bool AutoZmodem() const { return m_autoZmodem; }
+    // The offered send is not taken: what the line held goes to the screen.
+    void DeclineRemoteSend();
+
     // The hidden "Capture" entry's file: "capture" in the user's home folder.
     static QString CapturePath();
     bool StartCapture();
@@ -162,6 +169,10 @@ Q_SIGNALS:
     // What the menus show may have changed: the connection, a stop under
     // way, a setting, the recording.
     void Changed();
+    // The other side has begun a ZMODEM send on the live line; a transfer
+    // that takes the line now gets every byte since its start. Otherwise
+    // DeclineRemoteSend.
+    void RemoteSendStarted();
     // A typing run's progress and its end (completed, or stopped or failed).
     void TypingProgress(int sent, int total, int skipped);
     void TypingEnded(bool completed);
@@ -176,6 +187,8 @@ private:
     void WaitAndPump();
     void ShutDownConnections();
     void LoseTransferLine();
+    // The start watch of the live line, as auto-start says.
+    void WatchForRemoteSends(TLiveConnection* line);
     bool OpenSessionFile(TCaptureFile& file, const std::string& path);
     void CloseSessionFile(TCaptureFile& file);
     // Tells the user later, outside the step that runs now.
@@ -187,6 +200,7 @@ private:
     TTypist m_typist{[this](std::uint8_t code) { return SendKey(code); }};
     int m_speed = kUnthrottledSpeed;
     bool m_telnetFilter = true;
+    bool m_autoZmodem = true;
     bool m_transferMode = false;
     bool m_stopping = false;
     bool m_shutDown = false;

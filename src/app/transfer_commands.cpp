@@ -8,12 +8,25 @@
 #include "transfer/choose_dir.h"
 #include "transfer/protocol.h"
 #include "transfer/upload.h"
+#include "transfer/zmodem_download.h"
+#include "transfer/zmodem_upload.h"
+
+#include <QStandardPaths>
+
+#include <algorithm>
 
 namespace telvora {
 
 TTransferCommands::TTransferCommands(QWidget& window, TSession& session)
     : QObject(&window), m_window(window), m_session(session), m_protocol(new TProtocol(&window)),
-      m_upload(new TUpload(&window)), m_chooseDir(new TChooseDir(&window)) {}
+      m_upload(new TUpload(&window)), m_zmodemDownload(new TZmodemDownload(&window)),
+      m_zmodemUpload(new TZmodemUpload(&window)), m_chooseDir(new TChooseDir(&window)),
+      m_downloadFolder(
+          FileNameToSystem(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))) {
+    // Outside the line's own step: the transfer window runs its own loop.
+    connect(&m_session, &TSession::RemoteSendStarted, this, &TTransferCommands::RemoteSendStarted,
+            Qt::QueuedConnection);
+}
 
 bool TTransferCommands::ReceiveFile(const std::string& path) {
     return Receive(false, path);
@@ -35,17 +48,42 @@ bool TTransferCommands::Receive(bool batch, const std::string& where) {
 }
 
 bool TTransferCommands::SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths) {
+    if (protocol == TSendProtocol::Zmodem) {
+        return SendZmodem(paths);
+    }
     return RunTransfer(*m_upload, [&](TLiveConnection* line) {
         m_upload->Start(line, protocol, paths, [this] { m_session.ReleaseLine(); });
     });
 }
 
-std::array<TTransferWindow*, 2> TTransferCommands::TransferWindows() const {
-    return {m_protocol, m_upload};
+bool TTransferCommands::ReceiveZmodem(const std::string& folder) {
+    return RunTransfer(*m_zmodemDownload, [&](TLiveConnection* line) {
+        m_zmodemDownload->Start(line, folder, m_existing, [this] { m_session.ReleaseLine(); });
+    });
+}
+
+bool TTransferCommands::SendZmodem(const std::vector<std::string>& paths) {
+    return RunTransfer(*m_zmodemUpload, [&](TLiveConnection* line) {
+        m_zmodemUpload->Start(line, paths, [this] { m_session.ReleaseLine(); });
+    });
+}
+
+void TTransferCommands::RemoteSendStarted() {
+    // One transfer at a time: with another one running, or when this one
+    // cannot begin, what the line held goes to the screen.
+    if (TransferRunning() || !ReceiveZmodem(m_downloadFolder)) {
+        m_session.DeclineRemoteSend();
+    }
+}
+
+std::array<TTransferWindow*, 4> TTransferCommands::TransferWindows() const {
+    return {m_protocol, m_upload, m_zmodemDownload, m_zmodemUpload};
 }
 
 bool TTransferCommands::TransferRunning() const {
-    return m_protocol->Running() || m_upload->Running();
+    const auto windows = TransferWindows();
+    return std::any_of(windows.begin(), windows.end(),
+                       [](const TTransferWindow* window) { return window->Running(); });
 }
 
 bool TTransferCommands::RunTransfer(TTransferWindow& window,
@@ -71,16 +109,26 @@ bool TTransferCommands::RunTransfer(TTransferWindow& window,
 }
 
 void TTransferCommands::UploadClick(TSendProtocol protocol) {
-    const bool batch = protocol == TSendProtocol::YModem;
-    QFileDialog& dialog = KeptFileDialog(m_openDialog, &m_window, "OpenDialog1",
-                                         QStringLiteral("Upload"), QFileDialog::AcceptOpen);
-    dialog.setWindowTitle(batch ? QStringLiteral("Files To Upload")
-                                : QStringLiteral("File To Upload"));
-    dialog.setFileMode(batch ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    const std::vector<std::string> chosen = ChosenFiles(dialog);
+    const std::vector<std::string> chosen = ChooseUploads(protocol == TSendProtocol::YModem);
     if (!chosen.empty()) {
         SendFiles(protocol, chosen);
     }
+}
+
+void TTransferCommands::ZmodemUploadClick() {
+    const std::vector<std::string> chosen = ChooseUploads(true);
+    if (!chosen.empty()) {
+        SendZmodem(chosen);
+    }
+}
+
+std::vector<std::string> TTransferCommands::ChooseUploads(bool several) {
+    QFileDialog& dialog = KeptFileDialog(m_openDialog, &m_window, "OpenDialog1",
+                                         QStringLiteral("Upload"), QFileDialog::AcceptOpen);
+    dialog.setWindowTitle(several ? QStringLiteral("Files To Upload")
+                                  : QStringLiteral("File To Upload"));
+    dialog.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    return ChosenFiles(dialog);
 }
 
 void TTransferCommands::SaveFileClick() {
@@ -94,10 +142,26 @@ void TTransferCommands::SaveFileClick() {
 }
 
 void TTransferCommands::ChooseFolderClick() {
-    if (m_chooseDir->exec() != QDialog::Accepted) {
-        return;
+    std::string folder;
+    if (ChooseFolder(folder)) {
+        ReceiveBatch(folder);
     }
-    ReceiveBatch(FileNameToSystem(m_chooseDir->SelectedFolder()));
+}
+
+void TTransferCommands::ZmodemDownloadClick() {
+    std::string folder;
+    if (ChooseFolder(folder)) {
+        ReceiveZmodem(folder);
+    }
+}
+
+bool TTransferCommands::ChooseFolder(std::string& folder) {
+    if (m_chooseDir->exec() != QDialog::Accepted) {
+        return false;
+    }
+    folder = FileNameToSystem(m_chooseDir->SelectedFolder());
+    m_downloadFolder = folder;
+    return true;
 }
 
 } // namespace telvora

@@ -3,6 +3,7 @@
 #include "common/qt_text.h"
 #include "screen/crt_screen.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace telvora {
@@ -33,6 +34,23 @@ void TLiveConnection::SetTransferMode(bool on, bool /*rawFilter*/,
         m_receiver = on ? std::move(receiver) : nullptr;
     }
     m_inTransfer = on;
+    // A transfer that ended before the held bytes reached it leaves them
+    // to the screen.
+    if (!on && m_holding) {
+        m_declined = true;
+    }
+    // Held bytes go on at once, not only with the next bytes to arrive.
+    m_wake.Notify();
+}
+
+void TLiveConnection::SetStartWatch(std::shared_ptr<TTransferStartWatch> watch) {
+    std::lock_guard lock(m_mutex);
+    m_watch = std::move(watch);
+}
+
+void TLiveConnection::DeclineHeld() {
+    m_declined = true;
+    m_wake.Notify();
 }
 
 void TLiveConnection::Received(const std::uint8_t* data, int count) {
@@ -54,6 +72,7 @@ void TLiveConnection::run() {
             if (StopRequested()) {
                 break;
             }
+            PassHeld();
             if (MayDeliver() && m_fifo.Count() > 0) {
                 DeliverBlock();
             } else if (m_fifo.Count() == 0) {
@@ -96,11 +115,59 @@ void TLiveConnection::DeliverBlock() {
 
 void TLiveConnection::Deliver(const std::uint8_t* block, int count) {
     BlockTaken(block, count);
+    PassHeld();
     if (const std::shared_ptr<TChunkSink> receiver = TransferReceiver()) {
         receiver->ReceiveChunk(block, count);
         return;
     }
-    DeliverToScreen(block, count);
+    if (m_holding) {
+        m_held.insert(m_held.end(), block, block + count);
+        return;
+    }
+    DeliverWatched(block, count);
+}
+
+void TLiveConnection::DeliverWatched(const std::uint8_t* block, int count) {
+    std::shared_ptr<TTransferStartWatch> watch;
+    {
+        std::lock_guard lock(m_mutex);
+        watch = m_watch;
+    }
+    const std::optional<std::size_t> before =
+        watch ? watch->Scan(block, static_cast<std::size_t>(count)) : std::nullopt;
+    if (!before) {
+        DeliverToScreen(block, count);
+        return;
+    }
+    const int shown = static_cast<int>(std::min(*before, static_cast<std::size_t>(count)));
+    DeliverToScreen(block, shown);
+    m_held.assign(block + shown, block + count);
+    m_declined = false;
+    m_holding = true;
+    watch->Started();
+}
+
+void TLiveConnection::PassHeld() {
+    if (!m_holding) {
+        return;
+    }
+    const std::shared_ptr<TChunkSink> receiver = TransferReceiver();
+    if (receiver == nullptr && !m_declined) {
+        return;
+    }
+    std::vector<std::uint8_t> held;
+    held.swap(m_held);
+    m_holding = false;
+    if (held.empty()) {
+        return;
+    }
+    // Declined bytes are not watched again: the sender's repeated start
+    // would only be declined again.
+    if (receiver != nullptr) {
+        receiver->ReceiveChunk(held.data(), static_cast<int>(held.size()));
+    } else {
+        DeliverToScreen(held.data(), static_cast<int>(held.size()));
+    }
 }
 
 std::shared_ptr<TChunkSink> TLiveConnection::TransferReceiver() const {

@@ -6,6 +6,7 @@
 #include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
 #include "connection/pacer.h"
+#include "connection/transfer_start_watch.h"
 #include "connection/wake_up.h"
 
 #include <QString>
@@ -49,6 +50,15 @@ public:
     virtual void SetTransferMode(bool on, bool rawFilter,
                                  std::shared_ptr<TChunkSink> receiver = nullptr);
     bool InTransfer() const { return m_inTransfer.load(); }
+    // User-interface thread: what watches the screen's bytes for a transfer
+    // the other side starts (none: nothing is watched). Once it has found
+    // one, the line's bytes are held, not shown, until a transfer takes the
+    // line (SetTransferMode on, which gets them first) or DeclineHeld gives
+    // them to the screen.
+    void SetStartWatch(std::shared_ptr<TTransferStartWatch> watch);
+    void DeclineHeld();
+    // Whether bytes are held for a transfer about to start.
+    bool Holding() const { return m_holding.load(); }
     // Before Start: where the bytes shown on the screen are also written
     // while it is open (a transfer's bytes are not). A failed write stops
     // the recording, and the connection tells why and goes on.
@@ -99,6 +109,11 @@ protected:
 private:
     void DeliverBlock();
     void DeliverToScreen(const std::uint8_t* block, int count);
+    // Bytes bound for the screen pass the start watch first.
+    void DeliverWatched(const std::uint8_t* block, int count);
+    // Connection thread: the held bytes go to the transfer that took the
+    // line, or to the screen when the start was declined.
+    void PassHeld();
     void Record(const std::uint8_t* bytes, int count);
     // The receiver while a transfer runs and one was given, else null.
     std::shared_ptr<TChunkSink> TransferReceiver() const;
@@ -113,11 +128,18 @@ private:
     TPacer m_pacer;
     std::atomic<bool> m_speedChanged{false};
     std::atomic<bool> m_inTransfer{false};
+    // Set by the connection thread when a start is found; cleared by it once
+    // the held bytes have gone on.
+    std::atomic<bool> m_holding{false};
+    std::atomic<bool> m_declined{false};
+    // Connection thread only: the bytes held since the start.
+    std::vector<std::uint8_t> m_held;
 
     mutable std::mutex m_mutex;
     // Guarded by m_mutex:
     QString m_statusText;
     std::shared_ptr<TChunkSink> m_receiver;
+    std::shared_ptr<TTransferStartWatch> m_watch;
 };
 
 } // namespace telvora

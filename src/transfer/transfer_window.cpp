@@ -66,7 +66,7 @@ private:
 } // namespace
 
 TTransferWindow::TTransferWindow(QWidget* parent, const TCaptions& captions)
-    : QDialog(parent), m_blockTimer([this] { Tick(); }) {
+    : QDialog(parent), m_blockTimer([this] { Tick(); }), m_second(captions.second) {
     BuildWindow(captions);
     m_applyTimer.setSingleShot(true);
     connect(&m_applyTimer, &QTimer::timeout, this, &TTransferWindow::ApplyPending);
@@ -111,6 +111,10 @@ void TTransferWindow::Begin(TLiveConnection* line, std::function<void()> endTran
     m_line = line;
     m_endTransferMode = std::move(endTransferMode);
     BitBtn1->setText(QStringLiteral("Cancel"));
+    m_sampleFile.clear();
+    m_sampleBytes = 0;
+    m_rate = QStringLiteral("0 bytes/s");
+    m_sinceSample.start();
     CentreOnScreen(*this);
 }
 
@@ -181,10 +185,31 @@ void TTransferWindow::Apply(const TTransferProgress& progress) {
         bytes += QStringLiteral(" of ") + QString::number(progress.totalBytes);
     }
     lBytes->setText(bytes);
-    lBlocks->setText(QString::number(progress.blocks));
+    lBlocks->setText(m_second == TRow::Rate ? RateText(progress)
+                                            : QString::number(progress.blocks));
     lErrors->setText(QString::number(progress.errorCount));
     BitBtn1->setText(progress.ended ? QStringLiteral("Close") : QStringLiteral("Cancel"));
     Q_EMIT ProgressShown(progress);
+}
+
+QString TTransferWindow::RateText(const TTransferProgress& progress) {
+    // Measured over a second or more, and afresh for each file: a resumed
+    // file's first count holds what was already there.
+    constexpr qint64 kSampleMs = 1000;
+    if (progress.fileName != m_sampleFile || progress.bytes < m_sampleBytes) {
+        m_sampleFile = progress.fileName;
+        m_sampleBytes = progress.bytes;
+        m_sinceSample.restart();
+        return m_rate;
+    }
+    const qint64 elapsed = m_sinceSample.elapsed();
+    if (elapsed >= kSampleMs) {
+        m_rate =
+            QStringLiteral("%1 bytes/s").arg((progress.bytes - m_sampleBytes) * 1000 / elapsed);
+        m_sampleBytes = progress.bytes;
+        m_sinceSample.restart();
+    }
+    return m_rate;
 }
 
 void TTransferWindow::Alert() {

@@ -33,6 +33,9 @@ public:
     static constexpr int kClientWidth = 448;
     static constexpr int kClientHeight = 101;
 
+    // What the second counter shows: the blocks, or (for a streaming
+    // protocol, which has none to count) the rate in bytes a second.
+    enum class TRow { Blocks, Rate };
     // The captions of one kind of transfer.
     struct TCaptions {
         QString objectName;
@@ -40,6 +43,7 @@ public:
         QString bytes;
         QString blocks;
         QString errors;
+        TRow second = TRow::Blocks;
     };
 
     TTransferWindow(QWidget* parent, const TCaptions& captions);
@@ -92,6 +96,7 @@ private:
     void BuildWindow(const TCaptions& captions);
     void Apply(const TTransferProgress& progress);
     void ApplyPending();
+    QString RateText(const TTransferProgress& progress);
 
     THandOver m_ui;
     TBlockTimer m_blockTimer;
@@ -108,6 +113,12 @@ private:
     bool m_applyQueued = false;  // guarded by m_progressMutex
     QTimer m_applyTimer;
     QElapsedTimer m_sinceApply;
+    // The rate: bytes of the file at the last sample, and when it was taken.
+    TRow m_second = TRow::Blocks;
+    QElapsedTimer m_sinceSample;
+    std::string m_sampleFile;
+    std::int64_t m_sampleBytes = 0;
+    QString m_rate;
 };
 
 } // namespace telvora

@@ -16,7 +16,8 @@ inline const std::string kSending = "Sending data";
 inline const std::string kSkippedExists = "Skipped (exists)";
 inline const std::string kSkippedComplete = "Skipped (already complete)";
 inline const std::string kSkippedByReceiver = "Skipped by the receiver";
-inline const std::string kComplete = "Transfer complete";
+// The same words as the other protocols' windows say at a good end.
+inline const std::string kComplete = "Transfer Complete!";
 inline const std::string kCancelledByPeer = "Cancelled by the other side";
 inline const std::string kCancelled = "Cancelled";
 inline const std::string kTooManyErrors = "Too many errors";
