@@ -100,7 +100,7 @@ TEST_F(ReceiveFromSz, APartialFileIsResumedWithoutTheDataItHas) {
     ASSERT_TRUE(Receive({"big.bin"}, TExistingFile::Resume));
     EXPECT_EQ(port.progress.status, status::kComplete);
     EXPECT_EQ(ReadFile(received() / "big.bin"), content);
-    EXPECT_EQ(receiver.BytesWritten(), content.size() - have) << "the part we had came again";
+    EXPECT_EQ(receiver.BytesWritten(), content.size() - have) << "the bytes we had came again";
     EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0);
 }
 

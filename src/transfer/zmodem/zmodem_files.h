@@ -53,7 +53,7 @@ private:
 };
 
 // What the ZMODEM sender reads: one open file at a time, at any position
-// (a receiver may ask for any part again). Failures raise ETransferFileError.
+// (a receiver may ask for any stretch again). Failures raise ETransferFileError.
 class TZmodemSource {
 public:
     struct TInfo {
