@@ -20,8 +20,8 @@ public:
         if (found.start != TZmodemStartDetector::TStart::RemoteSends) {
             return std::nullopt;
         }
-        // The header itself is not for the screen, as far as it came in
-        // these bytes ("rz" before it still shows).
+        // The header itself is the download's, not the screen's, as far as
+        // it came in these bytes ("rz" before it still shows).
         return found.used >= kHexHeaderLength ? found.used - kHexHeaderLength : 0;
     }
 

@@ -1,14 +1,12 @@
 #include "transfer/zmodem_upload.h"
 
-#include <QElapsedTimer>
-
 namespace telvora {
 
 TZmodemUpload::TZmodemUpload(QWidget* parent)
     : TTransferWindow(parent, {QStringLiteral("ZmodemUpload"), QStringLiteral("ZMODEM Upload"),
                                QStringLiteral("Bytes TX     :"), QStringLiteral("Rate         :"),
                                QStringLiteral("TX Errors    :"), TRow::Rate}),
-      m_sender(*this, m_files) {
+      m_sender(*this, m_files), m_pumper([this] { PumpWhileDue(); }) {
     SetSink([this](const std::uint8_t* data, std::size_t count) {
         m_sender.ReceiveChunk(data, count);
         // A reply may have opened the window for more data.
@@ -17,7 +15,7 @@ TZmodemUpload::TZmodemUpload(QWidget* parent)
 }
 
 TZmodemUpload::~TZmodemUpload() {
-    m_pump.ShutDown();
+    StopPumping();
     TransportLost();
 }
 
@@ -34,18 +32,44 @@ void TZmodemUpload::Tick() {
 }
 
 void TZmodemUpload::PumpSoon() {
-    if (m_sender.WantsToSend() && !m_pumpQueued.exchange(true)) {
-        m_pump.Post([this] { PumpSlice(); });
+    {
+        std::lock_guard lock(m_pumpMutex);
+        m_pumpDue = true;
+    }
+    m_pumpWake.notify_one();
+}
+
+void TZmodemUpload::PumpWhileDue() {
+    for (;;) {
+        {
+            std::unique_lock lock(m_pumpMutex);
+            m_pumpWake.wait(lock, [this] { return m_pumpDue || m_pumpStop; });
+            if (m_pumpStop) {
+                return;
+            }
+            m_pumpDue = false;
+        }
+        // The sender's lock is free between two bursts, so a reply or a
+        // cancel gets its turn; the stream window stops the bursts anyway
+        // once the receiver is that far behind.
+        while (m_sender.Pump()) {
+            std::lock_guard lock(m_pumpMutex);
+            if (m_pumpStop) {
+                return;
+            }
+        }
     }
 }
 
-void TZmodemUpload::PumpSlice() {
-    m_pumpQueued = false;
-    QElapsedTimer slice;
-    slice.start();
-    while (m_sender.Pump() && slice.elapsed() < kSliceMs) {
+void TZmodemUpload::StopPumping() {
+    {
+        std::lock_guard lock(m_pumpMutex);
+        m_pumpStop = true;
     }
-    PumpSoon();
+    m_pumpWake.notify_one();
+    if (m_pumper.joinable()) {
+        m_pumper.join();
+    }
 }
 
 } // namespace telvora

@@ -1,28 +1,27 @@
 #pragma once
 
-#include "common/hand_over.h"
 #include "transfer/transfer_window.h"
 #include "transfer/zmodem/zmodem_files.h"
 #include "transfer/zmodem/zmodem_sender.h"
 
-#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace telvora {
 
 // The ZMODEM upload window, which owns the ZMODEM sender. The sender streams:
-// its data goes out in slices on this thread for as long as it has data due,
-// so that the receiver's replies and the user's cancel are seen in between
-// and the window stays responsive.
+// a thread of the window's own sends its data for as long as it has data
+// due, so a serial line's slow writes never hold up this thread, and the
+// receiver's replies and the user's cancel are acted on between two of its
+// bursts. The thread ends with the window.
 class TZmodemUpload : public TTransferWindow {
     Q_OBJECT
 
 public:
-    // The longest a slice of sending keeps this thread.
-    static constexpr int kSliceMs = 10;
-
     explicit TZmodemUpload(QWidget* parent = nullptr);
     ~TZmodemUpload() override;
 
@@ -38,15 +37,19 @@ private:
     void Tick() override;
     void UserCancel() override { m_sender.UserCancel(); }
     void LineLost() override { m_sender.TransportLost(); }
-    // Any thread: a slice of sending is queued unless one already is.
+    // Any thread: the sending thread looks whether data is due.
     void PumpSoon();
-    void PumpSlice();
+    void PumpWhileDue();
+    void StopPumping();
 
     TZmodemDiskSource m_files;
     TZmodemSender m_sender;
-    std::atomic<bool> m_pumpQueued{false};
-    // Declared last: no slice runs on a half-gone window.
-    THandOver m_pump;
+    std::mutex m_pumpMutex;
+    std::condition_variable m_pumpWake;
+    bool m_pumpDue = false;  // guarded by m_pumpMutex
+    bool m_pumpStop = false; // guarded by m_pumpMutex
+    // Started last, after everything it uses.
+    std::thread m_pumper;
 };
 
 } // namespace telvora

@@ -173,6 +173,39 @@ TEST(CommandLine, TransfersNeedAConnectionAndOnlyYModemTakesSeveralFiles) {
     EXPECT_NE(CommandLineUsage().find("--send-ymodem FILE"), std::string::npos);
 }
 
+TEST(CommandLine, ZmodemTakesAFolderOrSeveralFilesAndItsOwnSettings) {
+    const auto receive =
+        Parse({"--raw", "bbs:9000", "--receive-zmodem", "in", "--resume", "--download-folder=d"});
+    ASSERT_TRUE(receive.Ok()) << receive.error;
+    EXPECT_EQ(receive.options.receive, (ReceiveRequest{true, "in", true}));
+    EXPECT_TRUE(receive.options.resume);
+    EXPECT_EQ(receive.options.downloadFolder, "d");
+    const auto send = Parse({"--telnet", "bbs", "--send-zmodem", "a", "--send-zmodem", "b"});
+    ASSERT_TRUE(send.Ok()) << send.error;
+    EXPECT_EQ(send.options.send, (SendRequest{TSendProtocol::Zmodem, {"a", "b"}}));
+    // Auto-start needs no transfer of its own, only somewhere to put the files.
+    const auto autoStart = Parse({"--headless", "--download-folder", "in", "telnet://bbs"});
+    ASSERT_TRUE(autoStart.Ok()) << autoStart.error;
+    EXPECT_FALSE(autoStart.options.receive);
+    EXPECT_FALSE(autoStart.options.resume);
+
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"--receive-zmodem", "in"},
+             {"--telnet", "bbs", "--receive-zmodem", ""},
+             {"--telnet", "bbs", "--download-folder", ""},
+             {"--telnet", "bbs", "--send-zmodem", "a", "--send-ymodem", "b"},
+             {"--telnet", "bbs", "--send-zmodem", "a", "--receive-zmodem", "in"},
+             {"--telnet", "bbs", "--receive-zmodem", "in", "--receive-ymodem", "in"},
+             {"--telnet", "bbs", "--resume=yes"},
+         }) {
+        EXPECT_FALSE(Parse(wrong).Ok()) << wrong.back();
+    }
+    for (const char* option : {"--receive-zmodem FOLDER", "--send-zmodem FILE",
+                               "--download-folder FOLDER", "--resume"}) {
+        EXPECT_NE(CommandLineUsage().find(option), std::string::npos) << option;
+    }
+}
+
 TEST(CommandLine, TheScreenAsTextAndATextToTypeAreUnderstood) {
     const auto text = Parse(
         {"--telnet", "bbs", "--send-text", "msg.txt", "--dump-text", "--save-scrollback=all.txt"});

@@ -206,6 +206,52 @@ TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
     EXPECT_FALSE(session.InTransfer()) << "a line that has gone is no transfer's";
 }
 
+// A board's ZMODEM send begins with "rz", a carriage return and a hex
+// ZRQINIT header; the download that takes the line must get every byte after
+// it, in order, however long it takes to open.
+TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToTheScreen) {
+    const std::string start = std::string("**\x18") + "B00000000000000";
+    int offered = 0;
+    QObject::connect(&session, &TSession::RemoteSendStarted, [&] { ++offered; });
+    EXPECT_TRUE(session.AutoZmodem());
+    ConnectToPeer();
+    const auto send = [&](const std::string& text) {
+        OnPeer([&] {
+            peer.SendText(text);
+            return true;
+        });
+    };
+    send("HELLOrz\r" + start + "\x11TAIL");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return offered == 1; }));
+    EXPECT_EQ(screen.Cell(7, 1), 'z');
+    EXPECT_EQ(screen.Cell(8, 1), '\r');
+    EXPECT_EQ(screen.Cell(9, 1), ' ') << "the header is not for the screen";
+    send("MORE");
+    ProcessEventsFor(200);
+    EXPECT_EQ(screen.Cell(9, 1), ' ') << "held until a download takes the line";
+
+    auto sink = std::make_shared<KeptBytes>();
+    ASSERT_NE(session.TakeLine(sink, [] {}), nullptr);
+    // The header too: the download may answer it.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes() == start + "\x11TAILMORE"; }))
+        << sink->Bytes();
+    session.ReleaseLine();
+
+    // Declined (another transfer runs, say): what was held goes to the screen.
+    send(start + "X");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return offered == 2; }));
+    session.DeclineRemoteSend();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(9 + 18, 1) == 'X'; }));
+    EXPECT_EQ(screen.Cell(9, 1), '*');
+
+    // Auto-start off: nothing is watched, the header shows as it came.
+    session.SetAutoZmodem(false);
+    send(start);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(9 + 19, 1) == '*'; }));
+    ProcessEventsFor(100);
+    EXPECT_EQ(offered, 2);
+}
+
 TEST_F(SessionCore, ShutDownDuringATransferTellsItAndJoinsTheLine) {
     ConnectToPeer();
     int lost = 0;
