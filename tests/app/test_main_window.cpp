@@ -217,6 +217,20 @@ TEST_F(MainWindowTest, LinksOpenTheirAddresses) {
     EXPECT_EQ(window.Entry("MarrowbyHomePage1")->text(), "Marrowby Home Page");
 }
 
+TEST_F(MainWindowTest, ZmodemHasItsEntriesAndAutoStartIsOnUntilSwitchedOff) {
+    EXPECT_EQ(window.Entry("ZmodemDownload1")->text(), "ZMODEM...");
+    EXPECT_EQ(window.Entry("ZmodemUpload1")->text(), "ZMODEM...");
+    EXPECT_TRUE(window.DownloadMenu()->actions().contains(window.Entry("ZmodemDownload1")));
+    EXPECT_TRUE(window.UploadMenu()->actions().contains(window.Entry("ZmodemUpload1")));
+    EXPECT_TRUE(Checked("ZmodemAutoStart1"));
+    EXPECT_TRUE(window.Session().AutoZmodem());
+    window.Entry("ZmodemAutoStart1")->trigger();
+    EXPECT_FALSE(window.Session().AutoZmodem());
+    EXPECT_FALSE(Checked("ZmodemAutoStart1"));
+    window.Session().SetAutoZmodem(true);
+    EXPECT_TRUE(Checked("ZmodemAutoStart1")) << "the entry shows what the session does";
+}
+
 TEST_F(MainWindowTest, AboutBoxExistsHiddenFromTheStart) {
     ASSERT_NE(window.AboutBox(), nullptr);
     EXPECT_FALSE(window.AboutBox()->isVisible());
