@@ -33,10 +33,19 @@ void TZmodemDownload::Start(TLiveConnection* line, const std::string& folder,
 }
 
 void TZmodemDownload::UserCancel() {
+    DropQuestion();
+    m_receiver.UserCancel();
+}
+
+void TZmodemDownload::LineLost() {
+    DropQuestion();
+    m_receiver.TransportLost();
+}
+
+void TZmodemDownload::DropQuestion() {
     if (m_question != nullptr) {
         m_question->reject();
     }
-    m_receiver.UserCancel();
 }
 
 void TZmodemDownload::AskExisting(const std::string& path) {

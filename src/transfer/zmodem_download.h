@@ -36,7 +36,9 @@ public:
 private:
     void Tick() override { m_receiver.TimeoutTimer(); }
     void UserCancel() override;
-    void LineLost() override { m_receiver.TransportLost(); }
+    void LineLost() override;
+    // A question nobody needs an answer to any more is taken down.
+    void DropQuestion();
     void AskExisting(const std::string& path);
 
     TZmodemDiskFiles m_files;

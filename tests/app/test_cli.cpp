@@ -71,6 +71,25 @@ TEST(TelvoraCommandLine, EightyColumnsDumpAndPrintEightyCodesARow) {
         model.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         EXPECT_EQ(text.out, ScreenToUtf8(model)) << name;
     }
+    // A screenshot is of the whole 80 columns: at Small, cells of 8 x 8.
+    const auto picture = std::filesystem::temp_directory_path() /
+                         ("telvora_cli_wide_" + std::to_string(getpid()) + ".png");
+    const Outcome shot = RunTelvora("--headless --size small --columns 80 --exit-when-done "
+                                    "--screenshot " +
+                                    Quote(picture.string()));
+    EXPECT_EQ(shot.status, 0) << shot.err;
+    const std::string png = ReadAll(picture);
+    ASSERT_GT(png.size(), 24u);
+    const auto bigEndian = [&png](std::size_t at) {
+        return (static_cast<unsigned char>(png[at]) << 24) |
+               (static_cast<unsigned char>(png[at + 1]) << 16) |
+               (static_cast<unsigned char>(png[at + 2]) << 8) |
+               static_cast<unsigned char>(png[at + 3]);
+    };
+    EXPECT_EQ(bigEndian(16), 640u) << "width in the PNG header";
+    EXPECT_EQ(bigEndian(20), 192u) << "height in the PNG header";
+    std::filesystem::remove(picture);
+
     const Outcome bad = RunTelvora("--headless --columns 64 --exit-when-done");
     EXPECT_NE(bad.status, 0);
     EXPECT_NE(bad.err.find("--columns takes 40 or 80"), std::string::npos) << bad.err;
