@@ -23,7 +23,10 @@ namespace {
 class MemoryFiles : public TZmodemFiles {
 public:
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
-    std::uint64_t Length(const std::string& path) override { return files.at(path).size(); }
+    std::uint64_t Length(const std::string& path) override {
+        const auto length = claimedLengths.find(path);
+        return length != claimedLengths.end() ? length->second : files.at(path).size();
+    }
     void Create(const std::string& path) override {
         if (failCreate) {
             throw ETransferFileError("Cannot create " + path + ": Permission denied");
@@ -45,6 +48,8 @@ public:
 
     std::map<std::string, Bytes> files;
     std::map<std::string, std::int64_t> modified;
+    // A length to report instead of the content's (a file too big to hold here).
+    std::map<std::string, std::uint64_t> claimedLengths;
     std::vector<std::string> created;
     std::string open;
     bool failCreate = false;
@@ -57,7 +62,8 @@ public:
             throw ETransferFileError("Cannot read " + path + ": No such file or directory");
         }
         open = path;
-        return {files[path].size(), 0};
+        const auto size = claimedSizes.find(path);
+        return {size != claimedSizes.end() ? size->second : files[path].size(), 0};
     }
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) override {
         const Bytes& file = files.at(open);
@@ -69,6 +75,8 @@ public:
     void Close() override { open.clear(); }
 
     std::map<std::string, Bytes> files;
+    // A size to report instead of the content's (a file too big to hold here).
+    std::map<std::string, std::uint64_t> claimedSizes;
     std::string open;
 };
 
@@ -251,6 +259,19 @@ TEST_F(ZmodemReceiverTest, TheQuestionWaitsForTheAnswerWithoutTimingOut) {
     EXPECT_EQ(receiver.BytesWritten(), 60u);
 }
 
+TEST_F(ZmodemReceiverTest, AFileTooLongToResumeByZrposArrivesUnderANewName) {
+    files.files["/in/f.bin"] = Bytes(5, 'o');
+    files.claimedLengths["/in/f.bin"] = 0x100000005ull;
+    receiver.Start("/in", TExistingFile::Resume);
+    port.Take();
+    Hear(Offer("f.bin", "8589934592 0 0 0 1 8589934592"));
+    const Bytes answer = port.Take();
+    EXPECT_TRUE(HasHeader(answer, kRPos, 0));
+    EXPECT_FALSE(HasHeader(answer, kRPos, 5)) << "4 GiB and 5 bytes, cut to 32 bits";
+    EXPECT_EQ(files.created, std::vector<std::string>{"/in/f.bin.1"});
+    EXPECT_EQ(files.files["/in/f.bin"], Bytes(5, 'o'));
+}
+
 TEST_F(ZmodemReceiverTest, ZcrcqAndZcrcwAreAcknowledgedWithThePosition) {
     Hear(Offer("f.bin"));
     port.Take();
@@ -317,6 +338,33 @@ TEST_F(ZmodemSenderTest, AnUnreadableFileRaisesWithNothingSent) {
     EXPECT_THROW(sender.Start({"/nowhere"}), ETransferFileError);
     EXPECT_TRUE(port.replies.empty());
     EXPECT_FALSE(sender.Running());
+}
+
+TEST_F(ZmodemSenderTest, AFileOfFourGigabytesOrMoreRaisesWithNothingSent) {
+    files.files["/up/small"] = Pattern(10, 9);
+    files.files["/up/huge"] = {};
+    files.claimedSizes["/up/huge"] = 0x100000000ull;
+    EXPECT_THROW(sender.Start({"/up/small", "/up/huge"}), ETransferFileError);
+    EXPECT_TRUE(port.replies.empty());
+    EXPECT_FALSE(sender.Running());
+    files.claimedSizes["/up/huge"] = 0xFFFFFFFFull;
+    EXPECT_NO_THROW(sender.Start({"/up/small", "/up/huge"}));
+}
+
+TEST_F(ZmodemSenderTest, AFileTheReceiverSkippedIsNoCompleteTransfer) {
+    files.files["/up/a"] = Pattern(10, 10);
+    files.files["/up/b"] = Pattern(10, 11);
+    sender.Start({"/up/a", "/up/b"});
+    Hear(kRInit, {0, 0, 0, kCanFullDuplex | kCanOverlapIo | kCanCrc32});
+    Hear(kSkip, PositionHeader(0));
+    EXPECT_EQ(port.progress.fileName, "/up/b");
+    Hear(kRPos, PositionHeader(10));
+    Hear(kRInit, {0, 0, 0, kCanFullDuplex | kCanOverlapIo | kCanCrc32});
+    EXPECT_EQ(sender.SendState(), TZmodemSender::State::WaitFin);
+    Hear(kFin, PositionHeader(0));
+    EXPECT_FALSE(sender.Running());
+    EXPECT_EQ(port.progress.status, status::SkippedByReceiverAtEnd(1));
+    EXPECT_NE(port.progress.status, status::kComplete);
 }
 
 TEST_F(ZmodemSenderTest, AReceiverWithABufferIsNeverOverrun) {

@@ -356,6 +356,11 @@ void TZmodemReceiver::Decide(TExistingFile choice) {
             SkipFile(status::kSkippedComplete);
             return;
         }
+        if (have > UINT32_MAX) {
+            // A ZRPOS holds 32 bits: the sender would go on from the wrong place.
+            Decide(TExistingFile::Rename);
+            return;
+        }
         m_files.OpenForAppend(m_path);
         StartFileAt(have);
         Status(status::ResumingAt(have));

@@ -3,6 +3,7 @@
 #include "transfer/zmodem/zmodem_status.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 
@@ -49,10 +50,16 @@ void TZmodemSender::Start(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         infos.push_back(m_files.Open(path)); // raises before anything is sent
         m_files.Close();
+        // Headers carry 32-bit positions: past 4 GiB the receiver's ZACKs and
+        // ZRPOSes could no longer be told apart from early ones.
+        if (infos.back().size > UINT32_MAX) {
+            ThrowFileError("send", path, EFBIG);
+        }
     }
     m_paths = paths;
     m_infos = std::move(infos);
     m_fileIndex = 0;
+    m_skipped = 0;
     m_decoder.Reset();
     m_encoder = TZmodemEncoder();
     m_crc32 = false;
@@ -96,8 +103,8 @@ void TZmodemSender::TimeoutTimer() {
     m_quietTicks = 0;
     if (++m_tries > kMaxTries) {
         if (m_state == State::WaitFin) {
-            // Every file was taken; only the goodbye went unanswered.
-            End(status::kComplete);
+            // Every file was answered; only the goodbye went unanswered.
+            End(FinalStatus());
             return;
         }
         Abort(status::kTimedOut);
@@ -202,6 +209,7 @@ void TZmodemSender::OnHeader(const TZmodemEvent& event) {
     case kSkip:
         if (m_state == State::WaitFilePosition || m_state == State::Streaming ||
             m_state == State::WaitAck || m_state == State::WaitEofAck) {
+            ++m_skipped;
             FileDone(status::kSkippedByReceiver);
         }
         return;
@@ -212,7 +220,7 @@ void TZmodemSender::OnHeader(const TZmodemEvent& event) {
         if (m_state == State::WaitFin) {
             const std::vector<std::uint8_t> overAndOut{'O', 'O'};
             Send(overAndOut);
-            End(status::kComplete);
+            End(FinalStatus());
         } else {
             End(status::kCancelledByPeer);
         }
@@ -523,6 +531,11 @@ void TZmodemSender::Repeat() {
 }
 
 // ---------------------------------------------------------------- progress and endings
+
+std::string TZmodemSender::FinalStatus() const {
+    // lrzsz's rz also skips a file it cannot write: the batch did not arrive whole.
+    return m_skipped == 0 ? status::kComplete : status::SkippedByReceiverAtEnd(m_skipped);
+}
 
 void TZmodemSender::Send(const std::vector<std::uint8_t>& bytes) {
     if (!m_transportLost && !bytes.empty()) {

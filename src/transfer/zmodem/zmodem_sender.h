@@ -76,8 +76,8 @@ public:
     TZmodemSender(const TZmodemSender&) = delete;
     TZmodemSender& operator=(const TZmodemSender&) = delete;
 
-    // Every file is opened first: one that cannot be read raises
-    // ETransferFileError with nothing sent.
+    // Every file is opened first: one that cannot be read, or is 4 GiB or
+    // larger, raises ETransferFileError with nothing sent.
     void Start(const std::vector<std::string>& paths);
     void ReceiveChunk(const std::uint8_t* data, std::size_t count);
     // Counts quiet time and pumps one burst.
@@ -128,6 +128,8 @@ private:
     void Status(const std::string& status);
     void End(const std::string& status);
     void Abort(const std::string& status);
+    // "Transfer Complete!" only when the receiver took every file.
+    std::string FinalStatus() const;
 
     TTransferPort& m_port;
     TZmodemSource& m_files;
@@ -139,6 +141,7 @@ private:
     std::vector<std::string> m_paths;
     std::vector<TZmodemSource::TInfo> m_infos;
     std::size_t m_fileIndex = 0;
+    int m_skipped = 0; // files the receiver answered with ZSKIP
     bool m_crc32 = false;
     std::size_t m_receiverBuffer = 0; // 0: the receiver takes a stream
     std::size_t m_subpacket = kStartSubpacket;

@@ -31,6 +31,11 @@ inline std::string ResumingAt(std::uint64_t position) {
 inline std::string ExistsAsk(const std::string& name) {
     return name + " exists: resume, overwrite, rename or skip?";
 }
+// The batch ended, but the receiver refused some files: not a success.
+inline std::string SkippedByReceiverAtEnd(int files) {
+    return "Ended: " + std::to_string(files) + (files == 1 ? " file" : " files") +
+           " skipped by the receiver";
+}
 inline std::string RewindingTo(std::uint64_t position) {
     return "Sending again from " + std::to_string(position);
 }
