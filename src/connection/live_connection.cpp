@@ -72,7 +72,7 @@ void TLiveConnection::run() {
             if (StopRequested()) {
                 break;
             }
-            PassHeld();
+            PassHeld(TransferReceiver());
             if (MayDeliver() && m_fifo.Count() > 0) {
                 DeliverBlock();
             } else if (m_fifo.Count() == 0) {
@@ -115,8 +115,11 @@ void TLiveConnection::DeliverBlock() {
 
 void TLiveConnection::Deliver(const std::uint8_t* block, int count) {
     BlockTaken(block, count);
-    PassHeld();
-    if (const std::shared_ptr<TChunkSink> receiver = TransferReceiver()) {
+    // One look for both: a transfer taking the line between two looks would
+    // get this block before the held bytes that came ahead of it.
+    const std::shared_ptr<TChunkSink> receiver = TransferReceiver();
+    PassHeld(receiver);
+    if (receiver != nullptr) {
         receiver->ReceiveChunk(block, count);
         return;
     }
@@ -147,11 +150,10 @@ void TLiveConnection::DeliverWatched(const std::uint8_t* block, int count) {
     watch->Started();
 }
 
-void TLiveConnection::PassHeld() {
+void TLiveConnection::PassHeld(const std::shared_ptr<TChunkSink>& receiver) {
     if (!m_holding) {
         return;
     }
-    const std::shared_ptr<TChunkSink> receiver = TransferReceiver();
     if (receiver == nullptr && !m_declined) {
         return;
     }

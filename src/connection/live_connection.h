@@ -112,8 +112,9 @@ private:
     // Bytes bound for the screen pass the start watch first.
     void DeliverWatched(const std::uint8_t* block, int count);
     // Connection thread: the held bytes go to the transfer that took the
-    // line, or to the screen when the start was declined.
-    void PassHeld();
+    // line (receiver, as the caller last saw it), or to the screen when the
+    // start was declined.
+    void PassHeld(const std::shared_ptr<TChunkSink>& receiver);
     void Record(const std::uint8_t* bytes, int count);
     // The receiver while a transfer runs and one was given, else null.
     std::shared_ptr<TChunkSink> TransferReceiver() const;
