@@ -294,6 +294,21 @@ TEST_F(ZmodemReceiverTest, ZfinIsAnsweredAndOverAndOutEndsIt) {
     EXPECT_EQ(port.progress.status, status::kComplete);
 }
 
+TEST_F(ZmodemReceiverTest, ALineLostAfterZfinIsAnsweredEndsItCompleteButNotBefore) {
+    Bytes fin;
+    encoder.HexHeader(fin, kFin, PositionHeader(0));
+    Hear(fin);
+    receiver.TransportLost();
+    EXPECT_FALSE(receiver.Running());
+    EXPECT_EQ(port.progress.status, status::kComplete);
+
+    receiver.Start("/in", TExistingFile::Overwrite);
+    Hear(Offer("f.bin"));
+    Hear(Data(0, Bytes(10, 'a'), TSubpacketEnd::CrcG));
+    receiver.TransportLost();
+    EXPECT_EQ(port.progress.status, status::kConnectionLost);
+}
+
 TEST_F(ZmodemReceiverTest, FiveCansFromTheSenderEndItAndKeepTheFile) {
     Hear(Offer("f.bin"));
     Hear(Data(0, Bytes(10, 'a'), TSubpacketEnd::CrcG));

@@ -166,7 +166,10 @@ void TZmodemReceiver::TransportLost() {
         return;
     }
     m_files.CloseQuietly();
-    End(status::kConnectionLost);
+    // After the sender's ZFIN every file is in: a sender that hangs up
+    // without its "OO" (or whose "OO" is lost as its line closes, as a pty
+    // may lose what its program wrote last) spoiled nothing.
+    End(m_state == State::Finishing ? status::kComplete : status::kConnectionLost);
 }
 
 TZmodemReceiver::State TZmodemReceiver::RxState() const {
