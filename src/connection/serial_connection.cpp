@@ -3,7 +3,10 @@
 #include "common/qt_text.h"
 #include "connection/serial/extended_comm.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
+#include <poll.h>
 #include <vector>
 
 namespace telvora {
@@ -30,15 +33,25 @@ void TSerialConnection::SendByte(std::uint8_t code) {
 
 void TSerialConnection::SendTransferBytes(const std::uint8_t* bytes, int count) {
     try {
-        // A write that times out has sent what it could: the rest goes now,
-        // unless nothing at all went out in time (the line is stuck).
+        // The port's write timeout is 0: a write that finds the driver's
+        // output queue full sends nothing, and a streaming sender fills it
+        // at once. The rest waits for room as the line drains it; only a
+        // line where nothing goes out for kStuckMs is given up.
+        QElapsedTimer sinceSent;
+        sinceSent.start();
         while (count > 0 && m_commPort->Enabled()) {
             const int sent = m_commPort->Write(bytes, count);
-            if (sent <= 0) {
+            if (sent > 0) {
+                bytes += sent;
+                count -= sent;
+                sinceSent.restart();
+                continue;
+            }
+            if (sinceSent.elapsed() > kStuckMs) {
                 return;
             }
-            bytes += sent;
-            count -= sent;
+            pollfd room{m_commPort->Handle(), POLLOUT, 0};
+            poll(&room, 1, kRoomPollMs);
         }
     } catch (const std::exception&) {
         // The line has gone; its hang-up ends the connection and the transfer.

@@ -28,6 +28,11 @@ class TSerialConnection : public TLiveConnection {
 public:
     static constexpr std::chrono::milliseconds kPollPeriod{10};
     static constexpr int kBufferSize = 10000;
+    // A transfer's bytes wait this long for room in the driver's output
+    // queue, looking again every kRoomPollMs, before the line counts as stuck
+    // and the rest is dropped.
+    static constexpr qint64 kStuckMs = 10000;
+    static constexpr int kRoomPollMs = 20;
 
     // Create on the user-interface thread; Start() opens the port.
     TSerialConnection(std::string portName, int speed, TCrtScreen* screen);
