@@ -4,7 +4,9 @@
 // notes when each run of bytes passed and in which direction (a benchmark
 // times one phase of a transfer the same way for every program it
 // compares), and it can spoil the line now and then at planned places:
-// flip, drop or repeat a byte, or stall both ways for a while.
+// flip, drop or repeat a byte, stall both ways for a while, or cut the line
+// (both sides closed there). It can also hold each run of bytes for a
+// fixed time before passing it on, as a long-distance line does.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -33,7 +36,7 @@ public:
         Clock::time_point when;
         std::vector<std::uint8_t> bytes;
     };
-    enum class Fault { Flip, Drop, Repeat, Stall };
+    enum class Fault { Flip, Drop, Repeat, Stall, Cut };
     struct TFault {
         Direction direction;
         std::size_t offset; // of the byte in what that side sent
@@ -47,10 +50,15 @@ public:
     enum class FromClient { AsItComes, TelnetStyle };
 
     // Listens on 127.0.0.1 (Port()); the first client is joined to the
-    // server listening on serverPort. Everything ends after timeout.
+    // server listening on serverPort. Everything ends after timeout. Each
+    // direction's bytes are passed on `delay` after they came (none by
+    // default); the relay's own buffer has no limit, so a delay adds
+    // latency without narrowing the line.
     TTcpRelay(int serverPort, std::chrono::seconds timeout, std::vector<TFault> faults = {},
-              FromClient fromClient = FromClient::AsItComes)
-        : m_serverPort(serverPort), m_faults(std::move(faults)), m_fromClient(fromClient) {
+              FromClient fromClient = FromClient::AsItComes,
+              std::chrono::milliseconds delay = std::chrono::milliseconds(0))
+        : m_serverPort(serverPort), m_faults(std::move(faults)), m_fromClient(fromClient),
+          m_delay(delay) {
         std::sort(m_faults.begin(), m_faults.end(),
                   [](const TFault& a, const TFault& b) { return a.offset < b.offset; });
         m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -148,15 +156,57 @@ private:
         return -1;
     }
 
-    // Both ways until both sides have closed.
+    // Both ways until both sides have closed and what they sent is passed on.
     void Pump(int client, int server, Clock::time_point deadline) {
+        struct TDue {
+            Clock::time_point when;
+            std::size_t first; // the offset of its first byte in what that side sent
+            std::vector<std::uint8_t> bytes;
+        };
         bool open[2] = {true, true};
+        bool shut[2] = {false, false};
+        bool gone[2] = {false, false}; // what that side sends has nowhere to go
         std::size_t passed[2] = {0, 0};
+        std::deque<TDue> due[2];
         std::vector<std::uint8_t> buffer(65536);
-        while ((open[0] || open[1]) && !m_stop && Clock::now() < deadline) {
+        const auto pending = [&] { return !due[0].empty() || !due[1].empty(); };
+        while ((open[0] || open[1] || pending()) && !m_stop && Clock::now() < deadline) {
+            for (int side = 0; side < 2; ++side) {
+                const int to = side == 0 ? server : client;
+                const Direction direction =
+                    side == 0 ? Direction::FromClient : Direction::FromServer;
+                while (!due[side].empty() && due[side].front().when <= Clock::now()) {
+                    const TForwarded forwarded =
+                        Forward(direction, due[side].front().first,
+                                std::move(due[side].front().bytes), to, deadline);
+                    if (forwarded == TForwarded::Cut) {
+                        return;
+                    }
+                    due[side].pop_front();
+                    // The receiving side has gone: what else comes for it
+                    // is dropped, and the other way still carries what its
+                    // side sent before it went (a cancel, say).
+                    if (forwarded == TForwarded::Failed) {
+                        due[side].clear();
+                        gone[side] = true;
+                    }
+                }
+                // A side's end is passed on after the last of its bytes.
+                if (!open[side] && due[side].empty() && !shut[side]) {
+                    shutdown(to, SHUT_WR);
+                    shut[side] = true;
+                }
+            }
+            auto wait = std::chrono::milliseconds(100);
+            for (const auto& queue : due) {
+                if (!queue.empty()) {
+                    wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
+                                              queue.front().when - Clock::now()));
+                }
+            }
             pollfd waits[2] = {{open[0] ? client : -1, POLLIN, 0},
                                {open[1] ? server : -1, POLLIN, 0}};
-            if (poll(waits, 2, 100) <= 0) {
+            if (poll(waits, 2, static_cast<int>(std::max<std::int64_t>(0, wait.count()))) <= 0) {
                 continue;
             }
             for (int side = 0; side < 2; ++side) {
@@ -164,11 +214,9 @@ private:
                     continue;
                 }
                 const int from = side == 0 ? client : server;
-                const int to = side == 0 ? server : client;
                 const ssize_t got = read(from, buffer.data(), buffer.size());
                 if (got <= 0) {
                     open[side] = false;
-                    shutdown(to, SHUT_WR);
                     continue;
                 }
                 const Direction direction =
@@ -178,10 +226,12 @@ private:
                     bytes = Undoubled(bytes);
                 }
                 Note(direction, bytes);
-                if (!Forward(direction, passed[side], bytes, to, deadline)) {
-                    return;
+                const std::size_t size = bytes.size();
+                if (gone[side]) {
+                    continue;
                 }
-                passed[side] += bytes.size();
+                due[side].push_back({Clock::now() + m_delay, passed[side], std::move(bytes)});
+                passed[side] += size;
             }
         }
     }
@@ -208,9 +258,10 @@ private:
         return single;
     }
 
+    enum class TForwarded { Passed, Failed, Cut };
     // Sends bytes on, spoiled by the faults planned inside them.
-    bool Forward(Direction direction, std::size_t first, std::vector<std::uint8_t> bytes, int to,
-                 Clock::time_point deadline) {
+    TForwarded Forward(Direction direction, std::size_t first, std::vector<std::uint8_t> bytes,
+                       int to, Clock::time_point deadline) {
         std::size_t done = 0; // bytes of `bytes` already sent or dropped
         const std::size_t end = first + bytes.size();
         for (const TFault& fault : m_faults) {
@@ -219,7 +270,7 @@ private:
             }
             const std::size_t at = fault.offset - first;
             if (!WriteAll(to, bytes.data() + done, at - done)) {
-                return false;
+                return TForwarded::Failed;
             }
             done = at;
             ++m_faultsDone;
@@ -232,20 +283,24 @@ private:
                 break;
             case Fault::Repeat:
                 if (!WriteAll(to, bytes.data() + at, 1)) {
-                    return false;
+                    return TForwarded::Failed;
                 }
                 break;
             case Fault::Stall:
                 std::this_thread::sleep_until(std::min(deadline, Clock::now() + fault.stall));
                 break;
+            case Fault::Cut:
+                return TForwarded::Cut;
             }
         }
-        return WriteAll(to, bytes.data() + done, bytes.size() - done);
+        return WriteAll(to, bytes.data() + done, bytes.size() - done) ? TForwarded::Passed
+                                                                      : TForwarded::Failed;
     }
 
     static bool WriteAll(int to, const std::uint8_t* bytes, std::size_t count) {
         for (std::size_t sent = 0; sent < count;) {
-            const ssize_t wrote = write(to, bytes + sent, count - sent);
+            // A side that has gone must not end the test's process by SIGPIPE.
+            const ssize_t wrote = send(to, bytes + sent, count - sent, MSG_NOSIGNAL);
             if (wrote <= 0) {
                 return false;
             }
@@ -262,6 +317,7 @@ private:
     int m_serverPort;
     std::vector<TFault> m_faults;
     FromClient m_fromClient;
+    std::chrono::milliseconds m_delay;
     bool m_halfIac = false; // a 255 from the client waits for its double
     bool m_afterCr = false; // a CR from the client may be followed by its NUL
     int m_listener = -1;
