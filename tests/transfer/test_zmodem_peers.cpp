@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace telvora;
 using namespace telvora::test;
@@ -90,6 +92,23 @@ TEST_F(ReceiveFromSz, AFolderInTheSentNameStaysOutside) {
     EXPECT_EQ(port.progress.status, status::kComplete);
     EXPECT_EQ(ReadFile(received() / "here" / "outer.bin"), "from the folder above\n");
     EXPECT_FALSE(fs::exists(received() / "outer.bin"));
+}
+
+TEST_F(ReceiveFromSz, ANameThatIsAFifoInTheFolderIsNoFileToWrite) {
+    const fs::path fifo = received() / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // With a reader, the open of the FIFO succeeds; without one, it would wait.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_THROW(files.Create(fifo.string()), ETransferFileError);
+    EXPECT_THROW(files.OpenForAppend(fifo.string()), ETransferFileError);
+    ::close(reader);
+    EXPECT_THROW(files.Create(fifo.string()), ETransferFileError);
+    files.Create((received() / "plain").string());
+    const std::uint8_t byte = 'x';
+    files.Append(&byte, 1);
+    files.Close();
+    EXPECT_EQ(ReadFile(received() / "plain"), "x");
 }
 
 TEST_F(ReceiveFromSz, APartialFileIsResumedWithoutTheDataItHas) {

@@ -27,9 +27,24 @@ std::uint64_t TZmodemDiskFiles::Length(const std::string& path) {
 void TZmodemDiskFiles::Open(const std::string& path, int flags, const char* what) {
     CloseQuietly();
     // Never through a link someone left in the folder: the name is the sender's.
-    const int fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // Not blocking either: a FIFO of that name would otherwise wait for a
+    // reader with the receiver's lock held.
+    const int fd =
+        ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd < 0) {
         ThrowFileError(what, path, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        ThrowFileError(what, path, EINVAL);
+    }
+    // A file system that honours it for files would make a full write fail.
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        ThrowFileError(what, path, error);
     }
     m_fd = fd;
     m_path = path;
