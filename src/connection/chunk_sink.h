@@ -9,7 +9,10 @@ namespace telvora {
 class TChunkSink {
 public:
     virtual ~TChunkSink() = default;
-    virtual void ReceiveChunk(const std::uint8_t* data, int count) = 0;
+    // Returns how many of the bytes the transfer took: fewer once it has
+    // ended, and what it did not take (the board's text after the transfer)
+    // goes to the screen.
+    virtual int ReceiveChunk(const std::uint8_t* data, int count) = 0;
 };
 
 } // namespace telvora

@@ -120,7 +120,7 @@ void TLiveConnection::Deliver(const std::uint8_t* block, int count) {
     const std::shared_ptr<TChunkSink> receiver = TransferReceiver();
     PassHeld(receiver);
     if (receiver != nullptr) {
-        receiver->ReceiveChunk(block, count);
+        HandToTransfer(*receiver, block, count);
         return;
     }
     if (m_holding) {
@@ -166,7 +166,7 @@ void TLiveConnection::PassHeld(const std::shared_ptr<TChunkSink>& receiver) {
     // Declined bytes are not watched again: the sender's repeated start
     // would only be declined again.
     if (receiver != nullptr) {
-        receiver->ReceiveChunk(held.data(), static_cast<int>(held.size()));
+        HandToTransfer(*receiver, held.data(), static_cast<int>(held.size()));
     } else {
         DeliverToScreen(held.data(), static_cast<int>(held.size()));
     }
@@ -180,7 +180,14 @@ std::shared_ptr<TChunkSink> TLiveConnection::TransferReceiver() const {
     return m_receiver;
 }
 
-void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count) {
+void TLiveConnection::HandToTransfer(TChunkSink& receiver, const std::uint8_t* block, int count) {
+    const int taken = receiver.ReceiveChunk(block, count);
+    if (taken < count) {
+        DeliverToScreen(block + taken, count - taken, true);
+    }
+}
+
+void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count, bool transferEnded) {
     // A pause in the data starts a new schedule by itself (the pacer sees
     // that the line was idle); a new speed starts one at once.
     for (int i = 0; i < count; ++i) {
@@ -189,8 +196,9 @@ void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count) {
         }
         // A transfer that starts while a block is paced takes the rest of it:
         // the sender's first block must not wait behind the screen.
-        if (const std::shared_ptr<TChunkSink> receiver = TransferReceiver()) {
-            receiver->ReceiveChunk(block + i, count - i);
+        if (const std::shared_ptr<TChunkSink> receiver =
+                transferEnded ? nullptr : TransferReceiver()) {
+            HandToTransfer(*receiver, block + i, count - i);
             return;
         }
         const int delay = Delay();

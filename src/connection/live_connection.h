@@ -108,7 +108,10 @@ protected:
 
 private:
     void DeliverBlock();
-    void DeliverToScreen(const std::uint8_t* block, int count);
+    // After a transfer's end, what it did not take is shown without asking
+    // it again.
+    void DeliverToScreen(const std::uint8_t* block, int count, bool transferEnded = false);
+    void HandToTransfer(TChunkSink& receiver, const std::uint8_t* block, int count);
     // Bytes bound for the screen pass the start watch first.
     void DeliverWatched(const std::uint8_t* block, int count);
     // Connection thread: the held bytes go to the transfer that took the

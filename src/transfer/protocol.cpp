@@ -9,6 +9,7 @@ TProtocol::TProtocol(QWidget* parent)
       m_receiver(*this, m_files) {
     SetSink([this](const std::uint8_t* data, std::size_t count) {
         m_receiver.ReceiveChunk(data, count);
+        return count;
     });
 }
 

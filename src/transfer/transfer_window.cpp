@@ -53,14 +53,14 @@ QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int lef
 // The bytes of the live line while a transfer runs, handed to its state machine.
 class TFunctionSink : public TChunkSink {
 public:
-    explicit TFunctionSink(std::function<void(const std::uint8_t*, std::size_t)> receive)
+    explicit TFunctionSink(std::function<std::size_t(const std::uint8_t*, std::size_t)> receive)
         : m_receive(std::move(receive)) {}
-    void ReceiveChunk(const std::uint8_t* data, int count) override {
-        m_receive(data, static_cast<std::size_t>(count));
+    int ReceiveChunk(const std::uint8_t* data, int count) override {
+        return static_cast<int>(m_receive(data, static_cast<std::size_t>(count)));
     }
 
 private:
-    std::function<void(const std::uint8_t*, std::size_t)> m_receive;
+    std::function<std::size_t(const std::uint8_t*, std::size_t)> m_receive;
 };
 
 } // namespace
@@ -103,7 +103,8 @@ void TTransferWindow::BuildWindow(const TCaptions& captions) {
     connect(BitBtn1, &QPushButton::clicked, this, &TTransferWindow::BitBtn1Click);
 }
 
-void TTransferWindow::SetSink(std::function<void(const std::uint8_t*, std::size_t)> receive) {
+void TTransferWindow::SetSink(
+    std::function<std::size_t(const std::uint8_t*, std::size_t)> receive) {
     m_sink = std::make_shared<TFunctionSink>(std::move(receive));
 }
 

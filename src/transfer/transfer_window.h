@@ -79,7 +79,9 @@ protected:
     void Begin(TLiveConnection* line, std::function<void()> endTransferMode);
     // The state machine's bytes from the line, its ticks, its cancel, its
     // line lost; the derived window's destructor calls TransportLost first.
-    void SetSink(std::function<void(const std::uint8_t*, std::size_t)> receive);
+    // receive returns how many bytes the state machine took (fewer once it
+    // has ended: the rest goes to the screen).
+    void SetSink(std::function<std::size_t(const std::uint8_t*, std::size_t)> receive);
     virtual void Tick() = 0;
     virtual void UserCancel() = 0;
     virtual void LineLost() = 0;

@@ -9,6 +9,7 @@ TUpload::TUpload(QWidget* parent)
       m_sender(*this, m_files) {
     SetSink([this](const std::uint8_t* data, std::size_t count) {
         m_sender.ReceiveChunk(data, count);
+        return count;
     });
 }
 

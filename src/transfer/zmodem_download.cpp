@@ -13,7 +13,7 @@ TZmodemDownload::TZmodemDownload(QWidget* parent)
                                QStringLiteral("RX Errors    :"), TRow::Rate}),
       m_receiver(*this, m_files) {
     SetSink([this](const std::uint8_t* data, std::size_t count) {
-        m_receiver.ReceiveChunk(data, count);
+        return m_receiver.ReceiveChunk(data, count);
     });
     // Asked with the receiver's lock held, on any thread: the question
     // waits for this thread.

@@ -8,9 +8,10 @@ TZmodemUpload::TZmodemUpload(QWidget* parent)
                                QStringLiteral("TX Errors    :"), TRow::Rate}),
       m_sender(*this, m_files), m_pumper([this] { PumpWhileDue(); }) {
     SetSink([this](const std::uint8_t* data, std::size_t count) {
-        m_sender.ReceiveChunk(data, count);
+        const std::size_t taken = m_sender.ReceiveChunk(data, count);
         // A reply may have opened the window for more data.
         PumpSoon();
+        return taken;
     });
 }
 

@@ -30,12 +30,20 @@ namespace {
 
 using Kind = TConnectionThread::Kind;
 
-// A receiver that keeps what a transfer is handed.
+// A receiver that keeps what a transfer is handed; given an end, it takes
+// the bytes up to and including it and nothing after, as a transfer that
+// has ended.
 class KeptBytes : public TChunkSink {
 public:
-    void ReceiveChunk(const std::uint8_t* data, int count) override {
+    KeptBytes() = default;
+    explicit KeptBytes(std::string end) : m_end(std::move(end)) {}
+    int ReceiveChunk(const std::uint8_t* data, int count) override {
         std::lock_guard lock(m_mutex);
-        m_bytes.append(reinterpret_cast<const char*>(data), count);
+        int taken = 0;
+        for (; taken < count && !Ended(); ++taken) {
+            m_bytes.push_back(static_cast<char>(data[taken]));
+        }
+        return taken;
     }
     std::string Bytes() const {
         std::lock_guard lock(m_mutex);
@@ -43,7 +51,13 @@ public:
     }
 
 private:
+    bool Ended() const {
+        return !m_end.empty() && m_bytes.size() >= m_end.size() &&
+               m_bytes.compare(m_bytes.size() - m_end.size(), m_end.size(), m_end) == 0;
+    }
+
     mutable std::mutex m_mutex;
+    std::string m_end;
     std::string m_bytes;
 };
 
@@ -250,6 +264,28 @@ TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToT
     ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(9 + 19, 1) == '*'; }));
     ProcessEventsFor(100);
     EXPECT_EQ(offered, 2);
+}
+
+// A board prints its menu again the moment its sender ends: the bytes the
+// ended transfer does not take, in the same block and after it, are shown
+// although the line has not been given back yet.
+TEST_F(SessionCore, WhatAnEndedTransferDoesNotTakeGoesToTheScreen) {
+    ConnectToPeer();
+    auto sink = std::make_shared<KeptBytes>("OO");
+    ASSERT_NE(session.TakeLine(sink, [] {}), nullptr);
+    OnPeer([&] {
+        peer.SendText("DATAOOMENU");
+        return true;
+    });
+    ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(4, 1) == 'U'; }));
+    EXPECT_EQ(sink->Bytes(), "DATAOO");
+    OnPeer([&] {
+        peer.SendText(">");
+        return true;
+    });
+    EXPECT_TRUE(ProcessEventsUntil([&] { return screen.Cell(5, 1) == '>'; }));
+    EXPECT_TRUE(session.InTransfer()) << "the line is still the transfer's";
+    session.ReleaseLine();
 }
 
 TEST_F(SessionCore, ShutDownDuringATransferTellsItAndJoinsTheLine) {

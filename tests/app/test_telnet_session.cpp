@@ -242,9 +242,10 @@ TEST_F(TelnetSession, ACaptureFileThatCannotBeMadeIsReportedAndCaptureStaysOff) 
 
 TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScreen) {
     struct Receiver : TChunkSink {
-        void ReceiveChunk(const std::uint8_t* data, int count) override {
+        int ReceiveChunk(const std::uint8_t* data, int count) override {
             std::lock_guard lock(mutex);
             received.insert(received.end(), data, data + count);
+            return count;
         }
         std::size_t Size() {
             std::lock_guard lock(mutex);
@@ -269,7 +270,10 @@ TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScree
 
 TEST_F(TelnetSession, ATransferThatStartsWhileAPageIsPacedTakesTheRestAtOnce) {
     struct Receiver : TChunkSink {
-        void ReceiveChunk(const std::uint8_t* /*data*/, int count) override { received += count; }
+        int ReceiveChunk(const std::uint8_t* /*data*/, int count) override {
+            received += count;
+            return count;
+        }
         std::atomic<int> received{0};
     };
     window.Entry("N300BPS1")->trigger();

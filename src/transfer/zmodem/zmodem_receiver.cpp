@@ -109,11 +109,13 @@ void TZmodemReceiver::Start(const std::string& folder, TExistingFile existing) {
     SendRInit();
 }
 
-void TZmodemReceiver::ReceiveChunk(const std::uint8_t* data, std::size_t count) {
+std::size_t TZmodemReceiver::ReceiveChunk(const std::uint8_t* data, std::size_t count) {
     std::lock_guard lock(m_mutex);
-    for (std::size_t i = 0; i < count && m_state != State::Stopped; ++i) {
-        Feed(data[i]);
+    std::size_t taken = 0;
+    for (; taken < count && m_state != State::Stopped; ++taken) {
+        Feed(data[taken]);
     }
+    return taken;
 }
 
 void TZmodemReceiver::TimeoutTimer() {

@@ -74,7 +74,9 @@ public:
     void SetAskExisting(TAskExisting ask);
     // Receives into the folder; sends ZRINIT at once.
     void Start(const std::string& folder, TExistingFile existing);
-    void ReceiveChunk(const std::uint8_t* data, std::size_t count);
+    // Returns how many bytes it took: once the transfer has ended, what
+    // follows is not its own (the board's text after the transfer).
+    std::size_t ReceiveChunk(const std::uint8_t* data, std::size_t count);
     void TimeoutTimer();
     // The user's answer to the question, for this and every later existing
     // file of the transfer (Ask counts as Skip). Ignored when not asked.

@@ -80,11 +80,13 @@ void TZmodemSender::Start(const std::vector<std::string>& paths) {
     SendRqInit();
 }
 
-void TZmodemSender::ReceiveChunk(const std::uint8_t* data, std::size_t count) {
+std::size_t TZmodemSender::ReceiveChunk(const std::uint8_t* data, std::size_t count) {
     std::lock_guard lock(m_mutex);
-    for (std::size_t i = 0; i < count && m_state != State::Stopped; ++i) {
-        Feed(data[i]);
+    std::size_t taken = 0;
+    for (; taken < count && m_state != State::Stopped; ++taken) {
+        Feed(data[taken]);
     }
+    return taken;
 }
 
 void TZmodemSender::TimeoutTimer() {

@@ -79,7 +79,9 @@ public:
     // Every file is opened first: one that cannot be read, or is 4 GiB or
     // larger, raises ETransferFileError with nothing sent.
     void Start(const std::vector<std::string>& paths);
-    void ReceiveChunk(const std::uint8_t* data, std::size_t count);
+    // Returns how many bytes it took: once the transfer has ended, what
+    // follows is not its own (the board's text after the transfer).
+    std::size_t ReceiveChunk(const std::uint8_t* data, std::size_t count);
     // Counts quiet time and pumps one burst.
     void TimeoutTimer();
     // Sends up to about `budget` bytes of file data (whole subpackets) when
