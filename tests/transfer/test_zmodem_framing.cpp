@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -170,6 +172,90 @@ TEST(ZmodemFraming, StreamedSubpacketsFollowOneHeaderUntilTheFrameEnds) {
     EXPECT_EQ(data[3], c);
     EXPECT_EQ(events[4].type, kEof);
     EXPECT_EQ(HeaderPosition(events[4].bytes), 9192u);
+}
+
+TEST(ZmodemCrc, EightBytesAStepGiveWhatOneByteAStepGives) {
+    Bytes bytes = AllByteValues();
+    for (std::size_t start : {0u, 1u, 3u, 7u}) {
+        for (std::size_t length = 0; length + start <= 64; ++length) {
+            std::uint32_t slow = kCrc32Start;
+            for (std::size_t i = 0; i < length; ++i) {
+                slow = Crc32Update(slow, bytes[start + i]);
+            }
+            EXPECT_EQ(Crc32Run(kCrc32Start, bytes.data() + start, length), slow)
+                << start << "+" << length;
+        }
+    }
+    EXPECT_EQ(Crc32Run(0x12345678u, bytes.data(), bytes.size()), [&] {
+        std::uint32_t crc = 0x12345678u;
+        for (std::uint8_t byte : bytes) {
+            crc = Crc32Update(crc, byte);
+        }
+        return crc;
+    }());
+}
+
+// What a receiver does: runs of plain data at once, the rest byte by byte.
+std::vector<TZmodemEvent> FeedWithRuns(TZmodemDecoder& decoder, const Bytes& bytes,
+                                       std::size_t chunk, std::vector<Bytes>* data) {
+    std::vector<TZmodemEvent> events;
+    for (std::size_t from = 0; from < bytes.size(); from += chunk) {
+        const std::size_t end = std::min(bytes.size(), from + chunk);
+        std::size_t at = from;
+        while (at < end) {
+            const std::size_t run = decoder.FeedDataRun(bytes.data() + at, end - at);
+            if (run > 0) {
+                at += run;
+                continue;
+            }
+            const TZmodemEvent event = decoder.Feed(bytes[at++]);
+            if (event.kind != TZmodemEvent::Kind::None) {
+                events.push_back(event);
+                data->push_back(decoder.Data());
+            }
+        }
+    }
+    return events;
+}
+
+TEST(ZmodemDecoder, RunsOfDataReadAsByteByByteReadsThemWhateverComes) {
+    std::mt19937 random(7);
+    TZmodemEncoder encoder;
+    for (int round = 0; round < 300; ++round) {
+        // Frames of every kind, some damaged, with noise, flow control, CAN
+        // runs and overlong subpackets between and inside them.
+        Bytes stream;
+        for (int piece = 0; piece < 6; ++piece) {
+            Bytes payload(random() % 9000);
+            for (auto& byte : payload) {
+                byte =
+                    static_cast<std::uint8_t>(random() % 5 == 0 ? 0x18 + random() % 3 : random());
+            }
+            const bool crc32 = random() % 2 == 0;
+            const TSubpacketEnd ends[] = {TSubpacketEnd::CrcE, TSubpacketEnd::CrcG,
+                                          TSubpacketEnd::CrcQ, TSubpacketEnd::CrcW};
+            Bytes frame = DataFrame(encoder, payload, crc32, ends[random() % 4]);
+            if (random() % 3 == 0) {
+                frame[random() % frame.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+            }
+            if (random() % 4 == 0) {
+                frame.insert(frame.begin() + static_cast<long>(random() % frame.size()),
+                             {0x11, 0x93, 0x18, 0x18, 0x18, 0x18, 0x18});
+            }
+            stream.insert(stream.end(), frame.begin(), frame.end());
+        }
+        TZmodemDecoder byteByByte;
+        TZmodemDecoder withRuns;
+        std::vector<Bytes> expectedData;
+        std::vector<Bytes> runData;
+        const auto expected = FeedAll(byteByByte, stream, &expectedData);
+        const auto got = FeedWithRuns(withRuns, stream, 1 + random() % 5000, &runData);
+        ASSERT_EQ(got.size(), expected.size()) << "round " << round;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            ASSERT_EQ(got[i].kind, expected[i].kind) << "round " << round << " event " << i;
+            ASSERT_EQ(runData[i], expectedData[i]) << "round " << round << " event " << i;
+        }
+    }
 }
 
 TEST(ZmodemDecoder, AnyFlippedBitIsRefused) {

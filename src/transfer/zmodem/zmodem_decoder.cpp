@@ -81,6 +81,24 @@ TZmodemEvent TZmodemDecoder::Feed(std::uint8_t byte) {
     return {};
 }
 
+std::size_t TZmodemDecoder::FeedDataRun(const std::uint8_t* data, std::size_t count) {
+    if (m_state != State::Data || m_escaped || m_clearData) {
+        return 0;
+    }
+    const std::size_t room = kMaxSubpacket - m_data.size();
+    const std::size_t limit = count < room ? count : room;
+    std::size_t run = 0;
+    while (run < limit && data[run] != kDle && !IsFlowControl(data[run])) {
+        ++run;
+    }
+    if (run > 0) {
+        // A plain byte is no CAN: the run of CANs is broken.
+        m_cans = 0;
+        m_data.insert(m_data.end(), data, data + run);
+    }
+    return run;
+}
+
 TZmodemEvent TZmodemDecoder::Hunting(std::uint8_t byte) {
     if (m_state == State::PadDle) {
         m_headerCount = 0;
@@ -238,10 +256,7 @@ TZmodemEvent TZmodemDecoder::SubpacketComplete() {
     const auto endByte = static_cast<std::uint8_t>(m_end);
     bool good = false;
     if (m_dataCrc32) {
-        std::uint32_t crc = kCrc32Start;
-        for (std::uint8_t byte : m_data) {
-            crc = Crc32Update(crc, byte);
-        }
+        std::uint32_t crc = Crc32Run(kCrc32Start, m_data.data(), m_data.size());
         crc = ~Crc32Update(crc, endByte);
         good = crc ==
                (static_cast<std::uint32_t>(m_crc[0]) | static_cast<std::uint32_t>(m_crc[1]) << 8 |

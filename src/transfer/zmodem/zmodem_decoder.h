@@ -46,6 +46,11 @@ public:
     static constexpr int kCancelRun = 5;
 
     TZmodemEvent Feed(std::uint8_t byte);
+    // Inside a subpacket: takes the longest run of plain data bytes at the
+    // start of the bytes (no ZDLE, no flow control, within the subpacket's
+    // largest size), exactly as Feed would one by one, where none of them
+    // would give an event; returns how many it took (0: use Feed).
+    std::size_t FeedDataRun(const std::uint8_t* data, std::size_t count);
     // The data of the subpacket just reported; valid until the next Feed.
     const std::vector<std::uint8_t>& Data() const { return m_data; }
     // Drops the rest of a frame: only a header is looked for.

@@ -108,11 +108,7 @@ void TZmodemEncoder::Subpacket(std::vector<std::uint8_t>& out, const std::uint8_
     PutRaw(out, kDle);
     PutRaw(out, endByte);
     if (crc32) {
-        std::uint32_t crc = kCrc32Start;
-        for (std::size_t i = 0; i < count; ++i) {
-            crc = Crc32Update(crc, data[i]);
-        }
-        crc = ~Crc32Update(crc, endByte);
+        std::uint32_t crc = ~Crc32Update(Crc32Run(kCrc32Start, data, count), endByte);
         for (int i = 0; i < 4; ++i) {
             Put(out, static_cast<std::uint8_t>(crc >> (8 * i)));
         }
