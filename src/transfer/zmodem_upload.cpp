@@ -1,5 +1,7 @@
 #include "transfer/zmodem_upload.h"
 
+#include <utility>
+
 namespace telvora {
 
 TZmodemUpload::TZmodemUpload(QWidget* parent)
@@ -28,46 +30,57 @@ void TZmodemUpload::Start(TLiveConnection* line, const std::vector<std::string>&
 }
 
 void TZmodemUpload::Tick() {
-    m_sender.TimeoutTimer();
-    PumpSoon();
+    Ask(kTick);
+}
+
+void TZmodemUpload::UserCancel() {
+    Ask(kCancel);
 }
 
 void TZmodemUpload::PumpSoon() {
+    Ask(kPump);
+}
+
+void TZmodemUpload::Ask(unsigned work) {
     {
         std::lock_guard lock(m_pumpMutex);
-        m_pumpDue = true;
+        m_work |= work;
     }
     m_pumpWake.notify_one();
 }
 
 void TZmodemUpload::PumpWhileDue() {
     for (;;) {
+        unsigned work = 0;
         {
             std::unique_lock lock(m_pumpMutex);
-            m_pumpWake.wait(lock, [this] { return m_pumpDue || m_pumpStop; });
-            if (m_pumpStop) {
-                return;
-            }
-            m_pumpDue = false;
+            m_pumpWake.wait(lock, [this] { return m_work != 0; });
+            work = std::exchange(m_work, 0u);
         }
-        // The sender's lock is free between two bursts, so a reply or a
-        // cancel gets its turn; the stream window stops the bursts anyway
-        // once the receiver is that far behind.
+        if ((work & kStop) != 0) {
+            return;
+        }
+        if ((work & kCancel) != 0) {
+            m_sender.UserCancel();
+        }
+        if ((work & kTick) != 0) {
+            m_sender.TimeoutTimer();
+        }
+        // The sender's lock is free between two bursts, so a reply gets its
+        // turn; a cancel or a stop asked for meanwhile ends the bursts; the
+        // stream window stops them anyway once the receiver is that far
+        // behind.
         while (m_sender.Pump()) {
             std::lock_guard lock(m_pumpMutex);
-            if (m_pumpStop) {
-                return;
+            if ((m_work & (kStop | kCancel)) != 0) {
+                break;
             }
         }
     }
 }
 
 void TZmodemUpload::StopPumping() {
-    {
-        std::lock_guard lock(m_pumpMutex);
-        m_pumpStop = true;
-    }
-    m_pumpWake.notify_one();
+    Ask(kStop);
     if (m_pumper.joinable()) {
         m_pumper.join();
     }

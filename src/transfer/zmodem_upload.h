@@ -15,8 +15,9 @@ namespace telvora {
 
 // The ZMODEM upload window, which owns the ZMODEM sender. The sender streams:
 // a thread of the window's own sends its data for as long as it has data
-// due, so a serial line's slow writes never hold up this thread, and the
-// receiver's replies and the user's cancel are acted on between two of its
+// due, and also carries out the ticks and the user's cancel, so that a slow
+// line's writes (a serial port drains a burst in seconds) never hold up this
+// thread; the receiver's replies and the cancel are acted on between two
 // bursts. The thread ends with the window.
 class TZmodemUpload : public TTransferWindow {
     Q_OBJECT
@@ -35,10 +36,13 @@ public:
 
 private:
     void Tick() override;
-    void UserCancel() override { m_sender.UserCancel(); }
+    void UserCancel() override;
     void LineLost() override { m_sender.TransportLost(); }
     // Any thread: the sending thread looks whether data is due.
     void PumpSoon();
+    // What the sending thread is asked to do next.
+    enum TWork : unsigned { kPump = 1, kTick = 2, kCancel = 4, kStop = 8 };
+    void Ask(unsigned work);
     void PumpWhileDue();
     void StopPumping();
 
@@ -46,8 +50,7 @@ private:
     TZmodemSender m_sender;
     std::mutex m_pumpMutex;
     std::condition_variable m_pumpWake;
-    bool m_pumpDue = false;  // guarded by m_pumpMutex
-    bool m_pumpStop = false; // guarded by m_pumpMutex
+    unsigned m_work = 0; // TWork bits; guarded by m_pumpMutex
     // Started last, after everything it uses.
     std::thread m_pumper;
 };
