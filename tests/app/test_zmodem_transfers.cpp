@@ -215,10 +215,12 @@ protected:
     }
     // A peer started over TCP without a pty (a pty may lose what its
     // program wrote just before it ended), which writes its process id,
-    // then becomes the command.
+    // then becomes the command. socat gets longer than the relay's hold to
+    // pass on what the command wrote as it ended (its cancel): by default it
+    // drops what is still unsent half a second after the command ends.
     int PeerWithItsId(const std::string& command, const fs::path& folder, const fs::path& idFile) {
         const int port = LoopbackPeer::FreePort();
-        StartPeer("socat TCP-LISTEN:" + std::to_string(port) +
+        StartPeer("socat -t 10 TCP-LISTEN:" + std::to_string(port) +
                       ",bind=127.0.0.1,reuseaddr SYSTEM:'echo $$ > " + idFile.string() + "; exec " +
                       command + "'",
                   folder);
