@@ -475,6 +475,31 @@ TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
     EXPECT_NE(*rzExit, 0);
 }
 
+// Whether the server's cancel (five CANs in a row, which escaped data never
+// holds) has passed the relay towards us.
+bool CancelCameThrough(TTcpRelay& relay) {
+    int run = 0;
+    for (const TTcpRelay::TRun& passed : relay.RunsSoFar()) {
+        if (passed.direction != kFromServer) {
+            continue;
+        }
+        for (const std::uint8_t byte : passed.bytes) {
+            run = byte == 0x18 ? run + 1 : 0;
+            if (run >= 5) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// What the window must say when the peer was stopped: its cancel if that
+// came (lrzsz sends it as it ends); a lost line if the peer died before its
+// cancel left it, which happens now and then on a loaded machine.
+std::string EndingForAStoppedPeer(TTcpRelay& relay) {
+    return CancelCameThrough(relay) ? status::kCancelledByPeer : status::kConnectionLost;
+}
+
 TEST_F(ZmodemTransfers, TheOtherSidesCancelEndsOurWindowEitherWay) {
     const std::string big = RandomBytes(2 * 1024 * 1024, 42);
     Write("big.bin", big);
@@ -499,8 +524,9 @@ TEST_F(ZmodemTransfers, TheOtherSidesCancelEndsOurWindowEitherWay) {
         [&] { return window.Transfers().ReceiveZmodem((root / "received").string()); },
         stopWhenHeld(download, szId, stopped));
     EXPECT_TRUE(stopped);
-    EXPECT_EQ(received.status, status::kCancelledByPeer);
-    ExpectWindowSays(downloadWindow, status::kCancelledByPeer);
+    const std::string downloadEnding = EndingForAStoppedPeer(download);
+    EXPECT_EQ(received.status, downloadEnding);
+    ExpectWindowSays(downloadWindow, downloadEnding);
     const std::string kept = Read(root / "received" / "big.bin");
     EXPECT_LT(kept.size(), big.size());
     EXPECT_TRUE(big.compare(0, kept.size(), kept) == 0) << "what came differs";
@@ -518,8 +544,12 @@ TEST_F(ZmodemTransfers, TheOtherSidesCancelEndsOurWindowEitherWay) {
         [&] { return again.Transfers().SendZmodem({(root / "sent" / "big.bin").string()}); },
         stopWhenHeld(upload, rzId, stopped));
     EXPECT_TRUE(stopped);
-    EXPECT_EQ(sent.status, status::kCancelledByPeer);
-    ExpectWindowSays(uploadWindow, status::kCancelledByPeer);
+    const std::string uploadEnding = EndingForAStoppedPeer(upload);
+    EXPECT_EQ(sent.status, uploadEnding);
+    ExpectWindowSays(uploadWindow, uploadEnding);
+    // The other side's cancel itself is recognised in at least one of the two.
+    EXPECT_TRUE(downloadEnding == status::kCancelledByPeer ||
+                uploadEnding == status::kCancelledByPeer);
 }
 
 TEST_F(ZmodemTransfers, ANameReachingOutOfTheFolderLandsInsideIt) {

@@ -92,6 +92,11 @@ public:
         std::lock_guard lock(m_mutex);
         return m_runs;
     }
+    // The runs passed on so far, without waiting for the end.
+    std::vector<TRun> RunsSoFar() {
+        std::lock_guard lock(m_mutex);
+        return m_runs;
+    }
     // How many planned faults the line has seen so far.
     int FaultsDone() const { return m_faultsDone.load(); }
 
