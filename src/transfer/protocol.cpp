@@ -21,12 +21,14 @@ void TProtocol::StartSingle(TLiveConnection* line, const std::string& path,
                             std::function<void()> endTransferMode) {
     Begin(line, std::move(endTransferMode));
     m_receiver.StartSingle(path);
+    Started();
 }
 
 void TProtocol::StartBatch(TLiveConnection* line, const std::string& folder,
                            std::function<void()> endTransferMode) {
     Begin(line, std::move(endTransferMode));
     m_receiver.StartBatch(folder);
+    Started();
 }
 
 } // namespace telvora

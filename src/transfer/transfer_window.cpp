@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include <vector>
+
 namespace telvora {
 
 namespace {
@@ -50,20 +52,51 @@ QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int lef
     return label;
 }
 
-// The bytes of the live line while a transfer runs, handed to its state machine.
-class TFunctionSink : public TChunkSink {
+} // namespace
+
+// The bytes of the live line while a transfer runs, handed to its state
+// machine. The line is taken before the state machine starts: what comes in
+// between (the start of a board's send that waited for the download) is kept
+// and handed on first once it has started.
+class TTransferWindow::TStartingSink : public TChunkSink {
 public:
-    explicit TFunctionSink(std::function<std::size_t(const std::uint8_t*, std::size_t)> receive)
+    explicit TStartingSink(std::function<std::size_t(const std::uint8_t*, std::size_t)> receive)
         : m_receive(std::move(receive)) {}
+
     int ReceiveChunk(const std::uint8_t* data, int count) override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_started) {
+                m_early.insert(m_early.end(), data, data + count);
+                return count;
+            }
+        }
         return static_cast<int>(m_receive(data, static_cast<std::size_t>(count)));
+    }
+    // A new transfer: nothing goes on until it has started.
+    void Reset() {
+        std::lock_guard lock(m_mutex);
+        m_started = false;
+        m_early.clear();
+    }
+    // Under the lock, so that bytes arriving meanwhile wait behind these.
+    void Started() {
+        std::lock_guard lock(m_mutex);
+        m_started = true;
+        if (!m_early.empty()) {
+            m_receive(m_early.data(), m_early.size());
+            m_early.clear();
+        }
     }
 
 private:
     std::function<std::size_t(const std::uint8_t*, std::size_t)> m_receive;
+    std::mutex m_mutex;
+    bool m_started = false;            // guarded by m_mutex
+    std::vector<std::uint8_t> m_early; // guarded by m_mutex
 };
 
-} // namespace
+namespace {} // namespace
 
 TTransferWindow::TTransferWindow(QWidget* parent, const TCaptions& captions)
     : QDialog(parent), m_blockTimer([this] { Tick(); }), m_second(captions.second) {
@@ -105,10 +138,19 @@ void TTransferWindow::BuildWindow(const TCaptions& captions) {
 
 void TTransferWindow::SetSink(
     std::function<std::size_t(const std::uint8_t*, std::size_t)> receive) {
-    m_sink = std::make_shared<TFunctionSink>(std::move(receive));
+    m_sink = std::make_shared<TStartingSink>(std::move(receive));
+}
+
+std::shared_ptr<TChunkSink> TTransferWindow::Sink() const {
+    return m_sink;
+}
+
+void TTransferWindow::Started() {
+    m_sink->Started();
 }
 
 void TTransferWindow::Begin(TLiveConnection* line, std::function<void()> endTransferMode) {
+    m_sink->Reset();
     m_line = line;
     m_endTransferMode = std::move(endTransferMode);
     BitBtn1->setText(QStringLiteral("Cancel"));

@@ -50,7 +50,7 @@ public:
     ~TTransferWindow() override;
 
     // What the line's thread hands the bytes to while the transfer runs.
-    std::shared_ptr<TChunkSink> Sink() const { return m_sink; }
+    std::shared_ptr<TChunkSink> Sink() const;
     // The line has ended: nothing more goes to it.
     void TransportLost();
     // The line the running or last transfer uses; null once lost.
@@ -77,6 +77,9 @@ public Q_SLOTS:
 protected:
     // Before the state machine starts: the line and how to end the transfer mode.
     void Begin(TLiveConnection* line, std::function<void()> endTransferMode);
+    // After the state machine has started: the bytes that came since Begin
+    // go to it, and from now on every byte as it comes.
+    void Started();
     // The state machine's bytes from the line, its ticks, its cancel, its
     // line lost; the derived window's destructor calls TransportLost first.
     // receive returns how many bytes the state machine took (fewer once it
@@ -102,7 +105,8 @@ private:
 
     THandOver m_ui;
     TBlockTimer m_blockTimer;
-    std::shared_ptr<TChunkSink> m_sink;
+    class TStartingSink;
+    std::shared_ptr<TStartingSink> m_sink;
     // Set while a transfer may send; read under the state machine's lock.
     TLiveConnection* m_line = nullptr;
     std::function<void()> m_endTransferMode;

@@ -21,6 +21,7 @@ void TUpload::Start(TLiveConnection* line, TSendProtocol protocol,
                     const std::vector<std::string>& paths, std::function<void()> endTransferMode) {
     Begin(line, std::move(endTransferMode));
     m_sender.Start(protocol, paths);
+    Started();
 }
 
 } // namespace telvora

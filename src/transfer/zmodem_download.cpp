@@ -30,6 +30,7 @@ void TZmodemDownload::Start(TLiveConnection* line, const std::string& folder,
                             TExistingFile existing, std::function<void()> endTransferMode) {
     Begin(line, std::move(endTransferMode));
     m_receiver.Start(folder, existing);
+    Started();
 }
 
 void TZmodemDownload::UserCancel() {

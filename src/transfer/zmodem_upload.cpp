@@ -26,6 +26,7 @@ void TZmodemUpload::Start(TLiveConnection* line, const std::vector<std::string>&
                           std::function<void()> endTransferMode) {
     Begin(line, std::move(endTransferMode));
     m_sender.Start(paths);
+    Started();
     PumpSoon();
 }
 
