@@ -37,35 +37,38 @@ bool TTransferCommands::ReceiveBatch(const std::string& folder) {
 }
 
 bool TTransferCommands::Receive(bool batch, const std::string& where) {
-    return RunTransfer(*m_protocol, [&](TLiveConnection* line) {
-        auto endTransferMode = [this] { m_session.ReleaseLine(); };
-        if (batch) {
-            m_protocol->StartBatch(line, where, endTransferMode);
-        } else {
-            m_protocol->StartSingle(line, where, endTransferMode);
-        }
-    });
+    return RunTransfer(*m_protocol,
+                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
+                           if (batch) {
+                               m_protocol->StartBatch(line, where, endTransferMode);
+                           } else {
+                               m_protocol->StartSingle(line, where, endTransferMode);
+                           }
+                       });
 }
 
 bool TTransferCommands::SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths) {
     if (protocol == TSendProtocol::Zmodem) {
         return SendZmodem(paths);
     }
-    return RunTransfer(*m_upload, [&](TLiveConnection* line) {
-        m_upload->Start(line, protocol, paths, [this] { m_session.ReleaseLine(); });
-    });
+    return RunTransfer(*m_upload,
+                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
+                           m_upload->Start(line, protocol, paths, endTransferMode);
+                       });
 }
 
 bool TTransferCommands::ReceiveZmodem(const std::string& folder) {
-    return RunTransfer(*m_zmodemDownload, [&](TLiveConnection* line) {
-        m_zmodemDownload->Start(line, folder, m_existing, [this] { m_session.ReleaseLine(); });
-    });
+    return RunTransfer(*m_zmodemDownload,
+                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
+                           m_zmodemDownload->Start(line, folder, m_existing, endTransferMode);
+                       });
 }
 
 bool TTransferCommands::SendZmodem(const std::vector<std::string>& paths) {
-    return RunTransfer(*m_zmodemUpload, [&](TLiveConnection* line) {
-        m_zmodemUpload->Start(line, paths, [this] { m_session.ReleaseLine(); });
-    });
+    return RunTransfer(*m_zmodemUpload,
+                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
+                           m_zmodemUpload->Start(line, paths, endTransferMode);
+                       });
 }
 
 void TTransferCommands::RemoteSendStarted() {
@@ -86,8 +89,7 @@ bool TTransferCommands::TransferRunning() const {
                        [](const TTransferWindow* window) { return window->Running(); });
 }
 
-bool TTransferCommands::RunTransfer(TTransferWindow& window,
-                                    const std::function<void(TLiveConnection*)>& start) {
+bool TTransferCommands::RunTransfer(TTransferWindow& window, const TStart& start) {
     if (TransferRunning()) {
         return false;
     }
@@ -97,7 +99,7 @@ bool TTransferCommands::RunTransfer(TTransferWindow& window,
         return false;
     }
     try {
-        start(line);
+        start(line, [this] { m_session.ReleaseLine(); });
     } catch (const std::exception& failure) {
         m_session.ReleaseLine();
         window.TransportLost();

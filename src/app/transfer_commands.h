@@ -87,8 +87,12 @@ private:
     std::vector<std::string> ChooseUploads(bool several);
     bool TransferRunning() const;
     // Runs the prepared transfer window until the user closes it; start
-    // prepares it and raises when it cannot begin (the user is told).
-    bool RunTransfer(TTransferWindow& window, const std::function<void(TLiveConnection*)>& start);
+    // prepares it over the line, with the step that gives the line back
+    // when the transfer ends, and raises when it cannot begin (the user is
+    // told).
+    using TStart =
+        std::function<void(TLiveConnection* line, const std::function<void()>& endTransferMode)>;
+    bool RunTransfer(TTransferWindow& window, const TStart& start);
 
     QWidget& m_window;
     TSession& m_session;

@@ -55,6 +55,9 @@ public:
     const std::vector<std::uint8_t>& Data() const { return m_data; }
     // Drops the rest of a frame: only a header is looked for.
     void HuntHeader();
+    // Looking for a header with nothing of one seen yet: bytes before the
+    // next pad ('*') can change nothing but a run of CANs.
+    bool Idle() const { return m_state == State::Hunt; }
     void Reset();
 
 private:
