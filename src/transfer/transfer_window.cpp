@@ -96,8 +96,6 @@ private:
     std::vector<std::uint8_t> m_early; // guarded by m_mutex
 };
 
-namespace {} // namespace
-
 TTransferWindow::TTransferWindow(QWidget* parent, const TCaptions& captions)
     : QDialog(parent), m_blockTimer([this] { Tick(); }), m_second(captions.second) {
     BuildWindow(captions);
