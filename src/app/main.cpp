@@ -170,9 +170,10 @@ private:
         m_sinceLine.restart();
         const std::string total =
             progress.totalBytes >= 0 ? " of " + std::to_string(progress.totalBytes) : "";
-        std::fprintf(stderr, "telvora: %s  %d%s bytes  %d blocks  %d errors  %s\n",
-                     progress.fileName.c_str(), progress.bytes, total.c_str(), progress.blocks,
-                     progress.errorCount, progress.status.c_str());
+        std::fprintf(stderr, "telvora: %s  %lld%s bytes  %lld blocks  %d errors  %s\n",
+                     progress.fileName.c_str(), static_cast<long long>(progress.bytes),
+                     total.c_str(), static_cast<long long>(progress.blocks), progress.errorCount,
+                     progress.status.c_str());
         std::fflush(stderr);
     }
 

@@ -109,7 +109,7 @@ void TBlockReceiver::UserCancel() {
     if (m_state == State::Stopped || m_state == State::CancelPending) {
         return;
     }
-    Abort("Transfer Aborted.");
+    Abort(TTransferOutcome::CancelledHere, "Transfer Aborted.");
 }
 
 void TBlockReceiver::TransportLost() {
@@ -119,7 +119,7 @@ void TBlockReceiver::TransportLost() {
         return;
     }
     m_files.CloseQuietly();
-    End("Connection lost.", State::Stopped);
+    End(TTransferOutcome::LineLost, "Connection lost.", State::Stopped);
 }
 
 TBlockReceiver::State TBlockReceiver::RxState() const {
@@ -190,7 +190,7 @@ void TBlockReceiver::ReceiveByte(std::uint8_t byte) {
         try {
             BlockComplete();
         } catch (const ETransferFileError& failure) {
-            Abort(failure.what());
+            Abort(TTransferOutcome::FileError, failure.what());
         }
         return;
     }
@@ -202,7 +202,7 @@ void TBlockReceiver::WaitHeaderByte(std::uint8_t byte) {
         if (++m_cancelCount > 1) {
             m_cancelCount = 0;
             m_files.CloseQuietly();
-            End("Sender Aborted Transfer!", State::Stopped);
+            End(TTransferOutcome::CancelledByPeer, "Sender Aborted Transfer!", State::Stopped);
             return;
         }
     } else {
@@ -218,7 +218,7 @@ void TBlockReceiver::WaitHeaderByte(std::uint8_t byte) {
         try {
             EndOfFile();
         } catch (const ETransferFileError& failure) {
-            Abort(failure.what());
+            Abort(TTransferOutcome::FileError, failure.what());
         }
         return;
     }
@@ -262,7 +262,8 @@ void TBlockReceiver::BlockComplete() {
             // A data block before any header: the sender is not batch-sending.
             ResetProgress();
             m_progress.fileName.clear();
-            End("Sender using wrong protocol!", State::CancelPending);
+            End(TTransferOutcome::ProtocolError, "Sender using wrong protocol!",
+                State::CancelPending);
             return;
         }
         if (IsRepeatOfLastBlock()) {
@@ -270,7 +271,8 @@ void TBlockReceiver::BlockComplete() {
             Reply(kAck);
             return;
         }
-        Abort("Block " + std::to_string(m_blockNumber) + " came after the file ended.");
+        Abort(TTransferOutcome::ProtocolError,
+              "Block " + std::to_string(m_blockNumber) + " came after the file ended.");
         return;
     }
     if (m_batchMode && m_blockNumber == 0 && !m_accepted) {
@@ -293,8 +295,9 @@ void TBlockReceiver::BlockComplete() {
         RestartTimeout(static_cast<int>(m_blockSize));
         return;
     }
-    Abort("Block " + std::to_string(m_blockNumber) + " out of sequence (expected " +
-          std::to_string(m_expectedBlock) + ").");
+    Abort(TTransferOutcome::ProtocolError, "Block " + std::to_string(m_blockNumber) +
+                                               " out of sequence (expected " +
+                                               std::to_string(m_expectedBlock) + ").");
 }
 
 bool TBlockReceiver::IsRepeatOfLastBlock() const {
@@ -309,7 +312,7 @@ void TBlockReceiver::AcceptHeader() {
         Reply(kAck);
         ResetProgress();
         m_progress.fileName.clear();
-        End("Transfer Complete!", State::Stopped);
+        End(TTransferOutcome::Completed, kTransferCompleteText, State::Stopped);
         return;
     }
     m_announcedLength = AnnouncedLength(sent.size());
@@ -354,7 +357,7 @@ void TBlockReceiver::AcceptData() {
     ++m_expectedBlock;
     m_accepted = true;
     ++m_progress.blocks;
-    m_progress.bytes += static_cast<int>(m_blockSize);
+    m_progress.bytes += static_cast<std::int64_t>(m_blockSize);
     m_progress.status = "Block OK";
     ShowProgress();
     Reply(kAck);
@@ -378,7 +381,7 @@ void TBlockReceiver::EndOfFile() {
     m_announcedLength.reset();
     Reply(kAck);
     if (!m_batchMode) {
-        End("Transfer Complete!", State::Stopped);
+        End(TTransferOutcome::Completed, kTransferCompleteText, State::Stopped);
         return;
     }
     ResetProgress();
@@ -436,10 +439,11 @@ void TBlockReceiver::ShowProgress() {
     m_port.ShowProgress(m_progress);
 }
 
-void TBlockReceiver::End(const std::string& status, State next) {
+void TBlockReceiver::End(TTransferOutcome outcome, const std::string& status, State next) {
     m_pendingReply.reset();
     m_progress.status = status;
     m_progress.ended = true;
+    m_progress.outcome = outcome;
     m_cancelCount = 0;
     m_port.Alert();
     ShowProgress();
@@ -450,9 +454,9 @@ void TBlockReceiver::End(const std::string& status, State next) {
     }
 }
 
-void TBlockReceiver::Abort(const std::string& status) {
+void TBlockReceiver::Abort(TTransferOutcome outcome, const std::string& status) {
     m_files.CloseQuietly();
-    End(status, State::CancelPending);
+    End(outcome, status, State::CancelPending);
     Arm(kCancelDelayMs);
 }
 

@@ -94,9 +94,9 @@ private:
     void ResetProgress();
     void ShowProgress();
     // An ending: the status, the button, the alert, the bytes back to the screen.
-    void End(const std::string& status, State next);
+    void End(TTransferOutcome outcome, const std::string& status, State next);
     // Ends with three CANs 250 ms later; the file is kept as it is.
-    void Abort(const std::string& status);
+    void Abort(TTransferOutcome outcome, const std::string& status);
     bool IsRepeatOfLastBlock() const;
     // The decimal length after the name's NUL in a header, when it is one.
     std::optional<std::uint64_t> AnnouncedLength(std::size_t nameLength) const;

@@ -58,7 +58,7 @@ void TBlockSender::ReceiveChunk(const std::uint8_t* data, std::size_t count) {
             ReplyByte(data[i]);
         }
     } catch (const ETransferFileError& failure) {
-        Abort(failure.what());
+        Abort(TTransferOutcome::FileError, failure.what());
     }
 }
 
@@ -76,7 +76,7 @@ void TBlockSender::TimeoutTimer() {
         return;
     case State::WaitStart:
         if (++m_tries >= kTries) {
-            Abort("Transfer Aborted.");
+            Abort(TTransferOutcome::TimedOut, "Transfer Aborted.");
             return;
         }
         m_progress.status = "Waiting for receiver...";
@@ -87,7 +87,7 @@ void TBlockSender::TimeoutTimer() {
             // Every file was acknowledged to its end: a receiver that leaves
             // the batch's closing header unanswered has them all (rz exits
             // at once, and its last reply can be lost on the way).
-            End("Transfer Complete!");
+            End(TTransferOutcome::Completed, kTransferCompleteText);
             return;
         }
         ++m_progress.errorCount;
@@ -101,7 +101,7 @@ void TBlockSender::TimeoutTimer() {
 void TBlockSender::UserCancel() {
     std::lock_guard lock(m_mutex);
     if (m_state != State::Stopped) {
-        Abort("Transfer Aborted.");
+        Abort(TTransferOutcome::CancelledHere, "Transfer Aborted.");
     }
 }
 
@@ -116,7 +116,11 @@ void TBlockSender::TransportLost() {
     // header that closes the batch was left, and a receiver that has hung up
     // (rz exits at once, and its last reply can be lost on the way) has
     // every file.
-    End(m_item == Item::BatchEnd ? "Transfer Complete!" : "Connection lost.");
+    if (m_item == Item::BatchEnd) {
+        End(TTransferOutcome::Completed, kTransferCompleteText);
+    } else {
+        End(TTransferOutcome::LineLost, "Connection lost.");
+    }
 }
 
 TBlockSender::State TBlockSender::SendState() const {
@@ -161,7 +165,7 @@ void TBlockSender::ReplyByte(std::uint8_t byte) {
     if (byte == kCan) {
         if (++m_cancelCount >= 2) {
             m_files.Close();
-            End("Receiver Aborted Transfer!");
+            End(TTransferOutcome::CancelledByPeer, "Receiver Aborted Transfer!");
         }
         return;
     }
@@ -207,11 +211,11 @@ void TBlockSender::Acknowledged() {
         WaitForStart(Item::Data);
         return;
     case Item::BatchEnd:
-        End("Transfer Complete!");
+        End(TTransferOutcome::Completed, kTransferCompleteText);
         return;
     case Item::Data:
         m_offset += m_dataInBlock;
-        m_progress.bytes += static_cast<int>(m_dataInBlock);
+        m_progress.bytes += static_cast<std::int64_t>(m_dataInBlock);
         ++m_progress.blocks;
         ++m_blockNumber;
         SendDataBlock();
@@ -301,7 +305,7 @@ void TBlockSender::SendBlock(std::uint8_t number, std::vector<std::uint8_t> data
 
 void TBlockSender::Resend() {
     if (++m_tries >= kTries) {
-        Abort("Transfer Aborted.");
+        Abort(TTransferOutcome::TimedOut, "Transfer Aborted.");
         return;
     }
     Send(m_block.data(), m_block.size());
@@ -321,7 +325,7 @@ void TBlockSender::OpenFile() {
 void TBlockSender::FileDone() {
     m_files.Close();
     if (m_protocol != TSendProtocol::YModem) {
-        End("Transfer Complete!");
+        End(TTransferOutcome::Completed, kTransferCompleteText);
         return;
     }
     if (++m_fileIndex < m_paths.size()) {
@@ -372,11 +376,12 @@ std::string TBlockSender::Kind() const {
     return m_protocol == TSendProtocol::YModem ? "Y-Modem" : "X-Modem";
 }
 
-void TBlockSender::End(const std::string& status) {
+void TBlockSender::End(TTransferOutcome outcome, const std::string& status) {
     m_state = State::Stopped;
     m_cancelCount = 0;
     m_progress.status = status;
     m_progress.ended = true;
+    m_progress.outcome = outcome;
     m_timerInterval = 0;
     m_port.DisableTimer();
     m_port.Alert();
@@ -384,11 +389,11 @@ void TBlockSender::End(const std::string& status) {
     m_port.EndTransferMode();
 }
 
-void TBlockSender::Abort(const std::string& status) {
+void TBlockSender::Abort(TTransferOutcome outcome, const std::string& status) {
     const std::uint8_t cancel[] = {kCan, kCan, kCan};
     Send(cancel, sizeof cancel);
     m_files.Close();
-    End(status);
+    End(outcome, status);
 }
 
 } // namespace telvora

@@ -99,9 +99,9 @@ private:
     void Arm(int intervalMs);
     void ResetProgress(const std::string& fileName, std::int64_t total);
     void ShowProgress();
-    void End(const std::string& status);
+    void End(TTransferOutcome outcome, const std::string& status);
     // Three CANs, then the ending.
-    void Abort(const std::string& status);
+    void Abort(TTransferOutcome outcome, const std::string& status);
     std::string Kind() const;
 
     TTransferPort& m_port;

@@ -17,17 +17,36 @@ public:
 // Raises "Cannot <what> <path>: <the system's reason for error>".
 [[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, int error);
 
+// How a transfer ended. The window's words come from the state machine's
+// status; whether the run succeeded comes from this alone.
+enum class TTransferOutcome {
+    Running,         // not ended yet
+    Completed,       // every file arrived, or was sent and taken
+    CancelledHere,   // the user's cancel
+    CancelledByPeer, // the other side's cancel
+    LineLost,        // the line went while the transfer ran
+    TimedOut,        // the other side stopped answering
+    FileError,       // a file could not be made, written or read
+    Skipped,         // the receiver refused one or more files of an upload
+    ProtocolError,   // the other side broke the protocol, or too many errors
+};
+
+// The status of every good ending, in every protocol.
+inline const std::string kTransferCompleteText = "Transfer Complete!";
+
 // What the transfer window shows of a download or an upload.
 struct TTransferProgress {
     std::string fileName; // the file being written or read, or empty
     std::string status;
-    int bytes = 0;  // data bytes received, or sent and acknowledged
-    int blocks = 0; // blocks received, or sent and acknowledged
+    std::int64_t bytes = 0;  // data bytes received, or sent and acknowledged
+    std::int64_t blocks = 0; // blocks received, or sent and acknowledged
     int errorCount = 0;
     // The size of the file being sent; -1 for a download, whose size is not known.
     std::int64_t totalBytes = -1;
     // The transfer has ended: the window's button reads "Close".
     bool ended = false;
+    // Set with ended.
+    TTransferOutcome outcome = TTransferOutcome::Running;
 };
 
 // Everything the block receiver and the block sender need from outside them.

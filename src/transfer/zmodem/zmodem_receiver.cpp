@@ -43,10 +43,6 @@ std::optional<std::uint64_t> ReadNumber(const std::string& text, std::size_t& at
     return value;
 }
 
-int ClampToInt(std::uint64_t value) {
-    return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX));
-}
-
 // The bytes of lrzsz's attention string that stand for a break and a pause.
 constexpr std::uint8_t kAttentionBreak = 0xDD;
 constexpr std::uint8_t kAttentionPause = 0xDE;
@@ -134,7 +130,7 @@ void TZmodemReceiver::TimeoutTimer() {
         return;
     case State::Finishing:
         if (++m_quietTicks >= kFinishTicks) {
-            End(status::kComplete);
+            End(TTransferOutcome::Completed, status::kComplete);
         }
         return;
     default:
@@ -157,7 +153,7 @@ void TZmodemReceiver::Choose(TExistingFile choice) {
     try {
         Decide(m_existing);
     } catch (const ETransferFileError& failure) {
-        Abort(failure.what());
+        Abort(TTransferOutcome::FileError, failure.what());
     }
 }
 
@@ -166,7 +162,7 @@ void TZmodemReceiver::UserCancel() {
     if (m_state == State::Stopped) {
         return;
     }
-    Abort(status::kCancelled);
+    Abort(TTransferOutcome::CancelledHere, status::kCancelled);
 }
 
 void TZmodemReceiver::TransportLost() {
@@ -179,7 +175,11 @@ void TZmodemReceiver::TransportLost() {
     // After the sender's ZFIN every file is in: a sender that hangs up
     // without its "OO" (or whose "OO" is lost as its line closes, as a pty
     // may lose what its program wrote last) spoiled nothing.
-    End(m_state == State::Finishing ? status::kComplete : status::kConnectionLost);
+    if (m_state == State::Finishing) {
+        End(TTransferOutcome::Completed, status::kComplete);
+    } else {
+        End(TTransferOutcome::LineLost, status::kConnectionLost);
+    }
 }
 
 TZmodemReceiver::State TZmodemReceiver::RxState() const {
@@ -217,7 +217,7 @@ int TZmodemReceiver::TimerInterval() const {
 void TZmodemReceiver::Feed(std::uint8_t byte) {
     if (m_state == State::Finishing && byte == 'O') {
         if (++m_finishOs >= 2) {
-            End(status::kComplete);
+            End(TTransferOutcome::Completed, status::kComplete);
         }
         return;
     }
@@ -228,7 +228,7 @@ void TZmodemReceiver::Feed(std::uint8_t byte) {
             return;
         case TZmodemEvent::Kind::Cancel:
             m_files.CloseQuietly();
-            End(status::kCancelledByPeer);
+            End(TTransferOutcome::CancelledByPeer, status::kCancelledByPeer);
             return;
         case TZmodemEvent::Kind::Header:
             OnHeader(event);
@@ -242,7 +242,7 @@ void TZmodemReceiver::Feed(std::uint8_t byte) {
             return;
         }
     } catch (const ETransferFileError& failure) {
-        Abort(failure.what());
+        Abort(TTransferOutcome::FileError, failure.what());
     }
 }
 
@@ -266,7 +266,7 @@ void TZmodemReceiver::OnHeader(const TZmodemEvent& event) {
         if (event.type == kAbort) {
             SendHex(kFin, PositionHeader(0));
         }
-        End(status::kCancelledByPeer);
+        End(TTransferOutcome::CancelledByPeer, status::kCancelledByPeer);
         return;
     case kData:
         OnDataHeader(HeaderPosition(event.bytes));
@@ -409,7 +409,7 @@ std::string TZmodemReceiver::FreeName(const std::string& path) {
 void TZmodemReceiver::StartFileAt(std::uint64_t position) {
     m_fileOpen = true;
     m_position = position;
-    m_progress.bytes = ClampToInt(position);
+    m_progress.bytes = static_cast<std::int64_t>(position);
     m_state = State::WaitData;
     m_retries = 0;
     Status(status::kReceiving);
@@ -445,7 +445,7 @@ void TZmodemReceiver::OnData(const TZmodemEvent& event) {
     m_position += data.size();
     m_written += data.size();
     m_retries = 0;
-    m_progress.bytes = ClampToInt(m_position);
+    m_progress.bytes = static_cast<std::int64_t>(m_position);
     ++m_progress.blocks;
     if (m_progress.status != status::kReceiving) {
         m_progress.status = status::kReceiving;
@@ -507,7 +507,7 @@ void TZmodemReceiver::OnFinish() {
     }
     SendHex(kFin, PositionHeader(0));
     if (midFile) {
-        End(status::kCancelledByPeer);
+        End(TTransferOutcome::CancelledByPeer, status::kCancelledByPeer);
         return;
     }
     if (m_state != State::Finishing) {
@@ -540,7 +540,11 @@ void TZmodemReceiver::AskAgain(bool timedOut) {
 bool TZmodemReceiver::CountRetry(bool timedOut) {
     if (++m_retries > kMaxRetries) {
         m_files.CloseQuietly();
-        Abort(timedOut ? status::kTimedOut : status::kTooManyErrors);
+        if (timedOut) {
+            Abort(TTransferOutcome::TimedOut, status::kTimedOut);
+        } else {
+            Abort(TTransferOutcome::ProtocolError, status::kTooManyErrors);
+        }
         return false;
     }
     return true;
@@ -609,11 +613,12 @@ void TZmodemReceiver::Status(const std::string& statusText) {
     ShowProgress();
 }
 
-void TZmodemReceiver::End(const std::string& statusText) {
+void TZmodemReceiver::End(TTransferOutcome outcome, const std::string& statusText) {
     m_state = State::Stopped;
     m_fileOpen = false;
     m_progress.status = statusText;
     m_progress.ended = true;
+    m_progress.outcome = outcome;
     m_timerInterval = 0;
     m_port.DisableTimer();
     ShowProgress();
@@ -621,10 +626,10 @@ void TZmodemReceiver::End(const std::string& statusText) {
     m_port.EndTransferMode();
 }
 
-void TZmodemReceiver::Abort(const std::string& statusText) {
+void TZmodemReceiver::Abort(TTransferOutcome outcome, const std::string& statusText) {
     m_files.CloseQuietly();
     SendCancel();
-    End(statusText);
+    End(outcome, statusText);
 }
 
 } // namespace telvora

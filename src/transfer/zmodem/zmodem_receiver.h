@@ -132,9 +132,9 @@ private:
     void Send(const std::vector<std::uint8_t>& bytes);
     void ShowProgress();
     void Status(const std::string& status);
-    void End(const std::string& status);
+    void End(TTransferOutcome outcome, const std::string& status);
     // Ends after the cancel sequence; the file is kept as it is.
-    void Abort(const std::string& status);
+    void Abort(TTransferOutcome outcome, const std::string& status);
 
     TTransferPort& m_port;
     TZmodemFiles& m_files;

@@ -12,13 +12,7 @@ namespace telvora {
 using namespace zmodem;
 namespace status = zmodem_status;
 
-namespace {
-
-int ClampToInt(std::uint64_t value) {
-    return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX));
-}
-
-} // namespace
+namespace {} // namespace
 
 TZmodemSender::TZmodemSender(TTransferPort& port, TZmodemSource& files)
     : m_port(port), m_files(files) {
@@ -106,10 +100,10 @@ void TZmodemSender::TimeoutTimer() {
     if (++m_tries > kMaxTries) {
         if (m_state == State::WaitFin) {
             // Every file was answered; only the goodbye went unanswered.
-            End(FinalStatus());
+            EndBatch();
             return;
         }
-        Abort(status::kTimedOut);
+        Abort(TTransferOutcome::TimedOut, status::kTimedOut);
         return;
     }
     Repeat();
@@ -130,7 +124,7 @@ void TZmodemSender::UserCancel() {
     if (m_state == State::Stopped) {
         return;
     }
-    Abort(status::kCancelled);
+    Abort(TTransferOutcome::CancelledHere, status::kCancelled);
 }
 
 void TZmodemSender::TransportLost() {
@@ -139,7 +133,7 @@ void TZmodemSender::TransportLost() {
     if (m_state == State::Stopped) {
         return;
     }
-    End(status::kConnectionLost);
+    End(TTransferOutcome::LineLost, status::kConnectionLost);
 }
 
 TZmodemSender::State TZmodemSender::SendState() const {
@@ -174,7 +168,7 @@ void TZmodemSender::Feed(std::uint8_t byte) {
     try {
         switch (event.kind) {
         case TZmodemEvent::Kind::Cancel:
-            End(status::kCancelledByPeer);
+            End(TTransferOutcome::CancelledByPeer, status::kCancelledByPeer);
             return;
         case TZmodemEvent::Kind::Header:
             OnHeader(event);
@@ -188,7 +182,7 @@ void TZmodemSender::Feed(std::uint8_t byte) {
             return;
         }
     } catch (const ETransferFileError& failure) {
-        Abort(failure.what());
+        Abort(TTransferOutcome::FileError, failure.what());
     }
 }
 
@@ -222,15 +216,15 @@ void TZmodemSender::OnHeader(const TZmodemEvent& event) {
         if (m_state == State::WaitFin) {
             const std::vector<std::uint8_t> overAndOut{'O', 'O'};
             Send(overAndOut);
-            End(FinalStatus());
+            EndBatch();
         } else {
-            End(status::kCancelledByPeer);
+            End(TTransferOutcome::CancelledByPeer, status::kCancelledByPeer);
         }
         return;
     case kCancel:
     case kAbort:
     case kFErr:
-        End(status::kCancelledByPeer);
+        End(TTransferOutcome::CancelledByPeer, status::kCancelledByPeer);
         return;
     default:
         return;
@@ -464,11 +458,11 @@ bool TZmodemSender::PumpLocked(std::size_t budget) {
         }
     } catch (const ETransferFileError& failure) {
         Send(out);
-        Abort(failure.what());
+        Abort(TTransferOutcome::FileError, failure.what());
         return false;
     }
     Send(out);
-    m_progress.bytes = ClampToInt(m_sendPos);
+    m_progress.bytes = static_cast<std::int64_t>(m_sendPos);
     ShowProgress();
     if (fileEnded) {
         SendEof();
@@ -534,9 +528,13 @@ void TZmodemSender::Repeat() {
 
 // ---------------------------------------------------------------- progress and endings
 
-std::string TZmodemSender::FinalStatus() const {
+void TZmodemSender::EndBatch() {
     // lrzsz's rz also skips a file it cannot write: the batch did not arrive whole.
-    return m_skipped == 0 ? status::kComplete : status::SkippedByReceiverAtEnd(m_skipped);
+    if (m_skipped == 0) {
+        End(TTransferOutcome::Completed, status::kComplete);
+    } else {
+        End(TTransferOutcome::Skipped, status::SkippedByReceiverAtEnd(m_skipped));
+    }
 }
 
 void TZmodemSender::Send(const std::vector<std::uint8_t>& bytes) {
@@ -554,12 +552,13 @@ void TZmodemSender::Status(const std::string& statusText) {
     ShowProgress();
 }
 
-void TZmodemSender::End(const std::string& statusText) {
+void TZmodemSender::End(TTransferOutcome outcome, const std::string& statusText) {
     m_files.Close();
     m_state = State::Stopped;
     m_frameOpen = false;
     m_progress.status = statusText;
     m_progress.ended = true;
+    m_progress.outcome = outcome;
     m_timerInterval = 0;
     m_port.DisableTimer();
     ShowProgress();
@@ -567,11 +566,11 @@ void TZmodemSender::End(const std::string& statusText) {
     m_port.EndTransferMode();
 }
 
-void TZmodemSender::Abort(const std::string& statusText) {
+void TZmodemSender::Abort(TTransferOutcome outcome, const std::string& statusText) {
     std::vector<std::uint8_t> out(8, kCan);
     out.insert(out.end(), 10, kBackspace);
     Send(out);
-    End(statusText);
+    End(outcome, statusText);
 }
 
 } // namespace telvora

@@ -128,10 +128,10 @@ private:
     void Send(const std::vector<std::uint8_t>& bytes);
     void ShowProgress();
     void Status(const std::string& status);
-    void End(const std::string& status);
-    void Abort(const std::string& status);
-    // "Transfer Complete!" only when the receiver took every file.
-    std::string FinalStatus() const;
+    void End(TTransferOutcome outcome, const std::string& status);
+    void Abort(TTransferOutcome outcome, const std::string& status);
+    // Complete only when the receiver took every file.
+    void EndBatch();
 
     TTransferPort& m_port;
     TZmodemSource& m_files;

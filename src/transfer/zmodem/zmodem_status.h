@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/transfer_port.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,7 +19,7 @@ inline const std::string kSkippedExists = "Skipped (exists)";
 inline const std::string kSkippedComplete = "Skipped (already complete)";
 inline const std::string kSkippedByReceiver = "Skipped by the receiver";
 // The same words as the other protocols' windows say at a good end.
-inline const std::string kComplete = "Transfer Complete!";
+inline const std::string kComplete = kTransferCompleteText;
 inline const std::string kCancelledByPeer = "Cancelled by the other side";
 inline const std::string kCancelled = "Cancelled";
 inline const std::string kTooManyErrors = "Too many errors";
