@@ -53,6 +53,7 @@ protected:
     bool Receive(const std::vector<std::string>& names, TExistingFile existing,
                  DriveOptions options = {}) {
         std::vector<std::string> argv{"sz", "-q"};
+        argv.insert(argv.end(), szOptions.begin(), szOptions.end());
         argv.insert(argv.end(), names.begin(), names.end());
         child.emplace(argv, sent());
         receiver.Start(received().string(), existing);
@@ -62,25 +63,54 @@ protected:
     TZmodemDiskFiles files;
     TZmodemReceiver receiver{port, files};
     std::optional<ZmodemChild> child;
+    std::vector<std::string> szOptions;
 };
 
-TEST_F(ReceiveFromSz, ABatchOfRandomEmptyAndAwkwardFilesArrivesWholeAndDated) {
-    const std::string random = RandomContent(300 * 1024 + 17, 1);
-    Put("random.bin", random);
-    Put("empty", "");
+struct TSzBatch {
+    const char* name;
+    std::vector<std::string> szOptions;
+    std::vector<std::size_t> sizes; // random files, after one of awkward bytes
+    // The last file took no more subpackets than ones of this size would:
+    // sz used them.
+    std::size_t meanSubpacket;
+};
+
+void PrintTo(const TSzBatch& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ReceiveBatchFromSz : public ReceiveFromSz, public ::testing::WithParamInterface<TSzBatch> {};
+
+TEST_P(ReceiveBatchFromSz, ArrivesWholeAndDated) {
+    std::vector<std::string> names{"awkward.bin"};
     Put("awkward.bin", AwkwardContent());
-    ASSERT_TRUE(Receive({"random.bin", "empty", "awkward.bin"}, TExistingFile::Overwrite));
+    for (std::size_t size : GetParam().sizes) {
+        names.push_back("random" + std::to_string(names.size()) + ".bin");
+        Put(names.back(), RandomContent(size, static_cast<unsigned>(names.size())));
+    }
+    szOptions = GetParam().szOptions;
+    ASSERT_TRUE(Receive(names, TExistingFile::Overwrite));
     EXPECT_EQ(port.progress.status, status::kComplete);
     EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0) << "sz saw a failed transfer";
-    EXPECT_EQ(ReadFile(received() / "random.bin"), random);
-    EXPECT_TRUE(fs::exists(received() / "empty"));
-    EXPECT_EQ(fs::file_size(received() / "empty"), 0u);
-    EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
-    EXPECT_EQ(ModifiedOf(received() / "random.bin"), kDate);
-    EXPECT_EQ(ModifiedOf(received() / "awkward.bin"), kDate);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(ReadFile(received() / name) == ReadFile(sent() / name)) << name;
+        EXPECT_EQ(ModifiedOf(received() / name), kDate) << name;
+    }
+    const std::size_t last = GetParam().sizes.back();
+    EXPECT_LE(port.progress.blocks,
+              (last + GetParam().meanSubpacket - 1) / GetParam().meanSubpacket);
     EXPECT_EQ(port.progress.errorCount, 0);
     EXPECT_EQ(port.ended, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Subpackets, ReceiveBatchFromSz,
+    ::testing::Values(TSzBatch{"Plain", {}, {0, 300 * 1024 + 17}, 1024},
+                      TSzBatch{"Try8k", {"--try-8k"}, {0, 1, 8191, 8192, 8193, 100000}, 4096},
+                      TSzBatch{"Start8k", {"--start-8k"}, {0, 1, 8191, 8192, 8193, 100000}, 8192},
+                      // Every control character escaped, and a ZSINIT in hex.
+                      TSzBatch{"Start8kEscaped", {"--start-8k", "-e"}, {8191, 8192, 100000}, 8192}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ReceiveFromSz, AFolderInTheSentNameStaysOutside) {
     fs::create_directories(sent() / "inner");

@@ -71,6 +71,8 @@ TZmodemEvent TZmodemDecoder::Feed(std::uint8_t byte) {
         return Hunting(byte);
     case State::HexHeader:
         return HexDigit(byte);
+    case State::HexLineEnd:
+        return HexLineEnd(byte);
     case State::BinaryHeader:
         return BinaryByte(byte);
     case State::Data:
@@ -145,6 +147,17 @@ TZmodemEvent TZmodemDecoder::HexDigit(std::uint8_t byte) {
     return m_headerCount == 7 ? HeaderComplete() : TZmodemEvent{};
 }
 
+TZmodemEvent TZmodemDecoder::HexLineEnd(std::uint8_t byte) {
+    // A CR, an LF or both, either with its high bit set, as lrzsz sends and expects them.
+    const std::uint8_t plain = byte & 0x7F;
+    if (plain == '\r' && !m_hexCr) {
+        m_hexCr = true;
+        return {};
+    }
+    m_state = State::Data;
+    return plain == '\n' ? TZmodemEvent{} : DataByte(byte);
+}
+
 TZmodemDecoder::Escaped TZmodemDecoder::Unescape(std::uint8_t& byte) {
     switch (byte) {
     case static_cast<std::uint8_t>(TSubpacketEnd::CrcE):
@@ -203,7 +216,8 @@ TZmodemEvent TZmodemDecoder::HeaderComplete() {
     if (CarriesData(m_header[0])) {
         m_dataCrc32 = m_encoding == THeaderEncoding::Bin32;
         m_data.clear();
-        m_state = State::Data;
+        m_hexCr = false;
+        m_state = m_encoding == THeaderEncoding::Hex ? State::HexLineEnd : State::Data;
     } else {
         m_state = State::Hunt;
     }

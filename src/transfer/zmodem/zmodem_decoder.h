@@ -38,7 +38,8 @@ struct TZmodemEvent {
 // are dropped everywhere, since a sender always escapes its own. After a
 // header that carries data (ZFILE, ZDATA, ZSINIT, ZCOMMAND) subpackets are
 // read until one ends the frame (ZCRCE, ZCRCW) or one is bad; the owner can
-// stop that early with HuntHeader().
+// stop that early with HuntHeader(). The CR LF that ends a hex header is no
+// part of the data behind it (lrzsz's sz -e sends its ZSINIT in hex).
 class TZmodemDecoder {
 public:
     // lrzsz's largest subpacket; a longer one is line noise.
@@ -61,12 +62,22 @@ public:
     void Reset();
 
 private:
-    enum class State : std::uint8_t { Hunt, Pad, PadDle, HexHeader, BinaryHeader, Data, DataCrc };
+    enum class State : std::uint8_t {
+        Hunt,
+        Pad,
+        PadDle,
+        HexHeader,
+        HexLineEnd,
+        BinaryHeader,
+        Data,
+        DataCrc
+    };
     // What an escaped byte stands for.
     enum class Escaped : std::uint8_t { Byte, FrameEnd, Invalid };
 
     TZmodemEvent Hunting(std::uint8_t byte);
     TZmodemEvent HexDigit(std::uint8_t byte);
+    TZmodemEvent HexLineEnd(std::uint8_t byte);
     TZmodemEvent BinaryByte(std::uint8_t byte);
     TZmodemEvent DataByte(std::uint8_t byte);
     TZmodemEvent CrcByte(std::uint8_t byte);
@@ -85,6 +96,7 @@ private:
     std::uint8_t m_header[9]{};
     std::size_t m_headerCount = 0;
     std::size_t m_hexDigits = 0;
+    bool m_hexCr = false;
     bool m_dataCrc32 = false;
     zmodem::TSubpacketEnd m_end = zmodem::TSubpacketEnd::CrcE;
     std::uint8_t m_crc[4]{};
