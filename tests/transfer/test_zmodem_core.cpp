@@ -382,6 +382,54 @@ TEST_F(ZmodemSenderTest, AFileTheReceiverSkippedIsNoCompleteTransfer) {
     EXPECT_NE(port.progress.status, status::kComplete);
 }
 
+TEST_F(ZmodemSenderTest, AZskipSkipsOnlyTheFileWhoseOfferItAnswers) {
+    for (const char* name : {"/up/a", "/up/b", "/up/c"}) {
+        files.files[name] = Pattern(10, 12);
+    }
+    sender.Start({"/up/a", "/up/b", "/up/c"});
+    Hear(kRInit, {0, 0, 0, kCanFullDuplex | kCanOverlapIo | kCanCrc32});
+    for (int i = 0; i < TZmodemSender::kTimeoutTicks; ++i) {
+        sender.TimeoutTimer(); // the offer of a goes out again
+    }
+    Hear(kSkip, PositionHeader(0));
+    EXPECT_EQ(port.progress.fileName, "/up/b");
+    Hear(kSkip, PositionHeader(0)); // a's second offer skipped too
+    EXPECT_EQ(port.progress.fileName, "/up/b");
+    Hear(kSkip, PositionHeader(0));
+    EXPECT_EQ(port.progress.fileName, "/up/c");
+    Hear(kRPos, PositionHeader(10));
+    Hear(kRInit, {0, 0, 0, kCanFullDuplex | kCanOverlapIo | kCanCrc32});
+    Hear(kFin, PositionHeader(0));
+    EXPECT_EQ(port.progress.status, status::SkippedByReceiverAtEnd(2));
+}
+
+TEST_F(ZmodemSenderTest, AnUnansweredZfinEndsTheBatchWithinSecondsAsItWent) {
+    const struct {
+        bool skip;
+        TTransferOutcome outcome;
+        std::string status;
+    } rows[] = {{false, TTransferOutcome::Completed, status::kComplete},
+                {true, TTransferOutcome::Skipped, status::SkippedByReceiverAtEnd(1)}};
+    files.files["/up/a"] = Pattern(10, 13);
+    for (const auto& row : rows) {
+        sender.Start({"/up/a"});
+        Hear(kRInit, {0, 0, 0, kCanFullDuplex | kCanOverlapIo | kCanCrc32});
+        Hear(row.skip ? kSkip : kRPos, PositionHeader(row.skip ? 0 : 10));
+        Hear(kRInit, {0, 0, 0, kCanFullDuplex | kCanOverlapIo | kCanCrc32});
+        ASSERT_EQ(sender.SendState(), TZmodemSender::State::WaitFin);
+        port.Take();
+        for (int i = 0; i < 5000 / TZmodemSender::kTickMs && sender.Running(); ++i) {
+            sender.TimeoutTimer();
+        }
+        EXPECT_FALSE(sender.Running());
+        EXPECT_EQ(port.progress.outcome, row.outcome);
+        EXPECT_EQ(port.progress.status, row.status);
+        const Bytes said = port.Take();
+        EXPECT_TRUE(HasHeader(said, kFin)) << "a lost ZFIN is sent again";
+        EXPECT_FALSE(EndsWithCancel(said));
+    }
+}
+
 TEST_F(ZmodemSenderTest, AReceiverWithABufferIsNeverOverrun) {
     const Bytes content = Pattern(10000, 2);
     files.files["/up/f.bin"] = content;

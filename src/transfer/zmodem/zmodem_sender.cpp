@@ -54,6 +54,8 @@ void TZmodemSender::Start(const std::vector<std::string>& paths) {
     m_infos = std::move(infos);
     m_fileIndex = 0;
     m_skipped = 0;
+    m_offers = 0;
+    m_staleAnswers = 0;
     m_decoder.Reset();
     m_encoder = TZmodemEncoder();
     m_crc32 = false;
@@ -92,17 +94,23 @@ void TZmodemSender::TimeoutTimer() {
         PumpLocked(kBurstBytes);
         return;
     }
+    if (m_state == State::WaitFin) {
+        if (++m_finTicks % kFinTimeoutTicks != 0) {
+            return;
+        }
+        if (m_finTicks >= kFinTimeoutTicks * kFinTries) {
+            EndBatch();
+        } else {
+            SendFin();
+        }
+        return;
+    }
     ++m_offerTicks;
     if (++m_quietTicks < kTimeoutTicks) {
         return;
     }
     m_quietTicks = 0;
     if (++m_tries > kMaxTries) {
-        if (m_state == State::WaitFin) {
-            // Every file was answered; only the goodbye went unanswered.
-            EndBatch();
-            return;
-        }
         Abort(TTransferOutcome::TimedOut, status::kTimedOut);
         return;
     }
@@ -203,11 +211,7 @@ void TZmodemSender::OnHeader(const TZmodemEvent& event) {
         OnAck(HeaderPosition(event.bytes));
         return;
     case kSkip:
-        if (m_state == State::WaitFilePosition || m_state == State::Streaming ||
-            m_state == State::WaitAck || m_state == State::WaitEofAck) {
-            ++m_skipped;
-            FileDone(status::kSkippedByReceiver);
-        }
+        OnSkip();
         return;
     case kNak:
         Repeat();
@@ -244,6 +248,23 @@ void TZmodemSender::OnReceiverReady(const THeaderBytes& bytes) {
     OfferNextFile();
 }
 
+void TZmodemSender::OnSkip() {
+    if (m_state != State::WaitFilePosition && m_state != State::Streaming &&
+        m_state != State::WaitAck && m_state != State::WaitEofAck) {
+        return;
+    }
+    if (m_state == State::WaitFilePosition && m_staleAnswers > 0) {
+        // The receiver skipping again a file it was offered twice. Should it
+        // rather have been this offer's answer, the receiver gives it again
+        // when the offer is repeated.
+        --m_staleAnswers;
+        return;
+    }
+    m_staleAnswers = m_state == State::WaitFilePosition ? m_offers - 1 : 0;
+    ++m_skipped;
+    FileDone(status::kSkippedByReceiver);
+}
+
 void TZmodemSender::OnPosition(std::uint32_t position) {
     if (m_state == State::WaitInit || m_state == State::WaitFin) {
         return;
@@ -251,6 +272,7 @@ void TZmodemSender::OnPosition(std::uint32_t position) {
     m_tries = 0;
     const std::uint64_t wanted = std::min<std::uint64_t>(position, m_size);
     if (m_state == State::WaitFilePosition) {
+        m_staleAnswers = 0; // answers come in order: any for earlier offers came before
         Status(wanted > 0 ? status::ResumingAt(wanted) : status::kSending);
         m_confirmedPos = wanted;
         MoveTo(wanted);
@@ -345,6 +367,7 @@ void TZmodemSender::OfferNextFile() {
     m_progress.totalBytes = static_cast<std::int64_t>(m_size);
     m_progress.bytes = 0;
     m_progress.blocks = 0;
+    m_offers = 0;
     Status(status::kWaitingForReceiver);
     OfferFile();
 }
@@ -364,6 +387,7 @@ void TZmodemSender::OfferFile() {
     m_encoder.Subpacket(out, offer.data(), offer.size(), TSubpacketEnd::CrcW, m_crc32);
     m_state = State::WaitFilePosition;
     m_offerTicks = 0;
+    ++m_offers;
     Send(out);
 }
 
@@ -481,6 +505,9 @@ void TZmodemSender::SendEof() {
 void TZmodemSender::SendFin() {
     std::vector<std::uint8_t> out;
     m_encoder.HexHeader(out, kFin, PositionHeader(0));
+    if (m_state != State::WaitFin) {
+        m_finTicks = 0;
+    }
     m_state = State::WaitFin;
     Send(out);
 }

@@ -28,7 +28,9 @@ namespace telvora {
 // gets a ZCRCW whenever its buffer would be full, and the next frame after
 // its ZACK. A file ends with ZEOF; the batch with ZFIN, answered by ZFIN,
 // and our "OO". Ten quiet seconds resend the last header (for data: from the
-// last acknowledged position), kMaxTries times in a row at most.
+// last acknowledged position), kMaxTries times in a row at most. The ZFIN
+// alone is sent kFinTries times a second apart and then given up, as lrzsz's
+// sz soon gives it up: every file was answered, so the batch ends as it went.
 //
 // Sending in bursts: file data goes out only from Pump(), at most a burst
 // at a time, and every operation holds the sender's lock only for its own
@@ -58,6 +60,8 @@ public:
     static constexpr int kTimeoutMs = 10000;
     static constexpr int kTimeoutTicks = kTimeoutMs / kTickMs;
     static constexpr int kMaxTries = 10;
+    static constexpr int kFinTimeoutTicks = 1000 / kTickMs;
+    static constexpr int kFinTries = 3;
     // File data a tick sends at most.
     static constexpr std::size_t kBurstBytes = 8192;
     static constexpr std::size_t kStartSubpacket = 1024;
@@ -107,6 +111,7 @@ private:
     void Feed(std::uint8_t byte);
     void OnHeader(const TZmodemEvent& event);
     void OnReceiverReady(const zmodem::THeaderBytes& bytes);
+    void OnSkip();
     void OnPosition(std::uint32_t position);
     void OnAck(std::uint32_t position);
     void OfferNextFile();
@@ -144,6 +149,11 @@ private:
     std::vector<TZmodemSource::TInfo> m_infos;
     std::size_t m_fileIndex = 0;
     int m_skipped = 0; // files the receiver answered with ZSKIP
+    // ZFILEs sent for the file on offer, and answers still to come for
+    // offers of files already done: a ZSKIP among those is no answer to
+    // the file on offer now.
+    int m_offers = 0;
+    int m_staleAnswers = 0;
     bool m_crc32 = false;
     std::size_t m_receiverBuffer = 0; // 0: the receiver takes a stream
     std::size_t m_subpacket = kStartSubpacket;
@@ -161,6 +171,8 @@ private:
     bool m_frameOpen = false;
     int m_quietTicks = 0;
     int m_tries = 0;
+    // Since the first ZFIN: a receiver's chatter does not keep the batch open.
+    int m_finTicks = 0;
     bool m_transportLost = false;
     int m_timerInterval = 0;
     std::vector<std::uint8_t> m_chunk;
