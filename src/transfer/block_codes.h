@@ -14,6 +14,8 @@ struct TBlockCodes {
     static constexpr std::uint8_t kNak = 0x15;
     static constexpr std::uint8_t kCan = 0x18;
     static constexpr std::uint8_t kCrcRequest = 'C';
+    // Asks a Y-Modem batch sender to stream its blocks without waiting for ACKs.
+    static constexpr std::uint8_t kStreamRequest = 'G';
 };
 
 } // namespace telvora

@@ -4,6 +4,7 @@
 #include "transfer/block_crc.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace telvora {
@@ -36,24 +37,25 @@ void TBlockReceiver::StartSingle(const std::string& path) {
     std::lock_guard lock(m_mutex);
     m_files.Create(path); // raises before anything has started
     m_progress.fileName = path;
-    Start(false);
+    Start(false, false);
 }
 
-void TBlockReceiver::StartBatch(const std::string& folder) {
+void TBlockReceiver::StartBatch(const std::string& folder, bool streaming) {
     std::lock_guard lock(m_mutex);
     m_files.CloseQuietly();
     m_progress.fileName.clear();
     m_downloadFolder = folder;
     m_filesNamed = 0;
-    Start(true);
+    Start(true, streaming);
 }
 
-void TBlockReceiver::Start(bool batch) {
+void TBlockReceiver::Start(bool batch, bool streaming) {
     m_transportLost = false;
     m_pendingReply.reset();
     Arm(kFirstTickMs);
     m_awaitingHeader = batch;
     m_batchMode = batch;
+    m_streaming = streaming;
     m_state = State::WaitHeader;
     m_expectedBlock = 1;
     m_accepted = false;
@@ -93,6 +95,16 @@ void TBlockReceiver::TimeoutTimer() {
         RestartTimeout(reply == kNak ? static_cast<int>(m_blockSize) : 128);
         return;
     }
+    // Inside a file a G sender has gone on without us or stopped: a request
+    // now would only start it again from where we no longer are.
+    if (Unforgiving() && (m_state != State::WaitHeader || (m_files.IsOpen() && m_accepted))) {
+        ++m_progress.errorCount;
+        Fail(TTransferOutcome::TimedOut,
+             m_awaitingHeader
+                 ? "Timed out waiting for the next file's header."
+                 : "Timed out waiting for block " + std::to_string(m_expectedBlock) + ".");
+        return;
+    }
     if (m_expectedBlock == 1) {
         m_progress.status = "Waiting for first block...";
     } else {
@@ -100,7 +112,7 @@ void TBlockReceiver::TimeoutTimer() {
         ++m_progress.errorCount;
     }
     ShowProgress();
-    Reply(kCrcRequest);
+    Reply(Request());
     m_state = State::WaitHeader;
 }
 
@@ -181,8 +193,15 @@ void TBlockReceiver::ReceiveByte(std::uint8_t byte) {
         const unsigned computed = BlockCrc(m_block.data(), m_blockSize);
         // The ones' complement of the right value passes as well.
         if (computed != received && computed != (received ^ 0xFFFFu)) {
-            m_progress.status = "Invalid Block CRC!";
             ++m_progress.errorCount;
+            if (m_streaming) {
+                // A whole block with a good number: no text from the board, a
+                // real block, and a G sender does not send it again.
+                Fail(TTransferOutcome::ProtocolError,
+                     "Block " + std::to_string(m_blockNumber) + " damaged.");
+                return;
+            }
+            m_progress.status = "Invalid Block CRC!";
             ShowProgress();
             AnswerWhenQuiet(kNak);
             return;
@@ -190,7 +209,7 @@ void TBlockReceiver::ReceiveByte(std::uint8_t byte) {
         try {
             BlockComplete();
         } catch (const ETransferFileError& failure) {
-            Abort(TTransferOutcome::FileError, failure.what());
+            Fail(TTransferOutcome::FileError, failure.what());
         }
         return;
     }
@@ -218,34 +237,50 @@ void TBlockReceiver::WaitHeaderByte(std::uint8_t byte) {
         try {
             EndOfFile();
         } catch (const ETransferFileError& failure) {
-            Abort(TTransferOutcome::FileError, failure.what());
+            Fail(TTransferOutcome::FileError, failure.what());
         }
         return;
     }
     const char* kind = byte == kSoh ? "X" : byte == kStx ? "Y" : byte == kHeader4k ? "F" : nullptr;
     if (kind != nullptr) {
         m_blockSize = byte == kSoh ? 128 : byte == kStx ? 1024 : 4096;
-        m_progress.status = std::string("Receiving Block (") + kind + "-Modem)";
+        m_progress.status = m_streaming ? std::string("Receiving Block (Y-Modem-G)")
+                                        : std::string("Receiving Block (") + kind + "-Modem)";
         ShowProgress();
         m_state = State::BlockNumber;
         RestartTimeout(static_cast<int>(m_blockSize));
         return;
     }
-    // A stray byte, a first CAN included.
+    if (Unforgiving()) {
+        if (byte == kCan) {
+            return; // a sender's cancel: a second CAN follows
+        }
+        ++m_progress.errorCount;
+        Fail(TTransferOutcome::ProtocolError, "Invalid block type " + Hex2(byte) + ".");
+        return;
+    }
+    // A stray byte, a first CAN included: before a G batch's first header
+    // too, where the board may still be printing.
     ++m_progress.errorCount;
     m_progress.status = "Invalid Block Type " + Hex2(byte);
     ShowProgress();
-    AnswerWhenQuiet(kCrcRequest);
+    AnswerWhenQuiet(Request());
 }
 
 void TBlockReceiver::ComplementByte(std::uint8_t byte) {
     m_blockComplement = byte;
     const bool header = m_blockNumber == 0 && m_awaitingHeader;
     if (!header && (m_blockNumber ^ 0xFF) != m_blockComplement) {
-        m_progress.status = "Invalid Block ID";
         ++m_progress.errorCount;
+        if (Unforgiving()) {
+            const int expected = m_awaitingHeader ? 0 : m_expectedBlock;
+            Fail(TTransferOutcome::ProtocolError,
+                 "Block " + std::to_string(expected) + " damaged.");
+            return;
+        }
+        m_progress.status = "Invalid Block ID";
         ShowProgress();
-        AnswerWhenQuiet(kNak);
+        AnswerWhenQuiet(m_streaming ? kStreamRequest : kNak);
         return;
     }
     m_dataCount = 0;
@@ -271,14 +306,17 @@ void TBlockReceiver::BlockComplete() {
             Reply(kAck);
             return;
         }
-        Abort(TTransferOutcome::ProtocolError,
-              "Block " + std::to_string(m_blockNumber) + " came after the file ended.");
+        Fail(TTransferOutcome::ProtocolError,
+             "Block " + std::to_string(m_blockNumber) + " came after the file ended.");
         return;
     }
     if (m_batchMode && m_blockNumber == 0 && !m_accepted) {
         // The header again: our ACK was lost. Its file is kept as it is.
         m_state = State::WaitHeader;
         Reply(kAck);
+        if (m_streaming) {
+            Reply(kStreamRequest);
+        }
         RestartTimeout(static_cast<int>(m_blockSize));
         return;
     }
@@ -286,7 +324,7 @@ void TBlockReceiver::BlockComplete() {
         AcceptData();
         return;
     }
-    if (IsRepeatOfLastBlock()) {
+    if (!m_streaming && IsRepeatOfLastBlock()) {
         ++m_progress.errorCount;
         m_progress.status = "Repeated block " + std::to_string(m_blockNumber) + " skipped";
         ShowProgress();
@@ -295,9 +333,9 @@ void TBlockReceiver::BlockComplete() {
         RestartTimeout(static_cast<int>(m_blockSize));
         return;
     }
-    Abort(TTransferOutcome::ProtocolError, "Block " + std::to_string(m_blockNumber) +
-                                               " out of sequence (expected " +
-                                               std::to_string(m_expectedBlock) + ").");
+    Fail(TTransferOutcome::ProtocolError, "Block " + std::to_string(m_blockNumber) +
+                                              " out of sequence (expected " +
+                                              std::to_string(m_expectedBlock) + ").");
 }
 
 bool TBlockReceiver::IsRepeatOfLastBlock() const {
@@ -326,6 +364,10 @@ void TBlockReceiver::AcceptHeader() {
     m_progress.status = "Waiting for first block.";
     ShowProgress();
     Reply(kAck);
+    if (m_streaming) {
+        // A G sender starts the file's blocks only when asked.
+        Reply(kStreamRequest);
+    }
     m_state = State::WaitHeader;
     RestartTimeout(static_cast<int>(m_blockSize));
 }
@@ -360,7 +402,9 @@ void TBlockReceiver::AcceptData() {
     m_progress.bytes += static_cast<std::int64_t>(m_blockSize);
     m_progress.status = "Block OK";
     ShowProgress();
-    Reply(kAck);
+    if (!m_streaming) {
+        Reply(kAck);
+    }
     m_state = State::WaitHeader;
     RestartTimeout(static_cast<int>(m_blockSize));
 }
@@ -391,11 +435,19 @@ void TBlockReceiver::EndOfFile() {
     m_expectedBlock = 1;
     m_accepted = false;
     m_awaitingHeader = true;
-    Reply(kCrcRequest);
+    Reply(Request());
     RestartTimeout(128);
 }
 
 // ---------------------------------------------------------------- helpers
+
+std::uint8_t TBlockReceiver::Request() const {
+    return m_streaming ? kStreamRequest : kCrcRequest;
+}
+
+bool TBlockReceiver::Unforgiving() const {
+    return m_streaming && m_filesNamed > 0;
+}
 
 void TBlockReceiver::Reply(std::uint8_t byte) {
     if (!m_transportLost) {
@@ -458,6 +510,21 @@ void TBlockReceiver::Abort(TTransferOutcome outcome, const std::string& status) 
     m_files.CloseQuietly();
     End(outcome, status, State::CancelPending);
     Arm(kCancelDelayMs);
+}
+
+void TBlockReceiver::Fail(TTransferOutcome outcome, const std::string& what) {
+    if (!m_streaming) {
+        Abort(outcome, what);
+        return;
+    }
+    std::string reason = what;
+    if (!reason.empty() && reason.back() == '.') {
+        reason.pop_back();
+    }
+    if (!reason.empty()) {
+        reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    }
+    Abort(outcome, "Y-Modem-G: " + reason + "; G cannot recover, transfer cancelled.");
 }
 
 } // namespace telvora

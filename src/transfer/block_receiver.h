@@ -29,6 +29,13 @@ namespace telvora {
 // losing trailing 0x1A and 0x0B bytes to the fill removal. An EOT while no file is open
 // is acknowledged and otherwise ignored. A file that cannot be written ends
 // the transfer the same way, saying why.
+//
+// A streaming batch (Y-Modem-G) asks with 'G' instead of 'C', and the sender
+// then sends a file's blocks without waiting for any ACK; only a header and
+// an EOT are acknowledged. Its sender never sends a block twice, so once the
+// first header is in, any damage, a block out of sequence, a stall inside a
+// file or a file that cannot be written cancels the batch at once (the file
+// kept as far as received) instead of asking again.
 class TBlockReceiver : public TBlockCodes {
 public:
     enum class State {
@@ -58,8 +65,9 @@ public:
     // Receive into one file (created empty now; raises ETransferFileError
     // when it cannot be, with nothing started).
     void StartSingle(const std::string& path);
-    // Receive the files a batch sender names into the folder.
-    void StartBatch(const std::string& folder);
+    // Receive the files a batch sender names into the folder; streaming:
+    // by Y-Modem-G.
+    void StartBatch(const std::string& folder, bool streaming = false);
     void ReceiveChunk(const std::uint8_t* data, std::size_t count);
     void TimeoutTimer();
     // The user's cancel: three CANs follow 250 ms later.
@@ -83,7 +91,12 @@ private:
     void AcceptHeader();
     void AcceptData();
     void EndOfFile();
-    void Start(bool batch);
+    void Start(bool batch, bool streaming);
+    // 'G' in a streaming batch, 'C' otherwise.
+    std::uint8_t Request() const;
+    // A streaming batch whose first header is in: its sender no longer
+    // listens for a request to resend.
+    bool Unforgiving() const;
 
     void Reply(std::uint8_t byte);
     // Drops what follows until the line is quiet, then sends the reply once.
@@ -97,6 +110,9 @@ private:
     void End(TTransferOutcome outcome, const std::string& status, State next);
     // Ends with three CANs 250 ms later; the file is kept as it is.
     void Abort(TTransferOutcome outcome, const std::string& status);
+    // Abort for a failure of the protocol or of a file; a streaming batch
+    // adds that it cannot recover.
+    void Fail(TTransferOutcome outcome, const std::string& what);
     bool IsRepeatOfLastBlock() const;
     // The decimal length after the name's NUL in a header, when it is one.
     std::optional<std::uint64_t> AnnouncedLength(std::size_t nameLength) const;
@@ -114,6 +130,7 @@ private:
     std::size_t m_blockSize = 128;
     bool m_awaitingHeader = false;
     bool m_batchMode = false;
+    bool m_streaming = false;
     int m_cancelCount = 0;
     // A block of the current file (or its header) has been accepted.
     bool m_accepted = false;

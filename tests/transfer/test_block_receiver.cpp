@@ -1,10 +1,12 @@
 // The block receiver driven byte by byte, with a fake line, a manual timer
-// and files in memory: what it answers, what it shows and what it writes.
+// and files in memory: what it answers, what it shows and what it writes;
+// and a Y-Modem-G batch from a real sz.
 #include "transfer/batch_file_name.h"
 #include "transfer/block_crc.h"
 #include "transfer/block_receiver.h"
 
 #include "transfer_fakes.h"
+#include "zmodem_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,8 @@ using namespace telvora;
 using namespace telvora::test;
 
 namespace {
+
+constexpr std::uint8_t kG = TBlockCodes::kStreamRequest;
 
 class MemoryFiles : public TReceiverFiles {
 public:
@@ -455,6 +459,94 @@ TEST_F(BlockReceiverTest, ALostLineEndsTheTransferAndNothingMoreIsSent) {
     receiver.TimeoutTimer();
     receiver.UserCancel();
     EXPECT_TRUE(port.Take().empty());
+}
+
+TEST_F(BlockReceiverTest, AGBatchAsksWithGAndAnswersOnlyItsHeadersAndEots) {
+    receiver.StartBatch("/dl", true);
+    Feed(Text("Download now\r\n")); // before the first header the board may still print
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), Bytes{kG});
+    Feed(Header("G.BIN", "1030"));
+    EXPECT_EQ(port.Take(), (Bytes{kAck, kG}));
+    Feed(kStx);
+    EXPECT_EQ(Status(), "Receiving Block (Y-Modem-G)");
+    const Bytes first = Block(kStx, 1, Bytes(1024, 'g'));
+    Feed(Bytes(first.begin() + 1, first.end()));
+    Feed(Block(kSoh, 2, Text("end\x1A\x1A\x1A")));
+    EXPECT_TRUE(port.Take().empty());
+    Feed(kEot);
+    EXPECT_EQ(port.Take(), (Bytes{kAck, kG}));
+    EXPECT_EQ(files.files["/dl/G.BIN"].size(), 1030u);
+    Feed(Header(""));
+    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(port.progress.outcome, TTransferOutcome::Completed);
+}
+
+TEST(YModemGTest, AnyFaultInsideAFileCancelsAtOnceKeepingWhatCame) {
+    using Outcome = TTransferOutcome;
+    const Bytes good = Block(kSoh, 1, Text("kept"));
+    Bytes damaged = Block(kSoh, 2, Text("lost"));
+    damaged.back() ^= 0x01;
+    const auto g = [](const std::string& why) {
+        return "Y-Modem-G: " + why + "; G cannot recover, transfer cancelled.";
+    };
+    const std::vector<std::tuple<Bytes, bool, Outcome, std::string>> faults = {
+        {damaged, false, Outcome::ProtocolError, g("block 2 damaged")},
+        {good, false, Outcome::ProtocolError, g("block 1 out of sequence (expected 2)")},
+        {{'A'}, false, Outcome::ProtocolError, g("invalid block type 41")},
+        {{}, true, Outcome::TimedOut, g("timed out waiting for block 2")},
+        {Block(kSoh, 2, Text("x")), false, Outcome::FileError,
+         g("cannot write /dl/F: No space left on device")},
+        // The sender's own cancel is not taken for damage.
+        {{kCan, kCan}, false, Outcome::CancelledByPeer, "Sender Aborted Transfer!"},
+    };
+    for (const auto& [bytes, tick, outcome, status] : faults) {
+        FakePort port;
+        MemoryFiles files;
+        TBlockReceiver receiver(port, files);
+        const auto feed = [&](const Bytes& b) { receiver.ReceiveChunk(b.data(), b.size()); };
+        receiver.StartBatch("/dl", true);
+        feed(Header("F"));
+        feed(good);
+        port.Take();
+        files.failAppend = outcome == Outcome::FileError;
+        feed(bytes);
+        if (tick) {
+            receiver.TimeoutTimer();
+        }
+        EXPECT_EQ(port.progress.outcome, outcome) << status;
+        EXPECT_EQ(port.progress.status, status);
+        receiver.TimeoutTimer(); // no request to resend, only the CANs
+        EXPECT_EQ(port.Take(), outcome == Outcome::CancelledByPeer ? Bytes{} : Bytes(3, kCan));
+        EXPECT_EQ(files.files["/dl/F"], Bytes(good.begin() + 3, good.end() - 2)) << status;
+    }
+}
+
+TEST(YModemGTest, SzStreamsABatchThatArrivesWhole) {
+    ASSERT_EQ(std::system("command -v sz >/dev/null"), 0) << "lrzsz is needed";
+    TempFolder folder;
+    const std::map<std::string, std::string> batch = {
+        {"odd.bin", RandomContent(100 * 1024 + 333, 1)},
+        {"whole.bin", RandomContent(3 * 1024, 2)},
+        {"empty", ""}};
+    for (const auto& [name, content] : batch) {
+        WriteFile(folder.Path() / name, content);
+    }
+    const std::filesystem::path received = folder.Path() / "in";
+    std::filesystem::create_directory(received);
+    ZmodemChild sz({"sz", "--ymodem", "odd.bin", "whole.bin", "empty"}, folder.Path());
+    LinePort line;
+    TDiskFiles disk;
+    TBlockReceiver receiver(line, disk);
+    receiver.StartBatch(received.string(), true);
+    ASSERT_TRUE(Drive(receiver, line, sz));
+    EXPECT_EQ(line.progress.outcome, TTransferOutcome::Completed) << line.progress.status;
+    EXPECT_EQ(sz.WaitExit(std::chrono::seconds(10)), 0);
+    for (const auto& [name, content] : batch) {
+        EXPECT_TRUE(std::filesystem::exists(received / name)) << name;
+        EXPECT_EQ(ReadFile(received / name), content) << name;
+    }
+    EXPECT_LT(line.sent, 30u) << "odd.bin alone has over 100 blocks: none is acknowledged";
 }
 
 class StripFillOnDisk : public ::testing::Test {
