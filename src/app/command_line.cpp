@@ -316,8 +316,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 return result;
             }
         } else if (name == "--receive-xmodem" || name == "--receive-xmodem-1k" ||
-                   name == "--receive-ymodem" || name == "--receive-fmodem" ||
-                   name == "--receive-zmodem") {
+                   name == "--receive-ymodem" || name == "--receive-ymodem-g" ||
+                   name == "--receive-fmodem" || name == "--receive-zmodem") {
             const auto where = value();
             if (!where) {
                 return result;
@@ -331,8 +331,10 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                 return result;
             }
             const bool zmodem = name == "--receive-zmodem";
-            options.receive = ReceiveRequest{
-                zmodem || name == "--receive-ymodem" || name == "--receive-fmodem", *where, zmodem};
+            const bool streaming = name == "--receive-ymodem-g";
+            options.receive = ReceiveRequest{zmodem || streaming || name == "--receive-ymodem" ||
+                                                 name == "--receive-fmodem",
+                                             *where, zmodem, streaming};
         } else if (name == "--download-folder") {
             const auto folder = value();
             if (!folder) {
@@ -470,6 +472,9 @@ std::string CommandLineUsage() {
            "                         once connected, download one file by X-Modem\n"
            "  --receive-ymodem FOLDER, --receive-fmodem FOLDER\n"
            "                         once connected, download a batch into the folder\n"
+           "  --receive-ymodem-g FOLDER\n"
+           "                         the same by Y-Modem-G: the sender streams without\n"
+           "                         waiting for ACKs, and any error cancels the batch\n"
            "  --send-xmodem FILE, --send-xmodem-1k FILE\n"
            "                         once connected, upload one file by X-Modem\n"
            "  --send-ymodem FILE     once connected, upload the file by Y-Modem; given\n"

@@ -38,6 +38,8 @@ struct ReceiveRequest {
     bool batch = false; // into a folder (Y-Modem, F-Modem, ZMODEM) or one file (X-Modem)
     std::string where;  // the file or the folder
     bool zmodem = false;
+    // Y-Modem-G: the sender streams without waiting for ACKs; any error cancels.
+    bool streaming = false;
     bool operator==(const ReceiveRequest&) const = default;
 };
 

@@ -159,9 +159,13 @@ TEST(CommandLine, TransfersNeedAConnectionAndOnlyYModemTakesSeveralFiles) {
     const auto receive = Parse({"--telnet", "bbs", "--receive-fmodem", "in"});
     ASSERT_TRUE(receive.Ok()) << receive.error;
     EXPECT_EQ(receive.options.receive, (ReceiveRequest{true, "in"}));
+    EXPECT_EQ(Parse({"--telnet", "bbs", "--receive-ymodem-g=in"}).options.receive,
+              (ReceiveRequest{true, "in", false, true}));
 
     for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
              {"--send-xmodem", "x.bin"},
+             {"--receive-ymodem-g", "in"},
+             {"--telnet", "bbs", "--receive-ymodem-g", "in", "--receive-ymodem", "in"},
              {"--telnet", "bbs", "--send-xmodem", "x", "--send-xmodem", "y"},
              {"--telnet", "bbs", "--send-ymodem", "x", "--send-xmodem", "y"},
              {"--telnet", "bbs", "--send-ymodem", ""},
@@ -171,6 +175,7 @@ TEST(CommandLine, TransfersNeedAConnectionAndOnlyYModemTakesSeveralFiles) {
         EXPECT_FALSE(Parse(wrong).Ok()) << wrong.back();
     }
     EXPECT_NE(CommandLineUsage().find("--send-ymodem FILE"), std::string::npos);
+    EXPECT_NE(CommandLineUsage().find("--receive-ymodem-g FOLDER"), std::string::npos);
 }
 
 TEST(CommandLine, ZmodemTakesAFolderOrSeveralFilesAndItsOwnSettings) {
