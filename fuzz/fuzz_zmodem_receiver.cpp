@@ -19,6 +19,8 @@ void Check(bool ok, const char* what) {
 }
 
 const std::string kFolder = "/downloads";
+// A name taken by a link someone left in the folder.
+const std::string kLink = kFolder + "/link";
 
 class Port : public telvora::TTransferPort {
 public:
@@ -39,17 +41,23 @@ public:
 class Files : public telvora::TZmodemFiles {
 public:
     bool Exists(const std::string& path) override { return made.count(path) != 0; }
+    bool IsPlainFile(const std::string& path) override {
+        return made.count(path) != 0 && path != kLink;
+    }
     std::uint64_t Length(const std::string& path) override {
         Check(made.count(path) != 0, "the length of a file that is not there");
+        Check(path != kLink, "the length of a link");
         return 100;
     }
     void Create(const std::string& path) override {
         CheckName(path);
+        Check(path != kLink, "a write through a link");
         made.insert(path);
         open = true;
     }
     void OpenForAppend(const std::string& path) override {
         Check(made.count(path) != 0, "appending to a file that is not there");
+        Check(path != kLink, "a write through a link");
         open = true;
     }
     void Append(const std::uint8_t* /*data*/, std::size_t count) override {
@@ -90,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Port port;
     Files files;
     files.made.insert(kFolder + "/existing"); // a name a sender may well use
+    files.made.insert(kLink);
     telvora::TZmodemReceiver receiver(port, files);
     // The first byte picks what happens to existing files; after that, 0xFE
     // escapes a control step.

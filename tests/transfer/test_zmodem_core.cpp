@@ -23,6 +23,7 @@ namespace {
 class MemoryFiles : public TZmodemFiles {
 public:
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
+    bool IsPlainFile(const std::string& path) override { return Exists(path); }
     std::uint64_t Length(const std::string& path) override {
         const auto length = claimedLengths.find(path);
         return length != claimedLengths.end() ? length->second : files.at(path).size();

@@ -141,6 +141,28 @@ TEST_F(ReceiveFromSz, ANameThatIsAFifoInTheFolderIsNoFileToWrite) {
     EXPECT_EQ(ReadFile(received() / "plain"), "x");
 }
 
+TEST_F(ReceiveFromSz, ALinkUnderTheSentNameIsNeverFollowed) {
+    const std::string content = RandomContent(20000, 15);
+    Put("f.bin", content);
+    const fs::path target = folder.Path() / "elsewhere";
+    const fs::path link = received() / "f.bin";
+    for (TExistingFile choice : {TExistingFile::Resume, TExistingFile::Overwrite,
+                                 TExistingFile::Rename, TExistingFile::Skip}) {
+        SCOPED_TRACE(static_cast<int>(choice));
+        fs::remove_all(received());
+        fs::create_directories(received());
+        WriteFile(target, "theirs");
+        fs::create_symlink(target, link);
+        ASSERT_TRUE(Receive({"f.bin"}, choice));
+        EXPECT_EQ(port.progress.status, status::kComplete);
+        EXPECT_EQ(ReadFile(target), "theirs");
+        EXPECT_TRUE(fs::is_symlink(link));
+        const bool skipped = choice == TExistingFile::Skip;
+        EXPECT_EQ(fs::exists(received() / "f.bin.1"), !skipped);
+        EXPECT_TRUE(skipped || ReadFile(received() / "f.bin.1") == content);
+    }
+}
+
 TEST_F(ReceiveFromSz, APartialFileIsResumedWithoutTheDataItHas) {
     const std::string content = RandomContent(200 * 1024, 2);
     const std::size_t have = 70001;

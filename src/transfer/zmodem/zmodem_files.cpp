@@ -16,10 +16,18 @@ bool TZmodemDiskFiles::Exists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+bool TZmodemDiskFiles::IsPlainFile(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 std::uint64_t TZmodemDiskFiles::Length(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    if (::lstat(path.c_str(), &info) != 0) {
         ThrowFileError("read", path, errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ThrowFileError("read", path, S_ISLNK(info.st_mode) ? ELOOP : EINVAL);
     }
     return static_cast<std::uint64_t>(info.st_size);
 }

@@ -13,7 +13,13 @@ namespace telvora {
 class TZmodemFiles {
 public:
     virtual ~TZmodemFiles() = default;
+    // Anything under the name, a link that leads nowhere included.
     virtual bool Exists(const std::string& path) = 0;
+    // A regular file under the name itself, which may be resumed or
+    // overwritten: not a link (the sender names the file, not where it
+    // leads), a FIFO, a device or a folder.
+    virtual bool IsPlainFile(const std::string& path) = 0;
+    // The length of a plain file; anything else raises.
     virtual std::uint64_t Length(const std::string& path) = 0;
     // Creates the file empty (replacing one that exists) and opens it.
     virtual void Create(const std::string& path) = 0;
@@ -37,6 +43,7 @@ public:
     TZmodemDiskFiles& operator=(const TZmodemDiskFiles&) = delete;
 
     bool Exists(const std::string& path) override;
+    bool IsPlainFile(const std::string& path) override;
     std::uint64_t Length(const std::string& path) override;
     void Create(const std::string& path) override;
     void OpenForAppend(const std::string& path) override;

@@ -362,6 +362,12 @@ void TZmodemReceiver::OnFileOffer() {
 }
 
 void TZmodemReceiver::Decide(TExistingFile choice) {
+    if ((choice == TExistingFile::Resume || choice == TExistingFile::Overwrite) &&
+        !m_files.IsPlainFile(m_path)) {
+        // A link, FIFO or folder someone left under the name: what it leads
+        // to is not the sender's to extend or replace.
+        choice = TExistingFile::Rename;
+    }
     switch (choice) {
     case TExistingFile::Resume: {
         const std::uint64_t have = m_files.Length(m_path);

@@ -39,7 +39,9 @@ enum class TExistingFile {
 // and ten backspaces.
 //
 // Names are those of BatchFileName: the last component only, never outside
-// the folder.
+// the folder. Anything under the name but a plain file (a link, a FIFO) is
+// never resumed or overwritten: where either is chosen, the file arrives
+// under a new name.
 //
 // Threads: every operation takes the receiver's lock for its whole run;
 // bytes come from a connection thread, the ticks, the cancel and the answer
