@@ -1,14 +1,12 @@
 #include "app/command_line.h"
+#include "app/command_line_transfer.h"
 #include "app/main_window.h"
 #include "app/session.h"
 #include "app/text_commands.h"
 #include "app/transfer_commands.h"
 #include "common/hand_over.h"
 #include "screen/crt_screen.h"
-#include "transfer/protocol.h"
-#include "transfer/upload.h"
-#include "transfer/zmodem_download.h"
-#include "transfer/zmodem_upload.h"
+#include "transfer/transfer_window.h"
 
 #include "common/message_box.h"
 
@@ -79,130 +77,6 @@ bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
     return true;
 }
 
-// A download or upload asked for on the command line: an upload as soon as
-// the connection exists (the receiver may ask the moment the line is up), a
-// download once the line is up; its progress written to standard error when
-// headless, the program closed when it ends if asked to.
-class TransferFromTheCommandLine {
-public:
-    static constexpr qint64 kProgressIntervalMs = 250;
-
-    TransferFromTheCommandLine(telvora::Tmain& window, telvora::THandOver& later,
-                               const telvora::CommandLineOptions& options)
-        : m_window(window), m_later(later), m_options(options) {
-        m_sinceLine.start();
-        if (!Asked()) {
-            // A ZMODEM send the board begins by itself reports too.
-            if (m_options.headless) {
-                QObject::connect(
-                    window.Transfers().ZmodemDownload(), &telvora::TTransferWindow::ProgressShown,
-                    &window,
-                    [this](const telvora::TTransferProgress& progress) { Print(progress); });
-            }
-            return;
-        }
-        telvora::TSession& session = window.Session();
-        QObject::connect(&Window(), &telvora::TTransferWindow::ProgressShown, &window,
-                         [this](const telvora::TTransferProgress& progress) { Shown(progress); });
-        if (m_options.send) {
-            QObject::connect(&session, &telvora::TSession::Started, &window,
-                             [this](telvora::TConnectionThread::Kind kind) {
-                                 if (kind != telvora::TConnectionThread::Kind::Movie) {
-                                     StartLater();
-                                 }
-                             });
-        } else {
-            QObject::connect(&session, &telvora::TSession::LineCameUp, &window,
-                             [this] { StartLater(); });
-        }
-    }
-    // True unless a transfer was asked for and did not complete.
-    bool Succeeded() const { return !Asked() || m_completed; }
-
-private:
-    bool Asked() const { return m_options.receive || m_options.send; }
-    telvora::TTransferWindow& Window() const {
-        telvora::TTransferCommands& transfers = m_window.Transfers();
-        if (m_options.send) {
-            if (m_options.send->protocol == telvora::TSendProtocol::Zmodem) {
-                return *transfers.ZmodemUpload();
-            }
-            return *transfers.Upload();
-        }
-        if (m_options.receive->zmodem) {
-            return *transfers.ZmodemDownload();
-        }
-        return *transfers.Protocol();
-    }
-
-    void StartLater() {
-        if (m_started) {
-            return;
-        }
-        m_started = true;
-        // Outside the step that reported the line: the transfer window runs
-        // its own loop.
-        m_later.Post([this] {
-            if (!Start() && m_options.exitWhenDone) {
-                m_window.close();
-            }
-        });
-    }
-
-    bool Start() {
-        if (m_options.send) {
-            return m_window.Transfers().SendFiles(m_options.send->protocol, m_options.send->files);
-        }
-        const telvora::ReceiveRequest& receive = *m_options.receive;
-        if (receive.zmodem) {
-            return m_window.Transfers().ReceiveZmodem(receive.where);
-        }
-        return receive.batch ? m_window.Transfers().ReceiveBatch(receive.where)
-                             : m_window.Transfers().ReceiveFile(receive.where);
-    }
-
-    // Headless, a line on standard error at most every kProgressIntervalMs,
-    // and the ending.
-    void Print(const telvora::TTransferProgress& progress) {
-        if (!progress.ended && m_sinceLine.elapsed() < kProgressIntervalMs) {
-            return;
-        }
-        m_sinceLine.restart();
-        const std::string total =
-            progress.totalBytes >= 0 ? " of " + std::to_string(progress.totalBytes) : "";
-        std::fprintf(stderr, "telvora: %s  %lld%s bytes  %lld blocks  %d errors  %s\n",
-                     progress.fileName.c_str(), static_cast<long long>(progress.bytes),
-                     total.c_str(), static_cast<long long>(progress.blocks), progress.errorCount,
-                     progress.status.c_str());
-        std::fflush(stderr);
-    }
-
-    void Shown(const telvora::TTransferProgress& progress) {
-        if (m_options.headless) {
-            Print(progress);
-        }
-        if (!progress.ended || m_ended) {
-            return;
-        }
-        m_ended = true;
-        m_completed = progress.status == "Transfer Complete!";
-        if (m_options.exitWhenDone) {
-            m_later.Post([this] {
-                Window().done(QDialog::Accepted);
-                m_window.close();
-            });
-        }
-    }
-
-    telvora::Tmain& m_window;
-    telvora::THandOver& m_later;
-    const telvora::CommandLineOptions& m_options;
-    QElapsedTimer m_sinceLine;
-    bool m_started = false;
-    bool m_ended = false;
-    bool m_completed = false;
-};
-
 // A text file typed into the line once it is up, at a typing pace; the
 // program closed when it has been typed, if asked to.
 class TextFromTheCommandLine {
@@ -242,19 +116,23 @@ private:
     bool m_completed = false;
 };
 
+// The transfer windows a run started from the command line left open would
+// keep the program running.
+void CloseEverything(telvora::Tmain& window) {
+    for (telvora::TTransferWindow* transfer : window.Transfers().TransferWindows()) {
+        if (transfer->isVisible()) {
+            transfer->done(QDialog::Rejected);
+        }
+    }
+    window.close();
+}
+
 // Closes the window once the connection has ended; a transfer window still
 // open would keep the program running.
 void ExitWhenTheConnectionEnds(telvora::Tmain& window, telvora::THandOver& later) {
     QObject::connect(&window.Session(), &telvora::TSession::Ended, &window, [&window, &later] {
         // After what the session tells the user of the end.
-        later.Post([&window] {
-            for (telvora::TTransferWindow* transfer : window.Transfers().TransferWindows()) {
-                if (transfer->isVisible()) {
-                    transfer->done(QDialog::Rejected);
-                }
-            }
-            window.close();
-        });
+        later.Post([&window] { CloseEverything(window); });
     });
 }
 
@@ -262,15 +140,14 @@ void ExitWhenTheConnectionEnds(telvora::Tmain& window, telvora::THandOver& later
 // with files already there: asked in the window, but without one to ask in
 // (headless) or for a download the command line started, resumed with
 // --resume and otherwise received under new names.
-void ApplyTransferOptions(telvora::TTransferCommands& transfers,
-                          const telvora::CommandLineOptions& options) {
+void ApplyTransferOptions(telvora::TSession& session, const telvora::CommandLineOptions& options) {
     if (options.downloadFolder) {
-        transfers.SetDownloadFolder(*options.downloadFolder);
+        session.SetDownloadFolder(*options.downloadFolder);
     }
     if (options.resume) {
-        transfers.SetExistingFiles(telvora::TExistingFile::Resume);
+        session.SetExistingFiles(telvora::TExistingFile::Resume);
     } else if (options.headless || options.receive) {
-        transfers.SetExistingFiles(telvora::TExistingFile::Rename);
+        session.SetExistingFiles(telvora::TExistingFile::Rename);
     }
 }
 
@@ -313,7 +190,7 @@ int Run(const telvora::CommandLineOptions& options) {
     if (options.fontDelta) {
         window.SetFontDelta(*options.fontDelta);
     }
-    ApplyTransferOptions(window.Transfers(), options);
+    ApplyTransferOptions(session, options);
     if (options.columns) {
         session.SetColumns(*options.columns);
     }
@@ -331,7 +208,9 @@ int Run(const telvora::CommandLineOptions& options) {
     }
     window.show();
 
-    TransferFromTheCommandLine transfer(window, later, options);
+    telvora::TCommandLineTransfer transfer(session, options);
+    QObject::connect(&transfer, &telvora::TCommandLineTransfer::Done, &window,
+                     [&window, &later] { later.Post([&window] { CloseEverything(window); }); });
     TextFromTheCommandLine text(window, later, options);
     if (options.exitWhenDone) {
         ExitWhenTheConnectionEnds(window, later);

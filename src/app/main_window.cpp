@@ -264,6 +264,8 @@ void Tmain::BuildTransferMenus() {
                          QString::fromLatin1(name[0] == 'Y' ? "Y-Modem Batch" : "F-Modem Batch")),
                 &QAction::triggered, m_transfers, &TTransferCommands::ChooseFolderClick);
     }
+    connect(AddEntry(m_mDownload, "YModemGBatch1", QStringLiteral("Y-Modem-G Batch")),
+            &QAction::triggered, m_transfers, &TTransferCommands::StreamedBatchClick);
     connect(AddEntry(m_mDownload, "ZmodemDownload1", QStringLiteral("ZMODEM...")),
             &QAction::triggered, m_transfers, &TTransferCommands::ZmodemDownloadClick);
     // Only read when a transfer starts; toggling it changes nothing else.

@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <chrono>
@@ -20,7 +21,10 @@
 
 namespace telvora {
 
-TSession::TSession(TCrtScreen* screen, QObject* parent) : QObject(parent), m_screen(screen) {
+TSession::TSession(TCrtScreen* screen, QObject* parent)
+    : QObject(parent), m_screen(screen),
+      m_downloadFolder(
+          FileNameToSystem(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))) {
     connect(&m_statusMonitor, &TMenuStatus::Shown, this, &TSession::StatusChanged);
     connect(&m_typist, &TTypist::Progress, this, &TSession::TypingProgress);
     connect(&m_typist, &TTypist::Ended, this, &TSession::TypingEnded);
@@ -153,7 +157,7 @@ void TSession::ConnectionGone(TConnectionThread* connection) {
         m_typist.Stop();
     }
     // A transfer over this line stops sending to it before it goes.
-    if (m_transferLine == connection) {
+    if (m_run && m_runLine.data() == connection) {
         LoseTransferLine();
     }
     // A connection that ends late must not disturb one started meanwhile.
@@ -242,16 +246,10 @@ void TSession::WatchForRemoteSends(TLiveConnection* line) {
     line->SetStartWatch(std::make_shared<TZmodemStartWatch>([this, watched] {
         m_later.Post([this, watched] {
             if (watched && watched == LiveConnection()) {
-                Q_EMIT RemoteSendStarted();
+                RemoteSendStarted();
             }
         });
     }));
-}
-
-void TSession::DeclineRemoteSend() {
-    if (TLiveConnection* line = LiveConnection()) {
-        line->DeclineHeld();
-    }
 }
 
 void TSession::ClearTerminal() {
@@ -326,39 +324,115 @@ bool TSession::TypeCodes(std::vector<std::uint8_t> codes, int skipped) {
     return true;
 }
 
-TLiveConnection* TSession::TakeLine(std::shared_ptr<TChunkSink> sink,
-                                    std::function<void()> lineLost) {
+bool TSession::StartTransfer(const TTransferRequest& request) {
     TLiveConnection* line = LiveConnection();
-    if (line == nullptr || m_transferLine != nullptr || m_shutDown) {
-        return nullptr;
+    if (line == nullptr || InTransfer() || m_stopping || m_shutDown) {
+        return false;
     }
+    // Reserved first: what the line brings while the machine starts (a
+    // board's ZMODEM start included) is kept for it.
+    line->Hold();
     m_transferLine = line;
-    m_transferLineLost = std::move(lineLost);
-    SetTransferMode(true, std::move(sink));
-    return line;
+    // The last transfer's machine has ended; its thread goes with it.
+    m_run.reset();
+    try {
+        auto run = std::make_shared<TTransferRun>(
+            *line, static_cast<TTransferRun::TObserver&>(*this),
+            [&](TTransferPort& port) { return m_machineMaker(request, port); });
+        run->Start();
+        m_run = std::move(run);
+        m_runLine = line;
+    } catch (const std::exception& failure) {
+        m_transferLine = nullptr;
+        line->DeclineHeld();
+        Q_EMIT Notice(FromUtf8(failure.what()));
+        return false;
+    }
+    m_endTold = false;
+    line->SetTransferMode(true, m_telnetFilter, m_run);
+    Q_EMIT TransferStarted(request);
+    Q_EMIT Changed();
+    return true;
 }
 
-void TSession::ReleaseLine() {
+void TSession::CancelTransfer() {
+    if (m_run) {
+        m_run->Cancel();
+        // What the cancel changed shows at once.
+        TakeTransferNews();
+    }
+}
+
+void TSession::AnswerExisting(TExistingFile choice) {
+    if (m_run) {
+        m_run->Answer(choice);
+    }
+}
+
+void TSession::TransferNews() {
+    // Once until taken: progress comes with every block.
+    if (!m_newsPosted.exchange(true)) {
+        m_later.Post([this] { TakeTransferNews(); });
+    }
+}
+
+void TSession::TakeTransferNews() {
+    m_newsPosted = false;
+    if (!m_run) {
+        return;
+    }
+    // Kept alive here: a slot may start the next transfer.
+    const std::shared_ptr<TTransferRun> run = m_run;
+    TTransferRun::TNews news = run->TakeNews();
+    if (news.progress) {
+        Q_EMIT TransferProgress(*news.progress);
+    }
+    for (int i = 0; i < news.alerts; ++i) {
+        Q_EMIT TransferAlert();
+    }
+    if (news.question) {
+        Q_EMIT TransferAsks(FileNameFromSystem(*news.question));
+    }
+    if (news.lineBack && !m_endTold && run == m_run) {
+        m_endTold = true;
+        GiveLineBack();
+        Q_EMIT Changed();
+        Q_EMIT TransferEnded(run->Progress().outcome);
+    }
+}
+
+void TSession::GiveLineBack() {
+    const QPointer<TLiveConnection> line = m_transferLine;
     m_transferLine = nullptr;
-    m_transferLineLost = nullptr;
-    SetTransferMode(false);
+    if (line) {
+        line->SetTransferMode(false, m_telnetFilter);
+    }
 }
 
 void TSession::LoseTransferLine() {
-    const std::function<void()> lineLost = std::move(m_transferLineLost);
-    m_transferLineLost = nullptr;
-    m_transferLine = nullptr;
-    // Nothing is left to route: the line has gone.
-    m_transferMode = false;
-    if (lineLost) {
-        lineLost();
+    if (!m_run) {
+        m_transferLine = nullptr;
+        return;
     }
+    // The machine ends "Connection lost" and says so before anything else
+    // the line's end brings.
+    m_run->LineLost();
+    m_transferLine = nullptr;
+    m_runLine = nullptr;
+    TakeTransferNews();
 }
 
-void TSession::SetTransferMode(bool on, std::shared_ptr<TChunkSink> sink) {
-    m_transferMode = on;
-    if (TLiveConnection* line = LiveConnection()) {
-        line->SetTransferMode(on, m_telnetFilter, std::move(sink));
+void TSession::RemoteSendStarted() {
+    // One transfer at a time: with another one running, or when this one
+    // cannot begin, what the line held goes to the screen.
+    TTransferRequest request;
+    request.kind = TTransferKind::ReceiveZmodem;
+    request.where = m_downloadFolder;
+    request.existing = m_existing;
+    if (InTransfer() || !StartTransfer(request)) {
+        if (TLiveConnection* line = LiveConnection(); line != nullptr && line != m_transferLine) {
+            line->DeclineHeld();
+        }
     }
 }
 
@@ -414,6 +488,7 @@ void TSession::ShutDown() {
     m_typist.Stop();
     // A running transfer stops sending to a line that is about to go.
     LoseTransferLine();
+    m_run.reset();
     ShutDownConnections();
     m_statusMonitor.Stop();
     m_later.ShutDown();

@@ -9,11 +9,14 @@
 #include "connection/telnet.h"
 #include "connection/telnet/socket_resolver.h"
 #include "connection/throttle.h"
+#include "transfer/transfer_request.h"
+#include "transfer/transfer_run.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,7 +37,7 @@ class TLiveConnection;
 // Every signal comes on the user-interface thread. Started, LineUp, Ended and
 // Changed may come from inside a connection's own step; Notice never does,
 // so that a receiver may show a modal box for it at once.
-class TSession : public QObject {
+class TSession : public QObject, private TTransferRun::TObserver {
     Q_OBJECT
 
 public:
@@ -118,22 +121,37 @@ public:
     bool Typing() const { return m_typist.Typing(); }
     TTypist& Typist() { return m_typist; }
 
-    // A transfer takes the line: from now on the line's bytes go whole to
-    // sink, and lineLost is called once the line goes (or the session shuts
-    // down). The line, or null when none runs or another transfer has it.
-    TLiveConnection* TakeLine(std::shared_ptr<TChunkSink> sink, std::function<void()> lineLost);
-    // The transfer has ended: the line's bytes go to the screen again.
-    void ReleaseLine();
-    bool InTransfer() const { return m_transferMode; }
-    // The live line's routing itself: to sink while on, to the screen when off.
-    void SetTransferMode(bool on, std::shared_ptr<TChunkSink> sink = nullptr);
+    // Transfers. The session reserves the line (what arrives is kept), starts
+    // the request's state machine, then routes the line's bytes to it, the
+    // kept ones first; once the machine has ended, the line's bytes go to the
+    // screen again. One transfer at a time. False when no line runs, another
+    // transfer has it, a stop is under way, or the transfer cannot begin (the
+    // user is told by Notice).
+    bool StartTransfer(const TTransferRequest& request);
+    // The user's cancel, and the answer to the existing-file question.
+    void CancelTransfer();
+    void AnswerExisting(TExistingFile choice);
+    // Whether a transfer has the line.
+    bool InTransfer() const { return m_transferLine != nullptr; }
+    // The running or last transfer, or null.
+    const TTransferRun* Transfer() const { return m_run.get(); }
+    // How requests become state machines (tests give fakes).
+    using TMachineMaker =
+        std::function<std::unique_ptr<TTransferMachine>(const TTransferRequest&, TTransferPort&)>;
+    void SetMachineMaker(TMachineMaker maker) { m_machineMaker = std::move(maker); }
 
-    // Whether a ZMODEM send the other side begins on a live line is
-    // offered as RemoteSendStarted (on at start). Its bytes wait meanwhile.
+    // Where a ZMODEM send the other side begins goes, and what a ZMODEM
+    // download does with a file already there.
+    void SetDownloadFolder(const std::string& folder) { m_downloadFolder = folder; }
+    const std::string& DownloadFolder() const { return m_downloadFolder; }
+    void SetExistingFiles(TExistingFile existing) { m_existing = existing; }
+    TExistingFile ExistingFiles() const { return m_existing; }
+
+    // Whether a ZMODEM send the other side begins on a live line is taken
+    // by a download into the download folder (on at start). Its bytes wait
+    // meanwhile; when no download can take them, they go to the screen.
     void SetAutoZmodem(bool on);
     bool AutoZmodem() const { return m_autoZmodem; }
-    // The offered send is not taken: what the line held goes to the screen.
-    void DeclineRemoteSend();
 
     // The hidden "Capture" entry's file: "capture" in the user's home folder.
     static QString CapturePath();
@@ -169,10 +187,18 @@ Q_SIGNALS:
     // What the menus show may have changed: the connection, a stop under
     // way, a setting, the recording.
     void Changed();
-    // The other side has begun a ZMODEM send on the live line; a transfer
-    // that takes the line now gets every byte since its start. Otherwise
-    // DeclineRemoteSend.
-    void RemoteSendStarted();
+    // A transfer has the line (its state machine has started).
+    void TransferStarted(const telvora::TTransferRequest& request);
+    // The transfer's progress, its ending included, after the state
+    // machine's lock was released.
+    void TransferProgress(const telvora::TTransferProgress& progress);
+    // The alert sound of a transfer's ending.
+    void TransferAlert();
+    // A file the sender names is already there: AnswerExisting says what
+    // happens to it and to every later one of the transfer.
+    void TransferAsks(const QString& path);
+    // The transfer has ended and given the line back (or lost it).
+    void TransferEnded(telvora::TTransferOutcome outcome);
     // A typing run's progress and its end (completed, or stopped or failed).
     void TypingProgress(int sent, int total, int skipped);
     void TypingEnded(bool completed);
@@ -189,6 +215,12 @@ private:
     void LoseTransferLine();
     // The start watch of the live line, as auto-start says.
     void WatchForRemoteSends(TLiveConnection* line);
+    void RemoteSendStarted();
+    // TTransferRun::TObserver: any thread.
+    void TransferNews() override;
+    // User-interface thread: what the run noted goes out as signals.
+    void TakeTransferNews();
+    void GiveLineBack();
     bool OpenSessionFile(TCaptureFile& file, const std::string& path);
     void CloseSessionFile(TCaptureFile& file);
     // Tells the user later, outside the step that runs now.
@@ -201,7 +233,6 @@ private:
     int m_speed = kUnthrottledSpeed;
     bool m_telnetFilter = true;
     bool m_autoZmodem = true;
-    bool m_transferMode = false;
     bool m_stopping = false;
     bool m_shutDown = false;
     bool m_lastConnectionFailed = false;
@@ -210,9 +241,16 @@ private:
     QPointer<TConnectionThread> m_serialConn;
     // Every connection thread that has not ended, for shutdown to stop and join.
     std::vector<QPointer<TConnectionThread>> m_liveThreads;
-    // The transfer that has the line: its line and what it is told when the line goes.
-    QPointer<TConnectionThread> m_transferLine;
-    std::function<void()> m_transferLineLost;
+    // The line a transfer has, and the running or last transfer (kept after
+    // its end, for what its machine still sends: a cancel's CANs).
+    QPointer<TLiveConnection> m_transferLine;
+    QPointer<TLiveConnection> m_runLine;
+    std::shared_ptr<TTransferRun> m_run;
+    bool m_endTold = true;
+    std::atomic<bool> m_newsPosted{false};
+    TMachineMaker m_machineMaker = MakeTransferMachine;
+    std::string m_downloadFolder;
+    TExistingFile m_existing = TExistingFile::Ask;
     THostLookup m_hostLookup = SystemHostLookup;
     // Shared with the connections, which append to them on their threads.
     std::shared_ptr<TCaptureFile> m_capture = std::make_shared<TCaptureFile>();

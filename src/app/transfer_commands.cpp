@@ -2,112 +2,133 @@
 
 #include "app/file_dialogs.h"
 #include "app/session.h"
-#include "common/message_box.h"
 #include "common/qt_text.h"
-#include "connection/live_connection.h"
 #include "transfer/choose_dir.h"
-#include "transfer/protocol.h"
-#include "transfer/upload.h"
-#include "transfer/zmodem_download.h"
-#include "transfer/zmodem_upload.h"
+#include "transfer/transfer_window.h"
 
-#include <QStandardPaths>
-
-#include <algorithm>
+#include <QApplication>
 
 namespace telvora {
 
+namespace {
+
+TTransferWindow* MakeWindow(QWidget& parent, TTransferKind kind) {
+    return new TTransferWindow(&parent, TTransferWindow::CaptionsFor(kind));
+}
+
+} // namespace
+
 TTransferCommands::TTransferCommands(QWidget& window, TSession& session)
-    : QObject(&window), m_window(window), m_session(session), m_protocol(new TProtocol(&window)),
-      m_upload(new TUpload(&window)), m_zmodemDownload(new TZmodemDownload(&window)),
-      m_zmodemUpload(new TZmodemUpload(&window)), m_chooseDir(new TChooseDir(&window)),
-      m_downloadFolder(
-          FileNameToSystem(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))) {
-    // Outside the line's own step: the transfer window runs its own loop.
-    connect(&m_session, &TSession::RemoteSendStarted, this, &TTransferCommands::RemoteSendStarted,
+    : QObject(&window), m_window(window), m_session(session),
+      m_protocol(MakeWindow(window, TTransferKind::ReceiveFile)),
+      m_upload(MakeWindow(window, TTransferKind::SendBlocks)),
+      m_zmodemDownload(MakeWindow(window, TTransferKind::ReceiveZmodem)),
+      m_zmodemUpload(MakeWindow(window, TTransferKind::SendZmodem)),
+      m_chooseDir(new TChooseDir(&window)) {
+    for (TTransferWindow* transfer : TransferWindows()) {
+        connect(transfer, &TTransferWindow::CancelAsked, &m_session, &TSession::CancelTransfer);
+    }
+    connect(&m_session, &TSession::TransferStarted, this, &TTransferCommands::Started);
+    connect(&m_session, &TSession::TransferProgress, this,
+            [this](const TTransferProgress& progress) {
+                if (m_current != nullptr) {
+                    m_current->Show(progress);
+                }
+            });
+    connect(&m_session, &TSession::TransferAlert, this, [] { QApplication::beep(); });
+    // Outside the step that reported it: the question runs its own loop.
+    connect(&m_session, &TSession::TransferAsks, this, &TTransferCommands::Asks,
             Qt::QueuedConnection);
 }
 
 bool TTransferCommands::ReceiveFile(const std::string& path) {
-    return Receive(false, path);
+    return ReceiveInto(TTransferKind::ReceiveFile, path);
 }
 
 bool TTransferCommands::ReceiveBatch(const std::string& folder) {
-    return Receive(true, folder);
+    return ReceiveInto(TTransferKind::ReceiveBatch, folder);
 }
 
-bool TTransferCommands::Receive(bool batch, const std::string& where) {
-    return RunTransfer(*m_protocol,
-                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
-                           if (batch) {
-                               m_protocol->StartBatch(line, where, endTransferMode);
-                           } else {
-                               m_protocol->StartSingle(line, where, endTransferMode);
-                           }
-                       });
-}
-
-bool TTransferCommands::SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths) {
-    if (protocol == TSendProtocol::Zmodem) {
-        return SendZmodem(paths);
-    }
-    return RunTransfer(*m_upload,
-                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
-                           m_upload->Start(line, protocol, paths, endTransferMode);
-                       });
+bool TTransferCommands::ReceiveStreamedBatch(const std::string& folder) {
+    return ReceiveInto(TTransferKind::ReceiveStreamedBatch, folder);
 }
 
 bool TTransferCommands::ReceiveZmodem(const std::string& folder) {
-    return RunTransfer(*m_zmodemDownload,
-                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
-                           m_zmodemDownload->Start(line, folder, m_existing, endTransferMode);
-                       });
+    return ReceiveInto(TTransferKind::ReceiveZmodem, folder);
+}
+
+bool TTransferCommands::ReceiveInto(TTransferKind kind, const std::string& where) {
+    TTransferRequest request;
+    request.kind = kind;
+    request.where = where;
+    request.existing = m_session.ExistingFiles();
+    return Run(request);
+}
+
+bool TTransferCommands::SendFiles(TSendProtocol protocol, const std::vector<std::string>& paths) {
+    TTransferRequest request;
+    request.kind =
+        protocol == TSendProtocol::Zmodem ? TTransferKind::SendZmodem : TTransferKind::SendBlocks;
+    request.protocol = protocol;
+    request.files = paths;
+    return Run(request);
 }
 
 bool TTransferCommands::SendZmodem(const std::vector<std::string>& paths) {
-    return RunTransfer(*m_zmodemUpload,
-                       [&](TLiveConnection* line, const std::function<void()>& endTransferMode) {
-                           m_zmodemUpload->Start(line, paths, endTransferMode);
-                       });
-}
-
-void TTransferCommands::RemoteSendStarted() {
-    // One transfer at a time: with another one running, or when this one
-    // cannot begin, what the line held goes to the screen.
-    if (TransferRunning() || !ReceiveZmodem(m_downloadFolder)) {
-        m_session.DeclineRemoteSend();
-    }
+    return SendFiles(TSendProtocol::Zmodem, paths);
 }
 
 std::array<TTransferWindow*, 4> TTransferCommands::TransferWindows() const {
     return {m_protocol, m_upload, m_zmodemDownload, m_zmodemUpload};
 }
 
-bool TTransferCommands::TransferRunning() const {
-    const auto windows = TransferWindows();
-    return std::any_of(windows.begin(), windows.end(),
-                       [](const TTransferWindow* window) { return window->Running(); });
+TTransferWindow& TTransferCommands::WindowFor(TTransferKind kind) const {
+    switch (kind) {
+    case TTransferKind::SendBlocks:
+        return *m_upload;
+    case TTransferKind::ReceiveZmodem:
+        return *m_zmodemDownload;
+    case TTransferKind::SendZmodem:
+        return *m_zmodemUpload;
+    case TTransferKind::ReceiveFile:
+    case TTransferKind::ReceiveBatch:
+    case TTransferKind::ReceiveStreamedBatch:
+        break;
+    }
+    return *m_protocol;
 }
 
-bool TTransferCommands::RunTransfer(TTransferWindow& window, const TStart& start) {
-    if (TransferRunning()) {
+bool TTransferCommands::Run(const TTransferRequest& request) {
+    m_starting = true;
+    const bool started = m_session.StartTransfer(request);
+    m_starting = false;
+    if (!started) {
         return false;
     }
-    TLiveConnection* line =
-        m_session.TakeLine(window.Sink(), [&window] { window.TransportLost(); });
-    if (line == nullptr) {
-        return false;
-    }
-    try {
-        start(line, [this] { m_session.ReleaseLine(); });
-    } catch (const std::exception& failure) {
-        m_session.ReleaseLine();
-        window.TransportLost();
-        ShowMessage(&m_window, FromUtf8(failure.what()));
-        return false;
-    }
-    window.exec();
+    WindowFor(request.kind).exec();
     return true;
+}
+
+void TTransferCommands::Started(const TTransferRequest& request) {
+    m_current = &WindowFor(request.kind);
+    m_current->Begin();
+    if (m_starting) {
+        return;
+    }
+    // Begun by the board or the command line: shown without a loop of its
+    // own, so that the step that started it goes on.
+    if (!m_current->isVisible()) {
+        m_current->open();
+    }
+}
+
+void TTransferCommands::Asks(const QString& path) {
+    if (m_current == nullptr) {
+        return;
+    }
+    if (const std::optional<TExistingFile> choice = m_current->AskExisting(path)) {
+        m_session.AnswerExisting(*choice);
+    }
 }
 
 void TTransferCommands::UploadClick(TSendProtocol protocol) {
@@ -150,6 +171,13 @@ void TTransferCommands::ChooseFolderClick() {
     }
 }
 
+void TTransferCommands::StreamedBatchClick() {
+    std::string folder;
+    if (ChooseFolder(folder)) {
+        ReceiveStreamedBatch(folder);
+    }
+}
+
 void TTransferCommands::ZmodemDownloadClick() {
     std::string folder;
     if (ChooseFolder(folder)) {
@@ -162,7 +190,7 @@ bool TTransferCommands::ChooseFolder(std::string& folder) {
         return false;
     }
     folder = FileNameToSystem(m_chooseDir->SelectedFolder());
-    m_downloadFolder = folder;
+    m_session.SetDownloadFolder(folder);
     return true;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "transfer/send_protocol.h"
-#include "transfer/zmodem/zmodem_receiver.h"
+#include "transfer/transfer_request.h"
 
 #include <QObject>
 
@@ -16,17 +15,12 @@ class QWidget;
 namespace telvora {
 
 class TChooseDir;
-class TLiveConnection;
-class TProtocol;
 class TSession;
 class TTransferWindow;
-class TUpload;
-class TZmodemDownload;
-class TZmodemUpload;
 
-// The Download and Upload menus' commands: their dialogs, the download and
-// upload windows (made hidden at start and reused), and running one
-// transfer over the session's live line at a time.
+// The Download and Upload menus' commands: their dialogs, and the download
+// and upload windows (made hidden at start and reused), which show the
+// session's transfer, whoever started it, and ask the session to cancel it.
 class TTransferCommands : public QObject {
     Q_OBJECT
 
@@ -51,15 +45,8 @@ public:
     bool ReceiveZmodem(const std::string& folder);
     bool SendZmodem(const std::vector<std::string>& paths);
 
-    // What a ZMODEM download does with a file that is already there: Ask
-    // (the window, once per transfer), or a fixed choice (the command line).
-    void SetExistingFiles(TExistingFile existing) { m_existing = existing; }
-    TExistingFile ExistingFiles() const { return m_existing; }
-    // Where a ZMODEM send the other side begins goes: the last folder
-    // chosen in the Download menu, the command line's, or the user's
-    // download folder.
-    void SetDownloadFolder(const std::string& folder) { m_downloadFolder = folder; }
-    const std::string& DownloadFolder() const { return m_downloadFolder; }
+    // Y-Modem-G: the files a streaming batch names into the folder.
+    bool ReceiveStreamedBatch(const std::string& folder);
 
     // The menus' entries: the save dialog (X-Modem), the folder chooser
     // (batches), the open dialog (uploads).
@@ -67,44 +54,41 @@ public:
     void ChooseFolderClick();
     void UploadClick(TSendProtocol protocol);
     void ZmodemDownloadClick();
+    void StreamedBatchClick();
     void ZmodemUploadClick();
 
-    TProtocol* Protocol() const { return m_protocol; }
-    TUpload* Upload() const { return m_upload; }
-    TZmodemDownload* ZmodemDownload() const { return m_zmodemDownload; }
-    TZmodemUpload* ZmodemUpload() const { return m_zmodemUpload; }
+    TTransferWindow* Protocol() const { return m_protocol; }
+    TTransferWindow* Upload() const { return m_upload; }
+    TTransferWindow* ZmodemDownload() const { return m_zmodemDownload; }
+    TTransferWindow* ZmodemUpload() const { return m_zmodemUpload; }
     TChooseDir* ChooseDir() const { return m_chooseDir; }
     // Every transfer window: downloads and uploads, blocks and ZMODEM.
     std::array<TTransferWindow*, 4> TransferWindows() const;
 
 private:
-    bool Receive(bool batch, const std::string& where);
-    // The other side began a ZMODEM send: taken into the download folder,
-    // or declined when another transfer runs or it cannot start.
-    void RemoteSendStarted();
+    bool ReceiveInto(TTransferKind kind, const std::string& where);
+    // Starts the transfer and shows its window until the user closes it.
+    bool Run(const TTransferRequest& request);
+    TTransferWindow& WindowFor(TTransferKind kind) const;
+    void Started(const TTransferRequest& request);
+    void Asks(const QString& path);
     // The folder chooser, whose choice also becomes the download folder.
     bool ChooseFolder(std::string& folder);
     std::vector<std::string> ChooseUploads(bool several);
-    bool TransferRunning() const;
-    // Runs the prepared transfer window until the user closes it; start
-    // prepares it over the line, with the step that gives the line back
-    // when the transfer ends, and raises when it cannot begin (the user is
-    // told).
-    using TStart =
-        std::function<void(TLiveConnection* line, const std::function<void()>& endTransferMode)>;
-    bool RunTransfer(TTransferWindow& window, const TStart& start);
 
     QWidget& m_window;
     TSession& m_session;
-    TProtocol* m_protocol;
-    TUpload* m_upload;
-    TZmodemDownload* m_zmodemDownload;
-    TZmodemUpload* m_zmodemUpload;
+    TTransferWindow* m_protocol;
+    TTransferWindow* m_upload;
+    TTransferWindow* m_zmodemDownload;
+    TTransferWindow* m_zmodemUpload;
+    // The window of the running or last transfer.
+    TTransferWindow* m_current = nullptr;
+    // Set while Run starts a transfer: it shows the window itself.
+    bool m_starting = false;
     TChooseDir* m_chooseDir;
     QFileDialog* m_saveDialog = nullptr;
     QFileDialog* m_openDialog = nullptr;
-    TExistingFile m_existing = TExistingFile::Ask;
-    std::string m_downloadFolder;
 };
 
 } // namespace telvora

@@ -48,6 +48,11 @@ void TLiveConnection::SetStartWatch(std::shared_ptr<TTransferStartWatch> watch) 
     m_watch = std::move(watch);
 }
 
+void TLiveConnection::Hold() {
+    m_declined = false;
+    m_holding = true;
+}
+
 void TLiveConnection::DeclineHeld() {
     m_declined = true;
     m_wake.Notify();
@@ -199,6 +204,11 @@ void TLiveConnection::DeliverToScreen(const std::uint8_t* block, int count, bool
         if (const std::shared_ptr<TChunkSink> receiver =
                 transferEnded ? nullptr : TransferReceiver()) {
             HandToTransfer(*receiver, block + i, count - i);
+            return;
+        }
+        // A transfer about to take the line keeps the rest for itself.
+        if (!transferEnded && m_holding) {
+            m_held.insert(m_held.end(), block + i, block + count);
             return;
         }
         const int delay = Delay();

@@ -6,6 +6,7 @@
 #include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
 #include "connection/pacer.h"
+#include "connection/transfer_line.h"
 #include "connection/transfer_start_watch.h"
 #include "connection/wake_up.h"
 
@@ -30,7 +31,7 @@ class TCrtScreen;
 //
 // The thread waits at most its poll period but wakes as soon as bytes
 // arrive, so an echoed key shows at once.
-class TLiveConnection : public TConnectionThread, public TByteSender {
+class TLiveConnection : public TConnectionThread, public TByteSender, public TTransferLine {
     Q_OBJECT
 
 public:
@@ -56,6 +57,10 @@ public:
     // line (SetTransferMode on, which gets them first) or DeclineHeld gives
     // them to the screen.
     void SetStartWatch(std::shared_ptr<TTransferStartWatch> watch);
+    // User-interface thread: a transfer is about to take the line; what
+    // arrives is held for it from now on, as after a start the watch found.
+    void Hold();
+    // The held bytes go to the screen: no transfer takes them.
     void DeclineHeld();
     // Whether bytes are held for a transfer about to start.
     bool Holding() const { return m_holding.load(); }
@@ -67,7 +72,7 @@ public:
     }
     // A file transfer's bytes (a download's replies, an upload's blocks),
     // from any thread, unpaced; dropped when the line cannot take them.
-    virtual void SendTransferBytes(const std::uint8_t* bytes, int count) = 0;
+    void SendTransferBytes(const std::uint8_t* bytes, int count) override = 0;
     // Whether the line is up (the socket connected, the port open).
     virtual bool LineUp() const = 0;
 

@@ -49,7 +49,7 @@ struct TTransferProgress {
     TTransferOutcome outcome = TTransferOutcome::Running;
 };
 
-// Everything the block receiver and the block sender need from outside them.
+// Everything a transfer's state machine needs from outside it.
 // They call it with their lock held: it must not call back.
 class TTransferPort {
 public:
@@ -64,6 +64,9 @@ public:
     // The block timer: a periodic tick every intervalMs, or none.
     virtual void ArmTimer(int intervalMs) = 0;
     virtual void DisableTimer() = 0;
+    // A file the sender names is already there and the user is to choose;
+    // the transfer waits for the answer.
+    virtual void AskExisting(const std::string& /*path*/) {}
 };
 
 } // namespace telvora

@@ -2,16 +2,14 @@
 
 #include "common/qt_text.h"
 #include "common/window_placement.h"
-#include "connection/live_connection.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QLabel>
 #include <QLinearGradient>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-
-#include <vector>
 
 namespace telvora {
 
@@ -54,58 +52,36 @@ QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int lef
 
 } // namespace
 
-// The bytes of the live line while a transfer runs, handed to its state
-// machine. The line is taken before the state machine starts: what comes in
-// between (the start of a board's send that waited for the download) is kept
-// and handed on first once it has started.
-class TTransferWindow::TStartingSink : public TChunkSink {
-public:
-    explicit TStartingSink(std::function<std::size_t(const std::uint8_t*, std::size_t)> receive)
-        : m_receive(std::move(receive)) {}
-
-    int ReceiveChunk(const std::uint8_t* data, int count) override {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_started) {
-                m_early.insert(m_early.end(), data, data + count);
-                return count;
-            }
-        }
-        return static_cast<int>(m_receive(data, static_cast<std::size_t>(count)));
+TTransferWindow::TCaptions TTransferWindow::CaptionsFor(TTransferKind kind) {
+    switch (kind) {
+    case TTransferKind::ReceiveZmodem:
+        return {QStringLiteral("ZmodemDownload"), QStringLiteral("ZMODEM Download"),
+                QStringLiteral("Bytes RX     :"), QStringLiteral("Rate         :"),
+                QStringLiteral("RX Errors    :"), TRow::Rate};
+    case TTransferKind::SendZmodem:
+        return {QStringLiteral("ZmodemUpload"),   QStringLiteral("ZMODEM Upload"),
+                QStringLiteral("Bytes TX     :"), QStringLiteral("Rate         :"),
+                QStringLiteral("TX Errors    :"), TRow::Rate};
+    case TTransferKind::SendBlocks:
+        return {QStringLiteral("Upload"), QStringLiteral("Upload Files"),
+                QStringLiteral("Bytes TX     :"), QStringLiteral("Blocks TX    :"),
+                QStringLiteral("TX Errors    :")};
+    case TTransferKind::ReceiveFile:
+    case TTransferKind::ReceiveBatch:
+    case TTransferKind::ReceiveStreamedBatch:
+        break;
     }
-    // A new transfer: nothing goes on until it has started.
-    void Reset() {
-        std::lock_guard lock(m_mutex);
-        m_started = false;
-        m_early.clear();
-    }
-    // Under the lock, so that bytes arriving meanwhile wait behind these.
-    void Started() {
-        std::lock_guard lock(m_mutex);
-        m_started = true;
-        if (!m_early.empty()) {
-            m_receive(m_early.data(), m_early.size());
-            m_early.clear();
-        }
-    }
-
-private:
-    std::function<std::size_t(const std::uint8_t*, std::size_t)> m_receive;
-    std::mutex m_mutex;
-    bool m_started = false;            // guarded by m_mutex
-    std::vector<std::uint8_t> m_early; // guarded by m_mutex
-};
+    return {QStringLiteral("Protocol"), QStringLiteral("Download Files"),
+            QStringLiteral("Bytes RX     :"), QStringLiteral("Blocks RX    :"),
+            QStringLiteral("RX Errors    :")};
+}
 
 TTransferWindow::TTransferWindow(QWidget* parent, const TCaptions& captions)
-    : QDialog(parent), m_blockTimer([this] { Tick(); }), m_second(captions.second) {
+    : QDialog(parent), m_second(captions.second) {
     BuildWindow(captions);
     m_applyTimer.setSingleShot(true);
     connect(&m_applyTimer, &QTimer::timeout, this, &TTransferWindow::ApplyPending);
     m_sinceApply.start();
-}
-
-TTransferWindow::~TTransferWindow() {
-    m_ui.ShutDown();
 }
 
 void TTransferWindow::BuildWindow(const TCaptions& captions) {
@@ -134,23 +110,9 @@ void TTransferWindow::BuildWindow(const TCaptions& captions) {
     connect(BitBtn1, &QPushButton::clicked, this, &TTransferWindow::BitBtn1Click);
 }
 
-void TTransferWindow::SetSink(
-    std::function<std::size_t(const std::uint8_t*, std::size_t)> receive) {
-    m_sink = std::make_shared<TStartingSink>(std::move(receive));
-}
-
-std::shared_ptr<TChunkSink> TTransferWindow::Sink() const {
-    return m_sink;
-}
-
-void TTransferWindow::Started() {
-    m_sink->Started();
-}
-
-void TTransferWindow::Begin(TLiveConnection* line, std::function<void()> endTransferMode) {
-    m_sink->Reset();
-    m_line = line;
-    m_endTransferMode = std::move(endTransferMode);
+void TTransferWindow::Begin() {
+    m_latest = TTransferProgress{};
+    m_running = true;
     BitBtn1->setText(QStringLiteral("Cancel"));
     m_sampleFile.clear();
     m_sampleBytes = 0;
@@ -159,19 +121,14 @@ void TTransferWindow::Begin(TLiveConnection* line, std::function<void()> endTran
     CentreOnScreen(*this);
 }
 
-void TTransferWindow::TransportLost() {
-    LineLost();
-    // Nothing can be on its way to the line any more: the state machine
-    // sends under its lock, and has stopped sending.
-    m_line = nullptr;
-}
-
 void TTransferWindow::BitBtn1Click() {
     if (BitBtn1->text() == QStringLiteral("Close")) {
         QDialog::reject();
         return;
     }
-    UserCancel();
+    Q_EMIT CancelAsked();
+    // A question open meanwhile needs no answer any more.
+    DropQuestion();
 }
 
 void TTransferWindow::reject() {
@@ -179,40 +136,31 @@ void TTransferWindow::reject() {
     BitBtn1Click();
 }
 
-void TTransferWindow::Send(const std::uint8_t* bytes, std::size_t count) {
-    if (m_line != nullptr) {
-        m_line->SendTransferBytes(bytes, static_cast<int>(count));
+void TTransferWindow::Show(const TTransferProgress& progress) {
+    m_latest = progress;
+    m_running = !progress.ended;
+    if (progress.ended) {
+        // The sender has gone: nobody waits for an answer any more.
+        DropQuestion();
     }
-}
-
-void TTransferWindow::ShowProgress(const TTransferProgress& progress) {
-    {
-        std::lock_guard lock(m_progressMutex);
-        m_pending = progress;
-        // An ending goes out at once, in order with what the line reports
-        // next (its own end); other changes wait for the one on its way.
-        if (m_applyQueued && !progress.ended) {
-            return;
-        }
-        m_applyQueued = true;
+    // An ending goes out at once; other changes wait for the one on its way.
+    if (m_applyQueued && !progress.ended) {
+        return;
     }
-    m_ui.RunOrPost([this] { ApplyPending(); });
+    m_applyQueued = true;
+    ApplyPending();
 }
 
 void TTransferWindow::ApplyPending() {
-    TTransferProgress progress;
-    {
-        std::lock_guard lock(m_progressMutex);
-        progress = m_pending;
-        const qint64 since = m_sinceApply.elapsed();
-        if (!progress.ended && since < kShowIntervalMs) {
-            if (!m_applyTimer.isActive()) {
-                m_applyTimer.start(static_cast<int>(kShowIntervalMs - since));
-            }
-            return; // still queued: the timer shows the latest
+    const TTransferProgress progress = m_latest;
+    const qint64 since = m_sinceApply.elapsed();
+    if (!progress.ended && since < kShowIntervalMs) {
+        if (!m_applyTimer.isActive()) {
+            m_applyTimer.start(static_cast<int>(kShowIntervalMs - since));
         }
-        m_applyQueued = false;
+        return; // still queued: the timer shows the latest
     }
+    m_applyQueued = false;
     m_applyTimer.stop();
     m_sinceApply.restart();
     Apply(progress);
@@ -253,24 +201,41 @@ QString TTransferWindow::RateText(const TTransferProgress& progress) {
     return m_rate;
 }
 
-void TTransferWindow::Alert() {
-    m_ui.RunOrPost([] { QApplication::beep(); });
+void TTransferWindow::DropQuestion() {
+    if (m_question != nullptr) {
+        m_question->reject();
+    }
 }
 
-void TTransferWindow::EndTransferMode() {
-    m_ui.RunOrPost([this] {
-        if (m_endTransferMode) {
-            m_endTransferMode();
-        }
-    });
-}
-
-void TTransferWindow::ArmTimer(int intervalMs) {
-    m_blockTimer.Arm(intervalMs);
-}
-
-void TTransferWindow::DisableTimer() {
-    m_blockTimer.Disable();
+std::optional<TExistingFile> TTransferWindow::AskExisting(const QString& path) {
+    if (m_question != nullptr || !m_running) {
+        return std::nullopt;
+    }
+    QMessageBox question(QMessageBox::Question, QStringLiteral("File Exists"),
+                         path + QStringLiteral(" is already there. What should happen to it and to "
+                                               "every other file of this transfer that is?"),
+                         QMessageBox::NoButton, this);
+    question.setObjectName(QStringLiteral("ExistingFileQuestion"));
+    const std::pair<TExistingFile, QString> answers[] = {
+        {TExistingFile::Resume, QStringLiteral("Resume")},
+        {TExistingFile::Overwrite, QStringLiteral("Overwrite")},
+        {TExistingFile::Rename, QStringLiteral("Rename")},
+        {TExistingFile::Skip, QStringLiteral("Skip")}};
+    for (const auto& [choice, caption] : answers) {
+        QPushButton* button = question.addButton(caption, QMessageBox::AcceptRole);
+        button->setObjectName(caption);
+        button->setProperty("choice", static_cast<int>(choice));
+    }
+    question.setEscapeButton(question.buttons().constLast());
+    m_question = &question;
+    question.exec();
+    m_question = nullptr;
+    const QAbstractButton* clicked = question.clickedButton();
+    // Taken down without an answer (the transfer ended or was cancelled).
+    if (clicked == nullptr || !m_running) {
+        return std::nullopt;
+    }
+    return static_cast<TExistingFile>(clicked->property("choice").toInt());
 }
 
 } // namespace telvora

@@ -10,8 +10,7 @@
 #include "run_telvora.h"
 
 #include "common/message_box.h"
-#include "transfer/protocol.h"
-#include "transfer/upload.h"
+#include "transfer/transfer_window.h"
 
 #include <QStringList>
 #include <QTimer>

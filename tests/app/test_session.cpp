@@ -5,6 +5,7 @@
 #include "screen/crt_screen.h"
 
 #include "blocked_lookup.h"
+#include "kept_bytes.h"
 #include "loopback_peer.h"
 #include "pty_pair.h"
 #include "qt_event_wait.h"
@@ -30,38 +31,8 @@ namespace {
 
 using Kind = TConnectionThread::Kind;
 
-// A receiver that keeps what a transfer is handed; given an end, it takes
-// the bytes up to and including it and nothing after, as a transfer that
-// has ended.
-class KeptBytes : public TChunkSink {
-public:
-    KeptBytes() = default;
-    explicit KeptBytes(std::string end) : m_end(std::move(end)) {}
-    int ReceiveChunk(const std::uint8_t* data, int count) override {
-        std::lock_guard lock(m_mutex);
-        int taken = 0;
-        for (; taken < count && !Ended(); ++taken) {
-            m_bytes.push_back(static_cast<char>(data[taken]));
-        }
-        return taken;
-    }
-    std::string Bytes() const {
-        std::lock_guard lock(m_mutex);
-        return m_bytes;
-    }
-
-private:
-    bool Ended() const {
-        return !m_end.empty() && m_bytes.size() >= m_end.size() &&
-               m_bytes.compare(m_bytes.size() - m_end.size(), m_end.size(), m_end) == 0;
-    }
-
-    mutable std::mutex m_mutex;
-    std::string m_end;
-    std::string m_bytes;
-};
-
 using test::BlockedLookup;
+using test::KeptBytes;
 
 class SessionCore : public ::testing::Test {
 protected:
@@ -188,45 +159,57 @@ TEST_F(SessionCore, AMovieThatCannotBeReadIsToldAtOnceAndNothingStarts) {
 }
 
 TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
-    auto sink = std::make_shared<KeptBytes>();
-    int lost = 0;
-    EXPECT_EQ(session.TakeLine(sink, [&] { ++lost; }), nullptr) << "no line runs";
+    auto kept = std::make_shared<KeptBytes>();
+    session.SetMachineMaker(kept->Maker());
+    std::vector<TTransferOutcome> outcomes;
+    QObject::connect(&session, &TSession::TransferEnded, [&](TTransferOutcome outcome) {
+        // Asked when it ends, outside the machine's lock.
+        EXPECT_FALSE(session.Transfer()->Running());
+        EXPECT_TRUE(session.Transfer()->Progress().ended);
+        outcomes.push_back(outcome);
+    });
+    EXPECT_FALSE(session.StartTransfer({})) << "no line runs";
     ConnectToPeer();
-    TLiveConnection* line = session.TakeLine(sink, [&] { ++lost; });
-    ASSERT_NE(line, nullptr);
+    ASSERT_TRUE(session.StartTransfer({}));
     EXPECT_TRUE(session.InTransfer());
-    EXPECT_EQ(session.TakeLine(sink, [&] { ++lost; }), nullptr) << "a second transfer";
+    EXPECT_FALSE(session.StartTransfer({})) << "a second transfer";
     OnPeer([&] {
         peer.SendText("DATA");
         return true;
     });
-    ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes() == "DATA"; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return kept->Bytes() == "DATA"; }));
     EXPECT_NE(screen.Cell(1, 1), 'D');
 
-    session.ReleaseLine();
-    EXPECT_FALSE(session.InTransfer());
-    EXPECT_EQ(lost, 0);
+    kept->Finish();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !session.InTransfer(); }));
+    EXPECT_EQ(outcomes, std::vector<TTransferOutcome>{TTransferOutcome::Completed});
+    EXPECT_EQ(kept->LinesLost(), 0);
     OnPeer([&] {
         peer.SendText("SCREEN");
         return true;
     });
     EXPECT_TRUE(ProcessEventsUntil([&] { return screen.Cell(1, 1) == 'S'; }));
 
-    // The line going away tells the transfer that has it, once.
-    ASSERT_NE(session.TakeLine(sink, [&] { ++lost; }), nullptr);
+    // The line going away tells the transfer that has it, once, and it ends.
+    ASSERT_TRUE(session.StartTransfer({}));
     peer.CloseConnection();
     ASSERT_TRUE(ProcessEventsUntil([&] { return !ended.empty(); }));
-    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(kept->LinesLost(), 1);
     EXPECT_FALSE(session.InTransfer()) << "a line that has gone is no transfer's";
+    EXPECT_EQ(outcomes.back(), TTransferOutcome::LineLost);
 }
 
 // A board's ZMODEM send begins with "rz", a carriage return and a hex
-// ZRQINIT header; the download that takes the line must get every byte after
-// it, in order, however long it takes to open.
+// ZRQINIT header; the download the session starts for it must get every
+// byte after it, in order, however long it takes to open.
 TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToTheScreen) {
     const std::string start = std::string("**\x18") + "B00000000000000";
-    int offered = 0;
-    QObject::connect(&session, &TSession::RemoteSendStarted, [&] { ++offered; });
+    auto kept = std::make_shared<KeptBytes>();
+    std::vector<TTransferKind> kinds;
+    QObject::connect(&session, &TSession::TransferStarted,
+                     [&](const TTransferRequest& request) { kinds.push_back(request.kind); });
+    session.SetMachineMaker(kept->Maker());
+    session.SetDownloadFolder(QFile::encodeName(folder.path()).toStdString());
     EXPECT_TRUE(session.AutoZmodem());
     ConnectToPeer();
     const auto send = [&](const std::string& text) {
@@ -236,34 +219,33 @@ TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToT
         });
     };
     send("HELLOrz\r" + start + "\x11TAIL");
-    ASSERT_TRUE(ProcessEventsUntil([&] { return offered == 1; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return kinds.size() == 1; }));
+    EXPECT_EQ(kinds.front(), TTransferKind::ReceiveZmodem);
     EXPECT_EQ(screen.Cell(7, 1), 'z');
     EXPECT_EQ(screen.Cell(8, 1), '\r');
-    EXPECT_EQ(screen.Cell(9, 1), ' ') << "the header is not for the screen";
     send("MORE");
-    ProcessEventsFor(200);
-    EXPECT_EQ(screen.Cell(9, 1), ' ') << "held until a download takes the line";
-
-    auto sink = std::make_shared<KeptBytes>();
-    ASSERT_NE(session.TakeLine(sink, [] {}), nullptr);
     // The header too: the download may answer it.
-    ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes() == start + "\x11TAILMORE"; }))
-        << sink->Bytes();
-    session.ReleaseLine();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return kept->Bytes() == start + "\x11TAILMORE"; }))
+        << kept->Bytes();
+    EXPECT_EQ(screen.Cell(9, 1), ' ') << "the header is not for the screen";
+    kept->Finish();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !session.InTransfer(); }));
 
-    // Declined (another transfer runs, say): what was held goes to the screen.
+    // A download that cannot begin (another transfer has the line): what was
+    // held goes to the screen.
+    session.SetMachineMaker(
+        [](const TTransferRequest&, TTransferPort&) -> std::unique_ptr<TTransferMachine> {
+            throw ETransferFileError("Cannot create the file");
+        });
     send(start + "X");
-    ASSERT_TRUE(ProcessEventsUntil([&] { return offered == 2; }));
-    session.DeclineRemoteSend();
     ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(9 + 18, 1) == 'X'; }));
     EXPECT_EQ(screen.Cell(9, 1), '*');
+    EXPECT_EQ(kinds.size(), 1u);
 
     // Auto-start off: nothing is watched, the header shows as it came.
     session.SetAutoZmodem(false);
     send(start);
     ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(9 + 19, 1) == '*'; }));
-    ProcessEventsFor(100);
-    EXPECT_EQ(offered, 2);
 }
 
 // A board prints its menu again the moment its sender ends: the bytes the
@@ -271,29 +253,30 @@ TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToT
 // although the line has not been given back yet.
 TEST_F(SessionCore, WhatAnEndedTransferDoesNotTakeGoesToTheScreen) {
     ConnectToPeer();
-    auto sink = std::make_shared<KeptBytes>("OO");
-    ASSERT_NE(session.TakeLine(sink, [] {}), nullptr);
+    auto kept = std::make_shared<KeptBytes>("OO");
+    session.SetMachineMaker(kept->Maker());
+    ASSERT_TRUE(session.StartTransfer({}));
     OnPeer([&] {
         peer.SendText("DATAOOMENU");
         return true;
     });
     ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(4, 1) == 'U'; }));
-    EXPECT_EQ(sink->Bytes(), "DATAOO");
+    EXPECT_EQ(kept->Bytes(), "DATAOO");
     OnPeer([&] {
         peer.SendText(">");
         return true;
     });
     EXPECT_TRUE(ProcessEventsUntil([&] { return screen.Cell(5, 1) == '>'; }));
     EXPECT_TRUE(session.InTransfer()) << "the line is still the transfer's";
-    session.ReleaseLine();
 }
 
 TEST_F(SessionCore, ShutDownDuringATransferTellsItAndJoinsTheLine) {
     ConnectToPeer();
-    int lost = 0;
-    ASSERT_NE(session.TakeLine(std::make_shared<KeptBytes>(), [&] { ++lost; }), nullptr);
+    auto kept = std::make_shared<KeptBytes>();
+    session.SetMachineMaker(kept->Maker());
+    ASSERT_TRUE(session.StartTransfer({}));
     session.ShutDown();
-    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(kept->LinesLost(), 1);
     EXPECT_EQ(session.LiveConnections(), 0);
     EXPECT_EQ(session.RunningConnection(), nullptr);
     EXPECT_FALSE(session.StatusMonitor().Running());
@@ -361,8 +344,8 @@ TEST_F(SessionCore, CaptureAndRecordingOpenAndCloseTheirFiles) {
 TEST_F(SessionCore, ABinaryServerGetsAndGivesEveryByteDuringATransfer) {
     ConnectToPeer();
     auto sink = std::make_shared<KeptBytes>();
-    TLiveConnection* line = session.TakeLine(sink, [] {});
-    ASSERT_NE(line, nullptr);
+    session.SetMachineMaker(sink->Maker());
+    ASSERT_TRUE(session.StartTransfer({}));
     OnPeer([&] {
         peer.SendAll({255, 251, 0, 255, 253, 0});
         return true;
@@ -375,8 +358,7 @@ TEST_F(SessionCore, ABinaryServerGetsAndGivesEveryByteDuringATransfer) {
     });
     ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes().size() == 7; }));
     EXPECT_EQ(sink->Bytes(), std::string("A\r\0B\xff\r\n", 7));
-    const std::uint8_t out[] = {'x', 13, 0, 255, 13, 10};
-    line->SendTransferBytes(out, sizeof out);
+    sink->Send(std::string("x\r\0\xff\r\n", 6));
     EXPECT_EQ(OnPeer([&] { return peer.Read(7); }),
               (std::vector<std::uint8_t>{'x', 13, 0, 255, 255, 13, 10}));
 }
@@ -387,16 +369,15 @@ TEST_F(SessionCore, WithoutTheFilterATransferTakesTheBytesAsTheyCome) {
     session.SetTelnetFilter(false);
     ConnectToPeer();
     auto sink = std::make_shared<KeptBytes>();
-    TLiveConnection* line = session.TakeLine(sink, [] {});
-    ASSERT_NE(line, nullptr);
+    session.SetMachineMaker(sink->Maker());
+    ASSERT_TRUE(session.StartTransfer({}));
     OnPeer([&] {
         peer.SendAll({'A', 13, 0, 255, 253, 24, 255});
         return true;
     });
     ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes().size() == 7; }));
     EXPECT_EQ(sink->Bytes(), std::string("A\r\0\xff\xfd\x18\xff", 7));
-    const std::uint8_t out[] = {13, 'y'};
-    line->SendTransferBytes(out, sizeof out);
+    sink->Send("\ry");
     EXPECT_EQ(OnPeer([&] { return peer.Read(3); }), (std::vector<std::uint8_t>{13, 0, 'y'}));
 }
 

@@ -10,6 +10,7 @@
 #include "directory/dialer.h"
 
 #include "blocked_lookup.h"
+#include "kept_bytes.h"
 #include "loopback_peer.h"
 
 #include <QClipboard>
@@ -240,57 +241,38 @@ TEST_F(TelnetSession, ACaptureFileThatCannotBeMadeIsReportedAndCaptureStaysOff) 
     EXPECT_FALSE(window.Session().CaptureOn());
 }
 
-TEST_F(TelnetSession, TransferModeRoutesBlocksToTheReceiverAndThenBackToTheScreen) {
-    struct Receiver : TChunkSink {
-        int ReceiveChunk(const std::uint8_t* data, int count) override {
-            std::lock_guard lock(mutex);
-            received.insert(received.end(), data, data + count);
-            return count;
-        }
-        std::size_t Size() {
-            std::lock_guard lock(mutex);
-            return received.size();
-        }
-        std::mutex mutex;
-        std::vector<std::uint8_t> received;
-    };
+TEST_F(TelnetSession, ATransferTakesTheBlocksAndThenGivesThemBackToTheScreen) {
     Connect();
-    auto receiver = std::make_shared<Receiver>();
-    window.Session().SetTransferMode(true, receiver);
-    // Raw mode: an IAC IAC reaches the receiver as it came (the filter is on).
+    auto kept = std::make_shared<test::KeptBytes>();
+    window.Session().SetMachineMaker(kept->Maker());
+    ASSERT_TRUE(window.Session().StartTransfer({}));
+    // Raw mode: an IAC IAC reaches the transfer as one 255 (the filter is on).
     Send({1, 2, kIac, kIac, 3});
-    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver->Size() >= 4; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return kept->Bytes().size() >= 4; }));
     EXPECT_EQ(window.Screen()->Cell(1, 1), ' ');
-    window.Session().SetTransferMode(false);
+    kept->Finish();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !window.Session().InTransfer(); }));
     Send(Bytes("BACK"));
     ASSERT_TRUE(ProcessEventsUntil([&] { return RowStartsWith(1, "BACK"); }));
-    std::lock_guard lock(receiver->mutex);
-    EXPECT_EQ(receiver->received, (std::vector<std::uint8_t>{1, 2, kIac, 3}));
+    EXPECT_EQ(kept->Bytes(), std::string("\x01\x02\xff\x03"));
 }
 
 TEST_F(TelnetSession, ATransferThatStartsWhileAPageIsPacedTakesTheRestAtOnce) {
-    struct Receiver : TChunkSink {
-        int ReceiveChunk(const std::uint8_t* /*data*/, int count) override {
-            received += count;
-            return count;
-        }
-        std::atomic<int> received{0};
-    };
     window.Entry("N300BPS1")->trigger();
     Connect();
     Send(std::vector<std::uint8_t>(400, 'p')); // eleven seconds at 300 bps
     ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->Cell(3, 1) == 'p'; }));
-    auto receiver = std::make_shared<Receiver>();
-    window.Session().SetTransferMode(true, receiver);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return receiver->received > 0; }, 2000));
+    auto kept = std::make_shared<test::KeptBytes>();
+    window.Session().SetMachineMaker(kept->Maker());
+    ASSERT_TRUE(window.Session().StartTransfer({}));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !kept->Bytes().empty(); }, 2000));
     int shown = 0;
     for (int row = 1; row <= 24; ++row) {
         for (int column = 1; column <= 40; ++column) {
             shown += window.Screen()->Cell(column, row) == 'p' ? 1 : 0;
         }
     }
-    EXPECT_EQ(shown + receiver->received, 400);
-    window.Session().SetTransferMode(false);
+    EXPECT_EQ(shown + static_cast<int>(kept->Bytes().size()), 400);
 }
 
 TEST_F(TelnetSession, AHostThatCannotBeFoundIsReportedAndNothingIsLeftRunning) {

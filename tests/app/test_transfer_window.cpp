@@ -6,8 +6,7 @@
 
 #include "common/qt_text.h"
 #include "transfer/choose_dir.h"
-#include "transfer/protocol.h"
-#include "transfer/upload.h"
+#include "transfer/transfer_window.h"
 
 #include "loopback_peer.h"
 #include "wire_block.h"
@@ -93,7 +92,7 @@ protected:
     static bool Ready(std::future<bool>& result) {
         return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
-    TProtocol& Protocol() { return *window.Transfers().Protocol(); }
+    TTransferWindow& Protocol() { return *window.Transfers().Protocol(); }
     QString Button() { return Protocol().BitBtn1->text(); }
 
     LoopbackPeer peer;
@@ -101,7 +100,7 @@ protected:
 };
 
 TEST_F(TransferWindow, LooksAsDesigned) {
-    TProtocol& protocol = Protocol();
+    TTransferWindow& protocol = Protocol();
     EXPECT_EQ(protocol.windowTitle(), "Download Files");
     EXPECT_EQ(protocol.size(), QSize(448, 101));
     EXPECT_FALSE(protocol.windowFlags().testFlag(Qt::WindowCloseButtonHint));
@@ -270,7 +269,7 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
     EXPECT_FALSE(window.UploadMenu()->isEnabled());
     Connect();
     EXPECT_TRUE(window.UploadMenu()->isEnabled()) << "enabled exactly when Download is";
-    TUpload& upload = *window.Transfers().Upload();
+    TTransferWindow& upload = *window.Transfers().Upload();
     EXPECT_EQ(upload.windowTitle(), "Upload Files");
     EXPECT_EQ(upload.findChild<QLabel*>(QStringLiteral("Label3"))->text(), "Bytes TX     :");
     QFile file(folder.filePath(QStringLiteral("up.bin")));

@@ -16,9 +16,8 @@
 
 #include "common/message_box.h"
 #include "connection/telnet.h"
+#include "transfer/transfer_window.h"
 #include "transfer/zmodem/zmodem_status.h"
-#include "transfer/zmodem_download.h"
-#include "transfer/zmodem_upload.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -157,7 +156,7 @@ protected:
     Tmain& Window(bool autoStart = false) {
         SetMessageSink([this](const QString& text) { messages << text; });
         program.emplace(Tmain::Sound::Off);
-        program->window.Transfers().SetDownloadFolder((root / "received").string());
+        program->session.SetDownloadFolder((root / "received").string());
         program->session.SetAutoZmodem(autoStart);
         return program->window;
     }
@@ -432,7 +431,7 @@ TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
         PeerOverTcp("sz -q -w 32768 big.bin; echo $? > " + szStatus.string(), root / "sent"),
         kRelayLimit, {{kFromServer, 300000, Fault::Stall, kHold}});
     Tmain& window = ConnectedWindow(download.Port(), TLineProtocol::Raw);
-    TZmodemDownload& downloadWindow = *window.Transfers().ZmodemDownload();
+    TTransferWindow& downloadWindow = *window.Transfers().ZmodemDownload();
     bool cancelled = false;
     const TTransferProgress received = RunWindow(
         downloadWindow,
@@ -456,7 +455,7 @@ TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
     TTcpRelay upload(PeerOverTcp(Rz() + "; echo $? > " + rzStatus.string(), root / "uploaded"),
                      kRelayLimit, {{kFromClient, 300000, Fault::Stall, kHold}});
     Tmain& again = ConnectedWindow(upload.Port(), TLineProtocol::Raw);
-    TZmodemUpload& uploadWindow = *again.Transfers().ZmodemUpload();
+    TTransferWindow& uploadWindow = *again.Transfers().ZmodemUpload();
     cancelled = false;
     const TTransferProgress sent = RunWindow(
         uploadWindow,
@@ -517,7 +516,7 @@ TEST_F(ZmodemTransfers, TheOtherSidesCancelEndsOurWindowEitherWay) {
     TTcpRelay download(PeerWithItsId("sz -q -w 32768 big.bin", root / "sent", szId), kRelayLimit,
                        {{kFromServer, 300000, Fault::Stall, kHold}});
     Tmain& window = ConnectedWindow(download.Port(), TLineProtocol::Raw);
-    TZmodemDownload& downloadWindow = *window.Transfers().ZmodemDownload();
+    TTransferWindow& downloadWindow = *window.Transfers().ZmodemDownload();
     bool stopped = false;
     const TTransferProgress received = RunWindow(
         downloadWindow,
@@ -537,7 +536,7 @@ TEST_F(ZmodemTransfers, TheOtherSidesCancelEndsOurWindowEitherWay) {
     TTcpRelay upload(PeerWithItsId(Rz(), root / "uploaded", rzId), kRelayLimit,
                      {{kFromClient, 300000, Fault::Stall, kHold}});
     Tmain& again = ConnectedWindow(upload.Port(), TLineProtocol::Raw);
-    TZmodemUpload& uploadWindow = *again.Transfers().ZmodemUpload();
+    TTransferWindow& uploadWindow = *again.Transfers().ZmodemUpload();
     stopped = false;
     const TTransferProgress sent = RunWindow(
         uploadWindow,
@@ -576,7 +575,7 @@ TEST_F(ZmodemTransfers, TheExistingFileQuestionIsAskedOnceAndResumeKeepsWhatIsTh
     std::ofstream(root / "received" / "awkward.bin", std::ios::binary) << mineAwkward;
     const int port = PeerOverTcp(Sz(), root / "sent");
     Tmain& window = ConnectedWindow(port, TLineProtocol::Raw);
-    TZmodemDownload& download = *window.Transfers().ZmodemDownload();
+    TTransferWindow& download = *window.Transfers().ZmodemDownload();
     int asked = 0;
     bool shown = false;
     QString question;

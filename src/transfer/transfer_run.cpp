@@ -1,0 +1,223 @@
+#include "transfer/transfer_run.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace telvora {
+
+TTransferRun::TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make)
+    : m_line(&line), m_observer(observer), m_machine(make(*this)) {}
+
+TTransferRun::~TTransferRun() {
+    StopThread();
+    // A machine still running is told its line has gone: it stops sending
+    // and closes its files before they go.
+    LineLost();
+}
+
+void TTransferRun::Start() {
+    m_machine->Start();
+    m_threadAlive = true;
+    m_thread = std::thread([this] { Loop(); });
+    if (m_machine->Streams()) {
+        Ask(kPump);
+    }
+}
+
+int TTransferRun::ReceiveChunk(const std::uint8_t* data, int count) {
+    const std::size_t taken = m_machine->Receive(data, static_cast<std::size_t>(count));
+    // A reply may have opened the stream window for more data.
+    if (m_machine->Streams()) {
+        Ask(kPump);
+    }
+    return static_cast<int>(taken);
+}
+
+void TTransferRun::Cancel() {
+    // A streaming sender may be in the middle of a burst that a slow line
+    // takes seconds to drain: its own thread cancels between two bursts.
+    if (m_machine->Streams()) {
+        Ask(kCancel);
+    } else {
+        m_machine->Cancel();
+    }
+}
+
+void TTransferRun::LineLost() {
+    if (m_lineLost.exchange(true)) {
+        return;
+    }
+    // The machine sends under its lock and has stopped sending once this
+    // returns: nothing can be on its way to the line any more.
+    m_machine->LineLost();
+    m_line = nullptr;
+}
+
+void TTransferRun::Answer(TExistingFile choice) {
+    m_machine->Answer(choice);
+}
+
+bool TTransferRun::Running() const {
+    return m_machine->Running();
+}
+
+TTransferProgress TTransferRun::Progress() const {
+    return m_machine->Progress();
+}
+
+int TTransferRun::TimerInterval() const {
+    std::lock_guard lock(m_mutex);
+    return m_interval;
+}
+
+TTransferRun::TNews TTransferRun::TakeNews() {
+    std::lock_guard lock(m_newsMutex);
+    m_told = false;
+    return std::exchange(m_news, TNews{});
+}
+
+// ---------------------------------------------------------------- the port
+
+void TTransferRun::Send(const std::uint8_t* bytes, std::size_t count) {
+    if (TTransferLine* line = m_line.load()) {
+        line->SendTransferBytes(bytes, static_cast<int>(count));
+    }
+}
+
+template <typename Note> void TTransferRun::AddNews(Note&& note) {
+    bool tell = false;
+    {
+        std::lock_guard lock(m_newsMutex);
+        note(m_news);
+        tell = !std::exchange(m_told, true);
+    }
+    if (tell) {
+        m_observer.TransferNews();
+    }
+}
+
+void TTransferRun::ShowProgress(const TTransferProgress& progress) {
+    AddNews([&](TNews& news) {
+        // An ending is kept over anything that follows it.
+        if (!news.progress || !news.progress->ended || progress.ended) {
+            news.progress = progress;
+        }
+    });
+}
+
+void TTransferRun::Alert() {
+    AddNews([](TNews& news) { ++news.alerts; });
+}
+
+void TTransferRun::EndTransferMode() {
+    AddNews([](TNews& news) { news.lineBack = true; });
+}
+
+void TTransferRun::AskExisting(const std::string& path) {
+    AddNews([&](TNews& news) { news.question = path; });
+}
+
+void TTransferRun::ArmTimer(int intervalMs) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_interval = std::max(intervalMs, 1);
+        m_deadline = Clock::now() + std::chrono::milliseconds(m_interval);
+        // The line re-arms with every block, thousands of times a second: a
+        // thread that wakes no later than the new deadline looks again then.
+        if (m_waitsUntil && *m_waitsUntil <= m_deadline) {
+            return;
+        }
+    }
+    m_wake.notify_one();
+}
+
+void TTransferRun::DisableTimer() {
+    std::lock_guard lock(m_mutex);
+    m_interval = 0; // the thread, when it wakes, finds nothing to do
+}
+
+// ---------------------------------------------------------------- the thread
+
+void TTransferRun::Ask(unsigned work) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_work |= work;
+    }
+    m_wake.notify_one();
+}
+
+bool TTransferRun::NextStep(unsigned& work, bool& tickDue) {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if ((m_work & kStop) != 0) {
+            return false;
+        }
+        const Clock::time_point now = Clock::now();
+        tickDue = m_interval != 0 && now >= m_deadline;
+        if (m_work != 0 || tickDue) {
+            work = std::exchange(m_work, 0u);
+            if (tickDue) {
+                // Periodic: the next tick one interval on, unless re-armed meanwhile.
+                m_deadline = now + std::chrono::milliseconds(m_interval);
+            }
+            m_waitsUntil.reset();
+            return true;
+        }
+        if (m_interval == 0) {
+            // Nothing more to time: a machine that has stopped needs this
+            // thread no longer.
+            lock.unlock();
+            const bool running = m_machine->Running();
+            lock.lock();
+            if (!running && m_interval == 0 && m_work == 0) {
+                return false;
+            }
+            if (m_work != 0 || m_interval != 0) {
+                continue;
+            }
+            m_waitsUntil.reset();
+            // Looks again now and then: the machine may be waiting for the user.
+            m_wake.wait_for(lock, std::chrono::seconds(1));
+            continue;
+        }
+        m_waitsUntil = m_deadline;
+        m_wake.wait_until(lock, m_deadline);
+    }
+}
+
+void TTransferRun::Loop() {
+    unsigned work = 0;
+    bool tickDue = false;
+    while (NextStep(work, tickDue)) {
+        if ((work & kCancel) != 0) {
+            m_machine->Cancel();
+        }
+        if (tickDue) {
+            m_machine->Tick();
+        }
+        if (m_machine->Streams()) {
+            PumpWhileDue();
+        }
+    }
+    m_threadAlive = false;
+}
+
+void TTransferRun::PumpWhileDue() {
+    // The machine's lock is free between two bursts, so a reply gets its
+    // turn; a cancel or a stop asked for meanwhile ends the bursts.
+    while (m_machine->Pump()) {
+        std::lock_guard lock(m_mutex);
+        if ((m_work & (kStop | kCancel)) != 0) {
+            return;
+        }
+    }
+}
+
+void TTransferRun::StopThread() {
+    Ask(kStop);
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+} // namespace telvora

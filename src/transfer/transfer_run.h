@@ -1,0 +1,118 @@
+#pragma once
+
+#include "connection/chunk_sink.h"
+#include "connection/transfer_line.h"
+#include "transfer/transfer_machine.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace telvora {
+
+// One transfer over the live line: drives a protocol's state machine and
+// owns what every protocol needs around it. The line's bytes come in as a
+// chunk sink on the line's thread; the machine's bytes go out through the
+// line; the block timer, the user's cancel and a streaming sender's bursts
+// are carried out by a thread of the run's own, so neither the line nor the
+// user-interface thread waits for a slow write. The thread lives from the
+// start until the machine has stopped and wants no more ticks.
+//
+// What happens is noted, and the observer is told that there is news, from
+// whichever thread it happened on; the owner takes the news with TakeNews
+// on its own thread, where the machine's lock is not held.
+class TTransferRun : public TChunkSink, private TTransferPort {
+public:
+    // Called from any thread, possibly with the machine's lock held: it may
+    // only arrange for TakeNews to be called later, and never call the run.
+    class TObserver {
+    public:
+        virtual ~TObserver() = default;
+        virtual void TransferNews() = 0;
+    };
+    using TMachineFactory = std::function<std::unique_ptr<TTransferMachine>(TTransferPort&)>;
+
+    // What happened since the owner last asked.
+    struct TNews {
+        std::optional<TTransferProgress> progress; // the latest, when it changed
+        int alerts = 0;
+        // The machine has ended: the line's bytes are the screen's again.
+        bool lineBack = false;
+        std::optional<std::string> question; // a file already there, to ask about
+    };
+
+    TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make);
+    ~TTransferRun() override;
+    TTransferRun(const TTransferRun&) = delete;
+    TTransferRun& operator=(const TTransferRun&) = delete;
+
+    // Starts the machine (raises ETransferFileError when it cannot begin,
+    // with nothing started), then the run's thread.
+    void Start();
+    // The line's thread: the line's bytes while the transfer has it.
+    int ReceiveChunk(const std::uint8_t* data, int count) override;
+    // Any thread: the user's cancel; a streaming sender's is carried out by
+    // the run's thread.
+    void Cancel();
+    // The line has gone: the machine is told, and nothing more goes to it.
+    void LineLost();
+    void Answer(TExistingFile choice);
+
+    TNews TakeNews();
+    bool Running() const;
+    TTransferProgress Progress() const;
+    // The interval the machine's timer was last armed with (0 when disabled).
+    int TimerInterval() const;
+    // Whether the run's thread is still there, for tests.
+    bool ThreadAlive() const { return m_threadAlive.load(); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum TWork : unsigned { kPump = 1, kCancel = 2, kStop = 4 };
+
+    // TTransferPort, with the machine's lock held, from any thread.
+    void Send(const std::uint8_t* bytes, std::size_t count) override;
+    void ShowProgress(const TTransferProgress& progress) override;
+    void Alert() override;
+    void EndTransferMode() override;
+    void ArmTimer(int intervalMs) override;
+    void DisableTimer() override;
+    void AskExisting(const std::string& path) override;
+
+    void Ask(unsigned work);
+    // Notes news under the news lock and tells the observer once until taken.
+    template <typename Note> void AddNews(Note&& note);
+    void Loop();
+    // Waits for work or the timer; false once stopped.
+    bool NextStep(unsigned& work, bool& tickDue);
+    void PumpWhileDue();
+    void StopThread();
+
+    std::atomic<TTransferLine*> m_line;
+    TObserver& m_observer;
+    std::unique_ptr<TTransferMachine> m_machine;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    unsigned m_work = 0;                           // TWork bits; guarded by m_mutex
+    int m_interval = 0;                            // 0: no ticks; guarded by m_mutex
+    Clock::time_point m_deadline;                  // guarded by m_mutex
+    std::optional<Clock::time_point> m_waitsUntil; // guarded by m_mutex
+
+    std::mutex m_newsMutex;
+    TNews m_news;        // guarded by m_newsMutex
+    bool m_told = false; // guarded by m_newsMutex
+
+    std::atomic<bool> m_lineLost{false};
+    std::atomic<bool> m_threadAlive{false};
+    // Started last, after everything it uses.
+    std::thread m_thread;
+};
+
+} // namespace telvora

@@ -1,0 +1,203 @@
+// The transfer run around a state machine: the block timer that the line's
+// thread re-arms with every block (never a tick before its interval has
+// passed since the last arming, periodic after that, quiet once disabled),
+// the cancel carried out on the run's own thread, news taken outside the
+// machine's lock, and a thread that lives as long as its transfer.
+
+#include "transfer/transfer_run.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace telvora;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A machine that notes its ticks and lets the test drive its port. Its lock
+// is held while it calls the port, as the real machines do.
+class FakeMachine : public TTransferMachine {
+public:
+    explicit FakeMachine(TTransferPort& port) : m_port(port) {}
+    void Start() override {
+        Locked([&] { m_port.ArmTimer(m_firstTickMs); });
+    }
+    std::size_t Receive(const std::uint8_t*, std::size_t count) override { return count; }
+    bool Streams() const override { return streams; }
+    void Tick() override {
+        Locked([&] { ticks.push_back(Clock::now()); });
+    }
+    void Cancel() override {
+        Locked([&] {
+            cancelledOn = std::this_thread::get_id();
+            EndLocked(TTransferOutcome::CancelledHere);
+        });
+    }
+    void LineLost() override {}
+    bool Running() const override {
+        std::lock_guard lock(m_mutex);
+        return m_running;
+    }
+    TTransferProgress Progress() const override {
+        std::lock_guard lock(m_mutex);
+        return m_progress;
+    }
+    template <typename Step> void Locked(Step step) {
+        std::lock_guard lock(m_mutex);
+        step();
+    }
+    void EndLocked(TTransferOutcome outcome) {
+        m_running = false;
+        m_progress.ended = true;
+        m_progress.outcome = outcome;
+        m_port.DisableTimer();
+        m_port.ShowProgress(m_progress);
+        m_port.EndTransferMode();
+    }
+    TTransferPort& Port() { return m_port; }
+
+    std::vector<Clock::time_point> ticks; // guarded by the lock
+    std::thread::id cancelledOn;
+    int m_firstTickMs = 40;
+    bool streams = false;
+
+private:
+    TTransferPort& m_port;
+    mutable std::mutex m_mutex;
+    bool m_running = true;
+    TTransferProgress m_progress;
+};
+
+class NoLine : public TTransferLine {
+public:
+    void SendTransferBytes(const std::uint8_t*, int) override {}
+};
+
+// Takes the news on a thread of its own, as the user-interface thread would
+// after the posted step: asking the machine's progress there must not block.
+class Owner : public TTransferRun::TObserver {
+public:
+    void TransferNews() override { ++told; }
+    std::atomic<int> told{0};
+};
+
+class TransferRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        run = std::make_unique<TTransferRun>(line, owner, [this](TTransferPort& port) {
+            auto made = std::make_unique<FakeMachine>(port);
+            machine = made.get();
+            return made;
+        });
+    }
+    std::size_t Ticks() {
+        std::size_t count = 0;
+        machine->Locked([&] { count = machine->ticks.size(); });
+        return count;
+    }
+    bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+        const auto until = Clock::now() + limit;
+        while (!done()) {
+            if (Clock::now() > until) {
+                return false;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        return true;
+    }
+
+    NoLine line;
+    Owner owner;
+    FakeMachine* machine = nullptr;
+    std::unique_ptr<TTransferRun> run;
+};
+
+TEST_F(TransferRun, TicksAfterItsIntervalAndThenAgainEveryInterval) {
+    const auto armed = Clock::now();
+    run->Start();
+    ASSERT_TRUE(WaitFor([&] { return Ticks() >= 3; }));
+    machine->Locked([&] {
+        EXPECT_GE(machine->ticks[0] - armed, 40ms);
+        EXPECT_GE(machine->ticks[1] - machine->ticks[0], 40ms);
+        EXPECT_GE(machine->ticks[2] - machine->ticks[1], 40ms);
+    });
+    EXPECT_EQ(run->TimerInterval(), 40);
+}
+
+TEST_F(TransferRun, ReArmingFromTheLinesThreadPutsTheTickOff) {
+    machine->m_firstTickMs = 80;
+    run->Start();
+    Clock::time_point lastArmed;
+    std::thread lineThread([&] {
+        for (int i = 0; i < 60; ++i) {
+            machine->Locked([&] {
+                lastArmed = Clock::now();
+                machine->Port().ArmTimer(80);
+            });
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    lineThread.join();
+    ASSERT_TRUE(WaitFor([&] { return Ticks() >= 1; }));
+    machine->Locked([&] {
+        EXPECT_GE(machine->ticks.front() - lastArmed, 80ms) << "no tick while blocks keep coming";
+    });
+}
+
+TEST_F(TransferRun, ASoonerArmingIsNotHeldUpByAnEarlierLongerOne) {
+    machine->m_firstTickMs = 60000;
+    run->Start();
+    std::thread lineThread([&] { machine->Locked([&] { machine->Port().ArmTimer(30); }); });
+    lineThread.join();
+    EXPECT_TRUE(WaitFor([&] { return Ticks() >= 1; }));
+}
+
+TEST_F(TransferRun, ADisabledTimerStaysQuietUntilArmedAgain) {
+    run->Start();
+    machine->Locked([&] { machine->Port().DisableTimer(); });
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(Ticks(), 0u);
+    EXPECT_TRUE(run->ThreadAlive()) << "the machine still runs";
+    machine->Locked([&] { machine->Port().ArmTimer(30); });
+    EXPECT_TRUE(WaitFor([&] { return Ticks() >= 1; }));
+}
+
+TEST_F(TransferRun, AStreamersCancelIsCarriedOutOnItsOwnThreadWhichEndsWithTheTransfer) {
+    machine->streams = true;
+    run->Start();
+    run->Cancel();
+    ASSERT_TRUE(WaitFor([&] { return !run->ThreadAlive(); }));
+    EXPECT_NE(machine->cancelledOn, std::this_thread::get_id());
+    EXPECT_NE(machine->cancelledOn, std::thread::id{});
+    // The news is taken where the machine's lock is free: asking the
+    // machine itself there does not deadlock.
+    EXPECT_GE(owner.told.load(), 1);
+    const TTransferRun::TNews news = run->TakeNews();
+    ASSERT_TRUE(news.progress);
+    EXPECT_TRUE(news.progress->ended);
+    EXPECT_TRUE(news.lineBack);
+    EXPECT_EQ(run->Progress().outcome, TTransferOutcome::CancelledHere);
+    EXPECT_FALSE(run->Running());
+}
+
+TEST_F(TransferRun, TheObserverIsToldOnceUntilTheNewsIsTaken) {
+    run->Start();
+    machine->Locked([&] {
+        for (int i = 0; i < 100; ++i) {
+            machine->Port().ShowProgress(TTransferProgress{});
+        }
+    });
+    EXPECT_EQ(owner.told.load(), 1);
+    run->TakeNews();
+    machine->Locked([&] { machine->Port().Alert(); });
+    EXPECT_EQ(owner.told.load(), 2);
+    EXPECT_EQ(run->TakeNews().alerts, 1);
+}
+
+} // namespace
