@@ -171,7 +171,7 @@ SessionTimes RunSession(const std::vector<std::uint8_t>& bytes, int speed,
     bool ended = false;
     SessionTimes times;
     times.started = Clock::now();
-    auto* telnet = new TTelnet("127.0.0.1", peer.PortText(), speed, &Screen(), nullptr,
+    auto* telnet = new TTelnet("127.0.0.1", peer.PortText(), speed, Screen().Model(), nullptr,
                                SystemHostLookup, protocol);
     QObject::connect(telnet, &TConnectionThread::Ended, [&] { ended = true; });
     telnet->Start(QThread::LowPriority);

@@ -44,7 +44,7 @@ double Play(const QString& path, int speed) {
     bool ended = false;
     QElapsedTimer timer;
     timer.start();
-    auto* player = new TPlayAtascii(path.toStdString(), speed, &Screen());
+    auto* player = new TPlayAtascii(path.toStdString(), speed, Screen().Model());
     QObject::connect(player, &TConnectionThread::Ended, [&] { ended = true; });
     player->Start();
     while (!ended) {

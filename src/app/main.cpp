@@ -1,8 +1,7 @@
 #include "app/command_line.h"
-#include "app/command_line_transfer.h"
+#include "app/command_line_run.h"
 #include "app/main_window.h"
 #include "app/session.h"
-#include "app/text_commands.h"
 #include "app/transfer_commands.h"
 #include "common/hand_over.h"
 #include "screen/crt_screen.h"
@@ -12,7 +11,6 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QTimer>
@@ -20,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,11 +48,12 @@ std::string WritableFormats() {
 
 // Saves the screen in the format its name asks for; false, after saying
 // why, when it cannot be written.
-bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
+bool SaveScreenshot(const telvora::TCrtScreen& screen, const std::string& path) {
     QByteArray image;
     QBuffer buffer(&image);
     buffer.open(QIODevice::WriteOnly);
-    if (!window.Screen()->grab().save(&buffer, ScreenshotFormat(path).constData())) {
+    if (!const_cast<telvora::TCrtScreen&>(screen).grab().save(&buffer,
+                                                              ScreenshotFormat(path).constData())) {
         std::fprintf(stderr, "telvora: cannot make the screenshot\n");
         return false;
     }
@@ -77,45 +77,6 @@ bool SaveScreenshot(const telvora::Tmain& window, const std::string& path) {
     return true;
 }
 
-// A text file typed into the line once it is up, at a typing pace; the
-// program closed when it has been typed, if asked to.
-class TextFromTheCommandLine {
-public:
-    TextFromTheCommandLine(telvora::Tmain& window, telvora::THandOver& later,
-                           const telvora::CommandLineOptions& options)
-        : m_later(later) {
-        if (!options.sendTextPath) {
-            return;
-        }
-        telvora::TSession& session = window.Session();
-        QObject::connect(&session, &telvora::TSession::LineCameUp, &window,
-                         [this, &window, path = *options.sendTextPath] {
-                             m_later.Post([this, &window, path] {
-                                 m_started = window.TextCommands().SendTextFile(path);
-                                 if (!m_started) {
-                                     window.close();
-                                 }
-                             });
-                         });
-        QObject::connect(&session, &telvora::TSession::TypingEnded, &window,
-                         [this, &window, exit = options.exitWhenDone](bool completed) {
-                             m_completed = completed;
-                             if (exit) {
-                                 m_later.Post([&window] { window.close(); });
-                             }
-                         });
-        m_asked = true;
-    }
-    // True unless a text was asked for and not typed whole.
-    bool Succeeded() const { return !m_asked || (m_started && m_completed); }
-
-private:
-    telvora::THandOver& m_later;
-    bool m_asked = false;
-    bool m_started = false;
-    bool m_completed = false;
-};
-
 // The transfer windows a run started from the command line left open would
 // keep the program running.
 void CloseEverything(telvora::Tmain& window) {
@@ -127,52 +88,38 @@ void CloseEverything(telvora::Tmain& window) {
     window.close();
 }
 
-// Closes the window once the connection has ended; a transfer window still
-// open would keep the program running.
-void ExitWhenTheConnectionEnds(telvora::Tmain& window, telvora::THandOver& later) {
-    QObject::connect(&window.Session(), &telvora::TSession::Ended, &window, [&window, &later] {
-        // After what the session tells the user of the end.
-        later.Post([&window] { CloseEverything(window); });
-    });
+// What a run leaves on standard output and in files once it is over; false
+// when something could not be written.
+bool Leave(telvora::TSession& session, const telvora::TCrtScreen* screen,
+           const telvora::CommandLineOptions& options) {
+    bool written = true;
+    if (options.dumpScreen) {
+        std::fputs(session.Screen().DumpText().c_str(), stdout);
+        std::fflush(stdout);
+    }
+    if (options.dumpText) {
+        std::fputs(session.Screen().ScreenText().c_str(), stdout);
+        std::fflush(stdout);
+    }
+    if (options.saveScrollbackPath && !session.SaveScrollback(*options.saveScrollbackPath)) {
+        written = false;
+    }
+    if (options.screenshotPath) {
+        // Headless, a view of the screen is made for the picture alone.
+        std::unique_ptr<telvora::TCrtScreen> view;
+        if (screen == nullptr) {
+            view = std::make_unique<telvora::TCrtScreen>(session.SharedModel());
+            view->SetFontDelta(options.fontDelta.value_or(telvora::Tmain::kMediumFontDelta));
+            screen = view.get();
+        }
+        written = SaveScreenshot(*screen, *options.screenshotPath) && written;
+    }
+    return written;
 }
 
-// Where a ZMODEM download goes when the board begins it, and what it does
-// with files already there: asked in the window, but without one to ask in
-// (headless) or for a download the command line started, resumed with
-// --resume and otherwise received under new names.
-void ApplyTransferOptions(telvora::TSession& session, const telvora::CommandLineOptions& options) {
-    if (options.downloadFolder) {
-        session.SetDownloadFolder(*options.downloadFolder);
-    }
-    if (options.resume) {
-        session.SetExistingFiles(telvora::TExistingFile::Resume);
-    } else if (options.headless || options.receive) {
-        session.SetExistingFiles(telvora::TExistingFile::Rename);
-    }
-}
-
-// Starts what the options ask for; false when it could not begin.
-bool StartFromTheOptions(telvora::TSession& session, const telvora::CommandLineOptions& options) {
-    if (options.recordPath && !session.StartRecording(*options.recordPath)) {
-        return false;
-    }
-    if (options.moviePath && !session.PlayMovie(*options.moviePath)) {
-        return false;
-    }
-    // A connection that fails still ends through its thread.
-    if (options.telnet) {
-        session.ConnectTelnet(options.telnet->host, options.telnet->port,
-                              options.telnet->raw ? telvora::TLineProtocol::Raw
-                                                  : telvora::TLineProtocol::Telnet);
-    }
-    if (options.serialDevice) {
-        session.AttachSerial(*options.serialDevice);
-    }
-    return true;
-}
-
-// Runs the session and its window as the options say; returns the exit
-// status. Every way out after the window exists passes through ShutDown.
+// Runs the session as the options say, in its window or headless (no
+// widget: only the session and the command line's run); returns the exit
+// status. Every way out after the session exists passes through ShutDown.
 int Run(const telvora::CommandLineOptions& options) {
     // Refused before anything runs, not after a whole session.
     if (options.screenshotPath && ScreenshotFormat(*options.screenshotPath).isEmpty()) {
@@ -182,70 +129,41 @@ int Run(const telvora::CommandLineOptions& options) {
                      options.screenshotPath->c_str(), WritableFormats().c_str());
         return kBadUsage;
     }
-    // The window takes the screen as its own.
-    telvora::TSession session(new telvora::TCrtScreen);
-    telvora::Tmain window(session, options.headless ? telvora::Tmain::Sound::Off
-                                                    : telvora::Tmain::Sound::On);
-    telvora::THandOver later;
-    if (options.fontDelta) {
-        window.SetFontDelta(*options.fontDelta);
+    telvora::TSession session;
+    std::unique_ptr<telvora::Tmain> window;
+    if (!options.headless) {
+        window = std::make_unique<telvora::Tmain>(session, telvora::Tmain::Sound::On);
+        if (options.fontDelta) {
+            window->SetFontDelta(*options.fontDelta);
+        }
+    } else {
+        // What the window would show in a box goes to standard error.
+        QObject::connect(&session, &telvora::TSession::Notice,
+                         [](const QString& text) { telvora::ShowMessage(nullptr, text); });
     }
-    ApplyTransferOptions(session, options);
-    if (options.columns) {
-        session.SetColumns(*options.columns);
+    telvora::TCommandLineRun run(session, options);
+    QObject::connect(&run, &telvora::TCommandLineRun::QuitAsked, [&window] {
+        if (window) {
+            CloseEverything(*window);
+        } else {
+            QCoreApplication::quit();
+        }
+    });
+    if (window) {
+        window->show();
     }
-    if (options.speed) {
-        session.SetSpeed(*options.speed);
+    int status = run.Start() ? 0 : kFailure;
+    if (status == 0) {
+        QCoreApplication::exec();
     }
-    if (options.noTelnetFilter) {
-        session.SetTelnetFilter(false);
+    if (window) {
+        window->ShutDown();
     }
-    if (options.escapeLiteral) {
-        session.SetEscapeShowsControls(true);
-    }
-    if (options.typingPace) {
-        session.Typist().SetPace({options.typingPace->characterMs, options.typingPace->lineEndMs});
-    }
-    window.show();
-
-    telvora::TCommandLineTransfer transfer(session, options);
-    QObject::connect(&transfer, &telvora::TCommandLineTransfer::Done, &window,
-                     [&window, &later] { later.Post([&window] { CloseEverything(window); }); });
-    TextFromTheCommandLine text(window, later, options);
-    if (options.exitWhenDone) {
-        ExitWhenTheConnectionEnds(window, later);
-    }
-    int status = StartFromTheOptions(session, options) ? 0 : kFailure;
-    const bool running = session.RunningConnection() != nullptr;
-    if (options.exitAfterSeconds) {
-        QTimer::singleShot(static_cast<int>(*options.exitAfterSeconds * 1000), &window,
-                           &QWidget::close);
-    }
-    // A movie that cannot be read, or nothing left to wait for, ends the run
-    // at once.
-    const bool quitNow = status != 0 || (options.exitWhenDone && !running);
-    if (!quitNow) {
-        QApplication::exec();
-    }
-    window.ShutDown();
-    later.ShutDown();
-    if (session.LastConnectionFailed() || !transfer.Succeeded() || !text.Succeeded()) {
+    session.ShutDown();
+    if (!run.Succeeded()) {
         status = kFailure;
     }
-
-    if (options.dumpScreen) {
-        std::fputs(window.Screen()->DumpText().c_str(), stdout);
-        std::fflush(stdout);
-    }
-    if (options.dumpText) {
-        std::fputs(window.Screen()->ScreenText().c_str(), stdout);
-        std::fflush(stdout);
-    }
-    if (options.saveScrollbackPath &&
-        !window.TextCommands().SaveScrollback(*options.saveScrollbackPath)) {
-        status = kFailure;
-    }
-    if (options.screenshotPath && !SaveScreenshot(window, *options.screenshotPath)) {
+    if (!Leave(session, window ? window->Screen() : nullptr, options)) {
         status = kFailure;
     }
     return status;
@@ -283,8 +201,14 @@ int main(int argc, char** argv) {
         // and plugins mean nothing to a script, and nothing here plays sound.
         qInstallMessageHandler(DropQtMessage);
     }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Telvora"));
-    QApplication::setApplicationVersion(QStringLiteral(TELVORA_VERSION));
+    // Headless, no widget is made but the picture a screenshot asks for.
+    std::unique_ptr<QCoreApplication> app;
+    if (options.headless && !options.screenshotPath) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("Telvora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TELVORA_VERSION));
     return Run(options);
 }

@@ -41,9 +41,6 @@ namespace telvora {
 
 namespace {
 
-constexpr int kScreenColumns = kNarrowColumns;
-constexpr int kScreenRows = 24;
-constexpr int kMediumFontDelta = 8;
 constexpr int kPanel1Width = 100;
 constexpr int kPanel2Width = 50;
 // A sound still being loaded when the program closes gets this long to
@@ -77,14 +74,10 @@ Tmain::~Tmain() {
 
 void Tmain::BuildScreen() {
     m_client = new QWidget(this);
-    m_acrt = m_session.Screen();
-    m_acrt->setParent(m_client);
-    m_acrt->show(); // a reparented widget stays hidden until asked
+    m_acrt = new TCrtScreen(m_session.SharedModel(), m_client);
     m_acrt->setObjectName(QStringLiteral("ACRT"));
     m_acrt->SetBackColor(kScreenBackColor);
     m_acrt->SetTextColor(kScreenTextColor);
-    m_acrt->SetColumns(kScreenColumns);
-    m_acrt->SetRows(kScreenRows);
     m_acrt->SetFontDelta(kMediumFontDelta);
     m_windowFontDelta = kMediumFontDelta;
     m_acrt->move(1, 0);

@@ -35,6 +35,8 @@ class Tmain : public QMainWindow {
     Q_OBJECT
 
 public:
+    // The screen's Medium size: the glyphs stretched by this many pixels.
+    static constexpr int kMediumFontDelta = 8;
     // Without sound no audio object is made at all (for runs without a window).
     enum class Sound { On, Off };
     // The window takes the session's screen as its own; the session must

@@ -2,17 +2,22 @@
 
 #include "app/zmodem_start_watch.h"
 #include "common/qt_text.h"
+#include "common/whole_file.h"
 #include "connection/byte_sender.h"
 #include "connection/live_connection.h"
 #include "connection/play_atascii.h"
 #include "connection/serial_connection.h"
 #include "connection/telnet.h"
-#include "screen/crt_screen.h"
+#include "screen/atascii_text.h"
+#include "screen/cell_geometry.h"
+#include "screen/history_movie.h"
+#include "screen/row_text.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -21,10 +26,11 @@
 
 namespace telvora {
 
-TSession::TSession(TCrtScreen* screen, QObject* parent)
-    : QObject(parent), m_screen(screen),
-      m_downloadFolder(
-          FileNameToSystem(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))) {
+TSession::TSession(QObject* parent)
+    : QObject(parent), m_downloadFolder(FileNameToSystem(
+                           QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))) {
+    // The Atari's own 40 columns until an XEP80's 80 are asked for.
+    m_screen->WithModel([](telvora::ScreenModel& model) { model.SetColumns(kNarrowColumns); });
     connect(&m_statusMonitor, &TMenuStatus::Shown, this, &TSession::StatusChanged);
     connect(&m_typist, &TTypist::Progress, this, &TSession::TypingProgress);
     connect(&m_typist, &TTypist::Ended, this, &TSession::TypingEnded);
@@ -273,7 +279,7 @@ void TSession::SetTelnetFilter(bool on) {
 }
 
 void TSession::SetEscapeShowsControls(bool on) {
-    m_screen->SetEscapeShowsControls(on);
+    m_screen->WithModel([on](telvora::ScreenModel& model) { model.SetEscapeShowsControls(on); });
     Q_EMIT Changed();
 }
 
@@ -283,7 +289,8 @@ bool TSession::SetColumns(int columns) {
     }
     if (columns != Columns()) {
         ClearTerminal();
-        m_screen->SetColumns(columns);
+        m_screen->WithModel([columns](telvora::ScreenModel& model) { model.SetColumns(columns); });
+        m_screen->Changed();
         Q_EMIT Changed();
     }
     return true;
@@ -294,7 +301,41 @@ int TSession::Columns() const {
 }
 
 bool TSession::EscapeShowsControls() const {
-    return m_screen->EscapeShowsControls();
+    return m_screen->WithModel(
+        [](const telvora::ScreenModel& model) { return model.EscapeShowsControls(); });
+}
+
+bool TSession::SendTextFile(const std::string& path) {
+    std::string bytes;
+    try {
+        bytes = ReadWholeFile(path);
+    } catch (const std::exception& failure) {
+        Q_EMIT Notice(FromUtf8(failure.what()));
+        return false;
+    }
+    TextAsAtascii mapped = FileAsAtascii(bytes);
+    return TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
+}
+
+bool TSession::SaveScrollback(const std::string& path) {
+    const auto rows = m_screen->HistoryAndScreenRows();
+    const bool movie = QFileInfo(FileNameFromSystem(path))
+                           .suffix()
+                           .compare(QStringLiteral("ata"), Qt::CaseInsensitive) == 0;
+    std::string bytes;
+    if (movie) {
+        const std::vector<std::uint8_t> codes = RowsToMovie(rows, Columns());
+        bytes.assign(codes.begin(), codes.end());
+    } else {
+        bytes = RowsAsText(rows);
+    }
+    try {
+        WriteWholeFile(path, bytes);
+    } catch (const std::exception& failure) {
+        Q_EMIT Notice(FromUtf8(failure.what()));
+        return false;
+    }
+    return true;
 }
 
 bool TSession::SendKey(std::uint8_t code) {

@@ -9,6 +9,7 @@
 #include "connection/telnet.h"
 #include "connection/telnet/socket_resolver.h"
 #include "connection/throttle.h"
+#include "screen/shared_screen.h"
 #include "transfer/transfer_request.h"
 #include "transfer/transfer_run.h"
 
@@ -25,7 +26,6 @@
 
 namespace telvora {
 
-class TCrtScreen;
 class TLiveConnection;
 
 // The program's session: the one connection that runs (a movie, a Telnet or
@@ -48,14 +48,14 @@ public:
     static constexpr int kWaitAndPumpSleepMs = 50;
     static constexpr int kShutDownTimeoutMs = 3000;
 
-    // The screen the connections write to; it must outlive every connection
-    // (ShutDown stops them all).
-    explicit TSession(TCrtScreen* screen, QObject* parent = nullptr);
+    explicit TSession(QObject* parent = nullptr);
     ~TSession() override;
     TSession(const TSession&) = delete;
     TSession& operator=(const TSession&) = delete;
 
-    TCrtScreen* Screen() const { return m_screen; }
+    // The screen the connections write to; a view (the screen widget) shows it.
+    SharedScreen& Screen() const { return *m_screen; }
+    const std::shared_ptr<SharedScreen>& SharedModel() const { return m_screen; }
 
     // Each start stops what runs, clears the screen and then starts the new
     // connection. False when it was refused (a stop or the shutdown is under
@@ -153,6 +153,14 @@ public:
     void SetAutoZmodem(bool on);
     bool AutoZmodem() const { return m_autoZmodem; }
 
+    // A text file typed into the live line (UTF-8 text mapped to ATASCII, a
+    // file already in ATASCII as it is); false (the user is told) when it
+    // cannot be read or no line runs.
+    bool SendTextFile(const std::string& path);
+    // The scrollback and the screen into a file: an ATASCII movie for a name
+    // ending in .ata, UTF-8 text otherwise. False (the user is told) on failure.
+    bool SaveScrollback(const std::string& path);
+
     // The hidden "Capture" entry's file: "capture" in the user's home folder.
     static QString CapturePath();
     bool StartCapture();
@@ -226,7 +234,8 @@ private:
     // Tells the user later, outside the step that runs now.
     void NoticeLater(const QString& text);
 
-    TCrtScreen* const m_screen;
+    // Shared with the connections, which may outlive the session by a moment.
+    const std::shared_ptr<SharedScreen> m_screen = std::make_shared<SharedScreen>();
     THandOver m_later;
     TMenuStatus m_statusMonitor{kStatusIntervalMs};
     TTypist m_typist{[this](std::uint8_t code) { return SendKey(code); }};

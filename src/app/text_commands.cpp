@@ -71,36 +71,11 @@ bool TTextCommands::Paste() {
 }
 
 bool TTextCommands::SendTextFile(const std::string& path) {
-    std::string bytes;
-    try {
-        bytes = ReadWholeFile(path);
-    } catch (const std::exception& failure) {
-        ShowMessage(&m_window, FromUtf8(failure.what()));
-        return false;
-    }
-    TextAsAtascii mapped = FileAsAtascii(bytes);
-    return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
+    return m_session.SendTextFile(path);
 }
 
 bool TTextCommands::SaveScrollback(const std::string& path) {
-    const TRows rows = m_screen.HistoryAndScreenRows();
-    const bool movie = QFileInfo(FileNameFromSystem(path))
-                           .suffix()
-                           .compare(QStringLiteral("ata"), Qt::CaseInsensitive) == 0;
-    std::string bytes;
-    if (movie) {
-        const std::vector<std::uint8_t> codes = RowsToMovie(rows, m_screen.Columns());
-        bytes.assign(codes.begin(), codes.end());
-    } else {
-        bytes = RowsAsText(rows);
-    }
-    try {
-        WriteWholeFile(path, bytes);
-    } catch (const std::exception& failure) {
-        ShowMessage(&m_window, FromUtf8(failure.what()));
-        return false;
-    }
-    return true;
+    return m_session.SaveScrollback(path);
 }
 
 void TTextCommands::SaveScrollbackClick() {

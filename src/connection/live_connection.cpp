@@ -1,16 +1,16 @@
 #include "connection/live_connection.h"
 
 #include "common/qt_text.h"
-#include "screen/crt_screen.h"
 
 #include <algorithm>
 #include <thread>
 
 namespace telvora {
 
-TLiveConnection::TLiveConnection(int speed, TCrtScreen* screen,
+TLiveConnection::TLiveConnection(int speed, std::shared_ptr<TScreenSink> screen,
                                  std::chrono::milliseconds pollPeriod)
-    : TConnectionThread(speed), m_screen(screen), m_pollPeriod(pollPeriod), m_block(kBlockSize) {}
+    : TConnectionThread(speed), m_screen(std::move(screen)), m_pollPeriod(pollPeriod),
+      m_block(kBlockSize) {}
 
 QString TLiveConnection::StatusText() const {
     std::lock_guard lock(m_mutex);

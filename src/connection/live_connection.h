@@ -6,6 +6,7 @@
 #include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
 #include "connection/pacer.h"
+#include "connection/screen_sink.h"
 #include "connection/transfer_line.h"
 #include "connection/transfer_start_watch.h"
 #include "connection/wake_up.h"
@@ -22,8 +23,6 @@
 
 namespace telvora {
 
-class TCrtScreen;
-
 // What the Telnet and the serial connection have in common: received bytes
 // are put into a FIFO on the user-interface thread, and the connection's
 // thread takes the whole backlog at once and paces it onto the screen at the
@@ -39,9 +38,9 @@ public:
     // take always empties it.
     static constexpr int kBlockSize = TBigFIFO::kCapacity;
 
-    // Create on the user-interface thread. The screen must outlive the
-    // thread's delivery (the window stops its connections before it goes).
-    TLiveConnection(int speed, TCrtScreen* screen, std::chrono::milliseconds pollPeriod);
+    // Create on the user-interface thread.
+    TLiveConnection(int speed, std::shared_ptr<TScreenSink> screen,
+                    std::chrono::milliseconds pollPeriod);
 
     QString StatusText() const override;
     void SetSpeed(int speed) override;
@@ -127,7 +126,7 @@ private:
     // The receiver while a transfer runs and one was given, else null.
     std::shared_ptr<TChunkSink> TransferReceiver() const;
 
-    TCrtScreen* const m_screen;
+    const std::shared_ptr<TScreenSink> m_screen;
     const std::chrono::milliseconds m_pollPeriod;
     std::shared_ptr<TCaptureFile> m_recording;
     TBigFIFO m_fifo;

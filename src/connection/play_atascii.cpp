@@ -1,7 +1,6 @@
 #include "connection/play_atascii.h"
 
 #include "common/qt_text.h"
-#include "screen/crt_screen.h"
 
 #include <QFileInfo>
 
@@ -9,9 +8,10 @@
 
 namespace telvora {
 
-TPlayAtascii::TPlayAtascii(const std::string& moviePath, int speed, TCrtScreen* screen)
+TPlayAtascii::TPlayAtascii(const std::string& moviePath, int speed,
+                           std::shared_ptr<TScreenSink> screen)
     : TConnectionThread(speed), m_movieName(QFileInfo(FileNameFromSystem(moviePath)).fileName()),
-      m_file(std::make_unique<TMovieFile>(moviePath)), m_screen(screen) {}
+      m_file(std::make_unique<TMovieFile>(moviePath)), m_screen(std::move(screen)) {}
 
 QString TPlayAtascii::StatusText() const {
     return QStringLiteral("Playing: ") + m_movieName;

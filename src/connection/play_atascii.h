@@ -4,7 +4,8 @@
 #include "connection/movie_file.h"
 #include "connection/pacer.h"
 
-#include <QPointer>
+#include "connection/screen_sink.h"
+
 #include <QString>
 
 #include <atomic>
@@ -14,8 +15,6 @@
 #include <vector>
 
 namespace telvora {
-
-class TCrtScreen;
 
 // Plays an ATASCII movie: a file of recorded terminal output, written to the
 // screen byte by byte at the pace of the selected line speed. The file is
@@ -28,7 +27,7 @@ public:
     // Opens the file (a regular file of at most TMovieFile::kMaxMovieBytes,
     // the path as the system's bytes); throws EMovieError when it cannot be
     // played. Call Start() to play.
-    TPlayAtascii(const std::string& moviePath, int speed, TCrtScreen* screen);
+    TPlayAtascii(const std::string& moviePath, int speed, std::shared_ptr<TScreenSink> screen);
 
     Kind ConnectionKind() const override { return Kind::Movie; }
     QString StatusText() const override;
@@ -51,7 +50,7 @@ private:
     QString m_movieName;
     std::unique_ptr<TMovieFile> m_file;
     std::vector<std::uint8_t> m_movie;
-    QPointer<TCrtScreen> m_screen;
+    const std::shared_ptr<TScreenSink> m_screen;
     // Set by SetSpeed so that the pacing restarts from now.
     std::atomic<bool> m_speedChanged{false};
     // Used by the player thread only.

@@ -11,8 +11,9 @@
 
 namespace telvora {
 
-TSerialConnection::TSerialConnection(std::string portName, int speed, TCrtScreen* screen)
-    : TLiveConnection(speed, screen, kPollPeriod), m_portName(std::move(portName)),
+TSerialConnection::TSerialConnection(std::string portName, int speed,
+                                     std::shared_ptr<TScreenSink> screen)
+    : TLiveConnection(speed, std::move(screen), kPollPeriod), m_portName(std::move(portName)),
       m_commPort(std::make_unique<TExtendedComm>()) {
     m_commPort->SetBaudRate(TBaudrate::br19200);
     m_commPort->SetDeviceName(m_portName);

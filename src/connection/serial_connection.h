@@ -35,7 +35,7 @@ public:
     static constexpr int kRoomPollMs = 20;
 
     // Create on the user-interface thread; Start() opens the port.
-    TSerialConnection(std::string portName, int speed, TCrtScreen* screen);
+    TSerialConnection(std::string portName, int speed, std::shared_ptr<TScreenSink> screen);
     ~TSerialConnection() override;
 
     Kind ConnectionKind() const override { return Kind::Serial; }

@@ -14,11 +14,11 @@ const QString kMayBeRaw =
 
 } // namespace
 
-TTelnet::TTelnet(std::string host, std::string port, int speed, TCrtScreen* screen,
+TTelnet::TTelnet(std::string host, std::string port, int speed, std::shared_ptr<TScreenSink> screen,
                  std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup,
                  TLineProtocol protocol)
-    : TLiveConnection(speed, screen, kPollPeriod), m_host(std::move(host)), m_port(std::move(port)),
-      m_capture(std::move(capture)), m_tnCnx(std::make_unique<TTnCnx>()) {
+    : TLiveConnection(speed, std::move(screen), kPollPeriod), m_host(std::move(host)),
+      m_port(std::move(port)), m_capture(std::move(capture)), m_tnCnx(std::make_unique<TTnCnx>()) {
     m_tnCnx->SetRawTcp(protocol == TLineProtocol::Raw);
     m_tnCnx->SetTermType(kTermType);
     m_tnCnx->SetHost(m_host);

@@ -34,7 +34,7 @@ public:
 
     // Create on the user-interface thread; Start() connects. The capture
     // file (may be null) is shared with the window, which switches it.
-    TTelnet(std::string host, std::string port, int speed, TCrtScreen* screen,
+    TTelnet(std::string host, std::string port, int speed, std::shared_ptr<TScreenSink> screen,
             std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup = SystemHostLookup,
             TLineProtocol protocol = TLineProtocol::Telnet);
     ~TTelnet() override;

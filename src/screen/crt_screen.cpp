@@ -49,16 +49,17 @@ QRgb RgbFromColorRef(ColorRef color) {
                 static_cast<int>((color >> 16) & 0xFF));
 }
 
-TCrtScreen::TCrtScreen(QWidget* parent) : QWidget(parent) {
+TCrtScreen::TCrtScreen(QWidget* parent) : TCrtScreen(std::make_shared<SharedScreen>(), parent) {}
+
+TCrtScreen::TCrtScreen(std::shared_ptr<SharedScreen> model, QWidget* parent)
+    : QWidget(parent), m_model(std::move(model)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     SetBackColor(m_backColor);
     BuildGlyphs();
     ScaleGlyphs();
-    m_screen.WithModel([](ScreenModel& model) {
-        model.ClearScreen();
-        model.TakeDamage();
-    });
+    // What was written before the view opened is shown whole on its first paint.
+    m_screen.WithModel([](ScreenModel& model) { model.TakeDamage(); });
     // Over the right edge of the screen, and only while the view is back:
     // the live screen looks as it always has.
     m_scrollBar = new QScrollBar(Qt::Vertical, this);
@@ -71,22 +72,20 @@ TCrtScreen::TCrtScreen(QWidget* parent) : QWidget(parent) {
             ScrollView(back - ViewBack());
         }
     });
-    RecalcSize();
+    ApplyShape();
+    m_screen.SetListener([this] { AfterWrite(); });
 }
 
-TCrtScreen::~TCrtScreen() = default;
+TCrtScreen::~TCrtScreen() {
+    m_screen.SetListener(nullptr);
+}
 
 void TCrtScreen::WriteByte(std::uint8_t code) {
     m_screen.WriteByte(code);
-    AfterWrite();
 }
 
 void TCrtScreen::WriteBlock(const std::uint8_t* data, std::size_t count) {
-    if (count == 0) {
-        return;
-    }
     m_screen.WriteBlock(data, count);
-    AfterWrite();
 }
 
 void TCrtScreen::AfterWrite() {
@@ -105,6 +104,7 @@ void TCrtScreen::AfterWrite() {
 }
 
 void TCrtScreen::FlushDamage() {
+    ApplyShape();
     ScreenDamage damage;
     int cursorX = 1;
     int cursorY = 1;
@@ -233,11 +233,11 @@ std::uint8_t TCrtScreen::Cell(int column, int row) const {
 }
 
 std::string TCrtScreen::DumpText() const {
-    return m_screen.WithModel([](const ScreenModel& model) { return ScreenDump(model); });
+    return m_screen.DumpText();
 }
 
 std::string TCrtScreen::ScreenText() const {
-    return m_screen.WithModel([](const ScreenModel& model) { return ScreenToUtf8(model); });
+    return m_screen.ScreenText();
 }
 
 TLineSpan TCrtScreen::Span() const {
@@ -301,14 +301,7 @@ void TCrtScreen::PlaceScrollBar() {
 }
 
 std::vector<std::vector<std::uint8_t>> TCrtScreen::HistoryAndScreenRows() const {
-    return m_screen.WithModel([](const ScreenModel& model) {
-        const TLineSpan span = LineSpanOf(model);
-        std::vector<std::vector<std::uint8_t>> rows;
-        for (TLine line = span.FirstKept(); line <= span.LastLine(); ++line) {
-            rows.push_back(LineCodes(model, line));
-        }
-        return rows;
-    });
+    return m_screen.HistoryAndScreenRows();
 }
 
 void TCrtScreen::Select(TCellPos from, TCellPos to) {
@@ -377,20 +370,31 @@ bool TCrtScreen::EscapeShowsControls() const {
 
 void TCrtScreen::SetColumns(int columns) {
     if (m_screen.WithModel([columns](ScreenModel& model) { return model.SetColumns(columns); })) {
-        // A selection's columns belong to the old width.
-        ClearSelection();
-        UpdateCellSize();
-        RecalcSize();
-        m_cursorRect = CellRect(CursorX(), CursorY() + ViewBack());
         FlushDamage();
     }
 }
 
 void TCrtScreen::SetRows(int rows) {
     if (m_screen.WithModel([rows](ScreenModel& model) { return model.SetRows(rows); })) {
-        RecalcSize();
         FlushDamage();
     }
+}
+
+void TCrtScreen::ApplyShape() {
+    const int columns = Columns();
+    const int rows = Rows();
+    if (columns == m_shownColumns && rows == m_shownRows) {
+        return;
+    }
+    if (columns != m_shownColumns) {
+        // A selection's columns belong to the old width.
+        ClearSelection();
+        UpdateCellSize();
+    }
+    m_shownColumns = columns;
+    m_shownRows = rows;
+    RecalcSize();
+    m_cursorRect = CellRect(CursorX(), CursorY() + ViewBack());
 }
 
 void TCrtScreen::SetFontDelta(int delta) {

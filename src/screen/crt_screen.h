@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,9 +40,13 @@ class TCrtScreen : public QWidget {
     Q_OBJECT
 
 public:
+    // A view of the model (a blank screen of its own without one).
     explicit TCrtScreen(QWidget* parent = nullptr);
+    explicit TCrtScreen(std::shared_ptr<SharedScreen> model, QWidget* parent = nullptr);
     ~TCrtScreen() override;
 
+    // The model it shows; connections write to it, from any thread.
+    const std::shared_ptr<SharedScreen>& Model() const { return m_model; }
     // Interprets one received byte. Safe from any thread.
     void WriteByte(std::uint8_t code);
     // Interprets a run of bytes under one lock and one repaint request; for
@@ -128,6 +133,8 @@ protected:
 private:
     void AfterWrite();
     void FlushDamage();
+    // The model's width or height changed under the view.
+    void ApplyShape();
     void ScheduleScrollRepaints(int scrolls);
     void RepaintWholeScreen();
     void SetRepaintPending(bool pending);
@@ -144,7 +151,11 @@ private:
     void ViewMoved();
     void PlaceScrollBar();
 
-    SharedScreen m_screen;
+    std::shared_ptr<SharedScreen> m_model;
+    SharedScreen& m_screen = *m_model;
+    // The width and height the view was laid out for.
+    int m_shownColumns = 0;
+    int m_shownRows = 0;
     std::array<QImage, 256> m_glyphs;
     std::array<QImage, 256> m_scaledGlyphs;
     int m_fontDelta = 0;

@@ -130,6 +130,16 @@ void TBlockReceiver::TransportLost() {
     if (m_state == State::Stopped) {
         return;
     }
+    // A G sender does not wait for its batch's closing header to be taken:
+    // lrzsz's sz ends at once, and a pty in front of it often drops those
+    // last bytes as it ends. Every file of the batch has arrived whole (its
+    // EOT acknowledged, no file open) when the line goes before the next
+    // header: the batch is complete.
+    if (m_streaming && m_awaitingHeader && m_filesNamed > 0 && !m_files.IsOpen() &&
+        m_state == State::WaitHeader && !m_pendingReply) {
+        End(TTransferOutcome::Completed, kTransferCompleteText, State::Stopped);
+        return;
+    }
     m_files.CloseQuietly();
     End(TTransferOutcome::LineLost, "Connection lost.", State::Stopped);
 }
@@ -241,7 +251,9 @@ void TBlockReceiver::WaitHeaderByte(std::uint8_t byte) {
         }
         return;
     }
-    const char* kind = byte == kSoh ? "X" : byte == kStx ? "Y" : byte == kHeader4k ? "F" : nullptr;
+    // A G sender sends 128- and 1024-byte blocks only.
+    const bool header4k = byte == kHeader4k && !m_streaming;
+    const char* kind = byte == kSoh ? "X" : byte == kStx ? "Y" : header4k ? "F" : nullptr;
     if (kind != nullptr) {
         m_blockSize = byte == kSoh ? 128 : byte == kStx ? 1024 : 4096;
         m_progress.status = m_streaming ? std::string("Receiving Block (Y-Modem-G)")
@@ -252,11 +264,10 @@ void TBlockReceiver::WaitHeaderByte(std::uint8_t byte) {
         return;
     }
     if (Unforgiving()) {
-        if (byte == kCan) {
-            return; // a sender's cancel: a second CAN follows
-        }
-        ++m_progress.errorCount;
-        Fail(TTransferOutcome::ProtocolError, "Invalid block type " + Hex2(byte) + ".");
+        // Between two blocks: a sender's cancel (a second CAN follows), or
+        // what its program printed on the same line (sz's own messages
+        // behind a Telnet server). Nothing is lost by passing over them: a
+        // block that went missing shows in the next one's number.
         return;
     }
     // A stray byte, a first CAN included: before a G batch's first header

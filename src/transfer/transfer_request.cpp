@@ -7,109 +7,79 @@
 #include "transfer/zmodem/zmodem_files.h"
 #include "transfer/zmodem/zmodem_sender.h"
 
+#include <type_traits>
+
 namespace telvora {
 
 namespace {
 
-// The machines as the run drives them: each owns its files, which must
-// outlive the state machine that uses them (declared first).
-class TBlockDownload : public TTransferMachine {
+// What every protocol's machine shares: its files, which must outlive the
+// state machine that uses them (made first), and the same names for the
+// same steps. A machine that takes every byte says nothing of how many.
+template <typename Machine, typename Files> class TMachineOf : public TTransferMachine {
 public:
-    TBlockDownload(const TTransferRequest& request, TTransferPort& port)
-        : m_request(request), m_receiver(port, m_files) {}
+    TMachineOf(const TTransferRequest& request, TTransferPort& port)
+        : m_request(request), m_machine(port, m_files) {}
+    std::size_t Receive(const std::uint8_t* data, std::size_t count) override {
+        if constexpr (std::is_void_v<decltype(m_machine.ReceiveChunk(data, count))>) {
+            m_machine.ReceiveChunk(data, count);
+            return count;
+        } else {
+            return m_machine.ReceiveChunk(data, count);
+        }
+    }
+    void Tick() override { m_machine.TimeoutTimer(); }
+    void Cancel() override { m_machine.UserCancel(); }
+    void LineLost() override { m_machine.TransportLost(); }
+    bool Running() const override { return m_machine.Running(); }
+    TTransferProgress Progress() const override { return m_machine.Progress(); }
+
+protected:
+    const TTransferRequest m_request;
+    Files m_files;
+    Machine m_machine;
+};
+
+class TBlockDownload : public TMachineOf<TBlockReceiver, TDiskFiles> {
+public:
+    using TMachineOf::TMachineOf;
     void Start() override {
         switch (m_request.kind) {
         case TTransferKind::ReceiveFile:
-            m_receiver.StartSingle(m_request.where);
+            m_machine.StartSingle(m_request.where);
             return;
         case TTransferKind::ReceiveStreamedBatch:
-            m_receiver.StartBatch(m_request.where, true);
+            m_machine.StartBatch(m_request.where, true);
             return;
         default:
-            m_receiver.StartBatch(m_request.where);
+            m_machine.StartBatch(m_request.where);
             return;
         }
     }
-    std::size_t Receive(const std::uint8_t* data, std::size_t count) override {
-        m_receiver.ReceiveChunk(data, count);
-        return count;
-    }
-    void Tick() override { m_receiver.TimeoutTimer(); }
-    void Cancel() override { m_receiver.UserCancel(); }
-    void LineLost() override { m_receiver.TransportLost(); }
-    bool Running() const override { return m_receiver.Running(); }
-    TTransferProgress Progress() const override { return m_receiver.Progress(); }
-
-private:
-    const TTransferRequest m_request;
-    TDiskFiles m_files;
-    TBlockReceiver m_receiver;
 };
 
-class TBlockUpload : public TTransferMachine {
+class TBlockUpload : public TMachineOf<TBlockSender, TDiskSource> {
 public:
-    TBlockUpload(const TTransferRequest& request, TTransferPort& port)
-        : m_request(request), m_sender(port, m_files) {}
-    void Start() override { m_sender.Start(m_request.protocol, m_request.files); }
-    std::size_t Receive(const std::uint8_t* data, std::size_t count) override {
-        m_sender.ReceiveChunk(data, count);
-        return count;
-    }
-    void Tick() override { m_sender.TimeoutTimer(); }
-    void Cancel() override { m_sender.UserCancel(); }
-    void LineLost() override { m_sender.TransportLost(); }
-    bool Running() const override { return m_sender.Running(); }
-    TTransferProgress Progress() const override { return m_sender.Progress(); }
-
-private:
-    const TTransferRequest m_request;
-    TDiskSource m_files;
-    TBlockSender m_sender;
+    using TMachineOf::TMachineOf;
+    void Start() override { m_machine.Start(m_request.protocol, m_request.files); }
 };
 
-class TZmodemDownload : public TTransferMachine {
+class TZmodemDownload : public TMachineOf<TZmodemReceiver, TZmodemDiskFiles> {
 public:
     TZmodemDownload(const TTransferRequest& request, TTransferPort& port)
-        : m_request(request), m_receiver(port, m_files) {
-        m_receiver.SetAskExisting([&port](const std::string& path) { port.AskExisting(path); });
+        : TMachineOf(request, port) {
+        m_machine.SetAskExisting([&port](const std::string& path) { port.AskExisting(path); });
     }
-    void Start() override { m_receiver.Start(m_request.where, m_request.existing); }
-    std::size_t Receive(const std::uint8_t* data, std::size_t count) override {
-        return m_receiver.ReceiveChunk(data, count);
-    }
-    void Tick() override { m_receiver.TimeoutTimer(); }
-    void Cancel() override { m_receiver.UserCancel(); }
-    void LineLost() override { m_receiver.TransportLost(); }
-    void Answer(TExistingFile choice) override { m_receiver.Choose(choice); }
-    bool Running() const override { return m_receiver.Running(); }
-    TTransferProgress Progress() const override { return m_receiver.Progress(); }
-
-private:
-    const TTransferRequest m_request;
-    TZmodemDiskFiles m_files;
-    TZmodemReceiver m_receiver;
+    void Start() override { m_machine.Start(m_request.where, m_request.existing); }
+    void Answer(TExistingFile choice) override { m_machine.Choose(choice); }
 };
 
-class TZmodemUpload : public TTransferMachine {
+class TZmodemUpload : public TMachineOf<TZmodemSender, TZmodemDiskSource> {
 public:
-    TZmodemUpload(const TTransferRequest& request, TTransferPort& port)
-        : m_request(request), m_sender(port, m_files) {}
-    void Start() override { m_sender.Start(m_request.files); }
-    std::size_t Receive(const std::uint8_t* data, std::size_t count) override {
-        return m_sender.ReceiveChunk(data, count);
-    }
-    void Tick() override { m_sender.TimeoutTimer(); }
-    void Cancel() override { m_sender.UserCancel(); }
-    void LineLost() override { m_sender.TransportLost(); }
+    using TMachineOf::TMachineOf;
+    void Start() override { m_machine.Start(m_request.files); }
     bool Streams() const override { return true; }
-    bool Pump() override { return m_sender.Pump(); }
-    bool Running() const override { return m_sender.Running(); }
-    TTransferProgress Progress() const override { return m_sender.Progress(); }
-
-private:
-    const TTransferRequest m_request;
-    TZmodemDiskSource m_files;
-    TZmodemSender m_sender;
+    bool Pump() override { return m_machine.Pump(); }
 };
 
 } // namespace

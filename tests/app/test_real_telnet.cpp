@@ -138,6 +138,28 @@ TEST_F(RealTelnet, AYModemBatchUploadArrivesWholeFromTheWindow) {
     ExpectArrivedWhole(root / "received");
 }
 
+// Y-Modem-G: sz streams every block without waiting once asked with 'G'; the
+// same files arrive whole through a real telnetd and over raw TCP.
+TEST_F(RealTelnet, AYModemGBatchStreamsWholeThroughTelnetdAndOverRawTcp) {
+    WriteTheFiles();
+    const std::string sz = "sz --ymodem -k crnul.bin lonecr.bin iac.bin empty.bin random.bin";
+    for (const bool raw : {false, true}) {
+        SCOPED_TRACE(raw ? "raw TCP" : "telnetd");
+        const fs::path folder = root / (raw ? "raw" : "telnet");
+        fs::create_directories(folder);
+        // A board goes back to its menu after sz; the line stays up a moment.
+        const std::string board = sz + "; sleep 1";
+        const int port = raw ? PeerOverTcp(board, root / "sent")
+                             : PeerBehindTelnetd("sh -c '" + board + "'", root / "sent");
+        const Outcome run = RunTelvora(
+            std::string("--headless --exit-when-done ") + (raw ? "--raw" : "--telnet") +
+            " 127.0.0.1:" + std::to_string(port) + " --receive-ymodem-g " + Quote(folder.string()));
+        EXPECT_EQ(run.status, 0) << run.err;
+        ExpectArrivedWhole(folder);
+        StopPeer();
+    }
+}
+
 TEST_F(RealTelnet, RawTcpCarriesABatchBothWaysAsItIs) {
     WriteTheFiles();
     int port = PeerOverTcp("sz --ymodem -k crnul.bin lonecr.bin iac.bin empty.bin random.bin",

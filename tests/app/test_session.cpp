@@ -1,8 +1,7 @@
-// The session on its own, with no window: a screen widget and real peers on
-// loopback and a pseudo-terminal pair.
+// The session on its own, with no widget at all: its screen model, and real
+// peers on loopback and a pseudo-terminal pair.
 #include "app/session.h"
 #include "connection/live_connection.h"
-#include "screen/crt_screen.h"
 
 #include "blocked_lookup.h"
 #include "kept_bytes.h"
@@ -76,8 +75,8 @@ protected:
         bool failed;
     };
     QTemporaryDir folder;
-    TCrtScreen screen;
-    TSession session{&screen};
+    TSession session;
+    SharedScreen& screen = session.Screen();
     LoopbackPeer peer;
     std::vector<Kind> started;
     int linesUp = 0;
@@ -162,6 +161,12 @@ TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
     auto kept = std::make_shared<KeptBytes>();
     session.SetMachineMaker(kept->Maker());
     std::vector<TTransferOutcome> outcomes;
+    int progressShown = 0;
+    QObject::connect(&session, &TSession::TransferProgress, [&](const TTransferProgress& shown) {
+        // The machine reports with its lock held; asking it here must not wait for that lock.
+        EXPECT_EQ(session.Transfer()->Progress().ended, shown.ended);
+        ++progressShown;
+    });
     QObject::connect(&session, &TSession::TransferEnded, [&](TTransferOutcome outcome) {
         // Asked when it ends, outside the machine's lock.
         EXPECT_FALSE(session.Transfer()->Running());
@@ -183,6 +188,7 @@ TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
     kept->Finish();
     ASSERT_TRUE(ProcessEventsUntil([&] { return !session.InTransfer(); }));
     EXPECT_EQ(outcomes, std::vector<TTransferOutcome>{TTransferOutcome::Completed});
+    EXPECT_EQ(progressShown, 1);
     EXPECT_EQ(kept->LinesLost(), 0);
     OnPeer([&] {
         peer.SendText("SCREEN");
@@ -312,7 +318,7 @@ TEST_F(SessionCore, SettingsReachTheRunningConnectionAndAreReported) {
     session.SetEscapeShowsControls(true);
     EXPECT_EQ(changes, 3);
     EXPECT_FALSE(session.TelnetFilter());
-    EXPECT_TRUE(screen.EscapeShowsControls());
+    EXPECT_TRUE(session.EscapeShowsControls());
     ASSERT_TRUE(session.PlayMovie(SlowMovie()));
     EXPECT_EQ(session.Player()->Delay(), 6);
     session.SetSpeed(300);

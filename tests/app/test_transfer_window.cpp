@@ -316,6 +316,26 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
     EXPECT_FALSE(window.Session().InTransfer());
 }
 
+// The sender ends (or the line goes) while the existing-file question is
+// open: nobody waits for the answer, so the question is taken down unanswered.
+TEST(TransferWindowView, AQuestionNobodyWaitsForIsTakenDownWhenTheTransferEnds) {
+    TTransferWindow view(nullptr, TTransferWindow::CaptionsFor(TTransferKind::ReceiveZmodem));
+    view.Begin();
+    TTransferProgress ended;
+    ended.ended = true;
+    ended.status = "Cancelled by the other side";
+    QTimer::singleShot(50, &view, [&] {
+        ASSERT_NE(view.Question(), nullptr);
+        view.Show(ended);
+    });
+    EXPECT_EQ(view.AskExisting(QStringLiteral("report.txt")), std::nullopt);
+    EXPECT_EQ(view.Question(), nullptr);
+    EXPECT_EQ(view.lStatus->text(), "Cancelled by the other side");
+    EXPECT_EQ(view.BitBtn1->text(), "Close");
+    EXPECT_EQ(view.AskExisting(QStringLiteral("report.txt")), std::nullopt)
+        << "no question after the end";
+}
+
 TEST(ChooseDirTest, OpensFoldersGoesUpAndPicksDrives) {
     QTemporaryDir root;
     ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("games/new")));

@@ -408,7 +408,7 @@ TEST_F(ZmodemTransfers, WithAutoStartOffABoardsSendOpensNothingAndReachesTheScre
     autoStart->trigger();
     EXPECT_FALSE(program->session.AutoZmodem());
     Connect(port, TLineProtocol::Raw);
-    const TCrtScreen& screen = *program->session.Screen();
+    const SharedScreen& screen = program->session.Screen();
     EXPECT_TRUE(ProcessEventsUntil(
         [&] { return screen.ScreenText().find("B00") != std::string::npos; }, 5000))
         << screen.ScreenText();

@@ -20,6 +20,7 @@ public:
         std::lock_guard lock(m_mutex);
         return m_bytes;
     }
+    // How often a running transfer was told its line has gone.
     int LinesLost() const {
         std::lock_guard lock(m_mutex);
         return m_linesLost;
@@ -64,8 +65,8 @@ private:
         void Cancel() override { m_kept->Finish(TTransferOutcome::CancelledHere); }
         void LineLost() override {
             std::lock_guard lock(m_kept->m_mutex);
-            ++m_kept->m_linesLost;
             if (!m_kept->m_progress.ended) {
+                ++m_kept->m_linesLost;
                 m_kept->EndLocked(TTransferOutcome::LineLost);
             }
         }

@@ -10,11 +10,10 @@
 namespace telvora::test {
 
 struct TProgram {
-    explicit TProgram(Tmain::Sound sound = Tmain::Sound::On)
-        : session(new TCrtScreen), window(session, sound) {}
+    explicit TProgram(Tmain::Sound sound = Tmain::Sound::On) : window(session, sound) {}
 
     TSession session;
-    // Takes the session's screen; goes first and shuts the session down.
+    // Shows the session's screen; goes first and shuts the session down.
     Tmain window;
 };
 

@@ -1,0 +1,115 @@
+#include "app/command_line_run.h"
+
+#include "app/session.h"
+
+#include <QTimer>
+
+namespace telvora {
+
+TCommandLineRun::TCommandLineRun(TSession& session, const CommandLineOptions& options)
+    : m_session(session), m_options(options), m_transfer(session, options) {
+    connect(&m_transfer, &TCommandLineTransfer::Done, this, &TCommandLineRun::QuitLater);
+    if (m_options.sendTextPath) {
+        connect(&session, &TSession::LineCameUp, this, &TCommandLineRun::TypeTextLater);
+        connect(&session, &TSession::TypingEnded, this, [this](bool completed) {
+            m_textCompleted = completed;
+            if (m_options.exitWhenDone) {
+                QuitLater();
+            }
+        });
+    }
+    if (m_options.exitWhenDone) {
+        // After what the session tells the user of the end.
+        connect(&session, &TSession::Ended, this, &TCommandLineRun::QuitLater);
+    }
+}
+
+bool TCommandLineRun::Start() {
+    ApplySettings();
+    if (!StartConnections()) {
+        QuitLater();
+        return false;
+    }
+    if (m_options.exitAfterSeconds) {
+        QTimer::singleShot(static_cast<int>(*m_options.exitAfterSeconds * 1000), this,
+                           &TCommandLineRun::QuitAsked);
+    }
+    // Nothing left to wait for.
+    if (m_options.exitWhenDone && m_session.RunningConnection() == nullptr) {
+        QuitLater();
+    }
+    return true;
+}
+
+bool TCommandLineRun::Succeeded() const {
+    const bool textDone = !m_options.sendTextPath || (m_textStarted && m_textCompleted);
+    return !m_session.LastConnectionFailed() && m_transfer.Succeeded() && textDone;
+}
+
+void TCommandLineRun::ApplySettings() {
+    // Where a ZMODEM download goes when the board begins it, and what it
+    // does with files already there: asked in the window, but without one
+    // to ask in (headless) or for a download the command line started,
+    // resumed with --resume and otherwise received under new names.
+    if (m_options.downloadFolder) {
+        m_session.SetDownloadFolder(*m_options.downloadFolder);
+    }
+    if (m_options.resume) {
+        m_session.SetExistingFiles(TExistingFile::Resume);
+    } else if (m_options.headless || m_options.receive) {
+        m_session.SetExistingFiles(TExistingFile::Rename);
+    }
+    if (m_options.columns) {
+        m_session.SetColumns(*m_options.columns);
+    }
+    if (m_options.speed) {
+        m_session.SetSpeed(*m_options.speed);
+    }
+    if (m_options.noTelnetFilter) {
+        m_session.SetTelnetFilter(false);
+    }
+    if (m_options.escapeLiteral) {
+        m_session.SetEscapeShowsControls(true);
+    }
+    if (m_options.typingPace) {
+        m_session.Typist().SetPace(
+            {m_options.typingPace->characterMs, m_options.typingPace->lineEndMs});
+    }
+}
+
+bool TCommandLineRun::StartConnections() {
+    if (m_options.recordPath && !m_session.StartRecording(*m_options.recordPath)) {
+        return false;
+    }
+    if (m_options.moviePath && !m_session.PlayMovie(*m_options.moviePath)) {
+        return false;
+    }
+    // A connection that fails still ends through its thread.
+    if (m_options.telnet) {
+        m_session.ConnectTelnet(m_options.telnet->host, m_options.telnet->port,
+                                m_options.telnet->raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
+    }
+    if (m_options.serialDevice) {
+        m_session.AttachSerial(*m_options.serialDevice);
+    }
+    return true;
+}
+
+void TCommandLineRun::TypeTextLater() {
+    // Outside the step that reported the line.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_textStarted = m_session.SendTextFile(*m_options.sendTextPath);
+            if (!m_textStarted) {
+                Q_EMIT QuitAsked();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TCommandLineRun::QuitLater() {
+    QMetaObject::invokeMethod(this, &TCommandLineRun::QuitAsked, Qt::QueuedConnection);
+}
+
+} // namespace telvora
