@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <cstdio>
+
 namespace telvora {
 
 TCommandLineRun::TCommandLineRun(TSession& session, const CommandLineOptions& options)
@@ -44,6 +46,18 @@ bool TCommandLineRun::Start() {
 bool TCommandLineRun::Succeeded() const {
     const bool textDone = !m_options.sendTextPath || (m_textStarted && m_textCompleted);
     return !m_session.LastConnectionFailed() && m_transfer.Succeeded() && textDone;
+}
+
+bool TCommandLineRun::Leave() {
+    if (m_options.dumpScreen) {
+        std::fputs(m_session.Screen().DumpText().c_str(), stdout);
+        std::fflush(stdout);
+    }
+    if (m_options.dumpText) {
+        std::fputs(m_session.Screen().ScreenText().c_str(), stdout);
+        std::fflush(stdout);
+    }
+    return !m_options.saveScrollbackPath || m_session.SaveScrollback(*m_options.saveScrollbackPath);
 }
 
 void TCommandLineRun::ApplySettings() {

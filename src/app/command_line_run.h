@@ -25,6 +25,9 @@ public:
     // True unless a transfer or a text was asked for and did not complete,
     // or the connection failed.
     bool Succeeded() const;
+    // Once the session has shut down: the screen dumped on standard output
+    // and the scrollback saved, as asked; false when it could not be written.
+    bool Leave();
 
 Q_SIGNALS:
     // The run is over: the connection or the transfer has ended with

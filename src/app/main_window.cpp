@@ -308,8 +308,9 @@ void Tmain::BuildStatusBar() {
 
 void Tmain::FormCreate() {
     m_keyClickOn = true;
+    // The sounds load after the screen's first paint: the window shows first.
     if (m_withSound) {
-        m_sounds = new WavePlayer(this);
+        m_acrt->installEventFilter(this);
     }
     // Made hidden at start and reused for the whole run.
     m_about = new Tabout(this);
@@ -619,6 +620,19 @@ void Tmain::PlaceFullScreen() {
 bool Tmain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_client && event->type() == QEvent::Resize && m_fullScreen) {
         PlaceFullScreen();
+    }
+    if (watched == m_acrt && event->type() == QEvent::Paint && m_sounds == nullptr &&
+        !m_soundsAsked) {
+        m_soundsAsked = true;
+        m_acrt->removeEventFilter(this);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_shutDown) {
+                    m_sounds = new WavePlayer(this);
+                }
+            },
+            Qt::QueuedConnection);
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -138,6 +138,7 @@ private:
     QMenu* m_mDownload = nullptr;
     QMenu* m_mUpload = nullptr;
     WavePlayer* m_sounds = nullptr;
+    bool m_soundsAsked = false;
     Tabout* m_about = nullptr;
     TDialer* m_dialer = nullptr;
     QFileDialog* m_recordDialog = nullptr;

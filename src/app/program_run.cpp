@@ -1,0 +1,72 @@
+#include "app/program_run.h"
+
+#include "app/command_line_run.h"
+#include "app/session.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace telvora {
+
+namespace {
+
+void DropQtMessage(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());
+    }
+}
+
+} // namespace
+
+std::optional<CommandLineOptions> TakeCommandLine(int argc, char** argv, int& status) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const CommandLineResult parsed = ParseCommandLine(arguments);
+    status = 0;
+    if (!parsed.Ok()) {
+        std::fprintf(stderr, "telvora: %s\n\n%s", parsed.error.c_str(), CommandLineUsage().c_str());
+        status = kBadUsage;
+        return std::nullopt;
+    }
+    if (parsed.options.help) {
+        std::fputs(CommandLineUsage().c_str(), stdout);
+        return std::nullopt;
+    }
+    if (parsed.options.version) {
+        std::printf("Telvora %s\n", TELVORA_VERSION);
+        return std::nullopt;
+    }
+    return parsed.options;
+}
+
+void KeepQtQuiet() {
+    qInstallMessageHandler(DropQtMessage);
+}
+
+int RunHeadless(const CommandLineOptions& options,
+                const std::function<bool(TSession& session)>& leave) {
+    TSession session;
+    // What a window would show in a box.
+    QObject::connect(&session, &TSession::Notice, [](const QString& text) {
+        std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+    });
+    TCommandLineRun run(session, options);
+    QObject::connect(&run, &TCommandLineRun::QuitAsked, &QCoreApplication::quit);
+    int status = run.Start() ? 0 : kFailure;
+    if (status == 0) {
+        QCoreApplication::exec();
+    }
+    session.ShutDown();
+    if (!run.Succeeded() || !run.Leave()) {
+        status = kFailure;
+    }
+    if (leave && !leave(session)) {
+        status = kFailure;
+    }
+    return status;
+}
+
+} // namespace telvora
