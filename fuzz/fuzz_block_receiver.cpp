@@ -61,6 +61,7 @@ public:
     }
     void CloseQuietly() override { open = false; }
     bool IsOpen() const override { return open; }
+    bool IsPlainFile(const std::string& /*path*/) override { return true; }
     void StripFill(const std::string& /*path*/) override { Check(!open, "trimming an open file"); }
     void CutTo(const std::string& /*path*/, std::uint64_t length) override {
         Check(!open, "cutting an open file");

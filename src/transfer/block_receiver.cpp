@@ -1,6 +1,5 @@
 #include "transfer/block_receiver.h"
 
-#include "transfer/batch_file_name.h"
 #include "transfer/block_crc.h"
 
 #include <algorithm>
@@ -59,6 +58,9 @@ void TBlockReceiver::Start(bool batch, bool streaming) {
     m_state = State::WaitHeader;
     m_expectedBlock = 1;
     m_accepted = false;
+    m_lastBlockSize = 0;
+    m_announcedLength.reset();
+    m_mismatches.Clear();
     m_cancelCount = 0;
     m_progress.ended = false;
     ResetProgress();
@@ -135,13 +137,31 @@ void TBlockReceiver::TransportLost() {
     // last bytes as it ends. Every file of the batch has arrived whole (its
     // EOT acknowledged, no file open) when the line goes before the next
     // header: the batch is complete.
-    if (m_streaming && m_awaitingHeader && m_filesNamed > 0 && !m_files.IsOpen() &&
-        m_state == State::WaitHeader && !m_pendingReply) {
-        End(TTransferOutcome::Completed, kTransferCompleteText, State::Stopped);
+    if (StreamBetweenFiles()) {
+        EndBatch();
         return;
     }
     m_files.CloseQuietly();
     End(TTransferOutcome::LineLost, "Connection lost.", State::Stopped);
+}
+
+void TBlockReceiver::LineSilent() {
+    std::lock_guard lock(m_mutex);
+    if (m_state == State::Stopped || m_state == State::CancelPending) {
+        return;
+    }
+    // The same reasoning as for a lost line: a G sender that has ended
+    // leaves the line quiet, not closed, when a board runs it.
+    if (StreamBetweenFiles()) {
+        EndBatch();
+        return;
+    }
+    Abort(TTransferOutcome::TimedOut, "Timed out");
+}
+
+bool TBlockReceiver::StreamBetweenFiles() const {
+    return m_streaming && m_awaitingHeader && m_filesNamed > 0 && !m_files.IsOpen() &&
+           m_state == State::WaitHeader && !m_pendingReply;
 }
 
 TBlockReceiver::State TBlockReceiver::RxState() const {
@@ -361,7 +381,7 @@ void TBlockReceiver::AcceptHeader() {
         Reply(kAck);
         ResetProgress();
         m_progress.fileName.clear();
-        End(TTransferOutcome::Completed, kTransferCompleteText, State::Stopped);
+        EndBatch();
         return;
     }
     m_announcedLength = AnnouncedLength(sent.size());
@@ -407,6 +427,7 @@ std::optional<std::uint64_t> TBlockReceiver::AnnouncedLength(std::size_t nameLen
 void TBlockReceiver::AcceptData() {
     // On disk before the ACK goes out.
     m_files.Append(m_block.data(), m_blockSize);
+    m_lastBlockSize = m_blockSize;
     ++m_expectedBlock;
     m_accepted = true;
     ++m_progress.blocks;
@@ -427,13 +448,27 @@ void TBlockReceiver::EndOfFile() {
         return;
     }
     m_files.Close();
-    const auto received = static_cast<std::uint64_t>(m_progress.bytes);
-    if (m_batchMode && m_announcedLength && *m_announcedLength <= received) {
-        m_files.CutTo(m_progress.fileName, *m_announcedLength);
-    } else {
-        m_files.StripFill(m_progress.fileName);
+    const std::string& path = m_progress.fileName;
+    if (!m_files.IsPlainFile(path)) {
+        Abort(TTransferOutcome::FileError, "File lost: " + path);
+        return;
     }
+    const auto received = static_cast<std::uint64_t>(m_progress.bytes);
+    const std::optional<std::uint64_t> announced = m_batchMode ? m_announcedLength : std::nullopt;
     m_announcedLength.reset();
+    // Within the last block, bytes past the announced length are its fill.
+    const bool shorter = announced && received < *announced;
+    const bool longer = announced && !shorter && received - *announced > m_lastBlockSize;
+    if (shorter || longer) {
+        m_mismatches.Note(path.substr(path.find_last_of('/') + 1), received, *announced);
+    }
+    if (announced && !shorter && !longer) {
+        m_files.CutTo(path, *announced);
+    } else {
+        // No length to trust: only the fill goes, and what came beyond a
+        // wrong length stays as the file's own.
+        m_files.StripFill(path);
+    }
     Reply(kAck);
     if (!m_batchMode) {
         End(TTransferOutcome::Completed, kTransferCompleteText, State::Stopped);
@@ -514,6 +549,14 @@ void TBlockReceiver::End(TTransferOutcome outcome, const std::string& status, St
     m_port.EndTransferMode();
     if (next == State::Stopped) {
         Disarm();
+    }
+}
+
+void TBlockReceiver::EndBatch() {
+    if (m_mismatches.Any()) {
+        End(TTransferOutcome::ProtocolError, m_mismatches.Summary(), State::Stopped);
+    } else {
+        End(TTransferOutcome::Completed, kTransferCompleteText, State::Stopped);
     }
 }
 

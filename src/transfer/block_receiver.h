@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/batch_file_name.h"
 #include "transfer/block_codes.h"
 #include "transfer/receiver_files.h"
 #include "transfer/transfer_port.h"
@@ -26,9 +27,13 @@ namespace telvora {
 // header likewise; any other block out of sequence ends the transfer with
 // three CANs, the file kept as far as received. A batch header that gives the
 // file's length has the finished file cut to exactly that length instead of
-// losing trailing 0x1A and 0x0B bytes to the fill removal. An EOT while no file is open
-// is acknowledged and otherwise ignored. A file that cannot be written ends
-// the transfer the same way, saying why.
+// losing trailing 0x1A and 0x0B bytes to the fill removal. A file that comes
+// shorter than announced, or longer by more than its last block's fill can
+// explain, is kept as it came (fill removed), and the batch goes on but ends
+// as a protocol error naming it. An EOT while no file is open is
+// acknowledged and otherwise ignored. A file that cannot be written, or is
+// no longer there once closed (its folder removed), ends the transfer the
+// same way, saying why.
 //
 // A streaming batch (Y-Modem-G) asks with 'G' instead of 'C', and the sender
 // then sends a file's blocks without waiting for any ACK; only a header and
@@ -74,6 +79,11 @@ public:
     void UserCancel();
     // The line has gone while a transfer ran: nothing more is sent.
     void TransportLost();
+    // Nothing has come from the other side for too long: three CANs follow
+    // 250 ms later, as for the user's cancel, and the transfer ends timed out
+    // ("Timed out"), the file kept as far as received. A streaming batch
+    // between whole files ends as a lost line would end it there.
+    void LineSilent();
 
     State RxState() const;
     bool Running() const;
@@ -91,6 +101,12 @@ private:
     void AcceptHeader();
     void AcceptData();
     void EndOfFile();
+    // The batch's good ending, unless a file arrived at another length than
+    // announced.
+    void EndBatch();
+    // A streaming batch whose every file arrived whole, waiting for a header
+    // its sender may never send.
+    bool StreamBetweenFiles() const;
     void Start(bool batch, bool streaming);
     // 'G' in a streaming batch, 'C' otherwise.
     std::uint8_t Request() const;
@@ -128,6 +144,8 @@ private:
     std::uint8_t m_blockNumber = 0;
     std::uint8_t m_blockComplement = 0;
     std::size_t m_blockSize = 128;
+    // The size of the last block written: the most fill the file can hold.
+    std::size_t m_lastBlockSize = 0;
     bool m_awaitingHeader = false;
     bool m_batchMode = false;
     bool m_streaming = false;
@@ -142,6 +160,7 @@ private:
     std::string m_downloadFolder;
     // The length the current batch file's header announced, when it did.
     std::optional<std::uint64_t> m_announcedLength;
+    TLengthMismatches m_mismatches;
     TTransferProgress m_progress;
     std::array<std::uint8_t, kMaxBlockSize> m_block{};
 };

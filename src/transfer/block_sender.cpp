@@ -123,6 +123,21 @@ void TBlockSender::TransportLost() {
     }
 }
 
+void TBlockSender::LineSilent() {
+    std::lock_guard lock(m_mutex);
+    if (m_state == State::Stopped) {
+        return;
+    }
+    // As for a lost line: with only the batch's closing header left, the
+    // receiver has every file.
+    if (m_item == Item::BatchEnd) {
+        m_files.Close();
+        End(TTransferOutcome::Completed, kTransferCompleteText);
+        return;
+    }
+    Abort(TTransferOutcome::TimedOut, "Timed out");
+}
+
 TBlockSender::State TBlockSender::SendState() const {
     std::lock_guard lock(m_mutex);
     return m_state;

@@ -65,6 +65,10 @@ public:
     void UserCancel();
     // The line has gone: nothing more is sent.
     void TransportLost();
+    // Nothing has come from the receiver for too long: three CANs at once and
+    // the transfer ends timed out ("Timed out"); with only the batch's closing
+    // header left, it ends complete, as on a lost line.
+    void LineSilent();
 
     State SendState() const;
     bool Running() const;

@@ -71,6 +71,11 @@ void TDiskFiles::CloseQuietly() {
     }
 }
 
+bool TDiskFiles::IsPlainFile(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 void TDiskFiles::StripFill(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {

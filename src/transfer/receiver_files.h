@@ -22,6 +22,10 @@ public:
     // Closes without a word (a cancel keeps what was received as it is).
     virtual void CloseQuietly() = 0;
     virtual bool IsOpen() const = 0;
+    // A regular file under the name itself, not a link nor anything else: a
+    // file just closed is still where the user will look for it (its folder
+    // may have been removed or renamed meanwhile).
+    virtual bool IsPlainFile(const std::string& path) = 0;
     // Removes the trailing fill of a closed file: an unbroken run of 0x1A
     // and 0x0B bytes at the very end, at most 4096 bytes of it.
     virtual void StripFill(const std::string& path) = 0;
@@ -45,6 +49,7 @@ public:
     void Close() override;
     void CloseQuietly() override;
     bool IsOpen() const override { return m_file != nullptr; }
+    bool IsPlainFile(const std::string& path) override;
     void StripFill(const std::string& path) override;
     void CutTo(const std::string& path, std::uint64_t length) override;
 

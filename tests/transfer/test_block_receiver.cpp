@@ -42,6 +42,7 @@ public:
     void Close() override { open.clear(); }
     void CloseQuietly() override { open.clear(); }
     bool IsOpen() const override { return !open.empty(); }
+    bool IsPlainFile(const std::string& path) override { return files.count(path) != 0; }
     void StripFill(const std::string& path) override {
         Bytes& file = files[path];
         const std::size_t window = std::min<std::size_t>(file.size(), 4096);
@@ -423,11 +424,88 @@ TEST_F(BlockReceiverTest, AnAnnouncedLengthCutsTheFileExactlyAndKeepsItsOwn1AByt
 }
 
 TEST(BatchFileNameTest, KeepsOnlyAUsableLastComponent) {
-    EXPECT_EQ(BatchFileName("GAME.XEX", 1), "GAME.XEX");
-    EXPECT_EQ(BatchFileName("a/b\\c", 1), "c");
-    EXPECT_EQ(BatchFileName(".", 3), "download-3");
-    EXPECT_EQ(BatchFileName(std::string(300, 'n'), 1).size(), 255u);
-    EXPECT_EQ(BatchFileName("tab\tand\x7f", 1), "tab_and_");
+    std::string accents;
+    for (int i = 0; i < 150; ++i) {
+        accents += "\u00e9";
+    }
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"GAME.XEX", "GAME.XEX"},
+        {"a/b\\c", "c"},
+        {".", "download-3"},
+        {std::string(300, 'n'), std::string(255, 'n')},
+        {"tab\tand\x7f", "tab_and_"},
+        {accents, accents.substr(0, 254)}, // not cut inside the 128th
+        // What prints nothing or turns the text around is no part of a name.
+        {"photo\u202Egpj.exe", "photo_gpj.exe"},
+        {"\u2066a\u2069\u200E\u200F\u061C\u200B\u200C\u200D\u2060", "_a________"},
+        {"\uFEFFbom\u00AD\U000E0041\U000E007F\u0085\u2028", "_bom_____"},
+        {"caf\u00e9 \u65e5\u672c\xff", "caf\u00e9 \u65e5\u672c\xff"},
+    };
+    for (const auto& [sent, saved] : cases) {
+        EXPECT_EQ(BatchFileName(sent, 3), saved) << sent;
+    }
+    EXPECT_EQ(NameWithSuffix(std::string(252, 'x') + "\u00e9x", ".1"),
+              std::string(252, 'x') + ".1");
+    EXPECT_EQ(NameWithSuffix("short", ".12"), "short.12");
+}
+
+// A header's length against what arrived in whole blocks: the last block's
+// fill is no error, more or less than that is.
+TEST(YModemLengthTest, AFileNotOfItsAnnouncedLengthIsKeptAndTheBatchIsNoSuccess) {
+    // Each file: the length its header announces, the header bytes of its blocks.
+    using TFile = std::pair<std::string, Bytes>;
+    using Outcome = TTransferOutcome;
+    const std::vector<std::tuple<std::vector<TFile>, Outcome, std::string>> batches = {
+        {{{"100", {kSoh}}, {"1024", {kStx, kSoh}}}, Outcome::Completed, kTransferCompleteText},
+        {{{"1000", {kSoh}}},
+         Outcome::ProtocolError,
+         "F1: 128 of 1000 bytes, shorter than announced"},
+        {{{"100", {kSoh, kSoh, kSoh}}},
+         Outcome::ProtocolError,
+         "F1: 384 of 100 bytes, longer than announced"},
+        {{{"1000", {kStx, kStx}}, {"1", {}}, {"5", {kSoh}}},
+         Outcome::ProtocolError,
+         "F1: 2048 of 1000 bytes, longer than announced; 1 more file not as announced"},
+    };
+    for (const auto& [batch, outcome, status] : batches) {
+        FakePort port;
+        MemoryFiles files;
+        TBlockReceiver receiver(port, files);
+        const auto feed = [&](const Bytes& b) { receiver.ReceiveChunk(b.data(), b.size()); };
+        receiver.StartBatch("/dl");
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            const auto& [length, blocks] = batch[i];
+            feed(Header("F" + std::to_string(i + 1), length));
+            for (std::size_t n = 0; n < blocks.size(); ++n) {
+                feed(Block(blocks[n], static_cast<std::uint8_t>(n + 1), Text("b")));
+            }
+            feed(Bytes{kEot});
+            EXPECT_FALSE(port.progress.ended) << "the batch goes on";
+        }
+        feed(Header(""));
+        EXPECT_EQ(port.progress.outcome, outcome) << status;
+        EXPECT_EQ(port.progress.status, status);
+        EXPECT_EQ(files.files.size(), batch.size()) << "every file is kept";
+    }
+}
+
+TEST(BlockReceiverOnDisk, AFileWhoseFolderWentIsLostNotComplete) {
+    TempFolder folder;
+    FakePort port;
+    TDiskFiles disk;
+    TBlockReceiver receiver(port, disk);
+    const auto feed = [&](const Bytes& b) { receiver.ReceiveChunk(b.data(), b.size()); };
+    const std::string in = folder.Path().string();
+    receiver.StartBatch(in);
+    feed(Header("A", "1"));
+    feed(Block(kSoh, 1, Text("a")));
+    std::filesystem::remove_all(in);
+    port.Take();
+    feed(Bytes{kEot});
+    EXPECT_EQ(port.progress.status, "File lost: " + in + "/A");
+    EXPECT_EQ(port.progress.outcome, TTransferOutcome::FileError);
+    receiver.TimeoutTimer();
+    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan})) << "no ACK for the lost file";
 }
 
 TEST_F(BlockReceiverTest, AFileThatCannotBeWrittenEndsTheTransferSayingWhy) {
@@ -483,21 +561,33 @@ TEST_F(BlockReceiverTest, AGBatchAsksWithGAndAnswersOnlyItsHeadersAndEots) {
 }
 
 // sz ends a G batch without waiting, and its closing header is often lost
-// as its pty closes: a line lost between whole files ends the batch
-// complete, a line lost inside a file does not.
+// as its pty closes (or the board runs it and the line only goes quiet): a
+// line lost or silent between whole files ends the batch complete; inside a
+// file it does not, and silence cancels.
 TEST_F(BlockReceiverTest, AGBatchWhoseLineGoesBetweenFilesIsCompleteButNotInsideOne) {
-    for (const bool insideAFile : {false, true}) {
-        TBlockReceiver g(port, files);
-        const auto feed = [&](const Bytes& bytes) { g.ReceiveChunk(bytes.data(), bytes.size()); };
-        g.StartBatch("/dl", true);
-        feed(Header("A", "4"));
-        feed(Block(kSoh, 1, Text("aaaa")));
-        if (!insideAFile) {
-            feed(Bytes{kEot});
+    for (const bool silent : {false, true}) {
+        for (const bool insideAFile : {false, true}) {
+            TBlockReceiver g(port, files);
+            const auto feed = [&](const Bytes& bytes) {
+                g.ReceiveChunk(bytes.data(), bytes.size());
+            };
+            g.StartBatch("/dl", true);
+            feed(Header("A", "4"));
+            feed(Block(kSoh, 1, Text("aaaa")));
+            if (!insideAFile) {
+                feed(Bytes{kEot});
+            }
+            port.Take();
+            silent ? g.LineSilent() : g.TransportLost();
+            const bool timedOut = silent && insideAFile;
+            EXPECT_EQ(port.progress.outcome, !insideAFile ? TTransferOutcome::Completed
+                                             : silent     ? TTransferOutcome::TimedOut
+                                                          : TTransferOutcome::LineLost);
+            EXPECT_EQ(port.progress.status == "Timed out", timedOut);
+            g.TimeoutTimer();
+            g.LineSilent(); // once stopped, ignored
+            EXPECT_EQ(port.Take(), timedOut ? Bytes(3, kCan) : Bytes{});
         }
-        g.TransportLost();
-        EXPECT_EQ(port.progress.outcome,
-                  insideAFile ? TTransferOutcome::LineLost : TTransferOutcome::Completed);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <tuple>
 
 using namespace telvora;
 using namespace telvora::test;
@@ -265,14 +266,22 @@ TEST_F(BlockSenderTest, FileFailuresStopBeforeAnythingOrCancelMidway) {
     EXPECT_TRUE(port.progress.ended);
 }
 
-TEST_F(BlockSenderTest, TheUsersCancelAndALostLineEndIt) {
+TEST_F(BlockSenderTest, TheUsersCancelASilentLineAndALostLineEndIt) {
     files.files["f"] = Pattern(500);
-    sender.Start(TSendProtocol::XModemCrc, {"f"});
-    Reply(kC);
-    port.Take();
-    sender.UserCancel();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
-    EXPECT_EQ(Status(), "Transfer Aborted.");
+    const std::vector<std::tuple<void (TBlockSender::*)(), TTransferOutcome, std::string>> cancels =
+        {{&TBlockSender::UserCancel, TTransferOutcome::CancelledHere, "Transfer Aborted."},
+         {&TBlockSender::LineSilent, TTransferOutcome::TimedOut, "Timed out"}};
+    for (const auto& [cancel, outcome, status] : cancels) {
+        sender.Start(TSendProtocol::XModemCrc, {"f"});
+        Reply(kC);
+        port.Take();
+        (sender.*cancel)();
+        EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
+        EXPECT_EQ(Status(), status);
+        EXPECT_EQ(port.progress.outcome, outcome);
+        (sender.*cancel)(); // stopped: nothing more
+        EXPECT_TRUE(port.Take().empty());
+    }
 
     sender.Start(TSendProtocol::XModemCrc, {"f"});
     Reply(kC);
@@ -283,15 +292,17 @@ TEST_F(BlockSenderTest, TheUsersCancelAndALostLineEndIt) {
     sender.UserCancel();
     EXPECT_TRUE(port.Take().empty()) << "nothing goes to a line that has gone";
 
-    // Lost after every file was acknowledged, while the batch's end is out.
+    // Lost or silent after every file was acknowledged, while the batch's end is out.
     files.files["g"] = {};
-    sender.Start(TSendProtocol::YModem, {"g"});
-    Reply(kC);
-    Reply(Bytes{kAck, kC});
-    Reply(Bytes{kAck, kC});
-    EXPECT_EQ(port.Take().back(), 0) << "the batch's empty header";
-    sender.TransportLost();
-    EXPECT_EQ(Status(), "Transfer Complete!");
+    for (const auto end : {&TBlockSender::TransportLost, &TBlockSender::LineSilent}) {
+        sender.Start(TSendProtocol::YModem, {"g"});
+        Reply(kC);
+        Reply(Bytes{kAck, kC});
+        Reply(Bytes{kAck, kC});
+        EXPECT_EQ(port.Take().back(), 0) << "the batch's empty header";
+        (sender.*end)();
+        EXPECT_EQ(Status(), "Transfer Complete!");
+    }
 
     // Left unanswered, the batch's end is sent once more, then the batch is complete.
     sender.Start(TSendProtocol::YModem, {"g"});

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 using namespace telvora;
 using namespace telvora::test;
@@ -31,6 +32,9 @@ public:
     void Create(const std::string& path) override {
         if (failCreate) {
             throw ETransferFileError("Cannot create " + path + ": Permission denied");
+        }
+        if (path.size() - path.find_last_of('/') - 1 > 255) {
+            throw ETransferFileError("Cannot create " + path + ": File name too long");
         }
         created.push_back(path);
         files[path].clear();
@@ -246,6 +250,7 @@ TEST_F(ZmodemReceiverTest, TheQuestionWaitsForTheAnswerWithoutTimingOut) {
     EXPECT_TRUE(receiver.WaitingForChoice());
     EXPECT_TRUE(port.Take().empty());
     Ticks(TZmodemReceiver::kTimeoutTicks * (TZmodemReceiver::kMaxRetries + 2));
+    receiver.LineSilent(); // the sender waits for us, not we for it
     EXPECT_TRUE(port.Take().empty());
     Hear(Offer("f.bin")); // the sender repeats itself meanwhile
     receiver.Choose(TExistingFile::Resume);
@@ -271,6 +276,65 @@ TEST_F(ZmodemReceiverTest, AFileTooLongToResumeByZrposArrivesUnderANewName) {
     EXPECT_FALSE(HasHeader(answer, kRPos, 5)) << "4 GiB and 5 bytes, cut to 32 bits";
     EXPECT_EQ(files.created, std::vector<std::string>{"/in/f.bin.1"});
     EXPECT_EQ(files.files["/in/f.bin"], Bytes(5, 'o'));
+}
+
+TEST_F(ZmodemReceiverTest, ALongNameRenamedIsCutToFitAndTheBatchGoesOn) {
+    receiver.Start("/in", TExistingFile::Rename);
+    const std::string name = std::string(252, 'x') + "\u00e9x"; // 255 bytes
+    for (const std::string& sent : {name, name, std::string("next.bin")}) {
+        Hear(Offer(sent, "3 0 0 0 1 3"));
+        Hear(Data(0, Bytes(3, 'd'), TSubpacketEnd::CrcE));
+        Hear(Header(kEof, 3));
+    }
+    Hear(Header(kFin, 0));
+    Hear(Text("OO"));
+    EXPECT_EQ(files.created,
+              (std::vector<std::string>{"/in/" + name, "/in/" + std::string(252, 'x') + ".1",
+                                        "/in/next.bin"}));
+    EXPECT_EQ(port.progress.outcome, TTransferOutcome::Completed) << port.progress.status;
+}
+
+TEST_F(ZmodemReceiverTest, AFileWhoseFolderWentIsLostNotComplete) {
+    Hear(Offer("f.bin", "3 0 0 0 1 3"));
+    Hear(Data(0, Bytes(3, 'd'), TSubpacketEnd::CrcE));
+    files.files.clear(); // the folder removed
+    port.Take();
+    Hear(Header(kEof, 3));
+    EXPECT_EQ(port.progress.status, "File lost: /in/f.bin");
+    EXPECT_EQ(port.progress.outcome, TTransferOutcome::FileError);
+    EXPECT_TRUE(EndsWithCancel(port.Take()));
+}
+
+TEST_F(ZmodemReceiverTest, AFileNotOfItsAnnouncedLengthIsKeptAndTheBatchIsNoSuccess) {
+    // Each file: its name, the length its ZFILE announces, what was there to
+    // resume, what comes.
+    using TFile = std::tuple<std::string, std::uint32_t, std::uint32_t, std::uint32_t>;
+    const std::vector<std::pair<std::vector<TFile>, std::string>> batches = {
+        {{{"a", 1000000, 0, 10}}, "a: 10 of 1000000 bytes, shorter than announced"},
+        {{{"a", 5, 0, 10}}, "a: 10 of 5 bytes, longer than announced"},
+        {{{"a", 100, 40, 50}}, "a: 90 of 100 bytes, shorter than announced"},
+        {{{"a", 1000000, 0, 10}, {"b", 100, 40, 60}, {"c", 5, 0, 10}},
+         // b, resumed, came whole: counted from what it had
+         "a: 10 of 1000000 bytes, shorter than announced; 1 more file not as announced"},
+    };
+    for (const auto& [batch, status] : batches) {
+        files.files.clear();
+        receiver.Start("/in", TExistingFile::Resume);
+        for (const auto& [name, announced, had, sent] : batch) {
+            if (had > 0) {
+                files.files["/in/" + name] = Bytes(had, 'h');
+            }
+            Hear(Offer(name, std::to_string(announced) + " 0 0 0 1 1"));
+            Hear(Data(had, Bytes(sent, 'd'), TSubpacketEnd::CrcE));
+            Hear(Header(kEof, had + sent));
+            EXPECT_TRUE(receiver.Running()) << "the batch goes on";
+            EXPECT_EQ(files.files["/in/" + name].size(), had + sent);
+        }
+        Hear(Header(kFin, 0));
+        Hear(Text("OO"));
+        EXPECT_EQ(port.progress.status, status);
+        EXPECT_EQ(port.progress.outcome, TTransferOutcome::ProtocolError);
+    }
 }
 
 TEST_F(ZmodemReceiverTest, ZcrcqAndZcrcwAreAcknowledgedWithThePosition) {
@@ -310,13 +374,22 @@ TEST_F(ZmodemReceiverTest, ALineLostAfterZfinIsAnsweredEndsItCompleteButNotBefor
     EXPECT_EQ(port.progress.status, status::kConnectionLost);
 }
 
-TEST_F(ZmodemReceiverTest, FiveCansFromTheSenderEndItAndKeepTheFile) {
-    Hear(Offer("f.bin"));
-    Hear(Data(0, Bytes(10, 'a'), TSubpacketEnd::CrcG));
-    Hear(Bytes(5, zmodem::kCan));
-    EXPECT_FALSE(receiver.Running());
-    EXPECT_EQ(port.progress.status, status::kCancelledByPeer);
-    EXPECT_EQ(files.files["/in/f.bin"], Bytes(10, 'a'));
+TEST_F(ZmodemReceiverTest, FiveCansFromTheSenderOrASilentLineEndItAndKeepTheFile) {
+    for (const bool silent : {false, true}) {
+        receiver.Start("/in", TExistingFile::Overwrite);
+        Hear(Offer("f.bin"));
+        Hear(Data(0, Bytes(10, 'a'), TSubpacketEnd::CrcG));
+        port.Take();
+        silent ? receiver.LineSilent() : Hear(Bytes(5, zmodem::kCan));
+        EXPECT_FALSE(receiver.Running());
+        EXPECT_EQ(port.progress.status, silent ? "Timed out" : status::kCancelledByPeer);
+        EXPECT_EQ(port.progress.outcome,
+                  silent ? TTransferOutcome::TimedOut : TTransferOutcome::CancelledByPeer);
+        EXPECT_EQ(EndsWithCancel(port.Take()), silent);
+        EXPECT_EQ(files.files["/in/f.bin"], Bytes(10, 'a'));
+        receiver.LineSilent(); // once stopped, ignored
+        EXPECT_TRUE(port.Take().empty());
+    }
 }
 
 // ---------------------------------------------------------------- sender
@@ -493,6 +566,17 @@ TEST_F(ZmodemSenderTest, ZrposTakesItBackWithSmallerSubpacketsAndRepeatsAreIgnor
     EXPECT_EQ(again, Bytes(content.begin() + 5000, content.begin() + 5000 + again.size()));
     Hear(kRPos, PositionHeader(1000)); // behind what it acknowledged: stale
     EXPECT_EQ(port.progress.errorCount, 1);
+}
+
+TEST_F(ZmodemSenderTest, ASilentLineEndsItTimedOutWithTheCancel) {
+    files.files["/up/f.bin"] = Pattern(10, 5);
+    sender.Start({"/up/f.bin"});
+    sender.LineSilent();
+    EXPECT_TRUE(EndsWithCancel(port.Take()));
+    EXPECT_EQ(port.progress.status, "Timed out");
+    EXPECT_EQ(port.progress.outcome, TTransferOutcome::TimedOut);
+    sender.LineSilent(); // once stopped, ignored
+    EXPECT_TRUE(port.Take().empty());
 }
 
 TEST_F(ZmodemSenderTest, ASilentReceiverIsAskedAgainThenGivenUp) {

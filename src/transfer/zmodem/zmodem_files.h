@@ -17,7 +17,9 @@ public:
     virtual bool Exists(const std::string& path) = 0;
     // A regular file under the name itself, which may be resumed or
     // overwritten: not a link (the sender names the file, not where it
-    // leads), a FIFO, a device or a folder.
+    // leads), a FIFO, a device or a folder. Asked too of a file just closed:
+    // it is still where the user will look for it (its folder may have been
+    // removed or renamed meanwhile).
     virtual bool IsPlainFile(const std::string& path) = 0;
     // The length of a plain file; anything else raises.
     virtual std::uint64_t Length(const std::string& path) = 0;

@@ -1,6 +1,5 @@
 #include "transfer/zmodem/zmodem_receiver.h"
 
-#include "transfer/batch_file_name.h"
 #include "transfer/zmodem/zmodem_status.h"
 
 #include <algorithm>
@@ -94,6 +93,7 @@ void TZmodemReceiver::Start(const std::string& folder, TExistingFile existing) {
     m_position = 0;
     m_written = 0;
     m_filesNamed = 0;
+    m_mismatches.Clear();
     m_quietTicks = 0;
     m_retries = 0;
     m_transportLost = false;
@@ -130,7 +130,7 @@ void TZmodemReceiver::TimeoutTimer() {
         return;
     case State::Finishing:
         if (++m_quietTicks >= kFinishTicks) {
-            End(TTransferOutcome::Completed, status::kComplete);
+            EndBatch();
         }
         return;
     default:
@@ -176,9 +176,24 @@ void TZmodemReceiver::TransportLost() {
     // without its "OO" (or whose "OO" is lost as its line closes, as a pty
     // may lose what its program wrote last) spoiled nothing.
     if (m_state == State::Finishing) {
-        End(TTransferOutcome::Completed, status::kComplete);
+        EndBatch();
     } else {
         End(TTransferOutcome::LineLost, status::kConnectionLost);
+    }
+}
+
+void TZmodemReceiver::LineSilent() {
+    std::lock_guard lock(m_mutex);
+    switch (m_state) {
+    case State::Stopped:
+    case State::AskExisting: // the sender waits for our answer, not we for it
+        return;
+    case State::Finishing: // every file is in: only the "OO" is missing
+        EndBatch();
+        return;
+    default:
+        Abort(TTransferOutcome::TimedOut, status::kTimedOut);
+        return;
     }
 }
 
@@ -217,7 +232,7 @@ int TZmodemReceiver::TimerInterval() const {
 void TZmodemReceiver::Feed(std::uint8_t byte) {
     if (m_state == State::Finishing && byte == 'O') {
         if (++m_finishOs >= 2) {
-            End(TTransferOutcome::Completed, status::kComplete);
+            EndBatch();
         }
         return;
     }
@@ -403,13 +418,20 @@ void TZmodemReceiver::Decide(TExistingFile choice) {
 }
 
 std::string TZmodemReceiver::FreeName(const std::string& path) {
+    const std::size_t nameStart = path.find_last_of('/') + 1; // 0 without a folder
+    const std::string folder = path.substr(0, nameStart);
+    const std::string name = path.substr(nameStart);
+    // A name at the length limit, given a suffix, is cut to keep within it:
+    // a longer one could not be made.
+    const auto candidate = [&](int number) {
+        return folder + NameWithSuffix(name, "." + std::to_string(number));
+    };
     for (int number = 1; number <= kMaxRenames; ++number) {
-        const std::string candidate = path + "." + std::to_string(number);
-        if (!m_files.Exists(candidate)) {
-            return candidate;
+        if (!m_files.Exists(candidate(number))) {
+            return candidate(number);
         }
     }
-    ThrowFileError("create", path + ".1", EEXIST);
+    ThrowFileError("create", candidate(1), EEXIST);
 }
 
 void TZmodemReceiver::StartFileAt(std::uint64_t position) {
@@ -489,6 +511,14 @@ void TZmodemReceiver::OnEndOfFile(std::uint32_t position) {
         return;
     }
     CloseFile();
+    if (!m_files.IsPlainFile(m_path)) {
+        Abort(TTransferOutcome::FileError, "File lost: " + m_path);
+        return;
+    }
+    // A resumed file is measured with what it had: the whole file's length was announced.
+    if (m_offer.length && m_position != *m_offer.length) {
+        m_mismatches.Note(m_path.substr(m_path.find_last_of('/') + 1), m_position, *m_offer.length);
+    }
     m_state = State::WaitFile;
     SendRInit();
 }
@@ -630,6 +660,14 @@ void TZmodemReceiver::End(TTransferOutcome outcome, const std::string& statusTex
     ShowProgress();
     m_port.Alert();
     m_port.EndTransferMode();
+}
+
+void TZmodemReceiver::EndBatch() {
+    if (m_mismatches.Any()) {
+        End(TTransferOutcome::ProtocolError, m_mismatches.Summary());
+    } else {
+        End(TTransferOutcome::Completed, status::kComplete);
+    }
 }
 
 void TZmodemReceiver::Abort(TTransferOutcome outcome, const std::string& statusText) {

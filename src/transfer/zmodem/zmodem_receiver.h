@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/batch_file_name.h"
 #include "transfer/transfer_port.h"
 #include "transfer/zmodem/zmodem_decoder.h"
 #include "transfer/zmodem/zmodem_encoder.h"
@@ -34,6 +35,10 @@ enum class TExistingFile {
 // ZSINIT) and a ZRPOS at the last good position, at most kMaxRetries times
 // in a row. ZEOF at our position closes the file (dated as the sender said);
 // ZFIN is answered with ZFIN, and the "OO" after it is waited for briefly.
+// A file whose ZEOF comes at another length than its ZFILE announced (a
+// resumed one counting what it had) is kept and the batch goes on, but ends
+// as a protocol error naming it. A file no longer there once closed (its
+// folder removed meanwhile) ends the transfer with our cancel.
 // The other side's cancel (five CANs, ZCAN, ZABORT) ends the transfer and
 // keeps what was received; so does a user's cancel, which sends eight CANs
 // and ten backspaces.
@@ -41,7 +46,7 @@ enum class TExistingFile {
 // Names are those of BatchFileName: the last component only, never outside
 // the folder. Anything under the name but a plain file (a link, a FIFO) is
 // never resumed or overwritten: where either is chosen, the file arrives
-// under a new name.
+// under a new name, cut to keep within the length limit with its suffix.
 //
 // Threads: every operation takes the receiver's lock for its whole run;
 // bytes come from a connection thread, the ticks, the cancel and the answer
@@ -86,6 +91,12 @@ public:
     void UserCancel();
     // The line has gone: nothing more is sent.
     void TransportLost();
+    // Nothing has come from the sender for too long: our cancel, and the
+    // transfer ends timed out (status::kTimedOut), the file kept as far as
+    // received. Ignored while the user is asked about an existing file (the
+    // sender waits for us); after the sender's ZFIN it ends as the wait for
+    // its "OO" would.
+    void LineSilent();
 
     State RxState() const;
     bool Running() const;
@@ -135,6 +146,9 @@ private:
     void ShowProgress();
     void Status(const std::string& status);
     void End(TTransferOutcome outcome, const std::string& status);
+    // The batch's good ending, unless a file arrived at another length than
+    // announced.
+    void EndBatch();
     // Ends after the cancel sequence; the file is kept as it is.
     void Abort(TTransferOutcome outcome, const std::string& status);
 
@@ -159,6 +173,7 @@ private:
     std::uint64_t m_position = 0;
     std::uint64_t m_written = 0;
     int m_filesNamed = 0;
+    TLengthMismatches m_mismatches;
     int m_quietTicks = 0;
     int m_finishOs = 0;
     int m_retries = 0;

@@ -144,6 +144,20 @@ void TZmodemSender::TransportLost() {
     End(TTransferOutcome::LineLost, status::kConnectionLost);
 }
 
+void TZmodemSender::LineSilent() {
+    std::lock_guard lock(m_mutex);
+    switch (m_state) {
+    case State::Stopped:
+        return;
+    case State::WaitFin: // every file was answered: as an unanswered ZFIN ends
+        EndBatch();
+        return;
+    default:
+        Abort(TTransferOutcome::TimedOut, status::kTimedOut);
+        return;
+    }
+}
+
 TZmodemSender::State TZmodemSender::SendState() const {
     std::lock_guard lock(m_mutex);
     return m_state;

@@ -95,6 +95,10 @@ public:
     // Eight CANs and ten backspaces; the receiver gives up.
     void UserCancel();
     void TransportLost();
+    // Nothing has come from the receiver for too long: the cancel as for the
+    // user's, and the transfer ends timed out (status::kTimedOut); waiting
+    // for the answer to our ZFIN, it ends as the batch went.
+    void LineSilent();
 
     State SendState() const;
     bool Running() const;
