@@ -406,6 +406,18 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
                                *text + "'";
                 return result;
             }
+        } else if (name == "--connect-timeout") {
+            const auto text = value();
+            if (!text) {
+                return result;
+            }
+            options.connectTimeoutSeconds = Seconds(*text);
+            if (!options.connectTimeoutSeconds || *options.connectTimeoutSeconds <= 0) {
+                result.error = "--connect-timeout takes a number of seconds above 0 up to " +
+                               std::to_string(static_cast<long>(kMaxExitAfterSeconds)) + ", not '" +
+                               *text + "'";
+                return result;
+            }
         } else if (std::optional<std::string>* file = FileOption(options, name)) {
             const auto path = value();
             if (!path) {
@@ -467,6 +479,9 @@ std::string CommandLineUsage() {
            "                         unless given)\n"
            "  --raw HOST[:PORT]      connect to this host by raw TCP at start: no Telnet,\n"
            "                         every byte as it is (port 23 unless given)\n"
+           "  --connect-timeout SECONDS\n"
+           "                         give a Telnet or raw TCP connect up after this\n"
+           "                         time (30 unless given)\n"
            "  --serial DEVICE        attach to this serial port at start\n"
            "  --receive-xmodem FILE, --receive-xmodem-1k FILE\n"
            "                         once connected, download one file by X-Modem\n"

@@ -83,6 +83,8 @@ struct CommandLineOptions {
     bool headless = false;
     bool exitWhenDone = false;
     std::optional<double> exitAfterSeconds;
+    // How long a Telnet or raw TCP connect may take (30 s without it).
+    std::optional<double> connectTimeoutSeconds;
     bool dumpScreen = false;
     // When quitting: the screen as UTF-8 text on standard output, and the
     // scrollback and then the screen as UTF-8 text into this file.

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 
 namespace telvora {
 
@@ -24,6 +25,32 @@ TCommandLineRun::TCommandLineRun(TSession& session, const CommandLineOptions& op
         // After what the session tells the user of the end.
         connect(&session, &TSession::Ended, this, &TCommandLineRun::QuitLater);
     }
+    connect(&m_signals, &TSignalWatch::SignalCaught, this, &TCommandLineRun::EndForSignal);
+    m_cancelPoll.setInterval(20);
+    connect(&m_cancelPoll, &QTimer::timeout, this, &TCommandLineRun::QuitOnceCancelled);
+}
+
+void TCommandLineRun::EndForSignal(int signal) {
+    if (m_signal != 0) {
+        return; // already ending
+    }
+    m_signal = signal;
+    const bool transfer = m_session.InTransfer();
+    std::fprintf(stderr, "telvora: %s: %s\n", strsignal(signal),
+                 transfer ? "cancelling the transfer and closing the line" : "closing");
+    std::fflush(stderr);
+    m_session.CancelTransfer();
+    m_sinceSignal.start();
+    m_cancelPoll.start();
+}
+
+void TCommandLineRun::QuitOnceCancelled() {
+    const TTransferRun* transfer = m_session.Transfer();
+    if (transfer != nullptr && transfer->ThreadAlive() && m_sinceSignal.elapsed() < kCancelWaitMs) {
+        return;
+    }
+    m_cancelPoll.stop();
+    Q_EMIT QuitAsked();
 }
 
 bool TCommandLineRun::Start() {
@@ -72,6 +99,10 @@ void TCommandLineRun::ApplySettings() {
         m_session.SetExistingFiles(TExistingFile::Resume);
     } else if (m_options.headless || m_options.receive) {
         m_session.SetExistingFiles(TExistingFile::Rename);
+    }
+    if (m_options.connectTimeoutSeconds) {
+        m_session.SetConnectTimeout(std::chrono::milliseconds(
+            static_cast<std::int64_t>(*m_options.connectTimeoutSeconds * 1000)));
     }
     if (m_options.columns) {
         m_session.SetColumns(*m_options.columns);

@@ -2,8 +2,11 @@
 
 #include "app/command_line.h"
 #include "app/command_line_transfer.h"
+#include "app/signal_watch.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 namespace telvora {
 
@@ -12,7 +15,10 @@ class TSession;
 // What the command line asks of a session, driven through the session
 // alone (the window, when there is one, only shows it): the settings, what
 // starts at once (a recording, a movie, a connection), a transfer and a
-// text file typed once the line is up, and when the run is over.
+// text file typed once the line is up, and when the run is over. SIGTERM,
+// SIGINT and SIGHUP end it as Close would: the running transfer is
+// cancelled with its protocol's cancel first, so the other side stops at
+// once instead of waiting for its own timeout.
 class TCommandLineRun : public QObject {
     Q_OBJECT
 
@@ -31,7 +37,8 @@ public:
 
 Q_SIGNALS:
     // The run is over: the connection or the transfer has ended with
-    // --exit-when-done, a text was typed, or --exit-after has passed.
+    // --exit-when-done, a text was typed, --exit-after has passed, or a
+    // signal came.
     void QuitAsked();
 
 private:
@@ -39,12 +46,21 @@ private:
     bool StartConnections();
     void TypeTextLater();
     void QuitLater();
+    void EndForSignal(int signal);
+    // Quits once the transfer's cancel has gone out, or after kCancelWaitMs.
+    void QuitOnceCancelled();
 
     TSession& m_session;
     const CommandLineOptions& m_options;
     TCommandLineTransfer m_transfer;
     bool m_textStarted = false;
     bool m_textCompleted = false;
+    // A block receiver's CANs follow its cancel 250 ms later.
+    static constexpr int kCancelWaitMs = 1500;
+    TSignalWatch m_signals;
+    int m_signal = 0;
+    QTimer m_cancelPoll;
+    QElapsedTimer m_sinceSignal;
 };
 
 } // namespace telvora

@@ -4,6 +4,7 @@
 // that wants a screenshot) is handed to the window program, which takes the
 // same command line.
 #include "app/program_run.h"
+#include "app/signal_watch.h"
 
 #include <QCoreApplication>
 
@@ -18,11 +19,15 @@
 
 namespace {
 
-// Beside this program in the build, where it is installed otherwise.
+// Beside this program in the build, where it is installed otherwise; empty
+// when this program's own place cannot be read.
 std::filesystem::path WindowProgram() {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::filesystem::path folder = error ? std::filesystem::path(".") : self.parent_path();
+    if (error) {
+        return {};
+    }
+    const std::filesystem::path folder = self.parent_path();
     const std::filesystem::path beside = folder / "telvora-window";
     if (std::filesystem::exists(beside, error)) {
         return beside;
@@ -32,6 +37,11 @@ std::filesystem::path WindowProgram() {
 
 int StartWindowProgram(char** argv) {
     const std::string program = WindowProgram().string();
+    if (program.empty()) {
+        std::fprintf(stderr,
+                     "telvora: cannot find the window program: /proc/self/exe cannot be read\n");
+        return telvora::kFailure;
+    }
     // argv[0] stays as the user gave it: the window's class (and so its
     // desktop entry) is named after it.
     ::execv(program.c_str(), argv);
@@ -56,5 +66,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Telvora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TELVORA_VERSION));
-    return telvora::RunHeadless(*options);
+    const int ran = telvora::RunHeadless(*options);
+    if (const int signal = telvora::TSignalWatch::Caught()) {
+        telvora::TSignalWatch::EndAsSignalled(signal);
+    }
+    return ran;
 }

@@ -421,8 +421,11 @@ void Tmain::M_PlayMovieClick() {
 QString Tmain::DemoMovieFolder() {
     // Beside a build's program; then where an installation keeps them.
     const QString program = QCoreApplication::applicationDirPath();
-    for (const QString& folder : {program + QStringLiteral("/MOVIES"),
-                                  program + QStringLiteral("/../share/telvora/MOVIES")}) {
+    // Beside the program in the build; installed, the window program sits
+    // in libexec/telvora.
+    for (const QString& folder :
+         {program + QStringLiteral("/MOVIES"), program + QStringLiteral("/../share/telvora/MOVIES"),
+          program + QStringLiteral("/../../share/telvora/MOVIES")}) {
         if (QDir(folder).exists()) {
             return QDir::cleanPath(folder);
         }

@@ -60,7 +60,10 @@ int RunHeadless(const CommandLineOptions& options,
         QCoreApplication::exec();
     }
     session.ShutDown();
-    if (!run.Succeeded() || !run.Leave()) {
+    // The screen and scrollback are written also after a failure, when a
+    // script needs them most.
+    const bool left = run.Leave();
+    if (!run.Succeeded() || !left) {
         status = kFailure;
     }
     if (leave && !leave(session)) {

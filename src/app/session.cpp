@@ -106,6 +106,10 @@ bool TSession::ConnectTelnet(const std::string& host, const std::string& port,
         auto* telnet =
             new TTelnet(host, service, m_speed, m_screen, m_capture, m_hostLookup, protocol);
         telnet->SetRecording(m_recording);
+        telnet->SetConnectTimeout(m_connectTimeout);
+        if (m_addressLookup != nullptr) {
+            telnet->SetHostAddressLookup(m_addressLookup);
+        }
         telnet->Start(QThread::LowPriority);
         return telnet;
     });
@@ -374,8 +378,9 @@ bool TSession::StartTransfer(const TTransferRequest& request) {
     // board's ZMODEM start included) is kept for it.
     line->Hold();
     m_transferLine = line;
-    // The last transfer's machine has ended; its thread goes with it.
-    m_run.reset();
+    // The last transfer's machine has ended; its thread goes with it, once
+    // what it still had to send (a cancel's CANs, a moment later) is out.
+    StopLastRun();
     try {
         auto run = std::make_shared<TTransferRun>(
             *line, static_cast<TTransferRun::TObserver&>(*this),
@@ -442,6 +447,16 @@ void TSession::TakeTransferNews() {
     }
 }
 
+void TSession::StopLastRun() {
+    // A block receiver's CANs follow its cancel 250 ms later.
+    constexpr auto kLastSendWait = std::chrono::milliseconds(500);
+    const auto until = std::chrono::steady_clock::now() + kLastSendWait;
+    while (m_run && m_run->ThreadAlive() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m_run.reset();
+}
+
 void TSession::GiveLineBack() {
     const QPointer<TLiveConnection> line = m_transferLine;
     m_transferLine = nullptr;
@@ -465,12 +480,13 @@ void TSession::LoseTransferLine() {
 
 void TSession::RemoteSendStarted() {
     // One transfer at a time: with another one running, or when this one
-    // cannot begin, what the line held goes to the screen.
+    // cannot begin (or auto-start went off since the start was found), what
+    // the line held goes to the screen.
     TTransferRequest request;
     request.kind = TTransferKind::ReceiveZmodem;
     request.where = m_downloadFolder;
     request.existing = m_existing;
-    if (InTransfer() || !StartTransfer(request)) {
+    if (!m_autoZmodem || InTransfer() || !StartTransfer(request)) {
         if (TLiveConnection* line = LiveConnection(); line != nullptr && line != m_transferLine) {
             line->DeclineHeld();
         }

@@ -8,6 +8,7 @@
 #include "connection/connection_thread.h"
 #include "connection/telnet.h"
 #include "connection/telnet/socket_resolver.h"
+#include "connection/telnet/wsocket.h"
 #include "connection/throttle.h"
 #include "screen/shared_screen.h"
 #include "transfer/transfer_request.h"
@@ -18,6 +19,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -90,8 +92,13 @@ public:
     // forgotten by a stop).
     int LiveConnections() const;
     bool LastConnectionFailed() const { return m_lastConnectionFailed; }
-    // How new Telnet connections look host names up (tests give a slow one).
+    // How new Telnet connections look host names up (tests give a slow one,
+    // or one with addresses of both families).
     void SetHostLookup(THostLookup lookup) { m_hostLookup = lookup; }
+    void SetHostLookup(THostAddressLookup lookup) { m_addressLookup = lookup; }
+    // How long a Telnet or raw TCP connect may take before it is given up.
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
+    std::chrono::milliseconds ConnectTimeout() const { return m_connectTimeout; }
 
     // The line speed of the running connection and the next ones.
     void SetSpeed(int speed);
@@ -229,6 +236,7 @@ private:
     // User-interface thread: what the run noted goes out as signals.
     void TakeTransferNews();
     void GiveLineBack();
+    void StopLastRun();
     bool OpenSessionFile(TCaptureFile& file, const std::string& path);
     void CloseSessionFile(TCaptureFile& file);
     // Tells the user later, outside the step that runs now.
@@ -261,6 +269,8 @@ private:
     std::string m_downloadFolder;
     TExistingFile m_existing = TExistingFile::Ask;
     THostLookup m_hostLookup = SystemHostLookup;
+    THostAddressLookup m_addressLookup = nullptr;
+    std::chrono::milliseconds m_connectTimeout = TWSocket::kDefaultConnectTimeout;
     // Shared with the connections, which append to them on their threads.
     std::shared_ptr<TCaptureFile> m_capture = std::make_shared<TCaptureFile>();
     std::shared_ptr<TCaptureFile> m_recording =

@@ -111,6 +111,13 @@ bool TTransferCommands::Run(const TTransferRequest& request) {
 
 void TTransferCommands::Started(const TTransferRequest& request) {
     m_current = &WindowFor(request.kind);
+    // The last transfer's window, ended and still open, would stand modal
+    // in front of this one's Cancel.
+    for (TTransferWindow* window : TransferWindows()) {
+        if (window != m_current && window->isVisible()) {
+            window->done(QDialog::Accepted);
+        }
+    }
     m_current->Begin();
     if (m_starting) {
         return;

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/program_run.h"
 #include "app/session.h"
+#include "app/signal_watch.h"
 #include "app/transfer_commands.h"
 #include "common/hand_over.h"
 #include "screen/crt_screen.h"
@@ -133,7 +134,8 @@ int Run(const telvora::CommandLineOptions& options) {
         QApplication::exec();
     }
     window.ShutDown();
-    if (!run.Succeeded() || !run.Leave()) {
+    const bool left = run.Leave();
+    if (!run.Succeeded() || !left) {
         status = kFailure;
     }
     if (options.screenshotPath && !SaveTheScreenshot(session, window.Screen(), options)) {
@@ -161,5 +163,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Telvora"));
     QApplication::setApplicationVersion(QStringLiteral(TELVORA_VERSION));
-    return Run(*options);
+    // The program a user starts is telvora: its windows belong to its
+    // desktop entry, whatever this program's own file is called.
+    QGuiApplication::setDesktopFileName(QStringLiteral("telvora"));
+    const int ran = Run(*options);
+    if (const int signal = telvora::TSignalWatch::Caught()) {
+        telvora::TSignalWatch::EndAsSignalled(signal);
+    }
+    return ran;
 }

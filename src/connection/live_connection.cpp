@@ -49,6 +49,7 @@ void TLiveConnection::SetStartWatch(std::shared_ptr<TTransferStartWatch> watch) 
 }
 
 void TLiveConnection::Hold() {
+    ++m_holds;
     m_declined = false;
     m_holding = true;
 }
@@ -149,7 +150,8 @@ void TLiveConnection::DeliverWatched(const std::uint8_t* block, int count) {
     }
     const int shown = static_cast<int>(std::min(*before, static_cast<std::size_t>(count)));
     DeliverToScreen(block, shown);
-    m_held.assign(block + shown, block + count);
+    // After what a hold that began meanwhile kept of this block.
+    m_held.insert(m_held.end(), block + shown, block + count);
     m_declined = false;
     m_holding = true;
     watch->Started();
@@ -159,12 +161,15 @@ void TLiveConnection::PassHeld(const std::shared_ptr<TChunkSink>& receiver) {
     if (!m_holding) {
         return;
     }
+    // A hold asked for while these are passed on (a transfer starting right
+    // after a decline) stays.
+    const unsigned holds = m_holds.load();
     if (receiver == nullptr && !m_declined) {
         return;
     }
     std::vector<std::uint8_t> held;
     held.swap(m_held);
-    m_holding = false;
+    m_holding = m_holds.load() != holds;
     if (held.empty()) {
         return;
     }

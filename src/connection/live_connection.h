@@ -140,6 +140,8 @@ private:
     // the held bytes have gone on.
     std::atomic<bool> m_holding{false};
     std::atomic<bool> m_declined{false};
+    // Counts the holds asked for by the user-interface thread.
+    std::atomic<unsigned> m_holds{0};
     // Connection thread only: the bytes held since the start.
     std::vector<std::uint8_t> m_held;
 

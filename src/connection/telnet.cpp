@@ -2,6 +2,7 @@
 
 #include "common/qt_text.h"
 #include "connection/telnet/tn_cnx.h"
+#include "connection/telnet/winsock_errors.h"
 #include "connection/telnet/wsocket.h"
 
 namespace telvora {
@@ -29,6 +30,17 @@ TTelnet::TTelnet(std::string host, std::string port, int speed, std::shared_ptr<
     m_tnCnx->SetOnSessionConnected([this](TTnCnx&, int error) { TelnetConnected(error); });
     m_tnCnx->SetOnSessionClosed([this](TTnCnx&, int error) { TelnetClosed(error); });
     m_tnCnx->SetOnRawPeer([this](TTnCnx&) { RawPeerSuspected(); });
+    m_tnCnx->Socket().SetOnTrying([this](const std::string& address) {
+        SetStatusText(QStringLiteral("Trying ") + FromUtf8(address) + QStringLiteral("..."));
+    });
+}
+
+void TTelnet::SetConnectTimeout(std::chrono::milliseconds timeout) {
+    m_tnCnx->Socket().SetConnectTimeout(timeout);
+}
+
+void TTelnet::SetHostAddressLookup(THostAddressLookup lookup) {
+    m_tnCnx->Socket().SetHostLookup(lookup);
 }
 
 TConnectionThread::Kind TTelnet::ConnectionKind() const {
@@ -148,7 +160,17 @@ void TTelnet::DataAvailable(const std::uint8_t* block, int length) {
 
 void TTelnet::TelnetConnected(int error) {
     if (error != 0) {
-        m_refused = true; // the close follows; the session never began
+        // Never connected (refused, unreachable): what the socket said, as
+        // for the connect failures found at once; the close that follows
+        // is no remote host's.
+        const QString text =
+            QStringLiteral("Cannot Connect - ") + FromUtf8(WinsockErrorText(error));
+        {
+            std::lock_guard lock(m_mutex);
+            m_failure = text;
+        }
+        SetStatusText(text);
+        m_refused = true;
         return;
     }
     SetStatusText(QStringLiteral("Connected to ") + FromUtf8(m_host));
@@ -163,7 +185,9 @@ void TTelnet::TelnetClosed(int /*error*/) {
     if (StopRequested()) {
         return; // closed by our own stop
     }
-    SetStatusText(kRemoteClosed);
+    if (!m_refused.load()) {
+        SetStatusText(kRemoteClosed);
+    }
     // A close that our own handler caused (it threw) is a failure, not the BBS's doing.
     const std::string failure = m_tnCnx->Socket().HandlerFailure();
     if (!failure.empty()) {

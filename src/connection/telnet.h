@@ -38,6 +38,10 @@ public:
             std::shared_ptr<TCaptureFile> capture, THostLookup hostLookup = SystemHostLookup,
             TLineProtocol protocol = TLineProtocol::Telnet);
     ~TTelnet() override;
+    // Before Start: how long the connect may take, and a lookup of every
+    // address of a name instead of hostLookup's one (tests give their own).
+    void SetConnectTimeout(std::chrono::milliseconds timeout);
+    void SetHostAddressLookup(THostAddressLookup lookup);
 
     Kind ConnectionKind() const override;
     // One byte as Telnet data (a 255 doubled, a CR as CR NUL unless we send

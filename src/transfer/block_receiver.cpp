@@ -132,6 +132,13 @@ void TBlockReceiver::TransportLost() {
     if (m_state == State::Stopped) {
         return;
     }
+    // Already ended (a cancel whose CANs were still to go): the ending the
+    // user was shown stays; there is nothing left to send them to.
+    if (m_state == State::CancelPending) {
+        m_state = State::Stopped;
+        Disarm();
+        return;
+    }
     // A G sender does not wait for its batch's closing header to be taken:
     // lrzsz's sz ends at once, and a pty in front of it often drops those
     // last bytes as it ends. Every file of the batch has arrived whole (its

@@ -24,6 +24,9 @@ public:
     virtual void Tick() = 0;
     virtual void Cancel() = 0;
     virtual void LineLost() = 0;
+    // The other side has sent nothing for too long: the transfer ends
+    // "Timed out", with the protocol's cancel.
+    virtual void LineSilent() = 0;
     // The user's answer to the existing-file question.
     virtual void Answer(TExistingFile /*choice*/) {}
     // A streaming sender sends for as long as Pump returns true; others never do.

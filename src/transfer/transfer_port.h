@@ -59,7 +59,7 @@ public:
     virtual void ShowProgress(const TTransferProgress& progress) = 0;
     // The alert sound of every ending.
     virtual void Alert() = 0;
-    // Received bytes go back to the screen (the window's SetTransferMode(false)).
+    // The machine has ended: the line's bytes are the screen's again.
     virtual void EndTransferMode() = 0;
     // The block timer: a periodic tick every intervalMs, or none.
     virtual void ArmTimer(int intervalMs) = 0;

@@ -31,6 +31,7 @@ public:
     void Tick() override { m_machine.TimeoutTimer(); }
     void Cancel() override { m_machine.UserCancel(); }
     void LineLost() override { m_machine.TransportLost(); }
+    void LineSilent() override { m_machine.LineSilent(); }
     bool Running() const override { return m_machine.Running(); }
     TTransferProgress Progress() const override { return m_machine.Progress(); }
 

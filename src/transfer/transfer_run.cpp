@@ -5,8 +5,9 @@
 
 namespace telvora {
 
-TTransferRun::TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make)
-    : m_line(&line), m_observer(observer), m_machine(make(*this)) {}
+TTransferRun::TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make,
+                           std::chrono::milliseconds silenceLimit)
+    : m_line(&line), m_observer(observer), m_machine(make(*this)), m_silenceLimit(silenceLimit) {}
 
 TTransferRun::~TTransferRun() {
     StopThread();
@@ -16,6 +17,7 @@ TTransferRun::~TTransferRun() {
 }
 
 void TTransferRun::Start() {
+    Heard();
     m_machine->Start();
     m_threadAlive = true;
     m_thread = std::thread([this] { Loop(); });
@@ -25,6 +27,9 @@ void TTransferRun::Start() {
 }
 
 int TTransferRun::ReceiveChunk(const std::uint8_t* data, int count) {
+    if (count > 0) {
+        Heard();
+    }
     const std::size_t taken = m_machine->Receive(data, static_cast<std::size_t>(count));
     // A reply may have opened the stream window for more data.
     if (m_machine->Streams()) {
@@ -54,7 +59,27 @@ void TTransferRun::LineLost() {
 }
 
 void TTransferRun::Answer(TExistingFile choice) {
+    {
+        // The sender waited for the user as long as we did.
+        std::lock_guard lock(m_mutex);
+        m_asking = false;
+        m_lastHeard = Clock::now();
+    }
+    // The silence is timed again from now.
+    m_wake.notify_one();
     m_machine->Answer(choice);
+}
+
+void TTransferRun::Heard() {
+    std::lock_guard lock(m_mutex);
+    m_lastHeard = Clock::now();
+}
+
+std::optional<TTransferRun::Clock::time_point> TTransferRun::SilenceDeadline() const {
+    if (m_asking || m_silenceTold) {
+        return std::nullopt;
+    }
+    return m_lastHeard + m_silenceLimit;
 }
 
 bool TTransferRun::Running() const {
@@ -114,6 +139,10 @@ void TTransferRun::EndTransferMode() {
 }
 
 void TTransferRun::AskExisting(const std::string& path) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_asking = true;
+    }
     AddNews([&](TNews& news) { news.question = path; });
 }
 
@@ -146,20 +175,23 @@ void TTransferRun::Ask(unsigned work) {
     m_wake.notify_one();
 }
 
-bool TTransferRun::NextStep(unsigned& work, bool& tickDue) {
+bool TTransferRun::NextStep(TStep& step) {
     std::unique_lock lock(m_mutex);
     for (;;) {
         if ((m_work & kStop) != 0) {
             return false;
         }
         const Clock::time_point now = Clock::now();
-        tickDue = m_interval != 0 && now >= m_deadline;
-        if (m_work != 0 || tickDue) {
-            work = std::exchange(m_work, 0u);
-            if (tickDue) {
+        const std::optional<Clock::time_point> silence = SilenceDeadline();
+        step.tickDue = m_interval != 0 && now >= m_deadline;
+        step.silent = silence && now >= *silence;
+        if (m_work != 0 || step.tickDue || step.silent) {
+            step.work = std::exchange(m_work, 0u);
+            if (step.tickDue) {
                 // Periodic: the next tick one interval on, unless re-armed meanwhile.
                 m_deadline = now + std::chrono::milliseconds(m_interval);
             }
+            m_silenceTold = m_silenceTold || step.silent;
             m_waitsUntil.reset();
             return true;
         }
@@ -175,25 +207,29 @@ bool TTransferRun::NextStep(unsigned& work, bool& tickDue) {
             if (m_work != 0 || m_interval != 0) {
                 continue;
             }
-            m_waitsUntil.reset();
-            // Looks again now and then: the machine may be waiting for the user.
-            m_wake.wait_for(lock, std::chrono::seconds(1));
-            continue;
         }
-        m_waitsUntil = m_deadline;
-        m_wake.wait_until(lock, m_deadline);
+        // Looks again at least every second while nothing is timed: the
+        // machine may be waiting for the user.
+        Clock::time_point wake = m_interval != 0 ? m_deadline : now + std::chrono::seconds(1);
+        if (silence) {
+            wake = std::min(wake, *silence);
+        }
+        m_waitsUntil = wake;
+        m_wake.wait_until(lock, wake);
     }
 }
 
 void TTransferRun::Loop() {
-    unsigned work = 0;
-    bool tickDue = false;
-    while (NextStep(work, tickDue)) {
-        if ((work & kCancel) != 0) {
+    TStep step;
+    while (NextStep(step)) {
+        if ((step.work & kCancel) != 0) {
             m_machine->Cancel();
         }
-        if (tickDue) {
+        if (step.tickDue) {
             m_machine->Tick();
+        }
+        if (step.silent) {
+            m_machine->LineSilent();
         }
         if (m_machine->Streams()) {
             PumpWhileDue();

@@ -47,7 +47,12 @@ public:
         std::optional<std::string> question; // a file already there, to ask about
     };
 
-    TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make);
+    // A transfer that hears nothing from the other side this long ends
+    // "Timed out" (not while the user is asked about an existing file).
+    static constexpr std::chrono::milliseconds kSilenceLimit{60000};
+
+    TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make,
+                 std::chrono::milliseconds silenceLimit = kSilenceLimit);
     ~TTransferRun() override;
     TTransferRun(const TTransferRun&) = delete;
     TTransferRun& operator=(const TTransferRun&) = delete;
@@ -89,8 +94,17 @@ private:
     // Notes news under the news lock and tells the observer once until taken.
     template <typename Note> void AddNews(Note&& note);
     void Loop();
-    // Waits for work or the timer; false once stopped.
-    bool NextStep(unsigned& work, bool& tickDue);
+    // Waits for work, the timer or the silence limit; false once stopped.
+    struct TStep {
+        unsigned work = 0;
+        bool tickDue = false;
+        bool silent = false;
+    };
+    bool NextStep(TStep& step);
+    // When the silence limit is reached, unless the user is being asked or
+    // it has been told; with m_mutex held.
+    std::optional<Clock::time_point> SilenceDeadline() const;
+    void Heard();
     void PumpWhileDue();
     void StopThread();
 
@@ -104,6 +118,10 @@ private:
     int m_interval = 0;                            // 0: no ticks; guarded by m_mutex
     Clock::time_point m_deadline;                  // guarded by m_mutex
     std::optional<Clock::time_point> m_waitsUntil; // guarded by m_mutex
+    const std::chrono::milliseconds m_silenceLimit;
+    Clock::time_point m_lastHeard = Clock::now(); // guarded by m_mutex
+    bool m_asking = false;                        // guarded by m_mutex
+    bool m_silenceTold = false;                   // guarded by m_mutex
 
     std::mutex m_newsMutex;
     TNews m_news;        // guarded by m_newsMutex

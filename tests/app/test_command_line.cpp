@@ -25,7 +25,8 @@ TEST(CommandLine, NothingGivenMeansAPlainStart) {
 TEST(CommandLine, EveryOptionIsUnderstood) {
     const auto result =
         Parse({"--headless", "--speed", "1200", "--size=large", "--exit-when-done", "--exit-after",
-               "2.5", "--dump-screen", "--screenshot", "out.png", "--play", "movie.ata"});
+               "2.5", "--dump-screen", "--screenshot", "out.png", "--play", "movie.ata",
+               "--connect-timeout", "0.5"});
     ASSERT_TRUE(result.Ok()) << result.error;
     const auto& o = result.options;
     EXPECT_TRUE(o.headless);
@@ -33,6 +34,7 @@ TEST(CommandLine, EveryOptionIsUnderstood) {
     EXPECT_EQ(o.fontDelta, 16);
     EXPECT_TRUE(o.exitWhenDone);
     EXPECT_DOUBLE_EQ(*o.exitAfterSeconds, 2.5);
+    EXPECT_DOUBLE_EQ(*o.connectTimeoutSeconds, 0.5);
     EXPECT_TRUE(o.dumpScreen);
     EXPECT_EQ(o.screenshotPath, "out.png");
     EXPECT_EQ(o.moviePath, "movie.ata");
@@ -61,6 +63,8 @@ TEST(CommandLine, MistakesAreReportedClearly) {
         {{"--size", "huge"}, "--size takes small, medium or large, not 'huge'"},
         {{"--columns", "64"}, "--columns takes 40 or 80, not '64'"},
         {{"--columns", "080"}, "--columns takes 40 or 80, not '080'"},
+        {{"--connect-timeout", "0"},
+         "--connect-timeout takes a number of seconds above 0 up to 604800, not '0'"},
         {{"--exit-after", "soon"},
          "--exit-after takes a number of seconds from 0 to 604800, not 'soon'"},
         {{"--exit-after", "-1"},

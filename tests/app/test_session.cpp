@@ -145,6 +145,7 @@ TEST_F(SessionCore, AnEndByTheRemoteSideIsNoFailureButARefusedConnectIs) {
     RefusingPort refusing;
     ASSERT_TRUE(session.ConnectTelnet("127.0.0.1", std::to_string(refusing.Port())));
     ASSERT_TRUE(ProcessEventsUntil([&] { return ended.size() == 2; }));
+    EXPECT_EQ(ended[1].message, "Cannot Connect - Connection refused") << "it never was connected";
     EXPECT_TRUE(ended[1].failed);
     EXPECT_TRUE(session.LastConnectionFailed());
     EXPECT_EQ(linesUp, 1) << "a refused connect never came up";

@@ -288,10 +288,10 @@ TEST_F(TelnetSession, AHostThatCannotBeFoundIsReportedAndNothingIsLeftRunning) {
     EXPECT_EQ(Status().first, "READY");
 }
 
-TEST_F(TelnetSession, ARefusedPortSaysTheRemoteHostClosed) {
+TEST_F(TelnetSession, ARefusedPortSaysTheConnectWasRefused) {
     const RefusingPort refusing;
     ASSERT_TRUE(window.Session().ConnectTelnet("127.0.0.1", std::to_string(refusing.Port())));
-    ASSERT_TRUE(WaitForMessage(QStringLiteral("Connection closed by remote host.")));
+    ASSERT_TRUE(WaitForMessage(QStringLiteral("Cannot Connect - Connection refused")));
     ASSERT_TRUE(WaitForEnd());
     ExpectIdleMenus();
     EXPECT_TRUE(window.Session().LastConnectionFailed());

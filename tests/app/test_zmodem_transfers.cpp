@@ -37,6 +37,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -419,6 +421,37 @@ TEST_F(ZmodemTransfers, WithAutoStartOffABoardsSendOpensNothingAndReachesTheScre
         EXPECT_FALSE(transfer->Running());
     }
     EXPECT_TRUE(fs::is_empty(root / "received"));
+}
+
+// SIGTERM in the middle of a download from the command line: the board's
+// sz gets the cancel and stops at once instead of waiting for its own
+// timeout, and the program says so and ends as the signal says.
+TEST_F(ZmodemTransfers, ASignalCancelsTheDownloadBeforeTheProgramEnds) {
+    Write("big.bin", RandomBytes(2 * 1024 * 1024, 47));
+    const fs::path szStatus = root / "sz.status";
+    TTcpRelay relay(
+        PeerOverTcp("sz -q -w 32768 big.bin; echo $? > " + szStatus.string(), root / "sent"),
+        kRelayLimit, {{kFromServer, 300000, Fault::Stall, kHold}});
+    const fs::path err = root / "telvora.err";
+    const std::string command =
+        "exec " + std::string(TELVORA_BINARY) +
+        " --headless --exit-when-done --raw 127.0.0.1:" + std::to_string(relay.Port()) +
+        " --receive-zmodem " + Quote((root / "received").string()) + " 2>" + Quote(err.string());
+    const pid_t program = fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_TRUE(ProcessEventsUntil([&] { return relay.FaultsDone() > 0; }, 20000));
+    kill(program, SIGTERM);
+    int waited = 0;
+    ProcessEventsUntil([&] { return waitpid(program, &waited, WNOHANG) == program; }, 10000);
+    EXPECT_TRUE(WIFSIGNALED(waited) && WTERMSIG(waited) == SIGTERM) << ReadAll(err);
+    EXPECT_NE(ReadAll(err).find("cancelling the transfer"), std::string::npos) << ReadAll(err);
+    const std::optional<int> szExit = StatusWritten(szStatus);
+    ASSERT_TRUE(szExit.has_value()) << "sz still runs";
+    EXPECT_NE(*szExit, 0);
 }
 
 TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {

@@ -63,6 +63,7 @@ private:
         }
         void Tick() override {}
         void Cancel() override { m_kept->Finish(TTransferOutcome::CancelledHere); }
+        void LineSilent() override { m_kept->Finish(TTransferOutcome::TimedOut); }
         void LineLost() override {
             std::lock_guard lock(m_kept->m_mutex);
             if (!m_kept->m_progress.ended) {

@@ -43,6 +43,80 @@ private:
     int m_port = 0;
 };
 
+// A loopback port that listens but never answers a connect: its accept
+// queue is full and nobody accepts, so the kernel drops every new SYN, as a
+// dead host's address would. On ::1 or 127.0.0.1; port 0 for any free one.
+class SilentPort {
+public:
+    SilentPort(int family, int port) {
+        m_fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_fd < 0) {
+            return;
+        }
+        const int on = 1;
+        if (family == AF_INET6) {
+            ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        }
+        sockaddr_storage address{};
+        socklen_t length = 0;
+        if (family == AF_INET6) {
+            auto& six = reinterpret_cast<sockaddr_in6&>(address);
+            six.sin6_family = AF_INET6;
+            six.sin6_addr = in6addr_loopback;
+            six.sin6_port = htons(static_cast<std::uint16_t>(port));
+            length = sizeof six;
+        } else {
+            auto& four = reinterpret_cast<sockaddr_in&>(address);
+            four.sin_family = AF_INET;
+            four.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            four.sin_port = htons(static_cast<std::uint16_t>(port));
+            length = sizeof four;
+        }
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(m_fd, 0) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            Release();
+            return;
+        }
+        m_port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                                          : reinterpret_cast<sockaddr_in&>(address).sin_port);
+        // Fills the queue: connects until one is left unanswered.
+        for (int i = 0; i < 8; ++i) {
+            const int client = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            m_fillers.push_back(client);
+            if (::connect(client, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+                continue;
+            }
+            pollfd wait{client, POLLOUT, 0};
+            if (errno == EINPROGRESS && ::poll(&wait, 1, 300) == 0) {
+                return; // this one hangs: so will every later one
+            }
+        }
+        Release();
+    }
+    ~SilentPort() { Release(); }
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    bool Ok() const { return m_fd >= 0; }
+    int Port() const { return m_port; }
+
+private:
+    void Release() {
+        for (const int client : m_fillers) {
+            ::close(client);
+        }
+        m_fillers.clear();
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = -1;
+    }
+
+    int m_fd = -1;
+    int m_port = 0;
+    std::vector<int> m_fillers;
+};
+
 class LoopbackPeer {
 public:
     static constexpr int kTimeoutMs = 5000;

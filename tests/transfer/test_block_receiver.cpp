@@ -537,6 +537,16 @@ TEST_F(BlockReceiverTest, ALostLineEndsTheTransferAndNothingMoreIsSent) {
     receiver.TimeoutTimer();
     receiver.UserCancel();
     EXPECT_TRUE(port.Take().empty());
+    // A line lost while a cancel's CANs wait keeps the cancel's ending.
+    receiver.StartSingle("g");
+    port.Take();
+    receiver.UserCancel();
+    receiver.TransportLost();
+    EXPECT_EQ(Status(), "Transfer Aborted.");
+    EXPECT_EQ(port.progress.outcome, TTransferOutcome::CancelledHere);
+    EXPECT_EQ(port.timer, 0);
+    receiver.TimeoutTimer();
+    EXPECT_TRUE(port.Take().empty());
 }
 
 TEST_F(BlockReceiverTest, AGBatchAsksWithGAndAnswersOnlyItsHeadersAndEots) {

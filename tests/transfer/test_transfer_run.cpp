@@ -40,6 +40,12 @@ public:
         });
     }
     void LineLost() override {}
+    void LineSilent() override {
+        Locked([&] {
+            ++silences;
+            EndLocked(TTransferOutcome::TimedOut);
+        });
+    }
     bool Running() const override {
         std::lock_guard lock(m_mutex);
         return m_running;
@@ -64,6 +70,7 @@ public:
 
     std::vector<Clock::time_point> ticks; // guarded by the lock
     std::thread::id cancelledOn;
+    int silences = 0; // guarded by the lock
     int m_firstTickMs = 40;
     bool streams = false;
 
@@ -89,12 +96,21 @@ public:
 
 class TransferRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        run = std::make_unique<TTransferRun>(line, owner, [this](TTransferPort& port) {
-            auto made = std::make_unique<FakeMachine>(port);
-            machine = made.get();
-            return made;
-        });
+    void SetUp() override { Make(TTransferRun::kSilenceLimit); }
+    void Make(std::chrono::milliseconds silenceLimit) {
+        run = std::make_unique<TTransferRun>(
+            line, owner,
+            [this](TTransferPort& port) {
+                auto made = std::make_unique<FakeMachine>(port);
+                machine = made.get();
+                return made;
+            },
+            silenceLimit);
+    }
+    int Silences() {
+        int count = 0;
+        machine->Locked([&] { count = machine->silences; });
+        return count;
     }
     std::size_t Ticks() {
         std::size_t count = 0;
@@ -198,6 +214,28 @@ TEST_F(TransferRun, TheObserverIsToldOnceUntilTheNewsIsTaken) {
     machine->Locked([&] { machine->Port().Alert(); });
     EXPECT_EQ(owner.told.load(), 2);
     EXPECT_EQ(run->TakeNews().alerts, 1);
+}
+
+// Bytes keep a transfer alive; silence ends it once, as timed out, but not
+// while the user is asked about a file already there.
+TEST_F(TransferRun, ALineSilentForTooLongEndsTheTransferOnceButNotWhileTheUserIsAsked) {
+    Make(std::chrono::milliseconds(150));
+    machine->m_firstTickMs = 60000;
+    run->Start();
+    const std::uint8_t byte = 'x';
+    for (int i = 0; i < 6; ++i) {
+        std::this_thread::sleep_for(50ms);
+        run->ReceiveChunk(&byte, 1);
+    }
+    EXPECT_EQ(Silences(), 0) << "bytes kept coming";
+    machine->Locked([&] { machine->Port().AskExisting("/dl/f"); });
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Silences(), 0) << "the user is asked";
+    run->Answer(TExistingFile::Skip);
+    ASSERT_TRUE(WaitFor([&] { return Silences() == 1; }));
+    EXPECT_EQ(run->Progress().outcome, TTransferOutcome::TimedOut);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(Silences(), 1);
 }
 
 } // namespace

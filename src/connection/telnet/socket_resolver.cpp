@@ -354,3 +354,22 @@ std::uint16_t WSocketResolvePort(const std::string& port, const std::string& pro
     throw ESocketException(
         Format("WSocketResolvePort: Cannot convert port '%s', Error #%d", port, kWsaNoData));
 }
+
+std::vector<TSocketAddress> InterleaveFamilies(std::vector<TSocketAddress> addresses) {
+    std::vector<TSocketAddress> six;
+    std::vector<TSocketAddress> others;
+    for (TSocketAddress& address : addresses) {
+        (address.Family() == AF_INET6 ? six : others).push_back(address);
+    }
+    std::vector<TSocketAddress> raced;
+    raced.reserve(addresses.size());
+    for (std::size_t i = 0; i < std::max(six.size(), others.size()); ++i) {
+        if (i < six.size()) {
+            raced.push_back(six[i]);
+        }
+        if (i < others.size()) {
+            raced.push_back(others[i]);
+        }
+    }
+    return raced;
+}

@@ -66,6 +66,11 @@ WSocketResolveHostAddresses(const std::string& name,
 std::vector<TSocketAddress> WSocketResolveHostAddresses(const std::string& name,
                                                         THostLookup lookup);
 
+// The addresses in the order a connect races them: IPv6 and IPv4 taken in
+// turn, IPv6 first, each family in its own order (RFC 8305), so that a
+// broken family costs one attempt's delay, not all of its addresses.
+std::vector<TSocketAddress> InterleaveFamilies(std::vector<TSocketAddress> addresses);
+
 // A number (leading decimal digits) or a service name for proto. Network order.
 std::uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);
 // A number (leading decimal digits) or a protocol name.

@@ -23,6 +23,7 @@ inline constexpr int kWsaEConnReset = 10054;
 inline constexpr int kWsaENotConnected = 10057;
 inline constexpr int kWsaEConnRefused = 10061;
 inline constexpr int kWsaNotInitialised = 10093;
+inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaHostNotFound = 11001;
 
 // The Winsock number for a POSIX errno value. An errno without a Winsock

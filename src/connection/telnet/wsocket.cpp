@@ -7,9 +7,11 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -356,79 +358,171 @@ int TWSocket::StartAttemptLocked(const TSocketAddress& peer, Failure& failure) {
     return fd;
 }
 
-int TWSocket::StartAttemptsLocked(std::size_t from, Failure& failure) {
-    for (std::size_t i = from; i < m_attempt.peers.size(); ++i) {
-        const int fd = StartAttemptLocked(m_attempt.peers[i], failure);
-        if (fd >= 0) {
-            m_nextPeer = i + 1;
-            return fd;
-        }
-    }
-    m_nextPeer = m_attempt.peers.size();
-    return -1;
+void TWSocket::SetConnectTimeout(std::chrono::milliseconds timeout) {
+    std::lock_guard lock(m_mutex);
+    m_connectTimeout = timeout;
+}
+
+bool TWSocket::ConnectCancelled() const {
+    std::lock_guard lock(m_mutex);
+    return m_connectCancelled;
 }
 
 void TWSocket::Connect() {
     // The attempt is known from its start, so that a Close() during the name
     // lookup (or at any later moment) can cancel it.
     Resolved where = ResolveAll();
-    std::uint64_t generation = 0;
     {
-        // The handles are set up and their connects started under the lock:
-        // a Close() sees either no handle or one whose connect is under way,
-        // never a state in between, and a failure closes a handle exactly once.
+        std::lock_guard lock(m_mutex);
+        where.peers = InterleaveFamilies(std::move(where.peers));
+        m_attempt = std::move(where);
+    }
+    int pendingError = 0;
+    int fd = -1;
+    try {
+        fd = RaceAttempts(pendingError);
+    } catch (...) {
         std::lock_guard lock(m_mutex);
         m_connectRunning = false;
-        if (m_connectCancelled) {
-            // Closed while we looked the name up.
+        m_attempt = Resolved{};
+        m_state = wsClosed;
+        throw;
+    }
+    std::uint64_t generation = 0;
+    {
+        // The handle is set up under the lock: a Close() sees either no
+        // handle or one whose connect is over, never a state in between.
+        std::lock_guard lock(m_mutex);
+        m_connectRunning = false;
+        if (m_connectCancelled || fd < 0) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
             m_state = wsClosed;
             return;
-        }
-        m_attempt = std::move(where);
-        Failure failure;
-        const int fd = StartAttemptsLocked(0, failure);
-        if (fd < 0) {
-            m_attempt = Resolved{};
-            m_nextPeer = 0;
-            m_state = wsClosed;
-            m_lastError = failure.code;
-            throw ESocketException(failure.message);
         }
         m_sendQueue.clear();
         m_allSent = true;
         m_closeReported = false;
         m_handlerFailure.clear();
         m_pendingReceiveError = 0;
+        m_pendingConnectError = pendingError;
         m_handle = fd;
         generation = ++m_generation;
         m_state = wsConnecting;
     }
     // Armed only now: the first write notice must find the connect under way.
-    m_owner.RunOrPost([this, generation] { ArmNotifiers(generation); });
+    // A failure is told at once: its handle may never become writable.
+    m_owner.RunOrPost([this, generation, failed = pendingError != 0] {
+        ArmNotifiers(generation);
+        if (failed) {
+            ConnectNotice();
+        }
+    });
 }
 
-bool TWSocket::TryNextAddress(int failedHandle, int& error) {
-    std::uint64_t generation = 0;
+int TWSocket::RaceAttempts(int& pendingError) {
+    using Clock = std::chrono::steady_clock;
+    // How often a race with nothing to do looks whether a Close() cancelled it.
+    constexpr auto kCancelLook = std::chrono::milliseconds(20);
+    std::vector<TSocketAddress> peers;
+    Clock::time_point giveUp;
     {
         std::lock_guard lock(m_mutex);
-        if (State() != wsConnecting || m_handle != failedHandle || failedHandle < 0 ||
-            m_nextPeer >= m_attempt.peers.size()) {
-            return false;
-        }
-        Failure failure;
-        const int fd = StartAttemptsLocked(m_nextPeer, failure);
-        if (fd < 0) {
-            // The failed handle stays until the failure is reported, so its
-            // close is reported as for a single address.
-            error = failure.code;
-            return false;
-        }
-        RetireHandleLocked();
-        m_handle = fd;
-        generation = ++m_generation;
+        peers = m_attempt.peers;
+        giveUp = Clock::now() + m_connectTimeout;
     }
-    ArmNotifiers(generation);
-    return true;
+    std::vector<pollfd> racing;
+    int lastFailed = -1; // the last handle whose connect failed, kept to report it
+    const auto closeAllBut = [&](int kept) {
+        for (const pollfd& attempt : racing) {
+            if (attempt.fd != kept) {
+                ::close(attempt.fd);
+            }
+        }
+        racing.clear();
+        if (lastFailed >= 0 && lastFailed != kept) {
+            ::close(lastFailed);
+        }
+        lastFailed = -1;
+    };
+    Failure last;
+    std::size_t next = 0;
+    Clock::time_point nextStart = Clock::now();
+    for (;;) {
+        if (ConnectCancelled()) {
+            closeAllBut(-1);
+            return -1;
+        }
+        const Clock::time_point now = Clock::now();
+        if (next < peers.size() && (racing.empty() || now >= nextStart)) {
+            if (m_onTrying) {
+                m_onTrying(peers[next].Text());
+            }
+            Failure failure;
+            int fd = -1;
+            {
+                std::lock_guard lock(m_mutex);
+                fd = StartAttemptLocked(peers[next], failure);
+            }
+            ++next;
+            nextStart = now + kAttemptDelay;
+            if (fd >= 0) {
+                racing.push_back({fd, POLLOUT, 0});
+            } else {
+                last = failure;
+            }
+            continue;
+        }
+        if (racing.empty()) {
+            if (lastFailed >= 0) {
+                pendingError = last.code;
+                return lastFailed;
+            }
+            m_lastError = last.code;
+            throw ESocketException(last.message);
+        }
+        if (now >= giveUp) {
+            // The first attempt stays to report the timeout; the rest go.
+            const int kept = racing.front().fd;
+            closeAllBut(kept);
+            pendingError = kWsaTimedOut;
+            return kept;
+        }
+        Clock::time_point wake = std::min(giveUp, now + kCancelLook);
+        if (next < peers.size()) {
+            wake = std::min(wake, nextStart);
+        }
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now);
+        if (::poll(racing.data(), racing.size(), static_cast<int>(wait.count())) <= 0) {
+            continue;
+        }
+        for (std::size_t i = 0; i < racing.size();) {
+            if (racing[i].revents == 0) {
+                ++i;
+                continue;
+            }
+            int soError = 0;
+            socklen_t length = sizeof soError;
+            const int fd = racing[i].fd;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0) {
+                soError = errno;
+            }
+            if (soError == 0) {
+                closeAllBut(fd);
+                return fd;
+            }
+            // A refusal (or an unreachable address) starts the next at once.
+            last.code = WinsockErrorFromErrno(soError);
+            last.message = WinsockErrorMessage(last.code, "Connect");
+            if (lastFailed >= 0) {
+                ::close(lastFailed);
+            }
+            lastFailed = fd;
+            racing.erase(racing.begin() + static_cast<std::ptrdiff_t>(i));
+            nextStart = Clock::now();
+        }
+    }
 }
 
 void TWSocket::FinishConnect() {
@@ -621,5 +715,4 @@ void TWSocket::ResetDefaultsLocked() {
     m_closeReported = false;
     m_readCount = 0;
     m_attempt = Resolved{};
-    m_nextPeer = 0;
 }

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -97,14 +98,26 @@ public:
     void SetHostLookup(THostLookup lookup);
     void SetHostLookup(THostAddressLookup lookup);
 
-    // Resolves, opens and starts a non-blocking connect; the outcome arrives as
-    // OnSessionConnected. Each address of the host is tried in turn: one that cannot be opened or
-    // that refuses moves on to the next, and only the last one's failure is reported: raised here
-    // when no connect got under way, else through OnSessionConnected. Errors before that raise
-    // ESocketException and leave the socket closed. A Close() on another thread at any moment of
-    // it (also during the name lookup) cancels it: Connect returns without connecting and the
-    // state is wsClosed.
+    // Resolves and connects; the outcome arrives as OnSessionConnected. The
+    // host's addresses race as current clients have them (RFC 8305): IPv6
+    // and IPv4 interleaved, the next address started kAttemptDelay after the
+    // last unless that one has connected (at once when it fails), the first
+    // to connect wins and the others are closed. Only the last failure is
+    // reported: raised here when no connect got under way, else through
+    // OnSessionConnected, "Connection timed out" (10060) when none has
+    // connected after the connect timeout. Errors before that raise
+    // ESocketException and leave the socket closed. A Close() on another
+    // thread at any moment of it (also during the name lookup) cancels every
+    // attempt: Connect returns without connecting and the state is wsClosed.
+    // Blocks the calling thread (a connection's own) while the race runs.
     void Connect();
+    static constexpr std::chrono::milliseconds kAttemptDelay{250};
+    static constexpr std::chrono::milliseconds kDefaultConnectTimeout{30000};
+    void SetConnectTimeout(std::chrono::milliseconds timeout);
+    // Told on the connecting thread of each address as its attempt starts.
+    void SetOnTrying(std::function<void(const std::string& address)> trying) {
+        m_onTrying = std::move(trying);
+    }
     // Queues the bytes and sends what the network takes now; the rest goes
     // out on write notices. Returns count (0 for none).
     int Send(const void* data, int count);
@@ -145,17 +158,16 @@ private:
     // Reads the properties and marks a connect as running; then looks up.
     Resolved ResolveAll();
     void FinishConnect();
-    // Opens a handle for the first address from m_attempt.peers[from] on
-    // that can be opened and whose connect starts; -1 and the last failure
-    // when none can. m_nextPeer then indexes the addresses left.
-    int StartAttemptsLocked(std::size_t from, Failure& failure);
     int StartAttemptLocked(const TSocketAddress& peer, Failure& failure);
     bool SetSocketOptionsLocked(int fd, Failure& failure);
     bool BindLocalLocked(int fd, int family, Failure& failure);
-    // Owning thread, after the connect of failedHandle failed: starts the
-    // next address's connect (true), or leaves the failed handle in place
-    // and error at the last failure when no address is left (false).
-    bool TryNextAddress(int failedHandle, int& error);
+    // The race of m_attempt's addresses: the handle that connected (or, for
+    // the failure to report, the last one tried, with its error in
+    // pendingError), or -1 when a Close() cancelled it. Raises when no
+    // connect got under way.
+    int RaceAttempts(int& pendingError);
+    // Whether a Close() has cancelled the connect under way.
+    bool ConnectCancelled() const;
     [[noreturn]] void RaiseSocketError(int code, const std::string& function);
 
     void CloseSocket(bool report, bool shutdownFirst, int error = 0);
@@ -209,10 +221,12 @@ private:
     // Close() has cancelled it.
     bool m_connectRunning = false;
     bool m_connectCancelled = false;
-    // The addresses of the connect under way and the next one to try when
-    // the current one fails.
+    // The addresses of the connect under way.
     Resolved m_attempt;
-    std::size_t m_nextPeer = 0;
+    std::chrono::milliseconds m_connectTimeout = kDefaultConnectTimeout;
+    // The failure the race found, reported by the connect notice.
+    int m_pendingConnectError = 0;
+    std::function<void(const std::string& address)> m_onTrying;
     THostLookup m_hostLookup = nullptr;
     THostAddressLookup m_addressLookup = SystemHostAddressLookup;
     std::string m_handlerFailure;

@@ -141,9 +141,12 @@ void TWSocket::ConnectNotice() {
         soError = errno;
     }
     int error = soError == 0 ? 0 : WinsockErrorFromErrno(soError);
-    // A host with more addresses is not given up while one is left to try.
-    if (error != 0 && TryNextAddress(fd, error)) {
-        return;
+    {
+        // The race has read the handle's own error already.
+        std::lock_guard lock(m_mutex);
+        if (m_pendingConnectError != 0) {
+            error = std::exchange(m_pendingConnectError, 0);
+        }
     }
     // A Close() on another thread may have come first; then nothing is reported.
     TSocketState connecting = wsConnecting;

@@ -234,4 +234,33 @@ TEST_F(SocketResolver, IPv6Parsing) {
     }
 }
 
+// A connect races the families in turn, IPv6 first, each in the order the
+// system gave: one broken family costs one attempt's delay.
+TEST(InterleaveFamilies, TakesIPv6AndIPv4InTurnIPv6First) {
+    const auto four = [](std::uint32_t last) {
+        return TSocketAddress::IPv4(htonl(0x0A000000 + last));
+    };
+    const auto six = [](std::uint8_t last) {
+        in6_addr address{};
+        address.s6_addr[15] = last;
+        return TSocketAddress::IPv6(address);
+    };
+    const auto texts = [](const std::vector<TSocketAddress>& addresses) {
+        std::vector<std::string> out;
+        for (const TSocketAddress& address : addresses) {
+            out.push_back(address.Text());
+        }
+        return out;
+    };
+    const std::vector<std::pair<std::vector<TSocketAddress>, std::vector<std::string>>> cases = {
+        {{four(1), four(2), six(1), six(2), six(3)}, {"::1", "10.0.0.1", "::2", "10.0.0.2", "::3"}},
+        {{four(1), four(2)}, {"10.0.0.1", "10.0.0.2"}},
+        {{six(1), four(1)}, {"::1", "10.0.0.1"}},
+        {{}, {}},
+    };
+    for (const auto& [given, raced] : cases) {
+        EXPECT_EQ(texts(InterleaveFamilies(given)), raced);
+    }
+}
+
 } // namespace

@@ -817,7 +817,8 @@ TEST_F(WSocket, WhenEveryAddressFailsTheLastFailureIsReported) {
         EXPECT_EQ(socket.State(), wsClosed);
     }
     // Bound to an IPv4 local address, an IPv6 peer cannot be tried at all
-    // (10047): after the IPv4 refusal that is the last failure.
+    // (10047). IPv6 goes first whatever the lookup's order, so the IPv4
+    // refusal is the last failure either way.
     {
         g_addresses = {Loopback4(), Loopback6()};
         TWSocket socket;
@@ -829,7 +830,7 @@ TEST_F(WSocket, WhenEveryAddressFailsTheLastFailureIsReported) {
         socket.Connect();
         ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
         ProcessEventsFor(50);
-        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10047", "closed 0"}));
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
     }
     // The other way round the refusal comes last.
     {
@@ -861,6 +862,66 @@ TEST_F(WSocket, WhenEveryAddressFailsTheLastFailureIsReported) {
         ProcessEventsFor(20);
         EXPECT_TRUE(rec.events.empty());
     }
+}
+
+// A name whose IPv6 address is dead (a silent ::1 port) and whose IPv4
+// one answers: the IPv4 attempt starts a quarter second later and wins,
+// instead of after the kernel's two minutes. A silent name alone is given
+// up after the connect timeout as "Connection timed out".
+TEST_F(WSocket, ASilentAddressIsRacedByTheNextAndGivenUpAfterTheTimeout) {
+    REQUIRE_IPV6_LOOPBACK();
+    LoopbackPeer peer4;
+    SilentPort silent6(AF_INET6, peer4.Port());
+    ASSERT_TRUE(silent6.Ok()) << "no silent port on ::1 beside 127.0.0.1's";
+    g_addresses = {Loopback4(), Loopback6()}; // raced IPv6 first all the same
+    {
+        TWSocket socket;
+        Recorder rec(socket);
+        socket.SetHostLookup(ListLookup);
+        socket.SetAddr("half.bbs.example");
+        socket.SetPort(std::to_string(peer4.Port()));
+        std::vector<std::string> tried;
+        socket.SetOnTrying([&](const std::string& address) { tried.push_back(address); });
+        socket.Connect();
+        ASSERT_TRUE(Settled(socket, rec)) << ::testing::PrintToString(rec.events);
+        EXPECT_TRUE(peer4.Accept());
+        EXPECT_EQ(tried.size(), 2u);
+        EXPECT_EQ(rec.events, std::vector<std::string>{"connected 0"});
+    }
+    SilentPort silent4(AF_INET, 0);
+    ASSERT_TRUE(silent4.Ok());
+    TWSocket socket;
+    Recorder rec(socket);
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(std::to_string(silent4.Port()));
+    socket.SetConnectTimeout(std::chrono::milliseconds(300));
+    const int before = OpenDescriptors();
+    socket.Connect();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 10060", "closed 0"}));
+    ProcessEventsFor(20);
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A Close() from another thread while addresses race stops every attempt.
+TEST_F(WSocket, ACloseDuringTheRaceStopsEveryAttempt) {
+    SilentPort silent4(AF_INET, 0);
+    ASSERT_TRUE(silent4.Ok());
+    TWSocket socket;
+    Recorder rec(socket);
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(std::to_string(silent4.Port()));
+    const int before = OpenDescriptors();
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        socket.Close();
+    });
+    socket.Connect(); // returns once closed, long before the connect timeout
+    closer.join();
+    EXPECT_EQ(socket.State(), wsClosed);
+    ProcessEventsFor(20);
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_TRUE(rec.events.empty());
 }
 
 TEST_F(WSocket, IPv4AddressesReadAsBefore) {
@@ -907,21 +968,26 @@ TEST_F(WSocket, ALookupOfOneIPv4AddressStillServes) {
     EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 0", "connected 0"}));
 }
 
-TEST_F(WSocket, CloseAfterAnAddressFailedStopsTheRest) {
+TEST_F(WSocket, CloseWhileTheFirstAddressIsSilentStopsTheRest) {
     REQUIRE_IPV6_LOOPBACK();
-    TwoFamilies ports(false);
-    ASSERT_TRUE(ports.port6) << "no port free on both ::1 and 127.0.0.1";
+    LoopbackPeer peer4;
+    SilentPort silent6(AF_INET6, peer4.Port());
+    ASSERT_TRUE(silent6.Ok()) << "no silent port on ::1 beside 127.0.0.1's";
     g_addresses = {Loopback6(), Loopback4()};
     TWSocket socket;
     Recorder rec(socket);
     socket.SetHostLookup(ListLookup);
     socket.SetAddr("both.bbs.example");
-    socket.SetPort(std::to_string(ports.port));
+    socket.SetPort(std::to_string(peer4.Port()));
+    // Closed before the next address's turn: 127.0.0.1 is not tried.
+    std::thread closer([&] {
+        std::this_thread::sleep_for(TWSocket::kAttemptDelay / 3);
+        socket.Close();
+    });
     socket.Connect();
-    // Closed before the refusal of ::1 is even seen: 127.0.0.1 is not tried.
-    socket.Close();
+    closer.join();
     ProcessEventsFor(100);
     EXPECT_EQ(socket.State(), wsClosed);
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"closed 0"}));
-    EXPECT_FALSE(ports.peer4->Accept(200)) << "went on to the next address after the close";
+    EXPECT_TRUE(rec.events.empty());
+    EXPECT_FALSE(peer4.Accept(200)) << "went on to the next address after the close";
 }
