@@ -23,10 +23,9 @@ TEST(CommandLine, NothingGivenMeansAPlainStart) {
 }
 
 TEST(CommandLine, EveryOptionIsUnderstood) {
-    const auto result =
-        Parse({"--headless", "--speed", "1200", "--size=large", "--exit-when-done", "--exit-after",
-               "2.5", "--dump-screen", "--screenshot", "out.png", "--play", "movie.ata",
-               "--connect-timeout", "0.5"});
+    const auto result = Parse({"--headless", "--speed", "1200", "--size=large", "--exit-when-done",
+                               "--exit-after", "2.5", "--dump-screen", "--screenshot", "out.png",
+                               "--play", "movie.ata", "--connect-timeout", "0.5"});
     ASSERT_TRUE(result.Ok()) << result.error;
     const auto& o = result.options;
     EXPECT_TRUE(o.headless);
