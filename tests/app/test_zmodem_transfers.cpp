@@ -423,6 +423,26 @@ TEST_F(ZmodemTransfers, WithAutoStartOffABoardsSendOpensNothingAndReachesTheScre
     EXPECT_TRUE(fs::is_empty(root / "received"));
 }
 
+// The program started from the command line in the background, its
+// messages into err; its process id.
+pid_t StartTelvora(const std::string& arguments, const fs::path& err) {
+    const std::string command =
+        "exec " + std::string(TELVORA_BINARY) + " " + arguments + " 2>" + Quote(err.string());
+    const pid_t program = fork();
+    if (program == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return program;
+}
+
+// How the program ended (a wait status), within ten seconds.
+int EndOf(pid_t program) {
+    int status = -1;
+    ProcessEventsUntil([&] { return waitpid(program, &status, WNOHANG) == program; }, 10000);
+    return status;
+}
+
 // SIGTERM in the middle of a download from the command line: the board's
 // sz gets the cancel and stops at once instead of waiting for its own
 // timeout, and the program says so and ends as the signal says.
@@ -433,25 +453,40 @@ TEST_F(ZmodemTransfers, ASignalCancelsTheDownloadBeforeTheProgramEnds) {
         PeerOverTcp("sz -q -w 32768 big.bin; echo $? > " + szStatus.string(), root / "sent"),
         kRelayLimit, {{kFromServer, 300000, Fault::Stall, kHold}});
     const fs::path err = root / "telvora.err";
-    const std::string command =
-        "exec " + std::string(TELVORA_BINARY) +
-        " --headless --exit-when-done --raw 127.0.0.1:" + std::to_string(relay.Port()) +
-        " --receive-zmodem " + Quote((root / "received").string()) + " 2>" + Quote(err.string());
-    const pid_t program = fork();
-    ASSERT_GE(program, 0);
-    if (program == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const pid_t program =
+        StartTelvora("--headless --exit-when-done --raw 127.0.0.1:" + std::to_string(relay.Port()) +
+                         " --receive-zmodem " + Quote((root / "received").string()),
+                     err);
+    ASSERT_GT(program, 0);
     ASSERT_TRUE(ProcessEventsUntil([&] { return relay.FaultsDone() > 0; }, 20000));
     kill(program, SIGTERM);
-    int waited = 0;
-    ProcessEventsUntil([&] { return waitpid(program, &waited, WNOHANG) == program; }, 10000);
-    EXPECT_TRUE(WIFSIGNALED(waited) && WTERMSIG(waited) == SIGTERM) << ReadAll(err);
+    const int ended = EndOf(program);
+    EXPECT_TRUE(WIFSIGNALED(ended) && WTERMSIG(ended) == SIGTERM) << ReadAll(err);
     EXPECT_NE(ReadAll(err).find("cancelling the transfer"), std::string::npos) << ReadAll(err);
     const std::optional<int> szExit = StatusWritten(szStatus);
     ASSERT_TRUE(szExit.has_value()) << "sz still runs";
     EXPECT_NE(*szExit, 0);
+}
+
+// The download folder removed while sz's file comes in: the file is not
+// where the user will look for it, so the run is no success.
+TEST_F(ZmodemTransfers, AFolderRemovedDuringADownloadIsAFileLostNotAComplete) {
+    Write("big.bin", RandomBytes(2 * 1024 * 1024, 53));
+    TTcpRelay relay(PeerOverTcp("sz -q -w 32768 big.bin", root / "sent"), kRelayLimit,
+                    {{kFromServer, 300000, Fault::Stall, kHold}});
+    const fs::path folder = root / "going";
+    fs::create_directories(folder);
+    const fs::path err = root / "telvora.err";
+    const pid_t program =
+        StartTelvora("--headless --exit-when-done --raw 127.0.0.1:" + std::to_string(relay.Port()) +
+                         " --receive-zmodem " + Quote(folder.string()),
+                     err);
+    ASSERT_GT(program, 0);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return relay.FaultsDone() > 0; }, 20000));
+    fs::remove_all(folder);
+    const int ended = EndOf(program);
+    EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 1) << ReadAll(err);
+    EXPECT_NE(ReadAll(err).find("File lost: "), std::string::npos) << ReadAll(err);
 }
 
 TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
