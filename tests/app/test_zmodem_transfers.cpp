@@ -17,7 +17,9 @@
 #include "common/message_box.h"
 #include "connection/telnet.h"
 #include "transfer/transfer_window.h"
+#include "transfer/zmodem/zmodem_sender.h"
 #include "transfer/zmodem/zmodem_status.h"
+#include "zmodem_peer.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -30,9 +32,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -487,6 +491,87 @@ TEST_F(ZmodemTransfers, AFolderRemovedDuringADownloadIsAFileLostNotAComplete) {
     const int ended = EndOf(program);
     EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 1) << ReadAll(err);
     EXPECT_NE(ReadAll(err).find("File lost: "), std::string::npos) << ReadAll(err);
+}
+
+// What a hostile board's sender says of its files: the length each
+// announces, whatever it then sends.
+class LyingSource : public TZmodemSource {
+public:
+    struct TFile {
+        std::string content;
+        std::uint64_t announced = 0;
+    };
+    std::map<std::string, TFile> files;
+
+    TInfo Open(const std::string& path) override {
+        m_open = &files.at(path);
+        return {m_open->announced, 0};
+    }
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) override {
+        const std::string& content = m_open->content;
+        if (offset >= content.size()) {
+            return 0;
+        }
+        const std::size_t part = std::min<std::size_t>(count, content.size() - offset);
+        std::memcpy(data, content.data() + offset, part);
+        return part;
+    }
+    void Close() override {}
+
+private:
+    const TFile* m_open = nullptr;
+};
+
+// A sender of the tests' own, scripted to lie, through a real line into the
+// whole program: a file shorter than its header says is kept and the run is
+// no success, a name at the length limit sent twice arrives twice, and
+// bidirectional controls do not reach a file name. (Our sender ends a file
+// at the length it announced, so a longer one is the core tests' to try.)
+TEST_F(ZmodemTransfers, AHostileSendersLiesAreKeptAndToldAndItsNamesMadeSafe) {
+    const std::string longName = std::string(251, 'n') + ".bin"; // 255 bytes
+    LyingSource source;
+    source.files = {{"/a/short.bin", {std::string(10, 's'), 1000000}},
+                    {"/a/" + longName, {"first", 5}},
+                    {"/b/" + longName, {"again", 5}},
+                    {"/a/report\u202Etxt.exe", {"mirror", 6}}};
+    std::vector<std::string> paths;
+    for (const auto& [path, file] : source.files) {
+        paths.push_back(path);
+    }
+    // socat carries the sender's line (its standard input and output) to the
+    // program's raw TCP connection.
+    const int port = LoopbackPeer::FreePort();
+    ZmodemChild bridge(
+        {"socat", "STDIO", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr"},
+        root);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // socat begins to listen
+    const fs::path folder = root / "received";
+    const fs::path err = root / "telvora.err";
+    const pid_t program =
+        StartTelvora("--headless --exit-when-done --raw 127.0.0.1:" + std::to_string(port) +
+                         " --receive-zmodem " + Quote(folder.string()),
+                     err);
+    ASSERT_GT(program, 0);
+    LinePort line;
+    TZmodemSender sender(line, source);
+    sender.Start(paths);
+    EXPECT_TRUE(Drive(sender, line, bridge));
+    const int ended = EndOf(program);
+    const std::string told = ReadAll(err);
+    EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == 1) << told;
+    EXPECT_NE(told.find("short.bin: 10 of 1000000 bytes, shorter than announced"),
+              std::string::npos)
+        << told;
+    EXPECT_EQ(Read(folder / "short.bin"), std::string(10, 's'));
+    EXPECT_EQ(Read(folder / longName), "first");
+    int arrived = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_LE(name.size(), 255u) << name;
+        EXPECT_EQ(name.find("\u202E"), std::string::npos) << "a bidirectional control kept";
+        ++arrived;
+    }
+    EXPECT_EQ(arrived, 4);
 }
 
 TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
