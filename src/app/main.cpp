@@ -4,7 +4,6 @@
 // that wants a screenshot) is handed to the window program, which takes the
 // same command line.
 #include "app/program_run.h"
-#include "app/signal_watch.h"
 
 #include <QCoreApplication>
 
@@ -64,11 +63,6 @@ int main(int argc, char** argv) {
     }
     telvora::KeepQtQuiet();
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Telvora"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TELVORA_VERSION));
-    const int ran = telvora::RunHeadless(*options);
-    if (const int signal = telvora::TSignalWatch::Caught()) {
-        telvora::TSignalWatch::EndAsSignalled(signal);
-    }
-    return ran;
+    telvora::NameTheApplication();
+    return telvora::Finish(telvora::RunHeadless(*options));
 }

@@ -2,6 +2,7 @@
 
 #include "app/command_line_run.h"
 #include "app/session.h"
+#include "app/signal_watch.h"
 
 #include <QCoreApplication>
 
@@ -39,6 +40,18 @@ std::optional<CommandLineOptions> TakeCommandLine(int argc, char** argv, int& st
         return std::nullopt;
     }
     return parsed.options;
+}
+
+void NameTheApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("Telvora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TELVORA_VERSION));
+}
+
+int Finish(int status) {
+    if (const int signal = TSignalWatch::Caught()) {
+        TSignalWatch::EndAsSignalled(signal);
+    }
+    return status;
 }
 
 void KeepQtQuiet() {

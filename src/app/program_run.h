@@ -17,6 +17,13 @@ inline constexpr int kFailure = 1;
 // options to run with.
 std::optional<CommandLineOptions> TakeCommandLine(int argc, char** argv, int& status);
 
+// The application's name and version, as both programs give them.
+void NameTheApplication();
+
+// The exit status of a run, unless a signal ended it: then the process
+// ends as the signal would have, now that everything is closed.
+int Finish(int status);
+
 // Headless, only the program's own messages reach standard error: Qt's
 // notes on its platform, paths and plugins mean nothing to a script.
 void KeepQtQuiet();

@@ -177,9 +177,9 @@ void TSession::ConnectionGone(TConnectionThread* connection) {
             *slot = nullptr;
         }
     }
-    std::erase_if(m_liveThreads, [connection](const QPointer<TConnectionThread>& live) {
-        return !live || live == connection;
-    });
+    // Kept until it is gone: its thread may still be finishing, and a
+    // shutdown before its own deletion must wait for it and delete it.
+    std::erase_if(m_liveThreads, [](const QPointer<TConnectionThread>& live) { return !live; });
     m_lastConnectionFailed = connection->EndedInFailure();
     Q_EMIT Changed();
     const QString message = connection->EndMessage();

@@ -3,7 +3,6 @@
 #include "app/main_window.h"
 #include "app/program_run.h"
 #include "app/session.h"
-#include "app/signal_watch.h"
 #include "app/transfer_commands.h"
 #include "common/hand_over.h"
 #include "screen/crt_screen.h"
@@ -161,14 +160,9 @@ int main(int argc, char** argv) {
         telvora::KeepQtQuiet();
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Telvora"));
-    QApplication::setApplicationVersion(QStringLiteral(TELVORA_VERSION));
+    telvora::NameTheApplication();
     // The program a user starts is telvora: its windows belong to its
     // desktop entry, whatever this program's own file is called.
     QGuiApplication::setDesktopFileName(QStringLiteral("telvora"));
-    const int ran = Run(*options);
-    if (const int signal = telvora::TSignalWatch::Caught()) {
-        telvora::TSignalWatch::EndAsSignalled(signal);
-    }
-    return ran;
+    return telvora::Finish(Run(*options));
 }
