@@ -449,6 +449,7 @@ void Tmain::M_TelnetStartClick() {
                                        : TLineProtocol::Telnet;
     // The entry's own width; the connection clears the screen anyway.
     m_session.SetColumns(m_dialer->ChosenColumns());
+    m_session.SetConnectTimeout(std::chrono::seconds(m_dialer->ChosenConnectTimeout()));
     m_session.ConnectTelnet(ToUtf8(m_dialer->ChosenHost()), ToUtf8(m_dialer->ChosenPort()),
                             protocol);
 }

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -54,8 +55,12 @@ constexpr int kTypeChooserWidth = 61;
 // fit without a horizontal scroll bar.
 constexpr int kColumnsChooserLeft = kTypeChooserLeft + kTypeChooserWidth - 1;
 constexpr int kColumnsChooserWidth = 44;
-constexpr int kGroupBoxWidth = 527 + kColumnsChooserWidth - 1;
+// The connect timeout box beside it grows the window the same way.
+constexpr int kTimeoutBoxLeft = kColumnsChooserLeft + kColumnsChooserWidth - 1;
+constexpr int kTimeoutBoxWidth = 48;
+constexpr int kGroupBoxWidth = 527 + kColumnsChooserWidth - 1 + kTimeoutBoxWidth - 1;
 constexpr int kColumnsWidth = 42;
+constexpr int kTimeoutWidth = 47;
 constexpr int kGroupBoxHeight = 188;
 constexpr int kGridMargin = 2;
 
@@ -109,14 +114,15 @@ void TDialer::BuildWindow() {
     m_edit2 = AddEdit("Edit2", 256, kDescriptionEditWidth);
     BuildTypeChooser();
     BuildColumnsChooser();
+    BuildTimeoutBox();
     m_bitBtn2 = AddButton("BitBtn2", QStringLiteral("Update"), 108, 105, TButtonPicture::Update);
     m_bitBtn3 = AddButton("BitBtn3", QStringLiteral("Connect"), 368, 75, TButtonPicture::Connect);
     m_bitBtn4 = AddButton("BitBtn4", QStringLiteral("&Close"), 446, 75, TButtonPicture::Close);
     m_bitBtn5 = AddButton("BitBtn5", QStringLiteral("Delete"), 215, 75, TButtonPicture::Delete);
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
-    QWidget* order[] = {m_hyperGrid1, m_bitBtn1, m_edit1,   m_edit3,   m_edit2,  m_comboBox1,
-                        m_comboBox2,  m_bitBtn2, m_bitBtn3, m_bitBtn4, m_bitBtn5};
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,  m_edit1,   m_edit3,   m_edit2,   m_comboBox1,
+                        m_comboBox2,  m_spinBox1, m_bitBtn2, m_bitBtn3, m_bitBtn4, m_bitBtn5};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -166,6 +172,7 @@ void TDialer::BuildGrid() {
     header->resizeSection(2, kDescriptionWidth);
     header->resizeSection(THostTableModel::kTypeColumn, kTypeWidth);
     header->resizeSection(THostTableModel::kColumnsColumn, kColumnsWidth);
+    header->resizeSection(THostTableModel::kTimeoutColumn, kTimeoutWidth);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The header is the grid's row 0, as high as every other row.
     header->setFixedHeight(kRowHeight);
@@ -220,6 +227,17 @@ void TDialer::BuildColumnsChooser() {
     m_comboBox2->setGeometry(kColumnsChooserLeft, kEditTop, kColumnsChooserWidth, kEditHeight);
 }
 
+// Beside the width chooser: how long a connect to the entry may take.
+void TDialer::BuildTimeoutBox() {
+    m_spinBox1 = new QSpinBox(this);
+    m_spinBox1->setObjectName(QStringLiteral("SpinBox1"));
+    m_spinBox1->setRange(1, THostDirectory::kMaxConnectTimeout);
+    m_spinBox1->setValue(THostDirectory::kDefaultConnectTimeout);
+    m_spinBox1->setToolTip(QStringLiteral("Connect timeout: the seconds a connect may take "
+                                          "before it is given up."));
+    m_spinBox1->setGeometry(kTimeoutBoxLeft, kEditTop, kTimeoutBoxWidth, kEditHeight);
+}
+
 QLineEdit* TDialer::AddEdit(const char* name, int left, int width) {
     auto* edit = new QLineEdit(this);
     edit->setObjectName(QString::fromLatin1(name));
@@ -241,6 +259,10 @@ THostProtocol TDialer::ChosenProtocol() const {
 
 int TDialer::ChosenColumns() const {
     return m_directory.ChosenColumns();
+}
+
+int TDialer::ChosenConnectTimeout() const {
+    return m_directory.ChosenConnectTimeout();
 }
 
 void TDialer::showEvent(QShowEvent* event) {
@@ -301,6 +323,7 @@ void TDialer::TakeEdits() {
     edits.Description = ToUtf8(m_edit2->text());
     edits.Protocol = static_cast<THostProtocol>(m_comboBox1->currentData().toInt());
     edits.Columns = m_comboBox2->currentData().toInt();
+    edits.ConnectTimeout = m_spinBox1->value();
 }
 
 void TDialer::ShowEdits() {
@@ -311,6 +334,7 @@ void TDialer::ShowEdits() {
     m_comboBox1->setCurrentIndex(m_comboBox1->findData(static_cast<int>(edits.Protocol)));
     m_comboBox2->setCurrentIndex(
         m_comboBox2->findData(THostDirectory::ValidColumns(edits.Columns)));
+    m_spinBox1->setValue(THostDirectory::ValidConnectTimeout(edits.ConnectTimeout));
     // Show the beginning of a long host name, not its end.
     for (QLineEdit* edit : {m_edit1, m_edit3, m_edit2}) {
         edit->setCursorPosition(0);

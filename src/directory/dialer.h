@@ -10,6 +10,7 @@
 #include <memory>
 
 class QComboBox;
+class QSpinBox;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -30,7 +31,7 @@ class TDialer : public QDialog {
 
 public:
     static constexpr int kModalAbort = 3;
-    static constexpr int kClientWidth = 565;
+    static constexpr int kClientWidth = 612;
     static constexpr int kClientHeight = 237;
     static constexpr int kRowHeight = 20;
 
@@ -45,6 +46,8 @@ public:
     THostProtocol ChosenProtocol() const;
     // 40 or 80.
     int ChosenColumns() const;
+    // Seconds a connect to the entry may take.
+    int ChosenConnectTimeout() const;
     int CurrentRow() const { return m_directory.CurrentRow(); }
 
     void FormShow();
@@ -70,6 +73,7 @@ private:
     QLineEdit* AddEdit(const char* name, int left, int width);
     void BuildTypeChooser();
     void BuildColumnsChooser();
+    void BuildTimeoutBox();
     void TakeEdits();
     void ShowEdits();
     void ShowList();
@@ -88,6 +92,7 @@ private:
     QLineEdit* m_edit2 = nullptr;
     QComboBox* m_comboBox1 = nullptr;
     QComboBox* m_comboBox2 = nullptr;
+    QSpinBox* m_spinBox1 = nullptr;
     QPushButton* m_bitBtn1 = nullptr;
     QPushButton* m_bitBtn2 = nullptr;
     QPushButton* m_bitBtn5 = nullptr;

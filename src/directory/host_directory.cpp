@@ -108,6 +108,8 @@ void THostDirectory::LoadHosts() {
         }
         row.Protocol = ParseProtocol(m_store.ReadString(*it + std::string(kProtocolSuffix)));
         row.Columns = ParseColumns(m_store.ReadString(*it + std::string(kColumnsSuffix)));
+        row.ConnectTimeout =
+            ParseConnectTimeout(m_store.ReadString(*it + std::string(kTimeoutSuffix)));
         if (it == names.rbegin()) {
             filledEmptyRow = true;
         }
@@ -134,6 +136,7 @@ void THostDirectory::EnterRow(int row) {
     m_edits.Description = entered.Description;
     m_edits.Protocol = entered.Protocol;
     m_edits.Columns = entered.Columns;
+    m_edits.ConnectTimeout = entered.ConnectTimeout;
     m_currentRow = row;
 }
 
@@ -157,6 +160,8 @@ bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
                             ProtocolName(row.Protocol));
         m_store.WriteString(row.Description + std::string(kColumnsSuffix),
                             ColumnsName(row.Columns));
+        m_store.WriteString(row.Description + std::string(kTimeoutSuffix),
+                            std::to_string(ValidConnectTimeout(row.ConnectTimeout)));
     }
     return m_store.CloseKey();
 }
@@ -212,12 +217,26 @@ void THostDirectory::Connect() {
         m_chosenPort = Row(m_currentRow).Port;
         m_chosenProtocol = Row(m_currentRow).Protocol;
         m_chosenColumns = ValidColumns(Row(m_currentRow).Columns);
+        m_chosenTimeout = ValidConnectTimeout(Row(m_currentRow).ConnectTimeout);
     } else {
         m_chosenHost.clear();
         m_chosenPort.clear();
         m_chosenProtocol = THostProtocol::Telnet;
         m_chosenColumns = kNarrowColumns;
+        m_chosenTimeout = kDefaultConnectTimeout;
     }
+}
+
+int THostDirectory::ValidConnectTimeout(int seconds) {
+    return seconds >= 1 && seconds <= kMaxConnectTimeout ? seconds : kDefaultConnectTimeout;
+}
+
+int THostDirectory::ParseConnectTimeout(std::string_view stored) {
+    const std::string trimmed = TrimBlanks(stored);
+    if (trimmed.empty() || trimmed.size() > 4 || !IsInteger(trimmed)) {
+        return kDefaultConnectTimeout;
+    }
+    return ValidConnectTimeout(std::stoi(trimmed));
 }
 
 } // namespace telvora

@@ -27,6 +27,8 @@ struct THostRow {
     THostProtocol Protocol = THostProtocol::Telnet;
     // 40 or 80; a row holding any other width is saved as 40.
     int Columns = 40;
+    // Seconds a connect to the host may take before it is given up.
+    int ConnectTimeout = 30;
 
     bool operator==(const THostRow&) const = default;
 };
@@ -72,6 +74,11 @@ public:
     static constexpr std::string_view kColumnsSuffix = "-PORT-COLUMNS";
     static constexpr int kNarrowColumns = 40;
     static constexpr int kWideColumns = 80;
+    // A host's connect timeout in seconds, stored the same way; entries
+    // stored before it had one, and unreadable values, take the default.
+    static constexpr std::string_view kTimeoutSuffix = "-PORT-TIMEOUT";
+    static constexpr int kDefaultConnectTimeout = 30;
+    static constexpr int kMaxConnectTimeout = 600;
 
     explicit THostDirectory(TSettingsStore& store) : m_store(store) {}
 
@@ -106,6 +113,7 @@ public:
     const std::string& ChosenPort() const { return m_chosenPort; }
     THostProtocol ChosenProtocol() const { return m_chosenProtocol; }
     int ChosenColumns() const { return m_chosenColumns; }
+    int ChosenConnectTimeout() const { return m_chosenTimeout; }
 
     static bool IsInteger(std::string_view text);
     static bool IsPortValueName(std::string_view name);
@@ -123,6 +131,9 @@ public:
     // anything else (missing, empty, unknown, written by a later version) is
     // 40, the only width older entries can have.
     static int ParseColumns(std::string_view stored);
+    // From 1 to kMaxConnectTimeout seconds; anything else is the default.
+    static int ValidConnectTimeout(int seconds);
+    static int ParseConnectTimeout(std::string_view stored);
 
 private:
     bool SaveRows(const std::vector<THostRow>& rows);
@@ -137,6 +148,7 @@ private:
     std::string m_chosenPort;
     THostProtocol m_chosenProtocol = THostProtocol::Telnet;
     int m_chosenColumns = kNarrowColumns;
+    int m_chosenTimeout = kDefaultConnectTimeout;
 };
 
 } // namespace telvora

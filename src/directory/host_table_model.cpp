@@ -26,6 +26,10 @@ QString Cell(const THostRow& row, int column) {
         return IsEmptyRow(row) ? QString() : Text(THostDirectory::ProtocolName(row.Protocol));
     case THostTableModel::kColumnsColumn:
         return IsEmptyRow(row) ? QString() : Text(THostDirectory::ColumnsName(row.Columns));
+    case THostTableModel::kTimeoutColumn:
+        return IsEmptyRow(row)
+                   ? QString()
+                   : QString::number(THostDirectory::ValidConnectTimeout(row.ConnectTimeout));
     default:
         return {};
     }
@@ -71,6 +75,8 @@ QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, i
         return QStringLiteral("Type");
     case kColumnsColumn:
         return QStringLiteral("Cols");
+    case kTimeoutColumn:
+        return QStringLiteral("Secs");
     default:
         return {};
     }

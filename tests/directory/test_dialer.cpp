@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -151,13 +152,13 @@ protected:
 
 TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(m_dialer.windowTitle(), "Dialer");
-    EXPECT_EQ(m_dialer.size(), QSize(565, 237));
+    EXPECT_EQ(m_dialer.size(), QSize(612, 237));
     EXPECT_EQ(m_dialer.minimumSize(), m_dialer.maximumSize());
     const Qt::WindowFlags flags = m_dialer.windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 570, 188));
+    EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 617, 188));
     EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 189, 200, 21));
     EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 189, 56, 21));
     EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 189, 205, 21));
@@ -168,6 +169,10 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(TypeChooser()->itemText(1), "Raw");
     EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
     EXPECT_EQ(ColumnsChooser()->geometry(), QRect(520, 189, 44, 21));
+    auto* timeout = Find<QSpinBox>("SpinBox1");
+    EXPECT_EQ(timeout->geometry(), QRect(563, 189, 48, 21));
+    EXPECT_EQ(timeout->value(), 30);
+    EXPECT_LE(timeout->geometry().right(), m_dialer.width() - 1) << "inside the window";
     ASSERT_EQ(ColumnsChooser()->count(), 2);
     EXPECT_EQ(ColumnsChooser()->itemText(0), "40");
     EXPECT_EQ(ColumnsChooser()->itemText(1), "80");
@@ -215,19 +220,21 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
     m_dialer.show();
     QTableView* grid = Grid();
     QHeaderView* header = grid->horizontalHeader();
-    ASSERT_EQ(grid->model()->columnCount(), 5);
+    ASSERT_EQ(grid->model()->columnCount(), 6);
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), "Hostname");
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Port");
     EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Description");
     EXPECT_EQ(grid->model()->headerData(3, Qt::Horizontal).toString(), "Type");
     EXPECT_EQ(grid->model()->headerData(4, Qt::Horizontal).toString(), "Cols");
+    EXPECT_EQ(grid->model()->headerData(5, Qt::Horizontal).toString(), "Secs");
     EXPECT_EQ(header->sectionSize(0), 200);
     EXPECT_EQ(header->sectionSize(1), 52);
     EXPECT_EQ(header->sectionSize(2), 204);
     EXPECT_EQ(header->sectionSize(3), 60);
     EXPECT_EQ(header->sectionSize(4), 42);
+    EXPECT_EQ(header->sectionSize(5), 47);
     // With no horizontal scroll bar every column must fit in the list.
-    EXPECT_LE(header->sectionPosition(4) + header->sectionSize(4), grid->viewport()->width());
+    EXPECT_LE(header->sectionPosition(5) + header->sectionSize(5), grid->viewport()->width());
     EXPECT_TRUE(header->isVisible());
     EXPECT_FALSE(grid->verticalHeader()->isVisible());
     EXPECT_EQ(grid->rowHeight(0), 20);
@@ -251,8 +258,8 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
 
 TEST_F(DialerTest, TabOrderRunsFromTheListThroughTheButtons) {
     const QStringList expected = {"HyperGrid1", "BitBtn1",   "Edit1",     "Edit3",
-                                  "Edit2",      "ComboBox1", "ComboBox2", "BitBtn2",
-                                  "BitBtn3",    "BitBtn4",   "BitBtn5"};
+                                  "Edit2",      "ComboBox1", "ComboBox2", "SpinBox1",
+                                  "BitBtn2",    "BitBtn3",   "BitBtn4",   "BitBtn5"};
     QStringList order;
     QWidget* w = Grid();
     for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
@@ -594,6 +601,7 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
         chooser->setCurrentIndex(chooser->findText("Raw"));
         auto* widths = dialer.findChild<QComboBox*>("ComboBox2");
         widths->setCurrentIndex(widths->findText("80"));
+        dialer.findChild<QSpinBox*>("SpinBox1")->setValue(7);
         dialer.findChild<QPushButton*>("BitBtn1")->click();
     }
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath("Marrowby/Telvora.conf")));
@@ -607,6 +615,8 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
     EXPECT_EQ(grid->model()->index(0, 4).data().toString(), "80");
     EXPECT_EQ(dialer.findChild<QComboBox*>("ComboBox1")->currentText(), "Raw");
     EXPECT_EQ(dialer.findChild<QComboBox*>("ComboBox2")->currentText(), "80");
+    EXPECT_EQ(dialer.findChild<QSpinBox*>("SpinBox1")->value(), 7);
+    EXPECT_EQ(grid->model()->index(0, 5).data().toString(), "7");
     dialer.hide();
 
     const QString blocker = QDir(folder).filePath("blocker");

@@ -89,8 +89,9 @@ TEST_F(HostDirectoryTest, SaveAsNewStoresHostAndPortValuesAndLists) {
     m_dir.LoadHosts();
     ASSERT_EQ(SaveAsNew("bbs.example.org", "23", "Club BBS"), THostEditResult::Saved);
 
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Club BBS", "Club BBS-PORT",
-                                                    "Club BBS-PORT-TYPE", "Club BBS-PORT-COLUMNS"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Club BBS", "Club BBS-PORT", "Club BBS-PORT-TYPE",
+                                     "Club BBS-PORT-COLUMNS", "Club BBS-PORT-TIMEOUT"));
     EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "bbs.example.org");
     EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT"), "23");
     ASSERT_EQ(m_dir.RowCount(), 2);
@@ -147,8 +148,9 @@ TEST_F(HostDirectoryTest, SaveAsNewWithExistingDescriptionReplacesThatEntry) {
 
     EXPECT_THAT(StoredNames(),
                 UnorderedElementsAre("club bbs", "club bbs-PORT", "club bbs-PORT-TYPE",
-                                     "club bbs-PORT-COLUMNS", "Other", "Other-PORT",
-                                     "Other-PORT-TYPE", "Other-PORT-COLUMNS"));
+                                     "club bbs-PORT-COLUMNS", "club bbs-PORT-TIMEOUT", "Other",
+                                     "Other-PORT", "Other-PORT-TYPE", "Other-PORT-COLUMNS",
+                                     "Other-PORT-TIMEOUT"));
     EXPECT_EQ(m_store.Value(kKey, "club bbs"), "new.host");
     EXPECT_EQ(m_store.Value(kKey, "club bbs-PORT"), "8023");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("club bbs", "Other", ""));
@@ -161,8 +163,8 @@ TEST_F(HostDirectoryTest, TwoRowsWithTheSameDescriptionKeepTheLowerRow) {
     m_dir.EnterRow(2);
     m_dir.Edits() = THostRow{"renamed.host", "3", "a"};
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("a", "a-PORT", "a-PORT-TYPE", "a-PORT-COLUMNS"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("a", "a-PORT", "a-PORT-TYPE", "a-PORT-COLUMNS",
+                                                    "a-PORT-TIMEOUT"));
     EXPECT_EQ(m_store.Value(kKey, "A"), "renamed.host");
     EXPECT_EQ(m_store.Value(kKey, "A-PORT"), "3");
     ASSERT_EQ(m_dir.RowCount(), 2);
@@ -173,8 +175,9 @@ TEST_F(HostDirectoryTest, UpdateWithChangedDescriptionRenamesTheEntry) {
     m_dir.LoadHosts();
     m_dir.Edits().Description = "New Name";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("New Name", "New Name-PORT",
-                                                    "New Name-PORT-TYPE", "New Name-PORT-COLUMNS"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("New Name", "New Name-PORT", "New Name-PORT-TYPE",
+                                     "New Name-PORT-COLUMNS", "New Name-PORT-TIMEOUT"));
     EXPECT_EQ(m_store.Value(kKey, "New Name"), "host.one");
     EXPECT_FALSE(m_store.Value(kKey, "Old Name"));
     EXPECT_FALSE(m_store.Value(kKey, "Old Name-PORT"));
@@ -201,8 +204,8 @@ TEST_F(HostDirectoryTest, UpdateLeavingHostOrPortBlankDropsTheEntry) {
     m_dir.LoadHosts();
     m_dir.Edits().Port = " ";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Two", "Two-PORT", "Two-PORT-TYPE", "Two-PORT-COLUMNS"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Two", "Two-PORT", "Two-PORT-TYPE",
+                                                    "Two-PORT-COLUMNS", "Two-PORT-TIMEOUT"));
 }
 
 TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
@@ -212,9 +215,10 @@ TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
     m_dir.LoadHosts();
     m_dir.EnterRow(2);
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
-                                                    "Alpha-PORT-COLUMNS", "Gamma", "Gamma-PORT",
-                                                    "Gamma-PORT-TYPE", "Gamma-PORT-COLUMNS"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE", "Alpha-PORT-COLUMNS",
+                                     "Alpha-PORT-TIMEOUT", "Gamma", "Gamma-PORT", "Gamma-PORT-TYPE",
+                                     "Gamma-PORT-COLUMNS", "Gamma-PORT-TIMEOUT"));
     EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Gamma", ""));
 }
 
@@ -224,7 +228,7 @@ TEST_F(HostDirectoryTest, DeleteOnTheEmptyRowChangesNothing) {
     m_dir.EnterRow(2);
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
     EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
-                                                    "Alpha-PORT-COLUMNS"));
+                                                    "Alpha-PORT-COLUMNS", "Alpha-PORT-TIMEOUT"));
     EXPECT_EQ(m_store.Value(kKey, "Alpha"), "a.host");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", ""));
 }
@@ -286,7 +290,8 @@ TEST_F(HostDirectoryTest, ValuesOfAnotherTypeReadAsEmpty) {
     ASSERT_EQ(SaveAsNew("b.host", "1", "Beta"), THostEditResult::Saved);
     EXPECT_THAT(StoredNames(),
                 UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE", "Alpha-PORT-COLUMNS",
-                                     "Beta", "Beta-PORT", "Beta-PORT-TYPE", "Beta-PORT-COLUMNS"));
+                                     "Alpha-PORT-TIMEOUT", "Beta", "Beta-PORT", "Beta-PORT-TYPE",
+                                     "Beta-PORT-COLUMNS", "Beta-PORT-TIMEOUT"));
 }
 
 TEST_F(HostDirectoryTest, DescriptionsContainingPortSuffixAreRefused) {
@@ -335,7 +340,7 @@ TEST_F(HostDirectoryTest, FailedSaveLeavesStoreListAndCurrentRowAsTheyWere) {
     m_store.SetCommitFails(false);
     EXPECT_EQ(m_dir.Delete(), THostEditResult::Saved);
     EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
-                                                    "Alpha-PORT-COLUMNS"));
+                                                    "Alpha-PORT-COLUMNS", "Alpha-PORT-TIMEOUT"));
 }
 
 TEST_F(HostDirectoryTest, ReloadShowsChangesMadeOutsideTheWindow) {
@@ -383,8 +388,9 @@ TEST_F(HostDirectoryTest, RawEntryIsStoredBesideItsValuesAndReadBack) {
     ASSERT_EQ(SaveAsNew("tn.example", "23", "Telnet Board"), THostEditResult::Saved);
     EXPECT_THAT(StoredNames(),
                 UnorderedElementsAre("Raw Board", "Raw Board-PORT", "Raw Board-PORT-TYPE",
-                                     "Raw Board-PORT-COLUMNS", "Telnet Board", "Telnet Board-PORT",
-                                     "Telnet Board-PORT-TYPE", "Telnet Board-PORT-COLUMNS"));
+                                     "Raw Board-PORT-COLUMNS", "Raw Board-PORT-TIMEOUT",
+                                     "Telnet Board", "Telnet Board-PORT", "Telnet Board-PORT-TYPE",
+                                     "Telnet Board-PORT-COLUMNS", "Telnet Board-PORT-TIMEOUT"));
     // The host name and port values are exactly what they were before hosts
     // had a type.
     EXPECT_EQ(m_store.Value(kKey, "Raw Board"), "raw.example");
@@ -455,8 +461,9 @@ TEST_F(HostDirectoryTest, UpdateChangesTheTypeAndARenameTakesItAlong) {
 
     m_dir.Edits().Description = "Renamed";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Renamed", "Renamed-PORT", "Renamed-PORT-TYPE",
-                                                    "Renamed-PORT-COLUMNS"));
+    EXPECT_THAT(StoredNames(),
+                UnorderedElementsAre("Renamed", "Renamed-PORT", "Renamed-PORT-TYPE",
+                                     "Renamed-PORT-COLUMNS", "Renamed-PORT-TIMEOUT"));
     EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-TYPE"), "Raw");
 
     m_dir.Edits().Protocol = kTelnet;
@@ -482,8 +489,8 @@ TEST_F(HostDirectoryTest, DeleteRemovesTheStoredTypeToo) {
     m_dir.LoadHosts();
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
     EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT-TYPE"));
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Beta", "Beta-PORT", "Beta-PORT-TYPE", "Beta-PORT-COLUMNS"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Beta", "Beta-PORT", "Beta-PORT-TYPE",
+                                                    "Beta-PORT-COLUMNS", "Beta-PORT-TIMEOUT"));
     // Saved again under the same description, the entry starts as Telnet.
     ASSERT_EQ(SaveAsNew("a.host", "9000", "Alpha"), THostEditResult::Saved);
     EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Telnet");
@@ -523,6 +530,15 @@ TEST_F(HostDirectoryTest, WideEntryIsStoredBesideItsValuesAndReadBack) {
     reread.Connect();
     EXPECT_EQ(reread.ChosenHost(), "wide.example");
     EXPECT_EQ(reread.ChosenColumns(), 80);
+    EXPECT_EQ(reread.ChosenConnectTimeout(), 30) << "the default beside the width";
+
+    // An entry's own connect timeout is kept and chosen with it.
+    reread.Edits().ConnectTimeout = 7;
+    ASSERT_EQ(reread.Update(), THostEditResult::Saved);
+    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT-TIMEOUT"), "7");
+    reread.EnterRow(2);
+    reread.Connect();
+    EXPECT_EQ(reread.ChosenConnectTimeout(), 7);
 }
 
 TEST_F(HostDirectoryTest, DirectoryStoredWithoutWidthsReadsAsFortyColumns) {
@@ -676,6 +692,18 @@ TEST(HostDirectoryColumnsNames, NamesAndParsing) {
     EXPECT_EQ(THostDirectory::ParseColumns("8"), 40);
     EXPECT_EQ(THostDirectory::ParseColumns("800"), 40);
     EXPECT_EQ(THostDirectory::ParseColumns("+80"), 40);
+}
+
+// A stored connect timeout: whole seconds from 1 to 600; anything else
+// (missing, an older entry's, unreadable, out of range) is the 30 s default.
+TEST(HostDirectoryConnectTimeouts, Parsing) {
+    const std::pair<const char*, int> cases[] = {
+        {"7", 7},    {" 600 ", 600},      {"", 30}, {"0", 30}, {"601", 30}, {"-5", 30},
+        {"ten", 30}, {"99999999999", 30}, {"1", 1},
+    };
+    for (const auto& [stored, seconds] : cases) {
+        EXPECT_EQ(THostDirectory::ParseConnectTimeout(stored), seconds) << stored;
+    }
 }
 
 TEST(HostDirectoryProtocolNames, NamesAndParsing) {
