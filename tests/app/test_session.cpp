@@ -130,6 +130,28 @@ TEST_F(SessionCore, ASerialLineReportsItselfUp) {
     EXPECT_EQ(session.SerialConn(), nullptr);
 }
 
+std::vector<TSocketAddress> g_bothFamilies;
+int BothFamilies(const std::string&, std::vector<TSocketAddress>& addresses) {
+    addresses = g_bothFamilies;
+    return 0;
+}
+
+// A board whose IPv6 address is dead (a silent ::1 port) and whose IPv4 one
+// answers, looked up through the session: the line comes up on IPv4 long
+// before the kernel would have given up on IPv6.
+TEST_F(SessionCore, ANameWithADeadIPv6AddressConnectsOverIPv4) {
+    SilentPort silent6(AF_INET6, peer.Port());
+    if (!silent6.Ok()) {
+        GTEST_SKIP() << "no silent port on ::1 beside 127.0.0.1's";
+    }
+    g_bothFamilies = {TSocketAddress::IPv4(htonl(INADDR_LOOPBACK)),
+                      TSocketAddress::IPv6(in6addr_loopback)};
+    session.SetHostLookup(BothFamilies);
+    ASSERT_TRUE(session.ConnectTelnet("half.bbs.example", peer.PortText()));
+    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    EXPECT_TRUE(ProcessEventsUntil([&] { return linesUp > 0; }, 5000));
+}
+
 TEST_F(SessionCore, AnEndByTheRemoteSideIsNoFailureButARefusedConnectIs) {
     ConnectToPeer();
     peer.CloseConnection();
