@@ -403,8 +403,8 @@ void Tmain::SetInverse(bool on) {
     ShowStatus();
 }
 
-void Tmain::ShowNotice(const QString& text) {
-    ShowMessage(this, text);
+void Tmain::ShowNotice(const QString& text, bool information) {
+    ShowMessage(this, text, information ? MessageKind::Information : MessageKind::Error);
 }
 
 void Tmain::M_PlayMovieClick() {

@@ -110,7 +110,7 @@ private:
     void ShutDownSounds();
     // What the menus show, from the session.
     void RefreshMenus();
-    void ShowNotice(const QString& text);
+    void ShowNotice(const QString& text, bool information);
     // The status panels: the session's kind and text, then what the window
     // adds (typing progress, the Inverse key).
     void ShowStatus();

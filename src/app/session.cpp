@@ -186,7 +186,7 @@ void TSession::ConnectionGone(TConnectionThread* connection) {
     // Told after the thread's last step, which must not wait for the user;
     // queued before a receiver of Ended can queue anything of its own.
     if (!message.isEmpty()) {
-        NoticeLater(message);
+        NoticeLater(message, !connection->EndedInFailure());
     }
     Q_EMIT Ended(message, connection->EndedInFailure());
 }
@@ -197,8 +197,8 @@ void TSession::ConnectionNotice(const QString& text) {
     NoticeLater(text);
 }
 
-void TSession::NoticeLater(const QString& text) {
-    m_later.Post([this, text] { Q_EMIT Notice(text); });
+void TSession::NoticeLater(const QString& text, bool information) {
+    m_later.Post([this, text, information] { Q_EMIT Notice(text, information); });
 }
 
 void TSession::StopOne(QPointer<TConnectionThread>& slot) {

@@ -197,8 +197,9 @@ Q_SIGNALS:
     void Ended(const QString& message, bool failed);
     // The status line's two texts.
     void StatusChanged(const QString& kind, const QString& text);
-    // Something the user should be told.
-    void Notice(const QString& text);
+    // Something the user should be told; information (a board's normal
+    // goodbye) rather than a failure.
+    void Notice(const QString& text, bool information = false);
     // What the menus show may have changed: the connection, a stop under
     // way, a setting, the recording.
     void Changed();
@@ -240,7 +241,7 @@ private:
     bool OpenSessionFile(TCaptureFile& file, const std::string& path);
     void CloseSessionFile(TCaptureFile& file);
     // Tells the user later, outside the step that runs now.
-    void NoticeLater(const QString& text);
+    void NoticeLater(const QString& text, bool information = false);
 
     // Shared with the connections, which may outlive the session by a moment.
     const std::shared_ptr<SharedScreen> m_screen = std::make_shared<SharedScreen>();

@@ -119,8 +119,18 @@ std::string BatchFileName(const std::string& sent, int number) {
 }
 
 std::string NameWithSuffix(const std::string& name, const std::string& suffix) {
-    const std::size_t room = kMaxNameBytes > suffix.size() ? kMaxNameBytes - suffix.size() : 0;
-    return CutName(name, room) + suffix;
+    // The extension stays last, so the file still opens with what opens its
+    // kind: a dot that begins the name (a hidden file) or ends it, or one
+    // before a long run, starts no extension.
+    constexpr std::size_t kMaxExtension = 16;
+    const std::size_t dot = name.find_last_of('.');
+    const bool extended = dot != std::string::npos && dot > 0 && dot + 1 < name.size() &&
+                          name.size() - dot <= kMaxExtension;
+    const std::string extension = extended ? name.substr(dot) : std::string();
+    const std::string stem = extended ? name.substr(0, dot) : name;
+    const std::size_t kept = suffix.size() + extension.size();
+    const std::size_t room = kMaxNameBytes > kept ? kMaxNameBytes - kept : 0;
+    return CutName(stem, room) + suffix + extension;
 }
 
 void TLengthMismatches::Clear() {

@@ -18,9 +18,9 @@ inline constexpr std::size_t kMaxNameBytes = 255;
 // The result never leaves the download folder.
 std::string BatchFileName(const std::string& sent, int number);
 
-// The name with the suffix after it (".1" for a second file of that name),
-// the name cut first, never inside a UTF-8 sequence, so the whole fits in
-// kMaxNameBytes.
+// The name with the suffix before its extension ("report.1.txt" for a second
+// "report.txt"; after a name without one), the stem cut first, never inside
+// a UTF-8 sequence, so the whole fits in kMaxNameBytes.
 std::string NameWithSuffix(const std::string& name, const std::string& suffix);
 
 // The files of a batch that did not arrive at the length their header

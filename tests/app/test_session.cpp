@@ -153,6 +153,10 @@ TEST_F(SessionCore, ANameWithADeadIPv6AddressConnectsOverIPv4) {
 }
 
 TEST_F(SessionCore, AnEndByTheRemoteSideIsNoFailureButARefusedConnectIs) {
+    std::vector<bool> information;
+    QObject::connect(&session, &TSession::Notice, [&](const QString&, bool isInformation) {
+        information.push_back(isInformation);
+    });
     ConnectToPeer();
     peer.CloseConnection();
     ASSERT_TRUE(ProcessEventsUntil([&] { return ended.size() == 1; }));
@@ -160,9 +164,11 @@ TEST_F(SessionCore, AnEndByTheRemoteSideIsNoFailureButARefusedConnectIs) {
     EXPECT_FALSE(ended[0].failed);
     EXPECT_FALSE(session.LastConnectionFailed());
     EXPECT_EQ(session.TelnetConn(), nullptr);
-    // The user is told once the connection's own last step is over.
+    // The user is told once the connection's own last step is over, as
+    // information: a board's goodbye is no failure.
     EXPECT_TRUE(ProcessEventsUntil([&] { return notices.size() == 1; }));
     EXPECT_EQ(notices.front(), "Connection closed by remote host.");
+    EXPECT_EQ(information, std::vector<bool>{true});
 
     RefusingPort refusing;
     ASSERT_TRUE(session.ConnectTelnet("127.0.0.1", std::to_string(refusing.Port())));
@@ -171,6 +177,8 @@ TEST_F(SessionCore, AnEndByTheRemoteSideIsNoFailureButARefusedConnectIs) {
     EXPECT_TRUE(ended[1].failed);
     EXPECT_TRUE(session.LastConnectionFailed());
     EXPECT_EQ(linesUp, 1) << "a refused connect never came up";
+    EXPECT_TRUE(ProcessEventsUntil([&] { return information.size() == 2; }));
+    EXPECT_EQ(information.back(), false) << "a refusal is a failure";
 }
 
 TEST_F(SessionCore, AMovieThatCannotBeReadIsToldAtOnceAndNothingStarts) {

@@ -367,7 +367,7 @@ TEST_F(ZmodemTransfers, ADownloadCutMidwayIsResumedWithoutWhatAlreadyCame) {
     const Outcome resumed = Receive(Raw(relay.Port()), root / "received", " --resume");
     EXPECT_EQ(resumed.status, 0) << resumed.err;
     ExpectArrivedWhole(root / "received");
-    EXPECT_FALSE(fs::exists(root / "received" / "random.bin.1"));
+    EXPECT_FALSE(fs::exists(root / "received" / "random.1.bin"));
     std::size_t crossed = 0;
     for (const TTcpRelay::TRun& run : relay.Runs()) {
         crossed += run.direction == kFromServer ? run.bytes.size() : 0;
@@ -754,7 +754,7 @@ TEST_F(ZmodemTransfers, TheExistingFileQuestionIsAskedOnceAndResumeKeepsWhatIsTh
     EXPECT_TRUE(Read(root / "received" / "awkward.bin") ==
                 mineAwkward + Content("awkward.bin").substr(mineAwkward.size()));
     EXPECT_TRUE(fs::exists(root / "received" / "empty.bin"));
-    EXPECT_FALSE(fs::exists(root / "received" / "random.bin.1"));
+    EXPECT_FALSE(fs::exists(root / "received" / "random.1.bin"));
 }
 
 } // namespace

@@ -444,9 +444,20 @@ TEST(BatchFileNameTest, KeepsOnlyAUsableLastComponent) {
     for (const auto& [sent, saved] : cases) {
         EXPECT_EQ(BatchFileName(sent, 3), saved) << sent;
     }
-    EXPECT_EQ(NameWithSuffix(std::string(252, 'x') + "\u00e9x", ".1"),
-              std::string(252, 'x') + ".1");
-    EXPECT_EQ(NameWithSuffix("short", ".12"), "short.12");
+    // A renamed file keeps its extension last; the stem makes the room.
+    const std::pair<std::string, std::string> renamed[] = {
+        {std::string(252, 'x') + "\u00e9x", std::string(252, 'x') + ".1"},
+        {"short", "short.1"},
+        {"report.txt", "report.1.txt"},
+        {"archive.tar.gz", "archive.tar.1.gz"},
+        {".profile", ".profile.1"},
+        {"ends.", "ends..1"},
+        {"odd.extension-far-too-long", "odd.extension-far-too-long.1"},
+        {std::string(251, 'y') + ".txt", std::string(249, 'y') + ".1.txt"},
+    };
+    for (const auto& [name, free] : renamed) {
+        EXPECT_EQ(NameWithSuffix(name, ".1"), free) << name;
+    }
 }
 
 // A header's length against what arrived in whole blocks: the last block's

@@ -274,7 +274,7 @@ TEST_F(ZmodemReceiverTest, AFileTooLongToResumeByZrposArrivesUnderANewName) {
     const Bytes answer = port.Take();
     EXPECT_TRUE(HasHeader(answer, kRPos, 0));
     EXPECT_FALSE(HasHeader(answer, kRPos, 5)) << "4 GiB and 5 bytes, cut to 32 bits";
-    EXPECT_EQ(files.created, std::vector<std::string>{"/in/f.bin.1"});
+    EXPECT_EQ(files.created, std::vector<std::string>{"/in/f.1.bin"});
     EXPECT_EQ(files.files["/in/f.bin"], Bytes(5, 'o'));
 }
 

@@ -149,7 +149,7 @@ TEST_F(ReceiveFromSz, ALinkUnderTheSentNameIsNeverFollowed) {
         ASSERT_TRUE(Receive({"f.bin"}, choice));
         EXPECT_EQ(port.progress.status, status::kComplete);
         EXPECT_EQ(ReadFile(target), "theirs");
-        const std::string renamed = ReadFile(received() / "f.bin.1");
+        const std::string renamed = ReadFile(received() / "f.1.bin");
         EXPECT_TRUE(renamed == (choice == TExistingFile::Skip ? "" : ReadFile(sent() / "f.bin")));
     }
 }
@@ -185,8 +185,8 @@ TEST_F(ReceiveFromSz, TheQuestionForAnExistingFileIsAskedOnceAndItsAnswerKept) {
     EXPECT_EQ(asked[0], (received() / "one.bin").string());
     EXPECT_EQ(ReadFile(received() / "one.bin"), "mine");
     EXPECT_EQ(ReadFile(received() / "two.bin"), "mine too");
-    EXPECT_EQ(ReadFile(received() / "one.bin.1"), ReadFile(sent() / "one.bin"));
-    EXPECT_EQ(ReadFile(received() / "two.bin.1"), ReadFile(sent() / "two.bin"));
+    EXPECT_EQ(ReadFile(received() / "one.1.bin"), ReadFile(sent() / "one.bin"));
+    EXPECT_EQ(ReadFile(received() / "two.1.bin"), ReadFile(sent() / "two.bin"));
 }
 
 TEST_F(ReceiveFromSz, ASkippedFileIsLeftAloneAndTheNextArrives) {

@@ -20,7 +20,7 @@ enum class TExistingFile {
     Ask,       // pause and ask the user, once per transfer
     Resume,    // keep what is there and have the rest sent (crash recovery)
     Overwrite, // receive it again from the start
-    Rename,    // receive it under a free name ("NAME.1", "NAME.2", ...)
+    Rename,    // receive it under a free name ("NAME.1.EXT", "NAME.2.EXT", ...)
     Skip,      // leave it alone; the sender goes on with the next file
 };
 
@@ -67,7 +67,7 @@ public:
     static constexpr int kFinishTicks = 1;
     // Longer attention strings are cut: lrzsz's limit.
     static constexpr std::size_t kMaxAttention = 32;
-    // "NAME.1" up to this number is tried for a renamed file.
+    // "NAME.1.EXT" up to this number is tried for a renamed file.
     static constexpr int kMaxRenames = 999;
 
     // Told, with the lock held, the path of the first existing file when the
