@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStorageInfo>
 
 namespace telvora {
@@ -60,6 +62,23 @@ TChooseDir::TChooseDir(QWidget* parent) : QDialog(parent) {
     FillDrives();
     SetFolder(QDir::currentPath());
     CentreOnScreen(*this);
+}
+
+void TChooseDir::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        Reread();
+    }
+}
+
+void TChooseDir::Reread() {
+    FillDrives();
+    // A folder removed meanwhile leaves its nearest ancestor.
+    QString folder = m_folder;
+    while (!QDir(folder).exists() && !QDir(folder).isRoot()) {
+        folder = QFileInfo(folder).path();
+    }
+    SetFolder(QDir(folder).exists() ? folder : QDir::rootPath());
 }
 
 void TChooseDir::FillDrives() {

@@ -37,12 +37,16 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Each opening reads the folders and drives afresh.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void FillDrives();
     void FillFolders();
     void OpenEntry(QListWidgetItem* item);
     void ShowSelected();
+    // The folder shown, or its nearest ancestor still there.
+    void Reread();
 
     QString m_folder;
 };

@@ -361,4 +361,24 @@ TEST(ChooseDirTest, OpensFoldersGoesUpAndPicksDrives) {
     EXPECT_TRUE(chooser.DirectoryListBox1->findItems("..", Qt::MatchExactly).isEmpty());
 }
 
+// The chooser is made once and opened many times: each opening shows the
+// folders as they are then, and a folder removed meanwhile its parent.
+TEST(ChooseDirTest, EachOpeningReadsTheFoldersAfresh) {
+    QTemporaryDir root;
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("old/inner")));
+    TChooseDir chooser;
+    chooser.SetFolder(root.path());
+    chooser.show();
+    chooser.hide();
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("made-later")));
+    chooser.show();
+    EXPECT_EQ(chooser.DirectoryListBox1->findItems("made-later", Qt::MatchExactly).size(), 1);
+    chooser.hide();
+    chooser.SetFolder(QDir(root.path()).filePath(QStringLiteral("old/inner")));
+    ASSERT_TRUE(QDir(QDir(root.path()).filePath(QStringLiteral("old"))).removeRecursively());
+    chooser.show();
+    EXPECT_EQ(chooser.SelectedFolder(), QDir(root.path()).absolutePath());
+    chooser.hide();
+}
+
 } // namespace
