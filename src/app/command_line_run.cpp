@@ -55,6 +55,14 @@ void TCommandLineRun::QuitOnceCancelled() {
 
 bool TCommandLineRun::Start() {
     ApplySettings();
+    // Headless, nothing else would show that the run goes on until stopped.
+    if (m_options.headless && (m_options.dumpScreen || m_options.dumpText) &&
+        !m_options.exitWhenDone && !m_options.exitAfterSeconds) {
+        std::fprintf(stderr, "telvora: the screen is printed when the program ends; it runs until "
+                             "it is stopped (--exit-when-done ends it with the movie or "
+                             "connection, --exit-after after a time)\n");
+        std::fflush(stderr);
+    }
     if (!StartConnections()) {
         QuitLater();
         return false;

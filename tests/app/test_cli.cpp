@@ -361,6 +361,25 @@ TEST(TelvoraCommandLine, ARecordedSessionPlaysBackToTheSameScreen) {
     std::filesystem::remove(movie);
 }
 
+// A dump asked for without anything to end the run: it says that it waits,
+// and a stop (here SIGINT, as Ctrl+C) still prints the screen.
+TEST(TelvoraCommandLine, ADumpWithoutAnEndSaysItWaitsAndAStopStillPrintsIt) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("telvora-dump-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto movie = folder / "a.ata";
+    std::ofstream(movie, std::ios::binary) << "A";
+    const auto out = folder / "out";
+    const auto err = folder / "err";
+    std::system(("timeout -s INT 2 " + Quote(TELVORA_BINARY) + " --headless --speed max " +
+                 "--dump-screen " + Quote(movie.string()) + " >" + Quote(out.string()) + " 2>" +
+                 Quote(err.string()))
+                    .c_str());
+    EXPECT_NE(ReadAll(err).find("it runs until it is stopped"), std::string::npos) << ReadAll(err);
+    EXPECT_NE(ReadAll(out).find("cursor 2 1"), std::string::npos) << ReadAll(out);
+    std::filesystem::remove_all(folder);
+}
+
 TEST(TelvoraCommandLine, ARecordingThatCannotBeWrittenStopsAndTheSessionGoesOn) {
     const std::string greeting = "STILL HERE\x9b";
     SendingPeer peer({greeting.begin(), greeting.end()});
