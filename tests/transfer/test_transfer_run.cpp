@@ -219,7 +219,7 @@ TEST_F(TransferRun, TheObserverIsToldOnceUntilTheNewsIsTaken) {
 // Bytes keep a transfer alive; silence ends it once, as timed out, but not
 // while the user is asked about a file already there.
 TEST_F(TransferRun, ALineSilentForTooLongEndsTheTransferOnceButNotWhileTheUserIsAsked) {
-    Make(std::chrono::milliseconds(150));
+    Make(std::chrono::milliseconds(400));
     machine->m_firstTickMs = 60000;
     run->Start();
     const std::uint8_t byte = 'x';
@@ -229,12 +229,12 @@ TEST_F(TransferRun, ALineSilentForTooLongEndsTheTransferOnceButNotWhileTheUserIs
     }
     EXPECT_EQ(Silences(), 0) << "bytes kept coming";
     machine->Locked([&] { machine->Port().AskExisting("/dl/f"); });
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(700ms);
     EXPECT_EQ(Silences(), 0) << "the user is asked";
     run->Answer(TExistingFile::Skip);
     ASSERT_TRUE(WaitFor([&] { return Silences() == 1; }));
     EXPECT_EQ(run->Progress().outcome, TTransferOutcome::TimedOut);
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(700ms);
     EXPECT_EQ(Silences(), 1);
 }
 
