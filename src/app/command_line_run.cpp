@@ -1,7 +1,9 @@
 #include "app/command_line_run.h"
 
+#include "app/program_run.h"
 #include "app/session.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <cstdio>
@@ -51,6 +53,16 @@ void TCommandLineRun::QuitOnceCancelled() {
     }
     m_cancelPoll.stop();
     Q_EMIT QuitAsked();
+}
+
+int TCommandLineRun::Exec(const std::function<void()>& shutDown) {
+    const bool started = Start();
+    if (started) {
+        QCoreApplication::exec();
+    }
+    shutDown();
+    const bool left = Leave();
+    return started && Succeeded() && left ? 0 : kFailure;
 }
 
 bool TCommandLineRun::Start() {

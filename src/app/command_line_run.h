@@ -6,7 +6,9 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+
 #include <QTimer>
+#include <functional>
 
 namespace telvora {
 
@@ -25,15 +27,12 @@ class TCommandLineRun : public QObject {
 public:
     TCommandLineRun(TSession& session, const CommandLineOptions& options);
 
-    // Applies the settings and starts what the options ask for; false when
-    // it could not begin. QuitAsked follows when nothing is left to wait for.
-    bool Start();
-    // True unless a transfer or a text was asked for and did not complete,
-    // or the connection failed.
-    bool Succeeded() const;
-    // Once the session has shut down: the screen dumped on standard output
-    // and the scrollback saved, as asked; false when it could not be written.
-    bool Leave();
+    // The whole run: starts what the options ask for, runs the event loop
+    // until the run is over (whoever acts on QuitAsked ends the loop), shuts
+    // the session down with shutDown, then dumps the screen and saves the
+    // scrollback as asked, also after a failure, when a script needs them
+    // most. The exit status.
+    int Exec(const std::function<void()>& shutDown);
 
 Q_SIGNALS:
     // The run is over: the connection or the transfer has ended with
@@ -42,6 +41,14 @@ Q_SIGNALS:
     void QuitAsked();
 
 private:
+    // Applies the settings and starts what the options ask for; false when
+    // it could not begin. QuitAsked follows when nothing is left to wait for.
+    bool Start();
+    // True unless a transfer or a text was asked for and did not complete,
+    // or the connection failed.
+    bool Succeeded() const;
+    // The screen dumped and the scrollback saved; false when it could not be written.
+    bool Leave();
     void ApplySettings();
     bool StartConnections();
     void TypeTextLater();

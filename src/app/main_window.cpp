@@ -437,21 +437,9 @@ QString Tmain::DemoMovieFolder() {
 }
 
 void Tmain::M_TelnetStartClick() {
-    if (m_dialer->exec() != QDialog::Accepted) {
-        return;
+    if (m_dialer->exec() == QDialog::Accepted) {
+        m_session.ConnectToHost(m_dialer->ChosenEntry());
     }
-    // Blanks alone are no host; the name itself goes on as the directory holds it.
-    if (TrimBlanks(ToUtf8(m_dialer->ChosenHost())).empty()) {
-        return;
-    }
-    const TLineProtocol protocol = m_dialer->ChosenProtocol() == THostProtocol::Raw
-                                       ? TLineProtocol::Raw
-                                       : TLineProtocol::Telnet;
-    // The entry's own width; the connection clears the screen anyway.
-    m_session.SetColumns(m_dialer->ChosenColumns());
-    m_session.SetConnectTimeout(std::chrono::seconds(m_dialer->ChosenConnectTimeout()));
-    m_session.ConnectTelnet(ToUtf8(m_dialer->ChosenHost()), ToUtf8(m_dialer->ChosenPort()),
-                            protocol);
 }
 
 void Tmain::M_SerialAttach() {

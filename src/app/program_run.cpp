@@ -68,17 +68,7 @@ int RunHeadless(const CommandLineOptions& options,
     });
     TCommandLineRun run(session, options);
     QObject::connect(&run, &TCommandLineRun::QuitAsked, &QCoreApplication::quit);
-    int status = run.Start() ? 0 : kFailure;
-    if (status == 0) {
-        QCoreApplication::exec();
-    }
-    session.ShutDown();
-    // The screen and scrollback are written also after a failure, when a
-    // script needs them most.
-    const bool left = run.Leave();
-    if (!run.Succeeded() || !left) {
-        status = kFailure;
-    }
+    int status = run.Exec([&session] { session.ShutDown(); });
     if (leave && !leave(session)) {
         status = kFailure;
     }

@@ -2,6 +2,7 @@
 
 #include "app/zmodem_start_watch.h"
 #include "common/qt_text.h"
+#include "common/text_helpers.h"
 #include "common/whole_file.h"
 #include "connection/byte_sender.h"
 #include "connection/live_connection.h"
@@ -113,6 +114,19 @@ bool TSession::ConnectTelnet(const std::string& host, const std::string& port,
         telnet->Start(QThread::LowPriority);
         return telnet;
     });
+}
+
+bool TSession::ConnectToHost(const THostRow& entry) {
+    // Blanks alone are no host; the name itself goes on as the directory holds it.
+    if (TrimBlanks(entry.HostName).empty()) {
+        return false;
+    }
+    // The entry's own width; the connection clears the screen anyway.
+    SetColumns(entry.Columns);
+    SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
+    return ConnectTelnet(entry.HostName, entry.Port,
+                         entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw
+                                                              : TLineProtocol::Telnet);
 }
 
 bool TSession::AttachSerial(const std::string& device) {
@@ -377,10 +391,9 @@ bool TSession::StartTransfer(const TTransferRequest& request) {
     // Reserved first: what the line brings while the machine starts (a
     // board's ZMODEM start included) is kept for it.
     line->Hold();
-    m_transferLine = line;
-    // The last transfer's machine has ended; its thread goes with it, once
-    // what it still had to send (a cancel's CANs, a moment later) is out.
-    StopLastRun();
+    // The last transfer's machine has ended; its thread goes with it.
+    m_run.reset();
+    m_runLine = nullptr;
     try {
         auto run = std::make_shared<TTransferRun>(
             *line, static_cast<TTransferRun::TObserver&>(*this),
@@ -389,7 +402,6 @@ bool TSession::StartTransfer(const TTransferRequest& request) {
         m_run = std::move(run);
         m_runLine = line;
     } catch (const std::exception& failure) {
-        m_transferLine = nullptr;
         line->DeclineHeld();
         Q_EMIT Notice(FromUtf8(failure.what()));
         return false;
@@ -447,33 +459,19 @@ void TSession::TakeTransferNews() {
     }
 }
 
-void TSession::StopLastRun() {
-    // A block receiver's CANs follow its cancel 250 ms later.
-    constexpr auto kLastSendWait = std::chrono::milliseconds(500);
-    const auto until = std::chrono::steady_clock::now() + kLastSendWait;
-    while (m_run && m_run->ThreadAlive() && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    m_run.reset();
-}
-
 void TSession::GiveLineBack() {
-    const QPointer<TLiveConnection> line = m_transferLine;
-    m_transferLine = nullptr;
-    if (line) {
-        line->SetTransferMode(false, m_telnetFilter);
+    if (m_runLine) {
+        m_runLine->SetTransferMode(false, m_telnetFilter);
     }
 }
 
 void TSession::LoseTransferLine() {
     if (!m_run) {
-        m_transferLine = nullptr;
         return;
     }
     // The machine ends "Connection lost" and says so before anything else
     // the line's end brings.
     m_run->LineLost();
-    m_transferLine = nullptr;
     m_runLine = nullptr;
     TakeTransferNews();
 }
@@ -486,10 +484,14 @@ void TSession::RemoteSendStarted() {
     request.kind = TTransferKind::ReceiveZmodem;
     request.where = m_downloadFolder;
     request.existing = m_existing;
-    if (!m_autoZmodem || InTransfer() || !StartTransfer(request)) {
-        if (TLiveConnection* line = LiveConnection(); line != nullptr && line != m_transferLine) {
-            line->DeclineHeld();
-        }
+    // A download that cannot begin gives the held bytes to the screen itself.
+    if (m_autoZmodem && !InTransfer()) {
+        StartTransfer(request);
+        return;
+    }
+    TLiveConnection* line = LiveConnection();
+    if (line != nullptr && !(InTransfer() && line == m_runLine)) {
+        line->DeclineHeld();
     }
 }
 

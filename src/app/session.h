@@ -10,6 +10,7 @@
 #include "connection/telnet/socket_resolver.h"
 #include "connection/telnet/wsocket.h"
 #include "connection/throttle.h"
+#include "directory/host_directory.h"
 #include "screen/shared_screen.h"
 #include "transfer/transfer_request.h"
 #include "transfer/transfer_run.h"
@@ -68,6 +69,9 @@ public:
     bool ConnectTelnet(const std::string& host, const std::string& port,
                        TLineProtocol protocol = TLineProtocol::Telnet);
     bool AttachSerial(const std::string& device);
+    // Calls a host directory entry with its own type, width and connect
+    // timeout. False, connecting nothing, for a blank host name.
+    bool ConnectToHost(const THostRow& entry);
     // The step all of them share: create returns the started connection, or
     // null when it failed; what it throws reaches the caller after the old
     // connection stopped.
@@ -139,7 +143,7 @@ public:
     void CancelTransfer();
     void AnswerExisting(TExistingFile choice);
     // Whether a transfer has the line.
-    bool InTransfer() const { return m_transferLine != nullptr; }
+    bool InTransfer() const { return m_run && !m_endTold; }
     // The running or last transfer, or null.
     const TTransferRun* Transfer() const { return m_run.get(); }
     // How requests become state machines (tests give fakes).
@@ -237,7 +241,6 @@ private:
     // User-interface thread: what the run noted goes out as signals.
     void TakeTransferNews();
     void GiveLineBack();
-    void StopLastRun();
     bool OpenSessionFile(TCaptureFile& file, const std::string& path);
     void CloseSessionFile(TCaptureFile& file);
     // Tells the user later, outside the step that runs now.
@@ -259,11 +262,11 @@ private:
     QPointer<TConnectionThread> m_serialConn;
     // Every connection thread that has not ended, for shutdown to stop and join.
     std::vector<QPointer<TConnectionThread>> m_liveThreads;
-    // The line a transfer has, and the running or last transfer (kept after
-    // its end, for what its machine still sends: a cancel's CANs).
-    QPointer<TLiveConnection> m_transferLine;
-    QPointer<TLiveConnection> m_runLine;
+    // The running or last transfer (kept after its end, for what its
+    // machine still sends: a cancel's CANs), its line, and whether its end
+    // was told (the line given back): until then the transfer has the line.
     std::shared_ptr<TTransferRun> m_run;
+    QPointer<TLiveConnection> m_runLine;
     bool m_endTold = true;
     std::atomic<bool> m_newsPosted{false};
     TMachineMaker m_machineMaker = MakeTransferMachine;

@@ -2,15 +2,11 @@
 
 #include "app/file_dialogs.h"
 #include "app/session.h"
-#include "common/message_box.h"
 #include "common/qt_text.h"
-#include "common/whole_file.h"
 #include "screen/crt_screen.h"
-#include "screen/history_movie.h"
 #include "screen/row_text.h"
 
 #include <QClipboard>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -70,14 +66,6 @@ bool TTextCommands::Paste() {
     return m_session.TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
 }
 
-bool TTextCommands::SendTextFile(const std::string& path) {
-    return m_session.SendTextFile(path);
-}
-
-bool TTextCommands::SaveScrollback(const std::string& path) {
-    return m_session.SaveScrollback(path);
-}
-
 void TTextCommands::SaveScrollbackClick() {
     QFileDialog& dialog =
         KeptFileDialog(m_scrollbackDialog, &m_window, "ScrollbackDialog1",
@@ -87,7 +75,7 @@ void TTextCommands::SaveScrollbackClick() {
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     const std::vector<std::string> chosen = ChosenFiles(dialog);
     if (!chosen.empty()) {
-        SaveScrollback(chosen.front());
+        m_session.SaveScrollback(chosen.front());
     }
 }
 
@@ -97,7 +85,7 @@ void TTextCommands::SendTextFileClick() {
     dialog.setFileMode(QFileDialog::ExistingFile);
     const std::vector<std::string> chosen = ChosenFiles(dialog);
     if (!chosen.empty()) {
-        SendTextFile(chosen.front());
+        m_session.SendTextFile(chosen.front());
     }
 }
 

@@ -30,13 +30,7 @@ public:
     // The clipboard typed into the live line at a typing pace: its ATASCII
     // form as it is, otherwise the text mapped to ATASCII. False without a line.
     bool Paste();
-    // A text file typed into the live line; false (the user is told) when it
-    // cannot be read or no line runs.
-    bool SendTextFile(const std::string& path);
-    // The scrollback and the screen into a file: an ATASCII movie for a name
-    // ending in .ata, UTF-8 text otherwise. False (the user is told) on failure.
-    bool SaveScrollback(const std::string& path);
-    // The dialogs that come before the last two.
+    // The dialogs of the session's Save Scrollback and Send Text File.
     void SaveScrollbackClick();
     void SendTextFileClick();
     // Shift+Page Up/Down and Shift+End move the scrollback view; true when

@@ -128,15 +128,7 @@ int Run(const telvora::CommandLineOptions& options) {
     QObject::connect(&run, &telvora::TCommandLineRun::QuitAsked, &window,
                      [&window] { CloseEverything(window); });
     window.show();
-    int status = run.Start() ? 0 : kFailure;
-    if (status == 0) {
-        QApplication::exec();
-    }
-    window.ShutDown();
-    const bool left = run.Leave();
-    if (!run.Succeeded() || !left) {
-        status = kFailure;
-    }
+    int status = run.Exec([&window] { window.ShutDown(); });
     if (options.screenshotPath && !SaveTheScreenshot(session, window.Screen(), options)) {
         status = kFailure;
     }

@@ -261,10 +261,6 @@ int TDialer::ChosenColumns() const {
     return m_directory.ChosenColumns();
 }
 
-int TDialer::ChosenConnectTimeout() const {
-    return m_directory.ChosenConnectTimeout();
-}
-
 void TDialer::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous()) {

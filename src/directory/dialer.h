@@ -46,8 +46,8 @@ public:
     THostProtocol ChosenProtocol() const;
     // 40 or 80.
     int ChosenColumns() const;
-    // Seconds a connect to the entry may take.
-    int ChosenConnectTimeout() const;
+    // The whole entry chosen, as the session calls it.
+    const THostRow& ChosenEntry() const { return m_directory.Chosen(); }
     int CurrentRow() const { return m_directory.CurrentRow(); }
 
     void FormShow();

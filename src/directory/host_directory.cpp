@@ -213,17 +213,11 @@ THostEditResult THostDirectory::Delete() {
 
 void THostDirectory::Connect() {
     if (HasCurrentRow()) {
-        m_chosenHost = Row(m_currentRow).HostName;
-        m_chosenPort = Row(m_currentRow).Port;
-        m_chosenProtocol = Row(m_currentRow).Protocol;
-        m_chosenColumns = ValidColumns(Row(m_currentRow).Columns);
-        m_chosenTimeout = ValidConnectTimeout(Row(m_currentRow).ConnectTimeout);
+        m_chosen = Row(m_currentRow);
+        m_chosen.Columns = ValidColumns(m_chosen.Columns);
+        m_chosen.ConnectTimeout = ValidConnectTimeout(m_chosen.ConnectTimeout);
     } else {
-        m_chosenHost.clear();
-        m_chosenPort.clear();
-        m_chosenProtocol = THostProtocol::Telnet;
-        m_chosenColumns = kNarrowColumns;
-        m_chosenTimeout = kDefaultConnectTimeout;
+        m_chosen = THostRow{};
     }
 }
 

@@ -109,11 +109,14 @@ public:
     // edit boxes).
     void Connect();
 
-    const std::string& ChosenHost() const { return m_chosenHost; }
-    const std::string& ChosenPort() const { return m_chosenPort; }
-    THostProtocol ChosenProtocol() const { return m_chosenProtocol; }
-    int ChosenColumns() const { return m_chosenColumns; }
-    int ChosenConnectTimeout() const { return m_chosenTimeout; }
+    // The entry Connect chose, its width and timeout made valid; an empty
+    // one (blank host) when no row was current.
+    const THostRow& Chosen() const { return m_chosen; }
+    const std::string& ChosenHost() const { return m_chosen.HostName; }
+    const std::string& ChosenPort() const { return m_chosen.Port; }
+    THostProtocol ChosenProtocol() const { return m_chosen.Protocol; }
+    int ChosenColumns() const { return m_chosen.Columns; }
+    int ChosenConnectTimeout() const { return m_chosen.ConnectTimeout; }
 
     static bool IsInteger(std::string_view text);
     static bool IsPortValueName(std::string_view name);
@@ -144,11 +147,7 @@ private:
     std::vector<THostRow> m_rows;
     int m_currentRow = 0;
     THostRow m_edits{"", std::string(kDefaultPort), ""};
-    std::string m_chosenHost;
-    std::string m_chosenPort;
-    THostProtocol m_chosenProtocol = THostProtocol::Telnet;
-    int m_chosenColumns = kNarrowColumns;
-    int m_chosenTimeout = kDefaultConnectTimeout;
+    THostRow m_chosen;
 };
 
 } // namespace telvora

@@ -235,7 +235,9 @@ void TTransferRun::Loop() {
             PumpWhileDue();
         }
     }
+    std::lock_guard lock(m_mutex);
     m_threadAlive = false;
+    m_threadEnded.notify_all();
 }
 
 void TTransferRun::PumpWhileDue() {
@@ -250,6 +252,10 @@ void TTransferRun::PumpWhileDue() {
 }
 
 void TTransferRun::StopThread() {
+    if (!m_machine->Running()) {
+        std::unique_lock lock(m_mutex);
+        m_threadEnded.wait_for(lock, kLastSendsWait, [this] { return !m_threadAlive.load(); });
+    }
     Ask(kStop);
     if (m_thread.joinable()) {
         m_thread.join();

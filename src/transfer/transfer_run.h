@@ -74,7 +74,7 @@ public:
     TTransferProgress Progress() const;
     // The interval the machine's timer was last armed with (0 when disabled).
     int TimerInterval() const;
-    // Whether the run's thread is still there, for tests.
+    // Whether the run's thread is still there.
     bool ThreadAlive() const { return m_threadAlive.load(); }
 
 private:
@@ -129,6 +129,11 @@ private:
 
     std::atomic<bool> m_lineLost{false};
     std::atomic<bool> m_threadAlive{false};
+    // An ended machine's thread ends by itself once its last sends are out
+    // (a block receiver's CANs follow its cancel 250 ms later); a run going
+    // away waits for that this long at most.
+    static constexpr std::chrono::milliseconds kLastSendsWait{500};
+    std::condition_variable m_threadEnded;
     // Started last, after everything it uses.
     std::thread m_thread;
 };

@@ -143,11 +143,10 @@ void TTransferWindow::Show(const TTransferProgress& progress) {
         // The sender has gone: nobody waits for an answer any more.
         DropQuestion();
     }
-    // An ending goes out at once; other changes wait for the one on its way.
-    if (m_applyQueued && !progress.ended) {
+    // An ending goes out at once; other changes wait for the timer on its way.
+    if (!progress.ended && m_applyTimer.isActive()) {
         return;
     }
-    m_applyQueued = true;
     ApplyPending();
 }
 
@@ -158,9 +157,8 @@ void TTransferWindow::ApplyPending() {
         if (!m_applyTimer.isActive()) {
             m_applyTimer.start(static_cast<int>(kShowIntervalMs - since));
         }
-        return; // still queued: the timer shows the latest
+        return; // the timer shows the latest
     }
-    m_applyQueued = false;
     m_applyTimer.stop();
     m_sinceApply.restart();
     Apply(progress);

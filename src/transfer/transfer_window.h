@@ -84,7 +84,6 @@ private:
     static constexpr int kShowIntervalMs = 50;
     TTransferProgress m_latest;
     bool m_running = false;
-    bool m_applyQueued = false;
     QTimer m_applyTimer;
     QElapsedTimer m_sinceApply;
     QMessageBox* m_question = nullptr;
