@@ -25,7 +25,7 @@ constexpr std::uint8_t kInverseBit = 0x80;
 constexpr int kFontPixels = 11;
 constexpr QRect kLabel1Geometry(64, 68, 321, 13);
 
-constexpr std::string_view kCredits = "An ATASCII terminal by the Telvora developers";
+constexpr std::string_view kCredits = "By the Telvora developers - GNU GPL v3 or later";
 constexpr int kCreditsTop = 33;
 
 constexpr std::string_view kVersion = "Version " TELVORA_VERSION;
