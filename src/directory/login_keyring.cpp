@@ -33,7 +33,10 @@ bool RunJob(QKeychain::Job& job, QString& error) {
         error = QStringLiteral("The keyring did not answer.");
         return false;
     }
-    error = job.error() == QKeychain::NoError ? QString() : job.errorString();
+    error = job.error() == QKeychain::NoError ? QString()
+            : job.errorString().isEmpty()
+                ? QStringLiteral("keyring error %1").arg(static_cast<int>(job.error()))
+                : job.errorString();
     return true;
 }
 
