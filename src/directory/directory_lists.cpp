@@ -160,8 +160,10 @@ std::vector<std::string> CsvFields(std::string_view line) {
     return fields;
 }
 
+// Quoted where it would otherwise be cut, trimmed or read as a comment.
 std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos && text == TrimBlanks(text)) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos && text == TrimBlanks(text) &&
+        (text.empty() || (text.front() != ';' && text.front() != '#'))) {
         return text;
     }
     std::string quoted = "\"";
