@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Split as a line would deliver it.
     for (std::size_t at = 0; at < received.size(); at += 7) {
         const std::string_view piece = received.substr(at, 7);
-        typed += watch.Feed(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()).size();
+        typed +=
+            watch.Feed(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size()).size();
     }
     if (typed > most) {
         std::abort();

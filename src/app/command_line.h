@@ -24,12 +24,11 @@ struct TelnetTarget {
     bool operator==(const TelnetTarget&) const = default;
 };
 
-// "HOST[:PORT]" or "telnet://[USER@]HOST[:PORT][/]", the scheme in any letter case. HOST is a name, a dotted IPv4
-// address, an IPv6 address in brackets ("[::1]", "[::1]:2323") or an IPv6
-// address alone ("::1"), which is taken whole as the host: its last group
-// could as well be a port, so a port is only read after brackets. nullopt
-// when it names no host, a port out of 1..65535 or a malformed address;
-// *problem then says what is wrong, in a few words.
+// "HOST[:PORT]" or "telnet://[USER@]HOST[:PORT][/]", the scheme in any letter case. HOST is a name,
+// a dotted IPv4 address, an IPv6 address in brackets ("[::1]", "[::1]:2323") or an IPv6 address
+// alone ("::1"), which is taken whole as the host: its last group could as well be a port, so a
+// port is only read after brackets. nullopt when it names no host, a port out of 1..65535 or a
+// malformed address; *problem then says what is wrong, in a few words.
 std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text,
                                               std::string* problem = nullptr);
 // The same forms for raw TCP, with "raw://" instead of "telnet://"; raw is set.

@@ -22,7 +22,8 @@ public:
         : m_inner(std::move(inner)), m_login(std::move(login)), m_type(std::move(type)) {}
 
     std::optional<std::size_t> Scan(const std::uint8_t* data, std::size_t count) override {
-        const std::optional<std::size_t> start = m_inner ? m_inner->Scan(data, count) : std::nullopt;
+        const std::optional<std::size_t> start =
+            m_inner ? m_inner->Scan(data, count) : std::nullopt;
         if (!m_login->Done()) {
             std::vector<std::uint8_t> codes = m_login->Feed(data, start.value_or(count));
             if (!codes.empty()) {

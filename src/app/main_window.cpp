@@ -172,10 +172,10 @@ void Tmain::BuildDirectoryEntries(QMenu* connectTo) {
             this, [this] { m_session.SendLogin(); });
     connect(&m_session, &TSession::LineCameUp, this, &Tmain::RefreshMenus);
     connect(&m_session, &TSession::RawPeerOffered, this, [this](const QString& name) {
-        m_session.AnswerRawPeerOffer(AskYesNo(
-            this, QStringLiteral("\"%1\" answers like a plain TCP bridge, not a Telnet "
-                                 "server. Switch this entry to Raw TCP and call it again?")
-                      .arg(name)));
+        m_session.AnswerRawPeerOffer(
+            AskYesNo(this, QStringLiteral("\"%1\" answers like a plain TCP bridge, not a Telnet "
+                                          "server. Switch this entry to Raw TCP and call it again?")
+                               .arg(name)));
     });
 }
 

@@ -136,9 +136,9 @@ bool TSession::ConnectToHost(const THostRow& entry, const std::string& password)
         m_loginWatch = std::make_shared<TLoginWatch>(ParseLoginSteps(entry.LoginSteps),
                                                      entry.UserName, password);
     }
-    const bool started = ConnectTelnet(entry.HostName, entry.Port,
-                                       entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw
-                                                                            : TLineProtocol::Telnet);
+    const bool started = ConnectTelnet(
+        entry.HostName, entry.Port,
+        entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
     if (!started) {
         m_loginWatch.reset();
         return false;

@@ -2,27 +2,28 @@
 
 #include "common/message_box.h"
 #include "common/qt_text.h"
-#include "common/window_placement.h"
 #include "common/text_helpers.h"
+#include "common/window_placement.h"
 #include "directory/button_pictures.h"
 #include "directory/directory_files.h"
-#include "directory/login_steps.h"
 #include "directory/host_table_model.h"
+#include "directory/login_steps.h"
 #include "directory/qt_settings_store.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileDialog>
-#include <QInputDialog>
-#include <QLabel>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -151,18 +152,18 @@ void TDialer::BuildWindow() {
     m_bitBtn3 = AddButton("BitBtn3", QStringLiteral("Connect"), 368, 75, TButtonPicture::Connect);
     m_bitBtn4 = AddButton("BitBtn4", QStringLiteral("&Close"), 446, 75, TButtonPicture::Close);
     m_bitBtn5 = AddButton("BitBtn5", QStringLiteral("Delete"), 215, 75, TButtonPicture::Delete);
-    m_importButton = AddButton("ImportButton", QStringLiteral("Import..."), 292, 75,
-                               TButtonPicture::SaveAsNew);
+    m_importButton =
+        AddButton("ImportButton", QStringLiteral("Import..."), 292, 75, TButtonPicture::SaveAsNew);
     m_exportButton =
         AddButton("ExportButton", QStringLiteral("Export..."), 524, 75, TButtonPicture::Update);
     BuildLoginRow();
     LabelFields();
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
-    QWidget* order[] = {m_hyperGrid1,   m_bitBtn1,      m_edit1,     m_edit3,     m_edit2,
-                        m_comboBox1,    m_comboBox2,    m_spinBox1,  m_userEdit,  m_passwordEdit,
-                        m_stepsEdit,    m_escapeBox,    m_bitBtn2,   m_bitBtn3,   m_bitBtn4,
-                        m_bitBtn5,      m_importButton, m_exportButton};
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,      m_edit1,       m_edit3,    m_edit2,
+                        m_comboBox1,  m_comboBox2,    m_spinBox1,    m_userEdit, m_passwordEdit,
+                        m_stepsEdit,  m_escapeBox,    m_bitBtn2,     m_bitBtn3,  m_bitBtn4,
+                        m_bitBtn5,    m_importButton, m_exportButton};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -247,7 +248,15 @@ void TDialer::BuildGrid() {
 
     QHeaderView* header = m_hyperGrid1->horizontalHeader();
     header->setHighlightSections(false);
-    header->setSectionsClickable(false);
+    // A click on a column's heading sorts the list by it.
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(2, Qt::AscendingOrder);
+    connect(
+        header, &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
+            m_directory.SortRows(static_cast<THostSortKey>(column), order == Qt::DescendingOrder);
+            ShowList();
+        });
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setStretchLastSection(false);
     header->resizeSection(0, kHostNameWidth);
@@ -376,8 +385,8 @@ void TDialer::BitBtn1Click() {
     TakeEdits();
     const QString name = FromUtf8(m_directory.Edits().Description);
     if (m_directory.EditsNameAnEntry() &&
-        !AskYesNo(this, QStringLiteral("An entry named \"%1\" exists already. Replace it?")
-                            .arg(name))) {
+        !AskYesNo(this,
+                  QStringLiteral("An entry named \"%1\" exists already. Replace it?").arg(name))) {
         return;
     }
     const THostEditResult result = m_directory.SaveAsNew();
@@ -443,11 +452,11 @@ void TDialer::TakeChosenPassword() {
         return;
     }
     bool ok = false;
-    const QString typed = QInputDialog::getText(
-        this, kCaption,
-        QStringLiteral("Password for %1 at \"%2\":")
-            .arg(FromUtf8(chosen.UserName), FromUtf8(chosen.Description)),
-        QLineEdit::Password, QString(), &ok);
+    const QString typed =
+        QInputDialog::getText(this, kCaption,
+                              QStringLiteral("Password for %1 at \"%2\":")
+                                  .arg(FromUtf8(chosen.UserName), FromUtf8(chosen.Description)),
+                              QLineEdit::Password, QString(), &ok);
     if (ok) {
         m_chosenPassword = ToUtf8(typed);
     }
@@ -469,9 +478,9 @@ void TDialer::ImportClick() {
 }
 
 void TDialer::ExportClick() {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Export Host Directory"), QString(),
-        QStringLiteral("BBS list (*.lst *.ini);;CSV (*.csv)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export Host Directory"), QString(),
+                                     QStringLiteral("BBS list (*.lst *.ini);;CSV (*.csv)"));
     if (path.isEmpty()) {
         return;
     }
@@ -529,6 +538,12 @@ void TDialer::ShowEdits() {
 // entering it again.
 void TDialer::ShowList() {
     m_showingList = true;
+    // A reload lists by description again.
+    if (m_directory.IsListedByDescription()) {
+        const QSignalBlocker quiet(m_hyperGrid1->horizontalHeader());
+        m_hyperGrid1->horizontalHeader()->setSortIndicator(
+            static_cast<int>(THostSortKey::Description), Qt::AscendingOrder);
+    }
     m_model->Reload();
     const int viewRow = m_directory.CurrentRow() - 1;
     if (viewRow >= 0 && viewRow < m_model->rowCount()) {

@@ -58,7 +58,8 @@ TImportResult ImportDirectoryFile(TSettingsStore& store, const std::string& path
     result.Updated = counts.Updated;
     for (const TListEntry& entry : list.Entries) {
         if (!entry.Password.empty() &&
-            (keyring == nullptr || !keyring->WritePassword(entry.Row.Description, entry.Password))) {
+            (keyring == nullptr ||
+             !keyring->WritePassword(entry.Row.Description, entry.Password))) {
             ++result.PasswordsNotKept;
         }
     }
@@ -67,8 +68,8 @@ TImportResult ImportDirectoryFile(TSettingsStore& store, const std::string& path
 }
 
 void ExportDirectoryFile(const std::vector<THostRow>& rows, const std::string& path) {
-    WriteWholeFile(path, EndsWithNoCase(path, ".csv") ? WriteDirectoryCsv(rows)
-                                                      : WriteBbsListIni(rows));
+    WriteWholeFile(path,
+                   EndsWithNoCase(path, ".csv") ? WriteDirectoryCsv(rows) : WriteBbsListIni(rows));
 }
 
 std::optional<THostRow> FindDirectoryEntry(TSettingsStore& store, const std::string& name) {

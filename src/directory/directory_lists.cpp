@@ -52,9 +52,8 @@ std::string PortText(std::string_view text) {
 
 int ColumnsOf(std::string_view mode) {
     const std::string lower = LowerAscii(TrimBlanks(mode));
-    return lower == LowerAscii(kWideScreenMode) || lower == "80"
-               ? THostDirectory::kWideColumns
-               : THostDirectory::kNarrowColumns;
+    return lower == LowerAscii(kWideScreenMode) || lower == "80" ? THostDirectory::kWideColumns
+                                                                 : THostDirectory::kNarrowColumns;
 }
 
 // Lists keep the last connection as seconds since 1970.
@@ -256,7 +255,8 @@ TListImport ParseDirectoryCsv(std::string_view text) {
 TListImport ParseDirectoryList(std::string_view text) {
     for (const std::string_view line : Lines(text)) {
         if (!IsComment(line)) {
-            return TrimBlanks(line).front() == '[' ? ParseBbsListIni(text) : ParseDirectoryCsv(text);
+            return TrimBlanks(line).front() == '[' ? ParseBbsListIni(text)
+                                                   : ParseDirectoryCsv(text);
         }
     }
     return {};
@@ -275,11 +275,12 @@ std::string WriteBbsListIni(const std::vector<THostRow>& rows) {
         if (!row.UserName.empty()) {
             text += "UserName=" + IniText(row.UserName) + "\n";
         }
-        text += "ScreenMode=" +
-                std::string(THostDirectory::ValidColumns(row.Columns) == THostDirectory::kWideColumns
-                                ? kWideScreenMode
-                                : kNarrowScreenMode) +
-                "\n";
+        text +=
+            "ScreenMode=" +
+            std::string(THostDirectory::ValidColumns(row.Columns) == THostDirectory::kWideColumns
+                            ? kWideScreenMode
+                            : kNarrowScreenMode) +
+            "\n";
         if (row.Calls > 0) {
             text += "Calls=" + std::to_string(row.Calls) + "\n";
         }

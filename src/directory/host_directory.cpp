@@ -152,6 +152,7 @@ void THostDirectory::LoadHosts() {
     m_loadProblem = m_store.Problem();
 
     m_rows.assign(reversed.rbegin(), reversed.rend());
+    m_sorted = false;
     if (!filledEmptyRow) {
         m_rows.emplace_back();
     }
@@ -203,8 +204,7 @@ bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
     return m_store.CloseKey();
 }
 
-std::vector<const THostRow*>
-THostDirectory::RowsToWrite(const std::vector<THostRow>& rows) const {
+std::vector<const THostRow*> THostDirectory::RowsToWrite(const std::vector<THostRow>& rows) const {
     std::vector<const THostRow*> written;
     std::map<std::string, std::size_t> byName;
     for (const THostRow& row : rows) {
@@ -262,6 +262,49 @@ void THostDirectory::WriteKeptFields(const THostRow& row) {
     writeIf(row.RawOffered, kRawOfferedSuffix, kYes);
 }
 
+void THostDirectory::SortRows(THostSortKey key, bool descending) {
+    const auto sortKey = [key](const THostRow& row) -> std::pair<std::string, long long> {
+        switch (key) {
+        case THostSortKey::HostName:
+            return {LowerAscii(row.HostName), 0};
+        case THostSortKey::Port:
+            return {{}, IsInteger(row.Port) ? std::stoll(TrimBlanks(row.Port)) : 0};
+        case THostSortKey::Type:
+            return {std::string(ProtocolName(row.Protocol)), 0};
+        case THostSortKey::Columns:
+            return {{}, ValidColumns(row.Columns)};
+        case THostSortKey::ConnectTimeout:
+            return {{}, row.ConnectTimeout};
+        case THostSortKey::Calls:
+            return {{}, row.Calls};
+        case THostSortKey::LastCall:
+            return {row.LastCall, 0};
+        case THostSortKey::Description:
+            break;
+        }
+        return {};
+    };
+    const THostRow* current = HasCurrentRow() ? &Row(m_currentRow) : nullptr;
+    std::vector<std::pair<THostRow, bool>> rows;
+    for (const THostRow& row : m_rows) {
+        rows.emplace_back(row, &row == current);
+    }
+    const auto listed = std::stable_partition(
+        rows.begin(), rows.end(), [](const auto& row) { return !IsBlank(row.first.HostName); });
+    std::stable_sort(rows.begin(), listed, [&](const auto& a, const auto& b) {
+        const auto left = std::make_pair(sortKey(a.first), m_store.FoldCase(a.first.Description));
+        const auto right = std::make_pair(sortKey(b.first), m_store.FoldCase(b.first.Description));
+        return descending ? right < left : left < right;
+    });
+    m_sorted = key != THostSortKey::Description || descending;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        m_rows[i] = std::move(rows[i].first);
+        if (rows[i].second) {
+            m_currentRow = static_cast<int>(i) + 1;
+        }
+    }
+}
+
 int THostDirectory::FindRow(std::string_view description) const {
     const std::string wanted = m_store.FoldCase(description);
     for (int row = 1; row <= RowCount(); ++row) {
@@ -300,9 +343,8 @@ bool THostDirectory::Merge(const std::vector<THostRow>& entries, TMergeCounts& c
     LoadHosts();
     counts = {};
     std::vector<THostRow> rows;
-    std::copy_if(m_rows.begin(), m_rows.end(), std::back_inserter(rows), [](const THostRow& row) {
-        return !IsBlank(row.HostName) && !IsBlank(row.Port);
-    });
+    std::copy_if(m_rows.begin(), m_rows.end(), std::back_inserter(rows),
+                 [](const THostRow& row) { return !IsBlank(row.HostName) && !IsBlank(row.Port); });
     std::map<std::string, std::size_t> byName;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         byName.emplace(m_store.FoldCase(rows[i].Description), i);

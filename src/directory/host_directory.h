@@ -61,6 +61,18 @@ std::optional<THostUrl> SplitHostUrl(std::string_view text);
 // Whether the text begins with another scheme ("ssh://...").
 bool HasOtherScheme(std::string_view text);
 
+// What the list can be sorted by, in the order of the grid's columns.
+enum class THostSortKey {
+    HostName,
+    Port,
+    Description,
+    Type,
+    Columns,
+    ConnectTimeout,
+    Calls,
+    LastCall,
+};
+
 // What became of a Save As New, Update or Delete.
 enum class THostEditResult {
     Saved,
@@ -145,6 +157,13 @@ public:
     // edit boxes).
     void Connect();
 
+    // Orders the entries by the key (ties by description), the empty last
+    // row staying last; the current row stays on its entry. The next
+    // LoadHosts lists them by description again.
+    void SortRows(THostSortKey key, bool descending);
+    // Whether the list is in the order LoadHosts gives it.
+    bool IsListedByDescription() const { return !m_sorted; }
+
     // The data row whose description is this one, as the store compares
     // names; 0 when there is none.
     int FindRow(std::string_view description) const;
@@ -214,6 +233,7 @@ private:
     THostRow m_edits{"", std::string(kDefaultPort), ""};
     THostRow m_chosen;
     std::string m_loadProblem;
+    bool m_sorted = false;
 };
 
 } // namespace telvora

@@ -112,10 +112,9 @@ bool TQtSettingsStore::ReplaceRefusedFile() {
 
 void TQtSettingsStore::NoteTooLong(qsizetype bytes) const {
     if (m_problem.empty()) {
-        m_problem = "The host directory file " + Quoted(FileName()) +
-                    " holds a value or name of " + std::to_string(bytes) +
-                    " bytes, longer than any entry has (" + std::to_string(kMaxValueBytes) +
-                    " bytes at most); it was skipped.";
+        m_problem = "The host directory file " + Quoted(FileName()) + " holds a value or name of " +
+                    std::to_string(bytes) + " bytes, longer than any entry has (" +
+                    std::to_string(kMaxValueBytes) + " bytes at most); it was skipped.";
     }
 }
 

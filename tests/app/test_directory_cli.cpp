@@ -66,10 +66,10 @@ TEST_F(DirectoryCommandLine, AnImportedBoardIsCalledByNameAndLoggedInByTheDefaul
             peer.CloseConnection();
         }
     });
-    const std::string list = WriteList("[Guest BBS]\nConnectionType=Raw\nAddress=127.0.0.1\nPort=" +
-                                       peer.PortText() +
-                                       "\nUserName=guest\nPassword=secret\n\n"
-                                       "[Secure BBS]\nConnectionType=SSH\nAddress=ssh.example\n");
+    const std::string list =
+        WriteList("[Guest BBS]\nConnectionType=Raw\nAddress=127.0.0.1\nPort=" + peer.PortText() +
+                  "\nUserName=guest\nPassword=secret\n\n"
+                  "[Secure BBS]\nConnectionType=SSH\nAddress=ssh.example\n");
     const Outcome first = RunTelvora("--import-directory " + list);
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_THAT(first.out, HasSubstr("Took 1 entries (1 new, 0 updated) and skipped 1"));

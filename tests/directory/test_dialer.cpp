@@ -679,8 +679,8 @@ TEST_F(DialerTest, SaveAsNewOverAnExistingNameAndDeleteAskFirst) {
     EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "old.example") << "No keeps it";
     m_questions.Answer(true);
     Button("BitBtn1")->click();
-    EXPECT_THAT(GridRows(), ElementsAre(QStringList{"new.example", "23", "club bbs"},
-                                        QStringList{"", "", ""}));
+    EXPECT_THAT(GridRows(),
+                ElementsAre(QStringList{"new.example", "23", "club bbs"}, QStringList{"", "", ""}));
 
     ClickRow(0);
     m_questions.Answer(false);
@@ -706,9 +706,9 @@ TEST_F(DialerTest, EveryFieldHasALabel) {
     ASSERT_EQ(fields.size(), 9);
     for (QWidget* field : fields) {
         const auto labels = m_dialer.findChildren<QLabel*>();
-        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                                [field](QLabel* label) { return label->buddy() == field; }))
-            << field->objectName().toStdString();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [field](QLabel* label) {
+            return label->buddy() == field;
+        })) << field->objectName().toStdString();
     }
 }
 

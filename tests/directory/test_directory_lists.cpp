@@ -124,8 +124,8 @@ TEST_P(LoginWatchTest, TypesEachStepOnceWhenItsPromptArrives) {
     TLoginWatch watch(ParseLoginSteps(test.steps), test.user, test.password);
     std::string typed;
     for (const std::string& piece : test.received) {
-        for (const std::uint8_t code : watch.Feed(
-                 reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size())) {
+        for (const std::uint8_t code :
+             watch.Feed(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size())) {
             typed += code == 155 ? '\n' : static_cast<char>(code);
         }
     }
@@ -135,17 +135,29 @@ TEST_P(LoginWatchTest, TypesEachStepOnceWhenItsPromptArrives) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, LoginWatchTest,
     ::testing::Values(
-        TLoginCase{"DefaultSteps", "", "guest", "pw",
-                   {"WELCOME\x9bYour na", "me? ", "guest\x9bPassword: "}, "guest\npw\n"},
-        TLoginCase{"EachOnce", "", "guest", "pw", {"User: ", "Login: ", "PASS? ", "pass? "},
+        TLoginCase{"DefaultSteps",
+                   "",
+                   "guest",
+                   "pw",
+                   {"WELCOME\x9bYour na", "me? ", "guest\x9bPassword: "},
                    "guest\npw\n"},
-        TLoginCase{"InverseVideoPrompt", "", "guest", "pw", {"\xC8\xC1\xCE\xC4\xCC\xC5:"},
-                   "guest\n"},
-        TLoginCase{"NoPasswordLeavesItsStepOut", "", "guest", "", {"Name? ", "Password? "},
-                   "guest\n"},
+        TLoginCase{"EachOnce",
+                   "",
+                   "guest",
+                   "pw",
+                   {"User: ", "Login: ", "PASS? ", "pass? "},
+                   "guest\npw\n"},
+        TLoginCase{
+            "InverseVideoPrompt", "", "guest", "pw", {"\xC8\xC1\xCE\xC4\xCC\xC5:"}, "guest\n"},
+        TLoginCase{
+            "NoPasswordLeavesItsStepOut", "", "guest", "", {"Name? ", "Password? "}, "guest\n"},
         TLoginCase{"NoUserLeavesItsStepOut", "", "", "pw", {"Name? ", "Password? "}, "pw\n"},
-        TLoginCase{"OwnSteps", "Logon|Handle = {user}{eol} ; press RETURN={eol}", "sam", "",
-                   {"Press return", "LOGON:"}, "\nsam\n"}),
+        TLoginCase{"OwnSteps",
+                   "Logon|Handle = {user}{eol} ; press RETURN={eol}",
+                   "sam",
+                   "",
+                   {"Press return", "LOGON:"},
+                   "\nsam\n"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(HostUrls, TheSchemeInAnyCaseAndAUserBeforeTheHost) {
@@ -157,6 +169,31 @@ TEST(HostUrls, TheSchemeInAnyCaseAndAUserBeforeTheHost) {
     EXPECT_FALSE(SplitHostUrl("ssh://h"));
     EXPECT_TRUE(HasOtherScheme("ssh://h"));
     EXPECT_FALSE(SplitHostUrl("bbs.example.org"));
+}
+
+} // namespace
+} // namespace telvora
+
+namespace telvora {
+namespace {
+
+TEST(DirectoryLists, SortingByAColumnKeepsTheEmptyRowLastAndTheCurrentEntryCurrent) {
+    TMemorySettingsStore store;
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    for (const auto& [name, port] : {std::pair{"Alpha", "2300"}, {"beta", "23"}, {"Gamma", "80"}}) {
+        directory.Edits() = THostRow{"h.example", port, name};
+        ASSERT_EQ(directory.SaveAsNew(), THostEditResult::Saved);
+    }
+    directory.EnterRow(1);
+    directory.SortRows(THostSortKey::Port, false);
+    EXPECT_EQ(directory.Row(1).Description, "beta");
+    EXPECT_EQ(directory.Row(3).Description, "Alpha");
+    EXPECT_EQ(directory.CurrentRow(), 3) << "Alpha stays current";
+    EXPECT_TRUE(directory.Row(4).HostName.empty());
+    directory.SortRows(THostSortKey::Description, true);
+    EXPECT_EQ(directory.Row(1).Description, "Gamma");
+    EXPECT_FALSE(directory.IsListedByDescription());
 }
 
 } // namespace

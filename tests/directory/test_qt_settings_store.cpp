@@ -12,8 +12,8 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace telvora {

@@ -31,10 +31,11 @@ public:
         }
         const std::string folder = m_folder.path().toStdString();
         const std::string address = folder + "/address";
-        const std::string script =
-            "printf '%s' \"$DBUS_SESSION_BUS_ADDRESS\" > '" + address + ".new' && " +
-            "printf 'telvora' | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1 && " +
-            "mv '" + address + ".new' '" + address + "' && exec sleep 600";
+        const std::string script = "printf '%s' \"$DBUS_SESSION_BUS_ADDRESS\" > '" + address +
+                                   ".new' && " +
+                                   "printf 'telvora' | gnome-keyring-daemon --unlock "
+                                   "--components=secrets >/dev/null 2>&1 && " +
+                                   "mv '" + address + ".new' '" + address + "' && exec sleep 600";
         m_pid = ::fork();
         if (m_pid == 0) {
             ::setsid();
