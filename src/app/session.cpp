@@ -160,6 +160,10 @@ TSettingsStore& TSession::DirectoryStore() {
 }
 
 void TSession::CountCall(const THostRow& entry) {
+    // An address given without the directory (telnet://USER@HOST) has no entry.
+    if (entry.Description.empty()) {
+        return;
+    }
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     THostDirectory directory(DirectoryStore());
     if (directory.RecordCall(entry.Description, ToUtf8(now))) {
