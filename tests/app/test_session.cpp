@@ -474,6 +474,7 @@ TEST_F(SessionCore, AnEntryLogsInIsCountedAndIsOfferedRawTcpOnceWhenItsBoardSpea
     directory.LoadHosts();
     directory.Edits() = THostRow{"127.0.0.1", peer.PortText(), "Board"};
     directory.Edits().UserName = "sam";
+    directory.Edits().EscapeShowsControls = true;
     ASSERT_EQ(directory.SaveAsNew(), THostEditResult::Saved);
     QStringList offers;
     QObject::connect(&session, &TSession::RawPeerOffered,
@@ -484,6 +485,7 @@ TEST_F(SessionCore, AnEntryLogsInIsCountedAndIsOfferedRawTcpOnceWhenItsBoardSpea
     };
 
     ASSERT_TRUE(session.ConnectToHost(directory.Row(1), "pw"));
+    EXPECT_TRUE(session.EscapeShowsControls()) << "the entry's own setting";
     ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
     ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp > 0; }));
     OnPeer([&] { return peer.Read(1 << 10, 200); }); // the Telnet client's own negotiation
