@@ -13,6 +13,15 @@ namespace {
 constexpr std::string_view kWideScreenMode = "Atari XEP80";
 constexpr std::string_view kNarrowScreenMode = "Atari";
 
+// Lists indent their keys with tabs: blanks of both kinds go.
+std::string Trim(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
 std::vector<std::string_view> Lines(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
@@ -28,12 +37,12 @@ std::vector<std::string_view> Lines(std::string_view text) {
 }
 
 bool IsComment(std::string_view line) {
-    const std::string trimmed = TrimBlanks(line);
+    const std::string trimmed = Trim(line);
     return trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#';
 }
 
 int ParseNumber(std::string_view text, int fallback) {
-    const std::string trimmed = TrimBlanks(text);
+    const std::string trimmed = Trim(text);
     long long value = 0;
     const auto [end, error] =
         std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
@@ -51,30 +60,46 @@ std::string PortText(std::string_view text) {
 }
 
 int ColumnsOf(std::string_view mode) {
-    const std::string lower = LowerAscii(TrimBlanks(mode));
+    const std::string lower = LowerAscii(Trim(mode));
     return lower == LowerAscii(kWideScreenMode) || lower == "80" ? THostDirectory::kWideColumns
                                                                  : THostDirectory::kNarrowColumns;
 }
 
-// Lists keep the last connection as seconds since 1970.
-std::string LocalTimeText(long long seconds) {
-    const std::time_t time = static_cast<std::time_t>(seconds);
+// Lists keep the last connection as a local date and time in words
+// ("Mon Jan 13 2025 12:34:56"), or as seconds since 1970.
+constexpr const char* kListDateTime = "%a %b %d %Y %H:%M:%S";
+constexpr const char* kOurDateTime = "%Y-%m-%d %H:%M";
+
+std::string LocalTimeText(const std::string& stored) {
     std::tm local{};
-    if (seconds <= 0 || localtime_r(&time, &local) == nullptr) {
+    const int seconds = ParseNumber(stored, -1);
+    if (seconds > 0) {
+        const std::time_t time = seconds;
+        if (localtime_r(&time, &local) == nullptr) {
+            return {};
+        }
+    } else if (const char* end = strptime(stored.c_str(), kListDateTime, &local);
+               end == nullptr || *end != '\0') {
         return {};
     }
     char text[32];
-    return std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) > 0 ? text : "";
+    return std::strftime(text, sizeof text, kOurDateTime, &local) > 0 ? text : "";
 }
 
-long long SecondsOf(const std::string& localText) {
+std::string ListTimeText(const std::string& ours) {
     std::tm local{};
-    if (strptime(localText.c_str(), "%Y-%m-%d %H:%M", &local) == nullptr) {
-        return 0;
+    const char* end = strptime(ours.c_str(), kOurDateTime, &local);
+    if (end == nullptr || *end != '\0') {
+        return {};
     }
     local.tm_isdst = -1;
     const std::time_t time = std::mktime(&local);
-    return time < 0 ? 0 : static_cast<long long>(time);
+    std::tm normalised{};
+    char text[40];
+    return time > 0 && localtime_r(&time, &normalised) != nullptr &&
+                   std::strftime(text, sizeof text, kListDateTime, &normalised) > 0
+               ? text
+               : "";
 }
 
 // A board read so far; taken when it has a name, a known kind and an address.
@@ -87,20 +112,20 @@ struct TBoard {
     std::string Password;
     std::string ScreenMode;
     int Calls = 0;
-    long long LastConnected = 0;
+    std::string LastConnected;
 };
 
 void Take(const TBoard& board, TListImport& list) {
     const std::optional<THostProtocol> kind = EntryKindOfListType(board.Type);
-    const std::string name = TrimBlanks(board.Name);
-    if (!kind || name.empty() || TrimBlanks(board.Address).empty() ||
+    const std::string name = Trim(board.Name);
+    if (!kind || name.empty() || Trim(board.Address).empty() ||
         THostDirectory::IsPortValueName(name) || list.Entries.size() >= kMaxListEntries) {
         ++list.Skipped;
         return;
     }
     TListEntry entry;
     entry.Row.Description = name;
-    entry.Row.HostName = TrimBlanks(board.Address);
+    entry.Row.HostName = Trim(board.Address);
     entry.Row.Port = PortText(board.Port);
     entry.Row.Protocol = *kind;
     entry.Row.Columns = ColumnsOf(board.ScreenMode);
@@ -112,8 +137,8 @@ void Take(const TBoard& board, TListImport& list) {
 }
 
 void SetIniKey(TBoard& board, std::string_view key, std::string_view value) {
-    const std::string name = LowerAscii(TrimBlanks(key));
-    const std::string text = TrimBlanks(value);
+    const std::string name = LowerAscii(Trim(key));
+    const std::string text = Trim(value);
     if (name == "connectiontype") {
         board.Type = text;
     } else if (name == "address") {
@@ -126,10 +151,10 @@ void SetIniKey(TBoard& board, std::string_view key, std::string_view value) {
         board.Password = text;
     } else if (name == "screenmode") {
         board.ScreenMode = text;
-    } else if (name == "calls") {
+    } else if (name == "totalcalls" || name == "calls") {
         board.Calls = ParseNumber(text, 0);
     } else if (name == "lastconnected") {
-        board.LastConnected = ParseNumber(text, 0);
+        board.LastConnected = text;
     }
 }
 
@@ -161,7 +186,7 @@ std::vector<std::string> CsvFields(std::string_view line) {
 
 // Quoted where it would otherwise be cut, trimmed or read as a comment.
 std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos && text == TrimBlanks(text) &&
+    if (text.find_first_of(",\"\r\n") == std::string::npos && text == Trim(text) &&
         (text.empty() || (text.front() != ';' && text.front() != '#'))) {
         return text;
     }
@@ -173,7 +198,7 @@ std::string CsvField(const std::string& text) {
 }
 
 bool Listed(const THostRow& row) {
-    return !TrimBlanks(row.HostName).empty() && !TrimBlanks(row.Port).empty();
+    return !Trim(row.HostName).empty() && !Trim(row.Port).empty();
 }
 
 // Line breaks and the INI syntax's own characters would break the form.
@@ -188,7 +213,7 @@ std::string IniText(const std::string& text) {
 } // namespace
 
 std::optional<THostProtocol> EntryKindOfListType(std::string_view type) {
-    const std::string lower = LowerAscii(TrimBlanks(type));
+    const std::string lower = LowerAscii(Trim(type));
     if (lower == "telnet") {
         return THostProtocol::Telnet;
     }
@@ -206,7 +231,7 @@ TListImport ParseBbsListIni(std::string_view text) {
         if (IsComment(line) || line.size() > kMaxListLine) {
             continue;
         }
-        const std::string trimmed = TrimBlanks(line);
+        const std::string trimmed = Trim(line);
         if (trimmed.front() == '[' && trimmed.back() == ']') {
             if (board) {
                 Take(*board, list);
@@ -235,7 +260,7 @@ TListImport ParseDirectoryCsv(std::string_view text) {
             continue;
         }
         const std::vector<std::string> fields = CsvFields(line);
-        const bool header = first && LowerAscii(TrimBlanks(fields[0])) == "name";
+        const bool header = first && LowerAscii(Trim(fields[0])) == "name";
         first = false;
         if (header) {
             continue;
@@ -255,8 +280,7 @@ TListImport ParseDirectoryCsv(std::string_view text) {
 TListImport ParseDirectoryList(std::string_view text) {
     for (const std::string_view line : Lines(text)) {
         if (!IsComment(line)) {
-            return TrimBlanks(line).front() == '[' ? ParseBbsListIni(text)
-                                                   : ParseDirectoryCsv(text);
+            return Trim(line).front() == '[' ? ParseBbsListIni(text) : ParseDirectoryCsv(text);
         }
     }
     return {};
@@ -282,10 +306,10 @@ std::string WriteBbsListIni(const std::vector<THostRow>& rows) {
                             : kNarrowScreenMode) +
             "\n";
         if (row.Calls > 0) {
-            text += "Calls=" + std::to_string(row.Calls) + "\n";
+            text += "TotalCalls=" + std::to_string(row.Calls) + "\n";
         }
-        if (const long long seconds = SecondsOf(row.LastCall); seconds > 0) {
-            text += "LastConnected=" + std::to_string(seconds) + "\n";
+        if (const std::string when = ListTimeText(row.LastCall); !when.empty()) {
+            text += "LastConnected=" + when + "\n";
         }
         text += "\n";
     }

@@ -11,8 +11,9 @@ namespace telvora {
 
 // Host lists brought from other terminals and taken to them: the common
 // BBS-list INI form (a section per board, named after it, with Address,
-// Port, ConnectionType, UserName, Password, ScreenMode, Calls and
-// LastConnected) and CSV (name, kind, address, port, width).
+// Port, ConnectionType, UserName, Password, ScreenMode, TotalCalls and
+// LastConnected; other keys are left alone) and CSV (name, kind, address,
+// port, width). A board without a ConnectionType is taken as Telnet.
 
 // The entry kind of a list's connection type (letter case aside); nullopt
 // for kinds this directory has no entry for (SSH, RLogin, Modem, ...).

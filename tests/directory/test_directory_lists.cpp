@@ -19,7 +19,8 @@ Port=2323
 UserName=guest
 Password=secret
 ScreenMode=Atari XEP80
-Calls=3
+	TotalCalls=3
+	LastConnected=Mon Jan 13 2025 12:34:56
 
 [Raw Board]
 ConnectionType=raw
@@ -49,6 +50,7 @@ TEST(DirectoryLists, TheIniFormTakesTelnetAndRawBoardsAndCountsTheRest) {
     EXPECT_EQ(atari.Columns, 80);
     EXPECT_EQ(atari.UserName, "guest");
     EXPECT_EQ(atari.Calls, 3);
+    EXPECT_EQ(atari.LastCall, "2025-01-13 12:34");
     EXPECT_EQ(list.Entries[0].Password, "secret");
     EXPECT_EQ(list.Entries[1].Row.Protocol, THostProtocol::Raw);
     EXPECT_EQ(list.Entries[1].Row.Columns, 40);
@@ -67,6 +69,8 @@ TEST(DirectoryLists, CsvAndTheIniFormRoundTripWithoutPasswords) {
         rows.push_back(entry.Row);
     }
     rows[0].UserName = "guest";
+    rows[0].Calls = 4;
+    rows[0].LastCall = "2026-12-10 07:00";
     for (const std::string& text : {WriteDirectoryCsv(rows), WriteBbsListIni(rows)}) {
         SCOPED_TRACE(text);
         const TListImport again = ParseDirectoryList(text);
@@ -78,6 +82,10 @@ TEST(DirectoryLists, CsvAndTheIniFormRoundTripWithoutPasswords) {
             EXPECT_EQ(again.Entries[i].Row.Protocol, rows[i].Protocol);
             EXPECT_EQ(again.Entries[i].Row.Columns, rows[i].Columns);
             EXPECT_TRUE(again.Entries[i].Password.empty());
+        }
+        if (text.front() == '[') {
+            EXPECT_EQ(again.Entries[0].Row.Calls, 4);
+            EXPECT_EQ(again.Entries[0].Row.LastCall, "2026-12-10 07:00");
         }
     }
 }
