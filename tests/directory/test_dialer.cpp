@@ -695,6 +695,15 @@ TEST_F(DialerTest, SaveAsNewOverAnExistingNameAndDeleteAskFirst) {
                             "Delete the entry \"club bbs\"?", "Delete the entry \"club bbs\"?"));
 }
 
+TEST_F(DialerTest, AStoreProblemIsToldWhenTheWindowOpens) {
+    m_store.SetProblem("The host directory file \"/x/Telvora.conf\" is not a regular file");
+    TMessageBoxWatcher watcher;
+    m_dialer.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.Texts().isEmpty(); }));
+    EXPECT_EQ(watcher.Texts().front(),
+              "The host directory file \"/x/Telvora.conf\" is not a regular file");
+}
+
 TEST_F(DialerTest, EveryFieldHasALabel) {
     QList<QWidget*> fields;
     for (QWidget* child : m_dialer.findChildren<QWidget*>()) {
