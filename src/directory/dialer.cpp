@@ -398,11 +398,27 @@ void TDialer::BitBtn1Click() {
 
 void TDialer::BitBtn2Click() {
     TakeEdits();
+    const int row = m_directory.CurrentRow();
+    const THostRow before =
+        row >= 1 && row <= m_directory.RowCount() ? m_directory.Row(row) : THostRow{};
+    const std::string renamed = m_directory.Edits().Description;
     const THostEditResult result = m_directory.Update();
     if (result == THostEditResult::Saved) {
-        KeepPassword(m_directory.Edits().Description);
+        MovePassword(before, renamed);
+        KeepPassword(renamed);
     }
     Report(result);
+}
+
+// A renamed entry takes its kept password along.
+void TDialer::MovePassword(const THostRow& before, const std::string& renamed) {
+    if (before.UserName.empty() || LowerAscii(before.Description) == LowerAscii(renamed)) {
+        return;
+    }
+    const std::optional<std::string> kept = m_keyring.ReadPassword(before.Description);
+    if (kept && !kept->empty() && m_keyring.WritePassword(renamed, *kept)) {
+        m_keyring.DeletePassword(before.Description);
+    }
 }
 
 void TDialer::BitBtn5Click() {

@@ -85,6 +85,7 @@ private:
     void LabelFields();
     // The password typed in its box goes to the keyring (the box is emptied).
     void KeepPassword(const std::string& entry);
+    void MovePassword(const THostRow& before, const std::string& renamed);
     void TakeChosenPassword();
     void ShowLoadProblem();
     void TakeEdits();
