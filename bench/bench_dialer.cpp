@@ -5,6 +5,8 @@
 #include "directory/qt_settings_store.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -12,6 +14,8 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -123,5 +127,48 @@ void BM_DialerLoadHostsFromFile(benchmark::State& state) {
     LoadIntoGrid(state, dialer, hosts);
 }
 BENCHMARK(BM_DialerLoadHostsFromFile)->Arg(5000)->Unit(benchmark::kMillisecond);
+
+// Settings files the store must not choke on (target: within a second
+// each): 0 a FIFO, 1 a file of one 50 MB value (both refused unread), 2 a
+// file just under the size bound holding one value too long for any entry
+// (read, the value skipped).
+void BM_QtStoreBrokenFile(benchmark::State& state) {
+    QTemporaryDir folder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    QDir().mkpath(folder.filePath(QStringLiteral("Marrowby")));
+    const QByteArray path =
+        QFile::encodeName(folder.filePath(QStringLiteral("Marrowby/Telvora.conf")));
+    QFile file(QString::fromLocal8Bit(path));
+    bool made = false;
+    switch (state.range(0)) {
+    case 0:
+        made = ::mkfifo(path.constData(), 0600) == 0;
+        break;
+    case 1:
+        made = file.open(QIODevice::WriteOnly) && file.write("[General]\nClub=") > 0 &&
+               file.resize(50 << 20);
+        break;
+    default:
+        made = file.open(QIODevice::WriteOnly) &&
+               file.write("[General]\nClub=" +
+                          QByteArray(telvora::TQtSettingsStore::kMaxFileBytes - 100, 'x') +
+                          "\nClub-PORT=23\n") > 0;
+        break;
+    }
+    file.close();
+    if (!made) {
+        state.SkipWithError("cannot make the file");
+        return;
+    }
+    telvora::TQtSettingsStore store(QStringLiteral("Marrowby"), QStringLiteral("Telvora"));
+    telvora::THostDirectory directory(store);
+    for (auto _ : state) {
+        directory.LoadHosts();
+    }
+    if (directory.LoadProblem().empty()) {
+        state.SkipWithError("the file was not refused");
+    }
+}
+BENCHMARK(BM_QtStoreBrokenFile)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 } // namespace

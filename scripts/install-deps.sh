@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
-  qt6-qpa-plugins libqt6multimedia6
+  qt6-qpa-plugins libqt6multimedia6 qtkeychain-qt6-dev
+  gnome-keyring dbus
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   socat lrzsz inetutils-telnetd

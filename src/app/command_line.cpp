@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 
 #include "app/menu_tags.h"
+#include "common/text_helpers.h"
+#include "directory/host_directory.h"
 
 #include <arpa/inet.h>
 #include <charconv>
@@ -75,7 +77,11 @@ constexpr std::string_view kTelnetScheme = "telnet://";
 constexpr std::string_view kRawScheme = "raw://";
 
 bool OpensSomething(const CommandLineOptions& options) {
-    return options.moviePath || options.telnet || options.serialDevice;
+    return options.moviePath || options.telnet || options.serialDevice || options.entryName;
+}
+
+bool HasLine(const CommandLineOptions& options) {
+    return options.telnet || options.serialDevice || options.entryName;
 }
 
 // What is opened at start is named once; a second one is an error.
@@ -192,18 +198,19 @@ bool ReadPort(std::string_view port, TelnetTarget& target, std::string* problem)
 // the scheme given and a closing '/'.
 std::optional<TelnetTarget> ParseTarget(const std::string& text, std::string_view scheme, bool raw,
                                         std::string* problem) {
-    std::string_view rest = text;
-    if (rest.substr(0, scheme.size()) == scheme) {
-        rest.remove_prefix(scheme.size());
-        if (!rest.empty() && rest.back() == '/') {
-            rest.remove_suffix(1);
-        }
-    } else if (rest.find("://") != std::string_view::npos) {
+    TelnetTarget target;
+    target.raw = raw;
+    const std::optional<THostUrl> url = SplitHostUrl(text);
+    const THostProtocol wanted = raw ? THostProtocol::Raw : THostProtocol::Telnet;
+    if ((url && url->Protocol != wanted) || HasOtherScheme(text)) {
         Fails(problem, "only a " + std::string(scheme) + " address is taken here");
         return std::nullopt;
     }
-    TelnetTarget target;
-    target.raw = raw;
+    const std::string hostPort = url ? url->HostPort : text;
+    if (url) {
+        target.user = url->User;
+    }
+    std::string_view rest = hostPort;
     std::string_view host = rest;
     if (!rest.empty() && rest.front() == '[') {
         const auto close = rest.find(']');
@@ -256,6 +263,10 @@ std::optional<TelnetTarget> ParseTarget(const std::string& text, std::string_vie
 
 } // namespace
 
+bool OpensAtStart(const CommandLineOptions& options) {
+    return OpensSomething(options);
+}
+
 std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text, std::string* problem) {
     return ParseTarget(text, kTelnetScheme, false, problem);
 }
@@ -289,9 +300,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             result.error = "option " + name + " needs a value";
             return std::nullopt;
         };
-        if (!onlyFiles &&
-            (argument.rfind(kTelnetScheme, 0) == 0 || argument.rfind(kRawScheme, 0) == 0)) {
-            if (!SetTelnet(result, argument, argument.rfind(kRawScheme, 0) == 0)) {
+        if (const std::optional<THostUrl> url = onlyFiles ? std::nullopt : SplitHostUrl(argument)) {
+            if (!SetTelnet(result, argument, url->Protocol == THostProtocol::Raw)) {
                 return result;
             }
         } else if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
@@ -310,6 +320,26 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!target || !SetTelnet(result, *target, name == "--raw")) {
                 return result;
             }
+        } else if (name == "--entry") {
+            const auto entry = value();
+            if (!entry || !OnlyOne(result, *entry)) {
+                return result;
+            }
+            if (TrimBlanks(*entry).empty()) {
+                result.error = "--entry needs the name of a host directory entry";
+                return result;
+            }
+            options.entryName = *entry;
+        } else if (name == "--import-directory") {
+            const auto path = value();
+            if (!path) {
+                return result;
+            }
+            if (path->empty()) {
+                result.error = "--import-directory needs a file name";
+                return result;
+            }
+            options.importPath = *path;
         } else if (name == "--serial") {
             const auto device = value();
             if (!device || !SetSerial(result, *device)) {
@@ -437,6 +467,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             options.resume = true;
         } else if (name == "--escape-literal") {
             options.escapeLiteral = true;
+        } else if (name == "--list-entries") {
+            options.listEntries = true;
         } else if (name == "--headless") {
             options.headless = true;
         } else if (name == "--exit-when-done") {
@@ -454,13 +486,13 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             return result;
         }
     }
-    if (options.receive && !options.telnet && !options.serialDevice) {
+    if (options.receive && !HasLine(options)) {
         result.error = "a download needs a connection: --telnet, --raw or --serial";
-    } else if (options.send && !options.telnet && !options.serialDevice) {
+    } else if (options.send && !HasLine(options)) {
         result.error = "an upload needs a connection: --telnet, --raw or --serial";
     } else if (options.send && options.receive) {
         result.error = "a download and an upload cannot both be started at start";
-    } else if (options.sendTextPath && !options.telnet && !options.serialDevice) {
+    } else if (options.sendTextPath && !HasLine(options)) {
         result.error = "sending a text needs a connection: --telnet, --raw or --serial";
     } else if (options.sendTextPath && (options.send || options.receive)) {
         result.error = "a text cannot be sent together with a download or an upload";
@@ -469,7 +501,8 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string CommandLineUsage() {
-    return "Usage: telvora [options] [MOVIE-FILE | telnet://HOST[:PORT] | raw://HOST[:PORT]]\n"
+    return "Usage: telvora [options] [MOVIE-FILE | telnet://[USER@]HOST[:PORT] | "
+           "raw://HOST[:PORT]]\n"
            "\n"
            "A terminal for Atari ATASCII bulletin-board systems.\n"
            "\n"
@@ -483,6 +516,15 @@ std::string CommandLineUsage() {
            "                         give a Telnet or raw TCP connect up after this\n"
            "                         time (30 unless given)\n"
            "  --serial DEVICE        attach to this serial port at start\n"
+           "  --entry NAME           call this host directory entry at start, as it is\n"
+           "                         kept (kind, address, width, login)\n"
+           "  --list-entries         print the host directory, one entry a line: name,\n"
+           "                         kind, address, width, calls and last call; then quit\n"
+           "  --import-directory FILE\n"
+           "                         take the boards of a BBS list (INI) or CSV file\n"
+           "                         (name,kind,address,port,width) into the directory,\n"
+           "                         say how many were taken and skipped, then quit\n"
+           "                         unless a connection is asked for too\n"
            "  --receive-xmodem FILE, --receive-xmodem-1k FILE\n"
            "                         once connected, download one file by X-Modem\n"
            "  --receive-ymodem FOLDER, --receive-fmodem FOLDER\n"

@@ -19,15 +19,16 @@ struct TelnetTarget {
     std::string port = "23";
     // Raw TCP: no Telnet negotiation, every byte passed as it is.
     bool raw = false;
+    // From telnet://USER@HOST: who the default login steps log in.
+    std::string user{};
     bool operator==(const TelnetTarget&) const = default;
 };
 
-// "HOST[:PORT]" or "telnet://HOST[:PORT][/]". HOST is a name, a dotted IPv4
-// address, an IPv6 address in brackets ("[::1]", "[::1]:2323") or an IPv6
-// address alone ("::1"), which is taken whole as the host: its last group
-// could as well be a port, so a port is only read after brackets. nullopt
-// when it names no host, a port out of 1..65535 or a malformed address;
-// *problem then says what is wrong, in a few words.
+// "HOST[:PORT]" or "telnet://[USER@]HOST[:PORT][/]", the scheme in any letter case. HOST is a name,
+// a dotted IPv4 address, an IPv6 address in brackets ("[::1]", "[::1]:2323") or an IPv6 address
+// alone ("::1"), which is taken whole as the host: its last group could as well be a port, so a
+// port is only read after brackets. nullopt when it names no host, a port out of 1..65535 or a
+// malformed address; *problem then says what is wrong, in a few words.
 std::optional<TelnetTarget> ParseTelnetTarget(const std::string& text,
                                               std::string* problem = nullptr);
 // The same forms for raw TCP, with "raw://" instead of "telnet://"; raw is set.
@@ -63,6 +64,12 @@ struct CommandLineOptions {
     std::optional<std::string> moviePath;
     std::optional<TelnetTarget> telnet; // Telnet, or raw TCP when telnet->raw
     std::optional<std::string> serialDevice;
+    // A host directory entry called by its name, as it is kept.
+    std::optional<std::string> entryName;
+    // Print the host directory and leave.
+    bool listEntries = false;
+    // Take the boards of a BBS list (INI) or CSV file into the directory.
+    std::optional<std::string> importPath;
     std::optional<ReceiveRequest> receive;
     std::optional<SendRequest> send;
     // Where a ZMODEM send the board begins goes (auto-start).
@@ -106,6 +113,9 @@ struct CommandLineResult {
     std::string error;
     bool Ok() const { return error.empty(); }
 };
+
+// Whether a movie or a connection is opened at start.
+bool OpensAtStart(const CommandLineOptions& options);
 
 // `arguments` without the program name.
 CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments);

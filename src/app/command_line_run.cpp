@@ -2,10 +2,14 @@
 
 #include "app/program_run.h"
 #include "app/session.h"
+#include "directory/directory_files.h"
+#include "directory/login_keyring.h"
+#include "directory/qt_settings_store.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +21,10 @@ TCommandLineRun::TCommandLineRun(TSession& session, const CommandLineOptions& op
     if (m_options.sendTextPath) {
         connect(&session, &TSession::LineCameUp, this, &TCommandLineRun::TypeTextLater);
         connect(&session, &TSession::TypingEnded, this, [this](bool completed) {
+            // A login typed before the text is not the text.
+            if (!m_textStarted) {
+                return;
+            }
             m_textCompleted = completed;
             if (m_options.exitWhenDone) {
                 QuitLater();
@@ -143,20 +151,75 @@ void TCommandLineRun::ApplySettings() {
 }
 
 bool TCommandLineRun::StartConnections() {
+    if (m_options.importPath && !ImportDirectory(*m_options.importPath)) {
+        return false;
+    }
     if (m_options.recordPath && !m_session.StartRecording(*m_options.recordPath)) {
+        return false;
+    }
+    if (m_options.entryName && !CallEntry(*m_options.entryName)) {
         return false;
     }
     if (m_options.moviePath && !m_session.PlayMovie(*m_options.moviePath)) {
         return false;
     }
     // A connection that fails still ends through its thread.
-    if (m_options.telnet) {
+    if (m_options.telnet && !m_options.telnet->user.empty()) {
+        // Logged in by the default steps, as a directory entry would be.
+        THostRow entry;
+        entry.HostName = m_options.telnet->host;
+        entry.Port = m_options.telnet->port;
+        entry.Protocol = m_options.telnet->raw ? THostProtocol::Raw : THostProtocol::Telnet;
+        entry.Columns = m_session.Columns();
+        entry.ConnectTimeout = static_cast<int>(
+            std::chrono::ceil<std::chrono::seconds>(m_session.ConnectTimeout()).count());
+        entry.EscapeShowsControls = m_session.EscapeShowsControls();
+        entry.UserName = m_options.telnet->user;
+        m_session.ConnectToHost(entry);
+    } else if (m_options.telnet) {
         m_session.ConnectTelnet(m_options.telnet->host, m_options.telnet->port,
                                 m_options.telnet->raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
     }
     if (m_options.serialDevice) {
         m_session.AttachSerial(*m_options.serialDevice);
     }
+    return true;
+}
+
+bool TCommandLineRun::CallEntry(const std::string& name) {
+    TQtSettingsStore store(QStringLiteral("Marrowby"), QStringLiteral("Telvora"));
+    const std::optional<THostRow> entry = FindDirectoryEntry(store, name);
+    if (!store.Problem().empty()) {
+        std::fprintf(stderr, "telvora: %s\n", store.Problem().c_str());
+    }
+    if (!entry) {
+        std::fprintf(stderr, "telvora: the host directory has no entry named '%s'\n", name.c_str());
+        return false;
+    }
+    std::string password;
+    if (!entry->UserName.empty()) {
+        const TLoginKeyring keyring;
+        const std::optional<std::string> kept = keyring.ReadPassword(entry->Description);
+        if (kept) {
+            password = *kept;
+        } else {
+            std::fprintf(stderr,
+                         "telvora: no keyring answers (%s): the login sends the user name only\n",
+                         keyring.LastError().toLocal8Bit().constData());
+        }
+    }
+    // Options given beside the entry win over what it keeps.
+    THostRow call = *entry;
+    if (m_options.columns) {
+        call.Columns = *m_options.columns;
+    }
+    if (m_options.escapeLiteral) {
+        call.EscapeShowsControls = true;
+    }
+    if (m_options.connectTimeoutSeconds) {
+        call.ConnectTimeout = static_cast<int>(std::ceil(*m_options.connectTimeoutSeconds));
+    }
+    m_session.ConnectToHost(call, password);
     return true;
 }
 

@@ -8,7 +8,9 @@
 #include <QObject>
 
 #include <QTimer>
+
 #include <functional>
+#include <string>
 
 namespace telvora {
 
@@ -51,6 +53,8 @@ private:
     bool Leave();
     void ApplySettings();
     bool StartConnections();
+    // --entry: the directory's entry called with its kept password.
+    bool CallEntry(const std::string& name);
     void TypeTextLater();
     void QuitLater();
     void EndForSignal(int signal);

@@ -58,11 +58,16 @@ int main(int argc, char** argv) {
     if (!options) {
         return status;
     }
-    if (!options->headless || options->screenshotPath) {
+    // An import alone needs no window; with a connection the run imports.
+    const bool importOnly = options->importPath && !telvora::OpensAtStart(*options);
+    if ((!options->headless || options->screenshotPath) && !importOnly) {
         return StartWindowProgram(argv);
     }
     telvora::KeepQtQuiet();
     QCoreApplication app(argc, argv);
     telvora::NameTheApplication();
+    if (importOnly) {
+        return telvora::ImportDirectory(*options->importPath) ? 0 : telvora::kFailure;
+    }
     return telvora::Finish(telvora::RunHeadless(*options));
 }

@@ -145,6 +145,7 @@ void Tmain::BuildConnectMenus(QMenu* connectTo, QMenu* movies) {
             &QAction::triggered, this, &Tmain::M_TelnetStartClick);
     connect(AddEntry(telnet, "M_TelnetStop", QStringLiteral("Disconnect")), &QAction::triggered,
             this, stop);
+    BuildDirectoryEntries(connectTo);
     QMenu* serial = connectTo->addMenu(QStringLiteral("Serial Port"));
     serial->setObjectName(QStringLiteral("SerialPort1"));
     connect(AddEntry(serial, "AttachToSerialPort1", QStringLiteral("Attach To Serial Port")),
@@ -160,6 +161,22 @@ void Tmain::BuildConnectMenus(QMenu* connectTo, QMenu* movies) {
             &QAction::triggered, this, &Tmain::M_PlayMovieClick);
     connect(AddEntry(movies, "M_StopMovie", QStringLiteral("&Stop Movie")), &QAction::triggered,
             this, stop);
+}
+
+// What acts on the directory entry last called.
+void Tmain::BuildDirectoryEntries(QMenu* connectTo) {
+    QAction* redial = AddEntry(connectTo, "Redial1", QStringLiteral("Redial Last Board"));
+    redial->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    connect(redial, &QAction::triggered, this, [this] { m_session.Redial(); });
+    connect(AddEntry(connectTo, "SendLogin1", QStringLiteral("Send Login")), &QAction::triggered,
+            this, [this] { m_session.SendLogin(); });
+    connect(&m_session, &TSession::LineCameUp, this, &Tmain::RefreshMenus);
+    connect(&m_session, &TSession::RawPeerOffered, this, [this](const QString& name) {
+        m_session.AnswerRawPeerOffer(
+            AskYesNo(this, QStringLiteral("\"%1\" answers like a plain TCP bridge, not a Telnet "
+                                          "server. Switch this entry to Raw TCP and call it again?")
+                               .arg(name)));
+    });
 }
 
 void Tmain::BuildTerminalMenu(QMenu* terminal) {
@@ -361,7 +378,10 @@ void Tmain::RefreshMenus() {
     const bool canStart = m_session.CanStart();
     Entry("M_PlayMovie")->setEnabled(canStart && !m_session.Player());
     Entry("M_StopMovie")->setEnabled(m_session.Player() != nullptr);
-    Entry("M_TelnetStart")->setEnabled(canStart && !m_session.TelnetConn());
+    // The directory opens while a line runs: calling another board stops it.
+    Entry("M_TelnetStart")->setEnabled(canStart);
+    Entry("Redial1")->setEnabled(m_session.CanRedial());
+    Entry("SendLogin1")->setEnabled(m_session.LineUp() && !m_session.LastEntry().UserName.empty());
     Entry("M_TelnetStop")->setEnabled(m_session.TelnetConn() != nullptr);
     Entry("AttachToSerialPort1")->setEnabled(canStart && !m_session.SerialConn());
     Entry("Disconnect1")->setEnabled(m_session.SerialConn() != nullptr);
@@ -438,7 +458,7 @@ QString Tmain::DemoMovieFolder() {
 
 void Tmain::M_TelnetStartClick() {
     if (m_dialer->exec() == QDialog::Accepted) {
-        m_session.ConnectToHost(m_dialer->ChosenEntry());
+        m_session.ConnectToHost(m_dialer->ChosenEntry(), m_dialer->ChosenPassword());
     }
 }
 

@@ -97,6 +97,7 @@ protected:
 private:
     void BuildScreen();
     void BuildMenus();
+    void BuildDirectoryEntries(QMenu* connectTo);
     void BuildConnectMenus(QMenu* connectTo, QMenu* movies);
     void BuildTerminalMenu(QMenu* terminal);
     void BuildTransferMenus();

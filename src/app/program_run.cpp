@@ -3,6 +3,9 @@
 #include "app/command_line_run.h"
 #include "app/session.h"
 #include "app/signal_watch.h"
+#include "directory/directory_files.h"
+#include "directory/login_keyring.h"
+#include "directory/qt_settings_store.h"
 
 #include <QCoreApplication>
 
@@ -13,6 +16,18 @@
 namespace telvora {
 
 namespace {
+
+const QString kDirectoryOrganization = QStringLiteral("Marrowby");
+const QString kDirectoryApplication = QStringLiteral("Telvora");
+
+void ListEntries() {
+    TQtSettingsStore store(kDirectoryOrganization, kDirectoryApplication);
+    std::string problem;
+    std::fputs(ListDirectoryEntries(store, problem).c_str(), stdout);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "telvora: %s\n", problem.c_str());
+    }
+}
 
 void DropQtMessage(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
     if (type == QtFatalMsg) {
@@ -39,7 +54,24 @@ std::optional<CommandLineOptions> TakeCommandLine(int argc, char** argv, int& st
         std::printf("Telvora %s\n", TELVORA_VERSION);
         return std::nullopt;
     }
+    if (parsed.options.listEntries) {
+        ListEntries();
+        return std::nullopt;
+    }
     return parsed.options;
+}
+
+bool ImportDirectory(const std::string& path) {
+    TQtSettingsStore store(kDirectoryOrganization, kDirectoryApplication);
+    const TLoginKeyring keyring;
+    const TImportResult result = ImportDirectoryFile(store, path, &keyring);
+    if (!result.Ok) {
+        std::fprintf(stderr, "telvora: %s\n", result.Error.c_str());
+        return false;
+    }
+    std::printf("%s\n", result.Summary(path).c_str());
+    std::fflush(stdout);
+    return true;
 }
 
 void NameTheApplication() {

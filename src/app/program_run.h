@@ -12,10 +12,15 @@ class TSession;
 inline constexpr int kBadUsage = 2;
 inline constexpr int kFailure = 1;
 
-// The command line as both programs take it: a usage error, --help and
-// --version are answered here and give the exit status; otherwise the
-// options to run with.
+// The command line as both programs take it: a usage error, --help,
+// --version and --list-entries are answered here and give the exit status;
+// otherwise the options to run with.
 std::optional<CommandLineOptions> TakeCommandLine(int argc, char** argv, int& status);
+
+// --import-directory: the file into the host directory, and what was taken
+// and skipped on standard output (the failure on standard error). An
+// application object exists. False when it failed.
+bool ImportDirectory(const std::string& path);
 
 // The application's name and version, as both programs give them.
 void NameTheApplication();

@@ -1,5 +1,6 @@
 #include "app/session.h"
 
+#include "app/login_line_watch.h"
 #include "app/zmodem_start_watch.h"
 #include "common/qt_text.h"
 #include "common/text_helpers.h"
@@ -9,12 +10,14 @@
 #include "connection/play_atascii.h"
 #include "connection/serial_connection.h"
 #include "connection/telnet.h"
+#include "directory/qt_settings_store.h"
 #include "screen/atascii_text.h"
 #include "screen/cell_geometry.h"
 #include "screen/history_movie.h"
 #include "screen/row_text.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -116,17 +119,102 @@ bool TSession::ConnectTelnet(const std::string& host, const std::string& port,
     });
 }
 
-bool TSession::ConnectToHost(const THostRow& entry) {
+bool TSession::ConnectToHost(const THostRow& entry, const std::string& password) {
     // Blanks alone are no host; the name itself goes on as the directory holds it.
-    if (TrimBlanks(entry.HostName).empty()) {
+    if (TrimBlanks(entry.HostName).empty() || !CanStart()) {
         return false;
     }
     // The entry's own width; the connection clears the screen anyway.
     SetColumns(entry.Columns);
     SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
-    return ConnectTelnet(entry.HostName, entry.Port,
-                         entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw
-                                                              : TLineProtocol::Telnet);
+    SetEscapeShowsControls(entry.EscapeShowsControls);
+    m_lastEntry = entry;
+    m_lastPassword = password;
+    m_loginLine = nullptr;
+    m_loginWatch.reset();
+    if (!entry.UserName.empty()) {
+        m_loginWatch = std::make_shared<TLoginWatch>(ParseLoginSteps(entry.LoginSteps),
+                                                     entry.UserName, password);
+    }
+    const bool started = ConnectTelnet(
+        entry.HostName, entry.Port,
+        entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
+    if (!started) {
+        m_loginWatch.reset();
+        return false;
+    }
+    if (auto* telnet = qobject_cast<TTelnet*>(m_telnetConn.data())) {
+        connect(telnet, &TTelnet::RawPeerSeen, this, [this, telnet] { RawPeerSeen(telnet); });
+    }
+    CountCall(entry);
+    return true;
+}
+
+TSettingsStore& TSession::DirectoryStore() {
+    if (m_directoryStore == nullptr) {
+        m_ownDirectoryStore = std::make_unique<TQtSettingsStore>(QStringLiteral("Marrowby"),
+                                                                 QStringLiteral("Telvora"));
+        m_directoryStore = m_ownDirectoryStore.get();
+    }
+    return *m_directoryStore;
+}
+
+void TSession::CountCall(const THostRow& entry) {
+    // An address given without the directory (telnet://USER@HOST) has no entry.
+    if (entry.Description.empty()) {
+        return;
+    }
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    THostDirectory directory(DirectoryStore());
+    if (directory.RecordCall(entry.Description, ToUtf8(now))) {
+        ++m_lastEntry.Calls;
+        m_lastEntry.LastCall = ToUtf8(now);
+    }
+}
+
+bool TSession::Redial() {
+    if (!CanRedial()) {
+        return false;
+    }
+    const THostRow entry = m_lastEntry;
+    const std::string password = m_lastPassword;
+    return ConnectToHost(entry, password);
+}
+
+bool TSession::SendLogin() {
+    if (m_lastEntry.UserName.empty() || !LineUp()) {
+        return false;
+    }
+    std::vector<std::uint8_t> codes(m_lastEntry.UserName.begin(), m_lastEntry.UserName.end());
+    codes.push_back(atascii::kEndOfLine);
+    if (!m_lastPassword.empty()) {
+        codes.insert(codes.end(), m_lastPassword.begin(), m_lastPassword.end());
+        codes.push_back(atascii::kEndOfLine);
+    }
+    return TypeCodes(std::move(codes));
+}
+
+void TSession::RawPeerSeen(TConnectionThread* connection) {
+    if (connection != m_telnetConn.data() || m_lastEntry.Protocol != THostProtocol::Telnet ||
+        m_lastEntry.RawOffered || m_lastEntry.Description.empty()) {
+        return;
+    }
+    // Asked outside the socket's own step: the answer may start a new call.
+    const QString name = FromUtf8(m_lastEntry.Description);
+    QMetaObject::invokeMethod(
+        this, [this, name] { Q_EMIT RawPeerOffered(name); }, Qt::QueuedConnection);
+}
+
+void TSession::AnswerRawPeerOffer(bool switchToRaw) {
+    m_lastEntry.RawOffered = true;
+    if (switchToRaw) {
+        m_lastEntry.Protocol = THostProtocol::Raw;
+    }
+    THostDirectory directory(DirectoryStore());
+    directory.ChangeEntry(m_lastEntry);
+    if (switchToRaw) {
+        Redial();
+    }
 }
 
 bool TSession::AttachSerial(const std::string& device) {
@@ -260,20 +348,33 @@ void TSession::SetAutoZmodem(bool on) {
 }
 
 void TSession::WatchForRemoteSends(TLiveConnection* line) {
-    if (!m_autoZmodem) {
-        line->SetStartWatch(nullptr);
-        return;
-    }
     // Found on the line's thread, told on this one; a line gone meanwhile
     // takes nothing.
     const QPointer<TLiveConnection> watched = line;
-    line->SetStartWatch(std::make_shared<TZmodemStartWatch>([this, watched] {
-        m_later.Post([this, watched] {
-            if (watched && watched == LiveConnection()) {
-                RemoteSendStarted();
-            }
+    std::shared_ptr<TTransferStartWatch> watch;
+    if (m_autoZmodem) {
+        watch = std::make_shared<TZmodemStartWatch>([this, watched] {
+            m_later.Post([this, watched] {
+                if (watched && watched == LiveConnection()) {
+                    RemoteSendStarted();
+                }
+            });
         });
-    }));
+    }
+    if (m_loginWatch && !m_loginLine) {
+        m_loginLine = line;
+    }
+    if (m_loginWatch && m_loginLine == line) {
+        watch = std::make_shared<TLoginLineWatch>(
+            std::move(watch), m_loginWatch, [this, watched](std::vector<std::uint8_t> codes) {
+                m_later.Post([this, watched, codes = std::move(codes)] {
+                    if (watched && watched == LiveConnection()) {
+                        m_typist.Append(codes);
+                    }
+                });
+            });
+    }
+    line->SetStartWatch(std::move(watch));
 }
 
 void TSession::ClearTerminal() {

@@ -3,6 +3,7 @@
 #include "app/menu_status.h"
 #include "app/typist.h"
 #include "common/hand_over.h"
+#include "common/text_helpers.h"
 #include "connection/capture_file.h"
 #include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
@@ -11,6 +12,8 @@
 #include "connection/telnet/wsocket.h"
 #include "connection/throttle.h"
 #include "directory/host_directory.h"
+#include "directory/login_steps.h"
+#include "directory/settings_store.h"
 #include "screen/shared_screen.h"
 #include "transfer/transfer_request.h"
 #include "transfer/transfer_run.h"
@@ -69,9 +72,25 @@ public:
     bool ConnectTelnet(const std::string& host, const std::string& port,
                        TLineProtocol protocol = TLineProtocol::Telnet);
     bool AttachSerial(const std::string& device);
-    // Calls a host directory entry with its own type, width and connect
-    // timeout. False, connecting nothing, for a blank host name.
-    bool ConnectToHost(const THostRow& entry);
+    // Calls a host directory entry with its own type, width, connect
+    // timeout and Escape setting, counts the call in the directory and logs
+    // in by the entry's steps with its user name and this password (empty:
+    // the steps that need it are left out). False, connecting nothing, for
+    // a blank host name.
+    bool ConnectToHost(const THostRow& entry, const std::string& password = {});
+    // The last entry called, again.
+    bool Redial();
+    bool CanRedial() const { return !TrimBlanks(m_lastEntry.HostName).empty() && CanStart(); }
+    const THostRow& LastEntry() const { return m_lastEntry; }
+    // Types the last entry's user name and password, each with End Of Line,
+    // into the live line; false without a line or a user name.
+    bool SendLogin();
+    // The answer to RawPeerOffered: switch the entry to Raw TCP and call it
+    // again, or keep it as it is; either way the entry is not asked again.
+    void AnswerRawPeerOffer(bool switchToRaw);
+    // The directory the calls are counted in (tests give their own); the
+    // session keeps the store in use for its whole life.
+    void SetDirectoryStore(TSettingsStore* store) { m_directoryStore = store; }
     // The step all of them share: create returns the started connection, or
     // null when it failed; what it throws reaches the caller after the old
     // connection stopped.
@@ -207,6 +226,9 @@ Q_SIGNALS:
     // What the menus show may have changed: the connection, a stop under
     // way, a setting, the recording.
     void Changed();
+    // The last entry called is a Telnet entry whose board answered like a
+    // plain TCP bridge, and it was not asked before: AnswerRawPeerOffer.
+    void RawPeerOffered(const QString& entryName);
     // A transfer has the line (its state machine has started).
     void TransferStarted(const telvora::TTransferRequest& request);
     // The transfer's progress, its ending included, after the state
@@ -235,6 +257,11 @@ private:
     void LoseTransferLine();
     // The start watch of the live line, as auto-start says.
     void WatchForRemoteSends(TLiveConnection* line);
+    // The entry's login steps, on a line just started for it.
+    void WatchForLogin(TLiveConnection* line);
+    void CountCall(const THostRow& entry);
+    TSettingsStore& DirectoryStore();
+    void RawPeerSeen(TConnectionThread* connection);
     void RemoteSendStarted();
     // TTransferRun::TObserver: any thread.
     void TransferNews() override;
@@ -275,6 +302,17 @@ private:
     THostLookup m_hostLookup = SystemHostLookup;
     THostAddressLookup m_addressLookup = nullptr;
     std::chrono::milliseconds m_connectTimeout = TWSocket::kDefaultConnectTimeout;
+    // The entry last called and the password it was called with (kept in
+    // memory only, for Redial and Send Login), and whether its line's login
+    // watch should start with the next line.
+    THostRow m_lastEntry;
+    std::string m_lastPassword;
+    // The login watch of the entry's line; set before the line starts, it
+    // takes the next line that does.
+    std::shared_ptr<TLoginWatch> m_loginWatch;
+    QPointer<TLiveConnection> m_loginLine;
+    std::unique_ptr<TSettingsStore> m_ownDirectoryStore;
+    TSettingsStore* m_directoryStore = nullptr;
     // Shared with the connections, which append to them on their threads.
     std::shared_ptr<TCaptureFile> m_capture = std::make_shared<TCaptureFile>();
     std::shared_ptr<TCaptureFile> m_recording =

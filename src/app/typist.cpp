@@ -25,6 +25,14 @@ void TTypist::Type(std::vector<std::uint8_t> codes, int skipped) {
     m_timer.start(0);
 }
 
+void TTypist::Append(const std::vector<std::uint8_t>& codes) {
+    if (!Typing()) {
+        Type(codes);
+        return;
+    }
+    m_codes.insert(m_codes.end(), codes.begin(), codes.end());
+}
+
 void TTypist::Stop() {
     if (m_timer.isActive()) {
         Finish(false);

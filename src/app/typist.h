@@ -31,6 +31,8 @@ public:
     // Starts typing the codes (a run already typing is replaced); skipped is
     // how many characters of the source had no code, for the progress.
     void Type(std::vector<std::uint8_t> codes, int skipped = 0);
+    // Types the codes after what is being typed, or at once when nothing is.
+    void Append(const std::vector<std::uint8_t>& codes);
     // Stops at once; what is left is not sent.
     void Stop();
     bool Typing() const { return m_timer.isActive(); }

@@ -21,6 +21,21 @@ void SetMessagesToStandardError(bool on) {
     g_toStandardError = on;
 }
 
+bool AskYesNo(QWidget* parent, const QString& text) {
+    if (g_sink) {
+        g_sink(text);
+        return false;
+    }
+    if (g_toStandardError) {
+        return false;
+    }
+    QMessageBox box(QMessageBox::Question, QApplication::applicationName(), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.exec();
+    return box.clickedButton() == box.button(QMessageBox::Yes);
+}
+
 void ShowMessage(QWidget* parent, const QString& text, MessageKind kind) {
     if (g_sink) {
         g_sink(text);

@@ -15,6 +15,10 @@ enum class MessageKind { Information, Error, Plain };
 
 void ShowMessage(QWidget* parent, const QString& text, MessageKind kind = MessageKind::Error);
 void SetMessagesToStandardError(bool on);
+// A question with Yes and No; true for Yes. Without a window (standard
+// error), the answer is No. The sink, when set, is told the text and the
+// answer is No.
+bool AskYesNo(QWidget* parent, const QString& text);
 // Hands every message to sink instead (a test that reads what the user is
 // told); an empty one restores the boxes. User-interface thread.
 void SetMessageSink(std::function<void(const QString& text)> sink);

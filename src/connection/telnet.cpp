@@ -179,6 +179,7 @@ void TTelnet::TelnetConnected(int error) {
 
 void TTelnet::RawPeerSuspected() {
     SetStatusText(kMayBeRaw);
+    Q_EMIT RawPeerSeen();
 }
 
 void TTelnet::TelnetClosed(int /*error*/) {

@@ -61,6 +61,11 @@ public:
     // The Telnet component, for a transfer's replies. User-interface thread.
     TTnCnx& TnCnx() { return *m_tnCnx; }
 
+Q_SIGNALS:
+    // The peer answered like a plain TCP bridge, not a Telnet server (once
+    // per line, user-interface thread).
+    void RawPeerSeen();
+
 protected:
     void Open() override;
     std::optional<TLineEnd> EndOfLine() override;

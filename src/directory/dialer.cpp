@@ -2,20 +2,28 @@
 
 #include "common/message_box.h"
 #include "common/qt_text.h"
+#include "common/text_helpers.h"
 #include "common/window_placement.h"
 #include "directory/button_pictures.h"
+#include "directory/directory_files.h"
 #include "directory/host_table_model.h"
+#include "directory/login_steps.h"
 #include "directory/qt_settings_store.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -33,9 +41,13 @@ const QString kPortSuffixText =
 const QString kSaveFailedText =
     QStringLiteral("The host directory could not be saved. Nothing was changed.");
 
-constexpr int kEditTop = 189;
+// Each row of boxes has its labels above it.
+constexpr int kLabelHeight = 14;
+constexpr int kEditTop = 189 + kLabelHeight;
 constexpr int kEditHeight = 21;
-constexpr int kButtonTop = 212;
+constexpr int kLoginLabelTop = kEditTop + kEditHeight + 2;
+constexpr int kLoginTop = kLoginLabelTop + kLabelHeight;
+constexpr int kButtonTop = kLoginTop + kEditHeight + 2;
 constexpr int kButtonHeight = 25;
 constexpr int kWindowFontPixels = 11;
 constexpr int kGridFontPixels = 11;
@@ -76,6 +88,27 @@ protected:
         option->textElideMode = Qt::ElideRight;
     }
 };
+
+// A host name written as a telnet:// or raw:// URL gives the entry its kind,
+// its user and, after a single ':', its port.
+void TakeHostUrl(THostRow& edits) {
+    const std::optional<THostUrl> url = SplitHostUrl(TrimBlanks(edits.HostName));
+    if (!url) {
+        return;
+    }
+    edits.Protocol = url->Protocol;
+    if (!url->User.empty()) {
+        edits.UserName = url->User;
+    }
+    const std::string& hostPort = url->HostPort;
+    const std::size_t colon = hostPort.rfind(':');
+    const bool onePort = colon != std::string::npos && hostPort.find(':') == colon &&
+                         THostDirectory::IsInteger(hostPort.substr(colon + 1));
+    edits.HostName = onePort ? hostPort.substr(0, colon) : hostPort;
+    if (onePort) {
+        edits.Port = hostPort.substr(colon + 1);
+    }
+}
 
 } // namespace
 
@@ -119,10 +152,18 @@ void TDialer::BuildWindow() {
     m_bitBtn3 = AddButton("BitBtn3", QStringLiteral("Connect"), 368, 75, TButtonPicture::Connect);
     m_bitBtn4 = AddButton("BitBtn4", QStringLiteral("&Close"), 446, 75, TButtonPicture::Close);
     m_bitBtn5 = AddButton("BitBtn5", QStringLiteral("Delete"), 215, 75, TButtonPicture::Delete);
+    m_importButton =
+        AddButton("ImportButton", QStringLiteral("Import..."), 292, 75, TButtonPicture::SaveAsNew);
+    m_exportButton =
+        AddButton("ExportButton", QStringLiteral("Export..."), 524, 75, TButtonPicture::Update);
+    BuildLoginRow();
+    LabelFields();
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
-    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,  m_edit1,   m_edit3,   m_edit2,   m_comboBox1,
-                        m_comboBox2,  m_spinBox1, m_bitBtn2, m_bitBtn3, m_bitBtn4, m_bitBtn5};
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,      m_edit1,       m_edit3,    m_edit2,
+                        m_comboBox1,  m_comboBox2,    m_spinBox1,    m_userEdit, m_passwordEdit,
+                        m_stepsEdit,  m_escapeBox,    m_bitBtn2,     m_bitBtn3,  m_bitBtn4,
+                        m_bitBtn5,    m_importButton, m_exportButton};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -132,6 +173,48 @@ void TDialer::BuildWindow() {
     connect(m_bitBtn5, &QPushButton::clicked, this, &TDialer::BitBtn5Click);
     connect(m_bitBtn3, &QPushButton::clicked, this, &TDialer::BitBtn3Click);
     connect(m_bitBtn4, &QPushButton::clicked, this, &TDialer::BitBtn4Click);
+    connect(m_importButton, &QPushButton::clicked, this, &TDialer::ImportClick);
+    connect(m_exportButton, &QPushButton::clicked, this, &TDialer::ExportClick);
+}
+
+// Below the address: who logs in, how, and how the board's Escape shows.
+void TDialer::BuildLoginRow() {
+    m_userEdit = AddEdit("UserEdit", 1, 150);
+    m_userEdit->move(1, kLoginTop);
+    m_passwordEdit = AddEdit("PasswordEdit", 152, 120);
+    m_passwordEdit->move(152, kLoginTop);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
+    m_passwordEdit->setPlaceholderText(QStringLiteral("(unchanged)"));
+    m_passwordEdit->setToolTip(QStringLiteral("Kept in the desktop's keyring, never in a file; "
+                                              "left empty, the kept one stays."));
+    m_stepsEdit = AddEdit("StepsEdit", 273, 230);
+    m_stepsEdit->move(273, kLoginTop);
+    m_stepsEdit->setPlaceholderText(FromUtf8(std::string(kDefaultLoginSteps)));
+    m_stepsEdit->setToolTip(QStringLiteral(
+        "WAIT=SEND steps separated by ';', other waits by '|'; {user}, {password} and {eol} "
+        "(End Of Line) in what is sent. Empty: the default steps."));
+    m_escapeBox = new QCheckBox(QStringLiteral("Escape Shows Control Characters"), this);
+    m_escapeBox->setObjectName(QStringLiteral("EscapeBox"));
+    m_escapeBox->setGeometry(506, kLoginTop, kClientWidth - 506, kEditHeight);
+}
+
+void TDialer::AddLabel(const QString& text, QWidget* field, int left, int top, int width) {
+    auto* label = new QLabel(text, this);
+    label->setGeometry(left, top, width, kLabelHeight);
+    label->setBuddy(field);
+}
+
+void TDialer::LabelFields() {
+    const int top = kEditTop - kLabelHeight;
+    AddLabel(QStringLiteral("&Host name"), m_edit1, 1, top, 200);
+    AddLabel(QStringLiteral("P&ort"), m_edit3, 201, top, 56);
+    AddLabel(QStringLiteral("&Description"), m_edit2, 256, top, kDescriptionEditWidth);
+    AddLabel(QStringLiteral("&Type"), m_comboBox1, kTypeChooserLeft, top, kTypeChooserWidth);
+    AddLabel(QStringLiteral("&Width"), m_comboBox2, kColumnsChooserLeft, top, kColumnsChooserWidth);
+    AddLabel(QStringLiteral("T&imeout"), m_spinBox1, kTimeoutBoxLeft, top, kTimeoutBoxWidth + 4);
+    AddLabel(QStringLiteral("&User name"), m_userEdit, 1, kLoginLabelTop, 150);
+    AddLabel(QStringLiteral("&Password"), m_passwordEdit, 152, kLoginLabelTop, 120);
+    AddLabel(QStringLiteral("&Login steps"), m_stepsEdit, 273, kLoginLabelTop, 230);
 }
 
 void TDialer::BuildGrid() {
@@ -153,7 +236,8 @@ void TDialer::BuildGrid() {
     m_hyperGrid1->setWordWrap(false);
     m_hyperGrid1->setTextElideMode(Qt::ElideNone);
     m_hyperGrid1->setItemDelegateForColumn(0, new TElidingDelegate(m_hyperGrid1));
-    m_hyperGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The calls and the last call lie to the right of what the window shows.
+    m_hyperGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_hyperGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     QHeaderView* rows = m_hyperGrid1->verticalHeader();
@@ -164,7 +248,15 @@ void TDialer::BuildGrid() {
 
     QHeaderView* header = m_hyperGrid1->horizontalHeader();
     header->setHighlightSections(false);
-    header->setSectionsClickable(false);
+    // A click on a column's heading sorts the list by it.
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(2, Qt::AscendingOrder);
+    connect(
+        header, &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
+            m_directory.SortRows(static_cast<THostSortKey>(column), order == Qt::DescendingOrder);
+            ShowList();
+        });
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setStretchLastSection(false);
     header->resizeSection(0, kHostNameWidth);
@@ -277,6 +369,7 @@ void TDialer::LoadHosts() {
     m_directory.LoadHosts();
     ShowList();
     ShowEdits();
+    ShowLoadProblem();
 }
 
 void TDialer::HyperGrid1EnterRow(int row) {
@@ -290,22 +383,134 @@ void TDialer::HyperGrid1DblClick() {
 
 void TDialer::BitBtn1Click() {
     TakeEdits();
-    Report(m_directory.SaveAsNew());
+    const QString name = FromUtf8(m_directory.Edits().Description);
+    if (m_directory.EditsNameAnEntry() &&
+        !AskYesNo(this,
+                  QStringLiteral("An entry named \"%1\" exists already. Replace it?").arg(name))) {
+        return;
+    }
+    const THostEditResult result = m_directory.SaveAsNew();
+    if (result == THostEditResult::Saved) {
+        KeepPassword(m_directory.Edits().Description);
+    }
+    Report(result);
 }
 
 void TDialer::BitBtn2Click() {
     TakeEdits();
-    Report(m_directory.Update());
+    const int row = m_directory.CurrentRow();
+    const THostRow before =
+        row >= 1 && row <= m_directory.RowCount() ? m_directory.Row(row) : THostRow{};
+    const std::string renamed = m_directory.Edits().Description;
+    const THostEditResult result = m_directory.Update();
+    if (result == THostEditResult::Saved) {
+        MovePassword(before, renamed);
+        KeepPassword(renamed);
+    }
+    Report(result);
+}
+
+// A renamed entry takes its kept password along.
+void TDialer::MovePassword(const THostRow& before, const std::string& renamed) {
+    if (before.UserName.empty() || LowerAscii(before.Description) == LowerAscii(renamed)) {
+        return;
+    }
+    const std::optional<std::string> kept = m_keyring.ReadPassword(before.Description);
+    if (kept && !kept->empty() && m_keyring.WritePassword(renamed, *kept)) {
+        m_keyring.DeletePassword(before.Description);
+    }
 }
 
 void TDialer::BitBtn5Click() {
     TakeEdits();
+    const int row = m_directory.CurrentRow();
+    if (row >= 1 && row <= m_directory.RowCount() &&
+        !TrimBlanks(m_directory.Row(row).HostName).empty()) {
+        const std::string name = m_directory.Row(row).Description;
+        if (!AskYesNo(this, QStringLiteral("Delete the entry \"%1\"?").arg(FromUtf8(name)))) {
+            return;
+        }
+        const THostEditResult result = m_directory.Delete();
+        if (result == THostEditResult::Saved && !m_directory.Row(row).UserName.empty()) {
+            m_keyring.DeletePassword(name);
+        }
+        Report(result);
+        return;
+    }
     Report(m_directory.Delete());
 }
 
 void TDialer::BitBtn3Click() {
     m_directory.Connect();
+    TakeChosenPassword();
     done(QDialog::Accepted);
+}
+
+void TDialer::KeepPassword(const std::string& entry) {
+    const QString password = m_passwordEdit->text();
+    m_passwordEdit->clear();
+    if (password.isEmpty() || m_keyring.WritePassword(entry, ToUtf8(password))) {
+        return;
+    }
+    ShowMessage(QStringLiteral("The password could not be kept: no keyring answers (%1). It "
+                               "is not written anywhere; it is asked when the board is called.")
+                    .arg(m_keyring.LastError()));
+}
+
+void TDialer::TakeChosenPassword() {
+    m_chosenPassword.clear();
+    const THostRow& chosen = m_directory.Chosen();
+    if (chosen.UserName.empty()) {
+        return;
+    }
+    if (const std::optional<std::string> kept = m_keyring.ReadPassword(chosen.Description)) {
+        m_chosenPassword = *kept;
+        return;
+    }
+    bool ok = false;
+    const QString typed =
+        QInputDialog::getText(this, kCaption,
+                              QStringLiteral("Password for %1 at \"%2\":")
+                                  .arg(FromUtf8(chosen.UserName), FromUtf8(chosen.Description)),
+                              QLineEdit::Password, QString(), &ok);
+    if (ok) {
+        m_chosenPassword = ToUtf8(typed);
+    }
+}
+
+void TDialer::ImportClick() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Import Host Directory"), QString(),
+        QStringLiteral("BBS lists (*.lst *.ini *.csv);;All Files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    const std::string file = FileNameToSystem(path);
+    const TImportResult result = ImportDirectoryFile(m_directory.Store(), file, &m_keyring);
+    m_directory.LoadHosts();
+    ShowList();
+    ShowEdits();
+    ShowMessage(FromUtf8(result.Ok ? result.Summary(ToUtf8(path)) : result.Error));
+}
+
+void TDialer::ExportClick() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export Host Directory"), QString(),
+                                     QStringLiteral("BBS list (*.lst *.ini);;CSV (*.csv)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    try {
+        ExportDirectoryFile(m_directory.Rows(), FileNameToSystem(path));
+    } catch (const std::exception& error) {
+        ShowMessage(FromUtf8(error.what()));
+    }
+}
+
+void TDialer::ShowLoadProblem() {
+    if (!m_directory.LoadProblem().empty()) {
+        ShowMessage(FromUtf8(m_directory.LoadProblem()));
+    }
 }
 
 void TDialer::BitBtn4Click() {
@@ -320,6 +525,10 @@ void TDialer::TakeEdits() {
     edits.Protocol = static_cast<THostProtocol>(m_comboBox1->currentData().toInt());
     edits.Columns = m_comboBox2->currentData().toInt();
     edits.ConnectTimeout = m_spinBox1->value();
+    edits.UserName = ToUtf8(m_userEdit->text());
+    edits.LoginSteps = ToUtf8(m_stepsEdit->text());
+    edits.EscapeShowsControls = m_escapeBox->isChecked();
+    TakeHostUrl(edits);
 }
 
 void TDialer::ShowEdits() {
@@ -331,6 +540,10 @@ void TDialer::ShowEdits() {
     m_comboBox2->setCurrentIndex(
         m_comboBox2->findData(THostDirectory::ValidColumns(edits.Columns)));
     m_spinBox1->setValue(THostDirectory::ValidConnectTimeout(edits.ConnectTimeout));
+    m_userEdit->setText(FromUtf8(edits.UserName));
+    m_stepsEdit->setText(FromUtf8(edits.LoginSteps));
+    m_escapeBox->setChecked(edits.EscapeShowsControls);
+    m_passwordEdit->clear();
     // Show the beginning of a long host name, not its end.
     for (QLineEdit* edit : {m_edit1, m_edit3, m_edit2}) {
         edit->setCursorPosition(0);
@@ -341,6 +554,12 @@ void TDialer::ShowEdits() {
 // entering it again.
 void TDialer::ShowList() {
     m_showingList = true;
+    // A reload lists by description again.
+    if (m_directory.IsListedByDescription()) {
+        const QSignalBlocker quiet(m_hyperGrid1->horizontalHeader());
+        m_hyperGrid1->horizontalHeader()->setSortIndicator(
+            static_cast<int>(THostSortKey::Description), Qt::AscendingOrder);
+    }
     m_model->Reload();
     const int viewRow = m_directory.CurrentRow() - 1;
     if (viewRow >= 0 && viewRow < m_model->rowCount()) {

@@ -2,6 +2,7 @@
 
 #include "directory/button_pictures.h"
 #include "directory/host_directory.h"
+#include "directory/login_keyring.h"
 #include "directory/settings_store.h"
 
 #include <QDialog>
@@ -9,6 +10,7 @@
 
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QSpinBox;
 class QGroupBox;
@@ -32,7 +34,7 @@ class TDialer : public QDialog {
 public:
     static constexpr int kModalAbort = 3;
     static constexpr int kClientWidth = 612;
-    static constexpr int kClientHeight = 237;
+    static constexpr int kClientHeight = 291;
     static constexpr int kRowHeight = 20;
 
     // Keeps the directory in QSettings("Marrowby", "Telvora").
@@ -46,8 +48,10 @@ public:
     THostProtocol ChosenProtocol() const;
     // 40 or 80.
     int ChosenColumns() const;
-    // The whole entry chosen, as the session calls it.
+    // The whole entry chosen, as the session calls it, and its password:
+    // from the keyring, or asked when no keyring answers.
     const THostRow& ChosenEntry() const { return m_directory.Chosen(); }
+    const std::string& ChosenPassword() const { return m_chosenPassword; }
     int CurrentRow() const { return m_directory.CurrentRow(); }
 
     void FormShow();
@@ -61,6 +65,8 @@ public Q_SLOTS:
     void BitBtn5Click();
     void BitBtn3Click();
     void BitBtn4Click();
+    void ImportClick();
+    void ExportClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -74,6 +80,14 @@ private:
     void BuildTypeChooser();
     void BuildColumnsChooser();
     void BuildTimeoutBox();
+    void BuildLoginRow();
+    void AddLabel(const QString& text, QWidget* field, int left, int top, int width);
+    void LabelFields();
+    // The password typed in its box goes to the keyring (the box is emptied).
+    void KeepPassword(const std::string& entry);
+    void MovePassword(const THostRow& before, const std::string& renamed);
+    void TakeChosenPassword();
+    void ShowLoadProblem();
     void TakeEdits();
     void ShowEdits();
     void ShowList();
@@ -81,6 +95,8 @@ private:
     void ShowMessage(const QString& text);
 
     std::unique_ptr<TSettingsStore> m_ownStore;
+    TLoginKeyring m_keyring;
+    std::string m_chosenPassword;
     THostDirectory m_directory;
     THostTableModel* m_model = nullptr;
     bool m_showingList = false;
@@ -93,6 +109,12 @@ private:
     QComboBox* m_comboBox1 = nullptr;
     QComboBox* m_comboBox2 = nullptr;
     QSpinBox* m_spinBox1 = nullptr;
+    QLineEdit* m_userEdit = nullptr;
+    QLineEdit* m_passwordEdit = nullptr;
+    QLineEdit* m_stepsEdit = nullptr;
+    QCheckBox* m_escapeBox = nullptr;
+    QPushButton* m_importButton = nullptr;
+    QPushButton* m_exportButton = nullptr;
     QPushButton* m_bitBtn1 = nullptr;
     QPushButton* m_bitBtn2 = nullptr;
     QPushButton* m_bitBtn5 = nullptr;

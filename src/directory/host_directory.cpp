@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <iterator>
+#include <map>
 
 namespace telvora {
 
@@ -31,6 +33,34 @@ void SortNoCase(const TSettingsStore& store, std::vector<std::string>& names) {
 }
 
 } // namespace
+
+std::optional<THostUrl> SplitHostUrl(std::string_view text) {
+    static constexpr std::pair<std::string_view, THostProtocol> kSchemes[] = {
+        {"telnet://", THostProtocol::Telnet}, {"raw://", THostProtocol::Raw}};
+    for (const auto& [scheme, protocol] : kSchemes) {
+        if (LowerAscii(text.substr(0, scheme.size())) != scheme) {
+            continue;
+        }
+        std::string_view rest = text.substr(scheme.size());
+        if (!rest.empty() && rest.back() == '/') {
+            rest.remove_suffix(1);
+        }
+        THostUrl url;
+        url.Protocol = protocol;
+        if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) {
+            const std::string_view userInfo = rest.substr(0, at);
+            url.User = std::string(userInfo.substr(0, userInfo.find(':')));
+            rest.remove_prefix(at + 1);
+        }
+        url.HostPort = std::string(rest);
+        return url;
+    }
+    return std::nullopt;
+}
+
+bool HasOtherScheme(std::string_view text) {
+    return !SplitHostUrl(text) && text.find("://") != std::string_view::npos;
+}
 
 bool THostDirectory::IsInteger(std::string_view text) {
     const std::string trimmed = TrimBlanks(text);
@@ -110,6 +140,7 @@ void THostDirectory::LoadHosts() {
         row.Columns = ParseColumns(m_store.ReadString(*it + std::string(kColumnsSuffix)));
         row.ConnectTimeout =
             ParseConnectTimeout(m_store.ReadString(*it + std::string(kTimeoutSuffix)));
+        ReadKeptFields(*it, row);
         if (it == names.rbegin()) {
             filledEmptyRow = true;
         }
@@ -118,8 +149,10 @@ void THostDirectory::LoadHosts() {
     if (open) {
         m_store.CloseKey();
     }
+    m_loadProblem = m_store.Problem();
 
     m_rows.assign(reversed.rbegin(), reversed.rend());
+    m_sorted = false;
     if (!filledEmptyRow) {
         m_rows.emplace_back();
     }
@@ -137,6 +170,12 @@ void THostDirectory::EnterRow(int row) {
     m_edits.Protocol = entered.Protocol;
     m_edits.Columns = entered.Columns;
     m_edits.ConnectTimeout = entered.ConnectTimeout;
+    m_edits.UserName = entered.UserName;
+    m_edits.LoginSteps = entered.LoginSteps;
+    m_edits.Calls = entered.Calls;
+    m_edits.LastCall = entered.LastCall;
+    m_edits.EscapeShowsControls = entered.EscapeShowsControls;
+    m_edits.RawOffered = entered.RawOffered;
     m_currentRow = row;
 }
 
@@ -147,10 +186,8 @@ bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
     }
     m_store.DeleteKey(kDirectoryKey);
     m_store.OpenKey(kDirectoryKey);
-    for (const THostRow& row : rows) {
-        if (IsBlank(row.Port) || IsBlank(row.HostName)) {
-            continue;
-        }
+    for (const THostRow* written : RowsToWrite(rows)) {
+        const THostRow& row = *written;
         m_store.WriteString(row.Description, row.HostName);
         m_store.WriteString(row.Description + std::string(kPortSuffix), row.Port);
         // Written for Telnet hosts and 40 columns too: of two rows with the
@@ -162,8 +199,174 @@ bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
                             ColumnsName(row.Columns));
         m_store.WriteString(row.Description + std::string(kTimeoutSuffix),
                             std::to_string(ValidConnectTimeout(row.ConnectTimeout)));
+        WriteKeptFields(row);
     }
     return m_store.CloseKey();
+}
+
+std::vector<const THostRow*> THostDirectory::RowsToWrite(const std::vector<THostRow>& rows) const {
+    std::vector<const THostRow*> written;
+    std::map<std::string, std::size_t> byName;
+    for (const THostRow& row : rows) {
+        if (IsBlank(row.Port) || IsBlank(row.HostName)) {
+            continue;
+        }
+        const auto [at, added] = byName.emplace(m_store.FoldCase(row.Description), written.size());
+        if (added) {
+            written.push_back(&row);
+        } else {
+            written[at->second] = &row;
+        }
+    }
+    return written;
+}
+
+namespace {
+
+std::string Named(const std::string& description, std::string_view suffix) {
+    return description + std::string(suffix);
+}
+
+int ParseCount(std::string_view stored) {
+    const std::string trimmed = TrimBlanks(stored);
+    int value = 0;
+    const auto [end, error] =
+        std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+    return error == std::errc() && end == trimmed.data() + trimmed.size() && value > 0 ? value : 0;
+}
+
+constexpr std::string_view kYes = "1";
+
+} // namespace
+
+void THostDirectory::ReadKeptFields(const std::string& description, THostRow& row) const {
+    row.UserName = m_store.ReadString(Named(description, kUserSuffix));
+    row.LoginSteps = m_store.ReadString(Named(description, kLoginStepsSuffix));
+    row.Calls = ParseCount(m_store.ReadString(Named(description, kCallsSuffix)));
+    row.LastCall = m_store.ReadString(Named(description, kLastCallSuffix));
+    row.EscapeShowsControls = m_store.ReadString(Named(description, kEscapeSuffix)) == kYes;
+    row.RawOffered = m_store.ReadString(Named(description, kRawOfferedSuffix)) == kYes;
+}
+
+void THostDirectory::WriteKeptFields(const THostRow& row) {
+    const auto writeIf = [&](bool kept, std::string_view suffix, std::string_view value) {
+        if (kept) {
+            m_store.WriteString(Named(row.Description, suffix), value);
+        }
+    };
+    writeIf(!row.UserName.empty(), kUserSuffix, row.UserName);
+    writeIf(!row.LoginSteps.empty(), kLoginStepsSuffix, row.LoginSteps);
+    writeIf(row.Calls > 0, kCallsSuffix, std::to_string(row.Calls));
+    writeIf(!row.LastCall.empty(), kLastCallSuffix, row.LastCall);
+    writeIf(row.EscapeShowsControls, kEscapeSuffix, kYes);
+    writeIf(row.RawOffered, kRawOfferedSuffix, kYes);
+}
+
+void THostDirectory::SortRows(THostSortKey key, bool descending) {
+    const auto sortKey = [key](const THostRow& row) -> std::pair<std::string, long long> {
+        switch (key) {
+        case THostSortKey::HostName:
+            return {LowerAscii(row.HostName), 0};
+        case THostSortKey::Port:
+            return {{}, IsInteger(row.Port) ? std::stoll(TrimBlanks(row.Port)) : 0};
+        case THostSortKey::Type:
+            return {std::string(ProtocolName(row.Protocol)), 0};
+        case THostSortKey::Columns:
+            return {{}, ValidColumns(row.Columns)};
+        case THostSortKey::ConnectTimeout:
+            return {{}, row.ConnectTimeout};
+        case THostSortKey::Calls:
+            return {{}, row.Calls};
+        case THostSortKey::LastCall:
+            return {row.LastCall, 0};
+        case THostSortKey::Description:
+            break;
+        }
+        return {};
+    };
+    const THostRow* current = HasCurrentRow() ? &Row(m_currentRow) : nullptr;
+    std::vector<std::pair<THostRow, bool>> rows;
+    for (const THostRow& row : m_rows) {
+        rows.emplace_back(row, &row == current);
+    }
+    const auto listed = std::stable_partition(
+        rows.begin(), rows.end(), [](const auto& row) { return !IsBlank(row.first.HostName); });
+    std::stable_sort(rows.begin(), listed, [&](const auto& a, const auto& b) {
+        const auto left = std::make_pair(sortKey(a.first), m_store.FoldCase(a.first.Description));
+        const auto right = std::make_pair(sortKey(b.first), m_store.FoldCase(b.first.Description));
+        return descending ? right < left : left < right;
+    });
+    m_sorted = key != THostSortKey::Description || descending;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        m_rows[i] = std::move(rows[i].first);
+        if (rows[i].second) {
+            m_currentRow = static_cast<int>(i) + 1;
+        }
+    }
+}
+
+int THostDirectory::FindRow(std::string_view description) const {
+    const std::string wanted = m_store.FoldCase(description);
+    for (int row = 1; row <= RowCount(); ++row) {
+        const THostRow& entry = Row(row);
+        if (!IsBlank(entry.HostName) && m_store.FoldCase(entry.Description) == wanted) {
+            return row;
+        }
+    }
+    return 0;
+}
+
+bool THostDirectory::RecordCall(std::string_view description, const std::string& when) {
+    LoadHosts();
+    const int row = FindRow(description);
+    if (row == 0) {
+        return false;
+    }
+    THostRow entry = Row(row);
+    ++entry.Calls;
+    entry.LastCall = when;
+    return ChangeEntry(entry);
+}
+
+bool THostDirectory::ChangeEntry(const THostRow& entry) {
+    LoadHosts();
+    const int row = FindRow(entry.Description);
+    if (row == 0) {
+        return false;
+    }
+    std::vector<THostRow> rows = m_rows;
+    rows[static_cast<std::size_t>(row - 1)] = entry;
+    return Commit(rows) == THostEditResult::Saved;
+}
+
+bool THostDirectory::Merge(const std::vector<THostRow>& entries, TMergeCounts& counts) {
+    LoadHosts();
+    counts = {};
+    std::vector<THostRow> rows;
+    std::copy_if(m_rows.begin(), m_rows.end(), std::back_inserter(rows),
+                 [](const THostRow& row) { return !IsBlank(row.HostName) && !IsBlank(row.Port); });
+    std::map<std::string, std::size_t> byName;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        byName.emplace(m_store.FoldCase(rows[i].Description), i);
+    }
+    for (const THostRow& entry : entries) {
+        const auto [at, added] = byName.emplace(m_store.FoldCase(entry.Description), rows.size());
+        if (added) {
+            rows.push_back(entry);
+            ++counts.Added;
+            continue;
+        }
+        // The calls made here are ours, not the list's.
+        THostRow& kept = rows[at->second];
+        const int calls = kept.Calls;
+        const std::string lastCall = kept.LastCall;
+        kept = entry;
+        kept.Calls = std::max(calls, entry.Calls);
+        kept.LastCall = std::max(lastCall, entry.LastCall);
+        ++counts.Updated;
+    }
+    rows.emplace_back();
+    return Commit(rows) == THostEditResult::Saved;
 }
 
 THostEditResult THostDirectory::Commit(const std::vector<THostRow>& rows) {

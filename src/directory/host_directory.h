@@ -2,6 +2,7 @@
 
 #include "directory/settings_store.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +31,46 @@ struct THostRow {
     // Seconds a connect to the host may take before it is given up.
     int ConnectTimeout = 30;
 
+    // The login, the calls made and how the board is shown. Entries stored
+    // before the directory kept them have none, no calls and the defaults.
+    // The password is never here: the keyring keeps it (login_keyring.h).
+    std::string UserName{};
+    // Empty for the default steps; see login_steps.h for the form.
+    std::string LoginSteps{};
+    int Calls = 0;
+    // The last call's local date and time, "YYYY-MM-DD HH:MM"; empty before the first.
+    std::string LastCall{};
+    bool EscapeShowsControls = false;
+    // The offer to switch a Telnet entry whose board speaks raw TCP was made.
+    bool RawOffered = false;
+
     bool operator==(const THostRow&) const = default;
+};
+
+// An address written as a URL: "telnet://[USER@]HOST[:PORT][/]" or the
+// same with "raw://", the scheme in any letter case.
+struct THostUrl {
+    THostProtocol Protocol = THostProtocol::Telnet;
+    // Who logs in; a password after a ':' is dropped, never kept as text.
+    std::string User;
+    // HOST[:PORT] as written.
+    std::string HostPort;
+};
+// nullopt when the text does not begin with one of the two schemes.
+std::optional<THostUrl> SplitHostUrl(std::string_view text);
+// Whether the text begins with another scheme ("ssh://...").
+bool HasOtherScheme(std::string_view text);
+
+// What the list can be sorted by, in the order of the grid's columns.
+enum class THostSortKey {
+    HostName,
+    Port,
+    Description,
+    Type,
+    Columns,
+    ConnectTimeout,
+    Calls,
+    LastCall,
 };
 
 // What became of a Save As New, Update or Delete.
@@ -79,6 +119,14 @@ public:
     static constexpr std::string_view kTimeoutSuffix = "-PORT-TIMEOUT";
     static constexpr int kDefaultConnectTimeout = 30;
     static constexpr int kMaxConnectTimeout = 600;
+    // The login, the calls and the rest, stored the same way; each is
+    // written only when it differs from what a missing value reads as.
+    static constexpr std::string_view kUserSuffix = "-PORT-USER";
+    static constexpr std::string_view kLoginStepsSuffix = "-PORT-LOGIN";
+    static constexpr std::string_view kCallsSuffix = "-PORT-CALLS";
+    static constexpr std::string_view kLastCallSuffix = "-PORT-LASTCALL";
+    static constexpr std::string_view kEscapeSuffix = "-PORT-ESCAPE";
+    static constexpr std::string_view kRawOfferedSuffix = "-PORT-RAWOFFERED";
 
     explicit THostDirectory(TSettingsStore& store) : m_store(store) {}
 
@@ -108,6 +156,38 @@ public:
     // Takes the current row's stored host name, port, type and width (not the
     // edit boxes).
     void Connect();
+
+    // Orders the entries by the key (ties by description), the empty last
+    // row staying last; the current row stays on its entry. The next
+    // LoadHosts lists them by description again.
+    void SortRows(THostSortKey key, bool descending);
+    // Whether the list is in the order LoadHosts gives it.
+    bool IsListedByDescription() const { return !m_sorted; }
+
+    // The data row whose description is this one, as the store compares
+    // names; 0 when there is none.
+    int FindRow(std::string_view description) const;
+    // Whether Save As New would replace an entry of another row.
+    bool EditsNameAnEntry() const { return FindRow(m_edits.Description) != 0; }
+
+    // Loads the list and counts a call of that entry, made at when; false
+    // when there is no such entry or the store could not be written.
+    bool RecordCall(std::string_view description, const std::string& when);
+    // Loads the list and sets one entry as given (found by its description,
+    // which it keeps); false when there is none or the store failed.
+    bool ChangeEntry(const THostRow& entry);
+
+    // Loads the list, then updates the entries whose names exist already
+    // and adds the others; false when the store could not be written.
+    struct TMergeCounts {
+        int Added = 0;
+        int Updated = 0;
+    };
+    bool Merge(const std::vector<THostRow>& entries, TMergeCounts& counts);
+
+    TSettingsStore& Store() { return m_store; }
+    // What was wrong with the store at the last LoadHosts; empty if nothing.
+    const std::string& LoadProblem() const { return m_loadProblem; }
 
     // The entry Connect chose, its width and timeout made valid; an empty
     // one (blank host) when no row was current.
@@ -140,6 +220,10 @@ public:
 
 private:
     bool SaveRows(const std::vector<THostRow>& rows);
+    void ReadKeptFields(const std::string& description, THostRow& row) const;
+    void WriteKeptFields(const THostRow& row);
+    // Rows to write: non-blank, and of rows with one name only the lowest.
+    std::vector<const THostRow*> RowsToWrite(const std::vector<THostRow>& rows) const;
     bool HasCurrentRow() const { return m_currentRow >= 1 && m_currentRow <= RowCount(); }
     THostEditResult Commit(const std::vector<THostRow>& rows);
 
@@ -148,6 +232,8 @@ private:
     int m_currentRow = 0;
     THostRow m_edits{"", std::string(kDefaultPort), ""};
     THostRow m_chosen;
+    std::string m_loadProblem;
+    bool m_sorted = false;
 };
 
 } // namespace telvora

@@ -26,6 +26,10 @@ QString Cell(const THostRow& row, int column) {
         return IsEmptyRow(row) ? QString() : Text(THostDirectory::ProtocolName(row.Protocol));
     case THostTableModel::kColumnsColumn:
         return IsEmptyRow(row) ? QString() : Text(THostDirectory::ColumnsName(row.Columns));
+    case THostTableModel::kCallsColumn:
+        return IsEmptyRow(row) ? QString() : QString::number(row.Calls);
+    case THostTableModel::kLastCallColumn:
+        return Text(row.LastCall);
     case THostTableModel::kTimeoutColumn:
         return IsEmptyRow(row)
                    ? QString()
@@ -77,6 +81,10 @@ QVariant THostTableModel::headerData(int section, Qt::Orientation orientation, i
         return QStringLiteral("Cols");
     case kTimeoutColumn:
         return QStringLiteral("Secs");
+    case kCallsColumn:
+        return QStringLiteral("Calls");
+    case kLastCallColumn:
+        return QStringLiteral("Last Call");
     default:
         return {};
     }

@@ -13,10 +13,12 @@ class THostTableModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    static constexpr int kColumnCount = 6;
+    static constexpr int kColumnCount = 8;
     static constexpr int kTypeColumn = 3;
     static constexpr int kColumnsColumn = 4;
     static constexpr int kTimeoutColumn = 5;
+    static constexpr int kCallsColumn = 6;
+    static constexpr int kLastCallColumn = 7;
 
     explicit THostTableModel(const THostDirectory& directory, QObject* parent = nullptr)
         : QAbstractTableModel(parent), m_directory(directory) {}

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace telvora {
@@ -37,6 +38,10 @@ public:
     // Puts a committed string value directly, bypassing any open transaction.
     void PutString(std::string_view path, std::string_view name, std::string_view data);
 
+    // What Problem() reports from now on, as a store that refused its file would.
+    void SetProblem(std::string problem) { m_problem = std::move(problem); }
+    std::string Problem() const override { return m_problem; }
+
     // While set, every CloseKey with pending changes fails and drops them.
     void SetCommitFails(bool fails) { m_commitFails = fails; }
     int CommitCount() const { return m_commitCount; }
@@ -54,6 +59,7 @@ private:
     std::optional<TKeys> m_pending;
     std::optional<std::string> m_openKey;
     bool m_commitFails = false;
+    std::string m_problem;
     int m_commitCount = 0;
 };
 

@@ -4,7 +4,13 @@
 #include "common/text_helpers.h"
 #include "directory/value_name_codec.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 
 namespace telvora {
 
@@ -37,6 +43,34 @@ QString Folded(std::string_view name) {
     return FromUtf8(name).toCaseFolded();
 }
 
+// A QSettings reads its file when it is made, so the directory's own file is
+// found through one that names a file nobody has, in the same folder.
+const QString kPathProbe = QStringLiteral(".telvora-path-probe");
+
+std::string Quoted(const QString& path) {
+    return "\"" + ToUtf8(QDir::toNativeSeparators(path)) + "\"";
+}
+
+constexpr const char* kUntilSaved =
+    "; it was not read, and it is replaced only when the directory is saved.";
+
+// Why the file must not be read at all; empty when it may be (or is missing).
+std::string Refusal(const QString& path) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+        return {};
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return "The host directory file " + Quoted(path) + " is not a regular file" + kUntilSaved;
+    }
+    if (status.st_size > TQtSettingsStore::kMaxFileBytes) {
+        return "The host directory file " + Quoted(path) + " is larger than " +
+               std::to_string(TQtSettingsStore::kMaxFileBytes / (1024 * 1024)) + " MB (" +
+               std::to_string(status.st_size) + " bytes)" + kUntilSaved;
+    }
+    return {};
+}
+
 } // namespace
 
 TQtSettingsStore::TQtSettingsStore(QString organization, QString application)
@@ -54,7 +88,34 @@ std::string TQtSettingsStore::RootKey() const {
 }
 
 QString TQtSettingsStore::FileName() const {
-    return NewSettings()->fileName();
+    const QSettings probe(m_organization, kPathProbe);
+    return QFileInfo(probe.fileName()).dir().filePath(m_application + QStringLiteral(".conf"));
+}
+
+std::unique_ptr<QSettings> TQtSettingsStore::ReplacementSettings() {
+    const QString path = FileName();
+    m_replacement = std::make_unique<QTemporaryFile>(path + QStringLiteral(".XXXXXX"));
+    // Where it cannot be made, the save fails when it is written.
+    m_replacement->open();
+    auto settings = std::make_unique<QSettings>(m_replacement->fileName(), QSettings::IniFormat);
+    settings->setAtomicSyncRequired(true);
+    return settings;
+}
+
+bool TQtSettingsStore::ReplaceRefusedFile() {
+    const QString from = m_replacement->fileName();
+    const bool renamed = std::rename(QFile::encodeName(from).constData(),
+                                     QFile::encodeName(FileName()).constData()) == 0;
+    m_replacement.reset();
+    return renamed;
+}
+
+void TQtSettingsStore::NoteTooLong(qsizetype bytes) const {
+    if (m_problem.empty()) {
+        m_problem = "The host directory file " + Quoted(FileName()) + " holds a value or name of " +
+                    std::to_string(bytes) + " bytes, longer than any entry has (" +
+                    std::to_string(kMaxValueBytes) + " bytes at most); it was skipped.";
+    }
 }
 
 std::unique_ptr<QSettings> TQtSettingsStore::NewSettings() const {
@@ -69,7 +130,8 @@ std::unique_ptr<QSettings> TQtSettingsStore::NewSettings() const {
 // A fresh QSettings per session rereads the file if another program changed it.
 QSettings& TQtSettingsStore::Session() {
     if (!m_settings) {
-        m_settings = NewSettings();
+        m_problem = Refusal(FileName());
+        m_settings = m_problem.empty() ? NewSettings() : ReplacementSettings();
     }
     return *m_settings;
 }
@@ -123,6 +185,10 @@ const QHash<QString, QStringList>& TQtSettingsStore::Index() const {
     if (!m_index) {
         QHash<QString, QStringList> index;
         for (const QString& stored : StoredNames()) {
+            if (stored.size() > kMaxValueBytes) {
+                NoteTooLong(stored.size());
+                continue;
+            }
             index[Folded(NameOf(stored))] << stored;
         }
         m_index = std::move(index);
@@ -163,7 +229,12 @@ std::string TQtSettingsStore::ReadString(std::string_view name) const {
     if (value.typeId() != QMetaType::QString) {
         return {};
     }
-    return ToUtf8(value.toString());
+    const QString text = value.toString();
+    if (text.size() > kMaxValueBytes) {
+        NoteTooLong(text.size());
+        return {};
+    }
+    return ToUtf8(text);
 }
 
 void TQtSettingsStore::WriteString(std::string_view name, std::string_view value) {
@@ -226,6 +297,10 @@ bool TQtSettingsStore::WriteSucceeded() const {
     case QSettings::FormatError:
         break;
     }
+    // The replacement for a refused file starts empty: it always parses.
+    if (m_replacement) {
+        return false;
+    }
     // A file that could not be parsed keeps the status at FormatError, which
     // hides whether the write worked. A fresh object starts clean: its sync
     // writes whatever is still pending and reports that write alone.
@@ -238,11 +313,12 @@ bool TQtSettingsStore::CloseKey() {
     bool written = true;
     if (m_settings && m_before) {
         m_settings->sync();
-        written = WriteSucceeded();
+        written = WriteSucceeded() && (!m_replacement || ReplaceRefusedFile());
         if (!written) {
             RollBack();
         }
     }
+    m_replacement.reset();
     m_before.reset();
     m_index.reset();
     m_openGroup.reset();

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSettings>
 #include <QString>
+#include <QTemporaryFile>
 #include <QVariant>
 
 #include <memory>
@@ -25,8 +26,20 @@ namespace telvora {
 // the in-memory state back to what the file holds, because QSettings would
 // otherwise keep the unsaved changes in its process-wide cache, show them to
 // the next reader and write them later behind the user's back.
+//
+// The file is looked at before QSettings reads it, which it does whole and
+// at once: one that is not a regular file (a FIFO would block the reader)
+// or larger than kMaxFileBytes is not read at all, and reads as empty; a
+// value or name longer than kMaxValueBytes, more than any entry holds,
+// reads as missing. Problem() then says so. A refused file is left as it
+// is until the directory is saved, which replaces it whole.
 class TQtSettingsStore : public TSettingsStore {
 public:
+    // A directory of thousands of entries fits many times over.
+    static constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
+    // Far above a host name (253 bytes), a description or a login's steps.
+    static constexpr qsizetype kMaxValueBytes = 4096;
+
     TQtSettingsStore(QString organization, QString application);
     ~TQtSettingsStore() override;
 
@@ -44,13 +57,19 @@ public:
 
     // The key path that maps to the root of the QSettings file.
     std::string RootKey() const;
-    // Where the store lives (file name or registry path).
+    // Where the store lives, found without reading it.
     QString FileName() const;
+    std::string Problem() const override { return m_problem; }
 
 private:
     using TSnapshot = std::vector<std::pair<QString, QVariant>>;
 
     std::unique_ptr<QSettings> NewSettings() const;
+    // QSettings over an empty file beside the refused one, which replaces it
+    // when a save succeeds.
+    std::unique_ptr<QSettings> ReplacementSettings();
+    bool ReplaceRefusedFile();
+    void NoteTooLong(qsizetype bytes) const;
     QSettings& Session();
     std::optional<QString> GroupOf(std::string_view path) const;
     QString FullKey(const QString& storedName) const;
@@ -69,6 +88,8 @@ private:
     std::optional<QString> m_openGroup;
     std::optional<TSnapshot> m_before;
     mutable std::optional<QHash<QString, QStringList>> m_index;
+    mutable std::string m_problem;
+    std::unique_ptr<QTemporaryFile> m_replacement;
 };
 
 } // namespace telvora

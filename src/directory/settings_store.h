@@ -45,6 +45,11 @@ public:
     // Makes the pending changes durable and closes the key. False when they
     // could not be written; the store then holds what it held before them.
     virtual bool CloseKey() = 0;
+
+    // What was wrong with the store when the key was last opened (a file
+    // refused, a value skipped), in words for the user naming where it
+    // lives; empty when nothing was.
+    virtual std::string Problem() const { return {}; }
 };
 
 } // namespace telvora

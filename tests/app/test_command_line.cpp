@@ -430,7 +430,7 @@ TEST(CommandLine, RawTcpIsAConnectionLikeTelnet) {
 
 TEST(CommandLine, UsageExplainsRawTcpAndIPv6Hosts) {
     const std::string usage = CommandLineUsage();
-    EXPECT_EQ(usage.rfind("Usage: telvora [options] [MOVIE-FILE | telnet://HOST[:PORT] | "
+    EXPECT_EQ(usage.rfind("Usage: telvora [options] [MOVIE-FILE | telnet://[USER@]HOST[:PORT] | "
                           "raw://HOST[:PORT]]\n",
                           0),
               0u);

@@ -76,9 +76,12 @@ TEST_F(MainWindowTest, StartsWithTheMenuTableStates) {
     EXPECT_TRUE(Checked("ExtraFiltering"));
     EXPECT_EQ(window.Session().Speed(), 999999999);
     EXPECT_FALSE(window.DownloadMenu()->isEnabled());
-    for (const char* name : {"M_TelnetStop", "Disconnect1", "M_StopMovie"}) {
+    // Nothing called yet to redial or to log in to.
+    for (const char* name :
+         {"M_TelnetStop", "Disconnect1", "M_StopMovie", "Redial1", "SendLogin1"}) {
         EXPECT_FALSE(Enabled(name)) << name;
     }
+    EXPECT_EQ(window.Entry("Redial1")->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     for (const char* name : {"M_TelnetStart", "AttachToSerialPort1", "M_PlayMovie", "Clear1"}) {
         EXPECT_TRUE(Enabled(name)) << name;
     }

@@ -2,6 +2,7 @@
 // peers on loopback and a pseudo-terminal pair.
 #include "app/session.h"
 #include "connection/live_connection.h"
+#include "directory/memory_settings_store.h"
 
 #include "blocked_lookup.h"
 #include "kept_bytes.h"
@@ -464,6 +465,48 @@ TEST_F(SessionCore, TypedCodesGoOutAtATypingPaceAndAStopEndsThem) {
     EXPECT_LT(typed, 20U);
     ProcessEventsFor(100);
     EXPECT_TRUE(OnPeer([&] { return peer.Read(1, 200).empty(); }));
+}
+
+TEST_F(SessionCore, AnEntryLogsInIsCountedAndIsOfferedRawTcpOnceWhenItsBoardSpeaksNoTelnet) {
+    TMemorySettingsStore store;
+    session.SetDirectoryStore(&store);
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    directory.Edits() = THostRow{"127.0.0.1", peer.PortText(), "Board"};
+    directory.Edits().UserName = "sam";
+    directory.Edits().EscapeShowsControls = true;
+    ASSERT_EQ(directory.SaveAsNew(), THostEditResult::Saved);
+    QStringList offers;
+    QObject::connect(&session, &TSession::RawPeerOffered,
+                     [&](const QString& name) { offers << name; });
+    const auto readText = [&](std::size_t count) {
+        const auto bytes = OnPeer([&] { return peer.Read(count); });
+        return std::string(bytes.begin(), bytes.end());
+    };
+
+    ASSERT_TRUE(session.ConnectToHost(directory.Row(1), "pw"));
+    EXPECT_TRUE(session.EscapeShowsControls()) << "the entry's own setting";
+    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp > 0; }));
+    OnPeer([&] { return peer.Read(1 << 10, 200); }); // the Telnet client's own negotiation
+    // A bridge that passes a 255 on as it is, then asks for the name.
+    peer.SendAll({0xFF, 'A', 0x9B, 'N', 'a', 'm', 'e', '?', ' '});
+    EXPECT_EQ(readText(4), "sam\x9b");
+    ASSERT_TRUE(session.SendLogin());
+    EXPECT_EQ(readText(7), "sam\x9bpw\x9b");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !offers.isEmpty(); }));
+    EXPECT_EQ(offers, QStringList{"Board"});
+
+    peer.CloseConnection();
+    session.AnswerRawPeerOffer(true);
+    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp > 1; }));
+    EXPECT_EQ(started.back(), Kind::Raw) << "called again over raw TCP";
+    EXPECT_EQ(store.Value(THostDirectory::kDirectoryKey, "Board-PORT-TYPE"), "Raw");
+    EXPECT_EQ(store.Value(THostDirectory::kDirectoryKey, "Board-PORT-RAWOFFERED"), "1");
+    EXPECT_EQ(store.Value(THostDirectory::kDirectoryKey, "Board-PORT-CALLS"), "2");
+    EXPECT_TRUE(session.CanRedial());
+    EXPECT_EQ(session.LastEntry().Protocol, THostProtocol::Raw);
 }
 
 } // namespace

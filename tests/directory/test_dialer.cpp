@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
@@ -48,7 +49,8 @@ public:
 
 private:
     void Poll() {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr && box->button(QMessageBox::Yes) == nullptr) {
             m_texts << box->text();
             box->accept();
         } else if (std::chrono::steady_clock::now() - m_started > kWatchTimeout) {
@@ -58,6 +60,30 @@ private:
     QTimer m_timer;
     QStringList m_texts;
     std::chrono::steady_clock::time_point m_started;
+};
+
+// Answers every question (a box with Yes and No) as told, for the whole
+// test, and remembers its text.
+class TQuestionAnswerer {
+public:
+    TQuestionAnswerer() {
+        m_timer.setInterval(kWatchInterval);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr && box->button(QMessageBox::Yes) != nullptr) {
+                m_texts << box->text();
+                box->button(m_yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            }
+        });
+        m_timer.start();
+    }
+    void Answer(bool yes) { m_yes = yes; }
+    const QStringList& Texts() const { return m_texts; }
+
+private:
+    QTimer m_timer;
+    QStringList m_texts;
+    bool m_yes = true;
 };
 
 class DialerTest : public ::testing::Test {
@@ -147,30 +173,31 @@ protected:
     }
 
     TMemorySettingsStore m_store;
+    TQuestionAnswerer m_questions;
     TDialer m_dialer{m_store};
 };
 
 TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(m_dialer.windowTitle(), "Dialer");
-    EXPECT_EQ(m_dialer.size(), QSize(612, 237));
+    EXPECT_EQ(m_dialer.size(), QSize(612, 291));
     EXPECT_EQ(m_dialer.minimumSize(), m_dialer.maximumSize());
     const Qt::WindowFlags flags = m_dialer.windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
     EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 617, 188));
-    EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 189, 200, 21));
-    EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 189, 56, 21));
-    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 189, 205, 21));
-    EXPECT_EQ(TypeChooser()->geometry(), QRect(460, 189, 61, 21));
+    EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 203, 200, 21));
+    EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 203, 56, 21));
+    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 203, 205, 21));
+    EXPECT_EQ(TypeChooser()->geometry(), QRect(460, 203, 61, 21));
     EXPECT_EQ(Edit("Edit3")->text(), "23");
     ASSERT_EQ(TypeChooser()->count(), 2);
     EXPECT_EQ(TypeChooser()->itemText(0), "Telnet");
     EXPECT_EQ(TypeChooser()->itemText(1), "Raw");
     EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
-    EXPECT_EQ(ColumnsChooser()->geometry(), QRect(520, 189, 44, 21));
+    EXPECT_EQ(ColumnsChooser()->geometry(), QRect(520, 203, 44, 21));
     auto* timeout = Find<QSpinBox>("SpinBox1");
-    EXPECT_EQ(timeout->geometry(), QRect(563, 189, 48, 21));
+    EXPECT_EQ(timeout->geometry(), QRect(563, 203, 48, 21));
     EXPECT_EQ(timeout->value(), 30);
     EXPECT_LE(timeout->geometry().right(), m_dialer.width() - 1) << "inside the window";
     ASSERT_EQ(ColumnsChooser()->count(), 2);
@@ -186,11 +213,11 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
         const char* caption;
         QRect geometry;
     };
-    for (const Expected& b : {Expected{"BitBtn1", "Save As New", {0, 212, 105, 25}},
-                              Expected{"BitBtn2", "Update", {108, 212, 105, 25}},
-                              Expected{"BitBtn5", "Delete", {215, 212, 75, 25}},
-                              Expected{"BitBtn3", "Connect", {368, 212, 75, 25}},
-                              Expected{"BitBtn4", "&Close", {446, 212, 75, 25}}}) {
+    for (const Expected& b : {Expected{"BitBtn1", "Save As New", {0, 263, 105, 25}},
+                              Expected{"BitBtn2", "Update", {108, 263, 105, 25}},
+                              Expected{"BitBtn5", "Delete", {215, 263, 75, 25}},
+                              Expected{"BitBtn3", "Connect", {368, 263, 75, 25}},
+                              Expected{"BitBtn4", "&Close", {446, 263, 75, 25}}}) {
         SCOPED_TRACE(b.name);
         QPushButton* button = Button(b.name);
         EXPECT_EQ(button->text(), b.caption);
@@ -220,27 +247,29 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
     m_dialer.show();
     QTableView* grid = Grid();
     QHeaderView* header = grid->horizontalHeader();
-    ASSERT_EQ(grid->model()->columnCount(), 6);
+    ASSERT_EQ(grid->model()->columnCount(), 8);
     EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), "Hostname");
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Port");
     EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Description");
     EXPECT_EQ(grid->model()->headerData(3, Qt::Horizontal).toString(), "Type");
     EXPECT_EQ(grid->model()->headerData(4, Qt::Horizontal).toString(), "Cols");
     EXPECT_EQ(grid->model()->headerData(5, Qt::Horizontal).toString(), "Secs");
+    EXPECT_EQ(grid->model()->headerData(6, Qt::Horizontal).toString(), "Calls");
+    EXPECT_EQ(grid->model()->headerData(7, Qt::Horizontal).toString(), "Last Call");
     EXPECT_EQ(header->sectionSize(0), 200);
     EXPECT_EQ(header->sectionSize(1), 52);
     EXPECT_EQ(header->sectionSize(2), 204);
     EXPECT_EQ(header->sectionSize(3), 60);
     EXPECT_EQ(header->sectionSize(4), 42);
     EXPECT_EQ(header->sectionSize(5), 47);
-    // With no horizontal scroll bar every column must fit in the list.
+    // The calls lie beyond the right edge, behind a scroll bar.
     EXPECT_LE(header->sectionPosition(5) + header->sectionSize(5), grid->viewport()->width());
     EXPECT_TRUE(header->isVisible());
     EXPECT_FALSE(grid->verticalHeader()->isVisible());
     EXPECT_EQ(grid->rowHeight(0), 20);
     EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(grid->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_EQ(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(grid->horizontalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
     EXPECT_NE(grid->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_TRUE(grid->showGrid());
     EXPECT_EQ(grid->textElideMode(), Qt::ElideNone);
@@ -633,6 +662,76 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
     EXPECT_THAT(watcher.Texts(),
                 ElementsAre("The host directory could not be saved. Nothing was changed."));
     EXPECT_EQ(grid->model()->rowCount(), 1);
+}
+
+} // namespace
+} // namespace telvora
+
+namespace telvora {
+namespace {
+
+TEST_F(DialerTest, SaveAsNewOverAnExistingNameAndDeleteAskFirst) {
+    Store("Club BBS", "old.example", "23");
+    m_dialer.show();
+    Type("new.example", "23", "club bbs");
+    m_questions.Answer(false);
+    Button("BitBtn1")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "old.example") << "No keeps it";
+    m_questions.Answer(true);
+    Button("BitBtn1")->click();
+    EXPECT_THAT(GridRows(),
+                ElementsAre(QStringList{"new.example", "23", "club bbs"}, QStringList{"", "", ""}));
+
+    ClickRow(0);
+    m_questions.Answer(false);
+    Button("BitBtn5")->click();
+    EXPECT_EQ(GridRows().size(), 2);
+    m_questions.Answer(true);
+    Button("BitBtn5")->click();
+    EXPECT_THAT(GridRows(), ElementsAre(QStringList{"", "", ""}));
+    EXPECT_THAT(m_questions.Texts(),
+                ElementsAre("An entry named \"club bbs\" exists already. Replace it?",
+                            "An entry named \"club bbs\" exists already. Replace it?",
+                            "Delete the entry \"club bbs\"?", "Delete the entry \"club bbs\"?"));
+}
+
+TEST_F(DialerTest, AStoreProblemIsToldWhenTheWindowOpens) {
+    m_store.SetProblem("The host directory file \"/x/Telvora.conf\" is not a regular file");
+    TMessageBoxWatcher watcher;
+    m_dialer.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.Texts().isEmpty(); }));
+    EXPECT_EQ(watcher.Texts().front(),
+              "The host directory file \"/x/Telvora.conf\" is not a regular file");
+}
+
+TEST_F(DialerTest, EveryFieldHasALabel) {
+    QList<QWidget*> fields;
+    for (QWidget* child : m_dialer.findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(child) != nullptr && child->parent() == &m_dialer) {
+            fields << child;
+        }
+    }
+    fields << TypeChooser() << ColumnsChooser() << Find<QSpinBox>("SpinBox1");
+    ASSERT_EQ(fields.size(), 9);
+    for (QWidget* field : fields) {
+        const auto labels = m_dialer.findChildren<QLabel*>();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [field](QLabel* label) {
+            return label->buddy() == field;
+        })) << field->objectName().toStdString();
+    }
+}
+
+TEST_F(DialerTest, AnAddressWrittenAsAUrlGivesKindPortAndUser) {
+    m_dialer.show();
+    Type("TELNET://guest@bbs.example.org:2323/", "23", "Guest Board");
+    Button("BitBtn1")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Guest Board"), "bbs.example.org");
+    EXPECT_EQ(m_store.Value(kKey, "Guest Board-PORT"), "2323");
+    EXPECT_EQ(m_store.Value(kKey, "Guest Board-PORT-USER"), "guest");
+    Type("Raw://bbs.example.org:9000", "23", "Raw Board");
+    Button("BitBtn1")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
+    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
 }
 
 } // namespace

@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace telvora {
@@ -360,6 +363,98 @@ TEST(QtSettingsStoreOtherRoot, DirectoryKeyOutsideTheRootCannotBeSavedAndIsRepor
     directory.Edits() = THostRow{"h.example", "23", "Entry"};
     EXPECT_EQ(directory.SaveAsNew(), THostEditResult::StoreFailed);
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+}
+
+} // namespace
+} // namespace telvora
+
+namespace telvora {
+namespace {
+
+// A file that must not be read: what it is, and what the message says of it.
+struct TBrokenFile {
+    const char* what;
+    std::function<void(const QString& path)> make;
+    const char* message;
+};
+
+void PrintTo(const TBrokenFile& file, std::ostream* out) {
+    *out << file.what;
+}
+
+class BrokenSettingsFileTest : public QtSettingsStoreTest,
+                               public ::testing::WithParamInterface<TBrokenFile> {};
+
+TEST_P(BrokenSettingsFileTest, IsRefusedWithItsNameAndReplacedOnlyBySaving) {
+    const QString path = FileName();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    GetParam().make(path);
+    const auto before = std::filesystem::status(path.toStdString()).type();
+    const auto sizeBefore = QFileInfo(path).size();
+
+    TQtSettingsStore store(kOrg, kApp);
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    EXPECT_THAT(directory.Rows(), ElementsAre(THostRow{})) << "nothing read, as if empty";
+    EXPECT_THAT(directory.LoadProblem(), ::testing::HasSubstr(path.toStdString()));
+    EXPECT_THAT(directory.LoadProblem(), ::testing::HasSubstr(GetParam().message));
+    EXPECT_EQ(std::filesystem::status(path.toStdString()).type(), before) << "left as it was";
+    EXPECT_EQ(QFileInfo(path).size(), sizeBefore);
+
+    ASSERT_EQ(SaveAsNew(directory, THostRow{"bbs.example.org", "23", "Club BBS"}),
+              THostEditResult::Saved);
+    EXPECT_TRUE(QFileInfo(path).isFile()) << "the save replaced it";
+    EXPECT_THAT(RowsFromDisk(),
+                ElementsAre(THostRow{"bbs.example.org", "23", "Club BBS"}, THostRow{}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BrokenSettingsFileTest,
+    ::testing::Values(
+        TBrokenFile{"fifo",
+                    [](const QString& path) {
+                        ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+                    },
+                    "is not a regular file"},
+        // A 50 MB value, written sparse: only its size matters.
+        TBrokenFile{"huge",
+                    [](const QString& path) {
+                        WriteFile(path, "[General]\nClub%20BBS=");
+                        ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), 50 << 20), 0);
+                    },
+                    "is larger than 4 MB"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST_F(QtSettingsStoreTest, AValueLongerThanAnyEntryIsSkippedAndTheRestIsRead) {
+    WriteFile(FileName(), "[General]\nClub%20BBS=bbs.example.org\nClub%20BBS-PORT=23\nLong=" +
+                              QByteArray(5000, 'x') + "\nLong-PORT=23\n");
+    TQtSettingsStore store(kOrg, kApp);
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    EXPECT_THAT(directory.Rows(), ElementsAre(THostRow{"bbs.example.org", "23", "Club BBS"},
+                                              THostRow{"", "23", "Long"}, THostRow{}));
+    EXPECT_THAT(directory.LoadProblem(), ::testing::HasSubstr("holds a value or name of 5000"));
+    EXPECT_THAT(directory.LoadProblem(), ::testing::HasSubstr(FileName().toStdString()));
+}
+
+TEST_F(QtSettingsStoreTest, LoginsCallsAndSettingsOfAnEntryRoundTripAndOldEntriesReadAsBefore) {
+    WriteFile(FileName(), "[General]\nOld=old.example.org\nOld-PORT=23\n");
+    TQtSettingsStore store(kOrg, kApp);
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    THostRow kept{"bbs.example.org", "2323", "Club BBS", THostProtocol::Raw, 80, 12};
+    kept.UserName = "guest";
+    kept.LoginSteps = "LOGON={user}{eol}";
+    kept.EscapeShowsControls = true;
+    kept.RawOffered = true;
+    ASSERT_EQ(SaveAsNew(directory, kept), THostEditResult::Saved);
+    ASSERT_TRUE(directory.RecordCall("CLUB bbs", "2026-12-10 07:00"));
+    ASSERT_TRUE(directory.RecordCall("Club BBS", "2026-12-10 08:00"));
+    kept.Calls = 2;
+    kept.LastCall = "2026-12-10 08:00";
+    EXPECT_THAT(RowsFromDisk(),
+                ElementsAre(kept, THostRow{"old.example.org", "23", "Old"}, THostRow{}));
+    EXPECT_FALSE(ReadFile(FileName()).contains("Old-PORT-USER")) << "defaults are not written";
 }
 
 } // namespace
