@@ -39,10 +39,10 @@ TCommandLineTransfer::TCommandLineTransfer(TSession& session, const CommandLineO
     if (m_headless) {
         connect(&session, &TSession::TransferProgress, this, &TCommandLineTransfer::Print);
     }
+    connect(&session, &TSession::TransferEnded, this, &TCommandLineTransfer::Ended);
     if (!Asked()) {
         return;
     }
-    connect(&session, &TSession::TransferEnded, this, &TCommandLineTransfer::Ended);
     if (!m_request->IsDownload()) {
         connect(&session, &TSession::Started, this, [this](TConnectionThread::Kind kind) {
             if (kind != TConnectionThread::Kind::Movie) {
@@ -73,11 +73,13 @@ void TCommandLineTransfer::StartLater() {
 }
 
 void TCommandLineTransfer::Ended(TTransferOutcome outcome) {
-    if (m_ended) {
+    const bool completed = outcome == TTransferOutcome::Completed;
+    m_failed = m_failed || !completed;
+    if (m_ended || (!Asked() && completed)) {
         return;
     }
     m_ended = true;
-    m_completed = outcome == TTransferOutcome::Completed;
+    m_completed = completed;
     if (m_exitWhenDone) {
         Q_EMIT Done();
     }

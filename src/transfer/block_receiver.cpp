@@ -41,6 +41,7 @@ void TBlockReceiver::StartSingle(const std::string& path) {
 
 void TBlockReceiver::StartBatch(const std::string& folder, bool streaming) {
     std::lock_guard lock(m_mutex);
+    m_files.MakeFolder(folder); // raises before anything has started
     m_files.CloseQuietly();
     m_progress.fileName.clear();
     m_downloadFolder = folder;
@@ -335,6 +336,7 @@ void TBlockReceiver::BlockComplete() {
             // A data block before any header: the sender is not batch-sending.
             ResetProgress();
             m_progress.fileName.clear();
+            m_port.Cancelled();
             End(TTransferOutcome::ProtocolError, "Sender using wrong protocol!",
                 State::CancelPending);
             return;
@@ -569,6 +571,7 @@ void TBlockReceiver::EndBatch() {
 
 void TBlockReceiver::Abort(TTransferOutcome outcome, const std::string& status) {
     m_files.CloseQuietly();
+    m_port.Cancelled();
     End(outcome, status, State::CancelPending);
     Arm(kCancelDelayMs);
 }

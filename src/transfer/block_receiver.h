@@ -70,8 +70,9 @@ public:
     // Receive into one file (created empty now; raises ETransferFileError
     // when it cannot be, with nothing started).
     void StartSingle(const std::string& path);
-    // Receive the files a batch sender names into the folder; streaming:
-    // by Y-Modem-G.
+    // Receive the files a batch sender names into the folder (made when
+    // missing; raises ETransferFileError when it cannot be, with nothing
+    // started); streaming: by Y-Modem-G.
     void StartBatch(const std::string& folder, bool streaming = false);
     void ReceiveChunk(const std::uint8_t* data, std::size_t count);
     void TimeoutTimer();

@@ -17,6 +17,10 @@ public:
 // Raises "Cannot <what> <path>: <the system's reason for error>".
 [[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, int error);
 
+// Makes the folder, and those above it, where missing (a fresh home has no
+// download folder yet); raises ETransferFileError when it cannot.
+void MakeFolder(const std::string& path);
+
 // How a transfer ended. The window's words come from the state machine's
 // status; whether the run succeeded comes from this alone.
 enum class TTransferOutcome {
@@ -61,6 +65,10 @@ public:
     virtual void Alert() = 0;
     // The machine has ended: the line's bytes are the screen's again.
     virtual void EndTransferMode() = 0;
+    // The machine ends with our cancel, sent now or shortly: what the other
+    // side still sends of the transfer is not the screen's. Called before
+    // EndTransferMode.
+    virtual void Cancelled() {}
     // The block timer: a periodic tick every intervalMs, or none.
     virtual void ArmTimer(int intervalMs) = 0;
     virtual void DisableTimer() = 0;

@@ -71,7 +71,9 @@ public:
         : TMachineOf(request, port) {
         m_machine.SetAskExisting([&port](const std::string& path) { port.AskExisting(path); });
     }
-    void Start() override { m_machine.Start(m_request.where, m_request.existing); }
+    void Start() override {
+        m_machine.Start(m_request.where, m_request.existing, m_request.senderBegan);
+    }
     void Answer(TExistingFile choice) override { m_machine.Choose(choice); }
 };
 

@@ -611,6 +611,7 @@ void TZmodemSender::Abort(TTransferOutcome outcome, const std::string& statusTex
     std::vector<std::uint8_t> out(8, kCan);
     out.insert(out.end(), 10, kBackspace);
     Send(out);
+    m_port.Cancelled();
     End(outcome, statusText);
 }
 
