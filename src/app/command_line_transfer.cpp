@@ -90,8 +90,11 @@ void TCommandLineTransfer::Print(const TTransferProgress& progress) {
         return;
     }
     m_sinceLine.restart();
-    const std::string total =
-        progress.totalBytes >= 0 ? " of " + std::to_string(progress.totalBytes) : "";
+    std::string total;
+    if (const std::optional<int> percent = PercentDone(progress)) {
+        total =
+            " of " + std::to_string(progress.totalBytes) + " (" + std::to_string(*percent) + "%)";
+    }
     std::fprintf(stderr, "telvora: %s  %lld%s bytes  %lld blocks  %d errors  %s\n",
                  progress.fileName.c_str(), static_cast<long long>(progress.bytes), total.c_str(),
                  static_cast<long long>(progress.blocks), progress.errorCount,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 
 namespace telvora {
@@ -401,6 +402,9 @@ void TBlockReceiver::AcceptHeader() {
     m_expectedBlock = 1;
     m_accepted = false;
     ResetProgress();
+    if (m_announcedLength && *m_announcedLength <= static_cast<std::uint64_t>(INT64_MAX)) {
+        m_progress.totalBytes = static_cast<std::int64_t>(*m_announcedLength);
+    }
     m_progress.status = "Waiting for first block.";
     ShowProgress();
     Reply(kAck);
@@ -536,6 +540,7 @@ void TBlockReceiver::Disarm() {
 
 void TBlockReceiver::ResetProgress() {
     m_progress.status = "Idle";
+    m_progress.totalBytes = -1;
     m_progress.bytes = 0;
     m_progress.blocks = 0;
     m_progress.errorCount = 0;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -45,13 +46,18 @@ struct TTransferProgress {
     std::int64_t bytes = 0;  // data bytes received, or sent and acknowledged
     std::int64_t blocks = 0; // blocks received, or sent and acknowledged
     int errorCount = 0;
-    // The size of the file being sent; -1 for a download, whose size is not known.
+    // The size of the file: an upload's, or what a download's header
+    // announced; -1 when it is not known (an X-Modem download).
     std::int64_t totalBytes = -1;
     // The transfer has ended: the window's button reads "Close".
     bool ended = false;
     // Set with ended.
     TTransferOutcome outcome = TTransferOutcome::Running;
 };
+
+// The share of the file that has come or gone, in whole percent; none
+// while its size is not known.
+std::optional<int> PercentDone(const TTransferProgress& progress);
 
 // Everything a transfer's state machine needs from outside it.
 // They call it with their lock held: it must not call back.

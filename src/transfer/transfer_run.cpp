@@ -30,9 +30,11 @@ int TTransferRun::ReceiveChunk(const std::uint8_t* data, int count) {
     if (count > 0) {
         Heard();
     }
-    std::size_t taken = m_machine->Receive(data, static_cast<std::size_t>(count));
-    if (taken < static_cast<std::size_t>(count) && m_draining) {
-        taken += Drain(data + taken, static_cast<std::size_t>(count) - taken);
+    const auto size = static_cast<std::size_t>(count);
+    // What follows a cancel is the drain's, never the ended machine's.
+    std::size_t taken = m_draining ? 0 : m_machine->Receive(data, size);
+    if (taken < size && m_draining) {
+        taken += Drain(data + taken, size - taken);
     }
     // A reply may have opened the stream window for more data.
     if (m_machine->Streams()) {
