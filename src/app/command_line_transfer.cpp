@@ -91,13 +91,14 @@ void TCommandLineTransfer::Print(const TTransferProgress& progress) {
     }
     m_sinceLine.restart();
     std::string total;
+    std::string share;
     if (const std::optional<int> percent = PercentDone(progress)) {
-        total =
-            " of " + std::to_string(progress.totalBytes) + " (" + std::to_string(*percent) + "%)";
+        total = " of " + std::to_string(progress.totalBytes);
+        share = " (" + std::to_string(*percent) + "%)";
     }
-    std::fprintf(stderr, "telvora: %s  %lld%s bytes  %lld blocks  %d errors  %s\n",
+    std::fprintf(stderr, "telvora: %s  %lld%s bytes%s  %lld blocks  %d errors  %s\n",
                  progress.fileName.c_str(), static_cast<long long>(progress.bytes), total.c_str(),
-                 static_cast<long long>(progress.blocks), progress.errorCount,
+                 share.c_str(), static_cast<long long>(progress.blocks), progress.errorCount,
                  progress.status.c_str());
     std::fflush(stderr);
 }

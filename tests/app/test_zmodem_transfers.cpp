@@ -493,6 +493,45 @@ TEST_F(ZmodemTransfers, AFolderRemovedDuringADownloadIsAFileLostNotAComplete) {
     EXPECT_NE(ReadAll(err).find("File lost: "), std::string::npos) << ReadAll(err);
 }
 
+// A board's send into a download folder not made yet: it is made and the
+// file arrives. Into one where no file can be made (the kernel's /proc): our
+// cancel stops sz at once, nothing of the transfer reaches the screen, and
+// the headless run fails at once instead of waiting for sz or ending well.
+TEST_F(ZmodemTransfers, ABoardsSendMakesItsFolderOrIsCancelledAtOnceWhenItCannotBeWritten) {
+    Write("big.bin", RandomBytes(300000, 57));
+    const fs::path szStatus = root / "sz.status";
+    const fs::path script = root / "board.sh";
+    std::ofstream(script) << "#!/bin/sh\nprintf 'READY\\233'\nsz -q big.bin; echo $? > "
+                          << szStatus.string() << "\n";
+    const auto board = [&](const std::string& folder, const std::string& exit) {
+        const int port = PeerOverTcp("sh " + script.string(), root / "sent");
+        return RunTelvora("--headless --dump-text " + exit + " " + Raw(port) +
+                          " --download-folder " + Quote(folder));
+    };
+    const Outcome fresh = board((root / "home" / "Downloads").string(), "--exit-when-done");
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_NE(fresh.err.find("300000 of 300000 bytes (100%)"), std::string::npos) << fresh.err;
+    EXPECT_TRUE(Read(root / "home" / "Downloads" / "big.bin") == Read(root / "sent" / "big.bin"));
+    StopPeer();
+
+    fs::remove(szStatus);
+    // Still connected when sz has ended: it was our cancel that stopped it.
+    const Outcome refused = board("/proc/self", "--exit-after 3");
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("Cannot create /proc/self/big.bin"), std::string::npos)
+        << refused.err;
+    const std::string szExit = ReadAll(szStatus);
+    ASSERT_FALSE(szExit.empty()) << "sz still runs";
+    EXPECT_NE(std::stoi(szExit), 0);
+    std::istringstream text(refused.out);
+    std::string line;
+    for (int row = 1; std::getline(text, line); ++row) {
+        // sz's "rz" and its CR's glyph come before its first header.
+        EXPECT_EQ(row == 2 ? line.substr(0, 2) : line, row == 1 ? "READY" : row == 2 ? "rz" : "");
+        EXPECT_LE(line.size(), 5u) << refused.out;
+    }
+}
+
 // What a hostile board's sender says of its files: the length each
 // announces, whatever it then sends.
 class LyingSource : public TZmodemSource {
