@@ -666,6 +666,35 @@ TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
     EXPECT_NE(*rzExit, 0);
 }
 
+// A download the user cancels while the board's stream is held up: what
+// was on its way and sz's own cancel are kept off the screen, and the
+// board's text after them shows there.
+TEST_F(ZmodemTransfers, WhatFollowsACancelStaysOffTheScreenUntilTheBoardsText) {
+    Write("big.bin", RandomBytes(2 * 1024 * 1024, 59));
+    const fs::path script = root / "board.sh";
+    std::ofstream(script) << "#!/bin/sh\nsz -q -w 32768 big.bin\nprintf '\\233BACK AT THE BOARD'\n";
+    TTcpRelay relay(PeerOverTcp("sh " + script.string(), root / "sent"), kRelayLimit,
+                    {{kFromServer, 300000, Fault::Stall, std::chrono::milliseconds(400)}});
+    Tmain& window = Window(true);
+    Connect(relay.Port(), TLineProtocol::Raw);
+    TTransferWindow& download = *window.Transfers().ZmodemDownload();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return relay.FaultsDone() > 0; }, 20000));
+    download.BitBtn1->click();
+    const SharedScreen& screen = program->session.Screen();
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return screen.ScreenText().find("BACK AT THE BOARD") != std::string::npos; }, 10000));
+    std::istringstream text(screen.ScreenText());
+    std::vector<std::string> rows;
+    for (std::string row; std::getline(text, row);) {
+        if (!row.empty()) {
+            rows.push_back(row);
+        }
+    }
+    ASSERT_EQ(rows.size(), 2u) << screen.ScreenText();
+    EXPECT_EQ(rows[0].substr(0, 2), "rz");
+    EXPECT_EQ(rows[1], "BACK AT THE BOARD");
+}
+
 // Whether the server's cancel (five CANs in a row, which escaped data never
 // holds) has passed the relay towards us.
 bool CancelCameThrough(TTcpRelay& relay) {
