@@ -82,8 +82,8 @@ void TBlockReceiver::TimeoutTimer() {
         return;
     case State::CancelPending:
         m_state = State::Stopped;
-        for (int i = 0; i < 3; ++i) {
-            Reply(kCan);
+        for (const std::uint8_t byte : kCancel) {
+            Reply(byte);
         }
         m_expectedBlock = 1;
         Disarm();
@@ -337,7 +337,7 @@ void TBlockReceiver::BlockComplete() {
             // A data block before any header: the sender is not batch-sending.
             ResetProgress();
             m_progress.fileName.clear();
-            m_port.Cancelled();
+            m_port.Cancelled(kCancel);
             End(TTransferOutcome::ProtocolError, "Sender using wrong protocol!",
                 State::CancelPending);
             return;
@@ -576,7 +576,7 @@ void TBlockReceiver::EndBatch() {
 
 void TBlockReceiver::Abort(TTransferOutcome outcome, const std::string& status) {
     m_files.CloseQuietly();
-    m_port.Cancelled();
+    m_port.Cancelled(kCancel);
     End(outcome, status, State::CancelPending);
     Arm(kCancelDelayMs);
 }

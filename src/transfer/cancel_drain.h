@@ -23,6 +23,8 @@ public:
     void Begin(bool theirs);
     void Stop() { m_state = State::Off; }
     bool Active() const { return m_state != State::Off; }
+    // The other side's cancel has begun to come.
+    bool Answered() const { return m_state == State::Answer; }
     // How many of the bytes belong to the ended transfer; fewer once its
     // answer has passed (and then it is no longer active).
     std::size_t Take(const std::uint8_t* data, std::size_t count);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace telvora {
 
@@ -71,10 +72,11 @@ public:
     virtual void Alert() = 0;
     // The machine has ended: the line's bytes are the screen's again.
     virtual void EndTransferMode() = 0;
-    // The machine ends with our cancel, sent now or shortly: what the other
-    // side still sends of the transfer is not the screen's. Called before
-    // EndTransferMode.
-    virtual void Cancelled() {}
+    // The machine ends with our cancel, these bytes, sent now or shortly:
+    // what the other side still sends of the transfer is not the screen's,
+    // and a side that stops without answering gets them once more. Called
+    // before EndTransferMode.
+    virtual void Cancelled(const std::vector<std::uint8_t>& /*cancel*/) {}
     // The block timer: a periodic tick every intervalMs, or none.
     virtual void ArmTimer(int intervalMs) = 0;
     virtual void DisableTimer() = 0;

@@ -165,13 +165,13 @@ void TTransferRun::GiveLineBack() {
     AddNews([](TNews& news) { news.lineBack = true; });
 }
 
-void TTransferRun::Cancelled() {
-    BeginDrain(false);
+void TTransferRun::Cancelled(const std::vector<std::uint8_t>& cancel) {
+    BeginDrain(false, cancel);
 }
 
 // ---------------------------------------------------------------- the drain
 
-void TTransferRun::BeginDrain(bool theirs) {
+void TTransferRun::BeginDrain(bool theirs, std::vector<std::uint8_t> cancel) {
     if (m_lineLost) {
         return;
     }
@@ -182,6 +182,7 @@ void TTransferRun::BeginDrain(bool theirs) {
             return;
         }
         m_drain.Begin(theirs);
+        m_cancel = std::move(cancel);
         m_drainBegan = Clock::now();
         m_lastCancelSent = m_drainBegan;
         m_draining = true;
@@ -209,6 +210,24 @@ std::size_t TTransferRun::Drain(const std::uint8_t* data, std::size_t count) {
     return taken;
 }
 
+void TTransferRun::RepeatCancel() {
+    std::vector<std::uint8_t> cancel;
+    {
+        std::lock_guard lock(m_mutex);
+        // A sender may have read our cancel as noise while it waited for
+        // something else (lrzsz's sz does, after a second ZRINIT): once more,
+        // unless it has begun to answer.
+        if (!m_drain.Answered() && Clock::now() < m_drainBegan + kDrainLimit) {
+            cancel = std::exchange(m_cancel, {});
+        }
+    }
+    if (cancel.empty()) {
+        EndDrain();
+        return;
+    }
+    Send(cancel.data(), cancel.size());
+}
+
 void TTransferRun::EndDrain() {
     bool giveBack = false;
     {
@@ -226,8 +245,11 @@ std::optional<TTransferRun::Clock::time_point> TTransferRun::DrainDeadline() con
     if (!m_drain.Active()) {
         return std::nullopt;
     }
-    return std::min(std::max(m_lastHeard, m_lastCancelSent) + kDrainQuiet,
-                    m_drainBegan + kDrainLimit);
+    const bool unheard =
+        !m_cancel.empty() && !m_drain.Answered() && m_lastHeard <= m_lastCancelSent;
+    const Clock::time_point quiet = unheard ? m_lastCancelSent + kDrainUnheard
+                                            : std::max(m_lastHeard, m_lastCancelSent) + kDrainQuiet;
+    return std::min(quiet, m_drainBegan + kDrainLimit);
 }
 
 void TTransferRun::AskExisting(const std::string& path) {
@@ -329,7 +351,7 @@ void TTransferRun::Loop() {
             m_machine->LineSilent();
         }
         if (step.drained) {
-            EndDrain();
+            RepeatCancel();
         }
         if (m_machine->Streams()) {
             PumpWhileDue();

@@ -58,8 +58,12 @@ public:
     static constexpr std::chrono::milliseconds kSilenceLimit{60000};
     // After a cancel, the line is given back once it has been quiet this
     // long (after the other side's last byte and our cancel's), or at the
-    // latest after kDrainLimit, for a side that never stops.
+    // latest after kDrainLimit, for a side that never stops. Until anything
+    // at all has come since our cancel, the line may be held up on its way
+    // (what was sent before the cancel has yet to come): it waits longer.
+    // A side quiet without an answer gets our cancel once more first.
     static constexpr std::chrono::milliseconds kDrainQuiet{1000};
+    static constexpr std::chrono::milliseconds kDrainUnheard{2000};
     static constexpr std::chrono::milliseconds kDrainLimit{15000};
 
     TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make,
@@ -100,9 +104,11 @@ private:
     void ArmTimer(int intervalMs) override;
     void DisableTimer() override;
     void AskExisting(const std::string& path) override;
-    void Cancelled() override;
+    void Cancelled(const std::vector<std::uint8_t>& cancel) override;
 
-    void BeginDrain(bool theirs);
+    void BeginDrain(bool theirs, std::vector<std::uint8_t> cancel = {});
+    // Our cancel once more, when the other side has stopped without an answer.
+    void RepeatCancel();
     // The ended transfer's part of the bytes while it drains.
     std::size_t Drain(const std::uint8_t* data, std::size_t count);
     // The drain is over: the line goes back once the machine has ended.
@@ -117,7 +123,7 @@ private:
         unsigned work = 0;
         bool tickDue = false;
         bool silent = false;
-        bool drained = false;
+        bool drained = false; // quiet: the drain ends, or our cancel goes once more
     };
     bool NextStep(TStep& step);
     // When the silence limit is reached, unless the user is being asked or
@@ -145,8 +151,10 @@ private:
     bool m_silenceTold = false;                   // guarded by m_mutex
     TCancelDrain m_drain;                         // guarded by m_mutex
     bool m_drainBegun = false;                    // guarded by m_mutex
-    Clock::time_point m_drainBegan;               // guarded by m_mutex
-    Clock::time_point m_lastCancelSent;           // guarded by m_mutex
+    // Our cancel, while it may still be sent once more. Guarded by m_mutex.
+    std::vector<std::uint8_t> m_cancel;
+    Clock::time_point m_drainBegan;     // guarded by m_mutex
+    Clock::time_point m_lastCancelSent; // guarded by m_mutex
     // The machine has ended while its drain ran. Guarded by m_mutex.
     bool m_lineBackDue = false;
     std::atomic<bool> m_draining{false};

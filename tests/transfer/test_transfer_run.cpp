@@ -39,7 +39,7 @@ public:
     void Cancel() override {
         Locked([&] {
             cancelledOn = std::this_thread::get_id();
-            m_port.Cancelled();
+            m_port.Cancelled({0x18, 0x18, 0x18});
             EndLocked(TTransferOutcome::CancelledHere);
         });
     }
@@ -87,7 +87,8 @@ private:
 
 class NoLine : public TTransferLine {
 public:
-    void SendTransferBytes(const std::uint8_t*, int) override {}
+    void SendTransferBytes(const std::uint8_t*, int count) override { sent += count; }
+    std::atomic<int> sent{0};
 };
 
 // Takes the news on a thread of its own, as the user-interface thread would
@@ -244,7 +245,8 @@ TEST_F(TransferRun, ALineSilentForTooLongEndsTheTransferOnceButNotWhileTheUserIs
 
 // After a cancel, what the other side still sends is the transfer's up to
 // and with its answer (CANs, then backspaces); the next byte is the
-// screen's. A side that never answers gets the line back once it is quiet.
+// screen's. A side that never answers gets our cancel once more, and then
+// the line goes back once it is quiet.
 TEST_F(TransferRun, ACancelKeepsTheOtherSidesBytesUntilItsAnswerOrAQuietLine) {
     const auto receive = [&](const std::string& bytes) {
         return run->ReceiveChunk(reinterpret_cast<const std::uint8_t*>(bytes.data()),
@@ -264,8 +266,10 @@ TEST_F(TransferRun, ACancelKeepsTheOtherSidesBytesUntilItsAnswerOrAQuietLine) {
     run->Start();
     run->Cancel();
     EXPECT_EQ(receive("in flight"), 9);
+    // Quiet without an answer: our cancel once more, then the line goes back.
     bool back = false;
-    ASSERT_TRUE(WaitFor([&] { return back = back || run->TakeNews().lineBack; }));
+    ASSERT_TRUE(WaitFor([&] { return back = back || run->TakeNews().lineBack; }, 10s));
+    EXPECT_EQ(line.sent.load(), 3);
     EXPECT_EQ(receive("menu"), 0);
 }
 

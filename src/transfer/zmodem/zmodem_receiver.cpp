@@ -635,9 +635,7 @@ void TZmodemReceiver::SendAttention() {
 }
 
 void TZmodemReceiver::SendCancel() {
-    std::vector<std::uint8_t> out(8, kCan);
-    out.insert(out.end(), 10, kBackspace);
-    Send(out);
+    Send(kCancelSequence);
 }
 
 void TZmodemReceiver::Send(const std::vector<std::uint8_t>& bytes) {
@@ -681,7 +679,7 @@ void TZmodemReceiver::EndBatch() {
 void TZmodemReceiver::Abort(TTransferOutcome outcome, const std::string& statusText) {
     m_files.CloseQuietly();
     SendCancel();
-    m_port.Cancelled();
+    m_port.Cancelled(kCancelSequence);
     End(outcome, statusText);
 }
 
