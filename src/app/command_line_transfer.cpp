@@ -39,10 +39,10 @@ TCommandLineTransfer::TCommandLineTransfer(TSession& session, const CommandLineO
     if (m_headless) {
         connect(&session, &TSession::TransferProgress, this, &TCommandLineTransfer::Print);
     }
+    connect(&session, &TSession::TransferEnded, this, &TCommandLineTransfer::Ended);
     if (!Asked()) {
         return;
     }
-    connect(&session, &TSession::TransferEnded, this, &TCommandLineTransfer::Ended);
     if (!m_request->IsDownload()) {
         connect(&session, &TSession::Started, this, [this](TConnectionThread::Kind kind) {
             if (kind != TConnectionThread::Kind::Movie) {
@@ -73,11 +73,13 @@ void TCommandLineTransfer::StartLater() {
 }
 
 void TCommandLineTransfer::Ended(TTransferOutcome outcome) {
-    if (m_ended) {
+    const bool completed = outcome == TTransferOutcome::Completed;
+    m_failed = m_failed || !completed;
+    if (m_ended || (!Asked() && completed)) {
         return;
     }
     m_ended = true;
-    m_completed = outcome == TTransferOutcome::Completed;
+    m_completed = completed;
     if (m_exitWhenDone) {
         Q_EMIT Done();
     }
@@ -88,11 +90,15 @@ void TCommandLineTransfer::Print(const TTransferProgress& progress) {
         return;
     }
     m_sinceLine.restart();
-    const std::string total =
-        progress.totalBytes >= 0 ? " of " + std::to_string(progress.totalBytes) : "";
-    std::fprintf(stderr, "telvora: %s  %lld%s bytes  %lld blocks  %d errors  %s\n",
+    std::string total;
+    std::string share;
+    if (const std::optional<int> percent = PercentDone(progress)) {
+        total = " of " + std::to_string(progress.totalBytes);
+        share = " (" + std::to_string(*percent) + "%)";
+    }
+    std::fprintf(stderr, "telvora: %s  %lld%s bytes%s  %lld blocks  %d errors  %s\n",
                  progress.fileName.c_str(), static_cast<long long>(progress.bytes), total.c_str(),
-                 static_cast<long long>(progress.blocks), progress.errorCount,
+                 share.c_str(), static_cast<long long>(progress.blocks), progress.errorCount,
                  progress.status.c_str());
     std::fflush(stderr);
 }

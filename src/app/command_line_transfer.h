@@ -14,7 +14,8 @@ class TSession;
 // session: an upload as soon as the connection exists (the receiver may ask
 // the moment the line is up), a download once the line is up. Headless, the
 // progress of every transfer (a board's own ZMODEM send too) is written to
-// standard error.
+// standard error. A board's own send that does not complete fails the run
+// too, and with --exit-when-done ends it: its file will not come.
 class TCommandLineTransfer : public QObject {
     Q_OBJECT
 
@@ -22,8 +23,9 @@ public:
     static constexpr qint64 kProgressIntervalMs = 250;
 
     TCommandLineTransfer(TSession& session, const CommandLineOptions& options);
-    // True unless a transfer was asked for and did not complete.
-    bool Succeeded() const { return !Asked() || m_completed; }
+    // True unless a transfer was asked for and did not complete, or one the
+    // board began did not.
+    bool Succeeded() const { return !m_failed && (!Asked() || m_completed); }
     // The request the options make, when they ask for a transfer.
     static std::optional<TTransferRequest> RequestFrom(const CommandLineOptions& options);
 
@@ -45,6 +47,7 @@ private:
     bool m_started = false;
     bool m_ended = false;
     bool m_completed = false;
+    bool m_failed = false;
 };
 
 } // namespace telvora

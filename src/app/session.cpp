@@ -585,6 +585,7 @@ void TSession::RemoteSendStarted() {
     request.kind = TTransferKind::ReceiveZmodem;
     request.where = m_downloadFolder;
     request.existing = m_existing;
+    request.senderBegan = true;
     // A download that cannot begin gives the held bytes to the screen itself.
     if (m_autoZmodem && !InTransfer()) {
         StartTransfer(request);

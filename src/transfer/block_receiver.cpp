@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 
 namespace telvora {
@@ -41,6 +42,7 @@ void TBlockReceiver::StartSingle(const std::string& path) {
 
 void TBlockReceiver::StartBatch(const std::string& folder, bool streaming) {
     std::lock_guard lock(m_mutex);
+    m_files.MakeFolder(folder); // raises before anything has started
     m_files.CloseQuietly();
     m_progress.fileName.clear();
     m_downloadFolder = folder;
@@ -80,8 +82,8 @@ void TBlockReceiver::TimeoutTimer() {
         return;
     case State::CancelPending:
         m_state = State::Stopped;
-        for (int i = 0; i < 3; ++i) {
-            Reply(kCan);
+        for (const std::uint8_t byte : kCancel) {
+            Reply(byte);
         }
         m_expectedBlock = 1;
         Disarm();
@@ -335,6 +337,7 @@ void TBlockReceiver::BlockComplete() {
             // A data block before any header: the sender is not batch-sending.
             ResetProgress();
             m_progress.fileName.clear();
+            m_port.Cancelled(kCancel);
             End(TTransferOutcome::ProtocolError, "Sender using wrong protocol!",
                 State::CancelPending);
             return;
@@ -399,6 +402,9 @@ void TBlockReceiver::AcceptHeader() {
     m_expectedBlock = 1;
     m_accepted = false;
     ResetProgress();
+    if (m_announcedLength && *m_announcedLength <= static_cast<std::uint64_t>(INT64_MAX)) {
+        m_progress.totalBytes = static_cast<std::int64_t>(*m_announcedLength);
+    }
     m_progress.status = "Waiting for first block.";
     ShowProgress();
     Reply(kAck);
@@ -534,6 +540,7 @@ void TBlockReceiver::Disarm() {
 
 void TBlockReceiver::ResetProgress() {
     m_progress.status = "Idle";
+    m_progress.totalBytes = -1;
     m_progress.bytes = 0;
     m_progress.blocks = 0;
     m_progress.errorCount = 0;
@@ -569,6 +576,7 @@ void TBlockReceiver::EndBatch() {
 
 void TBlockReceiver::Abort(TTransferOutcome outcome, const std::string& status) {
     m_files.CloseQuietly();
+    m_port.Cancelled(kCancel);
     End(outcome, status, State::CancelPending);
     Arm(kCancelDelayMs);
 }

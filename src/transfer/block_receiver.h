@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace telvora {
 
@@ -62,6 +63,8 @@ public:
     // Every timeout is worked out for this nominal line speed.
     static constexpr int kNominalSpeed = 19200;
     static constexpr std::size_t kMaxBlockSize = 4096;
+    // Our cancel: three CANs.
+    inline static const std::vector<std::uint8_t> kCancel = {kCan, kCan, kCan};
 
     TBlockReceiver(TTransferPort& port, TReceiverFiles& files);
     TBlockReceiver(const TBlockReceiver&) = delete;
@@ -70,8 +73,9 @@ public:
     // Receive into one file (created empty now; raises ETransferFileError
     // when it cannot be, with nothing started).
     void StartSingle(const std::string& path);
-    // Receive the files a batch sender names into the folder; streaming:
-    // by Y-Modem-G.
+    // Receive the files a batch sender names into the folder (made when
+    // missing; raises ETransferFileError when it cannot be, with nothing
+    // started); streaming: by Y-Modem-G.
     void StartBatch(const std::string& folder, bool streaming = false);
     void ReceiveChunk(const std::uint8_t* data, std::size_t count);
     void TimeoutTimer();

@@ -408,6 +408,7 @@ void TBlockSender::Abort(TTransferOutcome outcome, const std::string& status) {
     const std::uint8_t cancel[] = {kCan, kCan, kCan};
     Send(cancel, sizeof cancel);
     m_files.Close();
+    m_port.Cancelled({cancel, cancel + sizeof cancel});
     End(outcome, status);
 }
 

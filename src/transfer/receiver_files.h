@@ -32,6 +32,8 @@ public:
     // Cuts a closed file to exactly this length (a batch header's announced
     // size), no longer than it is.
     virtual void CutTo(const std::string& path, std::uint64_t length) = 0;
+    // Makes a batch's folder where it is missing.
+    virtual void MakeFolder(const std::string& /*path*/) {}
 };
 
 // The files on disk.
@@ -52,6 +54,7 @@ public:
     bool IsPlainFile(const std::string& path) override;
     void StripFill(const std::string& path) override;
     void CutTo(const std::string& path, std::uint64_t length) override;
+    void MakeFolder(const std::string& path) override { telvora::MakeFolder(path); }
 
 private:
     std::FILE* m_file = nullptr;

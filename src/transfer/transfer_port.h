@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace telvora {
 
@@ -16,6 +18,10 @@ public:
 
 // Raises "Cannot <what> <path>: <the system's reason for error>".
 [[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, int error);
+
+// Makes the folder, and those above it, where missing (a fresh home has no
+// download folder yet); raises ETransferFileError when it cannot.
+void MakeFolder(const std::string& path);
 
 // How a transfer ended. The window's words come from the state machine's
 // status; whether the run succeeded comes from this alone.
@@ -41,13 +47,18 @@ struct TTransferProgress {
     std::int64_t bytes = 0;  // data bytes received, or sent and acknowledged
     std::int64_t blocks = 0; // blocks received, or sent and acknowledged
     int errorCount = 0;
-    // The size of the file being sent; -1 for a download, whose size is not known.
+    // The size of the file: an upload's, or what a download's header
+    // announced; -1 when it is not known (an X-Modem download).
     std::int64_t totalBytes = -1;
     // The transfer has ended: the window's button reads "Close".
     bool ended = false;
     // Set with ended.
     TTransferOutcome outcome = TTransferOutcome::Running;
 };
+
+// The share of the file that has come or gone, in whole percent; none
+// while its size is not known.
+std::optional<int> PercentDone(const TTransferProgress& progress);
 
 // Everything a transfer's state machine needs from outside it.
 // They call it with their lock held: it must not call back.
@@ -61,6 +72,11 @@ public:
     virtual void Alert() = 0;
     // The machine has ended: the line's bytes are the screen's again.
     virtual void EndTransferMode() = 0;
+    // The machine ends with our cancel, these bytes, sent now or shortly:
+    // what the other side still sends of the transfer is not the screen's,
+    // and a side that stops without answering gets them once more. Called
+    // before EndTransferMode.
+    virtual void Cancelled(const std::vector<std::uint8_t>& /*cancel*/) {}
     // The block timer: a periodic tick every intervalMs, or none.
     virtual void ArmTimer(int intervalMs) = 0;
     virtual void DisableTimer() = 0;

@@ -15,13 +15,18 @@ namespace {
 
 // What every protocol's machine shares: its files, which must outlive the
 // state machine that uses them (made first), and the same names for the
-// same steps. A machine that takes every byte says nothing of how many.
+// same steps. A machine that takes every byte while it runs says nothing
+// of how many.
 template <typename Machine, typename Files> class TMachineOf : public TTransferMachine {
 public:
     TMachineOf(const TTransferRequest& request, TTransferPort& port)
         : m_request(request), m_machine(port, m_files) {}
     std::size_t Receive(const std::uint8_t* data, std::size_t count) override {
         if constexpr (std::is_void_v<decltype(m_machine.ReceiveChunk(data, count))>) {
+            // Once it has ended, the bytes are the screen's (or a drain's).
+            if (!m_machine.Running()) {
+                return 0;
+            }
             m_machine.ReceiveChunk(data, count);
             return count;
         } else {
@@ -71,7 +76,9 @@ public:
         : TMachineOf(request, port) {
         m_machine.SetAskExisting([&port](const std::string& path) { port.AskExisting(path); });
     }
-    void Start() override { m_machine.Start(m_request.where, m_request.existing); }
+    void Start() override {
+        m_machine.Start(m_request.where, m_request.existing, m_request.senderBegan);
+    }
     void Answer(TExistingFile choice) override { m_machine.Choose(choice); }
 };
 

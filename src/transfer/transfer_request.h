@@ -25,6 +25,8 @@ struct TTransferRequest {
     std::vector<std::string> files;                    // an upload's files, in the order to send
     TSendProtocol protocol = TSendProtocol::XModemCrc; // SendBlocks only
     TExistingFile existing = TExistingFile::Ask;       // ReceiveZmodem only
+    // ReceiveZmodem: the other side has begun its send (its start is held for us).
+    bool senderBegan = false;
 
     bool IsDownload() const {
         return kind != TTransferKind::SendBlocks && kind != TTransferKind::SendZmodem;

@@ -30,7 +30,12 @@ int TTransferRun::ReceiveChunk(const std::uint8_t* data, int count) {
     if (count > 0) {
         Heard();
     }
-    const std::size_t taken = m_machine->Receive(data, static_cast<std::size_t>(count));
+    const auto size = static_cast<std::size_t>(count);
+    // What follows a cancel is the drain's, never the ended machine's.
+    std::size_t taken = m_draining ? 0 : m_machine->Receive(data, size);
+    if (taken < size && m_draining) {
+        taken += Drain(data + taken, size - taken);
+    }
     // A reply may have opened the stream window for more data.
     if (m_machine->Streams()) {
         Ask(kPump);
@@ -56,6 +61,8 @@ void TTransferRun::LineLost() {
     // returns: nothing can be on its way to the line any more.
     m_machine->LineLost();
     m_line = nullptr;
+    // Nothing more comes to drain.
+    EndDrain();
 }
 
 void TTransferRun::Answer(TExistingFile choice) {
@@ -107,6 +114,12 @@ void TTransferRun::Send(const std::uint8_t* bytes, std::size_t count) {
     if (TTransferLine* line = m_line.load()) {
         line->SendTransferBytes(bytes, static_cast<int>(count));
     }
+    if (m_draining) {
+        // A cancel sent after the ending (a block receiver's CANs): the
+        // other side answers only from now on.
+        std::lock_guard lock(m_mutex);
+        m_lastCancelSent = Clock::now();
+    }
 }
 
 template <typename Note> void TTransferRun::AddNews(Note&& note) {
@@ -128,6 +141,9 @@ void TTransferRun::ShowProgress(const TTransferProgress& progress) {
             news.progress = progress;
         }
     });
+    if (progress.ended && progress.outcome == TTransferOutcome::CancelledByPeer) {
+        BeginDrain(true);
+    }
 }
 
 void TTransferRun::Alert() {
@@ -135,7 +151,105 @@ void TTransferRun::Alert() {
 }
 
 void TTransferRun::EndTransferMode() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_drain.Active()) {
+            m_lineBackDue = true;
+            return;
+        }
+    }
+    GiveLineBack();
+}
+
+void TTransferRun::GiveLineBack() {
     AddNews([](TNews& news) { news.lineBack = true; });
+}
+
+void TTransferRun::Cancelled(const std::vector<std::uint8_t>& cancel) {
+    BeginDrain(false, cancel);
+}
+
+// ---------------------------------------------------------------- the drain
+
+void TTransferRun::BeginDrain(bool theirs, std::vector<std::uint8_t> cancel) {
+    if (m_lineLost) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        // One ending, one drain.
+        if (std::exchange(m_drainBegun, true)) {
+            return;
+        }
+        m_drain.Begin(theirs);
+        m_cancel = std::move(cancel);
+        m_drainBegan = Clock::now();
+        m_lastCancelSent = m_drainBegan;
+        m_draining = true;
+    }
+    m_wake.notify_one();
+}
+
+std::size_t TTransferRun::Drain(const std::uint8_t* data, std::size_t count) {
+    std::size_t taken = 0;
+    bool giveBack = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_drain.Active()) {
+            return 0;
+        }
+        taken = m_drain.Take(data, count);
+        if (!m_drain.Active()) {
+            m_draining = false;
+            giveBack = std::exchange(m_lineBackDue, false);
+        }
+    }
+    if (giveBack) {
+        GiveLineBack();
+    }
+    return taken;
+}
+
+void TTransferRun::RepeatCancel() {
+    std::vector<std::uint8_t> cancel;
+    {
+        std::lock_guard lock(m_mutex);
+        // A sender may have read our cancel as noise while it waited for
+        // something else (lrzsz's sz does, after a second ZRINIT): once more,
+        // unless it has begun to answer.
+        if (!m_drain.Answered() && Clock::now() < m_drainBegan + kDrainLimit) {
+            cancel = std::exchange(m_cancel, {});
+        }
+    }
+    if (cancel.empty()) {
+        EndDrain();
+        return;
+    }
+    Send(cancel.data(), cancel.size());
+}
+
+void TTransferRun::EndDrain() {
+    bool giveBack = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_drain.Stop();
+        m_draining = false;
+        giveBack = std::exchange(m_lineBackDue, false);
+    }
+    if (giveBack) {
+        GiveLineBack();
+    }
+}
+
+std::optional<TTransferRun::Clock::time_point> TTransferRun::DrainDeadline() const {
+    if (!m_drain.Active()) {
+        return std::nullopt;
+    }
+    const bool unheard =
+        !m_cancel.empty() && !m_drain.Answered() && m_lastHeard <= m_lastCancelSent;
+    const Clock::time_point quiet = unheard ? m_lastCancelSent + kDrainUnheard
+                                            : std::max(m_lastHeard, m_lastCancelSent) + kDrainQuiet;
+    return std::min(quiet, m_drainBegan + kDrainLimit);
 }
 
 void TTransferRun::AskExisting(const std::string& path) {
@@ -183,9 +297,11 @@ bool TTransferRun::NextStep(TStep& step) {
         }
         const Clock::time_point now = Clock::now();
         const std::optional<Clock::time_point> silence = SilenceDeadline();
+        const std::optional<Clock::time_point> drained = DrainDeadline();
         step.tickDue = m_interval != 0 && now >= m_deadline;
         step.silent = silence && now >= *silence;
-        if (m_work != 0 || step.tickDue || step.silent) {
+        step.drained = drained && now >= *drained;
+        if (m_work != 0 || step.tickDue || step.silent || step.drained) {
             step.work = std::exchange(m_work, 0u);
             if (step.tickDue) {
                 // Periodic: the next tick one interval on, unless re-armed meanwhile.
@@ -195,16 +311,16 @@ bool TTransferRun::NextStep(TStep& step) {
             m_waitsUntil.reset();
             return true;
         }
-        if (m_interval == 0) {
+        if (m_interval == 0 && !drained) {
             // Nothing more to time: a machine that has stopped needs this
             // thread no longer.
             lock.unlock();
             const bool running = m_machine->Running();
             lock.lock();
-            if (!running && m_interval == 0 && m_work == 0) {
+            if (!running && m_interval == 0 && m_work == 0 && !m_drain.Active()) {
                 return false;
             }
-            if (m_work != 0 || m_interval != 0) {
+            if (m_work != 0 || m_interval != 0 || m_drain.Active()) {
                 continue;
             }
         }
@@ -213,6 +329,9 @@ bool TTransferRun::NextStep(TStep& step) {
         Clock::time_point wake = m_interval != 0 ? m_deadline : now + std::chrono::seconds(1);
         if (silence) {
             wake = std::min(wake, *silence);
+        }
+        if (drained) {
+            wake = std::min(wake, *drained);
         }
         m_waitsUntil = wake;
         m_wake.wait_until(lock, wake);
@@ -230,6 +349,9 @@ void TTransferRun::Loop() {
         }
         if (step.silent) {
             m_machine->LineSilent();
+        }
+        if (step.drained) {
+            RepeatCancel();
         }
         if (m_machine->Streams()) {
             PumpWhileDue();

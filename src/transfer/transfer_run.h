@@ -2,6 +2,7 @@
 
 #include "connection/chunk_sink.h"
 #include "connection/transfer_line.h"
+#include "transfer/cancel_drain.h"
 #include "transfer/transfer_machine.h"
 
 #include <atomic>
@@ -23,6 +24,11 @@ namespace telvora {
 // are carried out by a thread of the run's own, so neither the line nor the
 // user-interface thread waits for a slow write. The thread lives from the
 // start until the machine has stopped and wants no more ticks.
+//
+// A transfer that ends by a cancel, ours or the other side's, keeps the
+// line until what the other side still sends of it has passed: its answer
+// to the cancel, or a short quiet time; only then are the line's bytes the
+// screen's again.
 //
 // What happens is noted, and the observer is told that there is news, from
 // whichever thread it happened on; the owner takes the news with TakeNews
@@ -50,6 +56,15 @@ public:
     // A transfer that hears nothing from the other side this long ends
     // "Timed out" (not while the user is asked about an existing file).
     static constexpr std::chrono::milliseconds kSilenceLimit{60000};
+    // After a cancel, the line is given back once it has been quiet this
+    // long (after the other side's last byte and our cancel's), or at the
+    // latest after kDrainLimit, for a side that never stops. Until anything
+    // at all has come since our cancel, the line may be held up on its way
+    // (what was sent before the cancel has yet to come): it waits longer.
+    // A side quiet without an answer gets our cancel once more first.
+    static constexpr std::chrono::milliseconds kDrainQuiet{1000};
+    static constexpr std::chrono::milliseconds kDrainUnheard{2000};
+    static constexpr std::chrono::milliseconds kDrainLimit{15000};
 
     TTransferRun(TTransferLine& line, TObserver& observer, const TMachineFactory& make,
                  std::chrono::milliseconds silenceLimit = kSilenceLimit);
@@ -89,7 +104,16 @@ private:
     void ArmTimer(int intervalMs) override;
     void DisableTimer() override;
     void AskExisting(const std::string& path) override;
+    void Cancelled(const std::vector<std::uint8_t>& cancel) override;
 
+    void BeginDrain(bool theirs, std::vector<std::uint8_t> cancel = {});
+    // Our cancel once more, when the other side has stopped without an answer.
+    void RepeatCancel();
+    // The ended transfer's part of the bytes while it drains.
+    std::size_t Drain(const std::uint8_t* data, std::size_t count);
+    // The drain is over: the line goes back once the machine has ended.
+    void EndDrain();
+    void GiveLineBack();
     void Ask(unsigned work);
     // Notes news under the news lock and tells the observer once until taken.
     template <typename Note> void AddNews(Note&& note);
@@ -99,11 +123,14 @@ private:
         unsigned work = 0;
         bool tickDue = false;
         bool silent = false;
+        bool drained = false; // quiet: the drain ends, or our cancel goes once more
     };
     bool NextStep(TStep& step);
     // When the silence limit is reached, unless the user is being asked or
     // it has been told; with m_mutex held.
     std::optional<Clock::time_point> SilenceDeadline() const;
+    // When a drain under way ends by quiet or its limit; with m_mutex held.
+    std::optional<Clock::time_point> DrainDeadline() const;
     void Heard();
     void PumpWhileDue();
     void StopThread();
@@ -122,6 +149,15 @@ private:
     Clock::time_point m_lastHeard = Clock::now(); // guarded by m_mutex
     bool m_asking = false;                        // guarded by m_mutex
     bool m_silenceTold = false;                   // guarded by m_mutex
+    TCancelDrain m_drain;                         // guarded by m_mutex
+    bool m_drainBegun = false;                    // guarded by m_mutex
+    // Our cancel, while it may still be sent once more. Guarded by m_mutex.
+    std::vector<std::uint8_t> m_cancel;
+    Clock::time_point m_drainBegan;     // guarded by m_mutex
+    Clock::time_point m_lastCancelSent; // guarded by m_mutex
+    // The machine has ended while its drain ran. Guarded by m_mutex.
+    bool m_lineBackDue = false;
+    std::atomic<bool> m_draining{false};
 
     std::mutex m_newsMutex;
     TNews m_news;        // guarded by m_newsMutex

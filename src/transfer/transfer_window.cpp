@@ -9,7 +9,10 @@
 #include <QLinearGradient>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
+
+#include <cmath>
 
 namespace telvora {
 
@@ -44,8 +47,10 @@ QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int lef
                  int width) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(left, top, width, 12);
+    label->setGeometry(left, top, width, TTransferWindow::kRowHeight);
     label->setFont(LabelFont());
+    // A file name is shown as it is: never as markup, never with a mnemonic.
+    label->setTextFormat(Qt::PlainText);
     label->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
     return label;
 }
@@ -93,17 +98,26 @@ void TTransferWindow::BuildWindow(const TCaptions& captions) {
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
     image->setGeometry(0, 0, kClientWidth, kClientHeight);
-    image->setPixmap(CasePicture(450, 102));
+    image->setPixmap(CasePicture(kClientWidth, kClientHeight));
     AddLabel(this, "Label1", QStringLiteral("Filename     :"), 8, 5, 113);
     AddLabel(this, "Label3", captions.bytes, 8, 29, 113);
     AddLabel(this, "Label4", captions.blocks, 8, 45, 113);
     AddLabel(this, "Label5", captions.errors, 8, 61, 113);
-    AddLabel(this, "Label6", QStringLiteral("Status       :"), 8, 88, 113);
-    lFilename = AddLabel(this, "lFilename", {}, 128, 5, 377);
+    AddLabel(this, "Label7", QStringLiteral("Time Left    :"), 8, 77, 113);
+    AddLabel(this, "Label8", QStringLiteral("Progress     :"), 8, 95, 113);
+    AddLabel(this, "Label6", QStringLiteral("Status       :"), 8, 113, 113);
+    constexpr int kValueWidth = kClientWidth - 128 - 8;
+    lFilename = AddLabel(this, "lFilename", {}, 128, 5, kValueWidth);
     lBytes = AddLabel(this, "lBytes", {}, 128, 29, 233);
     lBlocks = AddLabel(this, "lBlocks", {}, 128, 45, 113);
     lErrors = AddLabel(this, "lErrors", {}, 128, 61, 113);
-    lStatus = AddLabel(this, "lStatus", {}, 128, 88, 233);
+    lTimeLeft = AddLabel(this, "lTimeLeft", {}, 128, 77, 113);
+    lStatus = AddLabel(this, "lStatus", {}, 128, 113, kValueWidth);
+    pProgress = new QProgressBar(this);
+    pProgress->setObjectName(QStringLiteral("pProgress"));
+    pProgress->setGeometry(128, 95, 233, kRowHeight);
+    pProgress->setRange(0, 100);
+    pProgress->setFont(LabelFont());
     BitBtn1 = new QPushButton(QStringLiteral("Cancel"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(368, 72, 75, 25);
@@ -114,10 +128,11 @@ void TTransferWindow::Begin() {
     m_latest = TTransferProgress{};
     m_running = true;
     BitBtn1->setText(QStringLiteral("Cancel"));
-    m_sampleFile.clear();
-    m_sampleBytes = 0;
-    m_rate = QStringLiteral("0 bytes/s");
-    m_sinceSample.start();
+    m_rebase = true;
+    m_sinceBase.start();
+    m_rate.reset();
+    m_lastBytes = 0;
+    ShowShare(m_latest);
     CentreOnScreen(*this);
 }
 
@@ -138,6 +153,8 @@ void TTransferWindow::reject() {
 
 void TTransferWindow::Show(const TTransferProgress& progress) {
     m_latest = progress;
+    // Measured as the news comes, not when the window next shows it.
+    UpdateRate(progress);
     m_running = !progress.ended;
     if (progress.ended) {
         // The sender has gone: nobody waits for an answer any more.
@@ -165,38 +182,82 @@ void TTransferWindow::ApplyPending() {
 }
 
 void TTransferWindow::Apply(const TTransferProgress& progress) {
-    lFilename->setText(FileNameFromSystem(progress.fileName));
+    const QString name = FileNameFromSystem(progress.fileName);
+    // A path too long for the row keeps its start and its file name.
+    lFilename->setText(
+        lFilename->fontMetrics().elidedText(name, Qt::ElideMiddle, lFilename->width()));
+    lFilename->setToolTip(name);
     lStatus->setText(FromUtf8(progress.status));
     QString bytes = QString::number(progress.bytes);
     if (progress.totalBytes >= 0) {
         bytes += QStringLiteral(" of ") + QString::number(progress.totalBytes);
     }
     lBytes->setText(bytes);
-    lBlocks->setText(m_second == TRow::Rate ? RateText(progress)
-                                            : QString::number(progress.blocks));
+    if (m_second == TRow::Rate) {
+        lBlocks->setText(QStringLiteral("%1 bytes/s")
+                             .arg(static_cast<qint64>(std::llround(m_rate.value_or(0)))));
+    } else {
+        lBlocks->setText(QString::number(progress.blocks));
+    }
+    ShowShare(progress);
     lErrors->setText(QString::number(progress.errorCount));
     BitBtn1->setText(progress.ended ? QStringLiteral("Close") : QStringLiteral("Cancel"));
     Q_EMIT ProgressShown(progress);
 }
 
-QString TTransferWindow::RateText(const TTransferProgress& progress) {
-    // Measured over a second or more, and afresh for each file: a resumed
-    // file's first count holds what was already there.
-    constexpr qint64 kSampleMs = 1000;
-    if (progress.fileName != m_sampleFile || progress.bytes < m_sampleBytes) {
-        m_sampleFile = progress.fileName;
-        m_sampleBytes = progress.bytes;
-        m_sinceSample.restart();
-        return m_rate;
+void TTransferWindow::UpdateRate(const TTransferProgress& progress) {
+    if (m_rebase || progress.fileName != m_baseFile || progress.bytes < m_lastBytes) {
+        m_rebase = false;
+        m_baseFile = progress.fileName;
+        m_baseBytes = progress.bytes;
+        m_lastBytes = progress.bytes;
+        m_rate.reset();
+        m_sinceBase.restart();
+        return;
     }
-    const qint64 elapsed = m_sinceSample.elapsed();
-    if (elapsed >= kSampleMs) {
-        m_rate =
-            QStringLiteral("%1 bytes/s").arg((progress.bytes - m_sampleBytes) * 1000 / elapsed);
-        m_sampleBytes = progress.bytes;
-        m_sinceSample.restart();
+    if (progress.bytes == m_baseBytes) {
+        // No data yet: the time so far was spent waiting, not moving bytes.
+        m_sinceBase.restart();
+        return;
     }
-    return m_rate;
+    // Kept while no new data comes: an ending that follows a pause (ZMODEM
+    // waits a moment for the sender's last word) does not lower it.
+    if (progress.bytes > m_lastBytes) {
+        m_lastBytes = progress.bytes;
+        const qint64 nanoseconds = std::max<qint64>(m_sinceBase.nsecsElapsed(), 1);
+        m_rate = static_cast<double>(progress.bytes - m_baseBytes) * 1e9 /
+                 static_cast<double>(nanoseconds);
+    }
+}
+
+QString TTransferWindow::TimeText(double seconds) {
+    const auto whole = static_cast<qint64>(std::ceil(std::max(seconds, 0.0)));
+    const qint64 hours = whole / 3600;
+    const QString minutesAndSeconds = QStringLiteral("%1:%2")
+                                          .arg(hours > 0 ? (whole / 60) % 60 : whole / 60)
+                                          .arg(whole % 60, 2, 10, QLatin1Char('0'));
+    if (hours == 0) {
+        return minutesAndSeconds;
+    }
+    return QStringLiteral("%1:%2").arg(hours).arg(
+        minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
+}
+
+void TTransferWindow::ShowShare(const TTransferProgress& progress) {
+    const std::optional<double>& rate = m_rate;
+    const std::optional<int> percent = PercentDone(progress);
+    // Without a size (an X-Modem download) there is no share to show.
+    pProgress->setEnabled(percent.has_value());
+    pProgress->setTextVisible(percent.has_value());
+    pProgress->setValue(percent.value_or(0));
+    pProgress->setFormat(QStringLiteral("%p%"));
+    QString left;
+    if (percent && *percent == 100) {
+        left = TimeText(0);
+    } else if (percent && rate && *rate > 0 && !progress.ended) {
+        left = TimeText(static_cast<double>(progress.totalBytes - progress.bytes) / *rate);
+    }
+    lTimeLeft->setText(left);
 }
 
 void TTransferWindow::DropQuestion() {
@@ -228,6 +289,8 @@ std::optional<TExistingFile> TTransferWindow::AskExisting(const QString& path) {
     m_question = &question;
     question.exec();
     m_question = nullptr;
+    // The time the question was open is no part of the rate.
+    m_rebase = true;
     const QAbstractButton* clicked = question.clickedButton();
     // Taken down without an answer (the transfer ended or was cancelled).
     if (clicked == nullptr || !m_running) {

@@ -7,24 +7,30 @@
 #include <QTimer>
 
 #include <optional>
+#include <string>
 
 class QLabel;
 class QMessageBox;
+class QProgressBar;
 class QPushButton;
 
 namespace telvora {
 
 // The window of a running transfer, a view of what the session's transfer
 // reports: the file name, the counters and the status, and one button that
-// first asks to cancel and then closes (Escape presses it). Progress comes
-// thousands of times a second: the window shows the latest at most every
-// 50 ms, and an ending at once.
+// first asks to cancel and then closes (Escape presses it). Whenever the
+// file's size is known (a Y-Modem or ZMODEM header says it, an upload always
+// knows it) a bar shows how much of it has come and the time left. Progress
+// comes thousands of times a second: the window shows the latest at most
+// every 50 ms, and an ending at once.
 class TTransferWindow : public QDialog {
     Q_OBJECT
 
 public:
     static constexpr int kClientWidth = 448;
-    static constexpr int kClientHeight = 101;
+    // Rows 16 pixels apart, each as high as its text with descenders.
+    static constexpr int kRowHeight = 16;
+    static constexpr int kClientHeight = 135;
 
     // What the second counter shows: the blocks, or (for a streaming
     // protocol, which has none to count) the rate in bytes a second.
@@ -46,6 +52,9 @@ public:
     // A new transfer is shown: the button cancels again.
     void Begin();
     void Show(const TTransferProgress& progress);
+    // "1:05" or "1:02:03"; seconds rounded up.
+    static QString TimeText(double seconds);
+
     // Whether what it shows has not ended, and the latest it was given.
     bool Running() const { return m_running; }
     const TTransferProgress& Progress() const { return m_latest; }
@@ -61,6 +70,8 @@ public:
     QLabel* lBlocks = nullptr;
     QLabel* lErrors = nullptr;
     QLabel* lStatus = nullptr;
+    QLabel* lTimeLeft = nullptr;
+    QProgressBar* pProgress = nullptr;
     QPushButton* BitBtn1 = nullptr;
 
 Q_SIGNALS:
@@ -79,7 +90,10 @@ private:
     void Apply(const TTransferProgress& progress);
     void ApplyPending();
     void DropQuestion();
-    QString RateText(const TTransferProgress& progress);
+    // The rate in bytes a second over the file so far, from its first data
+    // up to its latest; none before there is any.
+    void UpdateRate(const TTransferProgress& progress);
+    void ShowShare(const TTransferProgress& progress);
 
     static constexpr int kShowIntervalMs = 50;
     TTransferProgress m_latest;
@@ -87,12 +101,17 @@ private:
     QTimer m_applyTimer;
     QElapsedTimer m_sinceApply;
     QMessageBox* m_question = nullptr;
-    // The rate: bytes of the file at the last sample, and when it was taken.
+    // The rate: the file's bytes when it was last seen without any data
+    // yet, and since when. A question the user answers starts it afresh: the
+    // time it was open is not the line's, and a resumed file's first count
+    // holds what was already there.
     TRow m_second = TRow::Blocks;
-    QElapsedTimer m_sinceSample;
-    std::string m_sampleFile;
-    std::int64_t m_sampleBytes = 0;
-    QString m_rate;
+    QElapsedTimer m_sinceBase;
+    std::string m_baseFile;
+    std::int64_t m_baseBytes = 0;
+    std::int64_t m_lastBytes = 0;
+    std::optional<double> m_rate;
+    bool m_rebase = true;
 };
 
 } // namespace telvora

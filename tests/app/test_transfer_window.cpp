@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -92,6 +94,12 @@ protected:
     static bool Ready(std::future<bool>& result) {
         return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
+    // The other side after our cancel: the rest of what it was sending, its
+    // own cancel, then its text, which alone reaches the screen.
+    void AnswerTheCancel() {
+        peer.SendText("\x01\x01\xFE in flight " + std::string(5, kCan) + "\b\b\b\b\b" +
+                      "BACK ON SCREEN");
+    }
     TTransferWindow& Protocol() { return *window.Transfers().Protocol(); }
     QString Button() { return Protocol().BitBtn1->text(); }
 
@@ -102,13 +110,15 @@ protected:
 TEST_F(TransferWindow, LooksAsDesigned) {
     TTransferWindow& protocol = Protocol();
     EXPECT_EQ(protocol.windowTitle(), "Download Files");
-    EXPECT_EQ(protocol.size(), QSize(448, 101));
+    EXPECT_EQ(protocol.size(), QSize(448, 135));
     EXPECT_FALSE(protocol.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     for (const auto& [name, text] :
          std::vector<std::pair<const char*, const char*>>{{"Label1", "Filename     :"},
                                                           {"Label3", "Bytes RX     :"},
                                                           {"Label4", "Blocks RX    :"},
                                                           {"Label5", "RX Errors    :"},
+                                                          {"Label7", "Time Left    :"},
+                                                          {"Label8", "Progress     :"},
                                                           {"Label6", "Status       :"}}) {
         auto* label = protocol.findChild<QLabel*>(QString::fromLatin1(name));
         ASSERT_NE(label, nullptr) << name;
@@ -139,7 +149,7 @@ TEST_F(TransferWindow, EscapeCancelsThenClosesAndTheBytesGoBackToTheScreen) {
             {[&] { return Ready(cancelled); },
              [&] {
                  EXPECT_TRUE(cancelled.get());
-                 peer.SendText("BACK ON SCREEN");
+                 AnswerTheCancel();
              }},
             {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(Protocol()); }},
         });
@@ -299,7 +309,7 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
             {[&] { return Ready(cancelled); },
              [&] {
                  EXPECT_TRUE(cancelled.get());
-                 peer.SendText("BACK ON SCREEN");
+                 AnswerTheCancel();
              }},
             {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(upload); }},
         });
@@ -334,6 +344,48 @@ TEST(TransferWindowView, AQuestionNobodyWaitsForIsTakenDownWhenTheTransferEnds) 
     EXPECT_EQ(view.BitBtn1->text(), "Close");
     EXPECT_EQ(view.AskExisting(QStringLiteral("report.txt")), std::nullopt)
         << "no question after the end";
+}
+
+// A name shows as it is, underscores (below the baseline) and markup
+// included; with a size, the bar shows the share and the time left, and the
+// rate counts neither the wait for the first data nor a question's time.
+TEST(TransferWindowView, NamesShowWholeAndAKnownSizeShowsTheShareAndTheTimeLeft) {
+    TTransferWindow view(nullptr, TTransferWindow::CaptionsFor(TTransferKind::ReceiveZmodem));
+    view.Begin();
+    const auto pixels = [&](const std::string& name) {
+        TTransferProgress progress;
+        progress.fileName = name;
+        view.Show(progress);
+        ProcessEventsFor(60);
+        return view.lFilename->grab().toImage();
+    };
+    EXPECT_NE(pixels("a_b"), pixels("a b")) << "the underscore is cut off";
+    pixels("<b>x</b> & y.txt");
+    EXPECT_EQ(view.lFilename->text(), "<b>x</b> & y.txt");
+    EXPECT_EQ(view.lFilename->textFormat(), Qt::PlainText);
+
+    TTransferProgress progress;
+    progress.fileName = "big.bin";
+    progress.totalBytes = 400000;
+    view.Show(progress);
+    QTimer::singleShot(1000, &view, [&] { view.Question()->reject(); });
+    view.AskExisting(QStringLiteral("big.bin"));
+    progress.bytes = 100000; // a resumed file's first count
+    view.Show(progress);
+    ProcessEventsFor(100);
+    progress.bytes = 200000;
+    view.Show(progress);
+    ProcessEventsFor(60);
+    EXPECT_EQ(view.pProgress->text(), "50%");
+    const int rate = view.lBlocks->text().section(QLatin1Char(' '), 0, 0).toInt();
+    EXPECT_GT(rate, 150000) << "counted the time the question was open";
+    EXPECT_TRUE(view.lTimeLeft->text().startsWith(QStringLiteral("0:0")))
+        << view.lTimeLeft->text().toStdString();
+    progress.totalBytes = -1; // X-Modem: no size
+    view.Show(progress);
+    ProcessEventsFor(60);
+    EXPECT_FALSE(view.pProgress->isTextVisible());
+    EXPECT_TRUE(view.lTimeLeft->text().isEmpty());
 }
 
 TEST(ChooseDirTest, OpensFoldersGoesUpAndPicksDrives) {

@@ -493,6 +493,45 @@ TEST_F(ZmodemTransfers, AFolderRemovedDuringADownloadIsAFileLostNotAComplete) {
     EXPECT_NE(ReadAll(err).find("File lost: "), std::string::npos) << ReadAll(err);
 }
 
+// A board's send into a download folder not made yet: it is made and the
+// file arrives. Into one where no file can be made (the kernel's /proc): our
+// cancel stops sz at once, nothing of the transfer reaches the screen, and
+// the headless run fails at once instead of waiting for sz or ending well.
+TEST_F(ZmodemTransfers, ABoardsSendMakesItsFolderOrIsCancelledAtOnceWhenItCannotBeWritten) {
+    Write("big.bin", RandomBytes(300000, 57));
+    const fs::path szStatus = root / "sz.status";
+    const fs::path script = root / "board.sh";
+    std::ofstream(script) << "#!/bin/sh\nprintf 'READY\\233'\nsz -q big.bin; echo $? > "
+                          << szStatus.string() << "\n";
+    const auto board = [&](const std::string& folder, const std::string& exit) {
+        const int port = PeerOverTcp("sh " + script.string(), root / "sent");
+        return RunTelvora("--headless --dump-text " + exit + " " + Raw(port) +
+                          " --download-folder " + Quote(folder));
+    };
+    const Outcome fresh = board((root / "home" / "Downloads").string(), "--exit-when-done");
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_NE(fresh.err.find("300000 of 300000 bytes (100%)"), std::string::npos) << fresh.err;
+    EXPECT_TRUE(Read(root / "home" / "Downloads" / "big.bin") == Read(root / "sent" / "big.bin"));
+    StopPeer();
+
+    fs::remove(szStatus);
+    // Still connected when sz has ended: it was our cancel that stopped it.
+    const Outcome refused = board("/proc/self", "--exit-after 3");
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("Cannot create /proc/self/big.bin"), std::string::npos)
+        << refused.err;
+    const std::string szExit = ReadAll(szStatus);
+    ASSERT_FALSE(szExit.empty()) << "sz still runs";
+    EXPECT_NE(std::stoi(szExit), 0);
+    std::istringstream text(refused.out);
+    std::string line;
+    for (int row = 1; std::getline(text, line); ++row) {
+        // sz's "rz" and its CR's glyph come before its first header.
+        EXPECT_EQ(row == 2 ? line.substr(0, 2) : line, row == 1 ? "READY" : row == 2 ? "rz" : "");
+        EXPECT_LE(line.size(), 5u) << refused.out;
+    }
+}
+
 // What a hostile board's sender says of its files: the length each
 // announces, whatever it then sends.
 class LyingSource : public TZmodemSource {
@@ -625,6 +664,47 @@ TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
     const std::optional<int> rzExit = StatusWritten(rzStatus);
     ASSERT_TRUE(rzExit.has_value()) << "rz still runs";
     EXPECT_NE(*rzExit, 0);
+}
+
+// A download the user cancels while the existing-file question is open:
+// sz's own cancel is kept off the screen, and the board's text after it
+// shows there at once.
+TEST_F(ZmodemTransfers, WhatFollowsACancelStaysOffTheScreenUntilTheBoardsText) {
+    Write("big.bin", RandomBytes(100000, 59));
+    std::ofstream(root / "received" / "big.bin") << "already here";
+    const fs::path script = root / "board.sh";
+    std::ofstream(script) << "#!/bin/sh\nsz -q big.bin\nprintf '\\233BACK AT THE BOARD'\n";
+    Tmain& window = Window(true);
+    // Without a pty, which may lose what sz writes as it ends (its cancel).
+    const int port = LoopbackPeer::FreePort();
+    StartPeer("socat -t 10 TCP-LISTEN:" + std::to_string(port) +
+                  ",bind=127.0.0.1,reuseaddr SYSTEM:'sh " + script.string() + "'",
+              root / "sent");
+    Connect(port, TLineProtocol::Raw);
+    TTransferWindow& download = *window.Transfers().ZmodemDownload();
+    // The question runs a loop of its own: the cancel comes from a timer.
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (download.Question() != nullptr) {
+            download.BitBtn1->click();
+        }
+    });
+    ticker.start(20);
+    const SharedScreen& screen = program->session.Screen();
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return screen.ScreenText().find("BACK AT THE BOARD") != std::string::npos; }, 20000));
+    std::istringstream text(screen.ScreenText());
+    std::vector<std::string> rows;
+    for (std::string row; std::getline(text, row);) {
+        if (!row.empty()) {
+            rows.push_back(row);
+        }
+    }
+    ASSERT_EQ(rows.size(), 2u) << screen.ScreenText();
+    // sz's "rz" and its CR's glyph, nothing after them.
+    EXPECT_EQ(rows[0].substr(0, 2), "rz");
+    EXPECT_LE(rows[0].size(), 5u) << screen.ScreenText();
+    EXPECT_EQ(rows[1], "BACK AT THE BOARD");
 }
 
 // Whether the server's cancel (five CANs in a row, which escaped data never

@@ -2,7 +2,8 @@
 // thread re-arms with every block (never a tick before its interval has
 // passed since the last arming, periodic after that, quiet once disabled),
 // the cancel carried out on the run's own thread, news taken outside the
-// machine's lock, and a thread that lives as long as its transfer.
+// machine's lock, a thread that lives as long as its transfer, and the
+// other side's bytes kept off the screen after a cancel.
 
 #include "transfer/transfer_run.h"
 
@@ -28,7 +29,9 @@ public:
     void Start() override {
         Locked([&] { m_port.ArmTimer(m_firstTickMs); });
     }
-    std::size_t Receive(const std::uint8_t*, std::size_t count) override { return count; }
+    std::size_t Receive(const std::uint8_t*, std::size_t count) override {
+        return Running() ? count : 0;
+    }
     bool Streams() const override { return streams; }
     void Tick() override {
         Locked([&] { ticks.push_back(Clock::now()); });
@@ -36,6 +39,7 @@ public:
     void Cancel() override {
         Locked([&] {
             cancelledOn = std::this_thread::get_id();
+            m_port.Cancelled({0x18, 0x18, 0x18});
             EndLocked(TTransferOutcome::CancelledHere);
         });
     }
@@ -83,7 +87,8 @@ private:
 
 class NoLine : public TTransferLine {
 public:
-    void SendTransferBytes(const std::uint8_t*, int) override {}
+    void SendTransferBytes(const std::uint8_t*, int count) override { sent += count; }
+    std::atomic<int> sent{0};
 };
 
 // Takes the news on a thread of its own, as the user-interface thread would
@@ -236,6 +241,36 @@ TEST_F(TransferRun, ALineSilentForTooLongEndsTheTransferOnceButNotWhileTheUserIs
     EXPECT_EQ(run->Progress().outcome, TTransferOutcome::TimedOut);
     std::this_thread::sleep_for(700ms);
     EXPECT_EQ(Silences(), 1);
+}
+
+// After a cancel, what the other side still sends is the transfer's up to
+// and with its answer (CANs, then backspaces); the next byte is the
+// screen's. A side that never answers gets our cancel once more, and then
+// the line goes back once it is quiet.
+TEST_F(TransferRun, ACancelKeepsTheOtherSidesBytesUntilItsAnswerOrAQuietLine) {
+    const auto receive = [&](const std::string& bytes) {
+        return run->ReceiveChunk(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                 static_cast<int>(bytes.size()));
+    };
+    run->Start();
+    run->Cancel();
+    EXPECT_FALSE(run->TakeNews().lineBack);
+    const std::string answer = std::string(5, '\x18') + "\b\b\b";
+    EXPECT_EQ(receive("in flight\x18\x18" + answer.substr(0, 4)), 15);
+    EXPECT_FALSE(run->TakeNews().lineBack);
+    EXPECT_EQ(receive(answer.substr(4) + "menu"), 4);
+    EXPECT_TRUE(run->TakeNews().lineBack);
+    EXPECT_EQ(receive("more"), 0);
+
+    Make(TTransferRun::kSilenceLimit);
+    run->Start();
+    run->Cancel();
+    EXPECT_EQ(receive("in flight"), 9);
+    // Quiet without an answer: our cancel once more, then the line goes back.
+    bool back = false;
+    ASSERT_TRUE(WaitFor([&] { return back = back || run->TakeNews().lineBack; }, 10s));
+    EXPECT_EQ(line.sent.load(), 3);
+    EXPECT_EQ(receive("menu"), 0);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace telvora {
 
@@ -13,6 +14,12 @@ constexpr std::uint8_t kPad = '*';
 constexpr std::uint8_t kDle = 0x18;
 constexpr std::uint8_t kCan = 0x18;
 constexpr std::uint8_t kBackspace = 0x08;
+// Our cancel: eight CANs, and backspaces that rub them out on a terminal.
+inline const std::vector<std::uint8_t> kCancelSequence = [] {
+    std::vector<std::uint8_t> bytes(8, kCan);
+    bytes.insert(bytes.end(), 10, kBackspace);
+    return bytes;
+}();
 constexpr std::uint8_t kXon = 0x11;
 constexpr std::uint8_t kXoff = 0x13;
 constexpr std::uint8_t kBin16 = 'A';

@@ -34,6 +34,8 @@ public:
     virtual void CloseQuietly() = 0;
     // Gives a closed file the modification time the sender named.
     virtual void SetModified(const std::string& path, std::int64_t secondsSince1970) = 0;
+    // Makes the folder the files go into where it is missing.
+    virtual void MakeFolder(const std::string& /*path*/) {}
 };
 
 // The files on disk.
@@ -53,6 +55,7 @@ public:
     void Close() override;
     void CloseQuietly() override;
     void SetModified(const std::string& path, std::int64_t secondsSince1970) override;
+    void MakeFolder(const std::string& path) override { telvora::MakeFolder(path); }
 
 private:
     void Open(const std::string& path, int flags, const char* what);

@@ -79,7 +79,7 @@ void TZmodemReceiver::SetAskExisting(TAskExisting ask) {
     m_ask = std::move(ask);
 }
 
-void TZmodemReceiver::Start(const std::string& folder, TExistingFile existing) {
+void TZmodemReceiver::Start(const std::string& folder, TExistingFile existing, bool senderBegan) {
     std::lock_guard lock(m_mutex);
     m_files.CloseQuietly();
     m_folder = folder;
@@ -102,7 +102,15 @@ void TZmodemReceiver::Start(const std::string& folder, TExistingFile existing) {
     m_timerInterval = kTickMs;
     m_port.ArmTimer(kTickMs);
     Status(status::kWaitingForSender);
-    SendRInit();
+    try {
+        m_files.MakeFolder(folder);
+    } catch (const ETransferFileError& failure) {
+        Abort(TTransferOutcome::FileError, failure.what());
+        return;
+    }
+    if (!senderBegan) {
+        SendRInit();
+    }
 }
 
 std::size_t TZmodemReceiver::ReceiveChunk(const std::uint8_t* data, std::size_t count) {
@@ -627,9 +635,7 @@ void TZmodemReceiver::SendAttention() {
 }
 
 void TZmodemReceiver::SendCancel() {
-    std::vector<std::uint8_t> out(8, kCan);
-    out.insert(out.end(), 10, kBackspace);
-    Send(out);
+    Send(kCancelSequence);
 }
 
 void TZmodemReceiver::Send(const std::vector<std::uint8_t>& bytes) {
@@ -673,6 +679,7 @@ void TZmodemReceiver::EndBatch() {
 void TZmodemReceiver::Abort(TTransferOutcome outcome, const std::string& statusText) {
     m_files.CloseQuietly();
     SendCancel();
+    m_port.Cancelled(kCancelSequence);
     End(outcome, statusText);
 }
 

@@ -79,8 +79,12 @@ public:
     TZmodemReceiver& operator=(const TZmodemReceiver&) = delete;
 
     void SetAskExisting(TAskExisting ask);
-    // Receives into the folder; sends ZRINIT at once.
-    void Start(const std::string& folder, TExistingFile existing);
+    // Receives into the folder, made when missing; sends ZRINIT at once,
+    // unless the sender has begun: its ZRQINIT, already on its way, is
+    // answered when it comes (a ZRINIT more would be read by lrzsz's sz as
+    // the answer to its ZFILE, after which it reads past a cancel). A folder
+    // that cannot be made ends the transfer at once, with our cancel.
+    void Start(const std::string& folder, TExistingFile existing, bool senderBegan = false);
     // Returns how many bytes it took: once the transfer has ended, what
     // follows is not its own (the board's text after the transfer).
     std::size_t ReceiveChunk(const std::uint8_t* data, std::size_t count);

@@ -608,9 +608,8 @@ void TZmodemSender::End(TTransferOutcome outcome, const std::string& statusText)
 }
 
 void TZmodemSender::Abort(TTransferOutcome outcome, const std::string& statusText) {
-    std::vector<std::uint8_t> out(8, kCan);
-    out.insert(out.end(), 10, kBackspace);
-    Send(out);
+    Send(kCancelSequence);
+    m_port.Cancelled(kCancelSequence);
     End(outcome, statusText);
 }
 
