@@ -341,6 +341,12 @@ void TCrtScreen::wheelEvent(QWheelEvent* event) {
 }
 
 void TCrtScreen::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton) {
+        setFocus();
+        Q_EMIT MiddleClicked();
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QWidget::mousePressEvent(event);
         return;
@@ -358,6 +364,13 @@ void TCrtScreen::mouseMoveEvent(QMouseEvent* event) {
     if (at != m_dragStart || m_view.HasSelection()) {
         Select(m_dragStart, at);
     }
+}
+
+void TCrtScreen::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_view.HasSelection()) {
+        Q_EMIT SelectionMade();
+    }
+    QWidget::mouseReleaseEvent(event);
 }
 
 void TCrtScreen::SetEscapeShowsControls(bool on) {

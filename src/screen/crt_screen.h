@@ -119,6 +119,10 @@ Q_SIGNALS:
     void Buzzer();
     // The view moved, or rows went into the scrollback while it was back.
     void ViewChanged(int back, int scrollbackRows);
+    // A selection dragged with the mouse is finished (the button released).
+    void SelectionMade();
+    // The middle button was pressed on the screen.
+    void MiddleClicked();
 
 protected:
     bool event(QEvent* event) override;
@@ -128,6 +132,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     bool focusNextPrevChild(bool next) override;
 
 private:
