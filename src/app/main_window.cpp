@@ -332,6 +332,7 @@ void Tmain::FitToScreen() {
     m_client->setFixedSize(m_acrt->width() + 3, m_acrt->height());
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
+    KeepOnScreen(*this);
 }
 
 void Tmain::RefreshMenus() {

@@ -85,25 +85,30 @@ bool TTextCommands::PasteFrom(QClipboard::Mode mode) {
 void TTextCommands::SaveScrollbackClick() {
     const QString text = QStringLiteral("Text (*.txt)");
     const QString movie = QStringLiteral("ATASCII Movies (*.ata *.ATA)");
+    const auto suffixFor = [movie](const QString& filter) {
+        return filter == movie ? QStringLiteral("ata") : QStringLiteral("txt");
+    };
     const bool first = m_scrollbackDialog == nullptr;
     QFileDialog& dialog =
         KeptFileDialog(m_scrollbackDialog, &m_window, "ScrollbackDialog1",
                        QStringLiteral("Save Scrollback"), QFileDialog::AcceptSave);
     if (first) {
         dialog.setNameFilters({text, movie});
-        dialog.setDefaultSuffix(QStringLiteral("txt"));
-        // A name typed without a suffix gets the chosen type's.
-        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, movie](const QString& f) {
-            dialog.setDefaultSuffix(f == movie ? QStringLiteral("ata") : QStringLiteral("txt"));
-        });
+        // So that the dialog's own check for a file to replace looks at the
+        // name that will be written.
+        connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                [&dialog, suffixFor](const QString& f) { dialog.setDefaultSuffix(suffixFor(f)); });
     }
-    const std::vector<std::string> chosen = ChosenFiles(dialog);
-    if (!chosen.empty()) {
-        // The type chosen in the dialog decides, whatever the name ends in.
-        m_session.SaveScrollback(chosen.front(), dialog.selectedNameFilter() == movie
-                                                     ? TSession::SaveAs::Movie
-                                                     : TSession::SaveAs::Text);
+    dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
     }
+    // The type chosen in the dialog decides, whatever the name ends in.
+    // A name typed without a suffix gets the chosen type's.
+    const bool asMovie = dialog.selectedNameFilter() == movie;
+    dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
+    m_session.SaveScrollback(FileNameToSystem(dialog.selectedFiles().constFirst()),
+                             asMovie ? TSession::SaveAs::Movie : TSession::SaveAs::Text);
 }
 
 void TTextCommands::SendTextFileClick() {

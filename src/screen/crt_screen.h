@@ -18,6 +18,7 @@
 
 class QKeyEvent;
 class QMouseEvent;
+class QPainter;
 class QScrollBar;
 class QWheelEvent;
 
@@ -136,6 +137,8 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    struct Picture;
+
     void AfterWrite();
     void FlushDamage();
     // The model's width or height changed under the view.
@@ -149,6 +152,12 @@ private:
     void UpdateCellSize();
     void ScaleGlyphs();
     QRect CellRect(int column, int row) const;
+    // Scrolled back: the width the rows are fitted into (short of the scroll
+    // bar), and a cell's place in a row of rowColumns columns.
+    int FittedWidth() const;
+    QRect FittedCellRect(int column, int row, int rowColumns) const;
+    void PaintFitted(QPainter& painter, const Picture& picture, int firstRow, int lastRow,
+                     int screenRowOffset);
     QImage CursorImage(std::uint8_t codeUnderCursor) const;
     void Refresh(const QRegion& region);
     TLineSpan Span() const;

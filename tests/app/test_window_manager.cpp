@@ -246,6 +246,19 @@ TEST_F(WindowManagerTest, FullScreenFillsTheScreenAndF11ReturnsToTheWindow) {
         [&] { return !Window().isFullScreen() && Window().size() == windowed; }, kEventTimeoutMs));
 }
 
+TEST_F(WindowManagerTest, AtLargeTheFramedWindowFitsTheScreenInBothWidths) {
+    const QRect available = Window().screen()->availableGeometry();
+    Window().Entry("Large1")->trigger();
+    for (const int columns : {kNarrowColumns, kWideColumns}) {
+        Window().Session().SetColumns(columns);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return available.contains(Window().frameGeometry()); },
+                                       kEventTimeoutMs))
+            << columns << " columns: " << Window().frameGeometry().width() << "x"
+            << Window().frameGeometry().height();
+    }
+    EXPECT_TRUE(Window().Entry("Large1")->isChecked());
+}
+
 TEST_F(WindowManagerTest, AKeyTypedAfterAMenuClosedWithEscapeReachesTheBoard) {
     ConnectBoard();
     QMenuBar* bar = Window().menuBar();
