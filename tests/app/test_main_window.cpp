@@ -6,7 +6,6 @@
 #include "common/qt_text.h"
 #include "connection/byte_sender.h"
 #include "program.h"
-#include "recording_line.h"
 #include "screen/crt_screen.h"
 
 #include <QAction>
@@ -337,7 +336,26 @@ TEST(MainWindowConnections, ClosingJoinsARunningConnection) {
 
 namespace {
 
-using test::RecordingLine;
+// A live line that records what it is sent, like a BBS that reads the keys.
+// What it was sent outlives it: a stopped line releases itself.
+class RecordingLine : public TConnectionThread, public TByteSender {
+public:
+    explicit RecordingLine(std::vector<std::uint8_t>& sent)
+        : TConnectionThread(300), m_sent(sent) {}
+    Kind ConnectionKind() const override { return Kind::Telnet; }
+    QString StatusText() const override { return {}; }
+    void SendByte(std::uint8_t code) override { m_sent.push_back(code); }
+
+private:
+    std::vector<std::uint8_t>& m_sent;
+
+protected:
+    void run() override {
+        while (!StopRequested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+};
 
 void Press(Tmain& window, int key, Qt::KeyboardModifiers modifiers, const QString& text = {},
            bool autoRepeat = false) {

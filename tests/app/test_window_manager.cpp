@@ -1,7 +1,7 @@
 // What only a real window manager shows: the window in a real X server
 // (Xvfb) under openbox, driven from outside by xdotool as a user's mouse and
-// keyboard would. The program's main starts the server and the window
-// manager on a free display, and stops them whatever happens.
+// keyboard would. main starts the server and the window manager on a free
+// display, and stops them whatever happens.
 
 #include "app/main_window.h"
 #include "app/session.h"
@@ -21,20 +21,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <future>
 #include <iostream>
-#include <memory>
-#include <poll.h>
-#include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
 using namespace telvora;
 
@@ -45,25 +36,24 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
-constexpr int kEventTimeoutMs = 10000;
+constexpr int kTimeoutMs = 10000;
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 1024;
 
 // Why the cases are skipped; empty when the desktop runs.
 std::string g_skipReason;
 
-// A program of ours, ended with the test program even if that one dies.
-pid_t Spawn(const std::vector<std::string>& args, int keepFd = -1) {
+// A program ended with the test program, even if that one dies.
+pid_t Spawn(std::vector<std::string> args, bool quiet = true) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         std::vector<char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
-        if (keepFd < 0) {
+        if (quiet) {
             ::close(STDOUT_FILENO);
         }
         ::execvp(argv[0], argv.data());
@@ -72,28 +62,26 @@ pid_t Spawn(const std::vector<std::string>& args, int keepFd = -1) {
     return pid;
 }
 
-void Stop(pid_t& pid) {
+void Stop(pid_t pid) {
     if (pid <= 0) {
         return;
     }
     ::kill(pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (::waitpid(pid, nullptr, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
+    for (int waited = 0; ::waitpid(pid, nullptr, WNOHANG) == 0; waited += 10) {
+        if (waited > 5000) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
-            break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::usleep(10000);
     }
-    pid = -1;
 }
 
-// Exit code of a short tool run; -1 when it did not end in time.
-int RunTool(const QString& program, const QStringList& args) {
+// "xdotool mousemove 10 20": its exit code, -1 when it did not end in time.
+int RunCommand(const QString& command) {
+    QStringList args = QProcess::splitCommand(command);
     QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(kEventTimeoutMs)) {
+    process.start(args.takeFirst(), args);
+    if (!process.waitForFinished(kTimeoutMs)) {
         process.kill();
         process.waitForFinished();
         return -1;
@@ -102,16 +90,14 @@ int RunTool(const QString& program, const QStringList& args) {
 }
 
 // Xvfb on the first free display, with openbox managing its windows.
-class Desktop {
-public:
-    Desktop() = default;
-    ~Desktop() {
-        Stop(m_openbox);
-        Stop(m_xvfb);
-    }
-    Desktop(const Desktop&) = delete;
-    Desktop& operator=(const Desktop&) = delete;
+struct Desktop {
+    pid_t xvfb = -1;
+    pid_t openbox = -1;
 
+    ~Desktop() {
+        Stop(openbox);
+        Stop(xvfb);
+    }
     // Empty when it runs, otherwise what went wrong.
     std::string Start() {
         int pipe[2];
@@ -119,15 +105,15 @@ public:
             return "no pipe";
         }
         // Xvfb picks a free display and writes its number to the pipe.
-        m_xvfb = Spawn({"Xvfb", "-displayfd", std::to_string(pipe[1]), "-screen", "0",
-                        std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",
-                        "-nolisten", "tcp", "-noreset"},
-                       pipe[1]);
+        xvfb = Spawn({"Xvfb", "-displayfd", std::to_string(pipe[1]), "-screen", "0",
+                      std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",
+                      "-nolisten", "tcp"},
+                     false);
         ::close(pipe[1]);
         std::string display;
         pollfd wait{pipe[0], POLLIN, 0};
-        char c = 0;
-        while (::poll(&wait, 1, kStartTimeoutMs) == 1 && ::read(pipe[0], &c, 1) == 1 && c != '\n') {
+        for (char c = 0;
+             ::poll(&wait, 1, kTimeoutMs) == 1 && ::read(pipe[0], &c, 1) == 1 && c != '\n';) {
             display += c;
         }
         ::close(pipe[0]);
@@ -135,33 +121,18 @@ public:
             return "Xvfb did not start";
         }
         ::setenv("DISPLAY", (":" + display).c_str(), 1);
-        m_openbox = Spawn({"openbox", "--sm-disable"});
+        openbox = Spawn({"openbox", "--sm-disable"});
         // The window manager is there once it answers for the desktops.
-        QElapsedTimer timer;
-        timer.start();
-        while (RunTool(QStringLiteral("xdotool"), {QStringLiteral("get_num_desktops")}) != 0) {
-            if (timer.elapsed() > kStartTimeoutMs) {
+        for (int waited = 0; RunCommand(QStringLiteral("xdotool get_num_desktops")) != 0;
+             waited += 50) {
+            if (waited > kTimeoutMs) {
                 return "openbox did not start";
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::usleep(50000);
         }
         return {};
     }
-
-private:
-    pid_t m_xvfb = -1;
-    pid_t m_openbox = -1;
 };
-
-std::string MissingTools() {
-    std::string missing;
-    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xclip"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
-            missing += std::string(missing.empty() ? "" : ", ") + tool;
-        }
-    }
-    return missing;
-}
 
 class WindowManagerTest : public ::testing::Test {
 protected:
@@ -173,26 +144,24 @@ protected:
         Window().show();
         ASSERT_TRUE(ProcessEventsUntil(
             [&] { return Window().windowHandle() && Window().windowHandle()->isExposed(); },
-            kEventTimeoutMs));
-        ASSERT_EQ(Xdo({QStringLiteral("windowactivate"), QStringLiteral("--sync"),
-                       QString::number(Window().winId())}),
-                  0);
-        ASSERT_TRUE(ProcessEventsUntil([&] { return Window().isActiveWindow(); }, kEventTimeoutMs));
+            kTimeoutMs));
+        ASSERT_EQ(Xdo(QStringLiteral("windowactivate --sync %1").arg(Window().winId())), 0);
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Window().isActiveWindow(); }, kTimeoutMs));
     }
     void TearDown() override { program.reset(); }
 
     Tmain& Window() { return program->window; }
-
-    static int Xdo(const QStringList& args) { return RunTool(QStringLiteral("xdotool"), args); }
+    static int Xdo(const QString& command) {
+        return RunCommand(QStringLiteral("xdotool ") + command);
+    }
     static int MoveTo(const QPoint& at) {
-        return Xdo({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
+        return Xdo(QStringLiteral("mousemove %1 %2").arg(at.x()).arg(at.y()));
     }
     // The centre of a cell of the terminal screen, on the X screen.
     QPoint CellCentre(int column, int row) {
-        TCrtScreen& screen = *Window().Screen();
-        return screen.mapToGlobal(
-            QPoint((column - 1) * screen.CellWidth() + screen.CellWidth() / 2,
-                   (row - 1) * screen.CellHeight() + screen.CellHeight() / 2));
+        const TCrtScreen& screen = *Window().Screen();
+        return screen.mapToGlobal(QPoint((2 * column - 1) * screen.CellWidth() / 2,
+                                         (2 * row - 1) * screen.CellHeight() / 2));
     }
     // A board on loopback by raw TCP, as a user would reach one.
     void ConnectBoard() {
@@ -201,23 +170,22 @@ protected:
                                                      TLineProtocol::Raw));
         ASSERT_TRUE(ProcessEventsUntil(
             [&] { return accepted.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-            kEventTimeoutMs));
+            kTimeoutMs));
         ASSERT_TRUE(accepted.get());
-        ASSERT_TRUE(
-            ProcessEventsUntil([&] { return Window().Session().LineUp(); }, kEventTimeoutMs));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return Window().Session().LineUp(); }, kTimeoutMs));
     }
-    // Whether the board has received the text by now (a short read each round).
+    // Whether the board has received the text (a short read each round).
     bool BoardGot(const std::string& text) {
-        return ProcessEventsUntil(
-                   [&] {
-                       const std::vector<std::uint8_t> more =
-                           board.Read(text.size() - received.size(), 20);
-                       received.append(more.begin(), more.end());
-                       return received.size() >= text.size();
-                   },
-                   kEventTimeoutMs) &&
-               received == text;
+        ProcessEventsUntil(
+            [&] {
+                const auto more = board.Read(text.size() - received.size(), 20);
+                received.append(more.begin(), more.end());
+                return received.size() >= text.size();
+            },
+            kTimeoutMs);
+        return received == text;
     }
+    static QString Primary() { return QGuiApplication::clipboard()->text(QClipboard::Selection); }
 
     LoopbackPeer board;
     std::string received;
@@ -226,24 +194,21 @@ protected:
 
 TEST_F(WindowManagerTest, FullScreenFillsTheScreenAndF11ReturnsToTheWindow) {
     const QSize windowed = Window().size();
-    ASSERT_EQ(Xdo({QStringLiteral("key"), QStringLiteral("F11")}), 0);
+    ASSERT_EQ(Xdo(QStringLiteral("key F11")), 0);
     const QRect screen = Window().screen()->geometry();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return Window().geometry() == screen; }, kEventTimeoutMs))
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Window().geometry() == screen; }, kTimeoutMs))
         << "the window is " << Window().width() << "x" << Window().height();
     // The terminal at the largest whole scale that fits, centred.
-    TCrtScreen& terminal = *Window().Screen();
     const TCellSize cell = CellSizeFor(
         kNarrowColumns, FullScreenFontDelta(kNarrowColumns, 24, kScreenWidth, kScreenHeight, 255));
-    const QSize size(cell.width * kNarrowColumns, cell.height * 24);
-    const QRect centred(
-        QPoint((kScreenWidth - size.width()) / 2, (kScreenHeight - size.height()) / 2), size);
-    EXPECT_TRUE(ProcessEventsUntil([&] { return terminal.geometry() == centred; }, kEventTimeoutMs))
-        << terminal.x() << "," << terminal.y() << " " << terminal.width() << "x"
-        << terminal.height();
+    QRect centred(0, 0, cell.width * kNarrowColumns, cell.height * 24);
+    centred.moveCenter(screen.center());
+    EXPECT_TRUE(
+        ProcessEventsUntil([&] { return Window().Screen()->geometry() == centred; }, kTimeoutMs));
 
-    ASSERT_EQ(Xdo({QStringLiteral("key"), QStringLiteral("F11")}), 0);
+    ASSERT_EQ(Xdo(QStringLiteral("key F11")), 0);
     EXPECT_TRUE(ProcessEventsUntil(
-        [&] { return !Window().isFullScreen() && Window().size() == windowed; }, kEventTimeoutMs));
+        [&] { return !Window().isFullScreen() && Window().size() == windowed; }, kTimeoutMs));
 }
 
 TEST_F(WindowManagerTest, AtLargeTheFramedWindowFitsTheScreenInBothWidths) {
@@ -252,9 +217,8 @@ TEST_F(WindowManagerTest, AtLargeTheFramedWindowFitsTheScreenInBothWidths) {
     for (const int columns : {kNarrowColumns, kWideColumns}) {
         Window().Session().SetColumns(columns);
         EXPECT_TRUE(ProcessEventsUntil([&] { return available.contains(Window().frameGeometry()); },
-                                       kEventTimeoutMs))
-            << columns << " columns: " << Window().frameGeometry().width() << "x"
-            << Window().frameGeometry().height();
+                                       kTimeoutMs))
+            << columns << " columns: " << Window().frameGeometry().width() << " wide";
     }
     EXPECT_TRUE(Window().Entry("Large1")->isChecked());
 }
@@ -263,49 +227,41 @@ TEST_F(WindowManagerTest, AKeyTypedAfterAMenuClosedWithEscapeReachesTheBoard) {
     ConnectBoard();
     QMenuBar* bar = Window().menuBar();
     ASSERT_EQ(MoveTo(bar->mapToGlobal(bar->actionGeometry(bar->actions().first()).center())), 0);
-    ASSERT_EQ(Xdo({QStringLiteral("click"), QStringLiteral("1")}), 0);
-    ASSERT_TRUE(ProcessEventsUntil([] { return QApplication::activePopupWidget() != nullptr; },
-                                   kEventTimeoutMs));
-    ASSERT_EQ(Xdo({QStringLiteral("key"), QStringLiteral("Escape")}), 0);
-    ASSERT_TRUE(ProcessEventsUntil([] { return QApplication::activePopupWidget() == nullptr; },
-                                   kEventTimeoutMs));
-    ASSERT_EQ(Xdo({QStringLiteral("key"), QStringLiteral("a")}), 0);
+    ASSERT_EQ(Xdo(QStringLiteral("click 1")), 0);
+    ASSERT_TRUE(ProcessEventsUntil([] { return QApplication::activePopupWidget(); }, kTimeoutMs));
+    ASSERT_EQ(Xdo(QStringLiteral("key Escape")), 0);
+    ASSERT_TRUE(ProcessEventsUntil([] { return !QApplication::activePopupWidget(); }, kTimeoutMs));
+    ASSERT_EQ(Xdo(QStringLiteral("key a")), 0);
     EXPECT_TRUE(BoardGot("a")) << "[" << received << "]";
 }
 
 TEST_F(WindowManagerTest, AMouseSelectionIsThePrimarySelectionAndTheMiddleButtonTypesIt) {
     ConnectBoard();
     Window().Session().Typist().SetPace({1, 1});
-    const std::string hello = "HELLO";
-    Window().Screen()->WriteBlock(reinterpret_cast<const std::uint8_t*>(hello.data()),
-                                  hello.size());
+    Window().Screen()->WriteBlock(reinterpret_cast<const std::uint8_t*>("HELLO"), 5);
     ASSERT_EQ(MoveTo(CellCentre(1, 1)), 0);
-    ASSERT_EQ(Xdo({QStringLiteral("mousedown"), QStringLiteral("1")}), 0);
+    ASSERT_EQ(Xdo(QStringLiteral("mousedown 1")), 0);
     ASSERT_EQ(MoveTo(CellCentre(5, 1)), 0);
-    ASSERT_EQ(Xdo({QStringLiteral("mouseup"), QStringLiteral("1")}), 0);
-    ASSERT_TRUE(ProcessEventsUntil(
-        [] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == "HELLO\n"; },
-        kEventTimeoutMs));
+    ASSERT_EQ(Xdo(QStringLiteral("mouseup 1")), 0);
+    ASSERT_TRUE(ProcessEventsUntil([] { return Primary() == "HELLO\n"; }, kTimeoutMs));
 
     // Another program reads it from the X server; we answer while it waits.
     QProcess reader;
     reader.start(QStringLiteral("xclip"),
-                 {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("primary")});
-    ASSERT_TRUE(ProcessEventsUntil([&] { return reader.state() == QProcess::NotRunning; },
-                                   kEventTimeoutMs));
+                 QProcess::splitCommand(QStringLiteral("-o -selection primary")));
+    ASSERT_TRUE(
+        ProcessEventsUntil([&] { return reader.state() == QProcess::NotRunning; }, kTimeoutMs));
     EXPECT_EQ(reader.readAllStandardOutput(), "HELLO\n");
 
     // What another program selected, the middle button types into the line.
     QProcess owner;
-    owner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-i"),
-                                          QStringLiteral("-selection"), QStringLiteral("primary")});
+    owner.start(QStringLiteral("xclip"),
+                QProcess::splitCommand(QStringLiteral("-quiet -i -selection primary")));
     owner.write("ok, go!");
     owner.closeWriteChannel();
-    ASSERT_TRUE(ProcessEventsUntil(
-        [] { return QGuiApplication::clipboard()->text(QClipboard::Selection) != "HELLO\n"; },
-        kEventTimeoutMs));
+    ASSERT_TRUE(ProcessEventsUntil([] { return Primary() == "ok, go!"; }, kTimeoutMs));
     ASSERT_EQ(MoveTo(CellCentre(20, 12)), 0);
-    ASSERT_EQ(Xdo({QStringLiteral("click"), QStringLiteral("2")}), 0);
+    ASSERT_EQ(Xdo(QStringLiteral("click 2")), 0);
     EXPECT_TRUE(BoardGot("ok, go!")) << "[" << received << "]";
     owner.kill();
     owner.waitForFinished();
@@ -318,29 +274,29 @@ int main(int argc, char** argv) {
     if (::testing::GTEST_FLAG(list_tests)) {
         return RUN_ALL_TESTS();
     }
-    const QString root = test::TempConfigRoot();
-    qputenv("XDG_CONFIG_HOME", QDir(root).filePath(QStringLiteral("xdg")).toUtf8());
-    std::unique_ptr<Desktop> desktop;
-    if (const std::string missing = MissingTools(); !missing.empty()) {
-        g_skipReason = "needs " + missing + " (scripts/install-deps.sh installs them)";
-    } else {
-        desktop = std::make_unique<Desktop>();
-        if (const std::string failed = desktop->Start(); !failed.empty()) {
-            std::cerr << failed << "\n";
-            return EXIT_FAILURE;
+    qputenv("XDG_CONFIG_HOME", QDir(test::TempConfigRoot()).filePath("xdg").toUtf8());
+    std::string missing;
+    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xclip"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            missing += std::string(missing.empty() ? "" : ", ") + tool;
         }
+    }
+    Desktop desktop;
+    if (!missing.empty()) {
+        // Still an application, for the skips.
+        g_skipReason = "needs " + missing + " (scripts/install-deps.sh installs them)";
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else if (const std::string failed = desktop.Start(); !failed.empty()) {
+        std::cerr << failed << "\n";
+        return EXIT_FAILURE;
+    } else {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     int result = EXIT_FAILURE;
     {
-        // Without a desktop there is still an application, for the skips.
-        if (desktop == nullptr) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
         QApplication app(argc, argv);
         result = RUN_ALL_TESTS();
     }
-    desktop.reset();
-    QDir(root).removeRecursively();
+    QDir(test::TempConfigRoot()).removeRecursively();
     return result;
 }
