@@ -72,16 +72,14 @@ protected:
         const double fitted = screen.width() - ScrollBar().width();
         const double left = std::floor((column - 1) * fitted / rowColumns);
         const double width = std::floor(column * fitted / rowColumns) - left;
-        const double top = (row - 1) * screen.CellHeight();
-        const double height = screen.CellHeight();
         const GlyphRows glyph = AtasciiGlyph(code);
-        for (int y = 0; y < TCrtScreen::kGlyphSize; ++y) {
-            for (int x = 0; x < TCrtScreen::kGlyphSize; ++x) {
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
                 const bool ink = glyph[static_cast<std::size_t>(y)] & (0x80 >> x);
-                const QRgb pixel =
-                    image.pixel(static_cast<int>(left + (x + 0.5) * width / 8),
-                                static_cast<int>(top + (y + 0.5) * height / 8));
-                ASSERT_EQ(pixel, ink ? kInk : kPaper)
+                ASSERT_EQ(image.pixel(static_cast<int>(left + (x + 0.5) * width / 8),
+                                      (row - 1) * screen.CellHeight() +
+                                          (2 * y + 1) * screen.CellHeight() / 16),
+                          ink ? kInk : kPaper)
                     << "code " << int(code) << " column " << column << " pixel " << x << "," << y;
             }
         }
