@@ -5,6 +5,7 @@
 #include "common/message_box.h"
 #include "common/qt_text.h"
 #include "connection/byte_sender.h"
+#include "keyboard/key_reference.h"
 #include "program.h"
 #include "screen/crt_screen.h"
 
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -277,6 +279,17 @@ TEST_F(MainWindowTest, ZmodemHasItsEntriesAndAutoStartIsOnUntilSwitchedOff) {
     EXPECT_FALSE(Checked("ZmodemAutoStart1"));
     window.Session().SetAutoZmodem(true);
     EXPECT_TRUE(Checked("ZmodemAutoStart1")) << "the entry shows what the session does";
+}
+
+TEST_F(MainWindowTest, HelpKeyboardListsWhatTheKeyTranslationSends) {
+    window.Entry("Keyboard1")->trigger();
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("KeyTable"));
+    ASSERT_NE(table, nullptr);
+    EXPECT_TRUE(table->isVisible());
+    const std::vector<TKeyRow> keys = KeyReference();
+    ASSERT_EQ(table->rowCount(), static_cast<int>(keys.size()));
+    EXPECT_EQ(table->item(0, 0)->text().toStdString(), keys[0].key);
+    EXPECT_EQ(table->item(0, 5)->text().toStdString(), keys[0].sends[4]);
 }
 
 TEST_F(MainWindowTest, AboutBoxExistsHiddenFromTheStart) {
