@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   socat lrzsz inetutils-telnetd
+  xvfb openbox xdotool xclip
   dpkg-dev desktop-file-utils lintian appstream
 )
 missing=()

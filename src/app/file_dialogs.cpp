@@ -2,7 +2,15 @@
 
 #include "common/qt_text.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 namespace telvora {
+
+QString UserFilesFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QDir(documents).exists() ? documents : QDir::homePath();
+}
 
 QFileDialog& KeptFileDialog(QFileDialog*& dialog, QWidget* parent, const char* name,
                             const QString& title, QFileDialog::AcceptMode mode) {
@@ -10,6 +18,10 @@ QFileDialog& KeptFileDialog(QFileDialog*& dialog, QWidget* parent, const char* n
         dialog = new QFileDialog(parent, title);
         dialog->setObjectName(QString::fromLatin1(name));
         dialog->setAcceptMode(mode);
+        // The user's own folder, not wherever the last dialog of the program
+        // was (the demo movies' folder, read-only once installed); from then
+        // on the dialog stays where the user last chose a file.
+        dialog->setDirectory(UserFilesFolder());
     }
     return *dialog;
 }

@@ -10,8 +10,12 @@ class QWidget;
 
 namespace telvora {
 
+// The user's documents folder where there is one, else the home folder.
+QString UserFilesFolder();
+
 // A file dialog made on first use and kept, so that it remembers its folder
-// (and a save dialog its last name) between uses.
+// (and a save dialog its last name) between uses. It opens first in
+// UserFilesFolder.
 QFileDialog& KeptFileDialog(QFileDialog*& dialog, QWidget* parent, const char* name,
                             const QString& title, QFileDialog::AcceptMode mode);
 

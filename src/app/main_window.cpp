@@ -2,9 +2,13 @@
 
 #include "app/about_box.h"
 #include "app/file_dialogs.h"
+#include "app/keyboard_window.h"
 #include "app/links.h"
+#include "app/menu_focus.h"
 #include "app/menu_tags.h"
+#include "app/screen_fit.h"
 #include "app/session.h"
+#include "app/status_line.h"
 #include "app/text_commands.h"
 #include "app/transfer_commands.h"
 #include "app/wave_player.h"
@@ -30,7 +34,6 @@
 #include <QMenuBar>
 #include <QStandardPaths>
 #include <QStatusBar>
-#include <QStringList>
 
 #include <algorithm>
 #include <chrono>
@@ -41,8 +44,6 @@ namespace telvora {
 
 namespace {
 
-constexpr int kPanel1Width = 100;
-constexpr int kPanel2Width = 50;
 // A sound still being loaded when the program closes gets this long to
 // finish: Qt Multimedia's loader must not be left running into exit().
 constexpr int kSoundLoadWaitMs = 2000;
@@ -61,7 +62,8 @@ Tmain::Tmain(TSession& session, Sound sound, QWidget* parent)
     m_text = new TTextCommands(*this, *m_acrt, m_session);
     m_transfers = new TTransferCommands(*this, m_session);
     BuildMenus();
-    BuildStatusBar();
+    KeepKeysForTheScreen(*menuBar(), *m_acrt);
+    m_status = new TStatusLine(*statusBar(), m_session, *m_acrt);
     FormCreate();
     FitToScreen();
     telvora::CentreOnScreen(*this);
@@ -93,6 +95,14 @@ QAction* Tmain::AddEntry(QMenu* menu, const char* name, const QString& caption, 
     action->setObjectName(QString::fromLatin1(name));
     action->setData(tag);
     return action;
+}
+
+QLabel* Tmain::StatusPanel1() const {
+    return m_status->Panel1();
+}
+
+QLabel* Tmain::StatusPanel2() const {
+    return m_status->Panel2();
 }
 
 QAction* Tmain::Entry(const char* name) const {
@@ -132,6 +142,8 @@ void Tmain::BuildMenus() {
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
+    connect(AddEntry(help, "Keyboard1", QStringLiteral("Keyboard")), &QAction::triggered, this,
+            [this] { ShowKeyboardWindow(this); });
     connect(AddEntry(help, "About1", QStringLiteral("About")), &QAction::triggered, this,
             [this] { m_about->exec(); });
 }
@@ -307,22 +319,6 @@ void Tmain::BuildTransferMenus() {
             &QAction::triggered, m_text, &TTextCommands::SendTextFileClick);
 }
 
-void Tmain::BuildStatusBar() {
-    QStatusBar* bar = statusBar();
-    bar->setObjectName(QStringLiteral("StatusBar1"));
-    bar->setSizeGripEnabled(false);
-    bar->setFixedHeight(kStatusBarHeight);
-    m_panel1 = new QLabel(bar);
-    m_panel1->setObjectName(QStringLiteral("Panel1"));
-    m_panel1->setFixedWidth(kPanel1Width);
-    m_panel2 = new QLabel(bar);
-    m_panel2->setObjectName(QStringLiteral("Panel2"));
-    m_panel2->setMinimumWidth(kPanel2Width);
-    bar->addWidget(m_panel1);
-    // The last panel takes the rest of the bar, so that long texts show.
-    bar->addWidget(m_panel2, 1);
-}
-
 void Tmain::FormCreate() {
     m_keyClickOn = true;
     // The sounds load after the screen's first paint: the window shows first.
@@ -334,28 +330,6 @@ void Tmain::FormCreate() {
     m_dialer = new TDialer(this);
     connect(&m_session, &TSession::Changed, this, &Tmain::RefreshMenus);
     connect(&m_session, &TSession::Notice, this, &Tmain::ShowNotice);
-    connect(&m_session, &TSession::StatusChanged, this,
-            [this](const QString& kind, const QString& text) {
-                m_statusKind = kind;
-                m_statusText = text;
-                ShowStatus();
-            });
-    connect(&m_session, &TSession::TypingProgress, this, [this](int sent, int total, int skipped) {
-        m_typingText = QStringLiteral("Typing %1 of %2").arg(sent).arg(total);
-        if (skipped > 0) {
-            m_typingText += QStringLiteral(", %1 skipped (no ATASCII code)").arg(skipped);
-        }
-        ShowStatus();
-    });
-    connect(&m_session, &TSession::TypingEnded, this, [this] {
-        m_typingText.clear();
-        ShowStatus();
-    });
-    connect(m_acrt, &TCrtScreen::ViewChanged, this, [this](int back, int rows) {
-        m_viewText = back > 0 ? QStringLiteral("Scrollback: %1 of %2 rows back").arg(back).arg(rows)
-                              : QString();
-        ShowStatus();
-    });
     RefreshMenus();
 }
 
@@ -366,9 +340,16 @@ void Tmain::FitToScreen() {
     }
     // The client area is the screen plus three pixels of width, and the
     // status bar below it; the menu bar sits above.
+    const QSize around(3, menuBar()->sizeHint().height() + statusBar()->height());
+    const int delta =
+        WindowFontDelta(*this, around, m_acrt->Columns(), m_acrt->Rows(), m_windowFontDelta);
+    if (delta != m_acrt->FontDelta()) {
+        m_acrt->SetFontDelta(delta);
+    }
     m_client->setFixedSize(m_acrt->width() + 3, m_acrt->height());
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
+    KeepOnScreen(*this);
 }
 
 void Tmain::RefreshMenus() {
@@ -399,28 +380,17 @@ void Tmain::RefreshMenus() {
     Entry("Columns80")->setChecked(m_session.Columns() == kWideColumns);
     // A new width needs a new window size (or, in full screen, a new scale).
     const QSize screenArea(m_acrt->width() + 3, m_acrt->height());
-    if (m_fullScreen || m_client->size() != screenArea) {
+    if (m_fullScreen || m_client->size() != screenArea ||
+        m_acrt->FontDelta() != m_windowFontDelta) {
         FitToScreen();
     }
     Entry("RecordSession1")->setChecked(m_session.Recording());
 }
 
-void Tmain::ShowStatus() {
-    QStringList parts;
-    for (const QString& part : {m_statusText, m_viewText, m_typingText,
-                                m_inverseOn ? QStringLiteral("INV") : QString()}) {
-        if (!part.isEmpty()) {
-            parts << part;
-        }
-    }
-    m_panel1->setText(m_statusKind);
-    m_panel2->setText(parts.join(QStringLiteral("  |  ")));
-}
-
 void Tmain::SetInverse(bool on) {
     m_inverseOn = on;
     Entry("Inverse1")->setChecked(on);
-    ShowStatus();
+    m_status->SetInverse(on);
 }
 
 void Tmain::ShowNotice(const QString& text, bool information) {
@@ -583,10 +553,7 @@ void Tmain::SetFontDelta(int delta) {
         Entry(tagged.name)->setChecked(tagged.tag == delta);
     }
     m_windowFontDelta = delta;
-    if (!m_fullScreen) {
-        m_acrt->SetFontDelta(delta);
-        FitToScreen();
-    }
+    FitToScreen();
 }
 
 void Tmain::SetFullScreen(bool on) {
@@ -603,15 +570,18 @@ void Tmain::SetFullScreen(bool on) {
                      on ? QColor(Qt::black) : QApplication::palette().window().color());
     m_client->setPalette(palette);
     if (on) {
-        // The fixed size of the window gives way to the whole screen.
+        // The fixed size of the window gives way to the whole screen: the
+        // window's own limits too, which a window manager honours even in
+        // full screen.
         layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
-        m_client->setMinimumSize(0, 0);
-        m_client->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        for (QWidget* widget : {static_cast<QWidget*>(this), m_client}) {
+            widget->setMinimumSize(0, 0);
+            widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        }
         showFullScreen();
         PlaceFullScreen();
     } else {
         showNormal();
-        m_acrt->SetFontDelta(m_windowFontDelta);
         m_acrt->move(1, 0);
         FitToScreen();
     }
@@ -655,6 +625,11 @@ void Tmain::EnableAtariKeyClickSound1Click() {
 }
 
 void Tmain::closeEvent(QCloseEvent* event) {
+    if (!m_shutDown && m_session.LineUp() &&
+        !AskYesNo(this, QStringLiteral("Telvora is connected. Disconnect and close?"))) {
+        event->ignore();
+        return;
+    }
     // Everything that writes to the screen or the status bar ends before
     // they are destroyed.
     ShutDown();

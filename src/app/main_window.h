@@ -23,6 +23,7 @@ class Tabout;
 class TCrtScreen;
 class TDialer;
 class TSession;
+class TStatusLine;
 class TTextCommands;
 class TTransferCommands;
 class WavePlayer;
@@ -80,15 +81,13 @@ public:
     TDialer* Dialer() const { return m_dialer; }
 
     // The status bar's two panels.
-    QLabel* StatusPanel1() const { return m_panel1; }
-    QLabel* StatusPanel2() const { return m_panel2; }
+    QLabel* StatusPanel1() const;
+    QLabel* StatusPanel2() const;
 
     // Menu entries, named as the menu table names them.
     QAction* Entry(const char* name) const;
     QMenu* DownloadMenu() const { return m_mDownload; }
     QMenu* UploadMenu() const { return m_mUpload; }
-
-    static constexpr int kStatusBarHeight = 17;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -102,7 +101,6 @@ private:
     void BuildTerminalMenu(QMenu* terminal);
     void BuildTransferMenus();
     void BuildEditMenu();
-    void BuildStatusBar();
     void FormCreate();
     void FitToScreen();
     // In full screen: the scale that fits the client area, and the screen
@@ -112,9 +110,6 @@ private:
     // What the menus show, from the session.
     void RefreshMenus();
     void ShowNotice(const QString& text, bool information);
-    // The status panels: the session's kind and text, then what the window
-    // adds (typing progress, the Inverse key).
-    void ShowStatus();
 
     void N300BPS1Click(QAction* sender);
     void Small1Click(QAction* sender);
@@ -134,8 +129,7 @@ private:
     TSession& m_session;
     TCrtScreen* m_acrt = nullptr;
     QWidget* m_client = nullptr;
-    QLabel* m_panel1 = nullptr;
-    QLabel* m_panel2 = nullptr;
+    TStatusLine* m_status = nullptr;
     QMenu* m_mDownload = nullptr;
     QMenu* m_mUpload = nullptr;
     WavePlayer* m_sounds = nullptr;
@@ -151,10 +145,6 @@ private:
     bool m_fullScreen = false;
     // The Size entries' delta, which full screen overrides while on.
     int m_windowFontDelta = 0;
-    QString m_statusKind;
-    QString m_statusText;
-    QString m_typingText;
-    QString m_viewText;
     bool m_shutDown = false;
     bool m_withSound = true;
     TCapsLockState m_capsLock;

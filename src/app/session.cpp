@@ -436,11 +436,13 @@ bool TSession::SendTextFile(const std::string& path) {
     return TypeCodes(std::move(mapped.codes), static_cast<int>(mapped.skipped));
 }
 
-bool TSession::SaveScrollback(const std::string& path) {
+bool TSession::SaveScrollback(const std::string& path, SaveAs form) {
     const auto rows = m_screen->HistoryAndScreenRows();
-    const bool movie = QFileInfo(FileNameFromSystem(path))
-                           .suffix()
-                           .compare(QStringLiteral("ata"), Qt::CaseInsensitive) == 0;
+    const bool movie = form == SaveAs::ByName
+                           ? QFileInfo(FileNameFromSystem(path))
+                                     .suffix()
+                                     .compare(QStringLiteral("ata"), Qt::CaseInsensitive) == 0
+                           : form == SaveAs::Movie;
     std::string bytes;
     if (movie) {
         const std::vector<std::uint8_t> codes = RowsToMovie(rows, Columns());

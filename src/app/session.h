@@ -187,9 +187,11 @@ public:
     // file already in ATASCII as it is); false (the user is told) when it
     // cannot be read or no line runs.
     bool SendTextFile(const std::string& path);
-    // The scrollback and the screen into a file: an ATASCII movie for a name
-    // ending in .ata, UTF-8 text otherwise. False (the user is told) on failure.
-    bool SaveScrollback(const std::string& path);
+    // The scrollback and the screen into a file: UTF-8 text or an ATASCII
+    // movie that replays them; by name, a movie for a name ending in .ata.
+    // False (the user is told) on failure.
+    enum class SaveAs { ByName, Text, Movie };
+    bool SaveScrollback(const std::string& path, SaveAs form = SaveAs::ByName);
 
     // The hidden "Capture" entry's file: "capture" in the user's home folder.
     static QString CapturePath();

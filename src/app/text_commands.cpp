@@ -14,7 +14,15 @@
 namespace telvora {
 
 TTextCommands::TTextCommands(QWidget& window, TCrtScreen& screen, TSession& session)
-    : QObject(&window), m_window(window), m_screen(screen), m_session(session) {}
+    : QObject(&window), m_window(window), m_screen(screen), m_session(session) {
+    // X11's primary selection: what the mouse selects, the middle button types.
+    if (QGuiApplication::clipboard()->supportsSelection()) {
+        connect(&screen, &TCrtScreen::SelectionMade, this,
+                [this] { CopyTo(QClipboard::Selection); });
+        connect(&screen, &TCrtScreen::MiddleClicked, this,
+                [this] { PasteFrom(QClipboard::Selection); });
+    }
+}
 
 bool TTextCommands::ScrollbackKey(const QKeyEvent& event) {
     if (event.modifiers() != Qt::ShiftModifier) {
@@ -37,6 +45,14 @@ bool TTextCommands::ScrollbackKey(const QKeyEvent& event) {
 }
 
 void TTextCommands::Copy() {
+    CopyTo(QClipboard::Clipboard);
+}
+
+bool TTextCommands::Paste() {
+    return PasteFrom(QClipboard::Clipboard);
+}
+
+void TTextCommands::CopyTo(QClipboard::Mode mode) {
     if (!m_screen.HasSelection()) {
         return;
     }
@@ -48,11 +64,11 @@ void TTextCommands::Copy() {
     data->setData(QString::fromLatin1(kAtasciiMimeType),
                   QByteArray(reinterpret_cast<const char*>(codes.data()),
                              static_cast<qsizetype>(codes.size())));
-    QGuiApplication::clipboard()->setMimeData(data);
+    QGuiApplication::clipboard()->setMimeData(data, mode);
 }
 
-bool TTextCommands::Paste() {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+bool TTextCommands::PasteFrom(QClipboard::Mode mode) {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode);
     if (data == nullptr) {
         return false;
     }
@@ -67,16 +83,32 @@ bool TTextCommands::Paste() {
 }
 
 void TTextCommands::SaveScrollbackClick() {
+    const QString text = QStringLiteral("Text (*.txt)");
+    const QString movie = QStringLiteral("ATASCII Movies (*.ata *.ATA)");
+    const auto suffixFor = [movie](const QString& filter) {
+        return filter == movie ? QStringLiteral("ata") : QStringLiteral("txt");
+    };
+    const bool first = m_scrollbackDialog == nullptr;
     QFileDialog& dialog =
         KeptFileDialog(m_scrollbackDialog, &m_window, "ScrollbackDialog1",
                        QStringLiteral("Save Scrollback"), QFileDialog::AcceptSave);
-    dialog.setNameFilters(
-        {QStringLiteral("Text (*.txt)"), QStringLiteral("ATASCII Movies (*.ata *.ATA)")});
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    const std::vector<std::string> chosen = ChosenFiles(dialog);
-    if (!chosen.empty()) {
-        m_session.SaveScrollback(chosen.front());
+    if (first) {
+        dialog.setNameFilters({text, movie});
+        // So that the dialog's own check for a file to replace looks at the
+        // name that will be written.
+        connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                [&dialog, suffixFor](const QString& f) { dialog.setDefaultSuffix(suffixFor(f)); });
     }
+    dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    // The type chosen in the dialog decides, whatever the name ends in.
+    // A name typed without a suffix gets the chosen type's.
+    const bool asMovie = dialog.selectedNameFilter() == movie;
+    dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
+    m_session.SaveScrollback(FileNameToSystem(dialog.selectedFiles().constFirst()),
+                             asMovie ? TSession::SaveAs::Movie : TSession::SaveAs::Text);
 }
 
 void TTextCommands::SendTextFileClick() {

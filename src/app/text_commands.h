@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QClipboard>
 #include <QObject>
 
 #include <string>
@@ -29,6 +30,8 @@ public:
     void Copy();
     // The clipboard typed into the live line at a typing pace: its ATASCII
     // form as it is, otherwise the text mapped to ATASCII. False without a line.
+    // Where the system has a primary selection (X11), a selection made with
+    // the mouse fills it and the middle button types it the same way.
     bool Paste();
     // The dialogs of the session's Save Scrollback and Send Text File.
     void SaveScrollbackClick();
@@ -38,6 +41,9 @@ public:
     bool ScrollbackKey(const QKeyEvent& event);
 
 private:
+    void CopyTo(QClipboard::Mode mode);
+    bool PasteFrom(QClipboard::Mode mode);
+
     QWidget& m_window;
     TCrtScreen& m_screen;
     TSession& m_session;

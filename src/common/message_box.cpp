@@ -21,29 +21,35 @@ void SetMessagesToStandardError(bool on) {
     g_toStandardError = on;
 }
 
-bool AskYesNo(QWidget* parent, const QString& text) {
-    if (g_sink) {
-        g_sink(text);
-        return false;
-    }
-    if (g_toStandardError) {
-        return false;
-    }
-    QMessageBox box(QMessageBox::Question, QApplication::applicationName(), text,
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setDefaultButton(QMessageBox::No);
-    box.exec();
-    return box.clickedButton() == box.button(QMessageBox::Yes);
-}
+namespace {
 
-void ShowMessage(QWidget* parent, const QString& text, MessageKind kind) {
+// Where a message goes when no box shows it; false when a box should.
+bool ToldWithoutBox(const QString& text) {
     if (g_sink) {
         g_sink(text);
-        return;
+        return true;
     }
     if (g_toStandardError) {
         std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());
         std::fflush(stderr);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool AskYesNo(QWidget* parent, const QString& text) {
+    if (ToldWithoutBox(text)) {
+        return true;
+    }
+    return QMessageBox::question(parent, QApplication::applicationName(), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void ShowMessage(QWidget* parent, const QString& text, MessageKind kind) {
+    if (ToldWithoutBox(text)) {
         return;
     }
     const QString title = QApplication::applicationName();

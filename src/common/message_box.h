@@ -14,11 +14,10 @@ namespace telvora {
 enum class MessageKind { Information, Error, Plain };
 
 void ShowMessage(QWidget* parent, const QString& text, MessageKind kind = MessageKind::Error);
-void SetMessagesToStandardError(bool on);
-// A question with Yes and No; true for Yes. Without a window (standard
-// error), the answer is No. The sink, when set, is told the text and the
-// answer is No.
+// A question with Yes and No, No the default; true for Yes. Without a window
+// (standard error or a sink) the text is told and counts as answered Yes.
 bool AskYesNo(QWidget* parent, const QString& text);
+void SetMessagesToStandardError(bool on);
 // Hands every message to sink instead (a test that reads what the user is
 // told); an empty one restores the boxes. User-interface thread.
 void SetMessageSink(std::function<void(const QString& text)> sink);

@@ -4,6 +4,8 @@
 #include <QScreen>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace telvora {
 
 void CentreOnScreen(QWidget& window) {
@@ -18,6 +20,22 @@ void CentreOnScreen(QWidget& window) {
     QRect frame = window.frameGeometry();
     frame.moveCenter(where->availableGeometry().center());
     window.move(frame.topLeft());
+}
+
+void KeepOnScreen(QWidget& window) {
+    const QScreen* where = window.screen();
+    if (where == nullptr || !window.isVisible()) {
+        return;
+    }
+    const QRect area = where->availableGeometry();
+    const QRect frame = window.frameGeometry();
+    const int left = std::clamp(frame.left(), area.left(),
+                                std::max(area.left(), area.right() - frame.width() + 1));
+    const int top = std::clamp(frame.top(), area.top(),
+                               std::max(area.top(), area.bottom() - frame.height() + 1));
+    if (left != frame.left() || top != frame.top()) {
+        window.move(left, top);
+    }
 }
 
 } // namespace telvora

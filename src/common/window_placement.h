@@ -8,4 +8,8 @@ namespace telvora {
 // area of the screen it is on (or the primary screen).
 void CentreOnScreen(QWidget& window);
 
+// Moves a shown top-level window that has grown past the edge of the
+// available area of its screen back inside it (as far as it fits).
+void KeepOnScreen(QWidget& window);
+
 } // namespace telvora

@@ -20,19 +20,22 @@
 
 namespace telvora {
 
-namespace {
-
-// Stands for the private window message that carries a coalesced full
-// repaint after scrolling.
-const QEvent::Type kScreenRepaintEvent = static_cast<QEvent::Type>(QEvent::User + 100);
-
-struct Picture {
+struct TCrtScreen::Picture {
     int columns = 0;
     int rows = 0;
     int cursorX = 1;
     int cursorY = 1;
     std::array<std::array<std::uint8_t, kStoreColumns>, kStoreRows> cells{};
+    // How many columns each row has: a row kept while the screen was wider
+    // has more than the screen.
+    std::array<int, kStoreRows> widths{};
 };
+
+namespace {
+
+// Stands for the private window message that carries a coalesced full
+// repaint after scrolling.
+const QEvent::Type kScreenRepaintEvent = static_cast<QEvent::Type>(QEvent::User + 100);
 
 int CeilDiv(int value, int divisor) {
     return (value + divisor - 1) / divisor;
@@ -252,6 +255,16 @@ int TCrtScreen::ViewBack() const {
     return m_view.Back(Span());
 }
 
+int TCrtScreen::FittedWidth() const {
+    return m_view.Live() ? width() : std::max(1, width() - kScrollBarWidth);
+}
+
+QRect TCrtScreen::FittedCellRect(int column, int row, int rowColumns) const {
+    const int left = (column - 1) * FittedWidth() / rowColumns;
+    const int right = column * FittedWidth() / rowColumns;
+    return QRect(left, (row - 1) * CellHeight(), right - left, CellHeight());
+}
+
 TLine TCrtScreen::LineAtRow(int row) const {
     return m_view.TopLine(Span()) + row - 1;
 }
@@ -327,9 +340,15 @@ std::vector<std::vector<std::uint8_t>> TCrtScreen::SelectedRows() const {
 }
 
 TCellPos TCrtScreen::CellAt(const QPoint& point) const {
-    const int column = std::clamp(point.x() / CellWidth() + 1, 1, Columns());
     const int row = std::clamp(point.y() / CellHeight() + 1, 1, Rows());
-    return {LineAtRow(row), column};
+    const TLine line = LineAtRow(row);
+    if (m_view.Live()) {
+        return {line, std::clamp(point.x() / CellWidth() + 1, 1, Columns())};
+    }
+    const int columns = m_screen.WithModel([line](const ScreenModel& model) {
+        return std::max(model.Columns(), static_cast<int>(LineCodes(model, line).size()));
+    });
+    return {line, std::clamp(point.x() * columns / FittedWidth() + 1, 1, columns)};
 }
 
 void TCrtScreen::wheelEvent(QWheelEvent* event) {
@@ -341,6 +360,12 @@ void TCrtScreen::wheelEvent(QWheelEvent* event) {
 }
 
 void TCrtScreen::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::MiddleButton) {
+        setFocus();
+        Q_EMIT MiddleClicked();
+        event->accept();
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QWidget::mousePressEvent(event);
         return;
@@ -358,6 +383,13 @@ void TCrtScreen::mouseMoveEvent(QMouseEvent* event) {
     if (at != m_dragStart || m_view.HasSelection()) {
         Select(m_dragStart, at);
     }
+}
+
+void TCrtScreen::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_view.HasSelection()) {
+        Q_EMIT SelectionMade();
+    }
+    QWidget::mouseReleaseEvent(event);
 }
 
 void TCrtScreen::SetEscapeShowsControls(bool on) {
@@ -499,6 +531,8 @@ void TCrtScreen::paintEvent(QPaintEvent* event) {
         firstScreenLine = span.FirstScreenLine();
         for (int row = 1; row <= picture.rows; ++row) {
             auto& cells = picture.cells[static_cast<std::size_t>(row - 1)];
+            int& width = picture.widths[static_cast<std::size_t>(row - 1)];
+            width = picture.columns;
             if (top == firstScreenLine) {
                 std::memcpy(cells.data(), model.RowData(row), kStoreColumns);
             } else {
@@ -506,14 +540,16 @@ void TCrtScreen::paintEvent(QPaintEvent* event) {
                 const std::vector<std::uint8_t> codes = LineCodes(model, top + row - 1);
                 cells.fill(kBlank);
                 std::copy_n(codes.begin(), std::min(codes.size(), cells.size()), cells.begin());
+                width = std::clamp(static_cast<int>(codes.size()), width, kStoreColumns);
             }
         }
     });
     if (m_view.HasSelection()) {
         for (int row = 1; row <= picture.rows; ++row) {
             auto& cells = picture.cells[static_cast<std::size_t>(row - 1)];
-            for (int column = 1; column <= picture.columns; ++column) {
-                if (m_view.Selected(top + row - 1, column, picture.columns)) {
+            const int width = picture.widths[static_cast<std::size_t>(row - 1)];
+            for (int column = 1; column <= width; ++column) {
+                if (m_view.Selected(top + row - 1, column, width)) {
                     cells[static_cast<std::size_t>(column - 1)] ^= 0x80;
                 }
             }
@@ -525,6 +561,10 @@ void TCrtScreen::paintEvent(QPaintEvent* event) {
     const int lastRow = std::min(picture.rows, CeilDiv(clip.y() + clip.height(), cellHeight));
 
     QPainter painter(this);
+    if (!m_view.Live()) {
+        PaintFitted(painter, picture, firstRow, lastRow, static_cast<int>(firstScreenLine - top));
+        return;
+    }
     for (int i = firstRow; i < lastRow; ++i) {
         const auto& cells = picture.cells[static_cast<std::size_t>(i)];
         for (int j = firstColumn; j < lastColumn; ++j) {
@@ -540,6 +580,32 @@ void TCrtScreen::paintEvent(QPaintEvent* event) {
         const std::uint8_t under = picture.cells[static_cast<std::size_t>(cursorRow - 1)]
                                                 [static_cast<std::size_t>(picture.cursorX - 1)];
         painter.drawImage(m_cursorRect.topLeft(), CursorImage(under));
+    }
+}
+
+void TCrtScreen::PaintFitted(QPainter& painter, const Picture& picture, int firstRow, int lastRow,
+                             int screenRowOffset) {
+    // Scrolled back, every row is fitted whole into the width left of the
+    // scroll bar: the bar covers no column, and a row kept at 80 columns
+    // shows all of them on a 40-column screen, as it looked then.
+    if (FittedWidth() < width()) {
+        painter.fillRect(QRect(FittedWidth(), 0, width() - FittedWidth(), height()),
+                         QColor::fromRgb(RgbFromColorRef(m_backColor)));
+    }
+    for (int i = firstRow; i < lastRow; ++i) {
+        const auto& cells = picture.cells[static_cast<std::size_t>(i)];
+        const int columns = picture.widths[static_cast<std::size_t>(i)];
+        for (int j = 0; j < columns; ++j) {
+            painter.drawImage(FittedCellRect(j + 1, i + 1, columns),
+                              m_glyphs[cells[static_cast<std::size_t>(j)]]);
+        }
+    }
+    const int cursorRow = screenRowOffset + picture.cursorY;
+    m_cursorRect = FittedCellRect(picture.cursorX, cursorRow, picture.columns);
+    if (cursorRow >= firstRow + 1 && cursorRow <= lastRow) {
+        const std::uint8_t under = picture.cells[static_cast<std::size_t>(cursorRow - 1)]
+                                                [static_cast<std::size_t>(picture.cursorX - 1)];
+        painter.drawImage(m_cursorRect, CursorImage(under));
     }
 }
 

@@ -18,6 +18,7 @@
 
 class QKeyEvent;
 class QMouseEvent;
+class QPainter;
 class QScrollBar;
 class QWheelEvent;
 
@@ -119,6 +120,10 @@ Q_SIGNALS:
     void Buzzer();
     // The view moved, or rows went into the scrollback while it was back.
     void ViewChanged(int back, int scrollbackRows);
+    // A selection dragged with the mouse is finished (the button released).
+    void SelectionMade();
+    // The middle button was pressed on the screen.
+    void MiddleClicked();
 
 protected:
     bool event(QEvent* event) override;
@@ -128,9 +133,12 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     bool focusNextPrevChild(bool next) override;
 
 private:
+    struct Picture;
+
     void AfterWrite();
     void FlushDamage();
     // The model's width or height changed under the view.
@@ -144,6 +152,12 @@ private:
     void UpdateCellSize();
     void ScaleGlyphs();
     QRect CellRect(int column, int row) const;
+    // Scrolled back: the width the rows are fitted into (short of the scroll
+    // bar), and a cell's place in a row of rowColumns columns.
+    int FittedWidth() const;
+    QRect FittedCellRect(int column, int row, int rowColumns) const;
+    void PaintFitted(QPainter& painter, const Picture& picture, int firstRow, int lastRow,
+                     int screenRowOffset);
     QImage CursorImage(std::uint8_t codeUnderCursor) const;
     void Refresh(const QRegion& region);
     TLineSpan Span() const;

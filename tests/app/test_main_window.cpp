@@ -1,20 +1,26 @@
 #include "app/about_box.h"
+#include "app/file_dialogs.h"
 #include "app/links.h"
 #include "app/main_window.h"
+#include "common/message_box.h"
 #include "common/qt_text.h"
 #include "connection/byte_sender.h"
+#include "keyboard/key_reference.h"
 #include "program.h"
 #include "screen/crt_screen.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -170,6 +176,50 @@ TEST_F(MainWindowTest, RecordSessionIsCheckedWhileItRecordsAndASecondChoiceStops
     EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("s.ata"))));
 }
 
+TEST_F(MainWindowTest, ARecordingShowsOnTheStatusLineWhileItRuns) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(window.Session().StartRecording(folder.filePath("r.ata").toStdString()));
+    EXPECT_TRUE(window.StatusPanel2()->text().contains("Recording"));
+    window.Session().StopRecording();
+    EXPECT_FALSE(window.StatusPanel2()->text().contains("Recording"));
+}
+
+// Save Scrollback opens in the user's folder, writes the type chosen in the
+// dialog (a name typed without a suffix gets the type's) and opens next time
+// where the user saved.
+TEST_F(MainWindowTest, SaveScrollbackWritesTheChosenTypeAndRemembersTheFolder) {
+    QTemporaryDir folder;
+    QStringList told;
+    SetMessageSink([&](const QString& text) { told << text; });
+    window.Screen()->WriteBlock(reinterpret_cast<const std::uint8_t*>("HI"), 2);
+    QString openedIn;
+    const auto save = [&](const QString& filter, const QString& name) {
+        QTimer::singleShot(0, [&, filter, name] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            openedIn = dialog->directory().absolutePath();
+            dialog->selectNameFilter(filter);
+            // As a user types it (selectFile leaves a focused name field alone).
+            dialog->setDirectory(folder.path());
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        window.Entry("SaveScrollback1")->trigger();
+    };
+    save("ATASCII Movies (*.ata *.ATA)", "movie");
+    EXPECT_EQ(openedIn, UserFilesFolder());
+    QFile movie(folder.filePath("movie.ata"));
+    ASSERT_TRUE(movie.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(movie.readAll().contains("HI\x9b")) << "rows end in End Of Line, as a movie's do";
+    save("Text (*.txt)", "text");
+    EXPECT_EQ(openedIn, folder.path());
+    QFile text(folder.filePath("text.txt"));
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(text.readAll().startsWith("HI\n"));
+    SetMessageSink({});
+    EXPECT_TRUE(told.isEmpty()) << told.join("; ").toStdString();
+}
+
 TEST_F(MainWindowTest, KeyClickToggles) {
     window.Entry("EnableAtariKeyClickSound1")->trigger();
     EXPECT_FALSE(window.KeyClickOn());
@@ -232,6 +282,17 @@ TEST_F(MainWindowTest, ZmodemHasItsEntriesAndAutoStartIsOnUntilSwitchedOff) {
     EXPECT_FALSE(Checked("ZmodemAutoStart1"));
     window.Session().SetAutoZmodem(true);
     EXPECT_TRUE(Checked("ZmodemAutoStart1")) << "the entry shows what the session does";
+}
+
+TEST_F(MainWindowTest, HelpKeyboardListsWhatTheKeyTranslationSends) {
+    window.Entry("Keyboard1")->trigger();
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("KeyTable"));
+    ASSERT_NE(table, nullptr);
+    EXPECT_TRUE(table->isVisible());
+    const std::vector<TKeyRow> keys = KeyReference();
+    ASSERT_EQ(table->rowCount(), static_cast<int>(keys.size()));
+    EXPECT_EQ(table->item(0, 0)->text().toStdString(), keys[0].key);
+    EXPECT_EQ(table->item(0, 5)->text().toStdString(), keys[0].sends[4]);
 }
 
 TEST_F(MainWindowTest, AboutBoxExistsHiddenFromTheStart) {

@@ -13,6 +13,7 @@
 #include "kept_bytes.h"
 #include "loopback_peer.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
@@ -334,9 +336,21 @@ TEST_F(TelnetSession, ClosingTheWindowDuringALookupThatNeverAnswersDoesNotHang) 
     EXPECT_EQ(window.Session().TelnetConn(), nullptr);
 }
 
-TEST_F(TelnetSession, ClosingTheWindowWhileConnectedEndsTheSession) {
+TEST_F(TelnetSession, ClosingTheWindowWhileConnectedAsksFirstAndThenEndsTheSession) {
     Connect();
+    window.show();
+    SetMessageSink({}); // the question box itself, answered No
+    QTimer::singleShot(0, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(QMessageBox::No)->click();
+        }
+    });
     window.close();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.Session().LineUp());
+    SetMessageSink([this](const QString& text) { messages.push_back(text); });
+    window.close();
+    EXPECT_EQ(messages, QStringList{"Telvora is connected. Disconnect and close?"});
     EXPECT_EQ(window.Session().LiveConnections(), 0);
     EXPECT_TRUE(OnPeer([&] { return peer.WaitForClose(); }));
 }
@@ -473,6 +487,9 @@ TEST_F(TelnetSession, CopyThenPasteTypesBackTheSameCodesAndTextIsMapped) {
     ASSERT_TRUE(ProcessEventsUntil(
         [&] { return window.StatusPanel2()->text().contains(QStringLiteral("1 skipped")); }));
     EXPECT_EQ(Receive(8), (std::vector<std::uint8_t>{'x', 155, 'y', 155, 'z', 155, 127, 'q'}));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !window.Session().Typing(); }));
+    EXPECT_TRUE(window.StatusPanel2()->text().contains(QStringLiteral("1 skipped")))
+        << "what a paste skipped stays in sight after it has ended";
 
     // Escape stops a paste; nothing more goes out.
     window.Session().Typist().SetPace({30, 30});

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -61,6 +63,32 @@ protected:
     }
     void ExpectGlyph(const QImage& image, int column, int row, std::uint8_t code) {
         ExpectCell(image, column, row, code, [](bool ink) { return ink ? kInk : kPaper; });
+    }
+    // Scrolled back, each row is fitted into the width left of the scroll
+    // bar: the glyph of a row of rowColumns columns, sampled at the middle of
+    // each of its pixels.
+    void ExpectFittedGlyph(const QImage& image, int column, int row, int rowColumns,
+                           std::uint8_t code) {
+        const double fitted = screen.width() - ScrollBar().width();
+        const double left = std::floor((column - 1) * fitted / rowColumns);
+        const double width = std::floor(column * fitted / rowColumns) - left;
+        const GlyphRows glyph = AtasciiGlyph(code);
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 8; ++x) {
+                const bool ink = glyph[static_cast<std::size_t>(y)] & (0x80 >> x);
+                ASSERT_EQ(image.pixel(static_cast<int>(left + (x + 0.5) * width / 8),
+                                      (row - 1) * screen.CellHeight() +
+                                          (2 * y + 1) * screen.CellHeight() / 16),
+                          ink ? kInk : kPaper)
+                    << "code " << int(code) << " column " << column << " pixel " << x << "," << y;
+            }
+        }
+    }
+    QWidget& ScrollBar() { return *screen.findChild<QWidget*>(QStringLiteral("ScrollBack")); }
+    // The cells only: drawing the scroll bar brings in Qt's own worker threads.
+    QImage GrabCells() {
+        const QRect cells(0, 0, ScrollBar().x(), screen.height());
+        return screen.grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
     }
 
     TCrtScreen screen;
@@ -288,14 +316,50 @@ TEST_F(CrtScreenTest, NarrowRowsInTheScrollbackEndInBlanksOnAWideScreen) {
     Write({125});
     screen.SetColumns(80);
     screen.ScrollView(screen.ScrollbackRows());
-    // Short of the scroll bar over the right edge.
-    const QRect cells(0, 0, 76 * screen.CellWidth(), screen.CellHeight());
-    const QImage image = screen.grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
-    ExpectGlyph(image, 1, 1, 'L');
-    ExpectGlyph(image, 2, 1, '0');
-    for (int column : {41, 60, 76}) {
-        ExpectGlyph(image, column, 1, ' ');
+    const QImage image = GrabCells();
+    ExpectFittedGlyph(image, 1, 1, 80, 'L');
+    ExpectFittedGlyph(image, 2, 1, 80, '0');
+    for (int column : {41, 60, 80}) {
+        ExpectFittedGlyph(image, column, 1, 80, ' ');
     }
+}
+
+// A row kept at 80 columns shows whole on a 40-column screen, and the scroll
+// bar covers no column of any row.
+TEST_F(CrtScreenTest, ScrolledBackWideRowsShowWholeAndTheScrollBarCoversNoColumn) {
+    screen.SetColumns(80);
+    Write({'W'});
+    for (int i = 0; i < 78; ++i) {
+        Write({'-'});
+    }
+    Write({'X', 125}); // cleared as a change of width clears it: into the scrollback
+    screen.SetColumns(40);
+    Write({'N'});
+    for (int i = 0; i < 38; ++i) {
+        Write({'-'});
+    }
+    Write({'Z'});
+    screen.ScrollView(screen.ScrollbackRows());
+    const QImage image = GrabCells();
+    ExpectFittedGlyph(image, 1, 1, 80, 'W');
+    ExpectFittedGlyph(image, 80, 1, 80, 'X');
+    // The screen's own row, lower in the view, fitted the same way.
+    const int screenRow = screen.ScrollbackRows() + 1;
+    ASSERT_LE(screenRow, screen.Rows());
+    ExpectFittedGlyph(image, 40, screenRow, 40, 'Z');
+
+    // A drag from the wide row's 79th cell to its last selects both.
+    const int fitted = ScrollBar().x();
+    const QPointF from(78.5 * fitted / 80, 2);
+    const QPointF to(fitted - 1, 3);
+    QMouseEvent press(QEvent::MouseButtonPress, from, from, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, to, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&screen, &press);
+    QCoreApplication::sendEvent(&screen, &move);
+    const auto rows = screen.SelectedRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (std::vector<std::uint8_t>{'-', 'X'}));
 }
 
 TEST_F(CrtScreenTest, TheScrollbackViewShowsOlderRowsAndStaysPutWhileOutputArrives) {
@@ -309,18 +373,16 @@ TEST_F(CrtScreenTest, TheScrollbackViewShowsOlderRowsAndStaysPutWhileOutputArriv
     auto* bar = screen.findChild<QWidget*>(QStringLiteral("ScrollBack"));
     ASSERT_NE(bar, nullptr);
     EXPECT_FALSE(bar->isHidden()) << "the scroll bar shows while the view is back";
-    // The top row shows "L7", the first line 10 rows back. (Only the cells
-    // are grabbed: drawing the scroll bar brings in Qt's own worker threads.)
-    const QRect cells(0, 0, 2 * screen.CellWidth(), screen.CellHeight());
-    QImage image = screen.grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
-    ExpectGlyph(image, 1, 1, 'L');
-    ExpectGlyph(image, 2, 1, '7');
+    // The top row shows "L7", the first line 10 rows back.
+    QImage image = GrabCells();
+    ExpectFittedGlyph(image, 1, 1, 40, 'L');
+    ExpectFittedGlyph(image, 2, 1, 40, '7');
 
     WriteLines(screen, 40, 5);
     EXPECT_EQ(screen.ViewBack(), 15) << "new rows went by below; the view stays on its lines";
     EXPECT_EQ(lastBack, 15);
-    image = screen.grab(cells).toImage().convertToFormat(QImage::Format_RGB32);
-    ExpectGlyph(image, 2, 1, '7');
+    image = GrabCells();
+    ExpectFittedGlyph(image, 2, 1, 40, '7');
 
     // One wheel notch forward moves three rows.
     QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton,

@@ -14,8 +14,11 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A desktop of 1920 x 1080, on which every Size of the window fits.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+        qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+        qputenv("QT_QPA_PLATFORM",
+                "offscreen:configfile=" TELVORA_SOURCE_DIR "/tests/support/offscreen_screen.json");
     }
     // Set before anything asks QStandardPaths, which caches the location.
     const QString root = telvora::test::TempConfigRoot();
