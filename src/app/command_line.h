@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connection/serial/hayes_dialer.h"
+#include "connection/serial/serial_settings.h"
 #include "transfer/send_protocol.h"
 
 #include <optional>
@@ -63,6 +65,13 @@ struct CommandLineOptions {
     std::optional<std::string> moviePath;
     std::optional<TelnetTarget> telnet; // Telnet, or raw TCP when telnet->raw
     std::optional<std::string> serialDevice;
+    // The serial line's settings (--baud, --format, --flow); unset parts as
+    // the window last had them, or the defaults.
+    std::optional<int> baud;
+    std::optional<std::string> format; // "8N1" and the like, checked
+    std::optional<TSerialFlow> flow;
+    // A modem's call through the serial line (--dial, --init, --redial).
+    std::optional<TModemSettings> dial;
     std::optional<ReceiveRequest> receive;
     std::optional<SendRequest> send;
     // Where a ZMODEM send the board begins goes (auto-start).

@@ -50,6 +50,8 @@ private:
     // The screen dumped and the scrollback saved; false when it could not be written.
     bool Leave();
     void ApplySettings();
+    // --baud, --format and --flow over the session's serial settings.
+    void ApplySerialSettings();
     bool StartConnections();
     void TypeTextLater();
     void QuitLater();

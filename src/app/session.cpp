@@ -130,12 +130,43 @@ bool TSession::ConnectToHost(const THostRow& entry) {
 }
 
 bool TSession::AttachSerial(const std::string& device) {
+    return StartSerial(device, std::nullopt);
+}
+
+bool TSession::DialModem(const std::string& device, const TModemSettings& modem) {
+    return StartSerial(device, modem);
+}
+
+bool TSession::StartSerial(const std::string& device, const std::optional<TModemSettings>& modem) {
     return StartConnection(Kind::Serial, [&] {
-        auto* serial = new TSerialConnection(device, m_speed, m_screen);
+        auto* serial = new TSerialConnection(device, m_serialSettings, m_speed, m_screen);
         serial->SetRecording(m_recording);
+        if (modem) {
+            serial->SetModem(*modem);
+        }
         serial->Start();
         return serial;
     });
+}
+
+void TSession::SetSerialSettings(const TSerialSettings& settings) {
+    m_serialSettings = settings;
+    Q_EMIT Changed();
+}
+
+bool TSession::SetModemCommandMode(bool on) {
+    auto* serial = qobject_cast<TSerialConnection*>(m_serialConn.data());
+    if (serial == nullptr) {
+        return false;
+    }
+    serial->SetCommandMode(on);
+    Q_EMIT Changed();
+    return true;
+}
+
+bool TSession::ModemCommandMode() const {
+    const auto* serial = qobject_cast<const TSerialConnection*>(m_serialConn.data());
+    return serial != nullptr && serial->CommandMode();
 }
 
 bool TSession::StartConnection(Kind kind, const std::function<TConnectionThread*()>& create) {
@@ -172,6 +203,8 @@ void TSession::Register(Kind kind, TConnectionThread* connection) {
 
 void TSession::ConnectionLineUp(TConnectionThread* connection) {
     if (connection == LiveConnection()) {
+        // A modem's CONNECT has also ended its command mode.
+        Q_EMIT Changed();
         Q_EMIT LineCameUp();
     }
 }
