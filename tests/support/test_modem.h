@@ -23,10 +23,16 @@
 namespace telvora::test {
 
 class TTestModem {
+    template <typename F> auto Locked(F f) const {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
+
 public:
     using Clock = std::chrono::steady_clock;
-    // A little under the terminal's guard time of one second.
-    static constexpr auto kGuard = std::chrono::milliseconds(800);
+    // Well under the terminal's guard time of one second: a loaded machine
+    // may read the bytes before and after a guard time late.
+    static constexpr auto kGuard = std::chrono::milliseconds(500);
 
     TTestModem(int fd, int busyTimes = 0) : m_fd(fd), m_busyTimes(busyTimes) {
         m_thread = std::thread([this] { Run(); });
@@ -49,10 +55,6 @@ public:
     bool Online() const { return m_board.load() >= 0 && !m_commandMode; }
 
 private:
-    template <typename F> auto Locked(F f) const {
-        std::lock_guard lock(m_mutex);
-        return f();
-    }
     void Say(const std::string& text) { Write(m_fd, "\r\n" + text + "\r\n"); }
     static void Write(int fd, const std::string& bytes) {
         if (fd < 0) {

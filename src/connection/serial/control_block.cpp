@@ -57,6 +57,9 @@ void SetParity(termios& t, TParity parity) {
 }
 
 TModemLineAction SetFlowControl(termios& t, const TLineSettings& s) {
+    if (s.ExclusiveFlowControl) {
+        ClearFlowControl(t);
+    }
     switch (s.FlowControl) {
     case TFlowControl::fcNone:
         ClearFlowControl(t);

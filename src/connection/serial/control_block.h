@@ -17,6 +17,9 @@ struct TLineSettings {
     TDatabits Databits = TDatabits::da8;
     TCommOptions Options;
     TFlowControl FlowControl = TFlowControl::fcDefault;
+    // fcCTS and fcSoftware add their handshake to what the port has; with
+    // this they replace it (the user chose one kind of flow control).
+    bool ExclusiveFlowControl = false;
     std::uint8_t XonChar = 17;
     std::uint8_t XoffChar = 19;
     std::uint8_t ErrorChar = 0;

@@ -462,6 +462,7 @@ void TCustomComm::SetLineSettings(const TLineSettings& settings) {
     m_settings.Stopbits = settings.Stopbits;
     m_settings.Databits = settings.Databits;
     m_settings.FlowControl = settings.FlowControl;
+    m_settings.ExclusiveFlowControl = settings.ExclusiveFlowControl;
     UpdateControlBlockLocked();
 }
 

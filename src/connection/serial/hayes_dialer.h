@@ -19,7 +19,7 @@ struct TModemSettings {
     std::string Number;
     // Tries after the first.
     int Redials = 0;
-    std::chrono::milliseconds RedialPause{5000};
+    std::chrono::milliseconds RedialPause{3000};
     std::chrono::milliseconds InitTimeout{5000};
     std::chrono::milliseconds AnswerTimeout{60000};
 

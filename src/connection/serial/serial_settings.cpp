@@ -100,6 +100,7 @@ TLineSettings TSerialSettings::LineSettings() const {
     line.Parity = Parity;
     line.Stopbits = StopBits == 2 ? TStopbits::sb20 : TStopbits::sb10;
     line.FlowControl = FlowControlOf(Flow);
+    line.ExclusiveFlowControl = true;
     return line;
 }
 
