@@ -57,7 +57,8 @@ void SetParity(termios& t, TParity parity) {
 }
 
 TModemLineAction SetFlowControl(termios& t, const TLineSettings& s) {
-    if (s.ExclusiveFlowControl) {
+    if (s.ExclusiveFlowControl &&
+        (s.FlowControl == TFlowControl::fcCTS || s.FlowControl == TFlowControl::fcSoftware)) {
         ClearFlowControl(t);
     }
     switch (s.FlowControl) {
