@@ -123,23 +123,38 @@ bool TSession::ConnectToHost(const THostRow& entry) {
     }
     // The entry's own width; the connection clears the screen anyway.
     SetColumns(entry.Columns);
+    if (THostDirectory::IsSerialLine(entry.Protocol)) {
+        return ConnectSerialEntry(entry);
+    }
     SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
     return ConnectTelnet(entry.HostName, entry.Port,
                          entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw
                                                               : TLineProtocol::Telnet);
 }
 
+bool TSession::ConnectSerialEntry(const THostRow& entry) {
+    // The entry keeps its own line settings; the session's stay for the next attach.
+    const TSerialSettings settings =
+        ParseStoredSerialSettings(entry.Port).value_or(TSerialSettings{});
+    std::optional<TModemSettings> modem;
+    if (entry.Protocol == THostProtocol::Modem) {
+        modem = entry.Modem;
+    }
+    return StartSerial(entry.HostName, settings, modem);
+}
+
 bool TSession::AttachSerial(const std::string& device) {
-    return StartSerial(device, std::nullopt);
+    return StartSerial(device, m_serialSettings, std::nullopt);
 }
 
 bool TSession::DialModem(const std::string& device, const TModemSettings& modem) {
-    return StartSerial(device, modem);
+    return StartSerial(device, m_serialSettings, modem);
 }
 
-bool TSession::StartSerial(const std::string& device, const std::optional<TModemSettings>& modem) {
+bool TSession::StartSerial(const std::string& device, const TSerialSettings& settings,
+                           const std::optional<TModemSettings>& modem) {
     return StartConnection(Kind::Serial, [&] {
-        auto* serial = new TSerialConnection(device, m_serialSettings, m_speed, m_screen);
+        auto* serial = new TSerialConnection(device, settings, m_speed, m_screen);
         serial->SetRecording(m_recording);
         if (modem) {
             serial->SetModem(*modem);

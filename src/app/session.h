@@ -85,7 +85,8 @@ public:
     bool SetModemCommandMode(bool on);
     bool ModemCommandMode() const;
     // Calls a host directory entry with its own type, width and connect
-    // timeout. False, connecting nothing, for a blank host name.
+    // timeout (a Serial or Modem entry: its device, line settings and call).
+    // False, connecting nothing, for a blank host name or device.
     bool ConnectToHost(const THostRow& entry);
     // The step all of them share: create returns the started connection, or
     // null when it failed; what it throws reaches the caller after the old
@@ -260,7 +261,10 @@ private:
     void CloseSessionFile(TCaptureFile& file);
     // Tells the user later, outside the step that runs now.
     void NoticeLater(const QString& text, bool information = false);
-    bool StartSerial(const std::string& device, const std::optional<TModemSettings>& modem);
+    bool StartSerial(const std::string& device, const TSerialSettings& settings,
+                     const std::optional<TModemSettings>& modem);
+    // A Serial or Modem entry of the host directory, with its own settings.
+    bool ConnectSerialEntry(const THostRow& entry);
 
     // Shared with the connections, which may outlive the session by a moment.
     const std::shared_ptr<SharedScreen> m_screen = std::make_shared<SharedScreen>();

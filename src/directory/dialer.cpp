@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -119,10 +121,17 @@ void TDialer::BuildWindow() {
     m_bitBtn3 = AddButton("BitBtn3", QStringLiteral("Connect"), 368, 75, TButtonPicture::Connect);
     m_bitBtn4 = AddButton("BitBtn4", QStringLiteral("&Close"), 446, 75, TButtonPicture::Close);
     m_bitBtn5 = AddButton("BitBtn5", QStringLiteral("Delete"), 215, 75, TButtonPicture::Delete);
+    m_modemButton = new QPushButton(QStringLiteral("Modem..."), this);
+    m_modemButton->setObjectName(QStringLiteral("ModemButton"));
+    m_modemButton->setGeometry(292, kButtonTop, 74, kButtonHeight);
+    m_modemButton->setAutoDefault(false);
+    m_modemButton->setEnabled(false);
+    connect(m_modemButton, &QPushButton::clicked, this, &TDialer::ModemButtonClick);
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
-    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,  m_edit1,   m_edit3,   m_edit2,   m_comboBox1,
-                        m_comboBox2,  m_spinBox1, m_bitBtn2, m_bitBtn3, m_bitBtn4, m_bitBtn5};
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,   m_edit1,      m_edit3,   m_edit2,
+                        m_comboBox1,  m_comboBox2, m_spinBox1,   m_bitBtn2, m_bitBtn3,
+                        m_bitBtn4,    m_bitBtn5,   m_modemButton};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -205,12 +214,23 @@ QPushButton* TDialer::AddButton(const char* name, const QString& caption, int le
 void TDialer::BuildTypeChooser() {
     m_comboBox1 = new QComboBox(this);
     m_comboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    for (const THostProtocol protocol : {THostProtocol::Telnet, THostProtocol::Raw}) {
+    for (const THostProtocol protocol :
+         {THostProtocol::Telnet, THostProtocol::Raw, THostProtocol::Serial, THostProtocol::Modem}) {
         m_comboBox1->addItem(FromUtf8(std::string(THostDirectory::ProtocolName(protocol))),
                              QVariant::fromValue(static_cast<int>(protocol)));
     }
-    m_comboBox1->setToolTip(QStringLiteral("Telnet: a Telnet server. Raw: a plain TCP bridge "
-                                           "that passes the bytes through unchanged."));
+    m_comboBox1->setToolTip(
+        QStringLiteral("Telnet: a Telnet server. Raw: a plain TCP bridge that passes the bytes "
+                       "through unchanged. Serial: a serial line, the host name being its device "
+                       "and the port its settings (19200 8N1 none). Modem: a serial line whose "
+                       "modem dials the number set with \"Modem...\"."));
+    connect(m_comboBox1, &QComboBox::currentIndexChanged, this, [this] {
+        if (m_modemButton == nullptr) {
+            return;
+        }
+        m_modemButton->setEnabled(static_cast<THostProtocol>(m_comboBox1->currentData().toInt()) ==
+                                  THostProtocol::Modem);
+    });
     m_comboBox1->setGeometry(kTypeChooserLeft, kEditTop, kTypeChooserWidth, kEditHeight);
 }
 
@@ -310,6 +330,38 @@ void TDialer::BitBtn3Click() {
 
 void TDialer::BitBtn4Click() {
     done(kModalAbort);
+}
+
+void TDialer::ModemButtonClick() {
+    TModemSettings& modem = m_directory.Edits().Modem;
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Modem"));
+    auto* form = new QFormLayout(&dialog);
+    auto* number = new QLineEdit(FromUtf8(modem.Number), &dialog);
+    number->setObjectName(QStringLiteral("NumberEdit"));
+    number->setToolTip(QStringLiteral("A phone number, or HOST:PORT for a WiFi modem"));
+    auto* init = new QLineEdit(FromUtf8(modem.InitString), &dialog);
+    init->setObjectName(QStringLiteral("InitEdit"));
+    auto* dial = new QLineEdit(FromUtf8(modem.DialCommand), &dialog);
+    dial->setObjectName(QStringLiteral("DialEdit"));
+    auto* redials = new QSpinBox(&dialog);
+    redials->setObjectName(QStringLiteral("RedialBox"));
+    redials->setRange(0, TModemSettings::kMaxRedials);
+    redials->setValue(modem.Redials);
+    form->addRow(QStringLiteral("&Number:"), number);
+    form->addRow(QStringLiteral("&Init string:"), init);
+    form->addRow(QStringLiteral("&Dial command:"), dial);
+    form->addRow(QStringLiteral("&Redial tries:"), redials);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() == QDialog::Accepted) {
+        modem.Number = ToUtf8(number->text().trimmed());
+        modem.InitString = ToUtf8(init->text().trimmed());
+        modem.DialCommand = ToUtf8(dial->text().trimmed());
+        modem.Redials = redials->value();
+    }
 }
 
 void TDialer::TakeEdits() {

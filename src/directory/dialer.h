@@ -61,6 +61,8 @@ public Q_SLOTS:
     void BitBtn5Click();
     void BitBtn3Click();
     void BitBtn4Click();
+    // A Modem entry's number, init string, dial command and redials.
+    void ModemButtonClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -98,6 +100,7 @@ private:
     QPushButton* m_bitBtn5 = nullptr;
     QPushButton* m_bitBtn3 = nullptr;
     QPushButton* m_bitBtn4 = nullptr;
+    QPushButton* m_modemButton = nullptr;
 };
 
 } // namespace telvora

@@ -181,6 +181,19 @@ TEST_F(ModemLine, NoCarrierEndsTheSessionAsARemoteClose) {
     ExpectIdleMenus();
 }
 
+TEST_F(ModemLine, AModemEntryOfTheDirectoryDialsWithItsOwnLineAndCall) {
+    Board board("ENTRY\x9b");
+    THostRow entry{line.Local(), "9600 8N2 xonxoff", "Board", THostProtocol::Modem};
+    entry.Modem = Modem(board.Number(), 1);
+    entry.Modem.InitString = "ATZ&F";
+    ASSERT_TRUE(window.Session().ConnectToHost(entry));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return ScreenShows("ENTRY"); }));
+    EXPECT_EQ(Status().first, "SERIAL 9600 8N2");
+    EXPECT_TRUE(Has(Stty(line.Local()), "ixon"));
+    EXPECT_EQ(modem.Commands().front(), "ATZ&F");
+    EXPECT_EQ(window.Session().SerialSettings(), TSerialSettings{}) << "the next attach's stay";
+}
+
 TEST_F(ModemLine, ACallThatStaysBusyFailsAfterItsLastTry) {
     ASSERT_TRUE(window.Session().DialModem(line.Local(), Modem("BUSY", 2)));
     ASSERT_TRUE(WaitForEnd());
