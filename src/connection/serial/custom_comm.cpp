@@ -442,11 +442,11 @@ bool TCustomComm::SetDtr(bool on) {
 bool TCustomComm::CarrierDetected() const {
     std::lock_guard lock(m_lock);
     const int fd = m_fd.load();
-    int lines = 0;
-    if (fd < 0 || ioctl(fd, TIOCMGET, &lines) != 0) {
+    if (fd < 0) {
         return true;
     }
-    return (lines & TIOCM_CAR) != 0;
+    const TLineSnapshot lines = ReadLineSnapshot(fd);
+    return !lines.HasLines || (lines.Lines & TIOCM_CAR) != 0;
 }
 
 bool TCustomComm::ReadLineRecord(termios& record) const {
