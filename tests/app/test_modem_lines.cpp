@@ -6,11 +6,20 @@
 #include "session_test_support.h"
 
 #include "connection/serial_connection.h"
+#include "directory/dialer.h"
 
 #include "loopback_peer.h"
 #include "pty_pair.h"
 #include "run_telvora.h"
 #include "test_modem.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
 
 #include <array>
 #include <cstdio>
@@ -58,6 +67,10 @@ const SettingsCase kSettingsCases[] = {
     {"8N2", 300, TSerialFlow::XonXoff, {"cstopb", "-crtscts", "ixon", "ixoff"}},
     {"8N2", 230400, TSerialFlow::None, {"cstopb", "-crtscts"}},
 };
+
+template <typename T> T* Child(QObject* parent, const char* name) {
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
 
 // A board on loopback: greets the caller, keeps what it gets, and hangs up
 // when told (or when its time is up).
@@ -181,16 +194,33 @@ TEST_F(ModemLine, NoCarrierEndsTheSessionAsARemoteClose) {
     ExpectIdleMenus();
 }
 
-TEST_F(ModemLine, AModemEntryOfTheDirectoryDialsWithItsOwnLineAndCall) {
+TEST_F(ModemLine, AModemEntryOfTheHostDirectoryDialsWithItsOwnLineAndCall) {
     Board board("ENTRY\x9b");
-    THostRow entry{line.Local(), "9600 8N2 xonxoff", "Board", THostProtocol::Modem};
-    entry.Modem = Modem(board.Number(), 1);
-    entry.Modem.InitString = "ATZ&F";
-    ASSERT_TRUE(window.Session().ConnectToHost(entry));
+    TDialer* dialer = window.Dialer();
+    QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
+    QTimer::singleShot(50, dialer, [&] {
+        Child<QLineEdit>(dialer, "Edit1")->setText(QString::fromStdString(line.Local()));
+        Child<QLineEdit>(dialer, "Edit3")->setText("9600 8N2 xonxoff");
+        Child<QLineEdit>(dialer, "Edit2")->setText("Board");
+        Child<QComboBox>(dialer, "ComboBox1")->setCurrentIndex(3); // Modem
+        QTimer::singleShot(50, dialer, [&] {
+            QWidget* call = QApplication::activeModalWidget();
+            Child<QLineEdit>(call, "NumberEdit")->setText(QString::fromStdString(board.Number()));
+            Child<QLineEdit>(call, "InitEdit")->setText("ATZ&F");
+            Child<QSpinBox>(call, "RedialBox")->setValue(1);
+            qobject_cast<QDialog*>(call)->accept();
+        });
+        Child<QPushButton>(dialer, "ModemButton")->click();
+        Child<QPushButton>(dialer, "BitBtn1")->click(); // Save As New
+        dialer->HyperGrid1EnterRow(1);
+        Child<QPushButton>(dialer, "BitBtn3")->click(); // Connect
+    });
+    window.Entry("M_TelnetStart")->trigger();
     ASSERT_TRUE(ProcessEventsUntil([&] { return ScreenShows("ENTRY"); }));
     EXPECT_EQ(Status().first, "SERIAL 9600 8N2");
     EXPECT_TRUE(Has(Stty(line.Local()), "ixon"));
     EXPECT_EQ(modem.Commands().front(), "ATZ&F");
+    EXPECT_EQ(modem.Commands().size(), 3u) << "redialled once when busy";
     EXPECT_EQ(window.Session().SerialSettings(), TSerialSettings{}) << "the next attach's stay";
 }
 
