@@ -297,6 +297,18 @@ TEST(ModemCommandLine, ACallReachesTheBoardAndNoCarrierEndsTheRun) {
     EXPECT_EQ(modem.Commands().size(), 3u);
 }
 
+TEST(ModemCommandLine, QuittingHangsTheCallUp) {
+    TPtyPair line;
+    TTestModem modem(line.RemoteFd());
+    Board board("HI\x9b");
+    const Outcome outcome = RunTelvora("--headless --exit-after 1 --serial " + Quote(line.Local()) +
+                                       " --dial " + board.Number());
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_NE(modem.Received().find("+++"), std::string::npos) << modem.Received();
+    EXPECT_EQ(modem.Commands().back(), "ATH0");
+    EXPECT_FALSE(modem.Online());
+}
+
 TEST(ModemCommandLine, ACallThatCannotBeMadeExitsWithStatusOne) {
     TPtyPair line;
     TTestModem modem(line.RemoteFd());
