@@ -240,8 +240,17 @@ void TSerialConnection::HangUp() {
         WaitUntilSent();
         std::this_thread::sleep_for(kGuardTime);
     }
+    // The answer shows the command was taken: closing the port flushes its
+    // queues, and a pseudo-terminal's queue does not count what the other
+    // side has not read yet.
+    const int waiting = FifoCount();
     SendText("ATH0\r");
     WaitUntilSent();
+    for (auto waited = std::chrono::milliseconds(0);
+         waited < kHangUpAnswerTime && FifoCount() <= waiting;
+         waited += std::chrono::milliseconds(kRoomPollMs)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRoomPollMs));
+    }
 }
 
 void TSerialConnection::WaitUntilSent() {

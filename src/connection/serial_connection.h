@@ -47,6 +47,8 @@ public:
     // The modem's guard time around "+++", and how long DTR is dropped.
     static constexpr std::chrono::milliseconds kGuardTime{1000};
     static constexpr std::chrono::milliseconds kDtrDropTime{1000};
+    // The longest wait for the modem's answer to the hang-up command.
+    static constexpr std::chrono::milliseconds kHangUpAnswerTime{1000};
 
     // Create on the user-interface thread; Start() opens the port.
     TSerialConnection(std::string portName, const TSerialSettings& settings, int speed,

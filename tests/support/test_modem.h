@@ -8,6 +8,7 @@
 // call, or the board hangs up (NO CARRIER). Everything the modem received is
 // kept, so that tests can check how commands ended.
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -53,6 +54,19 @@ public:
         return Locked([&] { return m_commands; });
     }
     bool Online() const { return m_board.load() >= 0 && !m_commandMode; }
+    // Waits (up to timeoutMs) until the modem has had this command.
+    bool WaitForCommand(const std::string& command, int timeoutMs = 5000) const {
+        for (int waited = 0;; waited += 20) {
+            const std::vector<std::string> commands = Commands();
+            if (std::find(commands.begin(), commands.end(), command) != commands.end()) {
+                return true;
+            }
+            if (waited >= timeoutMs) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
 
 private:
     void Say(const std::string& text) { Write(m_fd, "\r\n" + text + "\r\n"); }
