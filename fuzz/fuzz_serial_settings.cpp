@@ -69,7 +69,7 @@ struct Rate {
 constexpr Rate kRates[] = {{110, B110},       {300, B300},     {600, B600},   {1200, B1200},
                            {2400, B2400},     {4800, B4800},   {9600, B9600}, {14400, 0},
                            {19200, B19200},   {38400, B38400}, {56000, 0},    {57600, B57600},
-                           {115200, B115200}, {128000, 0},     {256000, 0}};
+                           {115200, B115200}, {128000, 0},     {256000, 0},   {230400, B230400}};
 
 tcflag_t Bits(tcflag_t flags, tcflag_t mask) {
     return flags & mask;
@@ -126,7 +126,8 @@ void CheckSettings(const termios& before, const TLineSettings& settings) {
         break;
     case TFlowControl::fcCTS:
         Check(Bits(record.c_cflag, CRTSCTS) == CRTSCTS, "hardware flow control");
-        Check(Bits(record.c_iflag, softwareFlow) == Bits(before.c_iflag, softwareFlow),
+        Check(Bits(record.c_iflag, softwareFlow) ==
+                  (settings.ExclusiveFlowControl ? 0 : Bits(before.c_iflag, softwareFlow)),
               "software flow with hardware flow control");
         Check(result.Lines == TModemLineAction::Leave, "lines with hardware flow control");
         break;
@@ -138,7 +139,8 @@ void CheckSettings(const termios& before, const TLineSettings& settings) {
         break;
     case TFlowControl::fcSoftware:
         Check(Bits(record.c_iflag, IXON | IXOFF) == (IXON | IXOFF), "software flow control");
-        Check(Bits(record.c_cflag, CRTSCTS) == Bits(before.c_cflag, CRTSCTS),
+        Check(Bits(record.c_cflag, CRTSCTS) ==
+                  (settings.ExclusiveFlowControl ? 0 : Bits(before.c_cflag, CRTSCTS)),
               "hardware flow with software flow control");
         Check(result.Lines == TModemLineAction::Leave, "lines with software flow control");
         break;
@@ -245,11 +247,13 @@ void CheckLineState(const TLineSnapshot& a, const TLineSnapshot& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Input input(data, size);
     TLineSettings settings;
-    settings.BaudRate = static_cast<TBaudrate>(input.Byte() % 15);
+    settings.BaudRate = static_cast<TBaudrate>(input.Byte() % 16);
     settings.Parity = static_cast<TParity>(input.Byte() % 5);
     settings.Stopbits = static_cast<TStopbits>(input.Byte() % 3);
     settings.Databits = static_cast<TDatabits>(input.Byte() % 5);
-    settings.FlowControl = static_cast<TFlowControl>(input.Byte() % 5);
+    const std::uint8_t flow = input.Byte();
+    settings.FlowControl = static_cast<TFlowControl>(flow % 5);
+    settings.ExclusiveFlowControl = flow >= 128;
     settings.Options = TCommOptions::FromMask(input.Word());
     settings.XonChar = input.Byte();
     settings.XoffChar = input.Byte();

@@ -48,15 +48,19 @@ std::optional<double> Seconds(const std::string& value) {
     return seconds;
 }
 
-std::optional<int> Milliseconds(std::string_view text) {
+// A whole number from 0 to most, in decimal.
+std::optional<int> WholeNumber(std::string_view text, int most) {
     int value = 0;
     const char* end = text.data() + text.size();
     const auto [last, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || last != end || value < 0 ||
-        value > kMaxTypingPaceMs) {
+    if (text.empty() || error != std::errc() || last != end || value < 0 || value > most) {
         return std::nullopt;
     }
     return value;
+}
+
+std::optional<int> Milliseconds(std::string_view text) {
+    return WholeNumber(text, kMaxTypingPaceMs);
 }
 
 // "CHARACTER-MS,LINE-END-MS".
@@ -119,6 +123,55 @@ bool SetSerial(CommandLineResult& result, const std::string& device) {
     }
     result.options.serialDevice = device;
     return true;
+}
+
+TModemSettings& Dial(CommandLineOptions& options) {
+    if (!options.dial) {
+        options.dial = TModemSettings{};
+    }
+    return *options.dial;
+}
+
+// --baud, --format, --flow, --dial, --init and --redial.
+bool SetLineOption(CommandLineResult& result, const std::string& name, const std::string& text) {
+    CommandLineOptions& options = result.options;
+    TSerialSettings format;
+    if (name == "--baud") {
+        options.baud = ParseSerialSpeed(text);
+        if (!options.baud) {
+            result.error = "--baud takes 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, "
+                           "115200 or 230400, not '" +
+                           text + "'";
+        }
+    } else if (name == "--format") {
+        if (ParseSerialFormat(text, format)) {
+            options.format = format.FormatText();
+        } else {
+            result.error = "--format takes data bits (7 or 8), parity (N, E or O) and stop bits "
+                           "(1 or 2), as 8N1 or 7E1, not '" +
+                           text + "'";
+        }
+    } else if (name == "--flow") {
+        options.flow = ParseSerialFlow(text);
+        if (!options.flow) {
+            result.error = "--flow takes none, rtscts or xonxoff, not '" + text + "'";
+        }
+    } else if (name == "--dial") {
+        if (TrimBlanks(text).empty()) {
+            result.error = "--dial needs a number";
+        }
+        Dial(options).Number = text;
+    } else if (name == "--init") {
+        Dial(options).InitString = text;
+    } else {
+        const std::optional<int> redials = WholeNumber(text, TModemSettings::kMaxRedials);
+        if (!redials) {
+            result.error = "--redial takes a number of tries from 0 to " +
+                           std::to_string(TModemSettings::kMaxRedials) + ", not '" + text + "'";
+        }
+        Dial(options).Redials = redials.value_or(0);
+    }
+    return result.error.empty();
 }
 
 bool AddUpload(CommandLineResult& result, const std::string& option, const std::string& file) {
@@ -345,6 +398,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             if (!device || !SetSerial(result, *device)) {
                 return result;
             }
+        } else if (name == "--baud" || name == "--format" || name == "--flow" || name == "--dial" ||
+                   name == "--init" || name == "--redial") {
+            const auto text = value();
+            if (!text || !SetLineOption(result, name, *text)) {
+                return result;
+            }
         } else if (name == "--receive-xmodem" || name == "--receive-xmodem-1k" ||
                    name == "--receive-ymodem" || name == "--receive-ymodem-g" ||
                    name == "--receive-fmodem" || name == "--receive-zmodem") {
@@ -486,7 +545,12 @@ CommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
             return result;
         }
     }
-    if (options.receive && !HasLine(options)) {
+    const bool lineOptions = options.baud || options.format || options.flow || options.dial;
+    if (lineOptions && !options.serialDevice) {
+        result.error = "--baud, --format, --flow, --dial, --init and --redial need --serial DEVICE";
+    } else if (options.dial && options.dial->Number.empty()) {
+        result.error = "--init and --redial need --dial NUMBER";
+    } else if (options.receive && !HasLine(options)) {
         result.error = "a download needs a connection: --telnet, --raw or --serial";
     } else if (options.send && !HasLine(options)) {
         result.error = "an upload needs a connection: --telnet, --raw or --serial";
@@ -515,7 +579,19 @@ std::string CommandLineUsage() {
            "  --connect-timeout SECONDS\n"
            "                         give a Telnet or raw TCP connect up after this\n"
            "                         time (30 unless given)\n"
-           "  --serial DEVICE        attach to this serial port at start\n"
+           "  --serial DEVICE        attach to this serial port at start (a path, or a\n"
+           "                         name in /dev)\n"
+           "  --baud N               the serial line's speed: 300, 600, 1200, 2400,\n"
+           "                         4800, 9600, 19200, 38400, 57600, 115200 or 230400\n"
+           "  --format FORMAT        data bits, parity and stop bits: 8N1, 7E1, 8O2, ...\n"
+           "  --flow FLOW            flow control: none, rtscts or xonxoff\n"
+           "                         (without them: as \"Serial Settings...\" last had\n"
+           "                         them, else 19200 8N1 none)\n"
+           "  --dial NUMBER          dial the number through the modem on --serial (a\n"
+           "                         phone number, or HOST:PORT for a WiFi modem); the\n"
+           "                         exit status is 1 when the call cannot be made\n"
+           "  --init STRING          the modem's init string (ATZ unless given)\n"
+           "  --redial N             tries after a failed call (0 unless given)\n"
            "  --entry NAME           call this host directory entry at start, as it is\n"
            "                         kept (kind, address, width, login)\n"
            "  --list-entries         print the host directory, one entry a line: name,\n"

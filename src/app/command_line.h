@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connection/serial/hayes_dialer.h"
+#include "connection/serial/serial_settings.h"
 #include "transfer/send_protocol.h"
 
 #include <optional>
@@ -70,6 +72,13 @@ struct CommandLineOptions {
     bool listEntries = false;
     // Take the boards of a BBS list (INI) or CSV file into the directory.
     std::optional<std::string> importPath;
+    // The serial line's settings (--baud, --format, --flow); unset parts as
+    // the window last had them, or the defaults.
+    std::optional<int> baud;
+    std::optional<std::string> format; // "8N1" and the like, checked
+    std::optional<TSerialFlow> flow;
+    // A modem's call through the serial line (--dial, --init, --redial).
+    std::optional<TModemSettings> dial;
     std::optional<ReceiveRequest> receive;
     std::optional<SendRequest> send;
     // Where a ZMODEM send the board begins goes (auto-start).

@@ -138,6 +138,7 @@ void TCommandLineRun::ApplySettings() {
     if (m_options.speed) {
         m_session.SetSpeed(*m_options.speed);
     }
+    ApplySerialSettings();
     if (m_options.noTelnetFilter) {
         m_session.SetTelnetFilter(false);
     }
@@ -180,7 +181,9 @@ bool TCommandLineRun::StartConnections() {
         m_session.ConnectTelnet(m_options.telnet->host, m_options.telnet->port,
                                 m_options.telnet->raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
     }
-    if (m_options.serialDevice) {
+    if (m_options.serialDevice && m_options.dial) {
+        m_session.DialModem(*m_options.serialDevice, *m_options.dial);
+    } else if (m_options.serialDevice) {
         m_session.AttachSerial(*m_options.serialDevice);
     }
     return true;
@@ -221,6 +224,20 @@ bool TCommandLineRun::CallEntry(const std::string& name) {
     }
     m_session.ConnectToHost(call, password);
     return true;
+}
+
+void TCommandLineRun::ApplySerialSettings() {
+    TSerialSettings settings = m_session.SerialSettings();
+    if (m_options.baud) {
+        settings.Speed = *m_options.baud;
+    }
+    if (m_options.format) {
+        ParseSerialFormat(*m_options.format, settings);
+    }
+    if (m_options.flow) {
+        settings.Flow = *m_options.flow;
+    }
+    m_session.SetSerialSettings(settings);
 }
 
 void TCommandLineRun::TypeTextLater() {

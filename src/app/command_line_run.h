@@ -52,6 +52,8 @@ private:
     // The screen dumped and the scrollback saved; false when it could not be written.
     bool Leave();
     void ApplySettings();
+    // --baud, --format and --flow over the session's serial settings.
+    void ApplySerialSettings();
     bool StartConnections();
     // --entry: the directory's entry called with its kept password.
     bool CallEntry(const std::string& name);

@@ -7,6 +7,7 @@
 #include "app/menu_focus.h"
 #include "app/menu_tags.h"
 #include "app/screen_fit.h"
+#include "app/serial_memory.h"
 #include "app/session.h"
 #include "app/status_line.h"
 #include "app/text_commands.h"
@@ -17,6 +18,7 @@
 #include "common/text_helpers.h"
 #include "common/window_placement.h"
 #include "connection/live_connection.h"
+#include "connection/serial/serial_settings_dialog.h"
 #include "directory/dialer.h"
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
@@ -164,6 +166,14 @@ void Tmain::BuildConnectMenus(QMenu* connectTo, QMenu* movies) {
             &QAction::triggered, this, &Tmain::M_SerialAttach);
     connect(AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect")), &QAction::triggered,
             this, stop);
+    connect(AddEntry(serial, "SerialSettings1", QStringLiteral("Serial Settings...")),
+            &QAction::triggered, this, &Tmain::SerialSettings1Click);
+    // Typing AT commands to a modem by hand, in ASCII; checked while on.
+    QAction* commandMode =
+        AddEntry(serial, "ModemCommandMode1", QStringLiteral("Modem Command Mode"));
+    commandMode->setCheckable(true);
+    connect(commandMode, &QAction::triggered, this,
+            [this](bool on) { m_session.SetModemCommandMode(on); });
     // What the Telnet and serial connections show, as a movie; checked while on.
     QAction* record = AddEntry(connectTo, "RecordSession1", QStringLiteral("Record Session..."));
     record->setCheckable(true);
@@ -328,8 +338,11 @@ void Tmain::FormCreate() {
     // Made hidden at start and reused for the whole run.
     m_about = new Tabout(this);
     m_dialer = new TDialer(this);
+    m_session.SetSerialSettings(RememberedSerialSettings());
     connect(&m_session, &TSession::Changed, this, &Tmain::RefreshMenus);
     connect(&m_session, &TSession::Notice, this, &Tmain::ShowNotice);
+    // A modem's CONNECT on a plain line ends its command mode.
+    connect(&m_session, &TSession::StatusChanged, this, &Tmain::RefreshMenus);
     RefreshMenus();
 }
 
@@ -366,6 +379,8 @@ void Tmain::RefreshMenus() {
     Entry("M_TelnetStop")->setEnabled(m_session.TelnetConn() != nullptr);
     Entry("AttachToSerialPort1")->setEnabled(canStart && !m_session.SerialConn());
     Entry("Disconnect1")->setEnabled(m_session.SerialConn() != nullptr);
+    Entry("ModemCommandMode1")->setEnabled(m_session.SerialConn() != nullptr);
+    Entry("ModemCommandMode1")->setChecked(m_session.ModemCommandMode());
     m_mDownload->setEnabled(m_session.TelnetConn() != nullptr || m_session.SerialConn() != nullptr);
     m_mUpload->setEnabled(m_mDownload->isEnabled());
     // Pasting types into the live line.
@@ -435,17 +450,35 @@ void Tmain::M_TelnetStartClick() {
 void Tmain::M_SerialAttach() {
     auto select = m_portSource ? std::make_unique<TSelectPort>(this, m_portSource)
                                : std::make_unique<TSelectPort>(this);
-    if (select->PortCount() == 0) {
-        select.reset();
-        ShowMessage(this, QStringLiteral("No Serial Ports Available!"));
-        return;
+    const QString remembered = FileNameFromSystem(RememberedSerialPort());
+    if (!remembered.isEmpty()) {
+        select->SetSelectedPort(remembered);
     }
+    select->SetSerialSettings(m_session.SerialSettings());
     const int result = select->exec();
     const QString port = select->SelectedPort();
+    const TSerialSettings settings = select->SerialSettings();
     select.reset();
-    if (result == QDialog::Accepted && !port.isEmpty()) {
+    if (result != QDialog::Accepted) {
+        return;
+    }
+    ChooseSerialSettings(settings);
+    if (!port.isEmpty()) {
+        RememberSerialPort(FileNameToSystem(port));
         m_session.AttachSerial(FileNameToSystem(port));
     }
+}
+
+void Tmain::SerialSettings1Click() {
+    TSerialSettingsDialog dialog(this, m_session.SerialSettings());
+    if (dialog.exec() == QDialog::Accepted) {
+        ChooseSerialSettings(dialog.Settings());
+    }
+}
+
+void Tmain::ChooseSerialSettings(const TSerialSettings& settings) {
+    m_session.SetSerialSettings(settings);
+    RememberSerialSettings(settings);
 }
 
 void Tmain::Capture1Click() {

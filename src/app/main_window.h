@@ -117,6 +117,9 @@ private:
     void M_PlayMovieClick();
     void M_TelnetStartClick();
     void M_SerialAttach();
+    void SerialSettings1Click();
+    // The line settings of the next serial lines, kept for the next run.
+    void ChooseSerialSettings(const TSerialSettings& settings);
     void Capture1Click();
     void RecordSession1Click();
     void BuzzerSounded();

@@ -48,6 +48,10 @@ void TMenuStatus::ComputeStatus() {
         m_text1 = QStringLiteral("RAW TCP");
         break;
     }
+    const QString settings = connection->LineSettingsText();
+    if (!settings.isEmpty()) {
+        m_text1 += QLatin1Char(' ') + settings;
+    }
     m_text2 = connection->StatusText();
 }
 

@@ -1,6 +1,7 @@
 #include "app/program_run.h"
 
 #include "app/command_line_run.h"
+#include "app/serial_memory.h"
 #include "app/session.h"
 #include "app/signal_watch.h"
 #include "directory/directory_files.h"
@@ -93,6 +94,7 @@ void KeepQtQuiet() {
 int RunHeadless(const CommandLineOptions& options,
                 const std::function<bool(TSession& session)>& leave) {
     TSession session;
+    session.SetSerialSettings(RememberedSerialSettings());
     // What a window would show in a box.
     QObject::connect(&session, &TSession::Notice, [](const QString& text) {
         std::fprintf(stderr, "telvora: %s\n", text.toLocal8Bit().constData());

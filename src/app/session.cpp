@@ -126,7 +126,6 @@ bool TSession::ConnectToHost(const THostRow& entry, const std::string& password)
     }
     // The entry's own width; the connection clears the screen anyway.
     SetColumns(entry.Columns);
-    SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
     SetEscapeShowsControls(entry.EscapeShowsControls);
     m_lastEntry = entry;
     m_lastPassword = password;
@@ -136,18 +135,25 @@ bool TSession::ConnectToHost(const THostRow& entry, const std::string& password)
         m_loginWatch = std::make_shared<TLoginWatch>(ParseLoginSteps(entry.LoginSteps),
                                                      entry.UserName, password);
     }
-    const bool started = ConnectTelnet(
-        entry.HostName, entry.Port,
-        entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
+    const bool started = THostDirectory::IsSerialLine(entry.Protocol) ? ConnectSerialEntry(entry)
+                                                                      : ConnectNetworkEntry(entry);
     if (!started) {
         m_loginWatch.reset();
         return false;
     }
-    if (auto* telnet = qobject_cast<TTelnet*>(m_telnetConn.data())) {
-        connect(telnet, &TTelnet::RawPeerSeen, this, [this, telnet] { RawPeerSeen(telnet); });
-    }
     CountCall(entry);
     return true;
+}
+
+bool TSession::ConnectNetworkEntry(const THostRow& entry) {
+    SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
+    const bool started = ConnectTelnet(
+        entry.HostName, entry.Port,
+        entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
+    if (auto* telnet = qobject_cast<TTelnet*>(m_telnetConn.data()); started && telnet != nullptr) {
+        connect(telnet, &TTelnet::RawPeerSeen, this, [this, telnet] { RawPeerSeen(telnet); });
+    }
+    return started;
 }
 
 TSettingsStore& TSession::DirectoryStore() {
@@ -217,13 +223,56 @@ void TSession::AnswerRawPeerOffer(bool switchToRaw) {
     }
 }
 
+bool TSession::ConnectSerialEntry(const THostRow& entry) {
+    // The entry keeps its own line settings; the session's stay for the next attach.
+    const TSerialSettings settings =
+        ParseStoredSerialSettings(entry.Port).value_or(TSerialSettings{});
+    std::optional<TModemSettings> modem;
+    if (entry.Protocol == THostProtocol::Modem) {
+        modem = entry.Modem;
+    }
+    return StartSerial(entry.HostName, settings, modem);
+}
+
 bool TSession::AttachSerial(const std::string& device) {
+    return StartSerial(device, m_serialSettings, std::nullopt);
+}
+
+bool TSession::DialModem(const std::string& device, const TModemSettings& modem) {
+    return StartSerial(device, m_serialSettings, modem);
+}
+
+bool TSession::StartSerial(const std::string& device, const TSerialSettings& settings,
+                           const std::optional<TModemSettings>& modem) {
     return StartConnection(Kind::Serial, [&] {
-        auto* serial = new TSerialConnection(device, m_speed, m_screen);
+        auto* serial = new TSerialConnection(device, settings, m_speed, m_screen);
         serial->SetRecording(m_recording);
+        if (modem) {
+            serial->SetModem(*modem);
+        }
         serial->Start();
         return serial;
     });
+}
+
+void TSession::SetSerialSettings(const TSerialSettings& settings) {
+    m_serialSettings = settings;
+    Q_EMIT Changed();
+}
+
+bool TSession::SetModemCommandMode(bool on) {
+    auto* serial = qobject_cast<TSerialConnection*>(m_serialConn.data());
+    if (serial == nullptr) {
+        return false;
+    }
+    serial->SetCommandMode(on);
+    Q_EMIT Changed();
+    return true;
+}
+
+bool TSession::ModemCommandMode() const {
+    const auto* serial = qobject_cast<const TSerialConnection*>(m_serialConn.data());
+    return serial != nullptr && serial->CommandMode();
 }
 
 bool TSession::StartConnection(Kind kind, const std::function<TConnectionThread*()>& create) {
@@ -260,6 +309,8 @@ void TSession::Register(Kind kind, TConnectionThread* connection) {
 
 void TSession::ConnectionLineUp(TConnectionThread* connection) {
     if (connection == LiveConnection()) {
+        // A modem's CONNECT has also ended its command mode.
+        Q_EMIT Changed();
         Q_EMIT LineCameUp();
     }
 }

@@ -7,6 +7,8 @@
 #include "connection/capture_file.h"
 #include "connection/chunk_sink.h"
 #include "connection/connection_thread.h"
+#include "connection/serial/hayes_dialer.h"
+#include "connection/serial/serial_settings.h"
 #include "connection/telnet.h"
 #include "connection/telnet/socket_resolver.h"
 #include "connection/telnet/wsocket.h"
@@ -27,6 +29,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,7 +55,8 @@ public:
     static constexpr int kStatusIntervalMs = 1000;
     static constexpr int kWaitAndPumpRounds = 20;
     static constexpr int kWaitAndPumpSleepMs = 50;
-    static constexpr int kShutDownTimeoutMs = 3000;
+    // Room for a modem's hang-up: DTR dropped, then "+++" between two guard times.
+    static constexpr int kShutDownTimeoutMs = 5000;
 
     explicit TSession(QObject* parent = nullptr);
     ~TSession() override;
@@ -71,12 +75,24 @@ public:
     // no Telnet and takes the Telnet connection's place and entries.
     bool ConnectTelnet(const std::string& host, const std::string& port,
                        TLineProtocol protocol = TLineProtocol::Telnet);
+    // The serial line with the session's serial settings.
     bool AttachSerial(const std::string& device);
+    // The serial line, then a modem's call through it; the line is up once
+    // the modem has connected.
+    bool DialModem(const std::string& device, const TModemSettings& modem);
+    // The line settings of the next serial lines.
+    void SetSerialSettings(const TSerialSettings& settings);
+    const TSerialSettings& SerialSettings() const { return m_serialSettings; }
+    // Keys to the running serial line's modem as ASCII and its answers as
+    // lines; a CONNECT ends it. False without a serial line.
+    bool SetModemCommandMode(bool on);
+    bool ModemCommandMode() const;
     // Calls a host directory entry with its own type, width, connect
-    // timeout and Escape setting, counts the call in the directory and logs
-    // in by the entry's steps with its user name and this password (empty:
-    // the steps that need it are left out). False, connecting nothing, for
-    // a blank host name.
+    // timeout and Escape setting (a Serial or Modem entry: its device, line
+    // settings and call), counts the call in the directory and logs in by the
+    // entry's steps with its user name and this password (empty: the steps
+    // that need it are left out). False, connecting nothing, for a blank host
+    // name or device.
     bool ConnectToHost(const THostRow& entry, const std::string& password = {});
     // The last entry called, again.
     bool Redial();
@@ -274,6 +290,11 @@ private:
     void CloseSessionFile(TCaptureFile& file);
     // Tells the user later, outside the step that runs now.
     void NoticeLater(const QString& text, bool information = false);
+    bool StartSerial(const std::string& device, const TSerialSettings& settings,
+                     const std::optional<TModemSettings>& modem);
+    // A Serial or Modem entry of the host directory, with its own settings.
+    bool ConnectSerialEntry(const THostRow& entry);
+    bool ConnectNetworkEntry(const THostRow& entry);
 
     // Shared with the connections, which may outlive the session by a moment.
     const std::shared_ptr<SharedScreen> m_screen = std::make_shared<SharedScreen>();
@@ -281,6 +302,7 @@ private:
     TMenuStatus m_statusMonitor{kStatusIntervalMs};
     TTypist m_typist{[this](std::uint8_t code) { return SendKey(code); }};
     int m_speed = kUnthrottledSpeed;
+    TSerialSettings m_serialSettings;
     bool m_telnetFilter = true;
     bool m_autoZmodem = true;
     bool m_stopping = false;

@@ -7,11 +7,14 @@
 #include <QStatusBar>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace telvora {
 
 namespace {
 
 constexpr int kPanel1Width = 100;
+constexpr int kPanelPadding = 8;
 constexpr int kPanel2Width = 50;
 constexpr int kStatusBarHeight = 17;
 
@@ -75,6 +78,9 @@ void TStatusLine::Show() {
         }
     }
     m_panel1->setText(m_kind);
+    // A serial line's settings ("SERIAL 115200 8N1") are shown whole.
+    m_panel1->setFixedWidth(
+        std::max(kPanel1Width, m_panel1->fontMetrics().horizontalAdvance(m_kind) + kPanelPadding));
     m_panel2->setText(parts.join(QStringLiteral("  |  ")));
 }
 

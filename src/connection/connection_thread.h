@@ -33,6 +33,9 @@ public:
     virtual Kind ConnectionKind() const = 0;
     // The second status panel's text, read on the user-interface thread.
     virtual QString StatusText() const = 0;
+    // What the first status panel adds to the kind: a serial line's
+    // settings ("9600 8N1"); empty for none.
+    virtual QString LineSettingsText() const { return {}; }
 
     // Starts the thread; the object deletes itself once the thread has ended.
     void Start(QThread::Priority priority = QThread::InheritPriority);

@@ -121,6 +121,12 @@ void TLiveConnection::DeliverBlock() {
 
 void TLiveConnection::Deliver(const std::uint8_t* block, int count) {
     BlockTaken(block, count);
+    const int kept = std::clamp(TakenByConnection(block, count), 0, count);
+    block += kept;
+    count -= kept;
+    if (count == 0) {
+        return;
+    }
     // One look for both: a transfer taking the line between two looks would
     // get this block before the held bytes that came ahead of it.
     const std::shared_ptr<TChunkSink> receiver = TransferReceiver();

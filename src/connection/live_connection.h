@@ -100,6 +100,12 @@ protected:
     virtual void DeliverLeftovers() {}
     // Delivers a block to the receiver or the screen, as if taken from the FIFO.
     void Deliver(const std::uint8_t* block, int count);
+    // A block on its way, before a transfer or the screen sees it: how many
+    // of its first bytes the connection keeps for itself (what a modem in
+    // command mode says); the rest is delivered.
+    virtual int TakenByConnection(const std::uint8_t* /*block*/, int /*count*/) { return 0; }
+    // Bytes for the screen alone, paced and recorded as any.
+    void ShowOnScreen(const std::uint8_t* bytes, int count) { DeliverToScreen(bytes, count, true); }
 
     // User-interface thread: stores received bytes and wakes the thread.
     void Received(const std::uint8_t* data, int count);

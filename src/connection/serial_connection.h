@@ -1,6 +1,10 @@
 #pragma once
 
 #include "connection/live_connection.h"
+#include "connection/serial/command_mode.h"
+#include "connection/serial/hayes_dialer.h"
+#include "connection/serial/modem_response.h"
+#include "connection/serial/serial_settings.h"
 
 #include <atomic>
 #include <memory>
@@ -12,16 +16,22 @@ class TExtendedComm;
 
 namespace telvora {
 
-// A serial line (a modem, or a cable to another machine) at 19200 baud, 8
-// data bits, no parity, one stop bit, no flow control, whatever the Speed
-// menu says: the Speed menu only paces what is shown. The port component
-// is made on the user-interface thread, so its events and the reads into
-// the FIFO run there; the connection's thread opens and closes the port and
-// delivers.
+// A serial line (a modem, or a cable to another machine) with the line
+// settings the user chose (19200 8N1 without flow control unless told
+// otherwise), whatever the Speed menu says: the Speed menu only paces what
+// is shown. The port component is made on the user-interface thread, so its
+// events and the reads into the FIFO run there; the connection's thread
+// opens and closes the port and delivers.
 //
 // Only what fits in the FIFO is read; the rest waits in the driver's queue
 // until the FIFO has drained. A line that hangs up (the other end went away)
 // ends the connection after what was received has been shown.
+//
+// With a modem's settings the line dials once the port is open, speaking
+// ASCII to the modem (its answers shown readably) until it connects, and the
+// line is up only then. A call ends with the modem's NO CARRIER (or the loss
+// of the carrier, where the port reports it) as a remote close does, and is
+// hung up when the connection is stopped.
 class TSerialConnection : public TLiveConnection {
     Q_OBJECT
 
@@ -34,8 +44,15 @@ public:
     static constexpr qint64 kStuckMs = 10000;
     static constexpr int kRoomPollMs = 20;
 
+    // The modem's guard time around "+++", and how long DTR is dropped.
+    static constexpr std::chrono::milliseconds kGuardTime{1000};
+    static constexpr std::chrono::milliseconds kDtrDropTime{1000};
+    // The longest wait for the modem's answer to the hang-up command.
+    static constexpr std::chrono::milliseconds kHangUpAnswerTime{1000};
+
     // Create on the user-interface thread; Start() opens the port.
-    TSerialConnection(std::string portName, int speed, std::shared_ptr<TScreenSink> screen);
+    TSerialConnection(std::string portName, const TSerialSettings& settings, int speed,
+                      std::shared_ptr<TScreenSink> screen);
     ~TSerialConnection() override;
 
     Kind ConnectionKind() const override { return Kind::Serial; }
@@ -44,6 +61,15 @@ public:
     bool LineUp() const override;
 
     const std::string& PortName() const { return m_portName; }
+    const TSerialSettings& Settings() const { return m_settings; }
+    QString LineSettingsText() const override;
+    // Before Start: the line dials with these settings once the port is open.
+    void SetModem(const TModemSettings& modem);
+    bool Dialing() const { return m_dialing.load(); }
+    // Any thread: keys go to the modem as ASCII and its answers show as
+    // lines (on while dialing; the user's on a plain line). A CONNECT ends it.
+    void SetCommandMode(bool on) { m_commandMode = on; }
+    bool CommandMode() const { return m_commandMode.load(); }
     // The port component, for a transfer's replies. User-interface thread.
     TExtendedComm& CommPort() { return *m_commPort; }
 
@@ -53,18 +79,41 @@ protected:
     std::optional<TLineEnd> EndOfLine() override;
     void RoomMade() override;
     void DeliverLeftovers() override;
+    int TakenByConnection(const std::uint8_t* block, int count) override;
 
 private:
     // Handlers of the port's events (user-interface thread).
     void RxChar(int count);
     void CommFailure(const std::string& text);
     void KeepWhatIsWaiting();
+    // Connection thread: the modem's side of the line.
+    void Heard(const TModemResponse& response);
+    void GoOnline(const std::string& connectText);
+    void SendModemOutput();
+    void SendText(const std::string& text);
+    void WatchForNoCarrier(const std::uint8_t* block, int count);
+    std::optional<TLineEnd> CallEnd();
+    bool NeedsHangUp() const;
+    void HangUp();
+    void WaitUntilSent();
+    void CarrierChanged();
 
     // At most this much is kept from a line that hangs up with bytes unread.
     static constexpr std::size_t kMaxLeftovers = 1u << 20;
 
     const std::string m_portName;
+    const TSerialSettings m_settings;
     const std::unique_ptr<TExtendedComm> m_commPort;
+    // Set before Start, then used by the connection thread only.
+    std::optional<TModemSettings> m_modem;
+    std::unique_ptr<THayesDialer> m_dialer;
+    TModemResponseReader m_reader;
+    TCommandModeText m_commandText;
+    std::atomic<bool> m_commandMode{false};
+    std::atomic<bool> m_dialing{false};
+    // A call is up (CONNECT heard), and has ended by the modem's word or carrier.
+    std::atomic<bool> m_callUp{false};
+    std::atomic<bool> m_callEnded{false};
     // Bytes were left in the port for want of room.
     std::atomic<bool> m_heldBack{false};
     std::atomic<bool> m_lineLost{false};

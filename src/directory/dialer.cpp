@@ -13,7 +13,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -49,6 +51,10 @@ constexpr int kLoginLabelTop = kEditTop + kEditHeight + 2;
 constexpr int kLoginTop = kLoginLabelTop + kLabelHeight;
 constexpr int kButtonTop = kLoginTop + kEditHeight + 2;
 constexpr int kButtonHeight = 25;
+// The login steps give up room for a Modem entry's button beside them.
+constexpr int kStepsEditWidth = 156;
+constexpr int kModemButtonLeft = 273 + kStepsEditWidth + 1;
+constexpr int kModemButtonWidth = 74;
 constexpr int kWindowFontPixels = 11;
 constexpr int kGridFontPixels = 11;
 constexpr int kHostNameWidth = 200;
@@ -157,13 +163,14 @@ void TDialer::BuildWindow() {
     m_exportButton =
         AddButton("ExportButton", QStringLiteral("Export..."), 524, 75, TButtonPicture::Update);
     BuildLoginRow();
+    BuildModemButton();
     LabelFields();
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
-    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,      m_edit1,       m_edit3,    m_edit2,
-                        m_comboBox1,  m_comboBox2,    m_spinBox1,    m_userEdit, m_passwordEdit,
-                        m_stepsEdit,  m_escapeBox,    m_bitBtn2,     m_bitBtn3,  m_bitBtn4,
-                        m_bitBtn5,    m_importButton, m_exportButton};
+    QWidget* order[] = {m_hyperGrid1, m_bitBtn1,     m_edit1,        m_edit3,       m_edit2,
+                        m_comboBox1,  m_comboBox2,   m_spinBox1,     m_userEdit,    m_passwordEdit,
+                        m_stepsEdit,  m_modemButton, m_escapeBox,    m_bitBtn2,     m_bitBtn3,
+                        m_bitBtn4,    m_bitBtn5,     m_importButton, m_exportButton};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -187,7 +194,7 @@ void TDialer::BuildLoginRow() {
     m_passwordEdit->setPlaceholderText(QStringLiteral("(unchanged)"));
     m_passwordEdit->setToolTip(QStringLiteral("Kept in the desktop's keyring, never in a file; "
                                               "left empty, the kept one stays."));
-    m_stepsEdit = AddEdit("StepsEdit", 273, 230);
+    m_stepsEdit = AddEdit("StepsEdit", 273, kStepsEditWidth);
     m_stepsEdit->move(273, kLoginTop);
     m_stepsEdit->setPlaceholderText(FromUtf8(std::string(kDefaultLoginSteps)));
     m_stepsEdit->setToolTip(QStringLiteral(
@@ -196,6 +203,16 @@ void TDialer::BuildLoginRow() {
     m_escapeBox = new QCheckBox(QStringLiteral("Escape Shows Control Characters"), this);
     m_escapeBox->setObjectName(QStringLiteral("EscapeBox"));
     m_escapeBox->setGeometry(506, kLoginTop, kClientWidth - 506, kEditHeight);
+}
+
+void TDialer::BuildModemButton() {
+    // A Modem entry's call has more settings than the row has room for.
+    m_modemButton = new QPushButton(QStringLiteral("Modem..."), this);
+    m_modemButton->setObjectName(QStringLiteral("ModemButton"));
+    m_modemButton->setGeometry(kModemButtonLeft, kLoginTop, kModemButtonWidth, kEditHeight);
+    m_modemButton->setAutoDefault(false);
+    m_modemButton->setEnabled(false);
+    connect(m_modemButton, &QPushButton::clicked, this, &TDialer::ModemButtonClick);
 }
 
 void TDialer::AddLabel(const QString& text, QWidget* field, int left, int top, int width) {
@@ -214,7 +231,7 @@ void TDialer::LabelFields() {
     AddLabel(QStringLiteral("T&imeout"), m_spinBox1, kTimeoutBoxLeft, top, kTimeoutBoxWidth + 4);
     AddLabel(QStringLiteral("&User name"), m_userEdit, 1, kLoginLabelTop, 150);
     AddLabel(QStringLiteral("&Password"), m_passwordEdit, 152, kLoginLabelTop, 120);
-    AddLabel(QStringLiteral("&Login steps"), m_stepsEdit, 273, kLoginLabelTop, 230);
+    AddLabel(QStringLiteral("&Login steps"), m_stepsEdit, 273, kLoginLabelTop, kStepsEditWidth);
 }
 
 void TDialer::BuildGrid() {
@@ -297,12 +314,23 @@ QPushButton* TDialer::AddButton(const char* name, const QString& caption, int le
 void TDialer::BuildTypeChooser() {
     m_comboBox1 = new QComboBox(this);
     m_comboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    for (const THostProtocol protocol : {THostProtocol::Telnet, THostProtocol::Raw}) {
+    for (const THostProtocol protocol :
+         {THostProtocol::Telnet, THostProtocol::Raw, THostProtocol::Serial, THostProtocol::Modem}) {
         m_comboBox1->addItem(FromUtf8(std::string(THostDirectory::ProtocolName(protocol))),
                              QVariant::fromValue(static_cast<int>(protocol)));
     }
-    m_comboBox1->setToolTip(QStringLiteral("Telnet: a Telnet server. Raw: a plain TCP bridge "
-                                           "that passes the bytes through unchanged."));
+    m_comboBox1->setToolTip(
+        QStringLiteral("Telnet: a Telnet server. Raw: a plain TCP bridge that passes the bytes "
+                       "through unchanged. Serial: a serial line, the host name being its device "
+                       "and the port its settings (19200 8N1 none). Modem: a serial line whose "
+                       "modem dials the number set with \"Modem...\"."));
+    connect(m_comboBox1, &QComboBox::currentIndexChanged, this, [this] {
+        if (m_modemButton == nullptr) {
+            return;
+        }
+        m_modemButton->setEnabled(static_cast<THostProtocol>(m_comboBox1->currentData().toInt()) ==
+                                  THostProtocol::Modem);
+    });
     m_comboBox1->setGeometry(kTypeChooserLeft, kEditTop, kTypeChooserWidth, kEditHeight);
 }
 
@@ -515,6 +543,38 @@ void TDialer::ShowLoadProblem() {
 
 void TDialer::BitBtn4Click() {
     done(kModalAbort);
+}
+
+void TDialer::ModemButtonClick() {
+    TModemSettings& modem = m_directory.Edits().Modem;
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Modem"));
+    auto* form = new QFormLayout(&dialog);
+    auto* number = new QLineEdit(FromUtf8(modem.Number), &dialog);
+    number->setObjectName(QStringLiteral("NumberEdit"));
+    number->setToolTip(QStringLiteral("A phone number, or HOST:PORT for a WiFi modem"));
+    auto* init = new QLineEdit(FromUtf8(modem.InitString), &dialog);
+    init->setObjectName(QStringLiteral("InitEdit"));
+    auto* dial = new QLineEdit(FromUtf8(modem.DialCommand), &dialog);
+    dial->setObjectName(QStringLiteral("DialEdit"));
+    auto* redials = new QSpinBox(&dialog);
+    redials->setObjectName(QStringLiteral("RedialBox"));
+    redials->setRange(0, TModemSettings::kMaxRedials);
+    redials->setValue(modem.Redials);
+    form->addRow(QStringLiteral("&Number:"), number);
+    form->addRow(QStringLiteral("&Init string:"), init);
+    form->addRow(QStringLiteral("&Dial command:"), dial);
+    form->addRow(QStringLiteral("&Redial tries:"), redials);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() == QDialog::Accepted) {
+        modem.Number = ToUtf8(number->text().trimmed());
+        modem.InitString = ToUtf8(init->text().trimmed());
+        modem.DialCommand = ToUtf8(dial->text().trimmed());
+        modem.Redials = redials->value();
+    }
 }
 
 void TDialer::TakeEdits() {

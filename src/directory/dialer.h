@@ -67,6 +67,8 @@ public Q_SLOTS:
     void BitBtn4Click();
     void ImportClick();
     void ExportClick();
+    // A Modem entry's number, init string, dial command and redials.
+    void ModemButtonClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -81,6 +83,7 @@ private:
     void BuildColumnsChooser();
     void BuildTimeoutBox();
     void BuildLoginRow();
+    void BuildModemButton();
     void AddLabel(const QString& text, QWidget* field, int left, int top, int width);
     void LabelFields();
     // The password typed in its box goes to the keyring (the box is emptied).
@@ -120,6 +123,7 @@ private:
     QPushButton* m_bitBtn5 = nullptr;
     QPushButton* m_bitBtn3 = nullptr;
     QPushButton* m_bitBtn4 = nullptr;
+    QPushButton* m_modemButton = nullptr;
 };
 
 } // namespace telvora

@@ -102,6 +102,9 @@ std::string ListTimeText(const std::string& ours) {
                : "";
 }
 
+// Lists keep the modem's port among their program's own settings.
+constexpr const char* kListModemDevice = "/dev/ttyUSB0";
+
 // A board read so far; taken when it has a name, a known kind and an address.
 struct TBoard {
     std::string Name;
@@ -126,8 +129,15 @@ void Take(const TBoard& board, TListImport& list) {
     TListEntry entry;
     entry.Row.Description = name;
     entry.Row.HostName = Trim(board.Address);
-    entry.Row.Port = PortText(board.Port);
     entry.Row.Protocol = *kind;
+    if (*kind == THostProtocol::Modem) {
+        // A list names the number a modem dials, never the port the modem is on.
+        entry.Row.Modem.Number = entry.Row.HostName;
+        entry.Row.HostName = kListModemDevice;
+    }
+    // A serial line's port holds its settings, which lists do not carry.
+    entry.Row.Port = THostDirectory::IsSerialLine(*kind) ? THostDirectory::ValidPort(entry.Row)
+                                                         : PortText(board.Port);
     entry.Row.Columns = ColumnsOf(board.ScreenMode);
     entry.Row.UserName = board.UserName;
     entry.Row.Calls = board.Calls;
@@ -197,6 +207,11 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
+// What a list calls a board's address: a modem entry's is the number it dials.
+std::string ListAddress(const THostRow& row) {
+    return row.Protocol == THostProtocol::Modem ? row.Modem.Number : row.HostName;
+}
+
 bool Listed(const THostRow& row) {
     return !Trim(row.HostName).empty() && !Trim(row.Port).empty();
 }
@@ -220,7 +235,12 @@ std::optional<THostProtocol> EntryKindOfListType(std::string_view type) {
     if (lower == "raw" || lower == "raw tcp") {
         return THostProtocol::Raw;
     }
-    // Serial and modem boards can be taken once the directory keeps them.
+    if (lower == "serial" || lower == "serialnorts") {
+        return THostProtocol::Serial;
+    }
+    if (lower == "modem") {
+        return THostProtocol::Modem;
+    }
     return std::nullopt;
 }
 
@@ -294,8 +314,10 @@ std::string WriteBbsListIni(const std::vector<THostRow>& rows) {
         }
         text += "[" + IniText(row.Description) + "]\n";
         text += "ConnectionType=" + std::string(THostDirectory::ProtocolName(row.Protocol)) + "\n";
-        text += "Address=" + IniText(row.HostName) + "\n";
-        text += "Port=" + PortText(row.Port) + "\n";
+        text += "Address=" + IniText(ListAddress(row)) + "\n";
+        if (!THostDirectory::IsSerialLine(row.Protocol)) {
+            text += "Port=" + PortText(row.Port) + "\n";
+        }
         if (!row.UserName.empty()) {
             text += "UserName=" + IniText(row.UserName) + "\n";
         }
@@ -324,7 +346,8 @@ std::string WriteDirectoryCsv(const std::vector<THostRow>& rows) {
         }
         text += CsvField(row.Description) + "," +
                 std::string(THostDirectory::ProtocolName(row.Protocol)) + "," +
-                CsvField(row.HostName) + "," + PortText(row.Port) + "," +
+                CsvField(ListAddress(row)) + "," +
+                (THostDirectory::IsSerialLine(row.Protocol) ? "" : PortText(row.Port)) + "," +
                 std::string(THostDirectory::ColumnsName(row.Columns)) + "\n";
     }
     return text;

@@ -1,6 +1,7 @@
 #include "directory/host_directory.h"
 
 #include "common/text_helpers.h"
+#include "connection/serial/serial_settings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -87,6 +88,10 @@ std::string_view THostDirectory::ProtocolName(THostProtocol protocol) {
     switch (protocol) {
     case THostProtocol::Raw:
         return kRawName;
+    case THostProtocol::Serial:
+        return kSerialName;
+    case THostProtocol::Modem:
+        return kModemName;
     case THostProtocol::Telnet:
         break;
     }
@@ -94,8 +99,45 @@ std::string_view THostDirectory::ProtocolName(THostProtocol protocol) {
 }
 
 THostProtocol THostDirectory::ParseProtocol(std::string_view stored) {
-    return LowerAscii(TrimBlanks(stored)) == LowerAscii(kRawName) ? THostProtocol::Raw
-                                                                  : THostProtocol::Telnet;
+    const std::string name = LowerAscii(TrimBlanks(stored));
+    for (const THostProtocol protocol :
+         {THostProtocol::Raw, THostProtocol::Serial, THostProtocol::Modem}) {
+        if (name == LowerAscii(ProtocolName(protocol))) {
+            return protocol;
+        }
+    }
+    return THostProtocol::Telnet;
+}
+
+std::string THostDirectory::ValidPort(const THostRow& row) {
+    if (IsSerialLine(row.Protocol)) {
+        return ParseStoredSerialSettings(row.Port).value_or(TSerialSettings{}).StoredText();
+    }
+    return IsInteger(row.Port) ? row.Port : std::string(kDefaultPort);
+}
+
+void THostDirectory::LoadModem(THostRow& row) {
+    const std::string& name = row.Description;
+    row.Modem.Number = m_store.ReadString(name + std::string(kNumberSuffix));
+    if (const std::string init = m_store.ReadString(name + std::string(kInitSuffix));
+        !init.empty()) {
+        row.Modem.InitString = init;
+    }
+    if (const std::string dial = m_store.ReadString(name + std::string(kDialSuffix));
+        !dial.empty()) {
+        row.Modem.DialCommand = dial;
+    }
+    const std::string redials = TrimBlanks(m_store.ReadString(name + std::string(kRedialSuffix)));
+    row.Modem.Redials =
+        redials.size() <= 2 && IsInteger(redials) ? std::clamp(std::stoi(redials), 0, 99) : 0;
+}
+
+void THostDirectory::SaveModem(const THostRow& row) {
+    const std::string& name = row.Description;
+    m_store.WriteString(name + std::string(kNumberSuffix), row.Modem.Number);
+    m_store.WriteString(name + std::string(kInitSuffix), row.Modem.InitString);
+    m_store.WriteString(name + std::string(kDialSuffix), row.Modem.DialCommand);
+    m_store.WriteString(name + std::string(kRedialSuffix), std::to_string(row.Modem.Redials));
 }
 
 int THostDirectory::ValidColumns(int columns) {
@@ -141,6 +183,9 @@ void THostDirectory::LoadHosts() {
         row.ConnectTimeout =
             ParseConnectTimeout(m_store.ReadString(*it + std::string(kTimeoutSuffix)));
         ReadKeptFields(*it, row);
+        if (row.Protocol == THostProtocol::Modem) {
+            LoadModem(row);
+        }
         if (it == names.rbegin()) {
             filledEmptyRow = true;
         }
@@ -176,6 +221,7 @@ void THostDirectory::EnterRow(int row) {
     m_edits.LastCall = entered.LastCall;
     m_edits.EscapeShowsControls = entered.EscapeShowsControls;
     m_edits.RawOffered = entered.RawOffered;
+    m_edits.Modem = entered.Modem;
     m_currentRow = row;
 }
 
@@ -200,6 +246,9 @@ bool THostDirectory::SaveRows(const std::vector<THostRow>& rows) {
         m_store.WriteString(row.Description + std::string(kTimeoutSuffix),
                             std::to_string(ValidConnectTimeout(row.ConnectTimeout)));
         WriteKeptFields(row);
+        if (row.Protocol == THostProtocol::Modem) {
+            SaveModem(row);
+        }
     }
     return m_store.CloseKey();
 }
@@ -384,9 +433,7 @@ THostEditResult THostDirectory::SaveAsNew() {
     if (IsPortValueName(m_edits.Description)) {
         return THostEditResult::DescriptionHasPortSuffix;
     }
-    if (!IsInteger(m_edits.Port)) {
-        m_edits.Port = kDefaultPort;
-    }
+    m_edits.Port = ValidPort(m_edits);
     std::vector<THostRow> rows = m_rows;
     const auto above = rows.empty() ? rows.end() : rows.end() - 1;
     rows.insert(above, m_edits);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection/serial/hayes_dialer.h"
 #include "directory/settings_store.h"
 
 #include <optional>
@@ -15,6 +16,11 @@ namespace telvora {
 enum class THostProtocol {
     Telnet,
     Raw,
+    // A serial line: HostName holds the device, Port the line's settings
+    // as "19200 8N1 none".
+    Serial,
+    // A serial line with a modem that dials: as Serial, and Modem says how.
+    Modem,
 };
 
 // One line of the host list, or the contents of the edit boxes and the two
@@ -30,6 +36,8 @@ struct THostRow {
     int Columns = 40;
     // Seconds a connect to the host may take before it is given up.
     int ConnectTimeout = 30;
+    // A Modem entry's call: its number, init string, dial command and redials.
+    TModemSettings Modem{};
 
     // The login, the calls made and how the board is shown. Entries stored
     // before the directory kept them have none, no calls and the defaults.
@@ -127,6 +135,14 @@ public:
     static constexpr std::string_view kLastCallSuffix = "-PORT-LASTCALL";
     static constexpr std::string_view kEscapeSuffix = "-PORT-ESCAPE";
     static constexpr std::string_view kRawOfferedSuffix = "-PORT-RAWOFFERED";
+    static constexpr std::string_view kSerialName = "Serial";
+    static constexpr std::string_view kModemName = "Modem";
+    // A Modem entry's call, stored the same way as the type, and only for
+    // Modem entries, so that every other entry is stored as before.
+    static constexpr std::string_view kNumberSuffix = "-PORT-NUMBER";
+    static constexpr std::string_view kInitSuffix = "-PORT-INIT";
+    static constexpr std::string_view kDialSuffix = "-PORT-DIAL";
+    static constexpr std::string_view kRedialSuffix = "-PORT-REDIAL";
 
     explicit THostDirectory(TSettingsStore& store) : m_store(store) {}
 
@@ -199,12 +215,19 @@ public:
     int ChosenConnectTimeout() const { return m_chosen.ConnectTimeout; }
 
     static bool IsInteger(std::string_view text);
+    static bool IsSerialLine(THostProtocol protocol) {
+        return protocol == THostProtocol::Serial || protocol == THostProtocol::Modem;
+    }
+    // The port box made valid on Save As New: an integer for a TCP host
+    // ("23" otherwise), line settings for a serial line (the defaults otherwise).
+    static std::string ValidPort(const THostRow& row);
     static bool IsPortValueName(std::string_view name);
     // The type as stored and shown: "Telnet" or "Raw".
     static std::string_view ProtocolName(THostProtocol protocol);
-    // A stored type; "Raw" in any letter case, with or without spaces around
-    // it, is Raw, and anything else (missing, empty, unknown, written by a
-    // later version) is Telnet, the only kind older entries can be.
+    // A stored type; "Raw", "Serial" or "Modem" in any letter case, with or
+    // without spaces around it, is that type, and anything else (missing,
+    // empty, unknown, written by a later version) is Telnet, the only kind
+    // older entries can be.
     static THostProtocol ParseProtocol(std::string_view stored);
     // 80 stays 80; any other width is 40.
     static int ValidColumns(int columns);
@@ -226,6 +249,8 @@ private:
     std::vector<const THostRow*> RowsToWrite(const std::vector<THostRow>& rows) const;
     bool HasCurrentRow() const { return m_currentRow >= 1 && m_currentRow <= RowCount(); }
     THostEditResult Commit(const std::vector<THostRow>& rows);
+    void LoadModem(THostRow& row);
+    void SaveModem(const THostRow& row);
 
     TSettingsStore& m_store;
     std::vector<THostRow> m_rows;

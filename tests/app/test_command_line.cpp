@@ -39,6 +39,21 @@ TEST(CommandLine, EveryOptionIsUnderstood) {
     EXPECT_EQ(o.moviePath, "movie.ata");
 }
 
+TEST(CommandLine, SerialLinesTakeTheirSettingsAndAModemCall) {
+    const auto o =
+        Parse({"--serial", "/dev/ttyUSB0", "--baud=2400", "--format", "7e2", "--flow", "XONXOFF",
+               "--dial", "bbs.example.org:23", "--init", "ATZ&F", "--redial", "3"})
+            .options;
+    EXPECT_EQ(o.baud, 2400);
+    EXPECT_EQ(o.format, "7E2");
+    EXPECT_EQ(o.flow, TSerialFlow::XonXoff);
+    ASSERT_TRUE(o.dial);
+    EXPECT_EQ(o.dial->Number, "bbs.example.org:23");
+    EXPECT_EQ(o.dial->InitString, "ATZ&F");
+    EXPECT_EQ(o.dial->DialCommand, "ATDT");
+    EXPECT_EQ(o.dial->Redials, 3);
+}
+
 TEST(CommandLine, SpeedsAndSizesMapToTheirMenuTags) {
     EXPECT_EQ(Parse({"--speed", "300"}).options.speed, 300);
     EXPECT_EQ(Parse({"--speed", "2400"}).options.speed, 2400);
@@ -77,6 +92,19 @@ TEST(CommandLine, MistakesAreReportedClearly) {
         {{"a.ata", "b.ata"}, "only one movie can be played: 'a.ata' and 'b.ata'"},
         {{"--play", "a.ata", "b.ata"}, "only one movie can be played: 'a.ata' and 'b.ata'"},
         {{"--screenshot="}, "--screenshot needs a file name"},
+        {{"--baud", "9600"},
+         "--baud, --format, --flow, --dial, --init and --redial need --serial "
+         "DEVICE"},
+        {{"--serial", "x", "--baud", "14400"},
+         "--baud takes 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or 230400, "
+         "not '14400'"},
+        {{"--serial", "x", "--format", "8N3"},
+         "--format takes data bits (7 or 8), parity (N, E or O) and stop bits (1 or 2), as 8N1 or "
+         "7E1, not '8N3'"},
+        {{"--serial", "x", "--flow", "dtr"}, "--flow takes none, rtscts or xonxoff, not 'dtr'"},
+        {{"--serial", "x", "--init", "ATZ"}, "--init and --redial need --dial NUMBER"},
+        {{"--serial", "x", "--dial", "1", "--redial", "100"},
+         "--redial takes a number of tries from 0 to 99, not '100'"},
     };
     for (const auto& [arguments, message] : cases) {
         const auto result = Parse(arguments);

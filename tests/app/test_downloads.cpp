@@ -86,8 +86,8 @@ TEST_F(Downloads, ASerialLineDeliversXModemAndYModemToo) {
     Write("serial.bin", content);
     const std::string line = ServeOverSerial("--xmodem -k serial.bin");
     const fs::path received = root / "received" / "serial.bin";
-    const Outcome single =
-        Receive("--serial " + Quote(line), "--receive-xmodem-1k " + Quote(received.string()));
+    const Outcome single = Receive("--serial " + Quote(line) + " --baud 9600 --flow rtscts",
+                                   "--receive-xmodem-1k " + Quote(received.string()));
     EXPECT_EQ(single.status, 0) << single.err;
     EXPECT_TRUE(Read(received) == content);
     StopSender();

@@ -191,10 +191,18 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 203, 205, 21));
     EXPECT_EQ(TypeChooser()->geometry(), QRect(460, 203, 61, 21));
     EXPECT_EQ(Edit("Edit3")->text(), "23");
-    ASSERT_EQ(TypeChooser()->count(), 2);
+    ASSERT_EQ(TypeChooser()->count(), 4);
     EXPECT_EQ(TypeChooser()->itemText(0), "Telnet");
     EXPECT_EQ(TypeChooser()->itemText(1), "Raw");
+    EXPECT_EQ(TypeChooser()->itemText(2), "Serial");
+    EXPECT_EQ(TypeChooser()->itemText(3), "Modem");
     EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
+    // A modem's call is set only for a Modem entry.
+    auto* modem = Find<QPushButton>("ModemButton");
+    EXPECT_FALSE(modem->isEnabled());
+    TypeChooser()->setCurrentIndex(3);
+    EXPECT_TRUE(modem->isEnabled());
+    TypeChooser()->setCurrentIndex(0);
     EXPECT_EQ(ColumnsChooser()->geometry(), QRect(520, 203, 44, 21));
     auto* timeout = Find<QSpinBox>("SpinBox1");
     EXPECT_EQ(timeout->geometry(), QRect(563, 203, 48, 21));

@@ -35,14 +35,18 @@ Address=ssh.example.org
 ConnectionType=Modem
 Address=555-1234
 
+[Wired Atari]
+ConnectionType=Serial
+Address=/dev/ttyS1
+
 [No Address]
 ConnectionType=Telnet
 )";
 
-TEST(DirectoryLists, TheIniFormTakesTelnetAndRawBoardsAndCountsTheRest) {
+TEST(DirectoryLists, TheIniFormTakesOurKindsOfBoardsAndCountsTheRest) {
     const TListImport list = ParseDirectoryList(kList);
-    ASSERT_EQ(list.Entries.size(), 2u);
-    EXPECT_EQ(list.Skipped, 3);
+    ASSERT_EQ(list.Entries.size(), 4u);
+    EXPECT_EQ(list.Skipped, 2);
     const THostRow& atari = list.Entries[0].Row;
     EXPECT_EQ(atari.Description, "Atari Land");
     EXPECT_EQ(atari.HostName, "atari.example.org");
@@ -54,14 +58,24 @@ TEST(DirectoryLists, TheIniFormTakesTelnetAndRawBoardsAndCountsTheRest) {
     EXPECT_EQ(list.Entries[0].Password, "secret");
     EXPECT_EQ(list.Entries[1].Row.Protocol, THostProtocol::Raw);
     EXPECT_EQ(list.Entries[1].Row.Columns, 40);
+    const THostRow& modem = list.Entries[2].Row;
+    EXPECT_EQ(modem.Protocol, THostProtocol::Modem);
+    EXPECT_EQ(modem.Modem.Number, "555-1234");
+    EXPECT_EQ(modem.HostName, "/dev/ttyUSB0");
+    EXPECT_EQ(modem.Port, "19200 8N1 none");
+    const THostRow& wired = list.Entries[3].Row;
+    EXPECT_EQ(wired.Protocol, THostProtocol::Serial);
+    EXPECT_EQ(wired.HostName, "/dev/ttyS1");
+    EXPECT_EQ(wired.Port, "19200 8N1 none");
 }
 
 TEST(DirectoryLists, CsvAndTheIniFormRoundTripWithoutPasswords) {
     const TListImport csv = ParseDirectoryList("name,kind,address,port,width\n"
                                                "\"Club, BBS\",Telnet,bbs.example.org,23,40\n"
                                                "Bridge,Raw,raw.example.org,9000,80\n"
-                                               "Shell,SSH,ssh.example.org,22,80\n");
-    ASSERT_EQ(csv.Entries.size(), 2u);
+                                               "Shell,SSH,ssh.example.org,22,80\n"
+                                               "Dial-up,Modem,555-1234,,40\n");
+    ASSERT_EQ(csv.Entries.size(), 3u);
     EXPECT_EQ(csv.Skipped, 1);
     EXPECT_EQ(csv.Entries[0].Row.Description, "Club, BBS");
     std::vector<THostRow> rows;
@@ -74,13 +88,14 @@ TEST(DirectoryLists, CsvAndTheIniFormRoundTripWithoutPasswords) {
     for (const std::string& text : {WriteDirectoryCsv(rows), WriteBbsListIni(rows)}) {
         SCOPED_TRACE(text);
         const TListImport again = ParseDirectoryList(text);
-        ASSERT_EQ(again.Entries.size(), 2u);
+        ASSERT_EQ(again.Entries.size(), 3u);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             EXPECT_EQ(again.Entries[i].Row.Description, rows[i].Description);
             EXPECT_EQ(again.Entries[i].Row.HostName, rows[i].HostName);
             EXPECT_EQ(again.Entries[i].Row.Port, rows[i].Port);
             EXPECT_EQ(again.Entries[i].Row.Protocol, rows[i].Protocol);
             EXPECT_EQ(again.Entries[i].Row.Columns, rows[i].Columns);
+            EXPECT_EQ(again.Entries[i].Row.Modem.Number, rows[i].Modem.Number);
             EXPECT_TRUE(again.Entries[i].Password.empty());
         }
         if (text.front() == '[') {
@@ -103,13 +118,16 @@ TEST(DirectoryLists, AnImportUpdatesEntriesOfTheSameNameAndAddsTheOthers) {
     }
     THostDirectory::TMergeCounts counts;
     ASSERT_TRUE(directory.Merge(rows, counts));
-    EXPECT_EQ(counts.Added, 1);
+    EXPECT_EQ(counts.Added, 3);
     EXPECT_EQ(counts.Updated, 1);
-    ASSERT_EQ(directory.RowCount(), 3);
+    ASSERT_EQ(directory.RowCount(), 5);
     EXPECT_EQ(directory.Row(1).HostName, "atari.example.org");
     EXPECT_EQ(directory.Row(1).Calls, 3) << "the larger count stays";
     EXPECT_EQ(directory.Row(1).LastCall, "2026-12-01 10:00");
-    EXPECT_EQ(directory.Row(2).Description, "Raw Board");
+    EXPECT_EQ(directory.Row(3).Description, "Raw Board");
+    EXPECT_EQ(directory.Row(2).Description, "Old Modem");
+    EXPECT_EQ(directory.Row(2).Protocol, THostProtocol::Modem);
+    EXPECT_EQ(directory.Row(2).Modem.Number, "555-1234") << "kept in the store";
 }
 
 struct TLoginCase {

@@ -730,5 +730,38 @@ TEST(HostDirectoryIsInteger, AcceptsSigned32BitDecimalsOnly) {
     EXPECT_FALSE(THostDirectory::IsInteger("\t1"));
 }
 
+TEST_F(HostDirectoryTest, SerialAndModemEntriesKeepTheirLineAndCall) {
+    m_dir.LoadHosts();
+    // A serial line's port box holds its settings; anything else is the defaults.
+    ASSERT_EQ(SaveAsNew("/dev/ttyUSB0", "23", "Cable", THostProtocol::Serial),
+              THostEditResult::Saved);
+    m_dir.Edits() = THostRow{"/dev/ttyUSB1", "9600 7e1 rtscts", "WiFi", THostProtocol::Modem};
+    m_dir.Edits().Modem.Number = "bbs.example.org:23";
+    m_dir.Edits().Modem.InitString = "ATZ&F";
+    m_dir.Edits().Modem.Redials = 3;
+    ASSERT_EQ(m_dir.SaveAsNew(), THostEditResult::Saved);
+
+    EXPECT_EQ(m_store.Value(kKey, "Cable-PORT"), "19200 8N1 none");
+    EXPECT_EQ(m_store.Value(kKey, "Cable-PORT-TYPE"), "Serial");
+    EXPECT_FALSE(m_store.Value(kKey, "Cable-PORT-NUMBER")) << "only modems store a call";
+    EXPECT_EQ(m_store.Value(kKey, "WiFi"), "/dev/ttyUSB1");
+    EXPECT_EQ(m_store.Value(kKey, "WiFi-PORT"), "9600 7E1 rtscts");
+    EXPECT_EQ(m_store.Value(kKey, "WiFi-PORT-TYPE"), "Modem");
+    EXPECT_EQ(m_store.Value(kKey, "WiFi-PORT-NUMBER"), "bbs.example.org:23");
+    EXPECT_EQ(m_store.Value(kKey, "WiFi-PORT-INIT"), "ATZ&F");
+    EXPECT_EQ(m_store.Value(kKey, "WiFi-PORT-DIAL"), "ATDT");
+    EXPECT_EQ(m_store.Value(kKey, "WiFi-PORT-REDIAL"), "3");
+
+    THostDirectory again(m_store);
+    again.LoadHosts();
+    ASSERT_EQ(again.RowCount(), 3);
+    EXPECT_EQ(again.Row(1).Protocol, THostProtocol::Serial);
+    EXPECT_EQ(again.Row(2).Protocol, THostProtocol::Modem);
+    EXPECT_EQ(again.Row(2).Modem, m_dir.Row(2).Modem);
+    again.EnterRow(2);
+    again.Connect();
+    EXPECT_EQ(again.Chosen().Modem.Number, "bbs.example.org:23");
+}
+
 } // namespace
 } // namespace telvora

@@ -22,7 +22,8 @@ enum class TBaudrate {
     br57600,
     br115200,
     br128000,
-    br256000
+    br256000,
+    br230400
 };
 
 enum class TParity { paNone, paOdd, paEven, paMark, paSpace };

@@ -57,6 +57,10 @@ void SetParity(termios& t, TParity parity) {
 }
 
 TModemLineAction SetFlowControl(termios& t, const TLineSettings& s) {
+    if (s.ExclusiveFlowControl &&
+        (s.FlowControl == TFlowControl::fcCTS || s.FlowControl == TFlowControl::fcSoftware)) {
+        ClearFlowControl(t);
+    }
     switch (s.FlowControl) {
     case TFlowControl::fcNone:
         ClearFlowControl(t);
@@ -116,6 +120,8 @@ speed_t TermiosSpeed(TBaudrate rate) {
         return B57600;
     case TBaudrate::br115200:
         return B115200;
+    case TBaudrate::br230400:
+        return B230400;
     case TBaudrate::br14400:
     case TBaudrate::br56000:
     case TBaudrate::br128000:
@@ -155,4 +161,36 @@ TControlBlockResult ApplyControlBlock(termios& record, const TLineSettings& sett
     SetOptions(t, settings.Options);
     record = t;
     return result;
+}
+
+std::optional<std::string> RefusedSetting(const TLineSettings& settings, const termios& record) {
+    termios asked = record;
+    if (ApplyControlBlock(asked, settings).Error != 0) {
+        return "speed " + std::to_string(BaudRateValue(settings.BaudRate));
+    }
+    if (cfgetospeed(&record) != cfgetospeed(&asked) ||
+        cfgetispeed(&record) != cfgetispeed(&asked)) {
+        return "speed " + std::to_string(BaudRateValue(settings.BaudRate));
+    }
+    if ((record.c_cflag & CSIZE) != (asked.c_cflag & CSIZE)) {
+        return std::to_string(DatabitsValue(settings.Databits)) + " data bits";
+    }
+    constexpr tcflag_t kParity = PARENB | PARODD | CMSPAR;
+    if ((record.c_cflag & kParity) != (asked.c_cflag & kParity)) {
+        return settings.Parity == TParity::paEven   ? "even parity"
+               : settings.Parity == TParity::paOdd  ? "odd parity"
+               : settings.Parity == TParity::paNone ? "no parity"
+                                                    : "mark or space parity";
+    }
+    if ((record.c_cflag & CSTOPB) != (asked.c_cflag & CSTOPB)) {
+        return settings.Stopbits == TStopbits::sb10 ? "1 stop bit" : "2 stop bits";
+    }
+    if ((record.c_cflag & CRTSCTS) != (asked.c_cflag & CRTSCTS)) {
+        return "RTS/CTS flow control";
+    }
+    constexpr tcflag_t kSoftware = IXON | IXOFF;
+    if ((record.c_iflag & kSoftware) != (asked.c_iflag & kSoftware)) {
+        return "XON/XOFF flow control";
+    }
+    return std::nullopt;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include <termios.h>
 
@@ -15,6 +17,9 @@ struct TLineSettings {
     TDatabits Databits = TDatabits::da8;
     TCommOptions Options;
     TFlowControl FlowControl = TFlowControl::fcDefault;
+    // fcCTS and fcSoftware add their handshake to what the port has; with
+    // this they replace it (the user chose one kind of flow control).
+    bool ExclusiveFlowControl = false;
     std::uint8_t XonChar = 17;
     std::uint8_t XoffChar = 19;
     std::uint8_t ErrorChar = 0;
@@ -43,3 +48,9 @@ TControlBlockResult ApplyControlBlock(termios& record, const TLineSettings& sett
 
 // Speed constant of the termios interface for a TBaudrate, or 0 when Linux has none.
 speed_t TermiosSpeed(TBaudrate rate);
+
+// Which of the settings a record read back from the port after they were
+// written does not hold ("speed 230400", "7 data bits", "even parity", "2
+// stop bits", "RTS/CTS flow control"): a driver takes what it can and drops
+// the rest without a word. nullopt when it holds them all.
+std::optional<std::string> RefusedSetting(const TLineSettings& settings, const termios& record);

@@ -101,11 +101,15 @@ void TCustomComm::Open() {
         Fail("Port already assigned (open)", kNoSystemError);
     }
     CreateHandle();
+    // A setting the driver drops leaves the line as it was found, not half set.
+    termios found{};
+    const bool haveFound = tcgetattr(m_fd.load(), &found) == 0;
     try {
         // The line settings first: a speed the driver refuses must not leave
         // an open descriptor or a running event thread behind.
         SetTimeoutsLocked();
         UpdateControlBlockLocked();
+        FailOnRefusedSettingLocked();
         {
             std::lock_guard handle(m_handleMutex);
             m_lineErrorBase = ReadLineSnapshot(m_fd.load());
@@ -130,6 +134,9 @@ void TCustomComm::Open() {
             }
         }
         std::lock_guard handle(m_handleMutex);
+        if (haveFound) {
+            tcsetattr(m_fd.load(), TCSANOW, &found);
+        }
         close(m_fd.exchange(-1));
         throw;
     }
@@ -186,6 +193,16 @@ void TCustomComm::Close() {
     const int fd = m_fd.exchange(-1);
     if (fd >= 0) {
         close(fd);
+    }
+}
+
+void TCustomComm::FailOnRefusedSettingLocked() {
+    termios held{};
+    if (tcgetattr(m_fd.load(), &held) != 0) {
+        FailErrno("Error updating DataControlBlock");
+    }
+    if (const std::optional<std::string> refused = RefusedSetting(m_settings, held)) {
+        Fail(("The port does not take " + *refused).c_str(), EINVAL);
     }
 }
 
@@ -415,6 +432,40 @@ TCommEventTypes TCustomComm::MonitorEvents() const {
 void TCustomComm::SetMonitorEvents(TCommEventTypes value) {
     SetClosedOnly(m_monitorEvents, value);
 }
+bool TCustomComm::SetDtr(bool on) {
+    std::lock_guard lock(m_lock);
+    const int fd = m_fd.load();
+    int bits = TIOCM_DTR;
+    return fd >= 0 && ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+bool TCustomComm::CarrierDetected() const {
+    std::lock_guard lock(m_lock);
+    const int fd = m_fd.load();
+    if (fd < 0) {
+        return true;
+    }
+    const TLineSnapshot lines = ReadLineSnapshot(fd);
+    return !lines.HasLines || (lines.Lines & TIOCM_CAR) != 0;
+}
+
+bool TCustomComm::ReadLineRecord(termios& record) const {
+    std::lock_guard lock(m_lock);
+    const int fd = m_fd.load();
+    return fd >= 0 && tcgetattr(fd, &record) == 0;
+}
+
+void TCustomComm::SetLineSettings(const TLineSettings& settings) {
+    std::lock_guard lock(m_lock);
+    m_settings.BaudRate = settings.BaudRate;
+    m_settings.Parity = settings.Parity;
+    m_settings.Stopbits = settings.Stopbits;
+    m_settings.Databits = settings.Databits;
+    m_settings.FlowControl = settings.FlowControl;
+    m_settings.ExclusiveFlowControl = settings.ExclusiveFlowControl;
+    UpdateControlBlockLocked();
+}
+
 TBaudrate TCustomComm::BaudRate() const {
     std::lock_guard lock(m_lock);
     return m_settings.BaudRate;

@@ -96,6 +96,15 @@ public:
     int Write(const std::uint8_t* buffer, int count);
     // Bytes waiting to be read, or -1 when closed.
     virtual int InQueCount();
+    // Raises or drops DTR; false where the port has no modem lines (a
+    // pseudo-terminal) or is closed, which callers take quietly.
+    bool SetDtr(bool on);
+    // Whether the carrier (DCD) is present; true where the port cannot tell.
+    bool CarrierDetected() const;
+    // The line record as the driver holds it now; false when closed.
+    bool ReadLineRecord(termios& record) const;
+    // Sets every line setting at once (applied at once when open).
+    void SetLineSettings(const TLineSettings& settings);
     // Any thread: the bytes still waiting in the port are reported again by
     // OnRxChar although no more arrived (for a reader that left some there
     // because it had no room for them).
@@ -184,6 +193,8 @@ private:
     template <typename T> void SetClosedOnly(T& field, T value);
     void UpdateControlBlockLocked();
     void SetTimeoutsLocked();
+    // Open's check that the driver holds every line setting it was given.
+    void FailOnRefusedSettingLocked();
     // On the event thread: runs the events of mask on the owner's thread and waits.
     void HandOver(std::uint32_t mask);
     // On the owner's thread: the events, with a failing handler reported.

@@ -8,6 +8,9 @@
 
 #include "connection/serial/port_list.h"
 #include "connection/serial/select_port.h"
+#include "connection/serial/serial_settings_dialog.h"
+
+#include <QApplication>
 
 namespace {
 
@@ -25,14 +28,33 @@ void ClickWhenShown(QPushButton* button) {
 TEST(SelectPort, FormAsTheUserSeesIt) {
     TSelectPort dialog(nullptr, TwoPorts);
     EXPECT_EQ(dialog.windowTitle(), "Select Serial Port To Use");
-    EXPECT_FALSE(dialog.ComboBox1->isEditable());
+    // A path can be typed (a pseudo-terminal, an emulator's port).
+    EXPECT_TRUE(dialog.ComboBox1->isEditable());
     EXPECT_EQ(dialog.ComboBox1->count(), 2);
     EXPECT_EQ(dialog.ComboBox1->itemText(0), "/dev/ttyUSB0");
     EXPECT_EQ(dialog.ComboBox1->itemText(1), "/dev/ttyS0");
-    EXPECT_EQ(dialog.BitBtn1->width(), 169);
+    EXPECT_EQ(dialog.SettingsButton->text(), "Serial Settings...");
     EXPECT_EQ(dialog.BitBtn2->width(), 72);
-    EXPECT_EQ(dialog.width(), 241);
+    // Room for the whole title beside the window manager's buttons.
+    EXPECT_GE(dialog.width(), dialog.fontMetrics().horizontalAdvance(dialog.windowTitle()) + 96);
     EXPECT_EQ(dialog.height(), 50);
+}
+
+TEST(SelectPort, SerialSettingsAreChosenBesideThePort) {
+    TSelectPort dialog(nullptr, TwoPorts);
+    QTimer::singleShot(0, &dialog, [] {
+        auto* settings = qobject_cast<TSerialSettingsDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(settings, nullptr);
+        EXPECT_EQ(settings->SpeedBox->currentText(), "19200");
+        settings->SpeedBox->setCurrentText("9600");
+        settings->DataBitsBox->setCurrentText("7");
+        settings->ParityBox->setCurrentIndex(1);
+        settings->StopBitsBox->setCurrentText("2");
+        settings->FlowBox->setCurrentIndex(2);
+        settings->OkButton->click();
+    });
+    dialog.SettingsButton->click();
+    EXPECT_EQ(dialog.SerialSettings().StoredText(), "9600 7E2 xonxoff");
 }
 
 TEST(SelectPort, FirstPortIsPreselectedAndOkReturnsIt) {
