@@ -103,7 +103,8 @@ std::vector<std::string> Arguments(const CommandLineOptions& options) {
         // An IPv6 host goes in brackets, so that its colons are not taken for the port's.
         const std::string& host = options.telnet->host;
         const std::string address = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-        arguments.push_back((options.telnet->raw ? "raw://" : "telnet://") + address + ":" +
+        const std::string user = options.telnet->user.empty() ? "" : options.telnet->user + "@";
+        arguments.push_back((options.telnet->raw ? "raw://" : "telnet://") + user + address + ":" +
                             options.telnet->port);
     }
     if (options.serialDevice) {

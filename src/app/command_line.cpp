@@ -259,10 +259,16 @@ std::optional<TelnetTarget> ParseTarget(const std::string& text, std::string_vie
         Fails(problem, "only a " + std::string(scheme) + " address is taken here");
         return std::nullopt;
     }
-    const std::string hostPort = url ? url->HostPort : text;
+    // Without a scheme, USER@HOST logs in as USER all the same.
+    THostUrl parts;
+    parts.HostPort = text;
     if (url) {
-        target.user = url->User;
+        parts = *url;
+    } else if (text.find('@') != std::string::npos) {
+        parts = SplitHostUrl((raw ? "raw://" : "telnet://") + text).value_or(parts);
     }
+    const std::string hostPort = parts.HostPort;
+    target.user = parts.User;
     std::string_view rest = hostPort;
     std::string_view host = rest;
     if (!rest.empty() && rest.front() == '[') {

@@ -144,6 +144,9 @@ TEST(CommandLine, TelnetHostsAreTakenInEveryForm) {
         {"host:23x", std::nullopt},
         {"two words", std::nullopt},
         {"telnet://host/menu", std::nullopt},
+        {"TELNET://guest:pw@bbs:2323", TelnetTarget{"bbs", "2323", false, "guest"}},
+        {"guest@bbs", TelnetTarget{"bbs", "23", false, "guest"}},
+        {"@bbs", TelnetTarget{"bbs", "23"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ParseTelnetTarget(c.text), c.target) << c.text;
