@@ -244,6 +244,7 @@ bool TSession::DialModem(const std::string& device, const TModemSettings& modem)
 
 bool TSession::StartSerial(const std::string& device, const TSerialSettings& settings,
                            const std::optional<TModemSettings>& modem) {
+    WaitForStoppedLines();
     return StartConnection(Kind::Serial, [&] {
         auto* serial = new TSerialConnection(device, settings, m_speed, m_screen);
         serial->SetRecording(m_recording);
@@ -379,6 +380,24 @@ void TSession::StopConnection() {
     m_statusMonitor.SetConnection(nullptr);
     m_stopping = false;
     Q_EMIT Changed();
+}
+
+void TSession::WaitForStoppedLines() {
+    // A serial line stopped a moment ago may still be hanging its modem up and
+    // holding its port exclusively; the next line would find the port busy.
+    const auto stillEnding = [this] {
+        return std::any_of(m_liveThreads.begin(), m_liveThreads.end(),
+                           [this](const QPointer<TConnectionThread>& live) {
+                               return live && !live->isFinished() && live != m_player &&
+                                      live != m_serialConn && live != m_telnetConn;
+                           });
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (stillEnding() && timer.elapsed() < kShutDownTimeoutMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitAndPumpSleepMs));
+        QCoreApplication::processEvents();
+    }
 }
 
 void TSession::WaitAndPump() {

@@ -295,6 +295,7 @@ private:
     // A Serial or Modem entry of the host directory, with its own settings.
     bool ConnectSerialEntry(const THostRow& entry);
     bool ConnectNetworkEntry(const THostRow& entry);
+    void WaitForStoppedLines();
 
     // Shared with the connections, which may outlive the session by a moment.
     const std::shared_ptr<SharedScreen> m_screen = std::make_shared<SharedScreen>();

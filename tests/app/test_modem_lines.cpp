@@ -179,7 +179,9 @@ TEST_F(ModemLine, ACallIsRedialledWhenBusyConnectsAndIsHungUpOnDisconnect) {
     EXPECT_EQ(OnPeer([&] { return board.peer.Read(1); }), Bytes("\x9b"));
 
     window.Entry("Disconnect1")->trigger();
-    ASSERT_TRUE(WaitForEnd());
+    // Attached again at once: the port opens only after the hang-up let it go.
+    ASSERT_TRUE(window.Session().AttachSerial(line.Local()));
+    EXPECT_EQ(window.Session().LiveConnections(), 1);
     EXPECT_TRUE(modem.WaitForCommand("ATH0")) << modem.Received();
     EXPECT_NE(modem.Received().find("+++"), std::string::npos);
     EXPECT_FALSE(modem.Online());
