@@ -7,7 +7,7 @@
 #include "app/menu_focus.h"
 #include "app/menu_tags.h"
 #include "app/screen_fit.h"
-#include "app/serial_memory.h"
+#include "app/serial_commands.h"
 #include "app/session.h"
 #include "app/status_line.h"
 #include "app/text_commands.h"
@@ -18,7 +18,6 @@
 #include "common/text_helpers.h"
 #include "common/window_placement.h"
 #include "connection/live_connection.h"
-#include "connection/serial/serial_settings_dialog.h"
 #include "directory/dialer.h"
 #include "keyboard/qt_key_map.h"
 #include "keyboard/translate_key.h"
@@ -63,6 +62,7 @@ Tmain::Tmain(TSession& session, Sound sound, QWidget* parent)
     BuildScreen();
     m_text = new TTextCommands(*this, *m_acrt, m_session);
     m_transfers = new TTransferCommands(*this, m_session);
+    m_serial = new TSerialCommands(*this, m_session);
     BuildMenus();
     KeepKeysForTheScreen(*menuBar(), *m_acrt);
     m_status = new TStatusLine(*statusBar(), m_session, *m_acrt);
@@ -163,11 +163,11 @@ void Tmain::BuildConnectMenus(QMenu* connectTo, QMenu* movies) {
     QMenu* serial = connectTo->addMenu(QStringLiteral("Serial Port"));
     serial->setObjectName(QStringLiteral("SerialPort1"));
     connect(AddEntry(serial, "AttachToSerialPort1", QStringLiteral("Attach To Serial Port")),
-            &QAction::triggered, this, &Tmain::M_SerialAttach);
+            &QAction::triggered, m_serial, &TSerialCommands::AttachClick);
     connect(AddEntry(serial, "Disconnect1", QStringLiteral("Disconnect")), &QAction::triggered,
             this, stop);
     connect(AddEntry(serial, "SerialSettings1", QStringLiteral("Serial Settings...")),
-            &QAction::triggered, this, &Tmain::SerialSettings1Click);
+            &QAction::triggered, m_serial, &TSerialCommands::SettingsClick);
     // Typing AT commands to a modem by hand, in ASCII; checked while on.
     QAction* commandMode =
         AddEntry(serial, "ModemCommandMode1", QStringLiteral("Modem Command Mode"));
@@ -338,7 +338,6 @@ void Tmain::FormCreate() {
     // Made hidden at start and reused for the whole run.
     m_about = new Tabout(this);
     m_dialer = new TDialer(this);
-    m_session.SetSerialSettings(RememberedSerialSettings());
     connect(&m_session, &TSession::Changed, this, &Tmain::RefreshMenus);
     connect(&m_session, &TSession::Notice, this, &Tmain::ShowNotice);
     // A modem's CONNECT on a plain line ends its command mode.
@@ -424,10 +423,9 @@ void Tmain::M_PlayMovieClick() {
 }
 
 QString Tmain::DemoMovieFolder() {
-    // Beside a build's program; then where an installation keeps them.
+    // Beside a build's program; then where an installation keeps them, seen
+    // from bin or from libexec/telvora, where the window program sits.
     const QString program = QCoreApplication::applicationDirPath();
-    // Beside the program in the build; installed, the window program sits
-    // in libexec/telvora.
     for (const QString& folder :
          {program + QStringLiteral("/MOVIES"), program + QStringLiteral("/../share/telvora/MOVIES"),
           program + QStringLiteral("/../../share/telvora/MOVIES")}) {
@@ -445,40 +443,6 @@ void Tmain::M_TelnetStartClick() {
     if (m_dialer->exec() == QDialog::Accepted) {
         m_session.ConnectToHost(m_dialer->ChosenEntry(), m_dialer->ChosenPassword());
     }
-}
-
-void Tmain::M_SerialAttach() {
-    auto select = m_portSource ? std::make_unique<TSelectPort>(this, m_portSource)
-                               : std::make_unique<TSelectPort>(this);
-    const QString remembered = FileNameFromSystem(RememberedSerialPort());
-    if (!remembered.isEmpty()) {
-        select->SetSelectedPort(remembered);
-    }
-    select->SetSerialSettings(m_session.SerialSettings());
-    const int result = select->exec();
-    const QString port = select->SelectedPort();
-    const TSerialSettings settings = select->SerialSettings();
-    select.reset();
-    if (result != QDialog::Accepted) {
-        return;
-    }
-    ChooseSerialSettings(settings);
-    if (!port.isEmpty()) {
-        RememberSerialPort(FileNameToSystem(port));
-        m_session.AttachSerial(FileNameToSystem(port));
-    }
-}
-
-void Tmain::SerialSettings1Click() {
-    TSerialSettingsDialog dialog(this, m_session.SerialSettings());
-    if (dialog.exec() == QDialog::Accepted) {
-        ChooseSerialSettings(dialog.Settings());
-    }
-}
-
-void Tmain::ChooseSerialSettings(const TSerialSettings& settings) {
-    m_session.SetSerialSettings(settings);
-    RememberSerialSettings(settings);
 }
 
 void Tmain::Capture1Click() {

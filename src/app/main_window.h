@@ -1,6 +1,5 @@
 #pragma once
 
-#include "connection/serial/select_port.h"
 #include "keyboard/caps_lock_state.h"
 #include "transfer/send_protocol.h"
 
@@ -25,6 +24,7 @@ class TDialer;
 class TSession;
 class TStatusLine;
 class TTextCommands;
+class TSerialCommands;
 class TTransferCommands;
 class WavePlayer;
 
@@ -64,8 +64,8 @@ public:
 
     // The Download and Upload menus' commands and windows.
     TTransferCommands& Transfers() const { return *m_transfers; }
-    // Where the port selection finds the serial ports (tests give their own).
-    void SetPortSource(TSelectPort::TPortSource source) { m_portSource = std::move(source); }
+    // The Serial Port menu's dialogs.
+    TSerialCommands& Serial() const { return *m_serial; }
     // Where "Play ATASCII Movie" opens: the demo movies beside the program
     // (a build) or in share/telvora/MOVIES (an installation).
     static QString DemoMovieFolder();
@@ -116,10 +116,6 @@ private:
     void EnableAtariKeyClickSound1Click();
     void M_PlayMovieClick();
     void M_TelnetStartClick();
-    void M_SerialAttach();
-    void SerialSettings1Click();
-    // The line settings of the next serial lines, kept for the next run.
-    void ChooseSerialSettings(const TSerialSettings& settings);
     void Capture1Click();
     void RecordSession1Click();
     void BuzzerSounded();
@@ -142,6 +138,7 @@ private:
     QFileDialog* m_recordDialog = nullptr;
     TTextCommands* m_text = nullptr;
     TTransferCommands* m_transfers = nullptr;
+    TSerialCommands* m_serial = nullptr;
 
     bool m_keyClickOn = true;
     bool m_inverseOn = false;
@@ -151,7 +148,6 @@ private:
     bool m_shutDown = false;
     bool m_withSound = true;
     TCapsLockState m_capsLock;
-    TSelectPort::TPortSource m_portSource;
 };
 
 } // namespace telvora

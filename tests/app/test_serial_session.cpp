@@ -4,6 +4,8 @@
 
 #include "session_test_support.h"
 
+#include "app/serial_commands.h"
+
 #include "connection/serial/extended_comm.h"
 #include "connection/serial_connection.h"
 
@@ -149,7 +151,7 @@ TEST_F(SerialSession, AFloodLargerThanTheFifoArrivesWholeAndInOrder) {
 }
 
 TEST_F(SerialSession, ThePortSelectionAttachesToTheChosenPort) {
-    window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
+    window.Serial().SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
     AnswerPortSelectionWith(&TSelectPort::BitBtn1); // OK
     window.Entry("AttachToSerialPort1")->trigger();
     ASSERT_NE(window.Session().SerialConn(), nullptr);
@@ -157,7 +159,7 @@ TEST_F(SerialSession, ThePortSelectionAttachesToTheChosenPort) {
 }
 
 TEST_F(SerialSession, WithNoPortsListedATypedPathIsAttached) {
-    window.SetPortSource([] { return std::vector<std::string>{}; });
+    window.Serial().SetPortSource([] { return std::vector<std::string>{}; });
     QTimer::singleShot(50, &window, [this] {
         if (auto* select = qobject_cast<TSelectPort*>(QApplication::activeModalWidget())) {
             select->ComboBox1->setEditText(QString::fromStdString(" " + line.Local() + " "));
@@ -172,7 +174,7 @@ TEST_F(SerialSession, WithNoPortsListedATypedPathIsAttached) {
 TEST_F(SerialSession, ACancelledSelectionLeavesTheRunningLineAlone) {
     Attach();
     TConnectionThread* running = window.Session().SerialConn();
-    window.SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
+    window.Serial().SetPortSource([this] { return std::vector<std::string>{line.Local()}; });
     AnswerPortSelectionWith(&TSelectPort::BitBtn2);        // Cancel
     window.Entry("AttachToSerialPort1")->setEnabled(true); // from the other kind's menu
     window.Entry("AttachToSerialPort1")->trigger();
