@@ -48,39 +48,48 @@ void TSerialConnection::SetModem(const TModemSettings& modem) {
 void TSerialConnection::SendByte(std::uint8_t code) {
     if (m_commPort->Enabled()) {
         const std::uint8_t sent = m_commandMode.load() ? CommandModeKey(code) : code;
-        m_commPort->Write(&sent, 1);
+        // The port is held for a moment by its own events and by a
+        // transfer's writes; a key that finds it so waits instead of being
+        // lost. Only a line that takes nothing for kKeyStuckMs drops it.
+        SendBytes(&sent, 1, kKeyStuckMs);
+    }
+}
+
+void TSerialConnection::SendBytes(const std::uint8_t* bytes, int count, qint64 stuckMs) {
+    // The port's write timeout is 0: a write that finds the driver's output
+    // queue full, or the port busy, sends nothing, and a streaming sender
+    // fills the queue at once. The rest waits for room as the line drains it.
+    QElapsedTimer sinceSent;
+    sinceSent.start();
+    while (count > 0 && m_commPort->Enabled()) {
+        const int sent = m_commPort->Write(bytes, count);
+        if (sent > 0) {
+            bytes += sent;
+            count -= sent;
+            sinceSent.restart();
+            continue;
+        }
+        if (sinceSent.elapsed() > stuckMs) {
+            return;
+        }
+        pollfd room{m_commPort->Handle(), POLLOUT, 0};
+        if (poll(&room, 1, kRoomPollMs) > 0) {
+            // Room, so the port was busy: look again soon, not at once.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
     }
 }
 
 void TSerialConnection::SendTransferBytes(const std::uint8_t* bytes, int count) {
     try {
-        // The port's write timeout is 0: a write that finds the driver's
-        // output queue full sends nothing, and a streaming sender fills it
-        // at once. The rest waits for room as the line drains it; only a
-        // line where nothing goes out for kStuckMs is given up.
-        QElapsedTimer sinceSent;
-        sinceSent.start();
-        while (count > 0 && m_commPort->Enabled()) {
-            const int sent = m_commPort->Write(bytes, count);
-            if (sent > 0) {
-                bytes += sent;
-                count -= sent;
-                sinceSent.restart();
-                continue;
-            }
-            if (sinceSent.elapsed() > kStuckMs) {
-                return;
-            }
-            pollfd room{m_commPort->Handle(), POLLOUT, 0};
-            poll(&room, 1, kRoomPollMs);
-        }
+        SendBytes(bytes, count, kStuckMs);
     } catch (const std::exception&) {
         // The line has gone; its hang-up ends the connection and the transfer.
     }
 }
 
 bool TSerialConnection::LineUp() const {
-    return m_commPort->Enabled() && !m_dialing.load();
+    return m_portReady.load() && m_commPort->Enabled() && !m_dialing.load();
 }
 
 void TSerialConnection::Open() {
@@ -100,6 +109,7 @@ void TSerialConnection::Open() {
     // A modem holds a call only while DTR is up; a port without modem lines
     // (a pseudo-terminal) has nothing to raise.
     m_commPort->SetDtr(true);
+    m_portReady = true;
     if (!m_modem) {
         SetStatusText(QStringLiteral("Connected to ") + FileNameFromSystem(m_portName));
         ReportLineUp();

@@ -43,6 +43,8 @@ public:
     // and the rest is dropped.
     static constexpr qint64 kStuckMs = 10000;
     static constexpr int kRoomPollMs = 20;
+    // How long a typed key waits for the port before it is dropped.
+    static constexpr qint64 kKeyStuckMs = 500;
 
     // The modem's guard time around "+++", and how long DTR is dropped.
     static constexpr std::chrono::milliseconds kGuardTime{1000};
@@ -91,6 +93,7 @@ private:
     void GoOnline(const std::string& connectText);
     void SendModemOutput();
     void SendText(const std::string& text);
+    void SendBytes(const std::uint8_t* bytes, int count, qint64 stuckMs);
     void WatchForNoCarrier(const std::uint8_t* block, int count);
     std::optional<TLineEnd> CallEnd();
     bool NeedsHangUp() const;
@@ -111,6 +114,8 @@ private:
     TCommandModeText m_commandText;
     std::atomic<bool> m_commandMode{false};
     std::atomic<bool> m_dialing{false};
+    // The port is open with all its settings (the descriptor exists earlier).
+    std::atomic<bool> m_portReady{false};
     // A call is up (CONNECT heard), and has ended by the modem's word or carrier.
     std::atomic<bool> m_callUp{false};
     std::atomic<bool> m_callEnded{false};

@@ -17,7 +17,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 using namespace telvora;
 using namespace telvora::test;
@@ -69,6 +71,27 @@ TEST_F(SerialSession, BytesGoBothWaysAndTheStatusNamesThePort) {
     Press(Qt::Key_I, Qt::ShiftModifier, "I");
     Press(Qt::Key_Return, Qt::NoModifier, "\r");
     EXPECT_EQ(ReadAtFarEnd(3), "hI\x9b");
+}
+
+// The port's own events hold it for a moment now and then; keys typed
+// meanwhile wait for it instead of being lost.
+TEST_F(SerialSession, KeysTypedWhileThePortIsBusyAllArrive) {
+    Attach();
+    auto* serial = qobject_cast<TSerialConnection*>(window.Session().SerialConn());
+    ASSERT_NE(serial, nullptr);
+    std::atomic<bool> busy{true};
+    std::thread holder([&] {
+        while (busy) {
+            serial->CommPort().CarrierDetected();
+        }
+    });
+    const std::string keys(300, 'k');
+    for (const char key : keys) {
+        window.Session().SendKey(static_cast<std::uint8_t>(key));
+    }
+    busy = false;
+    holder.join();
+    EXPECT_EQ(ReadAtFarEnd(keys.size()), keys);
 }
 
 TEST_F(SerialSession, TheLineStaysAt19200WhateverTheSpeedMenuSays) {
