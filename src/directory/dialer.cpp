@@ -51,21 +51,28 @@ constexpr int kLoginLabelTop = kEditTop + kEditHeight + 2;
 constexpr int kLoginTop = kLoginLabelTop + kLabelHeight;
 constexpr int kButtonTop = kLoginTop + kEditHeight + 2;
 constexpr int kButtonHeight = 25;
-// The login steps give up room for a Modem entry's button beside them.
-constexpr int kStepsEditWidth = 156;
-constexpr int kModemButtonLeft = 273 + kStepsEditWidth + 1;
+// The login row: the user's boxes give up room for a Modem entry's button
+// and for the whole of the Escape box's text beside them.
+constexpr int kUserWidth = 110;
+constexpr int kPasswordLeft = 1 + kUserWidth + 1;
+constexpr int kPasswordWidth = 90;
+constexpr int kStepsLeft = kPasswordLeft + kPasswordWidth + 1;
+constexpr int kStepsEditWidth = 122;
+constexpr int kModemButtonLeft = kStepsLeft + kStepsEditWidth + 1;
 constexpr int kModemButtonWidth = 74;
+constexpr int kEscapeBoxLeft = kModemButtonLeft + kModemButtonWidth + 2;
 constexpr int kWindowFontPixels = 11;
 constexpr int kGridFontPixels = 11;
 constexpr int kHostNameWidth = 200;
 constexpr int kPortWidth = 52;
 // The type column and its chooser take their room from the description, the
-// widest column, so that the window did not grow for them.
-constexpr int kDescriptionWidth = 204;
-constexpr int kTypeWidth = 60;
-constexpr int kDescriptionEditWidth = 205;
-constexpr int kTypeChooserLeft = 460;
-constexpr int kTypeChooserWidth = 61;
+// widest column, so that the window did not grow for them; the chooser is
+// as wide as "Modem" and its arrow need.
+constexpr int kDescriptionWidth = 196;
+constexpr int kTypeWidth = 68;
+constexpr int kDescriptionEditWidth = 197;
+constexpr int kTypeChooserLeft = 452;
+constexpr int kTypeChooserWidth = 69;
 // No column can spare room for the width chooser (the smallest that shows "80"
 // beside its arrow), so the window and the list grow by it, less the pixel
 // where neighbouring boxes overlap; the buttons stay put. The width column
@@ -165,6 +172,8 @@ void TDialer::BuildWindow() {
     BuildLoginRow();
     BuildModemButton();
     LabelFields();
+    // A serial entry's line settings ("19200 8N1 xonxoff") are wider than the box.
+    connect(m_edit3, &QLineEdit::textChanged, m_edit3, &QLineEdit::setToolTip);
     m_edit3->setText(FromUtf8(std::string(THostDirectory::kDefaultPort)));
 
     QWidget* order[] = {m_hyperGrid1, m_bitBtn1,     m_edit1,        m_edit3,       m_edit2,
@@ -186,23 +195,23 @@ void TDialer::BuildWindow() {
 
 // Below the address: who logs in, how, and how the board's Escape shows.
 void TDialer::BuildLoginRow() {
-    m_userEdit = AddEdit("UserEdit", 1, 150);
+    m_userEdit = AddEdit("UserEdit", 1, kUserWidth);
     m_userEdit->move(1, kLoginTop);
-    m_passwordEdit = AddEdit("PasswordEdit", 152, 120);
-    m_passwordEdit->move(152, kLoginTop);
+    m_passwordEdit = AddEdit("PasswordEdit", kPasswordLeft, kPasswordWidth);
+    m_passwordEdit->move(kPasswordLeft, kLoginTop);
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     m_passwordEdit->setPlaceholderText(QStringLiteral("(unchanged)"));
     m_passwordEdit->setToolTip(QStringLiteral("Kept in the desktop's keyring, never in a file; "
                                               "left empty, the kept one stays."));
-    m_stepsEdit = AddEdit("StepsEdit", 273, kStepsEditWidth);
-    m_stepsEdit->move(273, kLoginTop);
+    m_stepsEdit = AddEdit("StepsEdit", kStepsLeft, kStepsEditWidth);
+    m_stepsEdit->move(kStepsLeft, kLoginTop);
     m_stepsEdit->setPlaceholderText(FromUtf8(std::string(kDefaultLoginSteps)));
     m_stepsEdit->setToolTip(QStringLiteral(
         "WAIT=SEND steps separated by ';', other waits by '|'; {user}, {password} and {eol} "
         "(End Of Line) in what is sent. Empty: the default steps."));
     m_escapeBox = new QCheckBox(QStringLiteral("Escape Shows Control Characters"), this);
     m_escapeBox->setObjectName(QStringLiteral("EscapeBox"));
-    m_escapeBox->setGeometry(506, kLoginTop, kClientWidth - 506, kEditHeight);
+    m_escapeBox->setGeometry(kEscapeBoxLeft, kLoginTop, kClientWidth - kEscapeBoxLeft, kEditHeight);
 }
 
 void TDialer::BuildModemButton() {
@@ -229,9 +238,11 @@ void TDialer::LabelFields() {
     AddLabel(QStringLiteral("&Type"), m_comboBox1, kTypeChooserLeft, top, kTypeChooserWidth);
     AddLabel(QStringLiteral("&Width"), m_comboBox2, kColumnsChooserLeft, top, kColumnsChooserWidth);
     AddLabel(QStringLiteral("T&imeout"), m_spinBox1, kTimeoutBoxLeft, top, kTimeoutBoxWidth + 4);
-    AddLabel(QStringLiteral("&User name"), m_userEdit, 1, kLoginLabelTop, 150);
-    AddLabel(QStringLiteral("&Password"), m_passwordEdit, 152, kLoginLabelTop, 120);
-    AddLabel(QStringLiteral("&Login steps"), m_stepsEdit, 273, kLoginLabelTop, kStepsEditWidth);
+    AddLabel(QStringLiteral("&User name"), m_userEdit, 1, kLoginLabelTop, kUserWidth);
+    AddLabel(QStringLiteral("&Password"), m_passwordEdit, kPasswordLeft, kLoginLabelTop,
+             kPasswordWidth);
+    AddLabel(QStringLiteral("&Login steps"), m_stepsEdit, kStepsLeft, kLoginLabelTop,
+             kStepsEditWidth);
 }
 
 void TDialer::BuildGrid() {

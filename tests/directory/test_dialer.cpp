@@ -3,6 +3,7 @@
 #include "temp_config.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -188,8 +189,8 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 617, 188));
     EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 203, 200, 21));
     EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 203, 56, 21));
-    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 203, 205, 21));
-    EXPECT_EQ(TypeChooser()->geometry(), QRect(460, 203, 61, 21));
+    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 203, 197, 21));
+    EXPECT_EQ(TypeChooser()->geometry(), QRect(452, 203, 69, 21));
     EXPECT_EQ(Edit("Edit3")->text(), "23");
     ASSERT_EQ(TypeChooser()->count(), 4);
     EXPECT_EQ(TypeChooser()->itemText(0), "Telnet");
@@ -197,6 +198,11 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_EQ(TypeChooser()->itemText(2), "Serial");
     EXPECT_EQ(TypeChooser()->itemText(3), "Modem");
     EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
+    // Every kind's name and the Escape box's text show whole.
+    EXPECT_GE(TypeChooser()->width(), TypeChooser()->sizeHint().width());
+    auto* escape = Find<QCheckBox>("EscapeBox");
+    EXPECT_GE(escape->width(), escape->sizeHint().width());
+    EXPECT_LE(escape->geometry().right(), m_dialer.width() - 1) << "inside the window";
     // A modem's call is set only for a Modem entry.
     auto* modem = Find<QPushButton>("ModemButton");
     EXPECT_FALSE(modem->isEnabled());
@@ -266,8 +272,8 @@ TEST_F(DialerTest, GridColumnsRowsAndHeader) {
     EXPECT_EQ(grid->model()->headerData(7, Qt::Horizontal).toString(), "Last Call");
     EXPECT_EQ(header->sectionSize(0), 200);
     EXPECT_EQ(header->sectionSize(1), 52);
-    EXPECT_EQ(header->sectionSize(2), 204);
-    EXPECT_EQ(header->sectionSize(3), 60);
+    EXPECT_EQ(header->sectionSize(2), 196);
+    EXPECT_EQ(header->sectionSize(3), 68);
     EXPECT_EQ(header->sectionSize(4), 42);
     EXPECT_EQ(header->sectionSize(5), 47);
     // The calls lie beyond the right edge, behind a scroll bar.
