@@ -1,5 +1,6 @@
 #include "directory/dialer.h"
 #include "directory/memory_settings_store.h"
+#include "keyring_session.h"
 #include "temp_config.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -746,6 +748,67 @@ TEST_F(DialerTest, AnAddressWrittenAsAUrlGivesKindPortAndUser) {
     Button("BitBtn1")->click();
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
+}
+
+// A login's password goes to the desktop's keyring and comes back from it
+// for the call; where no keyring answers, the user is told, and asked for
+// the password when the board is called. The keyring's bus is reached once
+// per process, so these want a process each, as ctest runs them.
+class DialerPasswordTest : public DialerTest {
+protected:
+    // Saves an entry with a user name and a password typed in their boxes,
+    // then connects to it; what the password question asked, if anything.
+    QString SaveAndConnect(const QString& typedAtConnect) {
+        QString asked;
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+                asked = dialog->labelText();
+                dialog->setTextValue(typedAtConnect);
+                dialog->accept();
+            }
+        });
+        answerer.start(10);
+        ExecWith([this] {
+            Type("bbs.example", "23", "Club");
+            Edit("UserEdit")->setText("sam");
+            Edit("PasswordEdit")->setText("s3cret");
+            Button("BitBtn1")->click();
+            EXPECT_EQ(Edit("PasswordEdit")->text(), "") << "the box keeps no password";
+            Button("BitBtn3")->click();
+        });
+        return asked;
+    }
+    // No value of the directory holds the password.
+    void ExpectNoPasswordStored() {
+        for (const auto& [name, value] : m_store.Values(kKey)) {
+            EXPECT_EQ(value.Data.find("s3cret"), std::string::npos) << name;
+        }
+    }
+};
+
+TEST_F(DialerPasswordTest, ThePasswordIsKeptInTheKeyringAndTakenForTheCall) {
+    test::TKeyringSession keyring;
+    ASSERT_TRUE(keyring.Ready()) << "dbus-run-session and gnome-keyring-daemon are needed";
+    TMessageBoxWatcher messages;
+    EXPECT_EQ(SaveAndConnect(QStringLiteral("typed")), "") << "nothing asked";
+    EXPECT_TRUE(messages.Texts().isEmpty()) << messages.Texts().join('|').toStdString();
+    EXPECT_EQ(m_dialer.ChosenEntry().UserName, "sam");
+    EXPECT_EQ(m_dialer.ChosenPassword(), "s3cret");
+    ExpectNoPasswordStored();
+}
+
+TEST_F(DialerPasswordTest, WithoutAKeyringThePasswordIsAskedAtConnect) {
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/telvora-test-bus");
+    TMessageBoxWatcher messages;
+    const QString asked = SaveAndConnect(QStringLiteral("typed"));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+    ASSERT_EQ(messages.Texts().size(), 1);
+    EXPECT_TRUE(messages.Texts().front().startsWith("The password could not be kept"));
+    EXPECT_EQ(asked, "Password for sam at \"Club\":");
+    EXPECT_EQ(m_dialer.ChosenPassword(), "typed");
+    ExpectNoPasswordStored();
 }
 
 } // namespace
