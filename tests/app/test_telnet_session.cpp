@@ -464,6 +464,36 @@ TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) 
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
 }
 
+// A Telnet entry whose board turns out to be a plain TCP bridge: the window
+// asks once (answered Yes here) and the entry is called again over raw TCP.
+TEST_F(TelnetSession, ATelnetEntryWhoseBoardSpeaksNoTelnetIsSwitchedToRawWhenTheUserAgrees) {
+    TDialer* dialer = window.Dialer();
+    QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
+    QTimer::singleShot(50, dialer, [&] {
+        dialer->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText("127.0.0.1");
+        dialer->findChild<QLineEdit*>(QStringLiteral("Edit3"))
+            ->setText(QString::fromStdString(peer.PortText()));
+        dialer->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText("Bridge");
+        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+        dialer->HyperGrid1EnterRow(1);
+        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn3"))->click();
+    });
+    window.Entry("M_TelnetStart")->trigger();
+    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
+    // A bridge passes the insert-character code on as it is.
+    Send({255, 'A', 155});
+    ASSERT_TRUE(WaitForAnyMessage());
+    EXPECT_EQ(messages.front(), "\"Bridge\" answers like a plain TCP bridge, not a Telnet "
+                                "server. Switch this entry to Raw TCP and call it again?");
+    peer.CloseConnection();
+    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
+    EXPECT_EQ(window.Session().TelnetConn()->ConnectionKind(), TConnectionThread::Kind::Raw);
+    EXPECT_EQ(Status().first, "RAW TCP");
+    EXPECT_EQ(window.Session().LastEntry().Protocol, THostProtocol::Raw) << "kept with the entry";
+}
+
 TEST_F(TelnetSession, CopyThenPasteTypesBackTheSameCodesAndTextIsMapped) {
     Connect();
     window.Session().Typist().SetPace({1, 2}); // fast, for the test
