@@ -74,6 +74,23 @@ protected:
     std::vector<std::uint8_t> Receive(std::size_t count) {
         return OnPeer([&] { return peer.Read(count); });
     }
+    // Saves an entry for the peer in an empty host directory and calls it.
+    void CallNewEntry(const QString& name, const QString& kind, const QString& width) {
+        TDialer* dialer = window.Dialer();
+        QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
+        QTimer::singleShot(50, dialer, [&] {
+            dialer->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText("127.0.0.1");
+            dialer->findChild<QLineEdit*>(QStringLiteral("Edit3"))
+                ->setText(QString::fromStdString(peer.PortText()));
+            dialer->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText(name);
+            dialer->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentText(kind);
+            dialer->findChild<QComboBox*>(QStringLiteral("ComboBox2"))->setCurrentText(width);
+            dialer->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+            dialer->HyperGrid1EnterRow(1);
+            dialer->findChild<QPushButton*>(QStringLiteral("BitBtn3"))->click();
+        });
+        window.Entry("M_TelnetStart")->trigger();
+    }
 
     LoopbackPeer peer;
 };
@@ -430,21 +447,8 @@ TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
 }
 
 TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) {
-    TDialer* dialer = window.Dialer();
-    QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
-    QTimer::singleShot(50, dialer, [&] {
-        dialer->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText("127.0.0.1");
-        dialer->findChild<QLineEdit*>(QStringLiteral("Edit3"))
-            ->setText(QString::fromStdString(peer.PortText()));
-        dialer->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText("Raw Board");
-        dialer->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentText("Raw");
-        // An XEP80 board: the entry's width applies as it connects.
-        dialer->findChild<QComboBox*>(QStringLiteral("ComboBox2"))->setCurrentText("80");
-        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
-        dialer->HyperGrid1EnterRow(1);
-        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn3"))->click();
-    });
-    window.Entry("M_TelnetStart")->trigger();
+    // An XEP80 board: the entry's width applies as it connects.
+    CallNewEntry("Raw Board", "Raw", "80");
     ASSERT_NE(window.Session().TelnetConn(), nullptr);
     EXPECT_EQ(window.Session().TelnetConn()->ConnectionKind(), TConnectionThread::Kind::Raw);
     EXPECT_EQ(window.Session().Columns(), 80);
@@ -467,18 +471,7 @@ TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) 
 // A Telnet entry whose board turns out to be a plain TCP bridge: the window
 // asks once (answered Yes here) and the entry is called again over raw TCP.
 TEST_F(TelnetSession, ATelnetEntryWhoseBoardSpeaksNoTelnetIsSwitchedToRawWhenTheUserAgrees) {
-    TDialer* dialer = window.Dialer();
-    QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
-    QTimer::singleShot(50, dialer, [&] {
-        dialer->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText("127.0.0.1");
-        dialer->findChild<QLineEdit*>(QStringLiteral("Edit3"))
-            ->setText(QString::fromStdString(peer.PortText()));
-        dialer->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText("Bridge");
-        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
-        dialer->HyperGrid1EnterRow(1);
-        dialer->findChild<QPushButton*>(QStringLiteral("BitBtn3"))->click();
-    });
-    window.Entry("M_TelnetStart")->trigger();
+    CallNewEntry("Bridge", "Telnet", "40");
     ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
     ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
     // A bridge passes the insert-character code on as it is.
