@@ -1,6 +1,7 @@
 // A BBS list or CSV file as anyone might write it. Parsing never fails
 // hard; every board taken is one the directory can keep, and writing the
-// boards taken and reading them back gives the same boards.
+// boards taken and reading them back gives the same boards, with their
+// ports or line settings.
 #include "common/text_helpers.h"
 #include "directory/directory_lists.h"
 
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < rows.size(); ++i) {
         Check(csv.Entries[i].Row.HostName == rows[i].HostName);
         Check(csv.Entries[i].Row.Protocol == rows[i].Protocol);
+        Check(csv.Entries[i].Row.Port == rows[i].Port);
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 #include "directory/directory_lists.h"
 
 #include "common/text_helpers.h"
+#include "connection/serial/serial_settings.h"
 
+#include <array>
 #include <charconv>
 #include <ctime>
 
@@ -9,8 +11,9 @@ namespace telvora {
 
 namespace {
 
-// Both forms store a board's width in words of their own.
-constexpr std::string_view kWideScreenMode = "Atari XEP80";
+// Both forms store a board's width in words of their own; the INI form
+// writes "Atari-XEP80", which some lists spell as it is shown.
+constexpr std::string_view kWideScreenMode = "Atari-XEP80";
 constexpr std::string_view kNarrowScreenMode = "Atari";
 
 // Lists indent their keys with tabs: blanks of both kinds go.
@@ -61,8 +64,9 @@ std::string PortText(std::string_view text) {
 
 int ColumnsOf(std::string_view mode) {
     const std::string lower = LowerAscii(Trim(mode));
-    return lower == LowerAscii(kWideScreenMode) || lower == "80" ? THostDirectory::kWideColumns
-                                                                 : THostDirectory::kNarrowColumns;
+    return lower == LowerAscii(kWideScreenMode) || lower == "atari xep80" || lower == "80"
+               ? THostDirectory::kWideColumns
+               : THostDirectory::kNarrowColumns;
 }
 
 // Lists keep the last connection as a local date and time in words
@@ -116,7 +120,76 @@ struct TBoard {
     std::string ScreenMode;
     int Calls = 0;
     std::string LastConnected;
+    // A serial line's settings, as the INI form names them.
+    std::string BpsRate;
+    std::string DataBits;
+    std::string StopBits;
+    std::string Parity;
+    std::optional<std::string> FlowControl;
 };
+
+// The INI form's names of the parities and flow controls; it also takes
+// their places in these lists as numbers.
+constexpr std::array<std::string_view, 3> kListParities = {"none", "even", "odd"};
+constexpr std::array<std::string_view, 4> kListFlows = {"rtscts", "xonxoff", "rtscts_xonxoff",
+                                                        "none"};
+
+template <std::size_t N>
+std::optional<std::size_t> ListEnum(const std::array<std::string_view, N>& names,
+                                    std::string_view value) {
+    const std::string lower = LowerAscii(Trim(value));
+    for (std::size_t i = 0; i < N; ++i) {
+        if (lower == names[i]) {
+            return i;
+        }
+    }
+    const int index = ParseNumber(lower, -1);
+    return index >= 0 && static_cast<std::size_t>(index) < N
+               ? std::optional<std::size_t>(static_cast<std::size_t>(index))
+               : std::nullopt;
+}
+
+// The line a list gives a serial or modem board. What it leaves out is as
+// the form's readers take it: the rate the port has (ours: the default),
+// 8N1, and RTS/CTS unless the board's line has no RTS.
+TSerialSettings ListLineSettings(const TBoard& board) {
+    TSerialSettings line;
+    line.Speed = ParseSerialSpeed(Trim(board.BpsRate)).value_or(TSerialSettings::kDefaultSpeed);
+    line.DataBits = Trim(board.DataBits) == "7" ? 7 : 8;
+    line.StopBits = Trim(board.StopBits) == "2" ? 2 : 1;
+    static constexpr std::array<TParity, 3> parities = {TParity::paNone, TParity::paEven,
+                                                        TParity::paOdd};
+    line.Parity = parities[ListEnum(kListParities, board.Parity).value_or(0)];
+    const bool noRts = LowerAscii(Trim(board.Type)) == "serialnorts";
+    // Both handshakes at once is not offered here: the hardware one holds.
+    static constexpr std::array<TSerialFlow, 4> flows = {TSerialFlow::RtsCts, TSerialFlow::XonXoff,
+                                                         TSerialFlow::RtsCts, TSerialFlow::None};
+    line.Flow = board.FlowControl ? flows[ListEnum(kListFlows, *board.FlowControl).value_or(3)]
+                                  : TSerialFlow::RtsCts;
+    if (noRts && line.Flow == TSerialFlow::RtsCts) {
+        line.Flow = TSerialFlow::None;
+    }
+    return line;
+}
+
+std::string ListParityName(TParity parity) {
+    return parity == TParity::paEven ? "Even" : parity == TParity::paOdd ? "Odd" : "None";
+}
+
+std::string ListFlowName(TSerialFlow flow) {
+    return flow == TSerialFlow::RtsCts    ? "RTSCTS"
+           : flow == TSerialFlow::XonXoff ? "XONXOFF"
+                                          : "None";
+}
+
+// The INI form's keys for a serial or modem entry's line.
+std::string ListLineKeys(const THostRow& row) {
+    const TSerialSettings line = ParseStoredSerialSettings(row.Port).value_or(TSerialSettings{});
+    return "BPSRate=" + std::to_string(line.Speed) + "\nDataBits=" + std::to_string(line.DataBits) +
+           "\nStopBits=" + std::to_string(line.StopBits) +
+           "\nParity=" + ListParityName(line.Parity) + "\nFlowControl=" + ListFlowName(line.Flow) +
+           "\n";
+}
 
 void Take(const TBoard& board, TListImport& list) {
     const std::optional<THostProtocol> kind = EntryKindOfListType(board.Type);
@@ -135,9 +208,11 @@ void Take(const TBoard& board, TListImport& list) {
         entry.Row.Modem.Number = entry.Row.HostName;
         entry.Row.HostName = kListModemDevice;
     }
-    // A serial line's port holds its settings, which lists do not carry.
-    entry.Row.Port = THostDirectory::IsSerialLine(*kind) ? THostDirectory::ValidPort(entry.Row)
-                                                         : PortText(board.Port);
+    // A serial line's port holds its settings: our own form writes them there.
+    entry.Row.Port =
+        THostDirectory::IsSerialLine(*kind)
+            ? ParseStoredSerialSettings(board.Port).value_or(ListLineSettings(board)).StoredText()
+            : PortText(board.Port);
     entry.Row.Columns = ColumnsOf(board.ScreenMode);
     entry.Row.UserName = board.UserName;
     entry.Row.Calls = board.Calls;
@@ -165,6 +240,16 @@ void SetIniKey(TBoard& board, std::string_view key, std::string_view value) {
         board.Calls = ParseNumber(text, 0);
     } else if (name == "lastconnected") {
         board.LastConnected = text;
+    } else if (name == "bpsrate") {
+        board.BpsRate = text;
+    } else if (name == "databits") {
+        board.DataBits = text;
+    } else if (name == "stopbits") {
+        board.StopBits = text;
+    } else if (name == "parity") {
+        board.Parity = text;
+    } else if (name == "flowcontrol") {
+        board.FlowControl = text;
     }
 }
 
@@ -292,6 +377,8 @@ TListImport ParseDirectoryCsv(std::string_view text) {
         board.Address = field(2);
         board.Port = field(3);
         board.ScreenMode = field(4);
+        // A serial line without its settings gets ours, not the INI form's.
+        board.FlowControl = "none";
         Take(board, list);
     }
     return list;
@@ -315,9 +402,8 @@ std::string WriteBbsListIni(const std::vector<THostRow>& rows) {
         text += "[" + IniText(row.Description) + "]\n";
         text += "ConnectionType=" + std::string(THostDirectory::ProtocolName(row.Protocol)) + "\n";
         text += "Address=" + IniText(ListAddress(row)) + "\n";
-        if (!THostDirectory::IsSerialLine(row.Protocol)) {
-            text += "Port=" + PortText(row.Port) + "\n";
-        }
+        text += THostDirectory::IsSerialLine(row.Protocol) ? ListLineKeys(row)
+                                                           : "Port=" + PortText(row.Port) + "\n";
         if (!row.UserName.empty()) {
             text += "UserName=" + IniText(row.UserName) + "\n";
         }
@@ -347,8 +433,9 @@ std::string WriteDirectoryCsv(const std::vector<THostRow>& rows) {
         text += CsvField(row.Description) + "," +
                 std::string(THostDirectory::ProtocolName(row.Protocol)) + "," +
                 CsvField(ListAddress(row)) + "," +
-                (THostDirectory::IsSerialLine(row.Protocol) ? "" : PortText(row.Port)) + "," +
-                std::string(THostDirectory::ColumnsName(row.Columns)) + "\n";
+                (THostDirectory::IsSerialLine(row.Protocol) ? THostDirectory::ValidPort(row)
+                                                            : PortText(row.Port)) +
+                "," + std::string(THostDirectory::ColumnsName(row.Columns)) + "\n";
     }
     return text;
 }

@@ -18,7 +18,7 @@ Address=atari.example.org
 Port=2323
 UserName=guest
 Password=secret
-ScreenMode=Atari XEP80
+ScreenMode=Atari-XEP80
 	TotalCalls=3
 	LastConnected=Mon Jan 13 2025 12:34:56
 
@@ -34,10 +34,22 @@ Address=ssh.example.org
 [Old Modem]
 ConnectionType=Modem
 Address=555-1234
+ScreenMode=Atari XEP80
 
 [Wired Atari]
 ConnectionType=Serial
 Address=/dev/ttyS1
+BPSRate=9600
+DataBits=7
+Parity=Even
+StopBits=2
+FlowControl=XONXOFF
+
+[Three Wires]
+ConnectionType=SerialNoRTS
+Address=/dev/ttyS2
+BPSRate=76800
+FlowControl=RTSCTS
 
 [No Address]
 ConnectionType=Telnet
@@ -45,7 +57,7 @@ ConnectionType=Telnet
 
 TEST(DirectoryLists, TheIniFormTakesOurKindsOfBoardsAndCountsTheRest) {
     const TListImport list = ParseDirectoryList(kList);
-    ASSERT_EQ(list.Entries.size(), 4u);
+    ASSERT_EQ(list.Entries.size(), 5u);
     EXPECT_EQ(list.Skipped, 2);
     const THostRow& atari = list.Entries[0].Row;
     EXPECT_EQ(atari.Description, "Atari Land");
@@ -62,11 +74,13 @@ TEST(DirectoryLists, TheIniFormTakesOurKindsOfBoardsAndCountsTheRest) {
     EXPECT_EQ(modem.Protocol, THostProtocol::Modem);
     EXPECT_EQ(modem.Modem.Number, "555-1234");
     EXPECT_EQ(modem.HostName, "/dev/ttyUSB0");
-    EXPECT_EQ(modem.Port, "19200 8N1 none");
+    EXPECT_EQ(modem.Columns, 80) << "the XEP80 as it is shown";
+    EXPECT_EQ(modem.Port, "19200 8N1 rtscts") << "the form's readers' own defaults";
     const THostRow& wired = list.Entries[3].Row;
     EXPECT_EQ(wired.Protocol, THostProtocol::Serial);
     EXPECT_EQ(wired.HostName, "/dev/ttyS1");
-    EXPECT_EQ(wired.Port, "19200 8N1 none");
+    EXPECT_EQ(wired.Port, "9600 7E2 xonxoff");
+    EXPECT_EQ(list.Entries[4].Row.Port, "19200 8N1 none") << "no RTS, no RTS/CTS; a rate we lack";
 }
 
 TEST(DirectoryLists, CsvAndTheIniFormRoundTripWithoutPasswords) {
@@ -74,8 +88,9 @@ TEST(DirectoryLists, CsvAndTheIniFormRoundTripWithoutPasswords) {
                                                "\"Club, BBS\",Telnet,bbs.example.org,23,40\n"
                                                "Bridge,Raw,raw.example.org,9000,80\n"
                                                "Shell,SSH,ssh.example.org,22,80\n"
-                                               "Dial-up,Modem,555-1234,,40\n");
-    ASSERT_EQ(csv.Entries.size(), 3u);
+                                               "Dial-up,Modem,555-1234,,40\n"
+                                               "Wired,Serial,/dev/ttyS1,9600 7E2 xonxoff,80\n");
+    ASSERT_EQ(csv.Entries.size(), 4u);
     EXPECT_EQ(csv.Skipped, 1);
     EXPECT_EQ(csv.Entries[0].Row.Description, "Club, BBS");
     std::vector<THostRow> rows;
@@ -88,7 +103,7 @@ TEST(DirectoryLists, CsvAndTheIniFormRoundTripWithoutPasswords) {
     for (const std::string& text : {WriteDirectoryCsv(rows), WriteBbsListIni(rows)}) {
         SCOPED_TRACE(text);
         const TListImport again = ParseDirectoryList(text);
-        ASSERT_EQ(again.Entries.size(), 3u);
+        ASSERT_EQ(again.Entries.size(), 4u);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             EXPECT_EQ(again.Entries[i].Row.Description, rows[i].Description);
             EXPECT_EQ(again.Entries[i].Row.HostName, rows[i].HostName);
@@ -118,9 +133,9 @@ TEST(DirectoryLists, AnImportUpdatesEntriesOfTheSameNameAndAddsTheOthers) {
     }
     THostDirectory::TMergeCounts counts;
     ASSERT_TRUE(directory.Merge(rows, counts));
-    EXPECT_EQ(counts.Added, 3);
+    EXPECT_EQ(counts.Added, 4);
     EXPECT_EQ(counts.Updated, 1);
-    ASSERT_EQ(directory.RowCount(), 5);
+    ASSERT_EQ(directory.RowCount(), 6);
     EXPECT_EQ(directory.Row(1).HostName, "atari.example.org");
     EXPECT_EQ(directory.Row(1).Calls, 3) << "the larger count stays";
     EXPECT_EQ(directory.Row(1).LastCall, "2026-12-01 10:00");
