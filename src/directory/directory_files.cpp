@@ -18,6 +18,16 @@ bool EndsWithNoCase(const std::string& text, std::string_view end) {
     return text.size() >= end.size() && LowerAscii(text.substr(text.size() - end.size())) == end;
 }
 
+// Where an entry calls: a host and its port, a serial line's device and
+// settings, or the number a modem dials and the line it is on.
+std::string EntryAddressText(const THostRow& row) {
+    if (!THostDirectory::IsSerialLine(row.Protocol)) {
+        return row.HostName + ":" + row.Port;
+    }
+    const std::string line = row.HostName + " (" + row.Port + ")";
+    return row.Protocol == THostProtocol::Modem ? row.Modem.Number + " on " + line : line;
+}
+
 } // namespace
 
 std::string TImportResult::Summary(const std::string& path) const {
@@ -95,7 +105,7 @@ std::string ListDirectoryEntries(TSettingsStore& store, std::string& problem) {
             continue;
         }
         text += row.Description + "\t" + std::string(THostDirectory::ProtocolName(row.Protocol)) +
-                "\t" + row.HostName + ":" + row.Port + "\t" +
+                "\t" + EntryAddressText(row) + "\t" +
                 std::string(THostDirectory::ColumnsName(row.Columns)) + "\t" +
                 std::to_string(row.Calls) + "\t" + (row.LastCall.empty() ? "-" : row.LastCall) +
                 "\n";

@@ -1,4 +1,5 @@
 #include "directory/dialer.h"
+#include "directory/directory_files.h"
 #include "directory/memory_settings_store.h"
 #include "keyring_session.h"
 #include "temp_config.h"
@@ -809,6 +810,29 @@ TEST_F(DialerPasswordTest, WithoutAKeyringThePasswordIsAskedAtConnect) {
     EXPECT_EQ(asked, "Password for sam at \"Club\":");
     EXPECT_EQ(m_dialer.ChosenPassword(), "typed");
     ExpectNoPasswordStored();
+}
+
+// The command line's list: where each kind of entry calls, in its own words.
+TEST(DirectoryEntriesList, NamesEachKindsAddress) {
+    TMemorySettingsStore store;
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    const auto save = [&](THostRow row, THostProtocol kind) {
+        row.Protocol = kind;
+        directory.Edits() = row;
+        ASSERT_EQ(directory.SaveAsNew(), THostEditResult::Saved);
+    };
+    save(THostRow{"bbs.example.org", "2323", "Board"}, THostProtocol::Telnet);
+    save(THostRow{"/dev/ttyS1", "9600 7E1 xonxoff", "Cable"}, THostProtocol::Serial);
+    THostRow modem{"/dev/ttyUSB0", "19200 8N1 rtscts", "Dial-up"};
+    modem.Modem.Number = "555-1234";
+    save(modem, THostProtocol::Modem);
+    std::string problem;
+    EXPECT_EQ(ListDirectoryEntries(store, problem),
+              "Board\tTelnet\tbbs.example.org:2323\t40\t0\t-\n"
+              "Cable\tSerial\t/dev/ttyS1 (9600 7E1 xonxoff)\t40\t0\t-\n"
+              "Dial-up\tModem\t555-1234 on /dev/ttyUSB0 (19200 8N1 rtscts)\t40\t0\t-\n");
+    EXPECT_EQ(problem, "");
 }
 
 } // namespace
