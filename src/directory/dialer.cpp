@@ -422,10 +422,7 @@ void TDialer::HyperGrid1DblClick() {
 
 void TDialer::BitBtn1Click() {
     TakeEdits();
-    const QString name = FromUtf8(m_directory.Edits().Description);
-    if (m_directory.EditsNameAnEntry() &&
-        !AskYesNo(this,
-                  QStringLiteral("An entry named \"%1\" exists already. Replace it?").arg(name))) {
+    if (m_directory.EditsNameAnEntry() && !AskToReplace()) {
         return;
     }
     const THostEditResult result = m_directory.SaveAsNew();
@@ -435,8 +432,17 @@ void TDialer::BitBtn1Click() {
     Report(result);
 }
 
+bool TDialer::AskToReplace() {
+    const QString name = FromUtf8(m_directory.Edits().Description);
+    return AskYesNo(this,
+                    QStringLiteral("An entry named \"%1\" exists already. Replace it?").arg(name));
+}
+
 void TDialer::BitBtn2Click() {
     TakeEdits();
+    if (m_directory.EditsNameAnotherEntry() && !AskToReplace()) {
+        return;
+    }
     const int row = m_directory.CurrentRow();
     const THostRow before =
         row >= 1 && row <= m_directory.RowCount() ? m_directory.Row(row) : THostRow{};
@@ -466,11 +472,13 @@ void TDialer::BitBtn5Click() {
     if (row >= 1 && row <= m_directory.RowCount() &&
         !TrimBlanks(m_directory.Row(row).HostName).empty()) {
         const std::string name = m_directory.Row(row).Description;
+        // The save reloads the rows: what the entry kept is read before it.
+        const bool hadLogin = !m_directory.Row(row).UserName.empty();
         if (!AskYesNo(this, QStringLiteral("Delete the entry \"%1\"?").arg(FromUtf8(name)))) {
             return;
         }
         const THostEditResult result = m_directory.Delete();
-        if (result == THostEditResult::Saved && !m_directory.Row(row).UserName.empty()) {
+        if (result == THostEditResult::Saved && hadLogin) {
             m_keyring.DeletePassword(name);
         }
         Report(result);

@@ -88,6 +88,8 @@ private:
     void LabelFields();
     // The password typed in its box goes to the keyring (the box is emptied).
     void KeepPassword(const std::string& entry);
+    // Yes when the user lets the edits replace the entry of their name.
+    bool AskToReplace();
     void MovePassword(const THostRow& before, const std::string& renamed);
     void TakeChosenPassword();
     void ShowLoadProblem();

@@ -388,6 +388,26 @@ bool THostDirectory::ChangeEntry(const THostRow& entry) {
     return Commit(rows) == THostEditResult::Saved;
 }
 
+// What a list says of a board replaces ours; what lists do not carry (the
+// login steps, the timeout, how Escape shows, a modem's own commands and
+// the port it is on) stays as the user set it, and so do the calls made here.
+void THostDirectory::TakeListedFields(THostRow& kept, const THostRow& listed) {
+    THostRow merged = kept;
+    merged.HostName = listed.Protocol == THostProtocol::Modem && IsSerialLine(kept.Protocol)
+                          ? kept.HostName
+                          : listed.HostName;
+    merged.Port = listed.Port;
+    merged.Protocol = listed.Protocol;
+    merged.Columns = listed.Columns;
+    merged.Modem.Number = listed.Modem.Number;
+    if (!listed.UserName.empty()) {
+        merged.UserName = listed.UserName;
+    }
+    merged.Calls = std::max(kept.Calls, listed.Calls);
+    merged.LastCall = std::max(kept.LastCall, listed.LastCall);
+    kept = merged;
+}
+
 bool THostDirectory::Merge(const std::vector<THostRow>& entries, TMergeCounts& counts) {
     LoadHosts();
     counts = {};
@@ -405,13 +425,7 @@ bool THostDirectory::Merge(const std::vector<THostRow>& entries, TMergeCounts& c
             ++counts.Added;
             continue;
         }
-        // The calls made here are ours, not the list's.
-        THostRow& kept = rows[at->second];
-        const int calls = kept.Calls;
-        const std::string lastCall = kept.LastCall;
-        kept = entry;
-        kept.Calls = std::max(calls, entry.Calls);
-        kept.LastCall = std::max(lastCall, entry.LastCall);
+        TakeListedFields(rows[at->second], entry);
         ++counts.Updated;
     }
     rows.emplace_back();
@@ -446,6 +460,16 @@ THostEditResult THostDirectory::Update() {
     }
     std::vector<THostRow> rows = m_rows;
     if (HasCurrentRow()) {
+        // A rename onto another entry's name replaces that entry, instead of
+        // leaving two of one name for the save to choose between.
+        const std::string name = m_store.FoldCase(m_edits.Description);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (static_cast<int>(i) + 1 != m_currentRow &&
+                m_store.FoldCase(rows[i].Description) == name) {
+                rows[i].HostName.clear();
+                rows[i].Port.clear();
+            }
+        }
         rows[static_cast<std::size_t>(m_currentRow - 1)] = m_edits;
     }
     return Commit(rows);

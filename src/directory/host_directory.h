@@ -185,6 +185,11 @@ public:
     int FindRow(std::string_view description) const;
     // Whether Save As New would replace an entry of another row.
     bool EditsNameAnEntry() const { return FindRow(m_edits.Description) != 0; }
+    // Whether Update would give the current entry another entry's name.
+    bool EditsNameAnotherEntry() const {
+        const int row = FindRow(m_edits.Description);
+        return row != 0 && row != m_currentRow;
+    }
 
     // Loads the list and counts a call of that entry, made at when; false
     // when there is no such entry or the store could not be written.
@@ -249,6 +254,7 @@ private:
     std::vector<const THostRow*> RowsToWrite(const std::vector<THostRow>& rows) const;
     bool HasCurrentRow() const { return m_currentRow >= 1 && m_currentRow <= RowCount(); }
     THostEditResult Commit(const std::vector<THostRow>& rows);
+    static void TakeListedFields(THostRow& kept, const THostRow& listed);
     void LoadModem(THostRow& row);
     void SaveModem(const THostRow& row);
 

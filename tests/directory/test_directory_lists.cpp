@@ -124,25 +124,45 @@ TEST(DirectoryLists, AnImportUpdatesEntriesOfTheSameNameAndAddsTheOthers) {
     TMemorySettingsStore store;
     THostDirectory directory(store);
     directory.LoadHosts();
-    directory.Edits() = THostRow{"old.example.org", "23", "ATARI LAND"};
+    // What lists do not carry stays as the user set it.
+    THostRow atari{"old.example.org", "23", "ATARI LAND"};
+    atari.UserName = "sam";
+    atari.LoginSteps = "LOGIN={user}{eol}";
+    atari.ConnectTimeout = 90;
+    atari.EscapeShowsControls = true;
+    directory.Edits() = atari;
     ASSERT_EQ(directory.SaveAsNew(), THostEditResult::Saved);
     ASSERT_TRUE(directory.RecordCall("Atari Land", "2026-12-01 10:00"));
+    THostRow modem{"/dev/ttyACM0", "9600 8N1 none", "Old Modem", THostProtocol::Modem};
+    modem.Modem.InitString = "AT&F1";
+    modem.Modem.Redials = 5;
+    directory.Edits() = modem;
+    ASSERT_EQ(directory.SaveAsNew(), THostEditResult::Saved);
     std::vector<THostRow> rows;
     for (const TListEntry& entry : ParseDirectoryList(kList).Entries) {
         rows.push_back(entry.Row);
     }
     THostDirectory::TMergeCounts counts;
     ASSERT_TRUE(directory.Merge(rows, counts));
-    EXPECT_EQ(counts.Added, 4);
-    EXPECT_EQ(counts.Updated, 1);
+    EXPECT_EQ(counts.Added, 3);
+    EXPECT_EQ(counts.Updated, 2);
     ASSERT_EQ(directory.RowCount(), 6);
-    EXPECT_EQ(directory.Row(1).HostName, "atari.example.org");
-    EXPECT_EQ(directory.Row(1).Calls, 3) << "the larger count stays";
-    EXPECT_EQ(directory.Row(1).LastCall, "2026-12-01 10:00");
+    THostRow updated = atari;
+    updated.HostName = "atari.example.org";
+    updated.Port = "2323";
+    updated.Columns = 80;
+    updated.UserName = "guest";
+    updated.Calls = 3; // the larger count stays
+    updated.LastCall = "2026-12-01 10:00";
+    EXPECT_EQ(directory.Row(1), updated);
     EXPECT_EQ(directory.Row(3).Description, "Raw Board");
-    EXPECT_EQ(directory.Row(2).Description, "Old Modem");
-    EXPECT_EQ(directory.Row(2).Protocol, THostProtocol::Modem);
-    EXPECT_EQ(directory.Row(2).Modem.Number, "555-1234") << "kept in the store";
+    const THostRow& dialUp = directory.Row(2);
+    EXPECT_EQ(dialUp.Description, "Old Modem");
+    EXPECT_EQ(dialUp.Modem.Number, "555-1234") << "kept in the store";
+    EXPECT_EQ(dialUp.HostName, "/dev/ttyACM0") << "lists never name the modem's port";
+    EXPECT_EQ(dialUp.Port, "19200 8N1 rtscts");
+    EXPECT_EQ(dialUp.Modem.InitString, "AT&F1");
+    EXPECT_EQ(dialUp.Modem.Redials, 5);
 }
 
 struct TLoginCase {
