@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -244,7 +245,6 @@ bool TSession::DialModem(const std::string& device, const TModemSettings& modem)
 
 bool TSession::StartSerial(const std::string& device, const TSerialSettings& settings,
                            const std::optional<TModemSettings>& modem) {
-    WaitForStoppedLines();
     return StartConnection(Kind::Serial, [&] {
         auto* serial = new TSerialConnection(device, settings, m_speed, m_screen);
         serial->SetRecording(m_recording);
@@ -283,6 +283,11 @@ bool TSession::StartConnection(Kind kind, const std::function<TConnectionThread*
         return false;
     }
     StopConnection();
+    if (kind == Kind::Serial) {
+        // Also the line just stopped: a modem's hang-up outlasts the stop.
+        const QScopedValueRollback stopping(m_stopping, true);
+        WaitForStoppedLines();
+    }
     ClearTerminal();
     TConnectionThread* connection = create();
     if (connection == nullptr) {

@@ -189,6 +189,20 @@ TEST_F(ModemLine, ACallIsRedialledWhenBusyConnectsAndIsHungUpOnDisconnect) {
     EXPECT_EQ(modem.Received().find('\x9b'), modem.Received().rfind('\x9b'));
 }
 
+// A call started while one is up (Redial, another entry on the port) waits
+// for the first to be hung up before its own commands go out.
+TEST_F(ModemLine, DialingAgainWhileOnlineHangsUpFirst) {
+    Board board("AGAIN\x9b");
+    ASSERT_TRUE(window.Session().DialModem(line.Local(), Modem(board.Number(), 1)));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return ScreenShows("AGAIN"); }));
+    ASSERT_TRUE(window.Session().DialModem(line.Local(), Modem(board.Number())));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return modem.Commands().size() >= 6; }))
+        << modem.Received();
+    const std::string number = "ATDT" + board.Number();
+    EXPECT_EQ(modem.Commands(),
+              (std::vector<std::string>{"ATZ", number, number, "ATH0", "ATZ", number}));
+}
+
 TEST_F(ModemLine, NoCarrierEndsTheSessionAsARemoteClose) {
     Board board("HELLO\x9b");
     ASSERT_TRUE(window.Session().DialModem(line.Local(), Modem(board.Number(), 1)));
