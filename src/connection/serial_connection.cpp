@@ -49,32 +49,18 @@ void TSerialConnection::SendByte(std::uint8_t code) {
     if (m_commPort->Enabled()) {
         const std::uint8_t sent = m_commandMode.load() ? CommandModeKey(code) : code;
         // The port is held for a moment by its own events and by a
-        // transfer's writes; a key that finds it so waits instead of being
-        // lost. Only a line that takes nothing for kKeyStuckMs drops it.
-        SendBytes(&sent, 1, kKeyStuckMs);
-    }
-}
-
-void TSerialConnection::SendBytes(const std::uint8_t* bytes, int count, qint64 stuckMs) {
-    // The port's write timeout is 0: a write that finds the driver's output
-    // queue full, or the port busy, sends nothing, and a streaming sender
-    // fills the queue at once. The rest waits for room as the line drains it.
-    QElapsedTimer sinceSent;
-    sinceSent.start();
-    while (count > 0 && m_commPort->Enabled()) {
-        const int sent = m_commPort->Write(bytes, count);
-        if (sent > 0) {
-            bytes += sent;
-            count -= sent;
-            sinceSent.restart();
-            continue;
-        }
-        if (sinceSent.elapsed() > stuckMs) {
-            return;
-        }
-        pollfd room{m_commPort->Handle(), POLLOUT, 0};
-        if (poll(&room, 1, kRoomPollMs) > 0) {
-            // Room, so the port was busy: look again soon, not at once.
+        // transfer's writes; a key that finds it so waits (up to kKeyWaitMs)
+        // instead of being lost. A line whose output queue is full (flow
+        // control holds it) drops the key at once, so typing never stalls
+        // the window.
+        QElapsedTimer waited;
+        waited.start();
+        while (m_commPort->Enabled() && m_commPort->Write(&sent, 1) <= 0 &&
+               waited.elapsed() < kKeyWaitMs) {
+            pollfd room{m_commPort->Handle(), POLLOUT, 0};
+            if (poll(&room, 1, 0) <= 0) {
+                return;
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
@@ -82,7 +68,26 @@ void TSerialConnection::SendBytes(const std::uint8_t* bytes, int count, qint64 s
 
 void TSerialConnection::SendTransferBytes(const std::uint8_t* bytes, int count) {
     try {
-        SendBytes(bytes, count, kStuckMs);
+        // The port's write timeout is 0: a write that finds the driver's
+        // output queue full sends nothing, and a streaming sender fills it
+        // at once. The rest waits for room as the line drains it; only a
+        // line where nothing goes out for kStuckMs is given up.
+        QElapsedTimer sinceSent;
+        sinceSent.start();
+        while (count > 0 && m_commPort->Enabled()) {
+            const int sent = m_commPort->Write(bytes, count);
+            if (sent > 0) {
+                bytes += sent;
+                count -= sent;
+                sinceSent.restart();
+                continue;
+            }
+            if (sinceSent.elapsed() > kStuckMs) {
+                return;
+            }
+            pollfd room{m_commPort->Handle(), POLLOUT, 0};
+            poll(&room, 1, kRoomPollMs);
+        }
     } catch (const std::exception&) {
         // The line has gone; its hang-up ends the connection and the transfer.
     }

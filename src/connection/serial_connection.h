@@ -43,8 +43,8 @@ public:
     // and the rest is dropped.
     static constexpr qint64 kStuckMs = 10000;
     static constexpr int kRoomPollMs = 20;
-    // How long a typed key waits for the port before it is dropped.
-    static constexpr qint64 kKeyStuckMs = 500;
+    // How long a typed key waits for a port busy with another transfer.
+    static constexpr qint64 kKeyWaitMs = 100;
 
     // The modem's guard time around "+++", and how long DTR is dropped.
     static constexpr std::chrono::milliseconds kGuardTime{1000};
@@ -93,7 +93,6 @@ private:
     void GoOnline(const std::string& connectText);
     void SendModemOutput();
     void SendText(const std::string& text);
-    void SendBytes(const std::uint8_t* bytes, int count, qint64 stuckMs);
     void WatchForNoCarrier(const std::uint8_t* block, int count);
     std::optional<TLineEnd> CallEnd();
     bool NeedsHangUp() const;
