@@ -153,12 +153,14 @@ std::string_view SerialFlowName(TSerialFlow flow) {
 }
 
 std::optional<TSerialSettings> ParseStoredSerialSettings(std::string_view text) {
+    // A speed alone, or a speed and a format, as a user types them into a
+    // serial entry's port box, leave the rest at the defaults.
     std::istringstream parts{std::string(text)};
     std::string speed;
-    std::string format;
-    std::string flow;
+    std::string format = TSerialSettings{}.FormatText();
+    std::string flow(SerialFlowName(TSerialFlow::None));
     std::string more;
-    if (!(parts >> speed >> format >> flow) || (parts >> more)) {
+    if (!(parts >> speed) || ((parts >> format) && (parts >> flow) && (parts >> more))) {
         return std::nullopt;
     }
     TSerialSettings settings;

@@ -27,8 +27,11 @@ TEST(SerialSettings, WrittenFormsReadBackAndMistakesAreRefused) {
         EXPECT_EQ(settings->StoredText(), text);
     }
     EXPECT_EQ(ParseStoredSerialSettings("2400 7o2 XONXOFF")->StoredText(), "2400 7O2 xonxoff");
+    // What a user types: the rest stays at the defaults.
+    EXPECT_EQ(ParseStoredSerialSettings(" 9600 ")->StoredText(), "9600 8N1 none");
+    EXPECT_EQ(ParseStoredSerialSettings("9600 7E1")->StoredText(), "9600 7E1 none");
     for (const char* bad :
-         {"", "9600", "9600 8N1", "14400 8N1 none", "9600 6N1 none", "9600 8M1 none",
+         {"", " ", "8N1", "9600 rtscts", "14400 8N1 none", "9600 6N1 none", "9600 8M1 none",
           "9600 8N3 none", "9600 8N1 dtr", "9600 8N1 none x", "-9600 8N1 none", "9600x 8N1 none"}) {
         EXPECT_FALSE(ParseStoredSerialSettings(bad)) << bad;
     }
