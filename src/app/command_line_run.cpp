@@ -190,7 +190,7 @@ bool TCommandLineRun::StartConnections() {
 }
 
 bool TCommandLineRun::CallEntry(const std::string& name) {
-    TQtSettingsStore store(QStringLiteral("Marrowby"), QStringLiteral("Telvora"));
+    TQtSettingsStore store;
     const std::optional<THostRow> entry = FindDirectoryEntry(store, name);
     if (!store.Problem().empty()) {
         std::fprintf(stderr, "telvora: %s\n", store.Problem().c_str());

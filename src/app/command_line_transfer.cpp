@@ -79,7 +79,6 @@ void TCommandLineTransfer::Ended(TTransferOutcome outcome) {
         return;
     }
     m_ended = true;
-    m_completed = completed;
     if (m_exitWhenDone) {
         Q_EMIT Done();
     }

@@ -25,7 +25,7 @@ public:
     TCommandLineTransfer(TSession& session, const CommandLineOptions& options);
     // True unless a transfer was asked for and did not complete, or one the
     // board began did not.
-    bool Succeeded() const { return !m_failed && (!Asked() || m_completed); }
+    bool Succeeded() const { return !m_failed && (!Asked() || m_ended); }
     // The request the options make, when they ask for a transfer.
     static std::optional<TTransferRequest> RequestFrom(const CommandLineOptions& options);
 
@@ -46,7 +46,6 @@ private:
     QElapsedTimer m_sinceLine;
     bool m_started = false;
     bool m_ended = false;
-    bool m_completed = false;
     bool m_failed = false;
 };
 

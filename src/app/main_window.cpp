@@ -192,7 +192,6 @@ void Tmain::BuildDirectoryEntries(QMenu* connectTo) {
     connect(redial, &QAction::triggered, this, [this] { m_session.Redial(); });
     connect(AddEntry(connectTo, "SendLogin1", QStringLiteral("Send Login")), &QAction::triggered,
             this, [this] { m_session.SendLogin(); });
-    connect(&m_session, &TSession::LineCameUp, this, &Tmain::RefreshMenus);
     connect(&m_session, &TSession::RawPeerOffered, this, [this](const QString& name) {
         m_session.AnswerRawPeerOffer(
             AskYesNo(this, QStringLiteral("\"%1\" answers like a plain TCP bridge, not a Telnet "
@@ -394,8 +393,7 @@ void Tmain::RefreshMenus() {
     Entry("Columns80")->setChecked(m_session.Columns() == kWideColumns);
     // A new width needs a new window size (or, in full screen, a new scale).
     const QSize screenArea(m_acrt->width() + 3, m_acrt->height());
-    if (m_fullScreen || m_client->size() != screenArea ||
-        m_acrt->FontDelta() != m_windowFontDelta) {
+    if (m_fullScreen || m_client->size() != screenArea) {
         FitToScreen();
     }
     Entry("RecordSession1")->setChecked(m_session.Recording());

@@ -18,11 +18,8 @@ namespace telvora {
 
 namespace {
 
-const QString kDirectoryOrganization = QStringLiteral("Marrowby");
-const QString kDirectoryApplication = QStringLiteral("Telvora");
-
 void ListEntries() {
-    TQtSettingsStore store(kDirectoryOrganization, kDirectoryApplication);
+    TQtSettingsStore store;
     std::string problem;
     std::fputs(ListDirectoryEntries(store, problem).c_str(), stdout);
     if (!problem.empty()) {
@@ -63,7 +60,7 @@ std::optional<CommandLineOptions> TakeCommandLine(int argc, char** argv, int& st
 }
 
 bool ImportDirectory(const std::string& path) {
-    TQtSettingsStore store(kDirectoryOrganization, kDirectoryApplication);
+    TQtSettingsStore store;
     const TLoginKeyring keyring;
     const TImportResult result = ImportDirectoryFile(store, path, &keyring);
     if (!result.Ok) {

@@ -159,8 +159,7 @@ bool TSession::ConnectNetworkEntry(const THostRow& entry) {
 
 TSettingsStore& TSession::DirectoryStore() {
     if (m_directoryStore == nullptr) {
-        m_ownDirectoryStore = std::make_unique<TQtSettingsStore>(QStringLiteral("Marrowby"),
-                                                                 QStringLiteral("Telvora"));
+        m_ownDirectoryStore = std::make_unique<TQtSettingsStore>();
         m_directoryStore = m_ownDirectoryStore.get();
     }
     return *m_directoryStore;
@@ -390,16 +389,9 @@ void TSession::StopConnection() {
 void TSession::WaitForStoppedLines() {
     // A serial line stopped a moment ago may still be hanging its modem up and
     // holding its port exclusively; the next line would find the port busy.
-    const auto stillEnding = [this] {
-        return std::any_of(m_liveThreads.begin(), m_liveThreads.end(),
-                           [this](const QPointer<TConnectionThread>& live) {
-                               return live && !live->isFinished() && live != m_player &&
-                                      live != m_serialConn && live != m_telnetConn;
-                           });
-    };
     QElapsedTimer timer;
     timer.start();
-    while (stillEnding() && timer.elapsed() < kShutDownTimeoutMs) {
+    while (LiveConnections() > 0 && timer.elapsed() < kShutDownTimeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitAndPumpSleepMs));
         QCoreApplication::processEvents();
     }

@@ -276,7 +276,6 @@ private:
     // The start watch of the live line, as auto-start says.
     void WatchForRemoteSends(TLiveConnection* line);
     // The entry's login steps, on a line just started for it.
-    void WatchForLogin(TLiveConnection* line);
     void CountCall(const THostRow& entry);
     TSettingsStore& DirectoryStore();
     void RawPeerSeen(TConnectionThread* connection);
@@ -328,8 +327,7 @@ private:
     THostAddressLookup m_addressLookup = nullptr;
     std::chrono::milliseconds m_connectTimeout = TWSocket::kDefaultConnectTimeout;
     // The entry last called and the password it was called with (kept in
-    // memory only, for Redial and Send Login), and whether its line's login
-    // watch should start with the next line.
+    // memory only, for Redial and Send Login).
     THostRow m_lastEntry;
     std::string m_lastPassword;
     // The login watch of the entry's line; set before the line starts, it

@@ -106,6 +106,8 @@ void TTextCommands::SaveScrollbackClick() {
     // The type chosen in the dialog decides, whatever the name ends in.
     // A name typed without a suffix gets the chosen type's.
     const bool asMovie = dialog.selectedNameFilter() == movie;
+    // The files are named only now, with the suffix of the type last chosen
+    // (a filter chosen other than by the user sends no filterSelected).
     dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
     m_session.SaveScrollback(FileNameToSystem(dialog.selectedFiles().constFirst()),
                              asMovie ? TSession::SaveAs::Movie : TSession::SaveAs::Text);

@@ -12,4 +12,12 @@ int BytesWaiting(int fd) {
     return count;
 }
 
+int BytesToSend(int fd) {
+    int count = 0;
+    if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &count) != 0) {
+        return 0;
+    }
+    return count;
+}
+
 } // namespace telvora

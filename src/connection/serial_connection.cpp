@@ -5,9 +5,9 @@
 
 #include <QElapsedTimer>
 
+#include "common/posix_io.h"
 #include <algorithm>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <thread>
 #include <vector>
 
@@ -42,7 +42,6 @@ QString TSerialConnection::LineSettingsText() const {
 void TSerialConnection::SetModem(const TModemSettings& modem) {
     m_modem = modem;
     m_commandMode = true;
-    m_dialing = true;
 }
 
 void TSerialConnection::SendByte(std::uint8_t code) {
@@ -53,16 +52,7 @@ void TSerialConnection::SendByte(std::uint8_t code) {
         // instead of being lost. A line whose output queue is full (flow
         // control holds it) drops the key at once, so typing never stalls
         // the window.
-        QElapsedTimer waited;
-        waited.start();
-        while (m_commPort->Enabled() && m_commPort->Write(&sent, 1) <= 0 &&
-               waited.elapsed() < kKeyWaitMs) {
-            pollfd room{m_commPort->Handle(), POLLOUT, 0};
-            if (poll(&room, 1, 0) <= 0) {
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+        m_commPort->Write(&sent, 1, kKeyWaitMs);
     }
 }
 
@@ -94,7 +84,7 @@ void TSerialConnection::SendTransferBytes(const std::uint8_t* bytes, int count) 
 }
 
 bool TSerialConnection::LineUp() const {
-    return m_portReady.load() && m_commPort->Enabled() && !m_dialing.load();
+    return m_portReady.load() && m_commPort->Enabled() && (!m_modem || m_callUp.load());
 }
 
 void TSerialConnection::Open() {
@@ -174,13 +164,14 @@ void TSerialConnection::Heard(const TModemResponse& response) {
 void TSerialConnection::GoOnline(const std::string& connectText) {
     m_commandMode = false;
     m_reader.Reset();
-    m_callUp = true;
+    const bool firstConnect = !m_callUp.exchange(true);
     const QString where = m_modem ? FromUtf8(m_modem->Number) + QStringLiteral(" via ") +
                                         FileNameFromSystem(m_portName)
                                   : FileNameFromSystem(m_portName);
     SetStatusText(QStringLiteral("Connected to ") + where + QStringLiteral(" (") +
                   FromUtf8(connectText) + QStringLiteral(")"));
-    if (m_dialing.exchange(false)) {
+    // A modem's line is up from its first CONNECT; a plain line's was at once.
+    if (firstConnect && m_modem) {
         ReportLineUp();
     }
 }
@@ -270,11 +261,7 @@ void TSerialConnection::HangUp() {
 
 void TSerialConnection::WaitUntilSent() {
     // Closing the port discards what the driver still holds.
-    for (int round = 0; round < 100; ++round) {
-        int waiting = 0;
-        if (ioctl(m_commPort->Handle(), TIOCOUTQ, &waiting) != 0 || waiting == 0) {
-            return;
-        }
+    for (int round = 0; round < 100 && BytesToSend(m_commPort->Handle()) > 0; ++round) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kRoomPollMs));
     }
 }

@@ -44,7 +44,7 @@ public:
     static constexpr qint64 kStuckMs = 10000;
     static constexpr int kRoomPollMs = 20;
     // How long a typed key waits for a port busy with another transfer.
-    static constexpr qint64 kKeyWaitMs = 100;
+    static constexpr int kKeyWaitMs = 100;
 
     // The modem's guard time around "+++", and how long DTR is dropped.
     static constexpr std::chrono::milliseconds kGuardTime{1000};
@@ -63,11 +63,9 @@ public:
     bool LineUp() const override;
 
     const std::string& PortName() const { return m_portName; }
-    const TSerialSettings& Settings() const { return m_settings; }
     QString LineSettingsText() const override;
     // Before Start: the line dials with these settings once the port is open.
     void SetModem(const TModemSettings& modem);
-    bool Dialing() const { return m_dialing.load(); }
     // Any thread: keys go to the modem as ASCII and its answers show as
     // lines (on while dialing; the user's on a plain line). A CONNECT ends it.
     void SetCommandMode(bool on) { m_commandMode = on; }
@@ -106,13 +104,13 @@ private:
     const std::string m_portName;
     const TSerialSettings m_settings;
     const std::unique_ptr<TExtendedComm> m_commPort;
-    // Set before Start, then used by the connection thread only.
+    // Set before Start and only read after it (also by LineUp).
     std::optional<TModemSettings> m_modem;
+    // The connection thread's own.
     std::unique_ptr<THayesDialer> m_dialer;
     TModemResponseReader m_reader;
     TCommandModeText m_commandText;
     std::atomic<bool> m_commandMode{false};
-    std::atomic<bool> m_dialing{false};
     // The port is open with all its settings (the descriptor exists earlier).
     std::atomic<bool> m_portReady{false};
     // A call is up (CONNECT heard), and has ended by the modem's word or carrier.

@@ -126,9 +126,7 @@ void TakeHostUrl(THostRow& edits) {
 } // namespace
 
 TDialer::TDialer(QWidget* parent)
-    : QDialog(parent), m_ownStore(std::make_unique<TQtSettingsStore>(QStringLiteral("Marrowby"),
-                                                                     QStringLiteral("Telvora"))),
-      m_directory(*m_ownStore) {
+    : QDialog(parent), m_ownStore(std::make_unique<TQtSettingsStore>()), m_directory(*m_ownStore) {
     BuildWindow();
 }
 
@@ -457,7 +455,8 @@ void TDialer::BitBtn2Click() {
 
 // A renamed entry takes its kept password along.
 void TDialer::MovePassword(const THostRow& before, const std::string& renamed) {
-    if (before.UserName.empty() || LowerAscii(before.Description) == LowerAscii(renamed)) {
+    if (before.UserName.empty() ||
+        m_directory.Store().FoldCase(before.Description) == m_directory.Store().FoldCase(renamed)) {
         return;
     }
     const std::optional<std::string> kept = m_keyring.ReadPassword(before.Description);

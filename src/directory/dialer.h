@@ -37,7 +37,7 @@ public:
     static constexpr int kClientHeight = 291;
     static constexpr int kRowHeight = 20;
 
-    // Keeps the directory in QSettings("Marrowby", "Telvora").
+    // Keeps the directory in the program's own settings file.
     explicit TDialer(QWidget* parent = nullptr);
     // Keeps the directory in the given store, which must outlive the window.
     explicit TDialer(TSettingsStore& store, QWidget* parent = nullptr);

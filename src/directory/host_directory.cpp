@@ -208,20 +208,10 @@ void THostDirectory::EnterRow(int row) {
     if (row < 1 || row > RowCount()) {
         return;
     }
-    const THostRow& entered = Row(row);
-    m_edits.HostName = entered.HostName;
-    m_edits.Port = entered.Port.empty() ? std::string(kDefaultPort) : entered.Port;
-    m_edits.Description = entered.Description;
-    m_edits.Protocol = entered.Protocol;
-    m_edits.Columns = entered.Columns;
-    m_edits.ConnectTimeout = entered.ConnectTimeout;
-    m_edits.UserName = entered.UserName;
-    m_edits.LoginSteps = entered.LoginSteps;
-    m_edits.Calls = entered.Calls;
-    m_edits.LastCall = entered.LastCall;
-    m_edits.EscapeShowsControls = entered.EscapeShowsControls;
-    m_edits.RawOffered = entered.RawOffered;
-    m_edits.Modem = entered.Modem;
+    m_edits = Row(row);
+    if (m_edits.Port.empty()) {
+        m_edits.Port = kDefaultPort;
+    }
     m_currentRow = row;
 }
 

@@ -1,7 +1,7 @@
 #include "directory/login_keyring.h"
 
 #include "common/qt_text.h"
-#include "common/text_helpers.h"
+#include "directory/qt_settings_store.h"
 
 #include <qt6keychain/keychain.h>
 
@@ -13,7 +13,7 @@ namespace telvora {
 namespace {
 
 QString KeyOf(const std::string& entry) {
-    return FromUtf8(LowerAscii(entry));
+    return FromUtf8(TQtSettingsStore::FoldedName(entry));
 }
 
 // Runs the job to its end, or gives up after the timeout; false then.

@@ -15,7 +15,7 @@ class TLoginKeyring {
 public:
     static constexpr int kTimeoutMs = 5000;
 
-    // Entries are found by their name in lower case, as the directory
+    // Entries are found by their name folded in case, as the directory
     // compares names.
     explicit TLoginKeyring(QString service = QStringLiteral("Telvora"));
 

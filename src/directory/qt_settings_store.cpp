@@ -73,6 +73,9 @@ std::string Refusal(const QString& path) {
 
 } // namespace
 
+TQtSettingsStore::TQtSettingsStore()
+    : TQtSettingsStore(kProgramOrganization, kProgramApplication) {}
+
 TQtSettingsStore::TQtSettingsStore(QString organization, QString application)
     : m_organization(std::move(organization)), m_application(std::move(application)) {}
 
@@ -215,6 +218,10 @@ std::vector<std::string> TQtSettingsStore::ValueNames() const {
 }
 
 std::string TQtSettingsStore::FoldCase(std::string_view name) const {
+    return FoldedName(name);
+}
+
+std::string TQtSettingsStore::FoldedName(std::string_view name) {
     return FoldedUtf8(name);
 }
 

@@ -40,7 +40,14 @@ public:
     // Far above a host name (253 bytes), a description or a login's steps.
     static constexpr qsizetype kMaxValueBytes = 4096;
 
+    // The program's own settings file, which holds the host directory and
+    // what else is kept between runs.
+    static inline const QString kProgramOrganization = QStringLiteral("Marrowby");
+    static inline const QString kProgramApplication = QStringLiteral("Telvora");
+
     TQtSettingsStore(QString organization, QString application);
+    // The store of the program's own settings file.
+    TQtSettingsStore();
     ~TQtSettingsStore() override;
 
     TQtSettingsStore(const TQtSettingsStore&) = delete;
@@ -53,6 +60,9 @@ public:
     void DeleteKey(std::string_view path) override;
     bool CloseKey() override;
     // Unicode case folding, as the Windows registry compares names.
+    // Names as this store compares them, for what keeps data under the
+    // directory's names elsewhere (the keyring).
+    static std::string FoldedName(std::string_view name);
     std::string FoldCase(std::string_view name) const override;
 
     // The key path that maps to the root of the QSettings file.

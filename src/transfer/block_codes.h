@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace telvora {
 
@@ -16,6 +17,8 @@ struct TBlockCodes {
     static constexpr std::uint8_t kCrcRequest = 'C';
     // Asks a Y-Modem batch sender to stream its blocks without waiting for ACKs.
     static constexpr std::uint8_t kStreamRequest = 'G';
+    // What either side sends to end a transfer at once.
+    inline static const std::vector<std::uint8_t> kCancel = {kCan, kCan, kCan};
 };
 
 } // namespace telvora

@@ -63,8 +63,6 @@ public:
     // Every timeout is worked out for this nominal line speed.
     static constexpr int kNominalSpeed = 19200;
     static constexpr std::size_t kMaxBlockSize = 4096;
-    // Our cancel: three CANs.
-    inline static const std::vector<std::uint8_t> kCancel = {kCan, kCan, kCan};
 
     TBlockReceiver(TTransferPort& port, TReceiverFiles& files);
     TBlockReceiver(const TBlockReceiver&) = delete;

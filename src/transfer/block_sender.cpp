@@ -405,10 +405,9 @@ void TBlockSender::End(TTransferOutcome outcome, const std::string& status) {
 }
 
 void TBlockSender::Abort(TTransferOutcome outcome, const std::string& status) {
-    const std::uint8_t cancel[] = {kCan, kCan, kCan};
-    Send(cancel, sizeof cancel);
+    Send(kCancel.data(), kCancel.size());
     m_files.Close();
-    m_port.Cancelled({cancel, cancel + sizeof cancel});
+    m_port.Cancelled(kCancel);
     End(outcome, status);
 }
 

@@ -232,30 +232,27 @@ void TTransferWindow::UpdateRate(const TTransferProgress& progress) {
 
 QString TTransferWindow::TimeText(double seconds) {
     const auto whole = static_cast<qint64>(std::ceil(std::max(seconds, 0.0)));
-    const qint64 hours = whole / 3600;
-    const QString minutesAndSeconds = QStringLiteral("%1:%2")
-                                          .arg(hours > 0 ? (whole / 60) % 60 : whole / 60)
-                                          .arg(whole % 60, 2, 10, QLatin1Char('0'));
-    if (hours == 0) {
-        return minutesAndSeconds;
+    const QLatin1Char zero('0');
+    if (whole < 3600) {
+        return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, zero);
     }
-    return QStringLiteral("%1:%2").arg(hours).arg(
-        minutesAndSeconds.rightJustified(5, QLatin1Char('0')));
+    return QStringLiteral("%1:%2:%3")
+        .arg(whole / 3600)
+        .arg((whole / 60) % 60, 2, 10, zero)
+        .arg(whole % 60, 2, 10, zero);
 }
 
 void TTransferWindow::ShowShare(const TTransferProgress& progress) {
-    const std::optional<double>& rate = m_rate;
     const std::optional<int> percent = PercentDone(progress);
     // Without a size (an X-Modem download) there is no share to show.
     pProgress->setEnabled(percent.has_value());
     pProgress->setTextVisible(percent.has_value());
     pProgress->setValue(percent.value_or(0));
-    pProgress->setFormat(QStringLiteral("%p%"));
     QString left;
     if (percent && *percent == 100) {
         left = TimeText(0);
-    } else if (percent && rate && *rate > 0 && !progress.ended) {
-        left = TimeText(static_cast<double>(progress.totalBytes - progress.bytes) / *rate);
+    } else if (percent && m_rate && *m_rate > 0 && !progress.ended) {
+        left = TimeText(static_cast<double>(progress.totalBytes - progress.bytes) / *m_rate);
     }
     lTimeLeft->setText(left);
 }

@@ -114,9 +114,6 @@ protected:
         modem.RedialPause = std::chrono::milliseconds(100);
         return modem;
     }
-    TSerialConnection* Serial() const {
-        return qobject_cast<TSerialConnection*>(window.Session().SerialConn());
-    }
     TPtyPair line;
     TTestModem modem{line.RemoteFd(), 1};
 };

@@ -736,9 +736,11 @@ TEST_F(HostDirectoryTest, SerialAndModemEntriesKeepTheirLineAndCall) {
     ASSERT_EQ(SaveAsNew("/dev/ttyUSB0", "23", "Cable", THostProtocol::Serial),
               THostEditResult::Saved);
     m_dir.Edits() = THostRow{"/dev/ttyUSB1", "9600 7e1 rtscts", "WiFi", THostProtocol::Modem};
-    m_dir.Edits().Modem.Number = "bbs.example.org:23";
-    m_dir.Edits().Modem.InitString = "ATZ&F";
-    m_dir.Edits().Modem.Redials = 3;
+    TModemSettings call;
+    call.Number = "bbs.example.org:23";
+    call.InitString = "ATZ&F";
+    call.Redials = 3;
+    m_dir.Edits().Modem = call;
     ASSERT_EQ(m_dir.SaveAsNew(), THostEditResult::Saved);
 
     EXPECT_EQ(m_store.Value(kKey, "Cable-PORT"), "19200 8N1 none");
@@ -757,7 +759,7 @@ TEST_F(HostDirectoryTest, SerialAndModemEntriesKeepTheirLineAndCall) {
     ASSERT_EQ(again.RowCount(), 3);
     EXPECT_EQ(again.Row(1).Protocol, THostProtocol::Serial);
     EXPECT_EQ(again.Row(2).Protocol, THostProtocol::Modem);
-    EXPECT_EQ(again.Row(2).Modem, m_dir.Row(2).Modem);
+    EXPECT_EQ(again.Row(2).Modem, call);
     again.EnterRow(2);
     again.Connect();
     EXPECT_EQ(again.Chosen().Modem.Number, "bbs.example.org:23");

@@ -30,14 +30,6 @@ int BytesWaiting(int fd) {
     return std::max(telvora::BytesWaiting(fd), 0);
 }
 
-int BytesToSend(int fd) {
-    int count = 0;
-    if (ioctl(fd, TIOCOUTQ, &count) != 0) {
-        return 0;
-    }
-    return count;
-}
-
 } // namespace
 
 TCommEventThread::TCommEventThread(int fd, TCommEventTypes events, TCallback callback)
@@ -155,7 +147,7 @@ void TCommEventThread::Execute() {
         if (m_rxFlagPending.exchange(false)) {
             mask |= Bit(TCommEventType::evRxFlag);
         }
-        if (txPending && BytesToSend(m_fd) == 0) {
+        if (txPending && telvora::BytesToSend(m_fd) == 0) {
             txPending = false;
             mask |= Bit(TCommEventType::evTxEmpty);
         }
@@ -187,7 +179,7 @@ void TCommEventThread::Execute() {
 void TCommEventThread::DrainAndPurge() {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseDrainTimeoutMs);
-    while (BytesToSend(m_fd) > 0 && std::chrono::steady_clock::now() < deadline) {
+    while (telvora::BytesToSend(m_fd) > 0 && std::chrono::steady_clock::now() < deadline) {
         poll(nullptr, 0, kLinePollIntervalMs);
     }
     tcflush(m_fd, TCIOFLUSH);

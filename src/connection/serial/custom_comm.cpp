@@ -308,13 +308,17 @@ int TCustomComm::Read(std::uint8_t* buffer, int count) {
 }
 
 int TCustomComm::Write(const std::uint8_t* buffer, int count) {
+    return Write(buffer, count, m_writeTimeout.load());
+}
+
+int TCustomComm::Write(const std::uint8_t* buffer, int count, int portWaitMs) {
     if (!Enabled()) {
         Fail("Write error", EBADF);
     }
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_writeTimeout.load());
     TTransferLock lock(m_lock, std::defer_lock);
-    if (!LockForTransfer(lock, m_writeTimeout.load())) {
+    if (!LockForTransfer(lock, portWaitMs)) {
         return -1;
     }
     const int fd = m_fd.load();
@@ -447,12 +451,6 @@ bool TCustomComm::CarrierDetected() const {
     }
     const TLineSnapshot lines = ReadLineSnapshot(fd);
     return !lines.HasLines || (lines.Lines & TIOCM_CAR) != 0;
-}
-
-bool TCustomComm::ReadLineRecord(termios& record) const {
-    std::lock_guard lock(m_lock);
-    const int fd = m_fd.load();
-    return fd >= 0 && tcgetattr(fd, &record) == 0;
 }
 
 void TCustomComm::SetLineSettings(const TLineSettings& settings) {

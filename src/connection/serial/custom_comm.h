@@ -94,6 +94,9 @@ public:
     // after a timeout, so -1 would hide bytes that did reach the line and a
     // caller sending again would send them twice.
     int Write(const std::uint8_t* buffer, int count);
+    // The same, but waiting up to portWaitMs for a port that another transfer
+    // holds, whatever WriteTimeout says (room is still waited for only that long).
+    int Write(const std::uint8_t* buffer, int count, int portWaitMs);
     // Bytes waiting to be read, or -1 when closed.
     virtual int InQueCount();
     // Raises or drops DTR; false where the port has no modem lines (a
@@ -101,8 +104,6 @@ public:
     bool SetDtr(bool on);
     // Whether the carrier (DCD) is present; true where the port cannot tell.
     bool CarrierDetected() const;
-    // The line record as the driver holds it now; false when closed.
-    bool ReadLineRecord(termios& record) const;
     // Sets every line setting at once (applied at once when open).
     void SetLineSettings(const TLineSettings& settings);
     // Any thread: the bytes still waiting in the port are reported again by

@@ -85,22 +85,23 @@ std::string THayesDialer::TakeOutput() {
     return std::exchange(m_output, {});
 }
 
+int THayesDialer::Tries() const {
+    return std::clamp(m_settings.Redials, 0, TModemSettings::kMaxRedials) + 1;
+}
+
 void THayesDialer::Dial(TTime now) {
     ++m_try;
     m_state = TState::Dialing;
     m_status = "Dialing " + m_settings.Number;
     if (m_try > 1) {
-        m_status +=
-            " (try " + std::to_string(m_try) + " of " +
-            std::to_string(std::clamp(m_settings.Redials, 0, TModemSettings::kMaxRedials) + 1) +
-            ")";
+        m_status += " (try " + std::to_string(m_try) + " of " + std::to_string(Tries()) + ")";
     }
     m_deadline = now + m_settings.AnswerTimeout;
     Send(m_settings.DialCommand + m_settings.Number);
 }
 
 void THayesDialer::CallFailed(const std::string& why, TTime now) {
-    if (m_try > std::clamp(m_settings.Redials, 0, TModemSettings::kMaxRedials)) {
+    if (m_try >= Tries()) {
         Fail("The call could not be made: " + why);
         m_status = why;
         return;

@@ -58,6 +58,8 @@ public:
     int Try() const { return m_try; }
 
 private:
+    // The first call and its redials.
+    int Tries() const;
     void Dial(TTime now);
     void CallFailed(const std::string& why, TTime now);
     void Fail(const std::string& sentence);

@@ -1,5 +1,7 @@
 #include "connection/serial/modem_response.h"
 
+#include "common/text_helpers.h"
+
 #include <array>
 #include <utility>
 
@@ -17,29 +19,19 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-std::string Upper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
 } // namespace
 
 TModemResult ClassifyModemLine(std::string_view line) {
-    const std::string word = Upper(Trimmed(line));
+    const std::string word = LowerAscii(Trimmed(line));
     static constexpr std::array<std::pair<std::string_view, TModemResult>, 8> kWords{{
-        {"OK", TModemResult::Ok},
-        {"CONNECT", TModemResult::Connect},
-        {"RING", TModemResult::Ring},
-        {"NO CARRIER", TModemResult::NoCarrier},
-        {"ERROR", TModemResult::Error},
-        {"NO DIALTONE", TModemResult::NoDialtone},
-        {"BUSY", TModemResult::Busy},
-        {"NO ANSWER", TModemResult::NoAnswer},
+        {"ok", TModemResult::Ok},
+        {"connect", TModemResult::Connect},
+        {"ring", TModemResult::Ring},
+        {"no carrier", TModemResult::NoCarrier},
+        {"error", TModemResult::Error},
+        {"no dialtone", TModemResult::NoDialtone},
+        {"busy", TModemResult::Busy},
+        {"no answer", TModemResult::NoAnswer},
     }};
     // The numeric forms are the words' places in this list, 5 being an old
     // CONNECT 1200 that counts as a connect as well.
@@ -56,7 +48,7 @@ TModemResult ClassifyModemLine(std::string_view line) {
         }
     }
     // "CONNECT 9600", "CONNECT 115200/ARQ": a connect with its rate.
-    if (word.rfind("CONNECT ", 0) == 0 || word.rfind("CONNECT/", 0) == 0) {
+    if (word.rfind("connect ", 0) == 0 || word.rfind("connect/", 0) == 0) {
         return TModemResult::Connect;
     }
     return TModemResult::Other;

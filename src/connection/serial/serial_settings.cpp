@@ -40,31 +40,14 @@ std::optional<TParity> ParityOfLetter(char letter) {
     }
 }
 
+// One of kSpeeds as the port component names it; every one of them has a name.
 TBaudrate BaudrateOf(int speed) {
-    switch (speed) {
-    case 300:
-        return TBaudrate::br300;
-    case 600:
-        return TBaudrate::br600;
-    case 1200:
-        return TBaudrate::br1200;
-    case 2400:
-        return TBaudrate::br2400;
-    case 4800:
-        return TBaudrate::br4800;
-    case 9600:
-        return TBaudrate::br9600;
-    case 38400:
-        return TBaudrate::br38400;
-    case 57600:
-        return TBaudrate::br57600;
-    case 115200:
-        return TBaudrate::br115200;
-    case 230400:
-        return TBaudrate::br230400;
-    default:
-        return TBaudrate::br19200;
+    for (int i = 0; i <= static_cast<int>(TBaudrate::br230400); ++i) {
+        if (BaudRateValue(static_cast<TBaudrate>(i)) == speed) {
+            return static_cast<TBaudrate>(i);
+        }
     }
+    return TBaudrate::br19200;
 }
 
 TFlowControl FlowControlOf(TSerialFlow flow) {
