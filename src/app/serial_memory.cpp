@@ -1,6 +1,7 @@
 #include "app/serial_memory.h"
 
 #include "common/qt_text.h"
+#include "directory/qt_settings_store.h"
 
 #include <QSettings>
 
@@ -11,8 +12,10 @@ namespace {
 const QString kSettingsKey = QStringLiteral("SerialLine/Settings");
 const QString kPortKey = QStringLiteral("SerialLine/Port");
 
+// A file of its own beside the directory's: saving the directory rewrites
+// that file whole.
 QSettings Store() {
-    return QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora"));
+    return QSettings(TQtSettingsStore::kProgramOrganization, QStringLiteral("Telvora-serial"));
 }
 
 } // namespace

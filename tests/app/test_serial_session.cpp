@@ -5,6 +5,8 @@
 #include "session_test_support.h"
 
 #include "app/serial_commands.h"
+#include "app/serial_memory.h"
+#include "directory/qt_settings_store.h"
 
 #include "connection/serial/extended_comm.h"
 #include "connection/serial_connection.h"
@@ -15,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -92,6 +95,25 @@ TEST_F(SerialSession, KeysTypedWhileThePortIsBusyAllArrive) {
     busy = false;
     holder.join();
     EXPECT_EQ(ReadAtFarEnd(keys.size()), keys);
+}
+
+TEST(SerialMemory, OutlivesASaveOfTheHostDirectory) {
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    TSerialSettings settings;
+    settings.Speed = 9600;
+    settings.Flow = TSerialFlow::RtsCts;
+    RememberSerialSettings(settings);
+    RememberSerialPort("/dev/ttyS3");
+    TQtSettingsStore store;
+    THostDirectory directory(store);
+    directory.LoadHosts();
+    directory.Edits() = THostRow{"bbs.example.org", "23", "Board"};
+    EXPECT_EQ(directory.SaveAsNew(), THostEditResult::Saved);
+    EXPECT_EQ(RememberedSerialSettings(), settings);
+    EXPECT_EQ(RememberedSerialPort(), "/dev/ttyS3");
+    qputenv("HOME", oldHome);
 }
 
 TEST_F(SerialSession, TheLineStaysAt19200WhateverTheSpeedMenuSays) {
