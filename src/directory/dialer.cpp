@@ -31,6 +31,11 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+
 namespace telvora {
 
 namespace {
@@ -102,8 +107,25 @@ protected:
     }
 };
 
+// "HOST:PORT" or "[IPV6]:PORT" as host and port; nullopt without a port
+// (an IPv6 address alone has several ':').
+std::optional<std::pair<std::string, std::string>> SplitPort(const std::string& hostPort) {
+    const std::size_t colon = hostPort.rfind(':');
+    if (colon == std::string::npos || !THostDirectory::IsInteger(hostPort.substr(colon + 1))) {
+        return std::nullopt;
+    }
+    const std::string host = hostPort.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        return std::pair{host.substr(1, host.size() - 2), hostPort.substr(colon + 1)};
+    }
+    if (host.find(':') != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::pair{host, hostPort.substr(colon + 1)};
+}
+
 // A host name written as a telnet:// or raw:// URL gives the entry its kind,
-// its user and, after a single ':', its port.
+// its user and its port.
 void TakeHostUrl(THostRow& edits) {
     const std::optional<THostUrl> url = SplitHostUrl(TrimBlanks(edits.HostName));
     if (!url) {
@@ -113,13 +135,10 @@ void TakeHostUrl(THostRow& edits) {
     if (!url->User.empty()) {
         edits.UserName = url->User;
     }
-    const std::string& hostPort = url->HostPort;
-    const std::size_t colon = hostPort.rfind(':');
-    const bool onePort = colon != std::string::npos && hostPort.find(':') == colon &&
-                         THostDirectory::IsInteger(hostPort.substr(colon + 1));
-    edits.HostName = onePort ? hostPort.substr(0, colon) : hostPort;
-    if (onePort) {
-        edits.Port = hostPort.substr(colon + 1);
+    if (const auto hostAndPort = SplitPort(url->HostPort)) {
+        std::tie(edits.HostName, edits.Port) = *hostAndPort;
+    } else {
+        edits.HostName = url->HostPort;
     }
 }
 

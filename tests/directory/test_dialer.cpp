@@ -766,6 +766,10 @@ TEST_F(DialerTest, AnAddressWrittenAsAUrlGivesKindPortAndUser) {
     Button("BitBtn1")->click();
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
+    Type("telnet://[::1]:6502", "23", "Six");
+    Button("BitBtn1")->click();
+    EXPECT_EQ(m_store.Value(kKey, "Six"), "::1");
+    EXPECT_EQ(m_store.Value(kKey, "Six-PORT"), "6502");
 }
 
 // A login's password goes to the desktop's keyring and comes back from it
