@@ -75,6 +75,9 @@ struct TSzBatch {
     std::size_t meanSubpacket;
 };
 
+// Named in test lists and failures by its row, not its bytes.
+void PrintTo(const TSzBatch& batch, std::ostream* out) { *out << batch.name; }
+
 class ReceiveBatchFromSz : public ReceiveFromSz, public ::testing::WithParamInterface<TSzBatch> {};
 
 TEST_P(ReceiveBatchFromSz, ArrivesWholeAndDated) {
