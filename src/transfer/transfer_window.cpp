@@ -128,10 +128,7 @@ void TTransferWindow::Begin() {
     m_latest = TTransferProgress{};
     m_running = true;
     BitBtn1->setText(QStringLiteral("Cancel"));
-    m_rebase = true;
-    m_sinceBase.start();
-    m_rate.reset();
-    m_lastBytes = 0;
+    m_rate = TTransferRate{};
     ShowShare(m_latest);
     CentreOnScreen(*this);
 }
@@ -154,7 +151,7 @@ void TTransferWindow::reject() {
 void TTransferWindow::Show(const TTransferProgress& progress) {
     m_latest = progress;
     // Measured as the news comes, not when the window next shows it.
-    UpdateRate(progress);
+    m_rate.Count(progress.fileName, progress.bytes, TTransferRate::TClock::now());
     m_running = !progress.ended;
     if (progress.ended) {
         // The sender has gone: nobody waits for an answer any more.
@@ -194,8 +191,9 @@ void TTransferWindow::Apply(const TTransferProgress& progress) {
     }
     lBytes->setText(bytes);
     if (m_second == TRow::Rate) {
-        lBlocks->setText(QStringLiteral("%1 bytes/s")
-                             .arg(static_cast<qint64>(std::llround(m_rate.value_or(0)))));
+        lBlocks->setText(
+            QStringLiteral("%1 bytes/s")
+                .arg(static_cast<qint64>(std::llround(m_rate.BytesPerSecond().value_or(0)))));
     } else {
         lBlocks->setText(QString::number(progress.blocks));
     }
@@ -203,31 +201,6 @@ void TTransferWindow::Apply(const TTransferProgress& progress) {
     lErrors->setText(QString::number(progress.errorCount));
     BitBtn1->setText(progress.ended ? QStringLiteral("Close") : QStringLiteral("Cancel"));
     Q_EMIT ProgressShown(progress);
-}
-
-void TTransferWindow::UpdateRate(const TTransferProgress& progress) {
-    if (m_rebase || progress.fileName != m_baseFile || progress.bytes < m_lastBytes) {
-        m_rebase = false;
-        m_baseFile = progress.fileName;
-        m_baseBytes = progress.bytes;
-        m_lastBytes = progress.bytes;
-        m_rate.reset();
-        m_sinceBase.restart();
-        return;
-    }
-    if (progress.bytes == m_baseBytes) {
-        // No data yet: the time so far was spent waiting, not moving bytes.
-        m_sinceBase.restart();
-        return;
-    }
-    // Kept while no new data comes: an ending that follows a pause (ZMODEM
-    // waits a moment for the sender's last word) does not lower it.
-    if (progress.bytes > m_lastBytes) {
-        m_lastBytes = progress.bytes;
-        const qint64 nanoseconds = std::max<qint64>(m_sinceBase.nsecsElapsed(), 1);
-        m_rate = static_cast<double>(progress.bytes - m_baseBytes) * 1e9 /
-                 static_cast<double>(nanoseconds);
-    }
 }
 
 QString TTransferWindow::TimeText(double seconds) {
@@ -251,8 +224,9 @@ void TTransferWindow::ShowShare(const TTransferProgress& progress) {
     QString left;
     if (percent && *percent == 100) {
         left = TimeText(0);
-    } else if (percent && m_rate && *m_rate > 0 && !progress.ended) {
-        left = TimeText(static_cast<double>(progress.totalBytes - progress.bytes) / *m_rate);
+    } else if (const std::optional<double> rate = m_rate.BytesPerSecond();
+               percent && rate && *rate > 0 && !progress.ended) {
+        left = TimeText(static_cast<double>(progress.totalBytes - progress.bytes) / *rate);
     }
     lTimeLeft->setText(left);
 }
@@ -287,7 +261,7 @@ std::optional<TExistingFile> TTransferWindow::AskExisting(const QString& path) {
     question.exec();
     m_question = nullptr;
     // The time the question was open is no part of the rate.
-    m_rebase = true;
+    m_rate.Rebase();
     const QAbstractButton* clicked = question.clickedButton();
     // Taken down without an answer (the transfer ended or was cancelled).
     if (clicked == nullptr || !m_running) {

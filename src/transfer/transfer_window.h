@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/transfer_rate.h"
 #include "transfer/transfer_request.h"
 
 #include <QDialog>
@@ -90,9 +91,6 @@ private:
     void Apply(const TTransferProgress& progress);
     void ApplyPending();
     void DropQuestion();
-    // The rate in bytes a second over the file so far, from its first data
-    // up to its latest; none before there is any.
-    void UpdateRate(const TTransferProgress& progress);
     void ShowShare(const TTransferProgress& progress);
 
     static constexpr int kShowIntervalMs = 50;
@@ -101,17 +99,8 @@ private:
     QTimer m_applyTimer;
     QElapsedTimer m_sinceApply;
     QMessageBox* m_question = nullptr;
-    // The rate: the file's bytes when it was last seen without any data
-    // yet, and since when. A question the user answers starts it afresh: the
-    // time it was open is not the line's, and a resumed file's first count
-    // holds what was already there.
     TRow m_second = TRow::Blocks;
-    QElapsedTimer m_sinceBase;
-    std::string m_baseFile;
-    std::int64_t m_baseBytes = 0;
-    std::int64_t m_lastBytes = 0;
-    std::optional<double> m_rate;
-    bool m_rebase = true;
+    TTransferRate m_rate;
 };
 
 } // namespace telvora
