@@ -444,7 +444,7 @@ void TDialer::BitBtn1Click() {
     }
     const THostEditResult result = m_directory.SaveAsNew();
     if (result == THostEditResult::Saved) {
-        KeepPassword(m_directory.Edits().Description);
+        KeepPassword(m_directory.Edits());
     }
     Report(result);
 }
@@ -463,23 +463,31 @@ void TDialer::BitBtn2Click() {
     const int row = m_directory.CurrentRow();
     const THostRow before =
         row >= 1 && row <= m_directory.RowCount() ? m_directory.Row(row) : THostRow{};
-    const std::string renamed = m_directory.Edits().Description;
+    const THostRow edited = m_directory.Edits();
     const THostEditResult result = m_directory.Update();
     if (result == THostEditResult::Saved) {
-        MovePassword(before, renamed);
-        KeepPassword(renamed);
+        CarryPassword(before, edited);
+        KeepPassword(edited);
     }
     Report(result);
 }
 
-// A renamed entry takes its kept password along.
-void TDialer::MovePassword(const THostRow& before, const std::string& renamed) {
-    if (before.UserName.empty() ||
-        m_directory.Store().FoldCase(before.Description) == m_directory.Store().FoldCase(renamed)) {
+// A renamed entry takes its kept password along; an entry that no longer
+// has a user name drops it, since it is sent only with one.
+void TDialer::CarryPassword(const THostRow& before, const THostRow& edited) {
+    if (before.UserName.empty()) {
+        return;
+    }
+    if (edited.UserName.empty()) {
+        m_keyring.DeletePassword(before.Description);
+        return;
+    }
+    const TSettingsStore& store = m_directory.Store();
+    if (store.FoldCase(before.Description) == store.FoldCase(edited.Description)) {
         return;
     }
     const std::optional<std::string> kept = m_keyring.ReadPassword(before.Description);
-    if (kept && !kept->empty() && m_keyring.WritePassword(renamed, *kept)) {
+    if (kept && !kept->empty() && m_keyring.WritePassword(edited.Description, *kept)) {
         m_keyring.DeletePassword(before.Description);
     }
 }
@@ -511,10 +519,20 @@ void TDialer::BitBtn3Click() {
     done(QDialog::Accepted);
 }
 
-void TDialer::KeepPassword(const std::string& entry) {
+void TDialer::KeepPassword(const THostRow& entry) {
     const QString password = m_passwordEdit->text();
     m_passwordEdit->clear();
-    if (password.isEmpty() || m_keyring.WritePassword(entry, ToUtf8(password))) {
+    if (password.isEmpty()) {
+        return;
+    }
+    // A password alone is never sent, and nothing would take it out of the
+    // keyring again.
+    if (entry.UserName.empty()) {
+        ShowMessage(QStringLiteral("The password is not kept: a password is sent only with a "
+                                   "user name. Type the user name too."));
+        return;
+    }
+    if (m_keyring.WritePassword(entry.Description, ToUtf8(password))) {
         return;
     }
     ShowMessage(QStringLiteral("The password could not be kept: no keyring answers (%1). It "

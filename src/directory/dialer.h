@@ -87,10 +87,10 @@ private:
     void AddLabel(const QString& text, QWidget* field, int left, int top, int width);
     void LabelFields();
     // The password typed in its box goes to the keyring (the box is emptied).
-    void KeepPassword(const std::string& entry);
+    void KeepPassword(const THostRow& entry);
     // Yes when the user lets the edits replace the entry of their name.
     bool AskToReplace();
-    void MovePassword(const THostRow& before, const std::string& renamed);
+    void CarryPassword(const THostRow& before, const THostRow& edited);
     void TakeChosenPassword();
     void ShowLoadProblem();
     void TakeEdits();

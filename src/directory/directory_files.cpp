@@ -67,7 +67,9 @@ TImportResult ImportDirectoryFile(TSettingsStore& store, const std::string& path
     result.Added = counts.Added;
     result.Updated = counts.Updated;
     for (const TListEntry& entry : list.Entries) {
-        if (!entry.Password.empty() &&
+        // A login is a user name and its password: a password alone is never
+        // sent, and would stay in the keyring after its entry is deleted.
+        if (!entry.Password.empty() && !entry.Row.UserName.empty() &&
             (keyring == nullptr ||
              !keyring->WritePassword(entry.Row.Description, entry.Password))) {
             ++result.PasswordsNotKept;

@@ -69,14 +69,17 @@ TEST_F(DirectoryCommandLine, AnImportedBoardIsCalledByNameAndLoggedInByTheDefaul
     const std::string list =
         WriteList("[Guest BBS]\nConnectionType=Raw\nAddress=127.0.0.1\nPort=" + peer.PortText() +
                   "\nUserName=guest\nPassword=secret\n\n"
-                  "[Secure BBS]\nConnectionType=SSH\nAddress=ssh.example\n");
+                  "[Secure BBS]\nConnectionType=SSH\nAddress=ssh.example\n\n"
+                  "[Lone BBS]\nAddress=lone.example\nPassword=alone\n");
     const Outcome first = RunTelvora("--import-directory " + list);
     EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_THAT(first.out, HasSubstr("Took 1 entries (1 new, 0 updated) and skipped 1"));
+    EXPECT_THAT(first.out, HasSubstr("Took 2 entries (2 new, 0 updated) and skipped 1"));
     const Outcome again = RunTelvora("--headless --import-directory " + list);
-    EXPECT_THAT(again.out, HasSubstr("Took 1 entries (0 new, 1 updated) and skipped 1"));
+    EXPECT_THAT(again.out, HasSubstr("Took 2 entries (0 new, 2 updated) and skipped 1"));
     const Outcome listed = RunTelvora("--list-entries");
-    EXPECT_EQ(listed.out, "Guest BBS\tRaw\t127.0.0.1:" + peer.PortText() + "\t40\t0\t-\n");
+    EXPECT_EQ(listed.out, "Guest BBS\tRaw\t127.0.0.1:" + peer.PortText() +
+                              "\t40\t0\t-\nLone BBS\tTelnet\tlone.example:23\t40\t0\t-\n");
+    EXPECT_EQ(TLoginKeyring().ReadPassword("Lone BBS"), "") << "a password without its login";
 
     const Outcome call = RunTelvora("--headless --exit-when-done --entry 'guest bbs'");
     board.join();
@@ -84,7 +87,7 @@ TEST_F(DirectoryCommandLine, AnImportedBoardIsCalledByNameAndLoggedInByTheDefaul
     EXPECT_EQ(received, "guest\x9bsecret\x9b");
 
     const Outcome counted = RunTelvora("--headless --list-entries");
-    EXPECT_THAT(counted.out, ::testing::MatchesRegex(
+    EXPECT_THAT(counted.out, ::testing::ContainsRegex(
                                  "Guest BBS\tRaw\t127.0.0.1:[0-9]+\t40\t1\t20[0-9-]+ [0-9:]+\n"));
     EXPECT_THAT(ReadAll(ConfigFile()), ::testing::Not(HasSubstr("secret")))
         << "no password in plain text";

@@ -38,56 +38,37 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view kKey = THostDirectory::kDirectoryKey;
 constexpr auto kWatchInterval = 10ms;
-constexpr auto kWatchTimeout = 5000ms;
 
-// Answers every message box that opens with OK and remembers its text; gives
-// up after a timeout so that a stuck box cannot hang the test.
-class TMessageBoxWatcher {
+// Answers every box that opens for the whole test: a question (a box with
+// Yes and No) as told, a message with OK; remembers the texts of each.
+class TBoxAnswerer {
 public:
-    TMessageBoxWatcher() {
+    TBoxAnswerer() {
         m_timer.setInterval(kWatchInterval);
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
         m_timer.start();
-        m_started = std::chrono::steady_clock::now();
     }
-    const QStringList& Texts() const { return m_texts; }
+    void Answer(bool yes) { m_yes = yes; }
+    const QStringList& Questions() const { return m_questions; }
+    const QStringList& Messages() const { return m_messages; }
 
 private:
     void Poll() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box != nullptr && box->button(QMessageBox::Yes) == nullptr) {
-            m_texts << box->text();
+        if (box == nullptr) {
+            return;
+        }
+        if (box->button(QMessageBox::Yes) != nullptr) {
+            m_questions << box->text();
+            box->button(m_yes ? QMessageBox::Yes : QMessageBox::No)->click();
+        } else {
+            m_messages << box->text();
             box->accept();
-        } else if (std::chrono::steady_clock::now() - m_started > kWatchTimeout) {
-            m_timer.stop();
         }
     }
     QTimer m_timer;
-    QStringList m_texts;
-    std::chrono::steady_clock::time_point m_started;
-};
-
-// Answers every question (a box with Yes and No) as told, for the whole
-// test, and remembers its text.
-class TQuestionAnswerer {
-public:
-    TQuestionAnswerer() {
-        m_timer.setInterval(kWatchInterval);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box != nullptr && box->button(QMessageBox::Yes) != nullptr) {
-                m_texts << box->text();
-                box->button(m_yes ? QMessageBox::Yes : QMessageBox::No)->click();
-            }
-        });
-        m_timer.start();
-    }
-    void Answer(bool yes) { m_yes = yes; }
-    const QStringList& Texts() const { return m_texts; }
-
-private:
-    QTimer m_timer;
-    QStringList m_texts;
+    QStringList m_questions;
+    QStringList m_messages;
     bool m_yes = true;
 };
 
@@ -178,7 +159,7 @@ protected:
     }
 
     TMemorySettingsStore m_store;
-    TQuestionAnswerer m_questions;
+    TBoxAnswerer m_boxes;
     TDialer m_dialer{m_store};
 };
 
@@ -405,9 +386,9 @@ TEST_F(DialerTest, SaveAsNewAddsTheEntryAndRejectsBlanksWithAMessage) {
     EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", ""));
 
     Type("  ", "23", "No host");
-    TMessageBoxWatcher watcher;
     Button("BitBtn1")->click();
-    EXPECT_THAT(watcher.Texts(), ElementsAre("Please enter the hostname and description first."));
+    EXPECT_THAT(m_boxes.Messages(),
+                ElementsAre("Please enter the hostname and description first."));
     EXPECT_EQ(GridRows().size(), 3);
     EXPECT_EQ(Boxes(), (QStringList{"  ", "23", "No host"}));
 }
@@ -417,13 +398,12 @@ TEST_F(DialerTest, DescriptionsWithPortSuffixAreRefusedWithAMessage) {
     m_dialer.show();
     const auto before = GridRows();
     const int commits = m_store.CommitCount();
-    TMessageBoxWatcher watcher;
     Type("h", "1", "Mine-port");
     Button("BitBtn1")->click();
     Button("BitBtn2")->click();
-    ASSERT_EQ(watcher.Texts().size(), 2);
-    EXPECT_TRUE(watcher.Texts()[0].contains("-PORT"));
-    EXPECT_EQ(watcher.Texts()[0], watcher.Texts()[1]);
+    ASSERT_EQ(m_boxes.Messages().size(), 2);
+    EXPECT_TRUE(m_boxes.Messages()[0].contains("-PORT"));
+    EXPECT_EQ(m_boxes.Messages()[0], m_boxes.Messages()[1]);
     EXPECT_EQ(GridRows(), before);
     EXPECT_EQ(m_store.CommitCount(), commits);
 }
@@ -555,12 +535,11 @@ TEST_F(DialerTest, FailedSaveIsReportedAndTheListStaysAsItWas) {
     ClickRow(1);
     const auto before = GridRows();
     m_store.SetCommitFails(true);
-    TMessageBoxWatcher watcher;
     Type("n.example", "x", "New");
     Button("BitBtn1")->click();
     Button("BitBtn5")->click();
-    ASSERT_EQ(watcher.Texts().size(), 2);
-    EXPECT_EQ(watcher.Texts()[0], "The host directory could not be saved. Nothing was changed.");
+    ASSERT_EQ(m_boxes.Messages().size(), 2);
+    EXPECT_EQ(m_boxes.Messages()[0], "The host directory could not be saved. Nothing was changed.");
     EXPECT_EQ(GridRows(), before);
     EXPECT_EQ(Grid()->currentIndex().row(), 1);
     EXPECT_EQ(m_dialer.CurrentRow(), 2);
@@ -672,12 +651,12 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker);
+    TBoxAnswerer boxes;
     dialer.show();
     dialer.findChild<QLineEdit*>("Edit1")->setText("x.example");
     dialer.findChild<QLineEdit*>("Edit2")->setText("X");
-    TMessageBoxWatcher watcher;
     dialer.findChild<QPushButton*>("BitBtn1")->click();
-    EXPECT_THAT(watcher.Texts(),
+    EXPECT_THAT(boxes.Messages(),
                 ElementsAre("The host directory could not be saved. Nothing was changed."));
     EXPECT_EQ(grid->model()->rowCount(), 1);
 }
@@ -692,22 +671,22 @@ TEST_F(DialerTest, SaveAsNewOverAnExistingNameAndDeleteAskFirst) {
     Store("Club BBS", "old.example", "23");
     m_dialer.show();
     Type("new.example", "23", "club bbs");
-    m_questions.Answer(false);
+    m_boxes.Answer(false);
     Button("BitBtn1")->click();
     EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "old.example") << "No keeps it";
-    m_questions.Answer(true);
+    m_boxes.Answer(true);
     Button("BitBtn1")->click();
     EXPECT_THAT(GridRows(),
                 ElementsAre(QStringList{"new.example", "23", "club bbs"}, QStringList{"", "", ""}));
 
     ClickRow(0);
-    m_questions.Answer(false);
+    m_boxes.Answer(false);
     Button("BitBtn5")->click();
     EXPECT_EQ(GridRows().size(), 2);
-    m_questions.Answer(true);
+    m_boxes.Answer(true);
     Button("BitBtn5")->click();
     EXPECT_THAT(GridRows(), ElementsAre(QStringList{"", "", ""}));
-    EXPECT_THAT(m_questions.Texts(),
+    EXPECT_THAT(m_boxes.Questions(),
                 ElementsAre("An entry named \"club bbs\" exists already. Replace it?",
                             "An entry named \"club bbs\" exists already. Replace it?",
                             "Delete the entry \"club bbs\"?", "Delete the entry \"club bbs\"?"));
@@ -719,22 +698,21 @@ TEST_F(DialerTest, UpdateOntoAnotherEntrysNameAsksFirst) {
     m_dialer.show();
     ClickRow(0);
     Edit("Edit2")->setText("beta");
-    m_questions.Answer(false);
+    m_boxes.Answer(false);
     Button("BitBtn2")->click();
     EXPECT_EQ(GridRows().size(), 3) << "No keeps both";
-    m_questions.Answer(true);
+    m_boxes.Answer(true);
     Button("BitBtn2")->click();
     EXPECT_THAT(GridRows(),
                 ElementsAre(QStringList{"a.example", "23", "beta"}, QStringList{"", "", ""}));
-    EXPECT_EQ(m_questions.Texts().size(), 2);
+    EXPECT_EQ(m_boxes.Questions().size(), 2);
 }
 
 TEST_F(DialerTest, AStoreProblemIsToldWhenTheWindowOpens) {
     m_store.SetProblem("The host directory file \"/x/Telvora.conf\" is not a regular file");
-    TMessageBoxWatcher watcher;
     m_dialer.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.Texts().isEmpty(); }));
-    EXPECT_EQ(watcher.Texts().front(),
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_boxes.Messages().isEmpty(); }));
+    EXPECT_EQ(m_boxes.Messages().front(),
               "The host directory file \"/x/Telvora.conf\" is not a regular file");
 }
 
@@ -819,9 +797,8 @@ protected:
 TEST_F(DialerPasswordTest, ThePasswordIsKeptInTheKeyringAndTakenForTheCall) {
     test::TKeyringSession keyring;
     ASSERT_TRUE(keyring.Ready()) << "dbus-run-session and gnome-keyring-daemon are needed";
-    TMessageBoxWatcher messages;
     EXPECT_EQ(SaveAndConnect(QStringLiteral("typed")), "") << "nothing asked";
-    EXPECT_TRUE(messages.Texts().isEmpty()) << messages.Texts().join('|').toStdString();
+    EXPECT_TRUE(m_boxes.Messages().isEmpty()) << m_boxes.Messages().join('|').toStdString();
     EXPECT_EQ(m_dialer.ChosenEntry().UserName, "sam");
     EXPECT_EQ(m_dialer.ChosenPassword(), "s3cret");
     ExpectNoPasswordStored();
@@ -830,14 +807,41 @@ TEST_F(DialerPasswordTest, ThePasswordIsKeptInTheKeyringAndTakenForTheCall) {
 TEST_F(DialerPasswordTest, WithoutAKeyringThePasswordIsAskedAtConnect) {
     const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/telvora-test-bus");
-    TMessageBoxWatcher messages;
     const QString asked = SaveAndConnect(QStringLiteral("typed"));
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
-    ASSERT_EQ(messages.Texts().size(), 1);
-    EXPECT_TRUE(messages.Texts().front().startsWith("The password could not be kept"));
+    ASSERT_EQ(m_boxes.Messages().size(), 1);
+    EXPECT_TRUE(m_boxes.Messages().front().startsWith("The password could not be kept"));
     EXPECT_EQ(asked, "Password for sam at \"Club\":");
     EXPECT_EQ(m_dialer.ChosenPassword(), "typed");
     ExpectNoPasswordStored();
+}
+
+// A password is kept only with a user name: one typed alone is refused with a
+// word, and an entry whose user name is taken away loses its password.
+TEST_F(DialerPasswordTest, APasswordIsKeptOnlyWithAUserName) {
+    test::TKeyringSession keyring;
+    ASSERT_TRUE(keyring.Ready()) << "dbus-run-session and gnome-keyring-daemon are needed";
+    const TLoginKeyring kept;
+    ExecWith([this] {
+        Type("bbs.example", "23", "Club");
+        Edit("UserEdit")->setText("sam");
+        Edit("PasswordEdit")->setText("s3cret");
+        Button("BitBtn1")->click();
+        m_dialer.reject();
+    });
+    ASSERT_EQ(kept.ReadPassword("Club"), "s3cret");
+    ExecWith([this] {
+        ClickRow(0);
+        Edit("UserEdit")->clear();
+        Button("BitBtn2")->click();
+        Edit("PasswordEdit")->setText("alone");
+        Button("BitBtn2")->click();
+        m_dialer.reject();
+    });
+    EXPECT_EQ(kept.ReadPassword("Club"), "") << "left in the keyring without its login";
+    EXPECT_THAT(m_boxes.Messages(),
+                ElementsAre("The password is not kept: a password is sent only with a user "
+                            "name. Type the user name too."));
 }
 
 // The command line's list: where each kind of entry calls, in its own words.
