@@ -48,19 +48,8 @@ std::optional<double> Seconds(const std::string& value) {
     return seconds;
 }
 
-// A whole number from 0 to most, in decimal.
-std::optional<int> WholeNumber(std::string_view text, int most) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [last, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || last != end || value < 0 || value > most) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::optional<int> Milliseconds(std::string_view text) {
-    return WholeNumber(text, kMaxTypingPaceMs);
+    return ParseWholeNumber(text, kMaxTypingPaceMs);
 }
 
 // "CHARACTER-MS,LINE-END-MS".
@@ -164,7 +153,7 @@ bool SetLineOption(CommandLineResult& result, const std::string& name, const std
     } else if (name == "--init") {
         Dial(options).InitString = text;
     } else {
-        const std::optional<int> redials = WholeNumber(text, TModemSettings::kMaxRedials);
+        const std::optional<int> redials = ParseWholeNumber(text, TModemSettings::kMaxRedials);
         if (!redials) {
             result.error = "--redial takes a number of tries from 0 to " +
                            std::to_string(TModemSettings::kMaxRedials) + ", not '" + text + "'";
@@ -237,13 +226,11 @@ bool Fails(std::string* problem, const std::string& what) {
 
 // "1".."65535", leading zeros allowed; stored without them.
 bool ReadPort(std::string_view port, TelnetTarget& target, std::string* problem) {
-    int number = 0;
-    const auto [last, error] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (port.empty() || error != std::errc() || last != port.data() + port.size() || number < 1 ||
-        number > 65535) {
+    const std::optional<int> number = ParseWholeNumber(port, 65535);
+    if (!number || *number < 1) {
         return Fails(problem, "the port must be a number from 1 to 65535");
     }
-    target.port = std::to_string(number);
+    target.port = std::to_string(*number);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "common/text_helpers.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace telvora {
 
@@ -37,6 +38,16 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
         std::search(text.begin(), text.end(), part.begin(), part.end(),
                     [](char a, char b) { return LowerAsciiChar(a) == LowerAsciiChar(b); });
     return found != text.end() || part.empty();
+}
+
+std::optional<int> ParseWholeNumber(std::string_view text, int most) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [last, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || last != end || value < 0 || value > most) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 } // namespace telvora

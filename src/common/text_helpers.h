@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,5 +17,10 @@ bool ContainsNoCase(std::string_view text, std::string_view part);
 
 // Turns A..Z into a..z and leaves every other byte as it is.
 std::string LowerAscii(std::string_view text);
+
+// A whole number from 0 to most, written in decimal digits alone: no sign, no
+// blanks, nothing after it. None otherwise.
+std::optional<int> ParseWholeNumber(std::string_view text,
+                                    int most = std::numeric_limits<int>::max());
 
 } // namespace telvora

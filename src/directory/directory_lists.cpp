@@ -4,7 +4,6 @@
 #include "connection/serial/serial_settings.h"
 
 #include <array>
-#include <charconv>
 #include <ctime>
 
 namespace telvora {
@@ -45,15 +44,7 @@ bool IsComment(std::string_view line) {
 }
 
 int ParseNumber(std::string_view text, int fallback) {
-    const std::string trimmed = Trim(text);
-    long long value = 0;
-    const auto [end, error] =
-        std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
-    if (error != std::errc() || end != trimmed.data() + trimmed.size() || value < 0 ||
-        value > 0x7FFFFFFF) {
-        return fallback;
-    }
-    return static_cast<int>(value);
+    return ParseWholeNumber(Trim(text)).value_or(fallback);
 }
 
 std::string PortText(std::string_view text) {

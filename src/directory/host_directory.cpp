@@ -267,11 +267,7 @@ std::string Named(const std::string& description, std::string_view suffix) {
 }
 
 int ParseCount(std::string_view stored) {
-    const std::string trimmed = TrimBlanks(stored);
-    int value = 0;
-    const auto [end, error] =
-        std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
-    return error == std::errc() && end == trimmed.data() + trimmed.size() && value > 0 ? value : 0;
+    return ParseWholeNumber(TrimBlanks(stored)).value_or(0);
 }
 
 constexpr std::string_view kYes = "1";

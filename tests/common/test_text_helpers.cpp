@@ -55,3 +55,28 @@ TEST(ContainsNoCase, FoldsAsciiLettersOnly) {
     // É (C3 89) and é (C3 A9) are different bytes and are not folded.
     EXPECT_FALSE(ContainsNoCase("CAF\xC3\x89", "caf\xC3\xA9"));
 }
+
+TEST(ParseWholeNumber, TakesDigitsAloneWithinTheBound) {
+    using telvora::ParseWholeNumber;
+    const struct {
+        const char* text;
+        int most;
+        std::optional<int> value;
+    } cases[] = {
+        {"0", 99, 0},
+        {"99", 99, 99},
+        {"007", 99, 7},
+        {"100", 99, {}},
+        {"", 99, {}},
+        {"-1", 99, {}},
+        {"+5", 99, {}},
+        {" 5", 99, {}},
+        {"5 ", 99, {}},
+        {"5x", 99, {}},
+        {"2147483647", std::numeric_limits<int>::max(), 2147483647},
+        {"2147483648", std::numeric_limits<int>::max(), {}},
+    };
+    for (const auto& row : cases) {
+        EXPECT_EQ(ParseWholeNumber(row.text, row.most), row.value) << "'" << row.text << "'";
+    }
+}

@@ -3,7 +3,6 @@
 #include "common/text_helpers.h"
 
 #include <algorithm>
-#include <charconv>
 #include <sstream>
 
 namespace telvora {
@@ -88,11 +87,9 @@ TLineSettings TSerialSettings::LineSettings() const {
 }
 
 std::optional<int> ParseSerialSpeed(std::string_view text) {
-    int speed = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), speed);
-    if (error != std::errc() || end != text.data() + text.size() ||
-        std::find(TSerialSettings::kSpeeds.begin(), TSerialSettings::kSpeeds.end(), speed) ==
-            TSerialSettings::kSpeeds.end()) {
+    const std::optional<int> speed = ParseWholeNumber(text);
+    if (!speed || std::find(TSerialSettings::kSpeeds.begin(), TSerialSettings::kSpeeds.end(),
+                            *speed) == TSerialSettings::kSpeeds.end()) {
         return std::nullopt;
     }
     return speed;
