@@ -4,7 +4,6 @@
 #include "common/text_helpers.h"
 #include "directory/host_directory.h"
 
-#include <arpa/inet.h>
 #include <charconv>
 #include <cmath>
 
@@ -203,47 +202,16 @@ bool SetMovie(CommandLineResult& result, const std::string& path) {
     return true;
 }
 
-// An IPv6 address in digits, optionally with a zone ("fe80::1%eth0").
-bool IsIPv6Address(std::string_view text) {
-    const auto percent = text.find('%');
-    if (percent != std::string_view::npos) {
-        const std::string_view zone = text.substr(percent + 1);
-        if (zone.empty() || zone.find_first_of(" \t/[]:%") != std::string_view::npos) {
-            return false;
-        }
-        text = text.substr(0, percent);
-    }
-    in6_addr address{};
-    return inet_pton(AF_INET6, std::string(text).c_str(), &address) == 1;
-}
-
-bool Fails(std::string* problem, const std::string& what) {
-    if (problem != nullptr) {
-        *problem = what;
-    }
-    return false;
-}
-
-// "1".."65535", leading zeros allowed; stored without them.
-bool ReadPort(std::string_view port, TelnetTarget& target, std::string* problem) {
-    const std::optional<int> number = ParseWholeNumber(port, 65535);
-    if (!number || *number < 1) {
-        return Fails(problem, "the port must be a number from 1 to 65535");
-    }
-    target.port = std::to_string(*number);
-    return true;
-}
-
 // HOST, HOST:PORT, [IPV6]:PORT or an IPv6 address alone, with or without
 // the scheme given and a closing '/'.
 std::optional<TelnetTarget> ParseTarget(const std::string& text, std::string_view scheme, bool raw,
                                         std::string* problem) {
-    TelnetTarget target;
-    target.raw = raw;
     const std::optional<THostUrl> url = SplitHostUrl(text);
     const THostProtocol wanted = raw ? THostProtocol::Raw : THostProtocol::Telnet;
-    if ((url && url->Protocol != wanted) || HasOtherScheme(text)) {
-        Fails(problem, "only a " + std::string(scheme) + " address is taken here");
+    if (url ? url->Protocol != wanted : HasOtherScheme(text)) {
+        if (problem != nullptr) {
+            *problem = "only a " + std::string(scheme) + " address is taken here";
+        }
         return std::nullopt;
     }
     // Without a scheme, USER@HOST logs in as USER all the same.
@@ -254,56 +222,17 @@ std::optional<TelnetTarget> ParseTarget(const std::string& text, std::string_vie
     } else if (text.find('@') != std::string::npos) {
         parts = SplitHostUrl((raw ? "raw://" : "telnet://") + text).value_or(parts);
     }
-    const std::string hostPort = parts.HostPort;
+    const std::optional<THostPort> address = SplitHostPort(parts.HostPort, problem);
+    if (!address) {
+        return std::nullopt;
+    }
+    TelnetTarget target;
+    target.raw = raw;
     target.user = parts.User;
-    std::string_view rest = hostPort;
-    std::string_view host = rest;
-    if (!rest.empty() && rest.front() == '[') {
-        const auto close = rest.find(']');
-        if (close == std::string_view::npos) {
-            Fails(problem, "the '[' before an IPv6 address has no ']'");
-            return std::nullopt;
-        }
-        host = rest.substr(1, close - 1);
-        const std::string_view after = rest.substr(close + 1);
-        if (!IsIPv6Address(host)) {
-            Fails(problem, "'" + std::string(host) + "' in brackets is not an IPv6 address");
-            return std::nullopt;
-        }
-        if (!after.empty() && after.front() != ':') {
-            Fails(problem, "only :PORT may follow the ']' of an IPv6 address");
-            return std::nullopt;
-        }
-        if (!after.empty() && !ReadPort(after.substr(1), target, problem)) {
-            return std::nullopt;
-        }
-    } else if (rest.find(']') != std::string_view::npos) {
-        Fails(problem, "a ']' without its '['");
-        return std::nullopt;
-    } else if (const auto colon = rest.find(':'); colon != std::string_view::npos) {
-        if (rest.find(':', colon + 1) != std::string_view::npos) {
-            // Several colons: an IPv6 address alone, on the default port.
-            if (!IsIPv6Address(rest)) {
-                Fails(problem, "several ':' but not an IPv6 address; an IPv6 address with a "
-                               "port is written in brackets");
-                return std::nullopt;
-            }
-        } else {
-            if (!ReadPort(rest.substr(colon + 1), target, problem)) {
-                return std::nullopt;
-            }
-            host = rest.substr(0, colon);
-        }
+    target.host = address->Host;
+    if (!address->Port.empty()) {
+        target.port = address->Port;
     }
-    if (host.empty()) {
-        Fails(problem, "no host");
-        return std::nullopt;
-    }
-    if (host.find_first_of(" \t/") != std::string_view::npos) {
-        Fails(problem, "a host name has no blanks or '/'");
-        return std::nullopt;
-    }
-    target.host = std::string(host);
     return target;
 }
 

@@ -107,23 +107,6 @@ protected:
     }
 };
 
-// "HOST:PORT" or "[IPV6]:PORT" as host and port; nullopt without a port
-// (an IPv6 address alone has several ':').
-std::optional<std::pair<std::string, std::string>> SplitPort(const std::string& hostPort) {
-    const std::size_t colon = hostPort.rfind(':');
-    if (colon == std::string::npos || !THostDirectory::IsInteger(hostPort.substr(colon + 1))) {
-        return std::nullopt;
-    }
-    const std::string host = hostPort.substr(0, colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-        return std::pair{host.substr(1, host.size() - 2), hostPort.substr(colon + 1)};
-    }
-    if (host.find(':') != std::string::npos) {
-        return std::nullopt;
-    }
-    return std::pair{host, hostPort.substr(colon + 1)};
-}
-
 // A host name written as a telnet:// or raw:// URL gives the entry its kind,
 // its user and its port.
 void TakeHostUrl(THostRow& edits) {
@@ -135,10 +118,11 @@ void TakeHostUrl(THostRow& edits) {
     if (!url->User.empty()) {
         edits.UserName = url->User;
     }
-    if (const auto hostAndPort = SplitPort(url->HostPort)) {
-        std::tie(edits.HostName, edits.Port) = *hostAndPort;
-    } else {
-        edits.HostName = url->HostPort;
+    // A malformed address stays as typed, for the user to see and mend.
+    const std::optional<THostPort> address = SplitHostPort(url->HostPort);
+    edits.HostName = address ? address->Host : url->HostPort;
+    if (address && !address->Port.empty()) {
+        edits.Port = address->Port;
     }
 }
 

@@ -3,6 +3,8 @@
 #include "common/text_helpers.h"
 #include "connection/serial/serial_settings.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -61,6 +63,88 @@ std::optional<THostUrl> SplitHostUrl(std::string_view text) {
 
 bool HasOtherScheme(std::string_view text) {
     return !SplitHostUrl(text) && text.find("://") != std::string_view::npos;
+}
+
+namespace {
+
+// An IPv6 address in digits, optionally with a zone ("fe80::1%eth0").
+bool IsIPv6Address(std::string_view text) {
+    const auto percent = text.find('%');
+    if (percent != std::string_view::npos) {
+        const std::string_view zone = text.substr(percent + 1);
+        if (zone.empty() || zone.find_first_of(" \t/[]:%") != std::string_view::npos) {
+            return false;
+        }
+        text = text.substr(0, percent);
+    }
+    in6_addr address{};
+    return inet_pton(AF_INET6, std::string(text).c_str(), &address) == 1;
+}
+
+std::optional<THostPort> Fails(std::string* problem, const std::string& what) {
+    if (problem != nullptr) {
+        *problem = what;
+    }
+    return std::nullopt;
+}
+
+// "1".."65535", leading zeros allowed; kept without them.
+bool ReadPort(std::string_view port, THostPort& address) {
+    const std::optional<int> number = ParseWholeNumber(port, 65535);
+    if (!number || *number < 1) {
+        return false;
+    }
+    address.Port = std::to_string(*number);
+    return true;
+}
+
+constexpr const char* kPortRange = "the port must be a number from 1 to 65535";
+
+} // namespace
+
+std::optional<THostPort> SplitHostPort(std::string_view text, std::string* problem) {
+    THostPort address;
+    std::string_view host = text;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos) {
+            return Fails(problem, "the '[' before an IPv6 address has no ']'");
+        }
+        host = text.substr(1, close - 1);
+        const std::string_view after = text.substr(close + 1);
+        if (!IsIPv6Address(host)) {
+            return Fails(problem, "'" + std::string(host) + "' in brackets is not an IPv6 address");
+        }
+        if (!after.empty() && after.front() != ':') {
+            return Fails(problem, "only :PORT may follow the ']' of an IPv6 address");
+        }
+        if (!after.empty() && !ReadPort(after.substr(1), address)) {
+            return Fails(problem, kPortRange);
+        }
+    } else if (text.find(']') != std::string_view::npos) {
+        return Fails(problem, "a ']' without its '['");
+    } else if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+        if (text.find(':', colon + 1) != std::string_view::npos) {
+            // Several colons: an IPv6 address alone, on the default port.
+            if (!IsIPv6Address(text)) {
+                return Fails(problem, "several ':' but not an IPv6 address; an IPv6 address "
+                                      "with a port is written in brackets");
+            }
+        } else {
+            if (!ReadPort(text.substr(colon + 1), address)) {
+                return Fails(problem, kPortRange);
+            }
+            host = text.substr(0, colon);
+        }
+    }
+    if (host.empty()) {
+        return Fails(problem, "no host");
+    }
+    if (host.find_first_of(" \t/") != std::string_view::npos) {
+        return Fails(problem, "a host name has no blanks or '/'");
+    }
+    address.Host = std::string(host);
+    return address;
 }
 
 bool THostDirectory::IsInteger(std::string_view text) {

@@ -69,6 +69,17 @@ std::optional<THostUrl> SplitHostUrl(std::string_view text);
 // Whether the text begins with another scheme ("ssh://...").
 bool HasOtherScheme(std::string_view text);
 
+// HOST, HOST:PORT, [IPV6]:PORT or an IPv6 address alone, which is taken whole
+// as the host: its last group could as well be a port, so a port is only read
+// after brackets. The port is "1".."65535" without leading zeros, or empty
+// when none is written. nullopt, with what is wrong in problem, when it names
+// no host, a port out of range, or a host with blanks or a '/'.
+struct THostPort {
+    std::string Host; // an IPv6 address without its brackets
+    std::string Port;
+};
+std::optional<THostPort> SplitHostPort(std::string_view text, std::string* problem = nullptr);
+
 // What the list can be sorted by, in the order of the grid's columns.
 enum class THostSortKey {
     HostName,
