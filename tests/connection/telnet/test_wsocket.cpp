@@ -265,20 +265,6 @@ private:
     int m_conn = -1;
     int m_port = 0;
 };
-// Why the IPv6 tests cannot run here, or empty when they can.
-std::string NoIPv6Loopback() {
-    const Loopback6Port probe(true, 0);
-    return probe.Ok() ? std::string()
-                      : "this machine has no IPv6 loopback: ::1 cannot be bound, so "
-                        "connecting over IPv6 cannot be tried";
-}
-
-// The IPv6 tests skip, saying why, on a machine without ::1.
-#define REQUIRE_IPV6_LOOPBACK()                                                                    \
-    if (const std::string why = NoIPv6Loopback(); !why.empty()) {                                  \
-        GTEST_SKIP() << why;                                                                       \
-    }
-
 // The same port number on ::1 (refusing) and on 127.0.0.1 (listening) or
 // the other way round, so that one lookup answer names both.
 struct TwoFamilies {
@@ -304,15 +290,28 @@ struct TwoFamilies {
     }
 };
 
+// Most tests need one socket, with its events recorded; blocks that need a
+// fresh one each declare their own.
 class WSocket : public ::testing::Test {
 protected:
-    void SetUp() override { TestApplication(); }
+    QCoreApplication& app = TestApplication(); // before any socket
+    TWSocket socket;
+    Recorder rec{socket};
+};
+
+// These skip, saying why, on a machine without ::1.
+class WSocketIPv6 : public WSocket {
+protected:
+    void SetUp() override {
+        if (!Loopback6Port(true, 0).Ok()) {
+            GTEST_SKIP() << "this machine has no IPv6 loopback: ::1 cannot be bound, so "
+                            "connecting over IPv6 cannot be tried";
+        }
+    }
 };
 
 TEST_F(WSocket, ConnectsAndExchangesData) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     auto accepted = std::async(std::launch::async, [&] {
         if (!peer.Accept()) {
             return Bytes{};
@@ -346,8 +345,6 @@ TEST_F(WSocket, ConnectsAndExchangesData) {
 // whichever lookup is in use.
 TEST_F(WSocket, RefusedConnectReportsThenClosesAndLookupsFailAsBefore) {
     RefusingPort refusing;
-    TWSocket socket;
-    Recorder rec(socket);
     Aim(socket, "127.0.0.1", std::to_string(refusing.Port()));
     EXPECT_EQ(EventsUntilClosed(socket, rec), kRefused);
     EXPECT_EQ(socket.State(), wsClosed);
@@ -363,7 +360,6 @@ TEST_F(WSocket, RefusedConnectReportsThenClosesAndLookupsFailAsBefore) {
 }
 
 TEST_F(WSocket, SettingsAndResolutionErrors) {
-    TWSocket socket;
     EXPECT_EQ(ConnectError(socket, "", "23"), "Connect: No IP Address Specified");
     socket.SetProto("");
     EXPECT_EQ(ConnectError(socket, "127.0.0.1", "23"), "Connect: No Protocol Specified");
@@ -399,8 +395,6 @@ TEST_F(WSocket, SettingsAndResolutionErrors) {
 
 TEST_F(WSocket, PropertiesAreFixedWhileNotClosed) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     const std::string port = peer.PortText();
     StartConnect(socket, peer.Port());
     // Still connecting: nobody has accepted yet and no event has been dispatched.
@@ -417,8 +411,6 @@ TEST_F(WSocket, PropertiesAreFixedWhileNotClosed) {
 
 TEST_F(WSocket, SocketOptionsLocalBindAndResetOnClose) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     socket.SetLocalAddr("127.0.0.1");
     StartConnect(socket, peer.Port());
     const int fd = socket.HSocket();
@@ -455,8 +447,6 @@ TEST_F(WSocket, SocketOptionsLocalBindAndResetOnClose) {
 
 TEST_F(WSocket, PeerDataBeforeCloseIsAllDelivered) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     const Bytes sent = Numbered(300000);
     auto sender = std::async(std::launch::async, [&] {
         if (peer.Accept()) {
@@ -475,8 +465,6 @@ TEST_F(WSocket, PeerDataBeforeCloseIsAllDelivered) {
 
 TEST_F(WSocket, SendQueuesChunksWhileThePeerDoesNotRead) {
     LoopbackPeer peer(4096);
-    TWSocket socket;
-    Recorder rec(socket);
     ASSERT_TRUE(ConnectTo(socket, peer));
 
     // Fill every buffer between us and the peer, so the network takes nothing.
@@ -511,8 +499,6 @@ TEST_F(WSocket, SendQueuesChunksWhileThePeerDoesNotRead) {
 
 TEST_F(WSocket, FailingDataHandlerClosesTheConnection) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     int calls = 0;
     socket.SetOnDataAvailable([&](TWSocket& s, int) {
         std::uint8_t buffer[16];
@@ -535,8 +521,6 @@ TEST_F(WSocket, FailingDataHandlerClosesTheConnection) {
 
 TEST_F(WSocket, SendFromAnotherThreadWhileDataFlows) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     const Bytes incoming = Numbered(2'000'000, 3);
     constexpr int kMessages = 2000;
     constexpr int kMessageSize = 37;
@@ -573,8 +557,6 @@ TEST_F(WSocket, SendFromAnotherThreadWhileDataFlows) {
 
 TEST_F(WSocket, ConnectFromAnotherThreadDispatchesOnTheOwner) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     std::thread::id eventThread;
     socket.SetOnSessionConnected([&](TWSocket&, int error) {
         eventThread = std::this_thread::get_id();
@@ -615,9 +597,9 @@ TEST_F(WSocket, DestroyingAnOpenSocketReportsNoClose) {
 
 TEST_F(WSocket, DestroyedOnAnotherThreadStopsItsNotifiersOnTheOwner) {
     LoopbackPeer peer;
-    auto socket = std::make_unique<TWSocket>();
-    ASSERT_TRUE(ConnectTo(*socket, peer));
-    std::thread([&] { socket.reset(); }).join();
+    auto doomed = std::make_unique<TWSocket>();
+    ASSERT_TRUE(ConnectTo(*doomed, peer));
+    std::thread([&] { doomed.reset(); }).join();
     peer.SendText("late data");
     ProcessEventsFor(50);
     EXPECT_TRUE(peer.WaitForClose());
@@ -625,7 +607,6 @@ TEST_F(WSocket, DestroyedOnAnotherThreadStopsItsNotifiersOnTheOwner) {
 
 TEST_F(WSocket, EventsCausedOnAnotherThreadRunOnTheOwningThread) {
     LoopbackPeer peer;
-    TWSocket socket;
     std::atomic<bool> closedOnOwner{false};
     std::atomic<int> closed{0};
     const std::thread::id owner = std::this_thread::get_id();
@@ -645,8 +626,6 @@ TEST_F(WSocket, EventsCausedOnAnotherThreadRunOnTheOwningThread) {
 
 TEST_F(WSocket, CloseDuringTheNameLookupCancelsTheConnect) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     socket.SetHostLookup(SlowLookup);
     Aim(socket, "slow.bbs.example", peer.PortText());
     g_lookupStarted = false;
@@ -695,8 +674,6 @@ TEST_F(WSocket, AFailedConnectClosesItsSocketAndReportsNothingLater) {
     // Binding to a local port that is taken fails after the socket exists.
     LoopbackPeer taken;
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     const int before = OpenDescriptors();
     socket.SetLocalAddr("127.0.0.1");
     socket.SetLocalPort(taken.PortText());
@@ -710,8 +687,7 @@ TEST_F(WSocket, AFailedConnectClosesItsSocketAndReportsNothingLater) {
 
 // ---------------------------------------------------------------- IPv6 and several addresses
 
-TEST_F(WSocket, ConnectsToAnIPv6Address) {
-    REQUIRE_IPV6_LOOPBACK();
+TEST_F(WSocketIPv6, ConnectsToAnIPv6Address) {
     for (const std::string addr : {"::1", "[::1]", " ::1 "}) {
         SCOPED_TRACE(addr);
         Loopback6Port peer(true, 0);
@@ -733,18 +709,14 @@ TEST_F(WSocket, ConnectsToAnIPv6Address) {
     }
 }
 
-TEST_F(WSocket, ARefusedIPv6AddressReportsAsARefusedIPv4One) {
-    REQUIRE_IPV6_LOOPBACK();
+TEST_F(WSocketIPv6, ARefusedIPv6AddressReportsAsARefusedIPv4One) {
     Loopback6Port refusing(false, 0);
     ASSERT_TRUE(refusing.Ok());
-    TWSocket socket;
-    Recorder rec(socket);
     Aim(socket, "::1", std::to_string(refusing.Port()));
     EXPECT_EQ(EventsUntilClosed(socket, rec), kRefused);
 }
 
-TEST_F(WSocket, EachAddressIsTriedInTurnUntilOneConnects) {
-    REQUIRE_IPV6_LOOPBACK();
+TEST_F(WSocketIPv6, EachAddressIsTriedInTurnUntilOneConnects) {
     // IPv6 first and refused, then IPv4 where the peer listens.
     {
         TwoFamilies ports(false);
@@ -783,8 +755,7 @@ TEST_F(WSocket, EachAddressIsTriedInTurnUntilOneConnects) {
     }
 }
 
-TEST_F(WSocket, WhenEveryAddressFailsTheLastFailureIsReported) {
-    REQUIRE_IPV6_LOOPBACK();
+TEST_F(WSocketIPv6, WhenEveryAddressFailsTheLastFailureIsReported) {
     TwoFamilies ports(true);
     ASSERT_TRUE(ports.port6) << "no port free on both ::1 and 127.0.0.1";
     Loopback6Port refusing6(false, 0);
@@ -830,8 +801,7 @@ TEST_F(WSocket, WhenEveryAddressFailsTheLastFailureIsReported) {
 // one answers: the IPv4 attempt starts a quarter second later and wins,
 // instead of after the kernel's two minutes. A silent name alone is given
 // up after the connect timeout as "Connection timed out".
-TEST_F(WSocket, ASilentAddressIsRacedByTheNextAndGivenUpAfterTheTimeout) {
-    REQUIRE_IPV6_LOOPBACK();
+TEST_F(WSocketIPv6, ASilentAddressIsRacedByTheNextAndGivenUpAfterTheTimeout) {
     LoopbackPeer peer4;
     SilentPort silent6(AF_INET6, peer4.Port());
     ASSERT_TRUE(silent6.Ok()) << "no silent port on ::1 beside 127.0.0.1's";
@@ -850,8 +820,6 @@ TEST_F(WSocket, ASilentAddressIsRacedByTheNextAndGivenUpAfterTheTimeout) {
     }
     SilentPort silent4(AF_INET, 0);
     ASSERT_TRUE(silent4.Ok());
-    TWSocket socket;
-    Recorder rec(socket);
     Aim(socket, "127.0.0.1", std::to_string(silent4.Port()));
     socket.SetConnectTimeout(std::chrono::milliseconds(300));
     const int before = OpenDescriptors();
@@ -866,8 +834,6 @@ TEST_F(WSocket, ASilentAddressIsRacedByTheNextAndGivenUpAfterTheTimeout) {
 TEST_F(WSocket, ACloseDuringTheRaceStopsEveryAttempt) {
     SilentPort silent4(AF_INET, 0);
     ASSERT_TRUE(silent4.Ok());
-    TWSocket socket;
-    Recorder rec(socket);
     Aim(socket, "127.0.0.1", std::to_string(silent4.Port()));
     const int before = OpenDescriptors();
     std::thread closer([&] {
@@ -884,8 +850,6 @@ TEST_F(WSocket, ACloseDuringTheRaceStopsEveryAttempt) {
 
 TEST_F(WSocket, ALookupOfOneIPv4AddressStillServes) {
     LoopbackPeer peer;
-    TWSocket socket;
-    Recorder rec(socket);
     socket.SetHostLookup(OneLoopbackAddress);
     Aim(socket, "bbs.example", peer.PortText());
     socket.Connect();
@@ -903,13 +867,10 @@ TEST_F(WSocket, ALookupOfOneIPv4AddressStillServes) {
     EXPECT_EQ(rec.events, (Texts{"connected 0", "closed 0", "connected 0"}));
 }
 
-TEST_F(WSocket, CloseWhileTheFirstAddressIsSilentStopsTheRest) {
-    REQUIRE_IPV6_LOOPBACK();
+TEST_F(WSocketIPv6, CloseWhileTheFirstAddressIsSilentStopsTheRest) {
     LoopbackPeer peer4;
     SilentPort silent6(AF_INET6, peer4.Port());
     ASSERT_TRUE(silent6.Ok()) << "no silent port on ::1 beside 127.0.0.1's";
-    TWSocket socket;
-    Recorder rec(socket);
     AimListed(socket, {Loopback6(), Loopback4()}, peer4.Port());
     // Closed before the next address's turn: 127.0.0.1 is not tried.
     std::thread closer([&] {
