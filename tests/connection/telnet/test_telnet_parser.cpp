@@ -99,8 +99,9 @@ struct ReceiveCase {
     Bytes data{};
     std::vector<Bytes> replies{};
     Texts traces{};
-    bool raw = false;
-    bool filter = false;
+    // The mode of each receive: T Telnet, R raw, F raw with the filter; T
+    // for receives past its end.
+    std::string modes{};
     std::string termType{};        // empty: the parser's default
     std::string newLocation{};     // what the location handler puts in, if anything
     Texts events{};                // checked when not empty
@@ -121,14 +122,15 @@ class TelnetParserReceives : public TelnetParser,
 
 TEST_P(TelnetParserReceives, HandOutExactlyThis) {
     const ReceiveCase& test = GetParam();
-    parser.SetRawMode(test.raw);
-    parser.SetRawFilter(test.filter);
     if (!test.termType.empty()) {
         parser.SetTermType(test.termType);
     }
     sink.newLocation = test.newLocation;
-    for (const Bytes& bytes : test.receives) {
-        Receive(bytes);
+    for (std::size_t i = 0; i < test.receives.size(); ++i) {
+        const char mode = i < test.modes.size() ? test.modes[i] : 'T';
+        parser.SetRawMode(mode != 'T');
+        parser.SetRawFilter(mode == 'F');
+        Receive(test.receives[i]);
     }
     EXPECT_EQ(sink.data, test.data);
     EXPECT_EQ(sink.replies, test.replies);
@@ -205,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReceiveCase{.name = "RawModeWithoutFilterPassesEverything",
                     .receives = {{13, 0, IAC, IAC, IAC, DO, 24, 13, 10, IAC, SB, 24, 1, IAC, SE}},
                     .data = {13, 0, IAC, IAC, IAC, DO, 24, 13, 10, IAC, SB, 24, 1, IAC, SE},
-                    .raw = true},
+                    .modes = "R"},
         // Only the NUL after a CR is padding: CR LF, CR with an escaped 255 and
         // CR with data keep every byte. The negotiation is still answered.
         ReceiveCase{.name = "RawModeWithFilterDecodesTelnetAndDropsOnlyTheNulAfterACr",
@@ -213,8 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   13, 'd'}},
                     .data = {13, 'a', 255, 'b', 13, 10, 'c', 13, 255, 13, 'd'},
                     .replies = {{IAC, WILL, 24}},
-                    .raw = true,
-                    .filter = true},
+                    .modes = "F"},
         // A transfer gets data bytes only, also when the server negotiates in
         // the middle of it (telnetd's second burst comes right after the first).
         ReceiveCase{
@@ -223,8 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
             .data = Str("CD"),
             .replies = {{IAC, WILL, 0}, {IAC, DO, 0}, Sub({24, 0}, "VT100")},
             .traces = {"0001 Unknown F1 '\xF1'\r\n"},
-            .raw = true,
-            .filter = true,
+            .modes = "F",
             .peerBinary = true,
             .ourBinary = true},
         // Back to NVT at the end: the NUL after a CR is padding again.
@@ -235,8 +235,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  {IAC, WONT, 0, 'c', 13, 0, 'd'}},
                     .data = {'a', 13, 0, 'b', 13, 0, 13, 10, 'c', 13, 'd'},
                     .replies = {{IAC, DO, 0}},
-                    .raw = true,
-                    .filter = true},
+                    .modes = "FFFF"},
+        // Back to Telnet at the end: a command is interpreted again.
+        ReceiveCase{
+            .name = "RawFilterStateCarriesAcrossReceivesAndModeChanges",
+            .receives =
+                {{'a', 13}, {0, 'b', IAC}, {IAC, 'c', 13}, {10, 13, 0, 0}, {IAC, DO, 24, 'd'}},
+            .data = {'a', 13, 'b', 255, 'c', 13, 10, 13, 0, 'd'},
+            .replies = {{IAC, WILL, 24}},
+            .modes = "FFFFT"},
         // One WONT for the one change; a second DONT changes nothing.
         ReceiveCase{.name = "OurBinaryDirectionFollowsDoAndDont",
                     .receives = {{IAC, DO, 0}, {IAC, DONT, 0}, {IAC, DONT, 0}},
@@ -330,23 +337,6 @@ TEST_F(TelnetParser, FullBufferIsDeliveredAtOnceThenTheRest) {
     EXPECT_EQ(sink.data, bytes);
     parser.Flush();
     EXPECT_EQ(sink.blockSizes.size(), 3u) << "an empty flush delivers nothing";
-}
-
-TEST_F(TelnetParser, RawFilterStateCarriesAcrossReceivesAndModeChanges) {
-    parser.SetRawMode(true);
-    parser.SetRawFilter(true);
-    for (const Bytes& bytes :
-         std::vector<Bytes>{{'a', 13}, {0, 'b', IAC}, {IAC, 'c', 13}, {10, 13, 0, 0}}) {
-        Receive(bytes);
-    }
-    EXPECT_EQ(sink.data, (Bytes{'a', 13, 'b', 255, 'c', 13, 10, 13, 0}));
-
-    // Back to Telnet: a command is interpreted again.
-    sink.data.clear();
-    parser.SetRawMode(false);
-    Receive({IAC, DO, 24, 'd'});
-    EXPECT_EQ(sink.replies, (std::vector<Bytes>{{IAC, WILL, 24}}));
-    EXPECT_EQ(sink.data, Str("d"));
 }
 
 TEST_F(TelnetParser, FailingReceiverLosesOnlyItsOwnBlock) {
