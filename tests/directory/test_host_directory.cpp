@@ -52,6 +52,15 @@ std::vector<std::string> EntryNames(std::initializer_list<std::string> descripti
     return names;
 }
 
+// The names in the store, as they were written.
+std::vector<std::string> NamesIn(const TMemorySettingsStore& store) {
+    std::vector<std::string> names;
+    for (const auto& [folded, v] : store.Values(kKey)) {
+        names.push_back(v.Name);
+    }
+    return names;
+}
+
 class HostDirectoryTest : public ::testing::Test {
 protected:
     void Store(const std::string& description, const std::string& host, const std::string& port,
@@ -59,13 +68,7 @@ protected:
         StoreHost(m_store, description, host, port, kept);
     }
 
-    std::vector<std::string> StoredNames() const {
-        std::vector<std::string> names;
-        for (const auto& [folded, v] : m_store.Values(kKey)) {
-            names.push_back(v.Name);
-        }
-        return names;
-    }
+    std::vector<std::string> StoredNames() const { return NamesIn(m_store); }
 
     std::vector<std::string> ListedDescriptions() const {
         std::vector<std::string> descriptions;
@@ -174,30 +177,6 @@ TEST_F(HostDirectoryTest, SaveAsNewWithExistingDescriptionReplacesThatEntry) {
     EXPECT_EQ(m_store.Value(kKey, "club bbs"), "new.host");
     EXPECT_EQ(m_store.Value(kKey, "club bbs-PORT"), "8023");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("club bbs", "Other", ""));
-}
-
-TEST_F(HostDirectoryTest, TwoRowsWithTheSameDescriptionKeepTheLowerRow) {
-    Store("A", "a.host", "1");
-    Store("B", "b.host", "2");
-    m_dir.LoadHosts();
-    m_dir.EnterRow(2);
-    m_dir.Edits() = THostRow{"renamed.host", "3", "a"};
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"a"})));
-    EXPECT_EQ(m_store.Value(kKey, "A"), "renamed.host");
-    EXPECT_EQ(m_store.Value(kKey, "A-PORT"), "3");
-    ASSERT_EQ(m_dir.RowCount(), 2);
-}
-
-TEST_F(HostDirectoryTest, UpdateWithChangedDescriptionRenamesTheEntry) {
-    Store("Old Name", "host.one", "23");
-    m_dir.LoadHosts();
-    m_dir.Edits().Description = "New Name";
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"New Name"})));
-    EXPECT_EQ(m_store.Value(kKey, "New Name"), "host.one");
-    EXPECT_FALSE(m_store.Value(kKey, "Old Name"));
-    EXPECT_FALSE(m_store.Value(kKey, "Old Name-PORT"));
 }
 
 TEST_F(HostDirectoryTest, UpdateWritesWithoutTestsAndOnTheEmptyRowAddsAnEntry) {
@@ -525,6 +504,9 @@ TEST_P(HostDirectoryFieldTest, UpdateChangesItARenameTakesItAlongAndDeleteRemove
     m_dir.Edits().Description = "Renamed";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
     EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Renamed"})));
+    EXPECT_EQ(m_store.Value(kKey, "Renamed"), "a.host");
+    EXPECT_FALSE(m_store.Value(kKey, "Alpha"));
+    EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT"));
     EXPECT_FALSE(StoredValue("Alpha"));
     EXPECT_EQ(StoredValue("Renamed"), Field().Other);
 
@@ -536,6 +518,7 @@ TEST_P(HostDirectoryFieldTest, UpdateChangesItARenameTakesItAlongAndDeleteRemove
     EXPECT_EQ(StoredValue("Renamed"), Field().Default);
 }
 
+// Of two rows with one description only the lower one is kept, with all its values.
 TEST_P(HostDirectoryFieldTest, TheLowerOfTwoRowsWithOneDescriptionGivesIt) {
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {Field().Other, std::nullopt},
@@ -553,9 +536,12 @@ TEST_P(HostDirectoryFieldTest, TheLowerOfTwoRowsWithOneDescriptionGivesIt) {
         THostDirectory directory(store);
         directory.LoadHosts();
         directory.EnterRow(2);
+        directory.Edits().HostName = "renamed.host";
         directory.Edits().Description = "a";
         ASSERT_EQ(directory.Update(), THostEditResult::Saved);
-        EXPECT_EQ(store.Value(kKey, "A"), "b.host");
+        EXPECT_THAT(NamesIn(store), UnorderedElementsAreArray(EntryNames({"a"})));
+        EXPECT_EQ(store.Value(kKey, "A"), "renamed.host");
+        EXPECT_EQ(store.Value(kKey, "A-PORT"), "2");
         EXPECT_EQ(store.Value(kKey, Named("A")), lower.value_or(Field().Default));
         ASSERT_EQ(directory.RowCount(), 2);
         EXPECT_EQ(Value(directory.Row(1)), lower.value_or(Field().Default));
