@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
+#include <ostream>
 #include <string>
-#include <tuple>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,46 +18,57 @@ namespace telvora {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
 
 constexpr std::string_view kKey = THostDirectory::kDirectoryKey;
 const THostRow kEmptyRow{};
 constexpr THostProtocol kRaw = THostProtocol::Raw;
 constexpr THostProtocol kTelnet = THostProtocol::Telnet;
 
+using TKeptValues = std::initializer_list<std::pair<std::string_view, std::string_view>>;
+
+// Stores a host the way the window does: name value plus "-PORT" value, and
+// the kept values given as (suffix, value); without them it is stored as
+// before hosts had any.
+void StoreHost(TMemorySettingsStore& store, const std::string& description, const std::string& host,
+               const std::string& port, TKeptValues kept = {}) {
+    store.PutString(kKey, description, host);
+    store.PutString(kKey, description + "-PORT", port);
+    for (const auto& [suffix, value] : kept) {
+        store.PutString(kKey, description + std::string(suffix), value);
+    }
+}
+
+// Every name Save As New and Update write for a TCP host.
+std::vector<std::string> EntryNames(std::initializer_list<std::string> descriptions) {
+    std::vector<std::string> names;
+    for (const std::string& description : descriptions) {
+        for (const char* suffix : {"", "-PORT", "-PORT-TYPE", "-PORT-COLUMNS", "-PORT-TIMEOUT"}) {
+            names.push_back(description + suffix);
+        }
+    }
+    return names;
+}
+
+// The names in the store, as they were written.
+std::vector<std::string> NamesIn(const TMemorySettingsStore& store) {
+    std::vector<std::string> names;
+    for (const auto& [folded, v] : store.Values(kKey)) {
+        names.push_back(v.Name);
+    }
+    return names;
+}
+
 class HostDirectoryTest : public ::testing::Test {
 protected:
-    // Stores a host the way the window does: name value plus "-PORT" value,
-    // and its type and width when given; without them it is stored as before
-    // hosts had either.
     void Store(const std::string& description, const std::string& host, const std::string& port,
-               const std::optional<std::string>& type = std::nullopt,
-               const std::optional<std::string>& columns = std::nullopt) {
-        m_store.PutString(kKey, description, host);
-        m_store.PutString(kKey, description + "-PORT", port);
-        if (type) {
-            m_store.PutString(kKey, description + "-PORT-TYPE", *type);
-        }
-        if (columns) {
-            m_store.PutString(kKey, description + "-PORT-COLUMNS", *columns);
-        }
+               TKeptValues kept = {}) {
+        StoreHost(m_store, description, host, port, kept);
     }
 
-    std::vector<int> ListedColumns() const {
-        std::vector<int> columns;
-        for (const THostRow& row : m_dir.Rows()) {
-            columns.push_back(row.Columns);
-        }
-        return columns;
-    }
-
-    std::vector<std::string> StoredNames() const {
-        std::vector<std::string> names;
-        for (const auto& [folded, v] : m_store.Values(kKey)) {
-            names.push_back(v.Name);
-        }
-        return names;
-    }
+    std::vector<std::string> StoredNames() const { return NamesIn(m_store); }
 
     std::vector<std::string> ListedDescriptions() const {
         std::vector<std::string> descriptions;
@@ -76,22 +89,24 @@ protected:
     THostDirectory m_dir{m_store};
 };
 
-TEST_F(HostDirectoryTest, EmptyStoreShowsOneEmptyRowAndDefaultBoxes) {
+TEST_F(HostDirectoryTest, EmptyStoreShowsOneEmptyRowAndDefaultBoxesAndReloadShowsChanges) {
     m_dir.LoadHosts();
     ASSERT_EQ(m_dir.RowCount(), 1);
     EXPECT_EQ(m_dir.Row(1), kEmptyRow);
     EXPECT_EQ(m_dir.CurrentRow(), 1);
     EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", ""}));
     EXPECT_TRUE(m_store.Values(kKey).empty());
+    // A reload shows changes made outside the window.
+    Store("Outside", "o.host", "23");
+    m_dir.LoadHosts();
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Outside", ""));
 }
 
 TEST_F(HostDirectoryTest, SaveAsNewStoresHostAndPortValuesAndLists) {
     m_dir.LoadHosts();
     ASSERT_EQ(SaveAsNew("bbs.example.org", "23", "Club BBS"), THostEditResult::Saved);
 
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Club BBS", "Club BBS-PORT", "Club BBS-PORT-TYPE",
-                                     "Club BBS-PORT-COLUMNS", "Club BBS-PORT-TIMEOUT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Club BBS"})));
     EXPECT_EQ(m_store.Value(kKey, "Club BBS"), "bbs.example.org");
     EXPECT_EQ(m_store.Value(kKey, "Club BBS-PORT"), "23");
     ASSERT_EQ(m_dir.RowCount(), 2);
@@ -102,15 +117,11 @@ TEST_F(HostDirectoryTest, SaveAsNewStoresHostAndPortValuesAndLists) {
     EXPECT_EQ(m_dir.Edits(), m_dir.Row(1));
 }
 
-TEST_F(HostDirectoryTest, SaveAsNewKeepsCellsAsTypedAndAcceptsSpacedIntegerPort) {
+TEST_F(HostDirectoryTest, SaveAsNewKeepsCellsAsTypedButANonIntegerPortAsTheDefault) {
     m_dir.LoadHosts();
     ASSERT_EQ(SaveAsNew(" host ", " 6502 ", " Spaced "), THostEditResult::Saved);
     EXPECT_EQ(m_store.Value(kKey, " Spaced "), " host ");
     EXPECT_EQ(m_store.Value(kKey, " Spaced -PORT"), " 6502 ");
-}
-
-TEST_F(HostDirectoryTest, SaveAsNewWithNonIntegerPortStoresDefaultPort) {
-    m_dir.LoadHosts();
     for (const char* port : {"abc", "", "  ", "23a", "2 3", "99999999999", "\t23"}) {
         SCOPED_TRACE(port);
         ASSERT_EQ(SaveAsNew("h", port, "Entry"), THostEditResult::Saved);
@@ -123,21 +134,37 @@ TEST_F(HostDirectoryTest, SaveAsNewWithNonIntegerPortStoresDefaultPort) {
     }
 }
 
-TEST_F(HostDirectoryTest, SaveAsNewRequiresHostAndDescriptionAndChangesNothing) {
-    Store("Kept", "kept.host", "23");
+// Save As New without a host name and a description, and Save As New or Update
+// of a description the loading rule would skip, change nothing, not even the
+// port box.
+TEST_F(HostDirectoryTest, RefusedSaveAsNewOrUpdateChangesNothing) {
+    Store("Alpha", "a.host", "23");
     m_dir.LoadHosts();
     const int commits = m_store.CommitCount();
     const std::vector<THostRow> before = m_dir.Rows();
-    for (const THostRow& typed : {THostRow{"", "23", "Desc"}, THostRow{"host", "23", ""},
-                                  THostRow{"   ", "23", "Desc"}, THostRow{"host", "abc", "  "}}) {
+    constexpr THostEditResult kNeed = THostEditResult::NeedHostAndDescription;
+    constexpr THostEditResult kPort = THostEditResult::DescriptionHasPortSuffix;
+    const std::pair<THostRow, THostEditResult> refused[] = {
+        {{"", "23", "Desc"}, kNeed},      {{"host", "23", ""}, kNeed},
+        {{"   ", "23", "Desc"}, kNeed},   {{"host", "abc", "  "}, kNeed},
+        {{"h", "abc", "My-PORT"}, kPort}, {{"h", "abc", "my-port bbs"}, kPort},
+        {{"h", "abc", "-Port"}, kPort},   {{"h", "abc", "x-pOrTy"}, kPort}};
+    for (const auto& [typed, result] : refused) {
+        SCOPED_TRACE(typed.HostName + "|" + typed.Description);
         m_dir.Edits() = typed;
-        EXPECT_EQ(m_dir.SaveAsNew(), THostEditResult::NeedHostAndDescription);
-        EXPECT_EQ(m_dir.Edits(), typed) << "not even the port box changes";
+        EXPECT_EQ(m_dir.SaveAsNew(), result);
+        EXPECT_EQ(m_dir.Edits(), typed);
+        if (result == kPort) {
+            EXPECT_EQ(m_dir.Update(), result);
+        }
     }
     EXPECT_EQ(m_store.CommitCount(), commits);
     EXPECT_EQ(m_dir.Rows(), before);
-    // A tab is not a blank.
+    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT"));
+    // A tab is not a blank, and near misses are fine.
     EXPECT_EQ(SaveAsNew("\t", "23", "Tabbed"), THostEditResult::Saved);
+    EXPECT_EQ(SaveAsNew("h", "23", "My PORT"), THostEditResult::Saved);
+    EXPECT_EQ(SaveAsNew("h", "23", "Passport"), THostEditResult::Saved);
 }
 
 TEST_F(HostDirectoryTest, SaveAsNewWithExistingDescriptionReplacesThatEntry) {
@@ -146,41 +173,10 @@ TEST_F(HostDirectoryTest, SaveAsNewWithExistingDescriptionReplacesThatEntry) {
     m_dir.LoadHosts();
     ASSERT_EQ(SaveAsNew("new.host", "8023", "club bbs"), THostEditResult::Saved);
 
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("club bbs", "club bbs-PORT", "club bbs-PORT-TYPE",
-                                     "club bbs-PORT-COLUMNS", "club bbs-PORT-TIMEOUT", "Other",
-                                     "Other-PORT", "Other-PORT-TYPE", "Other-PORT-COLUMNS",
-                                     "Other-PORT-TIMEOUT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"club bbs", "Other"})));
     EXPECT_EQ(m_store.Value(kKey, "club bbs"), "new.host");
     EXPECT_EQ(m_store.Value(kKey, "club bbs-PORT"), "8023");
     EXPECT_THAT(ListedDescriptions(), ElementsAre("club bbs", "Other", ""));
-}
-
-TEST_F(HostDirectoryTest, TwoRowsWithTheSameDescriptionKeepTheLowerRow) {
-    Store("A", "a.host", "1");
-    Store("B", "b.host", "2");
-    m_dir.LoadHosts();
-    m_dir.EnterRow(2);
-    m_dir.Edits() = THostRow{"renamed.host", "3", "a"};
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("a", "a-PORT", "a-PORT-TYPE", "a-PORT-COLUMNS",
-                                                    "a-PORT-TIMEOUT"));
-    EXPECT_EQ(m_store.Value(kKey, "A"), "renamed.host");
-    EXPECT_EQ(m_store.Value(kKey, "A-PORT"), "3");
-    ASSERT_EQ(m_dir.RowCount(), 2);
-}
-
-TEST_F(HostDirectoryTest, UpdateWithChangedDescriptionRenamesTheEntry) {
-    Store("Old Name", "host.one", "23");
-    m_dir.LoadHosts();
-    m_dir.Edits().Description = "New Name";
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("New Name", "New Name-PORT", "New Name-PORT-TYPE",
-                                     "New Name-PORT-COLUMNS", "New Name-PORT-TIMEOUT"));
-    EXPECT_EQ(m_store.Value(kKey, "New Name"), "host.one");
-    EXPECT_FALSE(m_store.Value(kKey, "Old Name"));
-    EXPECT_FALSE(m_store.Value(kKey, "Old Name-PORT"));
 }
 
 TEST_F(HostDirectoryTest, UpdateWritesWithoutTestsAndOnTheEmptyRowAddsAnEntry) {
@@ -204,47 +200,23 @@ TEST_F(HostDirectoryTest, UpdateLeavingHostOrPortBlankDropsTheEntry) {
     m_dir.LoadHosts();
     m_dir.Edits().Port = " ";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Two", "Two-PORT", "Two-PORT-TYPE",
-                                                    "Two-PORT-COLUMNS", "Two-PORT-TIMEOUT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Two"})));
 }
 
-TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAsking) {
+TEST_F(HostDirectoryTest, DeleteRemovesTheSelectedEntryWithoutAskingAndOnTheEmptyRowNothing) {
     Store("Alpha", "a.host", "23");
     Store("Beta", "b.host", "24");
     Store("Gamma", "g.host", "25");
     m_dir.LoadHosts();
-    m_dir.EnterRow(2);
+    m_dir.EnterRow(4);
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE", "Alpha-PORT-COLUMNS",
-                                     "Alpha-PORT-TIMEOUT", "Gamma", "Gamma-PORT", "Gamma-PORT-TYPE",
-                                     "Gamma-PORT-COLUMNS", "Gamma-PORT-TIMEOUT"));
-    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Gamma", ""));
-}
-
-TEST_F(HostDirectoryTest, DeleteOnTheEmptyRowChangesNothing) {
-    Store("Alpha", "a.host", "23");
-    m_dir.LoadHosts();
-    m_dir.EnterRow(2);
-    ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
-                                                    "Alpha-PORT-COLUMNS", "Alpha-PORT-TIMEOUT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Alpha", "Beta", "Gamma"})));
     EXPECT_EQ(m_store.Value(kKey, "Alpha"), "a.host");
-    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", ""));
-}
-
-TEST_F(HostDirectoryTest, ConnectTakesTheStoredRowNotTheEditedBoxes) {
-    Store("Alpha", "a.host", "6400");
-    m_dir.LoadHosts();
-    m_dir.Edits() = THostRow{"typed.host", "99", "Typed"};
-    m_dir.Connect();
-    EXPECT_EQ(m_dir.ChosenHost(), "a.host");
-    EXPECT_EQ(m_dir.ChosenPort(), "6400");
-
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Beta", "Gamma", ""));
     m_dir.EnterRow(2);
-    m_dir.Connect();
-    EXPECT_EQ(m_dir.ChosenHost(), "");
-    EXPECT_EQ(m_dir.ChosenPort(), "");
+    ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Alpha", "Gamma"})));
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Gamma", ""));
 }
 
 TEST_F(HostDirectoryTest, ListIsSortedByDescriptionRegardlessOfCase) {
@@ -288,30 +260,7 @@ TEST_F(HostDirectoryTest, ValuesOfAnotherTypeReadAsEmpty) {
     EXPECT_EQ(m_dir.Row(2), (THostRow{"", "99", "Binary"}));
     // The host without a host name is dropped at the next save.
     ASSERT_EQ(SaveAsNew("b.host", "1", "Beta"), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE", "Alpha-PORT-COLUMNS",
-                                     "Alpha-PORT-TIMEOUT", "Beta", "Beta-PORT", "Beta-PORT-TYPE",
-                                     "Beta-PORT-COLUMNS", "Beta-PORT-TIMEOUT"));
-}
-
-TEST_F(HostDirectoryTest, DescriptionsContainingPortSuffixAreRefused) {
-    Store("Alpha", "a.host", "23");
-    m_dir.LoadHosts();
-    const int commits = m_store.CommitCount();
-    const auto before = m_dir.Rows();
-    for (const char* description : {"My-PORT", "my-port bbs", "-Port", "x-pOrTy"}) {
-        SCOPED_TRACE(description);
-        m_dir.Edits() = THostRow{"h", "abc", description};
-        EXPECT_EQ(m_dir.SaveAsNew(), THostEditResult::DescriptionHasPortSuffix);
-        EXPECT_EQ(m_dir.Edits().Port, "abc") << "nothing changes, not even the port box";
-        EXPECT_EQ(m_dir.Update(), THostEditResult::DescriptionHasPortSuffix);
-    }
-    EXPECT_EQ(m_store.CommitCount(), commits);
-    EXPECT_EQ(m_dir.Rows(), before);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT"));
-    // Near misses are fine.
-    EXPECT_EQ(SaveAsNew("h", "23", "My PORT"), THostEditResult::Saved);
-    EXPECT_EQ(SaveAsNew("h", "23", "Passport"), THostEditResult::Saved);
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Alpha", "Beta"})));
 }
 
 TEST_F(HostDirectoryTest, FailedSaveLeavesStoreListAndCurrentRowAsTheyWere) {
@@ -339,83 +288,167 @@ TEST_F(HostDirectoryTest, FailedSaveLeavesStoreListAndCurrentRowAsTheyWere) {
     // Once the store works again the same action succeeds.
     m_store.SetCommitFails(false);
     EXPECT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Alpha", "Alpha-PORT", "Alpha-PORT-TYPE",
-                                                    "Alpha-PORT-COLUMNS", "Alpha-PORT-TIMEOUT"));
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Alpha"})));
 }
 
-TEST_F(HostDirectoryTest, ReloadShowsChangesMadeOutsideTheWindow) {
-    m_dir.LoadHosts();
-    Store("Outside", "o.host", "23");
-    m_dir.LoadHosts();
-    EXPECT_THAT(ListedDescriptions(), ElementsAre("Outside", ""));
+// A host's type, width and connect timeout are each kept beside its host
+// name and port under a name of its own, and follow the same rules: a missing
+// or unknown value reads as the default, which older entries all have.
+struct TKeptField {
+    const char* Name;
+    std::string_view Suffix;
+    // As stored: the default, and a value other than it.
+    std::string Default;
+    std::string Other;
+    // The row's value as it is stored.
+    std::string (*Read)(const THostRow&);
+    void (*Give)(THostRow& row, bool other);
+    // Stored texts that read as Other, and others that read as Default.
+    std::vector<std::string> ReadAsOther;
+    std::vector<std::string> ReadAsDefault;
+};
+
+void PrintTo(const TKeptField& field, std::ostream* os) {
+    *os << field.Name;
 }
 
-TEST_F(HostDirectoryTest, DirectoryStoredWithoutTypesReadsAsTelnet) {
-    Store("Alpha", "a.host", "23");
-    Store("Beta", "b.host", "6502");
-    m_dir.LoadHosts();
-    ASSERT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Beta", ""));
-    for (const THostRow& row : m_dir.Rows()) {
-        EXPECT_EQ(row.Protocol, kTelnet) << row.Description;
+const TKeptField kKeptFields[] = {
+    {"Type",
+     THostDirectory::kProtocolSuffix,
+     "Telnet",
+     "Raw",
+     [](const THostRow& row) -> std::string {
+         return row.Protocol == kRaw ? "Raw" : row.Protocol == kTelnet ? "Telnet" : "another";
+     },
+     [](THostRow& row, bool other) { row.Protocol = other ? kRaw : kTelnet; },
+     {"Raw", " rAW ", "RAW"},
+     {"Telnet", "", "SSH", "Raw TCP", "Rawx"}},
+    {"Width",
+     THostDirectory::kColumnsSuffix,
+     "40",
+     "80",
+     [](const THostRow& row) { return std::to_string(row.Columns); },
+     [](THostRow& row, bool other) { row.Columns = other ? 80 : 40; },
+     {"80", "  80 "},
+     {"40", "", "132", "080", "80 columns", "\t80", "eighty", "8", "800", "+80"}},
+    {"ConnectTimeout",
+     THostDirectory::kTimeoutSuffix,
+     "30",
+     "7",
+     [](const THostRow& row) { return std::to_string(row.ConnectTimeout); },
+     [](THostRow& row, bool other) { row.ConnectTimeout = other ? 7 : 30; },
+     {"7", " 7 "},
+     {"30", "", "0", "601", "-5", "7 s", "seven", "99999999999"}},
+};
+
+class HostDirectoryFieldTest : public HostDirectoryTest,
+                               public ::testing::WithParamInterface<TKeptField> {
+protected:
+    const TKeptField& Field() const { return GetParam(); }
+    std::string Named(const std::string& description) const {
+        return description + std::string(Field().Suffix);
     }
-    EXPECT_EQ(m_dir.Edits().Protocol, kTelnet);
-    m_dir.Connect();
-    EXPECT_EQ(m_dir.ChosenProtocol(), kTelnet);
-}
-
-TEST_F(HostDirectoryTest, StoredTypesOtherThanRawReadAsTelnet) {
-    Store("A", "a.host", "1", "Raw");
-    Store("B", "b.host", "2", " rAW ");
-    Store("C", "c.host", "3", "Telnet");
-    Store("D", "d.host", "4", "");
-    Store("E", "e.host", "5", "SSH");
-    Store("F", "f.host", "6", "Raw TCP");
-    Store("G", "g.host", "7");
-    m_store.PutNonString(kKey, "G-PORT-TYPE");
-    m_dir.LoadHosts();
-    ASSERT_EQ(m_dir.RowCount(), 8);
-    std::vector<THostProtocol> protocols;
-    for (const THostRow& row : m_dir.Rows()) {
-        protocols.push_back(row.Protocol);
+    std::optional<std::string> StoredValue(const std::string& description) const {
+        return m_store.Value(kKey, Named(description));
     }
-    EXPECT_THAT(protocols,
-                ElementsAre(kRaw, kRaw, kTelnet, kTelnet, kTelnet, kTelnet, kTelnet, kTelnet));
-}
+    std::string Value(const THostRow& row) const { return Field().Read(row); }
+    THostRow With(THostRow row, bool other) const {
+        Field().Give(row, other);
+        return row;
+    }
+    std::vector<std::string> ListedValues() const {
+        std::vector<std::string> values;
+        for (const THostRow& row : m_dir.Rows()) {
+            values.push_back(Value(row));
+        }
+        return values;
+    }
+};
 
-TEST_F(HostDirectoryTest, RawEntryIsStoredBesideItsValuesAndReadBack) {
+INSTANTIATE_TEST_SUITE_P(KeptFields, HostDirectoryFieldTest, ::testing::ValuesIn(kKeptFields),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_P(HostDirectoryFieldTest, IsStoredBesideTheHostsValuesAndReadBack) {
+    const THostRow other = With(THostRow{"other.example", "9000", "Other Board"}, true);
     m_dir.LoadHosts();
-    ASSERT_EQ(SaveAsNew("raw.example", "9000", "Raw Board", kRaw), THostEditResult::Saved);
-    ASSERT_EQ(SaveAsNew("tn.example", "23", "Telnet Board"), THostEditResult::Saved);
+    m_dir.Edits() = other;
+    ASSERT_EQ(m_dir.SaveAsNew(), THostEditResult::Saved);
+    ASSERT_EQ(SaveAsNew("plain.example", "23", "Plain Board"), THostEditResult::Saved);
     EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Raw Board", "Raw Board-PORT", "Raw Board-PORT-TYPE",
-                                     "Raw Board-PORT-COLUMNS", "Raw Board-PORT-TIMEOUT",
-                                     "Telnet Board", "Telnet Board-PORT", "Telnet Board-PORT-TYPE",
-                                     "Telnet Board-PORT-COLUMNS", "Telnet Board-PORT-TIMEOUT"));
-    // The host name and port values are exactly what they were before hosts
-    // had a type.
-    EXPECT_EQ(m_store.Value(kKey, "Raw Board"), "raw.example");
-    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
-    EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
-    EXPECT_EQ(m_store.Value(kKey, "Telnet Board-PORT-TYPE"), "Telnet");
+                UnorderedElementsAreArray(EntryNames({"Other Board", "Plain Board"})));
+    // The other values are exactly what they were before hosts had this one.
+    EXPECT_EQ(m_store.Value(kKey, "Other Board"), "other.example");
+    EXPECT_EQ(m_store.Value(kKey, "Other Board-PORT"), "9000");
+    for (const TKeptField& kept : kKeptFields) {
+        if (kept.Suffix != Field().Suffix) {
+            EXPECT_EQ(m_store.Value(kKey, "Other Board" + std::string(kept.Suffix)), kept.Default)
+                << kept.Name;
+        }
+    }
+    EXPECT_EQ(StoredValue("Other Board"), Field().Other);
+    EXPECT_EQ(StoredValue("Plain Board"), Field().Default);
 
     THostDirectory reread(m_store);
     reread.LoadHosts();
     EXPECT_THAT(reread.Rows(),
-                ElementsAre(THostRow{"raw.example", "9000", "Raw Board", kRaw},
-                            THostRow{"tn.example", "23", "Telnet Board", kTelnet}, kEmptyRow));
-    EXPECT_EQ(reread.Edits().Protocol, kRaw) << "row 1 is entered";
+                ElementsAre(other, THostRow{"plain.example", "23", "Plain Board"}, kEmptyRow));
+    EXPECT_EQ(Value(reread.Edits()), Field().Other) << "row 1 is entered";
+    reread.Connect();
+    EXPECT_EQ(reread.ChosenHost(), "other.example");
+    EXPECT_EQ(Value(reread.Chosen()), Field().Other);
 }
 
-// The loading rule an older version applies (every name containing "-PORT"
-// is not a host) must list exactly the hosts, whatever their types.
-TEST_F(HostDirectoryTest, TypeValuesAreNeverTakenForHostsByTheLoadingRule) {
+TEST_P(HostDirectoryFieldTest, AnEntryStoredBeforeItExistedReadsAsTheDefault) {
+    Store("Alpha", "a.host", "23");
+    Store("Beta", "b.host", "6502");
+    // Beta has every other kept value, and not the default.
+    for (const TKeptField& kept : kKeptFields) {
+        if (kept.Suffix != Field().Suffix) {
+            m_store.PutString(kKey, "Beta" + std::string(kept.Suffix), kept.Other);
+        }
+    }
     m_dir.LoadHosts();
-    ASSERT_EQ(SaveAsNew("a.example", "9000", "Alpha", kRaw), THostEditResult::Saved);
+    ASSERT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Beta", ""));
+    EXPECT_THAT(ListedValues(), ElementsAre(Field().Default, Field().Default, Field().Default));
+    EXPECT_EQ(Value(m_dir.Edits()), Field().Default);
+    m_dir.Connect();
+    EXPECT_EQ(Value(m_dir.Chosen()), Field().Default);
+    // The next save writes it beside the other values.
+    ASSERT_TRUE(m_dir.SaveHosts());
+    EXPECT_EQ(StoredValue("Alpha"), Field().Default);
+    EXPECT_EQ(StoredValue("Beta"), Field().Default);
+}
+
+TEST_P(HostDirectoryFieldTest, StoredValuesItDoesNotKnowReadAsTheDefault) {
+    std::vector<std::string> expected;
+    std::string description = "A";
+    for (const bool other : {true, false}) {
+        for (const std::string& stored : other ? Field().ReadAsOther : Field().ReadAsDefault) {
+            Store(description, "h", "1", {{Field().Suffix, stored}});
+            expected.push_back(other ? Field().Other : Field().Default);
+            ++description[0];
+        }
+    }
+    // A value of another type, then the empty row.
+    Store(description, "h", "1");
+    m_store.PutNonString(kKey, Named(description));
+    expected.insert(expected.end(), 2, Field().Default);
+    m_dir.LoadHosts();
+    EXPECT_THAT(ListedValues(), ElementsAreArray(expected));
+}
+
+// The loading rule of this and every older version (a name containing
+// "-PORT" is not a host) must list exactly the hosts, whatever their values.
+TEST_P(HostDirectoryFieldTest, IsNeverTakenForAHostByTheLoadingRule) {
+    m_dir.LoadHosts();
+    m_dir.Edits() = With(THostRow{"a.example", "9000", "Alpha"}, true);
+    ASSERT_EQ(m_dir.SaveAsNew(), THostEditResult::Saved);
     ASSERT_EQ(SaveAsNew("z.example", "23", "zulu"), THostEditResult::Saved);
     m_dir.EnterRow(3);
-    m_dir.Edits() = THostRow{"e.example", "8000", "", kRaw};
+    m_dir.Edits() = With(THostRow{"e.example", "8000", ""}, true);
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved) << "an empty description, as Update allows";
 
+    EXPECT_TRUE(THostDirectory::IsPortValueName(Named("Alpha")));
     std::vector<std::string> hosts;
     for (const std::string& name : StoredNames()) {
         if (!THostDirectory::IsPortValueName(name)) {
@@ -423,12 +456,10 @@ TEST_F(HostDirectoryTest, TypeValuesAreNeverTakenForHostsByTheLoadingRule) {
         }
     }
     EXPECT_THAT(hosts, UnorderedElementsAre("", "Alpha", "zulu"));
-    // Each host's type sits under its own name, not under a port value's.
-    for (const std::string description : {"", "Alpha", "zulu"}) {
-        EXPECT_EQ(
-            m_store.Value(kKey, description + "-PORT-TYPE"),
-            std::string(THostDirectory::ProtocolName(description == "zulu" ? kTelnet : kRaw)));
-    }
+    // Each host's value sits under its own name, not under a port value's.
+    EXPECT_EQ(StoredValue(""), Field().Other);
+    EXPECT_EQ(StoredValue("Alpha"), Field().Other);
+    EXPECT_EQ(StoredValue("zulu"), Field().Default);
     // The last name in sorted order is still not a host, so an older version
     // still ends the list with its one empty row.
     std::vector<std::string> sorted = StoredNames();
@@ -437,261 +468,110 @@ TEST_F(HostDirectoryTest, TypeValuesAreNeverTakenForHostsByTheLoadingRule) {
     });
     EXPECT_TRUE(THostDirectory::IsPortValueName(sorted.back())) << sorted.back();
     EXPECT_THAT(ListedDescriptions(), ElementsAre("", "Alpha", "zulu", ""));
+
+    // A value left behind without its host (another program removed the
+    // host), sorting last, neither becomes a host nor fills the empty row.
+    m_store.PutString(kKey, Named("zz"), Field().Other);
+    m_dir.LoadHosts();
+    EXPECT_THAT(ListedDescriptions(), ElementsAre("", "Alpha", "zulu", ""));
+    EXPECT_THAT(ListedValues(),
+                ElementsAre(Field().Other, Field().Other, Field().Default, Field().Default));
+    EXPECT_EQ(m_dir.Row(4), kEmptyRow);
 }
 
-TEST_F(HostDirectoryTest, EnteringARowShowsItsType) {
-    Store("Alpha", "a.host", "9000", "Raw");
+TEST_P(HostDirectoryFieldTest, EnteringARowShowsIt) {
+    Store("Alpha", "a.host", "9000", {{Field().Suffix, Field().Other}});
     Store("Beta", "b.host", "23");
     m_dir.LoadHosts();
-    EXPECT_EQ(m_dir.Edits(), (THostRow{"a.host", "9000", "Alpha", kRaw}));
+    EXPECT_EQ(m_dir.Edits(), With(THostRow{"a.host", "9000", "Alpha"}, true));
     m_dir.EnterRow(2);
-    EXPECT_EQ(m_dir.Edits().Protocol, kTelnet);
+    EXPECT_EQ(Value(m_dir.Edits()), Field().Default);
     m_dir.EnterRow(1);
     m_dir.EnterRow(3);
-    EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", "", kTelnet})) << "the empty row";
+    EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", ""})) << "the empty row";
 }
 
-TEST_F(HostDirectoryTest, UpdateChangesTheTypeAndARenameTakesItAlong) {
+TEST_P(HostDirectoryFieldTest, UpdateChangesItARenameTakesItAlongAndDeleteRemovesIt) {
     Store("Alpha", "a.host", "23");
     m_dir.LoadHosts();
-    m_dir.Edits().Protocol = kRaw;
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Raw");
-    EXPECT_EQ(m_dir.Row(1).Protocol, kRaw);
+    for (const bool other : {true, false, true}) {
+        Field().Give(m_dir.Edits(), other);
+        ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
+        EXPECT_EQ(StoredValue("Alpha"), other ? Field().Other : Field().Default);
+        EXPECT_EQ(Value(m_dir.Row(1)), other ? Field().Other : Field().Default);
+    }
 
     m_dir.Edits().Description = "Renamed";
     ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_THAT(StoredNames(),
-                UnorderedElementsAre("Renamed", "Renamed-PORT", "Renamed-PORT-TYPE",
-                                     "Renamed-PORT-COLUMNS", "Renamed-PORT-TIMEOUT"));
-    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-TYPE"), "Raw");
+    EXPECT_THAT(StoredNames(), UnorderedElementsAreArray(EntryNames({"Renamed"})));
+    EXPECT_EQ(m_store.Value(kKey, "Renamed"), "a.host");
+    EXPECT_FALSE(m_store.Value(kKey, "Alpha"));
+    EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT"));
+    EXPECT_FALSE(StoredValue("Alpha"));
+    EXPECT_EQ(StoredValue("Renamed"), Field().Other);
 
-    m_dir.Edits().Protocol = kTelnet;
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-TYPE"), "Telnet");
-    EXPECT_EQ(m_dir.Row(1).Protocol, kTelnet);
-}
-
-TEST_F(HostDirectoryTest, TheLowerOfTwoRowsWithOneDescriptionGivesTheType) {
-    Store("A", "a.host", "1", "Raw");
-    Store("B", "b.host", "2");
-    m_dir.LoadHosts();
-    m_dir.EnterRow(2);
-    m_dir.Edits().Description = "a";
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "A"), "b.host");
-    EXPECT_EQ(m_store.Value(kKey, "A-PORT-TYPE"), "Telnet");
-}
-
-TEST_F(HostDirectoryTest, DeleteRemovesTheStoredTypeToo) {
-    Store("Alpha", "a.host", "9000", "Raw");
-    Store("Beta", "b.host", "23", "Telnet");
-    m_dir.LoadHosts();
     ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT-TYPE"));
-    EXPECT_THAT(StoredNames(), UnorderedElementsAre("Beta", "Beta-PORT", "Beta-PORT-TYPE",
-                                                    "Beta-PORT-COLUMNS", "Beta-PORT-TIMEOUT"));
-    // Saved again under the same description, the entry starts as Telnet.
-    ASSERT_EQ(SaveAsNew("a.host", "9000", "Alpha"), THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Telnet");
+    EXPECT_FALSE(StoredValue("Renamed"));
+    EXPECT_TRUE(m_store.Values(kKey).empty());
+    // Saved again under the same description, the entry starts with the default.
+    ASSERT_EQ(SaveAsNew("a.host", "23", "Renamed"), THostEditResult::Saved);
+    EXPECT_EQ(StoredValue("Renamed"), Field().Default);
 }
 
-TEST_F(HostDirectoryTest, ConnectTakesTheStoredRowsType) {
-    Store("Alpha", "a.host", "9000", "Raw");
+// Of two rows with one description only the lower one is kept, with all its values.
+TEST_P(HostDirectoryFieldTest, TheLowerOfTwoRowsWithOneDescriptionGivesIt) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {Field().Other, std::nullopt},
+        {Field().Other, Field().Default},
+        {Field().Default, Field().Other},
+    };
+    for (const auto& [upper, lower] : cases) {
+        SCOPED_TRACE(upper + " above " + lower.value_or("nothing"));
+        TMemorySettingsStore store;
+        StoreHost(store, "A", "a.host", "1", {{Field().Suffix, upper}});
+        StoreHost(store, "B", "b.host", "2");
+        if (lower) {
+            store.PutString(kKey, Named("B"), *lower);
+        }
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        directory.EnterRow(2);
+        directory.Edits().HostName = "renamed.host";
+        directory.Edits().Description = "a";
+        ASSERT_EQ(directory.Update(), THostEditResult::Saved);
+        EXPECT_THAT(NamesIn(store), UnorderedElementsAreArray(EntryNames({"a"})));
+        EXPECT_EQ(store.Value(kKey, "A"), "renamed.host");
+        EXPECT_EQ(store.Value(kKey, "A-PORT"), "2");
+        EXPECT_EQ(store.Value(kKey, Named("A")), lower.value_or(Field().Default));
+        ASSERT_EQ(directory.RowCount(), 2);
+        EXPECT_EQ(Value(directory.Row(1)), lower.value_or(Field().Default));
+    }
+}
+
+TEST_P(HostDirectoryFieldTest, ConnectTakesTheStoredRowsNotTheEditedBoxes) {
+    Store("Alpha", "a.host", "6400", {{Field().Suffix, Field().Other}});
     m_dir.LoadHosts();
-    m_dir.Edits().Protocol = kTelnet;
+    EXPECT_EQ(Value(m_dir.Chosen()), Field().Default) << "before any Connect";
+    m_dir.Edits() = With(THostRow{"typed.host", "99", "Typed"}, false);
     m_dir.Connect();
-    EXPECT_EQ(m_dir.ChosenProtocol(), kRaw) << "the row's type, not the chooser's";
+    EXPECT_EQ(m_dir.ChosenHost(), "a.host");
+    EXPECT_EQ(m_dir.ChosenPort(), "6400");
+    EXPECT_EQ(Value(m_dir.Chosen()), Field().Other);
     m_dir.EnterRow(2);
     m_dir.Connect();
     EXPECT_EQ(m_dir.ChosenHost(), "");
-    EXPECT_EQ(m_dir.ChosenProtocol(), kTelnet);
-}
-
-TEST_F(HostDirectoryTest, WideEntryIsStoredBesideItsValuesAndReadBack) {
-    m_dir.LoadHosts();
-    ASSERT_EQ(SaveAsNew("wide.example", "23", "Wide Board", kTelnet, 80), THostEditResult::Saved);
-    ASSERT_EQ(SaveAsNew("narrow.example", "9000", "Narrow Board", kRaw, 40),
-              THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT-COLUMNS"), "80");
-    EXPECT_EQ(m_store.Value(kKey, "Narrow Board-PORT-COLUMNS"), "40");
-    // The other values are exactly what they were before hosts had a width.
-    EXPECT_EQ(m_store.Value(kKey, "Wide Board"), "wide.example");
-    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT"), "23");
-    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT-TYPE"), "Telnet");
-
-    THostDirectory reread(m_store);
-    reread.LoadHosts();
-    EXPECT_THAT(reread.Rows(),
-                ElementsAre(THostRow{"narrow.example", "9000", "Narrow Board", kRaw, 40},
-                            THostRow{"wide.example", "23", "Wide Board", kTelnet, 80}, kEmptyRow));
-    reread.EnterRow(2);
-    EXPECT_EQ(reread.Edits().Columns, 80);
-    reread.Connect();
-    EXPECT_EQ(reread.ChosenHost(), "wide.example");
-    EXPECT_EQ(reread.ChosenColumns(), 80);
-    EXPECT_EQ(reread.ChosenConnectTimeout(), 30) << "the default beside the width";
-
-    // An entry's own connect timeout is kept and chosen with it.
-    reread.Edits().ConnectTimeout = 7;
-    ASSERT_EQ(reread.Update(), THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "Wide Board-PORT-TIMEOUT"), "7");
-    reread.EnterRow(2);
-    reread.Connect();
-    EXPECT_EQ(reread.ChosenConnectTimeout(), 7);
-}
-
-TEST_F(HostDirectoryTest, DirectoryStoredWithoutWidthsReadsAsFortyColumns) {
-    Store("Alpha", "a.host", "23");
-    Store("Beta", "b.host", "6502", "Raw");
-    m_dir.LoadHosts();
-    ASSERT_THAT(ListedDescriptions(), ElementsAre("Alpha", "Beta", ""));
-    EXPECT_THAT(ListedColumns(), ElementsAre(40, 40, 40));
-    EXPECT_EQ(m_dir.Edits().Columns, 40);
-    m_dir.Connect();
-    EXPECT_EQ(m_dir.ChosenColumns(), 40);
-    // The next save writes the width beside the other values.
-    ASSERT_TRUE(m_dir.SaveHosts());
-    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-COLUMNS"), "40");
-    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-COLUMNS"), "40");
-}
-
-TEST_F(HostDirectoryTest, StoredWidthsOtherThanEightyReadAsForty) {
-    Store("A", "a.host", "1", std::nullopt, "80");
-    Store("B", "b.host", "2", std::nullopt, "  80 ");
-    Store("C", "c.host", "3", std::nullopt, "40");
-    Store("D", "d.host", "4", std::nullopt, "");
-    Store("E", "e.host", "5", std::nullopt, "132");
-    Store("F", "f.host", "6", std::nullopt, "080");
-    Store("G", "g.host", "7", std::nullopt, "80 columns");
-    Store("H", "h.host", "8", std::nullopt, "\t80");
-    Store("I", "i.host", "9", std::nullopt, "eighty");
-    Store("J", "j.host", "10");
-    m_store.PutNonString(kKey, "J-PORT-COLUMNS");
-    m_dir.LoadHosts();
-    ASSERT_EQ(m_dir.RowCount(), 11);
-    EXPECT_THAT(ListedColumns(), ElementsAre(80, 80, 40, 40, 40, 40, 40, 40, 40, 40, 40));
+    EXPECT_EQ(m_dir.ChosenPort(), "");
+    EXPECT_EQ(Value(m_dir.Chosen()), Field().Default);
 }
 
 TEST_F(HostDirectoryTest, AWidthOtherThanFortyOrEightyIsSavedAsForty) {
     m_dir.LoadHosts();
-    for (const int columns : {0, 132, -80, 81}) {
+    for (const int columns : {0, 132, -80, 79, 81}) {
         SCOPED_TRACE(columns);
         ASSERT_EQ(SaveAsNew("h", "23", "Entry", kTelnet, columns), THostEditResult::Saved);
         EXPECT_EQ(m_store.Value(kKey, "Entry-PORT-COLUMNS"), "40");
         EXPECT_EQ(m_dir.Row(1).Columns, 40);
     }
-}
-
-// The loading rule (every name containing "-PORT" is not a host) skips the
-// width values, in this version and in older ones.
-TEST_F(HostDirectoryTest, WidthValuesAreNeverTakenForHosts) {
-    m_dir.LoadHosts();
-    ASSERT_EQ(SaveAsNew("a.example", "9000", "Alpha", kRaw, 80), THostEditResult::Saved);
-    ASSERT_EQ(SaveAsNew("z.example", "23", "zulu", kTelnet, 40), THostEditResult::Saved);
-    EXPECT_TRUE(THostDirectory::IsPortValueName("Alpha-PORT-COLUMNS"));
-    std::vector<std::string> hosts;
-    for (const std::string& name : StoredNames()) {
-        if (!THostDirectory::IsPortValueName(name)) {
-            hosts.push_back(name);
-        }
-    }
-    EXPECT_THAT(hosts, UnorderedElementsAre("Alpha", "zulu"));
-
-    // A width left behind without its host (another program removed the
-    // host), sorting last, neither becomes a host nor fills the empty row.
-    m_store.PutString(kKey, "zz-PORT-COLUMNS", "80");
-    m_dir.LoadHosts();
-    EXPECT_THAT(ListedDescriptions(), ElementsAre("Alpha", "zulu", ""));
-    EXPECT_THAT(ListedColumns(), ElementsAre(80, 40, 40));
-    EXPECT_EQ(m_dir.Row(3), kEmptyRow);
-}
-
-TEST_F(HostDirectoryTest, EnteringARowShowsItsWidth) {
-    Store("Alpha", "a.host", "23", std::nullopt, "80");
-    Store("Beta", "b.host", "23");
-    m_dir.LoadHosts();
-    EXPECT_EQ(m_dir.Edits(), (THostRow{"a.host", "23", "Alpha", kTelnet, 80}));
-    m_dir.EnterRow(2);
-    EXPECT_EQ(m_dir.Edits().Columns, 40);
-    m_dir.EnterRow(1);
-    m_dir.EnterRow(3);
-    EXPECT_EQ(m_dir.Edits(), (THostRow{"", "23", "", kTelnet, 40})) << "the empty row";
-}
-
-TEST_F(HostDirectoryTest, UpdateChangesTheWidthAndARenameTakesItAlong) {
-    Store("Alpha", "a.host", "23");
-    m_dir.LoadHosts();
-    m_dir.Edits().Columns = 80;
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-COLUMNS"), "80");
-    EXPECT_EQ(m_dir.Row(1).Columns, 80);
-
-    m_dir.Edits().Description = "Renamed";
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_FALSE(m_store.Value(kKey, "Alpha-PORT-COLUMNS"));
-    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-COLUMNS"), "80");
-
-    m_dir.Edits().Columns = 40;
-    ASSERT_EQ(m_dir.Update(), THostEditResult::Saved);
-    EXPECT_EQ(m_store.Value(kKey, "Renamed-PORT-COLUMNS"), "40");
-    EXPECT_EQ(m_dir.Row(1).Columns, 40);
-
-    ASSERT_EQ(m_dir.Delete(), THostEditResult::Saved);
-    EXPECT_FALSE(m_store.Value(kKey, "Renamed-PORT-COLUMNS"));
-    EXPECT_TRUE(m_store.Values(kKey).empty());
-}
-
-TEST(HostDirectoryWidths, TheLowerOfTwoRowsWithOneDescriptionGivesTheWidth) {
-    for (const auto& [upper, lower] : {std::pair{"80", "40"}, std::pair{"40", "80"}}) {
-        SCOPED_TRACE(upper);
-        TMemorySettingsStore store;
-        for (const auto& [description, host, columns] :
-             {std::tuple{"A", "a.host", upper}, std::tuple{"B", "b.host", lower}}) {
-            store.PutString(kKey, description, host);
-            store.PutString(kKey, std::string(description) + "-PORT", "23");
-            store.PutString(kKey, std::string(description) + "-PORT-COLUMNS", columns);
-        }
-        THostDirectory directory(store);
-        directory.LoadHosts();
-        directory.EnterRow(2);
-        directory.Edits().Description = "a";
-        ASSERT_EQ(directory.Update(), THostEditResult::Saved);
-        EXPECT_EQ(store.Value(kKey, "A"), "b.host");
-        EXPECT_EQ(store.Value(kKey, "A-PORT-COLUMNS"), lower);
-        ASSERT_EQ(directory.RowCount(), 2);
-        EXPECT_EQ(directory.Row(1).Columns, THostDirectory::ParseColumns(lower));
-    }
-}
-
-TEST_F(HostDirectoryTest, ConnectTakesTheStoredRowsWidth) {
-    Store("Alpha", "a.host", "23", std::nullopt, "80");
-    m_dir.LoadHosts();
-    EXPECT_EQ(m_dir.ChosenColumns(), 40) << "before any Connect";
-    m_dir.Edits().Columns = 40;
-    m_dir.Connect();
-    EXPECT_EQ(m_dir.ChosenColumns(), 80) << "the row's width, not the chooser's";
-    m_dir.EnterRow(2);
-    m_dir.Connect();
-    EXPECT_EQ(m_dir.ChosenHost(), "");
-    EXPECT_EQ(m_dir.ChosenColumns(), 40);
-}
-
-TEST(HostDirectoryColumnsNames, NamesAndParsing) {
-    EXPECT_EQ(THostDirectory::ColumnsName(40), "40");
-    EXPECT_EQ(THostDirectory::ColumnsName(80), "80");
-    EXPECT_EQ(THostDirectory::ColumnsName(132), "40");
-    EXPECT_EQ(THostDirectory::ColumnsName(0), "40");
-    EXPECT_EQ(THostDirectory::ValidColumns(80), 80);
-    EXPECT_EQ(THostDirectory::ValidColumns(40), 40);
-    EXPECT_EQ(THostDirectory::ValidColumns(79), 40);
-    EXPECT_EQ(THostDirectory::ParseColumns("80"), 80);
-    EXPECT_EQ(THostDirectory::ParseColumns(" 80  "), 80);
-    EXPECT_EQ(THostDirectory::ParseColumns("40"), 40);
-    EXPECT_EQ(THostDirectory::ParseColumns(""), 40);
-    EXPECT_EQ(THostDirectory::ParseColumns("8"), 40);
-    EXPECT_EQ(THostDirectory::ParseColumns("800"), 40);
-    EXPECT_EQ(THostDirectory::ParseColumns("+80"), 40);
 }
 
 // A stored connect timeout: whole seconds from 1 to 600; anything else
@@ -706,28 +586,13 @@ TEST(HostDirectoryConnectTimeouts, Parsing) {
     }
 }
 
-TEST(HostDirectoryProtocolNames, NamesAndParsing) {
-    EXPECT_EQ(THostDirectory::ProtocolName(THostProtocol::Telnet), "Telnet");
-    EXPECT_EQ(THostDirectory::ProtocolName(THostProtocol::Raw), "Raw");
-    EXPECT_EQ(THostDirectory::ParseProtocol("Raw"), THostProtocol::Raw);
-    EXPECT_EQ(THostDirectory::ParseProtocol("RAW"), THostProtocol::Raw);
-    EXPECT_EQ(THostDirectory::ParseProtocol("Telnet"), THostProtocol::Telnet);
-    EXPECT_EQ(THostDirectory::ParseProtocol(""), THostProtocol::Telnet);
-    EXPECT_EQ(THostDirectory::ParseProtocol(" raw "), THostProtocol::Raw);
-    EXPECT_EQ(THostDirectory::ParseProtocol("Rawx"), THostProtocol::Telnet);
-}
-
 TEST(HostDirectoryIsInteger, AcceptsSigned32BitDecimalsOnly) {
-    EXPECT_TRUE(THostDirectory::IsInteger("23"));
-    EXPECT_TRUE(THostDirectory::IsInteger("  23 "));
-    EXPECT_TRUE(THostDirectory::IsInteger("-2147483648"));
-    EXPECT_TRUE(THostDirectory::IsInteger("+0"));
-    EXPECT_FALSE(THostDirectory::IsInteger("2147483648"));
-    EXPECT_FALSE(THostDirectory::IsInteger(""));
-    EXPECT_FALSE(THostDirectory::IsInteger("-"));
-    EXPECT_FALSE(THostDirectory::IsInteger("+-1"));
-    EXPECT_FALSE(THostDirectory::IsInteger("1.5"));
-    EXPECT_FALSE(THostDirectory::IsInteger("\t1"));
+    const std::pair<const char*, bool> cases[] = {
+        {"23", true}, {"  23 ", true}, {"-2147483648", true}, {"+0", true},   {"2147483648", false},
+        {"", false},  {"-", false},    {"+-1", false},        {"1.5", false}, {"\t1", false}};
+    for (const auto& [text, integer] : cases) {
+        EXPECT_EQ(THostDirectory::IsInteger(text), integer) << text;
+    }
 }
 
 TEST_F(HostDirectoryTest, SerialAndModemEntriesKeepTheirLineAndCall) {

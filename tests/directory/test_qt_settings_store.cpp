@@ -1,3 +1,4 @@
+#include "common/text_helpers.h"
 #include "directory/host_directory.h"
 #include "directory/qt_settings_store.h"
 #include "temp_config.h"
@@ -9,12 +10,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace telvora {
 namespace {
@@ -90,6 +96,16 @@ protected:
         return directory.SaveAsNew();
     }
 
+    // Saves each row as a new entry through a store of its own, gone on return.
+    static void SaveEntries(const std::vector<THostRow>& rows) {
+        TQtSettingsStore store(kOrg, kApp);
+        THostDirectory directory(store);
+        directory.LoadHosts();
+        for (const THostRow& row : rows) {
+            ASSERT_EQ(SaveAsNew(directory, row), THostEditResult::Saved) << row.Description;
+        }
+    }
+
     static inline const QString kOrg = QStringLiteral("Marrowby");
     static inline const QString kApp = QStringLiteral("Telvora");
     QString m_folder;
@@ -113,22 +129,10 @@ TEST_F(QtSettingsStoreTest, AwkwardDescriptionsAndHostsRoundTripThroughTheFile) 
         {"a, b", "5", "@at sign"},
         {"tab\there", "6", "_5F looks escaped_", THostProtocol::Raw},
     };
-    {
-        TQtSettingsStore store(kOrg, kApp);
-        THostDirectory directory(store);
-        directory.LoadHosts();
-        for (const THostRow& row : typed) {
-            ASSERT_EQ(SaveAsNew(directory, row), THostEditResult::Saved) << row.Description;
-        }
-    }
+    SaveEntries(typed);
     std::vector<THostRow> expected = typed;
     std::sort(expected.begin(), expected.end(), [](const THostRow& a, const THostRow& b) {
-        std::string la = a.Description, lb = b.Description;
-        for (char& c : la)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        for (char& c : lb)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return la < lb;
+        return LowerAscii(a.Description) < LowerAscii(b.Description);
     });
     expected.push_back(THostRow{});
     EXPECT_EQ(LoadedRows(), expected);
@@ -156,16 +160,15 @@ TEST_F(QtSettingsStoreTest, NamesDifferingOnlyInCaseAreOneValue) {
 }
 
 TEST_F(QtSettingsStoreTest, NonAsciiDescriptionsSortRegardlessOfCase) {
-    TQtSettingsStore store(kOrg, kApp);
-    THostDirectory directory(store);
-    directory.LoadHosts();
+    std::vector<THostRow> typed;
     // Byte order would put \303\211 (capital E acute) before \303\244 (a umlaut).
     for (const char* description :
          {"\303\211toile", "Zulu", "\303\244rger", "Apfel", "\303\251clair"}) {
-        ASSERT_EQ(SaveAsNew(directory, {"h", "23", description}), THostEditResult::Saved);
+        typed.push_back({"h", "23", description});
     }
+    SaveEntries(typed);
     std::vector<std::string> listed;
-    for (const THostRow& row : directory.Rows()) {
+    for (const THostRow& row : LoadedRows()) {
         listed.push_back(row.Description);
     }
     EXPECT_THAT(listed,
@@ -273,63 +276,52 @@ private:
     bool m_active = false;
 };
 
-TEST_F(QtSettingsStoreTest, SaveIntoAReadOnlyFolderFailsAndLosesNothing) {
-    if (geteuid() == 0) {
+// A way for saves into the file's folder to fail while its guard lives.
+struct TFailingSave {
+    const char* what;
+    // Whether it fails for root too, who writes into read-only folders.
+    bool failsForRoot;
+    // nullptr when it could not be arranged.
+    std::shared_ptr<void> (*make)(const QString& folder);
+};
+
+void PrintTo(const TFailingSave& failing, std::ostream* out) {
+    *out << failing.what;
+}
+
+template <class TGuard> std::shared_ptr<void> ActiveOrNull(std::shared_ptr<TGuard> guard) {
+    return guard->Active() ? guard : nullptr;
+}
+
+class QtSettingsStoreFailingSaveTest : public QtSettingsStoreTest,
+                                       public ::testing::WithParamInterface<TFailingSave> {};
+
+TEST_P(QtSettingsStoreFailingSaveTest, LosesNothingAndIsNotWrittenLater) {
+    if (!GetParam().failsForRoot && geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only folders; the full-disk and uncreatable-folder "
                         "tests fail the save for root too";
     }
-    {
-        TQtSettingsStore store(kOrg, kApp);
-        THostDirectory directory(store);
-        directory.LoadHosts();
-        ASSERT_EQ(SaveAsNew(directory, {"a.example", "23", "Alpha"}), THostEditResult::Saved);
-    }
+    SaveEntries({{"a.example", "23", "Alpha"}, {"b.example", "24", "Beta"}});
     const QByteArray before = ReadFile(FileName());
     const std::vector<THostRow> rowsBefore = LoadedRows();
+    ASSERT_EQ(rowsBefore.size(), 3u);
     {
-        TReadOnlyFolder readOnly(QFileInfo(FileName()).absolutePath());
-        ASSERT_TRUE(readOnly.Active());
+        const auto guard = GetParam().make(QFileInfo(FileName()).absolutePath());
+        ASSERT_TRUE(guard);
         TQtSettingsStore store(kOrg, kApp);
         THostDirectory directory(store);
         directory.LoadHosts();
-        EXPECT_EQ(SaveAsNew(directory, {"b.example", "24", "Beta"}), THostEditResult::StoreFailed);
+        EXPECT_EQ(SaveAsNew(directory, {"failed.example", "1", "Failed"}),
+                  THostEditResult::StoreFailed);
         EXPECT_EQ(directory.Delete(), THostEditResult::StoreFailed);
         EXPECT_EQ(directory.Rows(), rowsBefore);
         EXPECT_EQ(LoadedRows(), rowsBefore);
     }
     EXPECT_EQ(ReadFile(FileName()), before);
-    EXPECT_EQ(RowsFromDisk(), rowsBefore);
-}
-
-TEST_F(QtSettingsStoreTest, SaveOnAFullDiskLosesNothingAndIsNotWrittenLater) {
-    {
-        TQtSettingsStore store(kOrg, kApp);
-        THostDirectory directory(store);
-        directory.LoadHosts();
-        ASSERT_EQ(SaveAsNew(directory, {"a.example", "23", "Alpha"}), THostEditResult::Saved);
-        ASSERT_EQ(SaveAsNew(directory, {"b.example", "24", "Beta"}), THostEditResult::Saved);
-    }
-    const QByteArray before = ReadFile(FileName());
-    const std::vector<THostRow> rowsBefore = LoadedRows();
-    ASSERT_EQ(rowsBefore.size(), 3u);
-
-    {
-        TQtSettingsStore store(kOrg, kApp);
-        THostDirectory directory(store);
-        directory.LoadHosts();
-        directory.EnterRow(1);
-        TFileSizeLimit full(16);
-        ASSERT_TRUE(full.Active());
-        EXPECT_EQ(SaveAsNew(directory, {"failed.example", "1", "Failed"}),
-                  THostEditResult::StoreFailed);
-        EXPECT_EQ(directory.Delete(), THostEditResult::StoreFailed);
-        EXPECT_EQ(directory.Rows(), rowsBefore);
-    }
-    EXPECT_EQ(ReadFile(FileName()), before);
     EXPECT_THAT(QDir(QFileInfo(FileName()).absolutePath()).entryList(QDir::Files),
                 ElementsAre("Telvora.conf"))
         << "no temporary file is left behind";
-    // With room on the disk again, nobody writes the failed changes later.
+    // Once saves work again, nobody writes the failed changes later.
     EXPECT_EQ(LoadedRows(), rowsBefore);
     {
         QSettings settings(kOrg, kApp);
@@ -339,6 +331,19 @@ TEST_F(QtSettingsStoreTest, SaveOnAFullDiskLosesNothingAndIsNotWrittenLater) {
     EXPECT_EQ(RowsFromDisk(), rowsBefore);
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Ways, QtSettingsStoreFailingSaveTest,
+    ::testing::Values(TFailingSave{"ReadOnlyFolder", false,
+                                   [](const QString& folder) {
+                                       return ActiveOrNull(
+                                           std::make_shared<TReadOnlyFolder>(folder));
+                                   }},
+                      TFailingSave{"FullDisk", true,
+                                   [](const QString&) {
+                                       return ActiveOrNull(std::make_shared<TFileSizeLimit>(16));
+                                   }}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 TEST_F(QtSettingsStoreTest, PathsOutsideTheRootKeyAreRefused) {
     TQtSettingsStore store(kOrg, kApp);
     EXPECT_FALSE(store.OpenKey("Software\\Elsewhere\\Telvora"));
@@ -347,12 +352,6 @@ TEST_F(QtSettingsStoreTest, PathsOutsideTheRootKeyAreRefused) {
     EXPECT_TRUE(store.CloseKey());
     EXPECT_FALSE(QFile::exists(FileName()));
 }
-
-} // namespace
-} // namespace telvora
-
-namespace telvora {
-namespace {
 
 TEST(QtSettingsStoreOtherRoot, DirectoryKeyOutsideTheRootCannotBeSavedAndIsReported) {
     const QString folder = test::FreshConfigFolder(QStringLiteral("other"));
@@ -364,12 +363,6 @@ TEST(QtSettingsStoreOtherRoot, DirectoryKeyOutsideTheRootCannotBeSavedAndIsRepor
     EXPECT_EQ(directory.SaveAsNew(), THostEditResult::StoreFailed);
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 }
-
-} // namespace
-} // namespace telvora
-
-namespace telvora {
-namespace {
 
 // A file that must not be read: what it is, and what the message says of it.
 struct TBrokenFile {
