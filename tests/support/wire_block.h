@@ -1,12 +1,14 @@
 #pragma once
 
 // X-Modem family blocks as a sender of our own puts them on the wire, for
-// the tests that play the sender, and the control bytes by their names.
+// the tests that play the sender or check what ours sends, and the control
+// bytes by their names.
 
 #include "transfer/block_codes.h"
 #include "transfer/block_crc.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace telvora::test {
@@ -42,6 +44,17 @@ inline std::vector<std::uint8_t> Block(std::uint8_t header, std::uint8_t number,
     block.push_back(static_cast<std::uint8_t>(crc >> 8));
     block.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     return block;
+}
+
+// A batch header: the name, a NUL, then what a sender adds after it (the
+// length, the time, the mode), in a short block filled with NULs.
+inline std::vector<std::uint8_t> BatchHeader(const std::string& name,
+                                             const std::string& extra = "") {
+    std::vector<std::uint8_t> data(name.begin(), name.end());
+    data.push_back(0);
+    data.insert(data.end(), extra.begin(), extra.end());
+    data.resize(128, 0);
+    return Block(kSoh, 0, data);
 }
 
 } // namespace telvora::test

@@ -10,11 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <unistd.h>
+#include <string>
+#include <tuple>
 #include <vector>
 
 using namespace telvora;
@@ -58,26 +58,49 @@ public:
     bool failAppend = false;
 };
 
-// A batch header: the name, a NUL, then what a sender adds (ignored).
-Bytes Header(const std::string& name, const std::string& extra = "") {
-    Bytes data = Text(name);
-    data.push_back(0);
-    const Bytes more = Text(extra);
-    data.insert(data.end(), more.begin(), more.end());
-    data.resize(128, 0);
-    return Block(kSoh, 0, data);
+// A short block's content as it is written: the text, then the fill.
+Bytes Filled(const std::string& text) {
+    Bytes data = Text(text);
+    data.resize(128, 0x1A);
+    return data;
 }
 
-class BlockReceiverTest : public ::testing::Test {
-protected:
+// A receiver on a fake line, with its files in memory or on disk.
+template <typename Files = MemoryFiles> struct Receiving {
     void Feed(const Bytes& bytes) { receiver.ReceiveChunk(bytes.data(), bytes.size()); }
     void Feed(std::uint8_t byte) { Feed(Bytes{byte}); }
+    // What the receiver answers to these bytes, or to a tick.
+    Bytes AnswerTo(const Bytes& bytes) {
+        Feed(bytes);
+        return port.Take();
+    }
+    Bytes AnswerTo(std::uint8_t byte) { return AnswerTo(Bytes{byte}); }
+    Bytes Tick() {
+        receiver.TimeoutTimer();
+        return port.Take();
+    }
     const std::string& Status() const { return port.progress.status; }
+    // An ending with our cancel: nothing answers the fault, the transfer
+    // ends saying why, and the next tick sends the three CANs and nothing
+    // else (none when the sender cancelled).
+    void ExpectCancelled(TTransferOutcome outcome, const std::string& status) {
+        EXPECT_TRUE(port.Take().empty()) << "no answer to the fault";
+        EXPECT_EQ(port.progress.outcome, outcome) << status;
+        EXPECT_EQ(Status(), status);
+        EXPECT_TRUE(port.progress.ended);
+        EXPECT_EQ(port.transferModeEnded, 1);
+        receiver.TimeoutTimer();
+        const bool theirs = outcome == TTransferOutcome::CancelledByPeer;
+        EXPECT_EQ(port.Take(), theirs ? Bytes{} : Bytes(3, kCan)) << status;
+        EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    }
 
     FakePort port;
-    MemoryFiles files;
+    Files files;
     TBlockReceiver receiver{port, files};
 };
+
+class BlockReceiverTest : public ::testing::Test, public Receiving<> {};
 
 TEST(BlockCrcTest, IsCrc16Xmodem) {
     const Bytes digits = Text("123456789");
@@ -108,16 +131,14 @@ TEST_F(BlockReceiverTest, WaitingForTheFirstBlockAsksOnceASecondWithoutErrors) {
 TEST_F(BlockReceiverTest, AGoodBlockIsWrittenThenAcknowledged) {
     receiver.StartSingle("f");
     const Bytes data(128, 'd');
-    Feed(Block(kSoh, 1, data));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, data)), Bytes{kAck});
     EXPECT_EQ(Status(), "Block OK");
     EXPECT_EQ(port.progress.bytes, 128);
     EXPECT_EQ(port.progress.blocks, 1);
     EXPECT_EQ(files.files["f"], data);
     EXPECT_EQ(port.timer, 2000);
     // The ones' complement of the right CRC passes too.
-    Feed(Block(kSoh, 2, data, true));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(Block(kSoh, 2, data, true)), Bytes{kAck});
     EXPECT_EQ(files.files["f"].size(), 256u);
 }
 
@@ -127,14 +148,12 @@ TEST_F(BlockReceiverTest, TheHeaderByteSetsTheSizeTheTextAndTheTimeout) {
     EXPECT_EQ(Status(), "Receiving Block (Y-Modem)");
     EXPECT_EQ(port.timer, 2000);
     const Bytes rest = Block(kStx, 1, Bytes(1024, 'y'));
-    Feed(Bytes(rest.begin() + 1, rest.end()));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(Bytes(rest.begin() + 1, rest.end())), Bytes{kAck});
     Feed('F');
     EXPECT_EQ(Status(), "Receiving Block (F-Modem)");
     EXPECT_EQ(port.timer, 3000);
     const Bytes big = Block('F', 2, Bytes(4096, 'f'));
-    Feed(Bytes(big.begin() + 1, big.end()));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(Bytes(big.begin() + 1, big.end())), Bytes{kAck});
     EXPECT_EQ(files.files["f"].size(), 1024u + 4096u);
     Feed(kSoh);
     EXPECT_EQ(Status(), "Receiving Block (X-Modem)");
@@ -145,12 +164,11 @@ TEST_F(BlockReceiverTest, AWrongComplementIsRefusedOnceTheRestOfTheBlockHasPasse
     Feed(Bytes{kSoh, 3, 0x00});
     EXPECT_EQ(Status(), "Invalid Block ID");
     EXPECT_EQ(port.progress.errorCount, 1);
-    Feed(Bytes{'a', 'b', 0x1A, kSoh, 4, 0xFB});
-    EXPECT_TRUE(port.Take().empty()) << "no answer while the block still arrives";
+    EXPECT_TRUE(AnswerTo(Bytes{'a', 'b', 0x1A, kSoh, 4, 0xFB}).empty())
+        << "no answer while the block still arrives";
     EXPECT_EQ(port.timer, TBlockReceiver::kQuietMs);
     EXPECT_EQ(port.progress.errorCount, 1) << "the rest of the block is no new error";
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kNak});
+    EXPECT_EQ(Tick(), Bytes{kNak});
     EXPECT_EQ(port.timer, 2000);
 }
 
@@ -162,46 +180,36 @@ TEST_F(BlockReceiverTest, ABadCrcIsRefusedOnceAndTheResentBlockIsTaken) {
     Feed(spoiled);
     EXPECT_EQ(Status(), "Invalid Block CRC!");
     // A byte too many (the line repeated one): still one answer.
-    Feed(0x33);
-    EXPECT_TRUE(port.Take().empty());
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kNak});
+    EXPECT_TRUE(AnswerTo(0x33).empty());
+    EXPECT_EQ(Tick(), Bytes{kNak});
     EXPECT_TRUE(files.files["f"].empty());
-    Feed(block);
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(block), Bytes{kAck});
     EXPECT_EQ(files.files["f"].size(), 128u);
 }
 
 TEST_F(BlockReceiverTest, StrayBytesDrawOneRequestWhenTheLineIsQuiet) {
     receiver.StartSingle("f");
-    Feed(Text("Start your download now\r\n"));
-    EXPECT_TRUE(port.Take().empty());
+    EXPECT_TRUE(AnswerTo(Text("Start your download now\r\n")).empty());
     EXPECT_EQ(Status(), "Invalid Block Type 53");
     EXPECT_EQ(port.progress.errorCount, 1);
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kC});
+    EXPECT_EQ(Tick(), Bytes{kC});
     // A block cut off by a stalled line: the tick asks again, and what comes
     // late of the old block and the sender's resend of it draw one request.
-    Feed(Block(kSoh, 1, Text("one")));
-    port.Take();
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, Text("one"))), Bytes{kAck});
     const Bytes second = Block(kSoh, 2, Text("two"));
     Feed(Bytes(second.begin(), second.begin() + 40));
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kC});
+    EXPECT_EQ(Tick(), Bytes{kC});
     Feed(Bytes(second.begin() + 40, second.end()));
     Feed(second);
     EXPECT_TRUE(port.Take().empty());
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kC});
-    Feed(second);
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(Tick(), Bytes{kC});
+    EXPECT_EQ(AnswerTo(second), Bytes{kAck});
     EXPECT_EQ(files.files["f"].size(), 256u);
 }
 
 TEST_F(BlockReceiverTest, SilenceAfterABlockCountsAnErrorEachTimeout) {
     receiver.StartSingle("f");
-    Feed(Block(kSoh, 1, Text("x")));
-    port.Take();
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, Text("x"))), Bytes{kAck});
     receiver.TimeoutTimer();
     receiver.TimeoutTimer();
     EXPECT_EQ(port.Take(), (Bytes{kC, kC}));
@@ -215,10 +223,8 @@ TEST_F(BlockReceiverTest, SilenceAfterABlockCountsAnErrorEachTimeout) {
 
 TEST_F(BlockReceiverTest, EndOfFileTrimsTheFillThenAcknowledgesAndEnds) {
     receiver.StartSingle("f");
-    Feed(Block(kSoh, 1, Text("DATA\x1A\x0B\x1A")));
-    port.Take();
-    Feed(kEot);
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, Text("DATA\x1A\x0B\x1A"))), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(kEot), Bytes{kAck});
     EXPECT_EQ(files.files["f"], Text("DATA"));
     EXPECT_FALSE(files.IsOpen());
     EXPECT_EQ(Status(), "Transfer Complete!");
@@ -227,37 +233,32 @@ TEST_F(BlockReceiverTest, EndOfFileTrimsTheFillThenAcknowledgesAndEnds) {
     EXPECT_EQ(port.transferModeEnded, 1);
     EXPECT_EQ(port.timer, 0);
     EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
-    Feed(Block(kSoh, 2, Text("late")));
-    EXPECT_TRUE(port.Take().empty());
+    EXPECT_TRUE(AnswerTo(Block(kSoh, 2, Text("late"))).empty());
 }
 
 TEST_F(BlockReceiverTest, ABatchNamesItsFilesAndEndsWithAnEmptyHeader) {
     receiver.StartBatch("/dl");
     EXPECT_TRUE(port.progress.fileName.empty());
-    Feed(Header("README.TXT"));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(BatchHeader("README.TXT")), Bytes{kAck});
     EXPECT_EQ(port.progress.fileName, "/dl/README.TXT");
     EXPECT_EQ(Status(), "Waiting for first block.");
     EXPECT_EQ(port.progress.bytes, 0);
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kC});
+    EXPECT_EQ(Tick(), Bytes{kC});
     EXPECT_EQ(Status(), "Waiting for first block...");
     Feed(Block(kStx, 1, Bytes(1024, 'r')));
     Feed(Block(kSoh, 2, Text("end")));
     EXPECT_EQ(port.Take(), (Bytes{kAck, kAck}));
-    Feed(kEot);
-    EXPECT_EQ(port.Take(), (Bytes{kAck, kC}));
+    EXPECT_EQ(AnswerTo(kEot), (Bytes{kAck, kC}));
     EXPECT_EQ(Status(), "Waiting for next file...");
     EXPECT_EQ(files.files["/dl/README.TXT"].size(), 1024u + 3u);
     EXPECT_FALSE(port.progress.ended);
 
-    Feed(Header("SECOND.BIN"));
+    Feed(BatchHeader("SECOND.BIN"));
     Feed(Block(kSoh, 1, Text("2nd")));
     Feed(kEot);
     EXPECT_EQ(files.files["/dl/SECOND.BIN"], Text("2nd"));
     port.Take();
-    Feed(Header(""));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(BatchHeader("")), Bytes{kAck});
     EXPECT_EQ(Status(), "Transfer Complete!");
     EXPECT_TRUE(port.progress.ended);
     EXPECT_EQ(port.transferModeEnded, 1);
@@ -266,13 +267,7 @@ TEST_F(BlockReceiverTest, ABatchNamesItsFilesAndEndsWithAnEmptyHeader) {
 TEST_F(BlockReceiverTest, ABatchThatGetsADataBlockFirstStopsTheWrongProtocol) {
     receiver.StartBatch("/dl");
     Feed(Block(kSoh, 1, Text("single")));
-    EXPECT_TRUE(port.Take().empty());
-    EXPECT_EQ(Status(), "Sender using wrong protocol!");
-    EXPECT_EQ(port.transferModeEnded, 1);
-    EXPECT_TRUE(port.progress.ended);
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
-    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    ExpectCancelled(TTransferOutcome::ProtocolError, "Sender using wrong protocol!");
     EXPECT_TRUE(files.files.empty());
 }
 
@@ -281,35 +276,24 @@ TEST_F(BlockReceiverTest, TwoCansAbortOneIsAStrayByteAndInsideABlockTheyAreData)
     Feed(kCan);
     EXPECT_EQ(Status(), "Invalid Block Type 18");
     EXPECT_EQ(port.progress.errorCount, 1);
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kC});
-    Feed(Block(kSoh, 1, Bytes(128, kCan)));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(Tick(), Bytes{kC});
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, Bytes(128, kCan))), Bytes{kAck});
     EXPECT_EQ(files.files["f"], Bytes(128, kCan));
     Feed(Bytes{kCan, kCan});
-    EXPECT_TRUE(port.Take().empty()) << "the sender's abort needs no answer";
-    EXPECT_EQ(Status(), "Sender Aborted Transfer!");
-    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped) << "no CANs to send back";
+    ExpectCancelled(TTransferOutcome::CancelledByPeer, "Sender Aborted Transfer!");
     EXPECT_EQ(files.files["f"].size(), 128u) << "the file stays as received";
-    receiver.TimeoutTimer();
-    EXPECT_TRUE(port.Take().empty());
 }
 
 TEST_F(BlockReceiverTest, TheUsersCancelSendsThreeCansAQuarterSecondLater) {
     receiver.StartSingle("f");
-    Feed(Block(kSoh, 1, Text("kept")));
-    port.Take();
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, Text("kept"))), Bytes{kAck});
     receiver.UserCancel();
-    EXPECT_EQ(Status(), "Transfer Aborted.");
-    EXPECT_TRUE(port.progress.ended);
-    EXPECT_EQ(port.transferModeEnded, 1);
     EXPECT_EQ(port.timer, 250);
-    EXPECT_TRUE(port.Take().empty());
     EXPECT_FALSE(files.IsOpen());
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
+    ExpectCancelled(TTransferOutcome::CancelledHere, "Transfer Aborted.");
     EXPECT_EQ(port.timer, 0);
-    EXPECT_EQ(files.files["f"].size(), 128u);
+    EXPECT_EQ(files.files["f"], Filled("kept"));
 }
 
 TEST_F(BlockReceiverTest, ARepeatedBlockIsAcknowledgedButNotWrittenAgain) {
@@ -320,22 +304,16 @@ TEST_F(BlockReceiverTest, ARepeatedBlockIsAcknowledgedButNotWrittenAgain) {
     EXPECT_EQ(port.Take(), (Bytes{kAck, kAck}));
     EXPECT_EQ(files.files["f"].size(), 128u);
     EXPECT_EQ(port.progress.blocks, 1);
-    Feed(Block(kSoh, 2, Text("two")));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(Block(kSoh, 2, Text("two"))), Bytes{kAck});
     EXPECT_EQ(files.files["f"].size(), 256u);
 }
 
 TEST_F(BlockReceiverTest, ABlockOutOfSequenceEndsTheTransferKeepingTheFile) {
     receiver.StartSingle("f");
-    Feed(Block(kSoh, 1, Text("one")));
-    port.Take();
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, Text("one"))), Bytes{kAck});
     Feed(Block(kSoh, 5, Text("five")));
-    EXPECT_TRUE(port.Take().empty());
-    EXPECT_EQ(Status(), "Block 5 out of sequence (expected 2).");
-    EXPECT_TRUE(port.progress.ended);
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
-    EXPECT_EQ(files.files["f"].size(), 128u);
+    ExpectCancelled(TTransferOutcome::ProtocolError, "Block 5 out of sequence (expected 2).");
+    EXPECT_EQ(files.files["f"], Filled("one"));
 }
 
 TEST_F(BlockReceiverTest, BlockNumbersWrapFrom255To0) {
@@ -349,32 +327,29 @@ TEST_F(BlockReceiverTest, BlockNumbersWrapFrom255To0) {
 
 TEST_F(BlockReceiverTest, ARepeatedHeaderIsAcknowledgedWithoutEmptyingItsFile) {
     receiver.StartBatch("/dl");
-    Feed(Header("A.BIN"));
-    Feed(Header("A.BIN"));
+    Feed(BatchHeader("A.BIN"));
+    Feed(BatchHeader("A.BIN"));
     EXPECT_EQ(port.Take(), (Bytes{kAck, kAck}));
-    Feed(Block(kSoh, 1, Text("a")));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
-    Feed(Header("A.BIN")); // now out of place: block 0 after block 1
-    EXPECT_TRUE(port.Take().empty());
-    EXPECT_TRUE(port.progress.ended);
-    EXPECT_EQ(files.files["/dl/A.BIN"].size(), 128u);
+    EXPECT_EQ(AnswerTo(Block(kSoh, 1, Text("a"))), Bytes{kAck});
+    Feed(BatchHeader("A.BIN")); // now out of place: block 0 after block 1
+    ExpectCancelled(TTransferOutcome::ProtocolError, "Block 0 out of sequence (expected 2).");
+    EXPECT_EQ(files.files["/dl/A.BIN"], Filled("a"));
 }
 
 TEST_F(BlockReceiverTest, AnEotWithNoFileOpenIsAcknowledgedAndIgnored) {
     receiver.StartBatch("/dl");
     Feed(kEot); // before any header
     EXPECT_EQ(port.Take(), Bytes{kAck});
-    Feed(Header("B"));
+    Feed(BatchHeader("B"));
     Feed(Block(kSoh, 1, Text("b")));
     Feed(kEot);
     port.Take();
     Feed(kEot); // our ACK was lost
     EXPECT_EQ(port.Take(), Bytes{kAck});
     EXPECT_EQ(Status(), "Waiting for next file...");
-    EXPECT_EQ(files.files["/dl/B"], Text("b"));
     // A data block after the file's end is not written.
     Feed(Block(kSoh, 2, Text("stray")));
-    EXPECT_TRUE(port.progress.ended);
+    ExpectCancelled(TTransferOutcome::ProtocolError, "Block 2 came after the file ended.");
     EXPECT_EQ(files.files["/dl/B"], Text("b"));
 }
 
@@ -390,7 +365,7 @@ TEST_F(BlockReceiverTest, BatchFilesAlwaysLandInTheChosenFolder) {
         {"bell\x07name", "/dl/bell_name"},
     };
     for (const auto& [sent, expected] : cases) {
-        Feed(Header(sent));
+        Feed(BatchHeader(sent));
         EXPECT_EQ(port.progress.fileName, expected) << sent;
         Feed(kEot);
         port.Take();
@@ -403,24 +378,20 @@ TEST_F(BlockReceiverTest, BatchFilesAlwaysLandInTheChosenFolder) {
 
 TEST_F(BlockReceiverTest, AnAnnouncedLengthCutsTheFileExactlyAndKeepsItsOwn1ABytes) {
     receiver.StartBatch("/dl");
-    Feed(Header("ENDS1A.BIN", "5 14000000000 100644"));
-    Feed(Block(kSoh, 1, Text("abc\x1A\x1A")));
-    Feed(kEot);
-    EXPECT_EQ(files.files["/dl/ENDS1A.BIN"], Text("abc\x1A\x1A"));
-    // Without a length, or with one that is no number, the fill is removed.
-    Feed(Header("NOSIZE.BIN", ""));
-    Feed(Block(kSoh, 1, Text("xy\x1A")));
-    Feed(kEot);
-    EXPECT_EQ(files.files["/dl/NOSIZE.BIN"], Text("xy"));
-    Feed(Header("BADSIZE.BIN", "12x"));
-    Feed(Block(kSoh, 1, Text("pq\x1A")));
-    Feed(kEot);
-    EXPECT_EQ(files.files["/dl/BADSIZE.BIN"], Text("pq"));
-    // A length beyond what arrived is not believed.
-    Feed(Header("LONG.BIN", "999"));
-    Feed(Block(kSoh, 1, Text("zz\x1A")));
-    Feed(kEot);
-    EXPECT_EQ(files.files["/dl/LONG.BIN"], Text("zz"));
+    // Without a length, with one that is no number or one beyond what
+    // arrived (not believed), the fill is removed.
+    const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+        {"ENDS1A.BIN", "5 14000000000 100644", "abc\x1A\x1A", "abc\x1A\x1A"},
+        {"NOSIZE.BIN", "", "xy\x1A", "xy"},
+        {"BADSIZE.BIN", "12x", "pq\x1A", "pq"},
+        {"LONG.BIN", "999", "zz\x1A", "zz"},
+    };
+    for (const auto& [name, extra, sent, kept] : cases) {
+        Feed(BatchHeader(name, extra));
+        Feed(Block(kSoh, 1, Text(sent)));
+        Feed(kEot);
+        EXPECT_EQ(files.files["/dl/" + name], Text(kept)) << name;
+    }
 }
 
 TEST(BatchFileNameTest, KeepsOnlyAUsableLastComponent) {
@@ -479,64 +450,52 @@ TEST(YModemLengthTest, AFileNotOfItsAnnouncedLengthIsKeptAndTheBatchIsNoSuccess)
          "F1: 2048 of 1000 bytes, longer than announced; 1 more file not as announced"},
     };
     for (const auto& [batch, outcome, status] : batches) {
-        FakePort port;
-        MemoryFiles files;
-        TBlockReceiver receiver(port, files);
-        const auto feed = [&](const Bytes& b) { receiver.ReceiveChunk(b.data(), b.size()); };
-        receiver.StartBatch("/dl");
+        Receiving rig;
+        rig.receiver.StartBatch("/dl");
         for (std::size_t i = 0; i < batch.size(); ++i) {
             const auto& [length, blocks] = batch[i];
-            feed(Header("F" + std::to_string(i + 1), length));
+            rig.Feed(BatchHeader("F" + std::to_string(i + 1), length));
             for (std::size_t n = 0; n < blocks.size(); ++n) {
-                feed(Block(blocks[n], static_cast<std::uint8_t>(n + 1), Text("b")));
+                rig.Feed(Block(blocks[n], static_cast<std::uint8_t>(n + 1), Text("b")));
             }
-            feed(Bytes{kEot});
-            EXPECT_FALSE(port.progress.ended) << "the batch goes on";
+            rig.Feed(kEot);
+            EXPECT_FALSE(rig.port.progress.ended) << "the batch goes on";
         }
-        feed(Header(""));
-        EXPECT_EQ(port.progress.outcome, outcome) << status;
-        EXPECT_EQ(port.progress.status, status);
-        EXPECT_EQ(files.files.size(), batch.size()) << "every file is kept";
+        rig.Feed(BatchHeader(""));
+        EXPECT_EQ(rig.port.progress.outcome, outcome) << status;
+        EXPECT_EQ(rig.Status(), status);
+        EXPECT_EQ(rig.files.files.size(), batch.size()) << "every file is kept";
     }
 }
 
 TEST(BlockReceiverOnDisk, AFileWhoseFolderWentIsLostNotComplete) {
     TempFolder folder;
-    FakePort port;
-    TDiskFiles disk;
-    TBlockReceiver receiver(port, disk);
-    const auto feed = [&](const Bytes& b) { receiver.ReceiveChunk(b.data(), b.size()); };
+    Receiving<TDiskFiles> rig;
     const std::string in = folder.Path().string();
-    receiver.StartBatch(in);
-    feed(Header("A", "1"));
-    feed(Block(kSoh, 1, Text("a")));
+    rig.receiver.StartBatch(in);
+    rig.Feed(BatchHeader("A", "1"));
+    rig.Feed(Block(kSoh, 1, Text("a")));
     std::filesystem::remove_all(in);
-    port.Take();
-    feed(Bytes{kEot});
-    EXPECT_EQ(port.progress.status, "File lost: " + in + "/A");
-    EXPECT_EQ(port.progress.outcome, TTransferOutcome::FileError);
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan})) << "no ACK for the lost file";
+    rig.port.Take();
+    rig.Feed(kEot); // no ACK for the lost file
+    rig.ExpectCancelled(TTransferOutcome::FileError, "File lost: " + in + "/A");
 }
 
 TEST_F(BlockReceiverTest, AFileThatCannotBeWrittenEndsTheTransferSayingWhy) {
     receiver.StartSingle("f");
     files.failAppend = true;
-    Feed(Block(kSoh, 1, Text("x")));
-    EXPECT_TRUE(port.Take().empty()) << "no ACK for a block that was not written";
-    EXPECT_EQ(Status(), "Cannot write f: No space left on device");
-    EXPECT_TRUE(port.progress.ended);
-    EXPECT_EQ(port.transferModeEnded, 1);
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
+    Feed(Block(kSoh, 1, Text("x"))); // no ACK for a block that was not written
+    ExpectCancelled(TTransferOutcome::FileError, "Cannot write f: No space left on device");
+}
 
+TEST_F(BlockReceiverTest, AFileThatCannotBeCreatedStartsNothingOrEndsTheBatch) {
     files.failCreate = true;
     EXPECT_THROW(receiver.StartSingle("g"), ETransferFileError);
     EXPECT_EQ(receiver.RxState(), TBlockReceiver::State::Stopped);
+    EXPECT_EQ(port.timer, 0);
     receiver.StartBatch("/dl");
-    Feed(Header("H"));
-    EXPECT_EQ(Status(), "Cannot create /dl/H: Permission denied");
-    EXPECT_TRUE(port.progress.ended);
+    Feed(BatchHeader("H"));
+    ExpectCancelled(TTransferOutcome::FileError, "Cannot create /dl/H: Permission denied");
 }
 
 TEST_F(BlockReceiverTest, ALostLineEndsTheTransferAndNothingMoreIsSent) {
@@ -556,28 +515,23 @@ TEST_F(BlockReceiverTest, ALostLineEndsTheTransferAndNothingMoreIsSent) {
     EXPECT_EQ(Status(), "Transfer Aborted.");
     EXPECT_EQ(port.progress.outcome, TTransferOutcome::CancelledHere);
     EXPECT_EQ(port.timer, 0);
-    receiver.TimeoutTimer();
-    EXPECT_TRUE(port.Take().empty());
+    EXPECT_TRUE(Tick().empty());
 }
 
 TEST_F(BlockReceiverTest, AGBatchAsksWithGAndAnswersOnlyItsHeadersAndEots) {
     receiver.StartBatch("/dl", true);
     Feed(Text("Download now\r\n")); // before the first header the board may still print
-    receiver.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Bytes{kG});
-    Feed(Header("G.BIN", "1030"));
-    EXPECT_EQ(port.Take(), (Bytes{kAck, kG}));
+    EXPECT_EQ(Tick(), Bytes{kG});
+    EXPECT_EQ(AnswerTo(BatchHeader("G.BIN", "1030")), (Bytes{kAck, kG}));
     Feed(kStx);
     EXPECT_EQ(Status(), "Receiving Block (Y-Modem-G)");
     const Bytes first = Block(kStx, 1, Bytes(1024, 'g'));
     Feed(Bytes(first.begin() + 1, first.end()));
     Feed(Block(kSoh, 2, Text("end\x1A\x1A\x1A")));
     EXPECT_TRUE(port.Take().empty());
-    Feed(kEot);
-    EXPECT_EQ(port.Take(), (Bytes{kAck, kG}));
+    EXPECT_EQ(AnswerTo(kEot), (Bytes{kAck, kG}));
     EXPECT_EQ(files.files["/dl/G.BIN"].size(), 1030u);
-    Feed(Header(""));
-    EXPECT_EQ(port.Take(), Bytes{kAck});
+    EXPECT_EQ(AnswerTo(BatchHeader("")), Bytes{kAck});
     EXPECT_EQ(port.progress.outcome, TTransferOutcome::Completed);
 }
 
@@ -585,29 +539,28 @@ TEST_F(BlockReceiverTest, AGBatchAsksWithGAndAnswersOnlyItsHeadersAndEots) {
 // as its pty closes (or the board runs it and the line only goes quiet): a
 // line lost or silent between whole files ends the batch complete; inside a
 // file it does not, and silence cancels.
-TEST_F(BlockReceiverTest, AGBatchWhoseLineGoesBetweenFilesIsCompleteButNotInsideOne) {
+TEST(YModemGTest, AGBatchWhoseLineGoesBetweenFilesIsCompleteButNotInsideOne) {
     for (const bool silent : {false, true}) {
         for (const bool insideAFile : {false, true}) {
-            TBlockReceiver g(port, files);
-            const auto feed = [&](const Bytes& bytes) {
-                g.ReceiveChunk(bytes.data(), bytes.size());
-            };
-            g.StartBatch("/dl", true);
-            feed(Header("A", "4"));
-            feed(Block(kSoh, 1, Text("aaaa")));
+            SCOPED_TRACE(std::string(silent ? "silent" : "lost") +
+                         (insideAFile ? " inside a file" : " between files"));
+            Receiving rig;
+            rig.receiver.StartBatch("/dl", true);
+            rig.Feed(BatchHeader("A", "4"));
+            rig.Feed(Block(kSoh, 1, Text("aaaa")));
             if (!insideAFile) {
-                feed(Bytes{kEot});
+                rig.Feed(kEot);
             }
-            port.Take();
-            silent ? g.LineSilent() : g.TransportLost();
+            rig.port.Take();
+            silent ? rig.receiver.LineSilent() : rig.receiver.TransportLost();
             const bool timedOut = silent && insideAFile;
-            EXPECT_EQ(port.progress.outcome, !insideAFile ? TTransferOutcome::Completed
-                                             : silent     ? TTransferOutcome::TimedOut
-                                                          : TTransferOutcome::LineLost);
-            EXPECT_EQ(port.progress.status == "Timed out", timedOut);
-            g.TimeoutTimer();
-            g.LineSilent(); // once stopped, ignored
-            EXPECT_EQ(port.Take(), timedOut ? Bytes(3, kCan) : Bytes{});
+            EXPECT_EQ(rig.port.progress.outcome, !insideAFile ? TTransferOutcome::Completed
+                                                 : silent     ? TTransferOutcome::TimedOut
+                                                              : TTransferOutcome::LineLost);
+            EXPECT_EQ(rig.Status() == "Timed out", timedOut);
+            rig.receiver.TimeoutTimer();
+            rig.receiver.LineSilent(); // once stopped, ignored
+            EXPECT_EQ(rig.port.Take(), timedOut ? Bytes(3, kCan) : Bytes{});
         }
     }
 }
@@ -639,24 +592,18 @@ TEST(YModemGTest, AnyFaultInsideAFileCancelsAtOnceKeepingWhatCame) {
         {{kCan, kCan}, false, Outcome::CancelledByPeer, "Sender Aborted Transfer!"},
     };
     for (const auto& [bytes, tick, outcome, status] : faults) {
-        FakePort port;
-        MemoryFiles files;
-        TBlockReceiver receiver(port, files);
-        const auto feed = [&](const Bytes& b) { receiver.ReceiveChunk(b.data(), b.size()); };
-        receiver.StartBatch("/dl", true);
-        feed(Header("F"));
-        feed(good);
-        port.Take();
-        files.failAppend = outcome == Outcome::FileError;
-        feed(bytes);
+        Receiving rig;
+        rig.receiver.StartBatch("/dl", true);
+        rig.Feed(BatchHeader("F"));
+        rig.Feed(good);
+        EXPECT_EQ(rig.port.Take(), (Bytes{kAck, kG})) << "nothing for the block";
+        rig.files.failAppend = outcome == Outcome::FileError;
+        rig.Feed(bytes);
         if (tick) {
-            receiver.TimeoutTimer();
+            rig.receiver.TimeoutTimer();
         }
-        EXPECT_EQ(port.progress.outcome, outcome) << status;
-        EXPECT_EQ(port.progress.status, status);
-        receiver.TimeoutTimer(); // no request to resend, only the CANs
-        EXPECT_EQ(port.Take(), outcome == Outcome::CancelledByPeer ? Bytes{} : Bytes(3, kCan));
-        EXPECT_EQ(files.files["/dl/F"], Bytes(good.begin() + 3, good.end() - 2)) << status;
+        rig.ExpectCancelled(outcome, status); // no request to resend, only the CANs
+        EXPECT_EQ(rig.files.files["/dl/F"], Filled("kept")) << status;
     }
 }
 
@@ -687,31 +634,20 @@ TEST(YModemGTest, SzStreamsABatchThatArrivesWhole) {
     EXPECT_LT(line.sent, 30u) << "odd.bin alone has over 100 blocks: none is acknowledged";
 }
 
-class StripFillOnDisk : public ::testing::Test {
-protected:
-    void TearDown() override { std::filesystem::remove(path); }
-    Bytes Trimmed(const Bytes& content) {
-        {
-            std::ofstream file(path, std::ios::binary);
-            file.write(reinterpret_cast<const char*>(content.data()),
-                       static_cast<std::streamsize>(content.size()));
-        }
-        TDiskFiles disk;
-        disk.StripFill(path);
-        std::ifstream file(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    }
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("telvora-strip." + std::to_string(getpid())))
-            .string();
-};
-
-TEST_F(StripFillOnDisk, RemovesOnlyTheTrailingRunAndAtMost4096Bytes) {
-    EXPECT_EQ(Trimmed(Bytes{'Q', 0x41, 0x1A, 0x0B, 0x1A}), (Bytes{'Q', 0x41}));
-    EXPECT_EQ(Trimmed(Bytes{0x1A, 0x41}), (Bytes{0x1A, 0x41}));
-    EXPECT_EQ(Trimmed(Bytes(10000, 0x1A)).size(), 5904u);
-    EXPECT_TRUE(Trimmed(Bytes{}).empty());
-    EXPECT_TRUE(Trimmed(Bytes(7, 0x0B)).empty());
+TEST(StripFillOnDisk, RemovesOnlyTheTrailingRunAndAtMost4096Bytes) {
+    TempFolder folder;
+    const std::string path = (folder.Path() / "f").string();
+    const auto trimmed = [&](const Bytes& content) {
+        WriteFile(path, std::string(content.begin(), content.end()));
+        TDiskFiles().StripFill(path);
+        const std::string kept = ReadFile(path);
+        return Bytes(kept.begin(), kept.end());
+    };
+    EXPECT_EQ(trimmed(Bytes{'Q', 0x41, 0x1A, 0x0B, 0x1A}), (Bytes{'Q', 0x41}));
+    EXPECT_EQ(trimmed(Bytes{0x1A, 0x41}), (Bytes{0x1A, 0x41}));
+    EXPECT_EQ(trimmed(Bytes(10000, 0x1A)).size(), 5904u);
+    EXPECT_TRUE(trimmed(Bytes{}).empty());
+    EXPECT_TRUE(trimmed(Bytes(7, 0x0B)).empty());
 }
 
 TEST(DiskFilesTest, FailuresNameTheFileAndTheReason) {

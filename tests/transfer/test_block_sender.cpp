@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <tuple>
 
@@ -15,6 +16,8 @@ using namespace telvora;
 using namespace telvora::test;
 
 namespace {
+
+const Bytes kCans(3, kCan);
 
 class MemorySource : public TSenderFiles {
 public:
@@ -72,6 +75,41 @@ protected:
             sender.TimeoutTimer();
         }
     }
+    // What the sender sends on these reply bytes, or on a tick.
+    Bytes SentAfter(const Bytes& bytes) {
+        Reply(bytes);
+        return port.Take();
+    }
+    Bytes SentAfter(std::uint8_t byte) { return SentAfter(Bytes{byte}); }
+    Bytes Tick() {
+        sender.TimeoutTimer();
+        return port.Take();
+    }
+    // An X-Modem CRC upload of this many bytes as "f", started by the
+    // receiver's C: its first block.
+    Bytes StartCrc(std::size_t size) {
+        files.files["f"] = Pattern(size);
+        sender.Start(TSendProtocol::XModemCrc, {"f"});
+        return SentAfter(kC);
+    }
+    // A Y-Modem batch of one empty file, taken up to the batch's closing
+    // empty header, which is sent and not yet answered.
+    void SendEmptyBatchToItsEnd() {
+        files.files["g"] = {};
+        sender.Start(TSendProtocol::YModem, {"g"});
+        EXPECT_EQ(SentAfter(kC), BatchHeader("g", "0 754"));
+        EXPECT_EQ(SentAfter(Bytes{kAck, kC}), Bytes{kEot});
+        EXPECT_EQ(SentAfter(Bytes{kAck, kC}), BatchHeader("")) << "the batch's empty header";
+    }
+    // An ending with our cancel: what was sent is the three CANs, and the
+    // transfer has ended saying why.
+    void ExpectCancelled(const Bytes& sent, TTransferOutcome outcome, const std::string& status) {
+        EXPECT_EQ(sent, kCans) << status;
+        EXPECT_EQ(port.progress.outcome, outcome) << status;
+        EXPECT_EQ(Status(), status);
+        EXPECT_TRUE(port.progress.ended);
+        EXPECT_FALSE(sender.Running());
+    }
     std::string Status() const { return port.progress.status; }
 
     FakePort port;
@@ -85,20 +123,16 @@ TEST_F(BlockSenderTest, StartsOnCAndSendsCrcBlocksFilledWithSubThenEndsWithEot) 
     sender.Start(TSendProtocol::XModemCrc, {"/up/a.bin"});
     EXPECT_EQ(Status(), "Waiting for receiver...");
     EXPECT_EQ(port.progress.totalBytes, 200);
-    Reply(Text("Start your upload now\r\n"));
-    EXPECT_TRUE(port.Take().empty()) << "the BBS's text is not a start";
-    Reply(kC);
-    EXPECT_EQ(port.Take(), Block(kSoh, 1, Slice(content, 0, 128)));
+    EXPECT_TRUE(SentAfter(Text("Start your upload now\r\n")).empty())
+        << "the BBS's text is not a start";
+    EXPECT_EQ(SentAfter(kC), Block(kSoh, 1, Slice(content, 0, 128)));
     EXPECT_EQ(port.timer, TBlockSender::kReplyTimeoutMs);
-    Reply(kAck);
-    EXPECT_EQ(port.Take(), Block(kSoh, 2, Slice(content, 128, 72))) << "filled with 0x1A";
+    EXPECT_EQ(SentAfter(kAck), Block(kSoh, 2, Slice(content, 128, 72))) << "filled with 0x1A";
     EXPECT_EQ(port.progress.bytes, 128);
-    Reply(kAck);
-    EXPECT_EQ(port.Take(), Bytes{kEot});
+    EXPECT_EQ(SentAfter(kAck), Bytes{kEot});
     EXPECT_EQ(port.progress.bytes, 200);
     EXPECT_EQ(port.progress.blocks, 2);
-    Reply(kNak); // many receivers refuse the first EOT
-    EXPECT_EQ(port.Take(), Bytes{kEot});
+    EXPECT_EQ(SentAfter(kNak), Bytes{kEot}) << "many receivers refuse the first EOT";
     Reply(kAck);
     EXPECT_EQ(Status(), "Transfer Complete!");
     EXPECT_TRUE(port.progress.ended);
@@ -106,82 +140,58 @@ TEST_F(BlockSenderTest, StartsOnCAndSendsCrcBlocksFilledWithSubThenEndsWithEot) 
     EXPECT_EQ(port.transferModeEnded, 1);
     EXPECT_EQ(port.timer, 0);
     EXPECT_FALSE(sender.Running());
-    Reply(kC);
-    EXPECT_TRUE(port.Take().empty());
+    EXPECT_TRUE(SentAfter(kC).empty());
 }
 
 TEST_F(BlockSenderTest, ANakStartMeansShortBlocksWithTheChecksum) {
     const Bytes content = Pattern(1500);
     files.files["f"] = content;
     sender.Start(TSendProtocol::XModem1k, {"f"});
-    Reply(kNak);
-    const Bytes block = port.Take();
-    ASSERT_EQ(block.size(), 3u + 128u + 1u);
-    EXPECT_EQ(block[0], kSoh);
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < 128; ++i) {
-        sum = static_cast<std::uint8_t>(sum + content[i]);
-    }
-    EXPECT_EQ(block.back(), sum);
+    Bytes block = Slice(content, 0, 128);
+    const int sum = std::accumulate(block.begin(), block.end(), 0);
+    block.push_back(static_cast<std::uint8_t>(sum)); // the checksum, not a CRC
+    block.insert(block.begin(), {kSoh, 1, 0xFE});
+    EXPECT_EQ(SentAfter(kNak), block);
 }
 
 TEST_F(BlockSenderTest, OneKBlocksWithAShortBlockForASmallTail) {
     const Bytes content = Pattern(1024 + 100);
     files.files["f"] = content;
     sender.Start(TSendProtocol::XModem1k, {"f"});
-    Reply(kC);
-    EXPECT_EQ(port.Take(), Block(kStx, 1, Slice(content, 0, 1024)));
-    Reply(kAck);
-    EXPECT_EQ(port.Take(), Block(kSoh, 2, Slice(content, 1024, 100)));
+    EXPECT_EQ(SentAfter(kC), Block(kStx, 1, Slice(content, 0, 1024)));
+    EXPECT_EQ(SentAfter(kAck), Block(kSoh, 2, Slice(content, 1024, 100)));
 }
 
 TEST_F(BlockSenderTest, RefusalsAndTimeoutsResendAndTheTenthFailureCancels) {
-    files.files["f"] = Pattern(300);
-    sender.Start(TSendProtocol::XModemCrc, {"f"});
-    Reply(kC);
-    const Bytes first = port.Take();
-    Reply(kNak);
-    EXPECT_EQ(port.Take(), first);
+    const Bytes first = StartCrc(300);
+    EXPECT_EQ(SentAfter(kNak), first);
     EXPECT_EQ(Status(), "Block refused.");
-    Reply(Bytes{kC, kNak}); // a retry request, and a second one for the same block
-    EXPECT_EQ(port.Take(), first) << "sent once";
-    Reply(0x53); // a spoiled ACK: nothing, the timeout resends
-    EXPECT_TRUE(port.Take().empty());
-    sender.TimeoutTimer();
-    EXPECT_EQ(port.Take(), first);
+    // A retry request, and a second one for the same block: sent once.
+    EXPECT_EQ(SentAfter(Bytes{kC, kNak}), first);
+    EXPECT_TRUE(SentAfter(0x53).empty()) << "a spoiled ACK: nothing, the timeout resends";
+    EXPECT_EQ(Tick(), first);
     EXPECT_EQ(Status(), "Timed out waiting for reply.");
     EXPECT_EQ(port.progress.errorCount, 3);
-    Reply(kAck);
-    const Bytes second = port.Take();
+    const Bytes second = SentAfter(kAck);
     EXPECT_EQ(second[1], 2);
     for (int i = 1; i < TBlockSender::kTries; ++i) {
-        sender.TimeoutTimer();
-        EXPECT_EQ(port.Take(), second) << "try " << i;
+        EXPECT_EQ(Tick(), second) << "try " << i;
     }
-    sender.TimeoutTimer();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
-    EXPECT_EQ(Status(), "Transfer Aborted.");
-    EXPECT_TRUE(port.progress.ended);
+    ExpectCancelled(Tick(), TTransferOutcome::TimedOut, "Transfer Aborted.");
     EXPECT_EQ(port.transferModeEnded, 1);
 }
 
 TEST_F(BlockSenderTest, TwoCansStopAtOnceAndOneIsNoise) {
-    files.files["f"] = Pattern(300);
-    sender.Start(TSendProtocol::XModemCrc, {"f"});
-    Reply(kC);
-    port.Take();
-    Reply(Bytes{kCan, kAck});
-    EXPECT_EQ(port.Take()[1], 2) << "a lone CAN changes nothing";
-    Reply(Bytes{kCan, kCan});
-    EXPECT_TRUE(port.Take().empty());
+    StartCrc(300);
+    EXPECT_EQ(SentAfter(Bytes{kCan, kAck})[1], 2) << "a lone CAN changes nothing";
+    EXPECT_TRUE(SentAfter(Bytes{kCan, kCan}).empty());
     EXPECT_EQ(Status(), "Receiver Aborted Transfer!");
     EXPECT_FALSE(sender.Running());
     EXPECT_EQ(port.timer, 0);
 }
 
 TEST_F(BlockSenderTest, BlockNumbersWrapAfter255AndAnEmptyFileIsJustEot) {
-    const Bytes content = Pattern(128 * 257);
-    files.files["big"] = content;
+    files.files["big"] = Pattern(128 * 257);
     sender.Start(TSendProtocol::XModemCrc, {"big"});
     Reply(kC);
     for (int block = 1; block <= 257; ++block) {
@@ -207,33 +217,15 @@ TEST_F(BlockSenderTest, AYModemBatchNamesEachFileAndEndsWithAnEmptyHeader) {
     files.files["/home/u/one.bin"] = content;
     files.files["/home/u/none"] = {};
     sender.Start(TSendProtocol::YModem, {"/home/u/one.bin", "/home/u/none"});
-    Reply(kC);
-    Bytes header = Text("one.bin");
-    header.push_back(0);
-    const Bytes details = Text("1500 754");
-    header.insert(header.end(), details.begin(), details.end());
-    header.resize(128, 0);
-    EXPECT_EQ(port.Take(), Block(kSoh, 0, header)) << "name, NUL, length, octal time";
-    Reply(kAck);
-    EXPECT_TRUE(port.Take().empty()) << "the data waits for the receiver's C";
-    Reply(kC);
-    EXPECT_EQ(port.Take(), Block(kStx, 1, Slice(content, 0, 1024)));
-    Reply(kAck);
-    EXPECT_EQ(port.Take(), Block(kStx, 2, Slice(content, 1024, 476)));
-    Reply(kAck);
-    EXPECT_EQ(port.Take(), Bytes{kEot});
-    Reply(Bytes{kAck, kC});
-    Bytes second = Text("none");
-    second.push_back(0);
-    const Bytes zero = Text("0 754");
-    second.insert(second.end(), zero.begin(), zero.end());
-    second.resize(128, 0);
-    EXPECT_EQ(port.Take(), Block(kSoh, 0, second));
+    EXPECT_EQ(SentAfter(kC), BatchHeader("one.bin", "1500 754")) << "name, NUL, length, octal time";
+    EXPECT_TRUE(SentAfter(kAck).empty()) << "the data waits for the receiver's C";
+    EXPECT_EQ(SentAfter(kC), Block(kStx, 1, Slice(content, 0, 1024)));
+    EXPECT_EQ(SentAfter(kAck), Block(kStx, 2, Slice(content, 1024, 476)));
+    EXPECT_EQ(SentAfter(kAck), Bytes{kEot});
+    EXPECT_EQ(SentAfter(Bytes{kAck, kC}), BatchHeader("none", "0 754"));
     EXPECT_EQ(port.progress.fileName, "/home/u/none");
-    Reply(Bytes{kAck, kC});
-    EXPECT_EQ(port.Take(), Bytes{kEot}) << "an empty file has no data block";
-    Reply(Bytes{kAck, kC});
-    EXPECT_EQ(port.Take(), Block(kSoh, 0, Bytes(128, 0)));
+    EXPECT_EQ(SentAfter(Bytes{kAck, kC}), Bytes{kEot}) << "an empty file has no data block";
+    EXPECT_EQ(SentAfter(Bytes{kAck, kC}), Block(kSoh, 0, Bytes(128, 0)));
     EXPECT_FALSE(port.progress.ended);
     Reply(kAck);
     EXPECT_EQ(Status(), "Transfer Complete!");
@@ -255,37 +247,25 @@ TEST_F(BlockSenderTest, FileFailuresStopBeforeAnythingOrCancelMidway) {
     EXPECT_TRUE(port.Take().empty());
     EXPECT_THROW(sender.Start(TSendProtocol::XModemCrc, {"ok", "ok"}), ETransferFileError);
 
-    files.files["bad"] = Pattern(1000);
     files.failReadAt = 128;
-    sender.Start(TSendProtocol::XModemCrc, {"bad"});
-    Reply(kC);
-    port.Take();
-    Reply(kAck);
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
-    EXPECT_EQ(Status(), "Cannot read bad: Input/output error");
-    EXPECT_TRUE(port.progress.ended);
+    StartCrc(1000);
+    ExpectCancelled(SentAfter(kAck), TTransferOutcome::FileError,
+                    "Cannot read f: Input/output error");
 }
 
 TEST_F(BlockSenderTest, TheUsersCancelASilentLineAndALostLineEndIt) {
-    files.files["f"] = Pattern(500);
     const std::vector<std::tuple<void (TBlockSender::*)(), TTransferOutcome, std::string>> cancels =
         {{&TBlockSender::UserCancel, TTransferOutcome::CancelledHere, "Transfer Aborted."},
          {&TBlockSender::LineSilent, TTransferOutcome::TimedOut, "Timed out"}};
     for (const auto& [cancel, outcome, status] : cancels) {
-        sender.Start(TSendProtocol::XModemCrc, {"f"});
-        Reply(kC);
-        port.Take();
+        StartCrc(500);
         (sender.*cancel)();
-        EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
-        EXPECT_EQ(Status(), status);
-        EXPECT_EQ(port.progress.outcome, outcome);
+        ExpectCancelled(port.Take(), outcome, status);
         (sender.*cancel)(); // stopped: nothing more
         EXPECT_TRUE(port.Take().empty());
     }
 
-    sender.Start(TSendProtocol::XModemCrc, {"f"});
-    Reply(kC);
-    port.Take();
+    StartCrc(500);
     sender.TransportLost();
     EXPECT_EQ(Status(), "Connection lost.");
     sender.TimeoutTimer();
@@ -293,28 +273,17 @@ TEST_F(BlockSenderTest, TheUsersCancelASilentLineAndALostLineEndIt) {
     EXPECT_TRUE(port.Take().empty()) << "nothing goes to a line that has gone";
 
     // Lost or silent after every file was acknowledged, while the batch's end is out.
-    files.files["g"] = {};
     for (const auto end : {&TBlockSender::TransportLost, &TBlockSender::LineSilent}) {
-        sender.Start(TSendProtocol::YModem, {"g"});
-        Reply(kC);
-        Reply(Bytes{kAck, kC});
-        Reply(Bytes{kAck, kC});
-        EXPECT_EQ(port.Take().back(), 0) << "the batch's empty header";
+        SendEmptyBatchToItsEnd();
         (sender.*end)();
         EXPECT_EQ(Status(), "Transfer Complete!");
     }
 
     // Left unanswered, the batch's end is sent once more, then the batch is complete.
-    sender.Start(TSendProtocol::YModem, {"g"});
-    Reply(kC);
-    Reply(Bytes{kAck, kC});
-    Reply(Bytes{kAck, kC});
-    port.Take();
-    sender.TimeoutTimer();
-    EXPECT_EQ(port.Take(), Block(kSoh, 0, Bytes(128, 0)));
+    SendEmptyBatchToItsEnd();
+    EXPECT_EQ(Tick(), BatchHeader(""));
     EXPECT_TRUE(sender.Running());
-    sender.TimeoutTimer();
-    EXPECT_TRUE(port.Take().empty());
+    EXPECT_TRUE(Tick().empty());
     EXPECT_EQ(Status(), "Transfer Complete!");
     EXPECT_FALSE(sender.Running());
 }
@@ -328,9 +297,7 @@ TEST_F(BlockSenderTest, WaitingForTheStartGivesUpAfterTenTimeouts) {
     }
     EXPECT_TRUE(sender.Running());
     EXPECT_TRUE(port.Take().empty());
-    sender.TimeoutTimer();
-    EXPECT_EQ(port.Take(), (Bytes{kCan, kCan, kCan}));
-    EXPECT_EQ(Status(), "Transfer Aborted.");
+    ExpectCancelled(Tick(), TTransferOutcome::TimedOut, "Transfer Aborted.");
 }
 
 } // namespace
