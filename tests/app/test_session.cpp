@@ -58,17 +58,40 @@ protected:
             [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         return result.get();
     }
+    void PeerSends(const std::string& text) { PeerSendsBytes({text.begin(), text.end()}); }
+    void PeerSendsBytes(const std::vector<std::uint8_t>& bytes) {
+        OnPeer([&] {
+            peer.SendAll(bytes);
+            return true;
+        });
+    }
+    std::vector<std::uint8_t> PeerReads(std::size_t count,
+                                        int timeoutMs = LoopbackPeer::kTimeoutMs) {
+        return OnPeer([&] { return peer.Read(count, timeoutMs); });
+    }
+    // A machine for the next transfer that keeps what it is given (up to end).
+    std::shared_ptr<KeptBytes> KeptMachine(std::string end = {}) {
+        auto kept = std::make_shared<KeptBytes>(std::move(end));
+        session.SetMachineMaker(kept->Maker());
+        return kept;
+    }
+    std::string InFolder(const QString& name) {
+        return QFile::encodeName(folder.filePath(name)).toStdString();
+    }
     std::string SlowMovie() {
-        const QString path = folder.filePath(QStringLiteral("slow.ata"));
-        QFile file(path);
+        QFile file(folder.filePath(QStringLiteral("slow.ata")));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QByteArray(2000, 'm'));
-        return QFile::encodeName(path).toStdString();
+        return InFolder(QStringLiteral("slow.ata"));
     }
     void ConnectToPeer() {
         ASSERT_TRUE(session.ConnectTelnet("127.0.0.1", peer.PortText()));
+        PeerAnswers();
+    }
+    // The peer takes the call and the line comes up (the upCount-th time).
+    void PeerAnswers(int upCount = 1) {
         ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
-        ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp > 0; }));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp >= upCount; }));
     }
 
     struct TEnd {
@@ -107,7 +130,7 @@ TEST_F(SessionCore, StartsStopsAndSwitchesFromOneKindToAnother) {
 
     // Keys reach the line only while it runs.
     EXPECT_TRUE(session.SendKey('K'));
-    EXPECT_EQ(OnPeer([&] { return peer.Read(1); }), std::vector<std::uint8_t>{'K'});
+    EXPECT_EQ(PeerReads(1), std::vector<std::uint8_t>{'K'});
 
     session.StopConnection();
     EXPECT_EQ(session.RunningConnection(), nullptr);
@@ -183,15 +206,14 @@ TEST_F(SessionCore, AnEndByTheRemoteSideIsNoFailureButARefusedConnectIs) {
 }
 
 TEST_F(SessionCore, AMovieThatCannotBeReadIsToldAtOnceAndNothingStarts) {
-    EXPECT_FALSE(session.PlayMovie(QFile::encodeName(folder.filePath("none.ata")).toStdString()));
+    EXPECT_FALSE(session.PlayMovie(InFolder("none.ata")));
     ASSERT_EQ(notices.size(), 1);
     EXPECT_TRUE(started.empty());
     EXPECT_EQ(session.RunningConnection(), nullptr);
 }
 
 TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
-    auto kept = std::make_shared<KeptBytes>();
-    session.SetMachineMaker(kept->Maker());
+    const auto kept = KeptMachine();
     std::vector<TTransferOutcome> outcomes;
     int progressShown = 0;
     QObject::connect(&session, &TSession::TransferProgress, [&](const TTransferProgress& shown) {
@@ -210,10 +232,7 @@ TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
     ASSERT_TRUE(session.StartTransfer({}));
     EXPECT_TRUE(session.InTransfer());
     EXPECT_FALSE(session.StartTransfer({})) << "a second transfer";
-    OnPeer([&] {
-        peer.SendText("DATA");
-        return true;
-    });
+    PeerSends("DATA");
     ASSERT_TRUE(ProcessEventsUntil([&] { return kept->Bytes() == "DATA"; }));
     EXPECT_NE(screen.Cell(1, 1), 'D');
 
@@ -222,10 +241,7 @@ TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
     EXPECT_EQ(outcomes, std::vector<TTransferOutcome>{TTransferOutcome::Completed});
     EXPECT_EQ(progressShown, 1);
     EXPECT_EQ(kept->LinesLost(), 0);
-    OnPeer([&] {
-        peer.SendText("SCREEN");
-        return true;
-    });
+    PeerSends("SCREEN");
     EXPECT_TRUE(ProcessEventsUntil([&] { return screen.Cell(1, 1) == 'S'; }));
 
     // The line going away tells the transfer that has it, once, and it ends.
@@ -242,26 +258,19 @@ TEST_F(SessionCore, ATransferHasTheLineAloneUntilItGivesItBack) {
 // byte after it, in order, however long it takes to open.
 TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToTheScreen) {
     const std::string start = std::string("**\x18") + "B00000000000000";
-    auto kept = std::make_shared<KeptBytes>();
+    const auto kept = KeptMachine();
     std::vector<TTransferKind> kinds;
     QObject::connect(&session, &TSession::TransferStarted,
                      [&](const TTransferRequest& request) { kinds.push_back(request.kind); });
-    session.SetMachineMaker(kept->Maker());
     session.SetDownloadFolder(QFile::encodeName(folder.path()).toStdString());
     EXPECT_TRUE(session.AutoZmodem());
     ConnectToPeer();
-    const auto send = [&](const std::string& text) {
-        OnPeer([&] {
-            peer.SendText(text);
-            return true;
-        });
-    };
-    send("HELLOrz\r" + start + "\x11TAIL");
+    PeerSends("HELLOrz\r" + start + "\x11TAIL");
     ASSERT_TRUE(ProcessEventsUntil([&] { return kinds.size() == 1; }));
     EXPECT_EQ(kinds.front(), TTransferKind::ReceiveZmodem);
     EXPECT_EQ(screen.Cell(7, 1), 'z');
     EXPECT_EQ(screen.Cell(8, 1), '\r');
-    send("MORE");
+    PeerSends("MORE");
     // The header too: the download may answer it.
     ASSERT_TRUE(ProcessEventsUntil([&] { return kept->Bytes() == start + "\x11TAILMORE"; }))
         << kept->Bytes();
@@ -275,14 +284,14 @@ TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToT
         [](const TTransferRequest&, TTransferPort&) -> std::unique_ptr<TTransferMachine> {
             throw ETransferFileError("Cannot create the file");
         });
-    send(start + "X");
+    PeerSends(start + "X");
     ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(9 + 18, 1) == 'X'; }));
     EXPECT_EQ(screen.Cell(9, 1), '*');
     EXPECT_EQ(kinds.size(), 1u);
 
     // Auto-start off: nothing is watched, the header shows as it came.
     session.SetAutoZmodem(false);
-    send(start);
+    PeerSends(start);
     ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(9 + 19, 1) == '*'; }));
 }
 
@@ -291,27 +300,19 @@ TEST_F(SessionCore, ABoardsZmodemStartHoldsTheLineForTheDownloadOrGivesItBackToT
 // although the line has not been given back yet.
 TEST_F(SessionCore, WhatAnEndedTransferDoesNotTakeGoesToTheScreen) {
     ConnectToPeer();
-    auto kept = std::make_shared<KeptBytes>("OO");
-    session.SetMachineMaker(kept->Maker());
+    const auto kept = KeptMachine("OO");
     ASSERT_TRUE(session.StartTransfer({}));
-    OnPeer([&] {
-        peer.SendText("DATAOOMENU");
-        return true;
-    });
+    PeerSends("DATAOOMENU");
     ASSERT_TRUE(ProcessEventsUntil([&] { return screen.Cell(4, 1) == 'U'; }));
     EXPECT_EQ(kept->Bytes(), "DATAOO");
-    OnPeer([&] {
-        peer.SendText(">");
-        return true;
-    });
+    PeerSends(">");
     EXPECT_TRUE(ProcessEventsUntil([&] { return screen.Cell(5, 1) == '>'; }));
     EXPECT_TRUE(session.InTransfer()) << "the line is still the transfer's";
 }
 
 TEST_F(SessionCore, ShutDownDuringATransferTellsItAndJoinsTheLine) {
     ConnectToPeer();
-    auto kept = std::make_shared<KeptBytes>();
-    session.SetMachineMaker(kept->Maker());
+    const auto kept = KeptMachine();
     ASSERT_TRUE(session.StartTransfer({}));
     session.ShutDown();
     EXPECT_EQ(kept->LinesLost(), 1);
@@ -367,11 +368,10 @@ TEST_F(SessionCore, CaptureAndRecordingOpenAndCloseTheirFiles) {
     EXPECT_FALSE(session.CaptureOn());
     qputenv("HOME", home);
 
-    EXPECT_FALSE(
-        session.StartRecording(QFile::encodeName(folder.filePath("no/such/r.ata")).toStdString()));
+    EXPECT_FALSE(session.StartRecording(InFolder("no/such/r.ata")));
     EXPECT_EQ(notices.size(), 1);
     EXPECT_FALSE(session.Recording());
-    EXPECT_TRUE(session.StartRecording(QFile::encodeName(folder.filePath("r.ata")).toStdString()));
+    EXPECT_TRUE(session.StartRecording(InFolder("r.ata")));
     EXPECT_TRUE(session.Recording());
     session.StopRecording();
     EXPECT_FALSE(session.Recording());
@@ -381,24 +381,15 @@ TEST_F(SessionCore, CaptureAndRecordingOpenAndCloseTheirFiles) {
 // CR is data in both directions, and only 255 is escaped.
 TEST_F(SessionCore, ABinaryServerGetsAndGivesEveryByteDuringATransfer) {
     ConnectToPeer();
-    auto sink = std::make_shared<KeptBytes>();
-    session.SetMachineMaker(sink->Maker());
+    const auto sink = KeptMachine();
     ASSERT_TRUE(session.StartTransfer({}));
-    OnPeer([&] {
-        peer.SendAll({255, 251, 0, 255, 253, 0});
-        return true;
-    });
-    EXPECT_EQ(OnPeer([&] { return peer.Read(6); }),
-              (std::vector<std::uint8_t>{255, 253, 0, 255, 251, 0}));
-    OnPeer([&] {
-        peer.SendAll({'A', 13, 0, 'B', 255, 255, 13, 10});
-        return true;
-    });
+    PeerSendsBytes({255, 251, 0, 255, 253, 0});
+    EXPECT_EQ(PeerReads(6), (std::vector<std::uint8_t>{255, 253, 0, 255, 251, 0}));
+    PeerSendsBytes({'A', 13, 0, 'B', 255, 255, 13, 10});
     ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes().size() == 7; }));
     EXPECT_EQ(sink->Bytes(), std::string("A\r\0B\xff\r\n", 7));
     sink->Send(std::string("x\r\0\xff\r\n", 6));
-    EXPECT_EQ(OnPeer([&] { return peer.Read(7); }),
-              (std::vector<std::uint8_t>{'x', 13, 0, 255, 255, 13, 10}));
+    EXPECT_EQ(PeerReads(7), (std::vector<std::uint8_t>{'x', 13, 0, 255, 255, 13, 10}));
 }
 
 // Without the filter (a raw bridge on a Telnet port) a transfer takes the
@@ -406,17 +397,13 @@ TEST_F(SessionCore, ABinaryServerGetsAndGivesEveryByteDuringATransfer) {
 TEST_F(SessionCore, WithoutTheFilterATransferTakesTheBytesAsTheyCome) {
     session.SetTelnetFilter(false);
     ConnectToPeer();
-    auto sink = std::make_shared<KeptBytes>();
-    session.SetMachineMaker(sink->Maker());
+    const auto sink = KeptMachine();
     ASSERT_TRUE(session.StartTransfer({}));
-    OnPeer([&] {
-        peer.SendAll({'A', 13, 0, 255, 253, 24, 255});
-        return true;
-    });
+    PeerSendsBytes({'A', 13, 0, 255, 253, 24, 255});
     ASSERT_TRUE(ProcessEventsUntil([&] { return sink->Bytes().size() == 7; }));
     EXPECT_EQ(sink->Bytes(), std::string("A\r\0\xff\xfd\x18\xff", 7));
     sink->Send("\ry");
-    EXPECT_EQ(OnPeer([&] { return peer.Read(3); }), (std::vector<std::uint8_t>{13, 0, 'y'}));
+    EXPECT_EQ(PeerReads(3), (std::vector<std::uint8_t>{13, 0, 'y'}));
 }
 
 // A paste is typed, not flooded: each code waits its turn, and a line end
@@ -462,10 +449,9 @@ TEST_F(SessionCore, TypedCodesGoOutAtATypingPaceAndAStopEndsThem) {
     session.StopTyping();
     EXPECT_FALSE(session.Typing());
     EXPECT_EQ(endings.back(), false);
-    const std::size_t typed = OnPeer([&] { return peer.Read(200, 300).size(); });
-    EXPECT_LT(typed, 20U);
+    EXPECT_LT(PeerReads(200, 300).size(), 20U);
     ProcessEventsFor(100);
-    EXPECT_TRUE(OnPeer([&] { return peer.Read(1, 200).empty(); }));
+    EXPECT_TRUE(PeerReads(1, 200).empty());
 }
 
 TEST_F(SessionCore, AnEntryLogsInIsCountedAndIsOfferedRawTcpOnceWhenItsBoardSpeaksNoTelnet) {
@@ -481,15 +467,14 @@ TEST_F(SessionCore, AnEntryLogsInIsCountedAndIsOfferedRawTcpOnceWhenItsBoardSpea
     QObject::connect(&session, &TSession::RawPeerOffered,
                      [&](const QString& name) { offers << name; });
     const auto readText = [&](std::size_t count) {
-        const auto bytes = OnPeer([&] { return peer.Read(count); });
+        const auto bytes = PeerReads(count);
         return std::string(bytes.begin(), bytes.end());
     };
 
     ASSERT_TRUE(session.ConnectToHost(directory.Row(1), "pw"));
     EXPECT_TRUE(session.EscapeShowsControls()) << "the entry's own setting";
-    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp > 0; }));
-    OnPeer([&] { return peer.Read(1 << 10, 200); }); // the Telnet client's own negotiation
+    ASSERT_NO_FATAL_FAILURE(PeerAnswers());
+    PeerReads(1 << 10, 200); // the Telnet client's own negotiation
     // A bridge that passes a 255 on as it is, then asks for the name.
     peer.SendAll({0xFF, 'A', 0x9B, 'N', 'a', 'm', 'e', '?', ' '});
     EXPECT_EQ(readText(4), "sam\x9b");
@@ -500,8 +485,7 @@ TEST_F(SessionCore, AnEntryLogsInIsCountedAndIsOfferedRawTcpOnceWhenItsBoardSpea
 
     peer.CloseConnection();
     session.AnswerRawPeerOffer(true);
-    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return linesUp > 1; }));
+    ASSERT_NO_FATAL_FAILURE(PeerAnswers(2));
     EXPECT_EQ(started.back(), Kind::Raw) << "called again over raw TCP";
     EXPECT_EQ(store.Value(THostDirectory::kDirectoryKey, "Board-PORT-TYPE"), "Raw");
     EXPECT_EQ(store.Value(THostDirectory::kDirectoryKey, "Board-PORT-RAWOFFERED"), "1");
