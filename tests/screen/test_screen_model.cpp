@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstring>
-#include <vector>
-
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +14,18 @@
 using namespace telvora;
 
 namespace {
+
+// Two models fed the same stream, one way and another, must end alike.
+void ExpectSameState(const ScreenModel& expected, const ScreenModel& actual) {
+    for (int row = 1; row <= kStoreRows; ++row) {
+        ASSERT_EQ(std::memcmp(expected.RowData(row), actual.RowData(row), kStoreColumns), 0)
+            << "row " << row;
+    }
+    ASSERT_EQ(expected.CursorX(), actual.CursorX());
+    ASSERT_EQ(expected.CursorY(), actual.CursorY());
+    ASSERT_EQ(expected.EscapePending(), actual.EscapePending());
+    ASSERT_EQ(expected.Damage().scrolls, actual.Damage().scrolls);
+}
 
 class ScreenModelTest : public ::testing::Test {
 protected:
@@ -51,24 +61,35 @@ protected:
         }
         return text;
     }
+    // Column 1 of the first `rows` rows, top down.
+    std::string FirstColumn(int rows) {
+        std::string text;
+        for (int row = 1; row <= rows; ++row) {
+            text += static_cast<char>(model.Cell(1, row));
+        }
+        return text;
+    }
+    // Row r starts with the r-th letter, so every row can be told from the others.
     void FillRows() {
         for (int row = 1; row <= 24; ++row) {
-            GoToRowStart(row);
+            GoTo(1, row);
             Feed(std::string(1, static_cast<char>('A' + row - 1)));
         }
     }
-    void GoToRowStart(int row) { GoTo(1, row); }
+    void ExpectStoreBlank() {
+        for (int row = 1; row <= kStoreRows; ++row) {
+            for (int col = 1; col <= kStoreColumns; ++col) {
+                ASSERT_EQ(model.Cell(col, row), kBlank) << col << "," << row;
+            }
+        }
+    }
 
     ScreenModel model;
 };
 
 TEST_F(ScreenModelTest, StartsBlankWithCursorHome) {
     ExpectCursor(1, 1);
-    for (int row = 1; row <= kStoreRows; ++row) {
-        for (int col = 1; col <= kStoreColumns; ++col) {
-            ASSERT_EQ(model.Cell(col, row), kBlank);
-        }
-    }
+    ExpectStoreBlank();
 }
 
 TEST_F(ScreenModelTest, WritingTheLastColumnWrapsAtOnce) {
@@ -81,32 +102,15 @@ TEST_F(ScreenModelTest, WritingTheLastColumnWrapsAtOnce) {
 
 TEST_F(ScreenModelTest, WritingTheLastCellScrollsAtOnce) {
     Feed("TOP");
-    GoToRowStart(2);
+    GoTo(1, 2);
     Feed("SECOND");
-    GoToRowStart(24);
+    GoTo(1, 24);
     Feed(std::string(39, 'b') + "Z");
     ExpectCursor(1, 24);
     EXPECT_EQ(RowText(1, 1, 6), "SECOND");
     EXPECT_EQ(RowText(23), std::string(39, 'b') + "Z");
     EXPECT_EQ(RowText(24), std::string(40, ' '));
     EXPECT_EQ(model.Damage().scrolls, 1);
-}
-
-TEST_F(ScreenModelTest, EndOfLineMovesDownAndScrollsOnlyAtTheBottom) {
-    GoTo(7, 5);
-    Feed({atascii::kEndOfLine});
-    ExpectCursor(1, 6);
-    EXPECT_EQ(model.Damage().scrolls, 0);
-    for (int row = 1; row <= 24; ++row) {
-        EXPECT_EQ(RowText(row), std::string(40, ' '));
-    }
-    FillRows();
-    GoToRowStart(24);
-    Feed({atascii::kEndOfLine});
-    ExpectCursor(1, 24);
-    EXPECT_EQ(model.Cell(1, 1), 'B');
-    EXPECT_EQ(model.Cell(1, 23), 'X');
-    EXPECT_EQ(model.Cell(1, 24), kBlank);
 }
 
 TEST_F(ScreenModelTest, CursorMovesWrapWithoutScrolling) {
@@ -134,35 +138,25 @@ TEST_F(ScreenModelTest, BackspaceErasesLeftButNeverLeavesTheRow) {
     ExpectCursor(1, 3);
 }
 
-TEST_F(ScreenModelTest, TabStopsAreFixedEveryEightColumns) {
-    const std::vector<std::pair<int, int>> moves = {
-        {1, 8}, {7, 8}, {8, 16}, {15, 16}, {16, 24}, {24, 32}, {32, 40}, {39, 40}, {40, 40}};
-    for (auto [from, to] : moves) {
-        GoTo(from, 4);
+// Stops every 8 columns up to 40, or up to the last column of a wider grid.
+TEST_F(ScreenModelTest, TabStopsAreFixedEveryEightColumnsUpToTheLastColumn) {
+    const struct {
+        int columns, from, to;
+    } tabs[] = {{40, 1, 8},   {40, 7, 8},   {40, 8, 16},  {40, 15, 16}, {40, 16, 24}, {40, 24, 32},
+                {40, 32, 40}, {40, 39, 40}, {40, 40, 40}, {80, 1, 8},   {80, 39, 40}, {80, 40, 48},
+                {80, 41, 48}, {80, 72, 80}, {80, 79, 80}, {80, 80, 80}, {60, 57, 60}};
+    for (const auto& tab : tabs) {
+        SCOPED_TRACE(testing::Message() << tab.columns << " columns, from column " << tab.from);
+        model.SetColumns(tab.columns);
+        GoTo(tab.from, 4);
         Feed({atascii::kTab});
-        EXPECT_EQ(model.CursorX(), to) << "from column " << from;
-        EXPECT_EQ(model.CursorY(), 4);
+        ExpectCursor(tab.to, 4);
     }
     // Setting and clearing tab stops changes nothing.
+    model.SetColumns(40);
     GoTo(3, 4);
     Feed({atascii::kSetTabStop, atascii::kClearTabStop, atascii::kTab});
     ExpectCursor(8, 4);
-}
-
-TEST_F(ScreenModelTest, TabStopsReachTheLastColumnOfAWideGrid) {
-    model.SetColumns(80);
-    const std::vector<std::pair<int, int>> moves = {{1, 8},   {39, 40}, {40, 48}, {41, 48},
-                                                    {72, 80}, {79, 80}, {80, 80}};
-    for (auto [from, to] : moves) {
-        GoTo(from, 2);
-        Feed({atascii::kTab});
-        EXPECT_EQ(model.CursorX(), to) << "from column " << from;
-    }
-    // Between 40 and 80 the grid's last column is the last stop.
-    model.SetColumns(60);
-    GoTo(57, 3);
-    Feed({atascii::kTab});
-    ExpectCursor(60, 3);
 }
 
 TEST_F(ScreenModelTest, EscapeShowsOnlyAFollowingEscape) {
@@ -221,6 +215,7 @@ TEST_F(ScreenModelTest, ABlockWriteShowsWhatByteByByteShowsInBothEscapeModes) {
                                      static_cast<std::uint8_t>(code)});
     }
     for (const bool literal : {false, true}) {
+        SCOPED_TRACE(literal ? "literal" : "acted on");
         ScreenModel bytewise;
         ScreenModel blockwise;
         bytewise.SetEscapeShowsControls(literal);
@@ -229,12 +224,7 @@ TEST_F(ScreenModelTest, ABlockWriteShowsWhatByteByByteShowsInBothEscapeModes) {
             bytewise.WriteByte(code);
         }
         blockwise.Write(stream.data(), stream.size());
-        for (int row = 1; row <= kStoreRows; ++row) {
-            EXPECT_EQ(std::memcmp(bytewise.RowData(row), blockwise.RowData(row), kStoreColumns), 0)
-                << "row " << row << (literal ? " literal" : "");
-        }
-        EXPECT_EQ(bytewise.CursorX(), blockwise.CursorX());
-        EXPECT_EQ(bytewise.CursorY(), blockwise.CursorY());
+        ExpectSameState(bytewise, blockwise);
     }
 }
 
@@ -249,19 +239,52 @@ TEST_F(ScreenModelTest, IgnoredCodesChangeNothing) {
     EXPECT_FALSE(model.Damage().cursorMoved);
 }
 
-TEST_F(ScreenModelTest, InsertLineOnRowOnePushesEverythingDown) {
-    FillRows();
-    GoToRowStart(1);
-    Feed({atascii::kTab});
-    Feed({atascii::kInsertLine});
-    ExpectCursor(1, 1);
-    EXPECT_EQ(model.Cell(1, 1), kBlank);
-    for (int row = 2; row <= 24; ++row) {
-        EXPECT_EQ(model.Cell(1, row), 'A' + row - 2);
-    }
-    // The old row 24 left the 24-row screen.
-    EXPECT_EQ(model.Cell(1, 25), 'X');
+// One code on a screen whose row r starts with the r-th letter.
+struct LineCase {
+    const char* name;
+    int row; // where the code arrives, the cursor first tabbed off column 1
+    std::uint8_t code;
+    int cursorRow;           // the cursor ends in column 1 of it
+    std::string firstColumn; // of all 25 store rows afterwards
+    int scrolls;
+};
+
+void PrintTo(const LineCase& test, std::ostream* out) {
+    *out << test.name;
 }
+
+class ScreenModelLineTest : public ScreenModelTest,
+                            public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(ScreenModelLineTest, MovesTheRowsOfTheFirst24) {
+    const LineCase& test = GetParam();
+    FillRows();
+    GoTo(1, test.row);
+    Feed({atascii::kTab, test.code});
+    ExpectCursor(1, test.cursorRow);
+    EXPECT_EQ(FirstColumn(kStoreRows), test.firstColumn);
+    EXPECT_EQ(model.Damage().scrolls, test.scrolls);
+    // The code itself leaves no glyph anywhere.
+    for (int row = 1; row <= kStoreRows; ++row) {
+        EXPECT_EQ(RowText(row, 2, kStoreColumns), std::string(kStoreColumns - 1, ' ')) << row;
+    }
+}
+
+// With 24 rows the store's row 25 is off the screen: it takes the row an
+// Insert Line pushes out, and otherwise stays blank.
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ScreenModelLineTest,
+    ::testing::Values(LineCase{"InsertLineOnRowOnePushesEverythingDown", 1, atascii::kInsertLine, 1,
+                               " ABCDEFGHIJKLMNOPQRSTUVWX", 0},
+                      LineCase{"DeleteLinePullsRowsUp", 3, atascii::kDeleteLine, 3,
+                               "ABDEFGHIJKLMNOPQRSTUVWX  ", 0},
+                      LineCase{"DeleteLineOnTheBottomRowBlanksIt", 24, atascii::kDeleteLine, 24,
+                               "ABCDEFGHIJKLMNOPQRSTUVW  ", 0},
+                      LineCase{"EndOfLineMovesDown", 5, atascii::kEndOfLine, 6,
+                               "ABCDEFGHIJKLMNOPQRSTUVWX ", 0},
+                      LineCase{"EndOfLineScrollsOnlyAtTheBottom", 24, atascii::kEndOfLine, 24,
+                               "BCDEFGHIJKLMNOPQRSTUVWX  ", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // With 25 rows shown, a line operation on row 25 works on the first 24 rows
 // only: Delete Line there clears row 24 and leaves row 25 as it was.
@@ -285,56 +308,36 @@ TEST_F(ScreenModelTest, LineOperationsOnARowBelowTheirRowsTouchNothingElse) {
     EXPECT_EQ(model.Cell(1, 24), 'Q');
 }
 
-TEST_F(ScreenModelTest, DeleteLinePullsRowsUp) {
-    FillRows();
-    GoToRowStart(24);
-    Feed({atascii::kDeleteLine});
-    EXPECT_EQ(model.Cell(1, 24), kBlank);
-    EXPECT_EQ(model.Cell(1, 23), 'W');
-    ExpectCursor(1, 24);
-
-    FillRows();
-    GoToRowStart(3);
-    Feed({atascii::kTab, atascii::kDeleteLine});
-    ExpectCursor(1, 3);
-    EXPECT_EQ(model.Cell(1, 2), 'B');
-    EXPECT_EQ(model.Cell(1, 3), 'D');
-    EXPECT_EQ(model.Cell(1, 23), 'X');
-    EXPECT_EQ(model.Cell(1, 24), kBlank);
-}
-
 TEST_F(ScreenModelTest, InsertAndDeleteCharacterAtTheEdges) {
-    std::string row;
-    for (int i = 0; i < 39; ++i) {
-        row += static_cast<char>('0' + i % 10);
+    const std::string digits = "012345678901234567890123456789012345678";
+    const int insert = atascii::kInsertChar;
+    const int erase = atascii::kDeleteChar;
+    const struct {
+        std::string text;
+        int from;   // where the text is written
+        int column; // where the codes arrive; the cursor stays there
+        std::vector<int> codes;
+        std::string row;
+    } edits[] = {
+        {digits + "E", 1, 1, {insert}, " " + digits},
+        {digits + "E", 1, 40, {erase}, digits + " "},
+        {"ABCDE", 1, 2, {erase}, "ACDE" + std::string(36, ' ')},
+        {"ABCDE", 1, 2, {erase, insert}, "A CDE" + std::string(35, ' ')},
+        {"Z", 40, 40, {insert}, std::string(40, ' ')},
+    };
+    int row = 1;
+    for (const auto& edit : edits) {
+        SCOPED_TRACE(testing::Message() << "row " << row);
+        GoTo(edit.from, row);
+        Feed(edit.text);
+        GoTo(edit.column, row);
+        for (const int code : edit.codes) {
+            Feed({code});
+        }
+        ExpectCursor(edit.column, row);
+        EXPECT_EQ(RowText(row), edit.row);
+        ++row;
     }
-    GoTo(1, 6);
-    Feed(row + "E");
-    GoTo(1, 6);
-    Feed({atascii::kInsertChar});
-    ExpectCursor(1, 6);
-    EXPECT_EQ(RowText(6), " " + row);
-
-    GoTo(1, 7);
-    Feed(row + "E");
-    GoTo(40, 7);
-    Feed({atascii::kDeleteChar});
-    ExpectCursor(40, 7);
-    EXPECT_EQ(RowText(7), row + " ");
-
-    GoTo(1, 8);
-    Feed("ABCDE");
-    GoTo(2, 8);
-    Feed({atascii::kDeleteChar});
-    EXPECT_EQ(RowText(8, 1, 5), "ACDE ");
-    Feed({atascii::kInsertChar});
-    EXPECT_EQ(RowText(8, 1, 5), "A CDE");
-
-    GoTo(40, 9);
-    Feed("Z");
-    GoTo(40, 9);
-    Feed({atascii::kInsertChar});
-    EXPECT_EQ(model.Cell(40, 9), kBlank);
 }
 
 TEST_F(ScreenModelTest, ClearScreenBlanksTheWholeStore) {
@@ -345,25 +348,14 @@ TEST_F(ScreenModelTest, ClearScreenBlanksTheWholeStore) {
     model.SetColumns(40);
     model.SetRows(24);
     ExpectCursor(1, 1);
-    for (int row = 1; row <= kStoreRows; ++row) {
-        for (int col = 1; col <= kStoreColumns; ++col) {
-            ASSERT_EQ(model.Cell(col, row), kBlank);
-        }
-    }
+    ExpectStoreBlank();
 }
 
 TEST_F(ScreenModelTest, DisplayableCodesAreStoredUnchanged) {
-    std::vector<int> codes;
-    for (int c = 0; c <= 26; ++c) {
-        codes.push_back(c);
-    }
-    for (int c = 128; c <= 154; ++c) {
-        codes.push_back(c);
-    }
-    for (int c = 160; c <= 252; ++c) {
-        codes.push_back(c);
-    }
-    for (int code : codes) {
+    for (int code = 0; code <= 252; ++code) {
+        if ((code > 26 && code < 128) || (code > 154 && code < 160)) {
+            continue;
+        }
         GoTo(3, 3);
         Feed({code});
         ASSERT_EQ(model.Cell(3, 3), code);
@@ -417,15 +409,8 @@ TEST(ScreenModelBlockWrite, MatchesByteByByteOnRandomStreams) {
         const std::size_t split = random() % stream.size();
         blockwise.Write(stream.data(), split);
         blockwise.Write(stream.data() + split, stream.size() - split);
-        ASSERT_EQ(bytewise.CursorX(), blockwise.CursorX());
-        ASSERT_EQ(bytewise.CursorY(), blockwise.CursorY());
-        ASSERT_EQ(bytewise.EscapePending(), blockwise.EscapePending());
-        ASSERT_EQ(bytewise.TakeDamage().scrolls, blockwise.TakeDamage().scrolls);
-        for (int row = 1; row <= kStoreRows; ++row) {
-            for (int col = 1; col <= kStoreColumns; ++col) {
-                ASSERT_EQ(bytewise.Cell(col, row), blockwise.Cell(col, row));
-            }
-        }
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        ASSERT_NO_FATAL_FAILURE(ExpectSameState(bytewise, blockwise));
     }
 }
 
@@ -443,27 +428,24 @@ TEST(ScreenModelCapture, BbsMainMenuEndsWhereWorkedOut) {
     model.SetColumns(40);
     model.Write(capture.data(), capture.size());
 
-    EXPECT_EQ(model.Cell(23, 2), kBlank);
-    EXPECT_EQ(model.Cell(24, 2), 0x11); // top-left corner of the title box
-    EXPECT_EQ(model.Cell(25, 2), 0x12);
-    EXPECT_EQ(model.Cell(32, 2), 0x12);
-    EXPECT_EQ(model.Cell(33, 2), 0x05);
-    EXPECT_EQ(model.Cell(1, 4), 0xA0);
-    EXPECT_EQ(model.Cell(7, 4), 0x86);
-    EXPECT_EQ(model.Cell(38, 4), 0x82);
-    EXPECT_EQ(model.Cell(28, 6), 0xC2); // inverse "B" of "Bulletin"
-    EXPECT_EQ(model.Cell(29, 6), 'u');
-    for (int col = 1; col <= 40; ++col) {
-        EXPECT_EQ(model.Cell(col, 21), kBlank);
+    const struct {
+        int column, row, code;
+    } cells[] = {{23, 2, kBlank}, {24, 2, 0x11}, {25, 2, 0x12}, {32, 2, 0x12}, {33, 2, 0x05},
+                 {1, 4, 0xA0},    {7, 4, 0x86},  {38, 4, 0x82}, {28, 6, 0xC2}, {29, 6, 'u'}};
+    // 24,2 is the title box's top-left corner; 28,6 the inverse "B" of "Bulletin".
+    for (const auto& cell : cells) {
+        EXPECT_EQ(model.Cell(cell.column, cell.row), cell.code) << cell.column << "," << cell.row;
     }
     const std::string online = "New and Online:nitelite.ddns.net:9000";
-    for (std::size_t i = 0; i < online.size(); ++i) {
-        EXPECT_EQ(model.Cell(static_cast<int>(i) + 1, 22), online[i]);
-    }
-    const std::vector<int> row23 = {'0',  '2',  ':',  '3',  '0',  ' ',  0x19,
-                                    0xC1, 0xED, 0xE9, 0xF3, 0x88, 0x0E, 0x0A};
-    for (std::size_t i = 0; i < row23.size(); ++i) {
-        EXPECT_EQ(model.Cell(static_cast<int>(i) + 1, 23), row23[i]) << "column " << i + 1;
+    const std::vector<std::vector<int>> rows = {
+        std::vector<int>(40, kBlank),
+        std::vector<int>(online.begin(), online.end()),
+        {'0', '2', ':', '3', '0', ' ', 0x19, 0xC1, 0xED, 0xE9, 0xF3, 0x88, 0x0E, 0x0A}};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (std::size_t col = 0; col < rows[i].size(); ++col) {
+            EXPECT_EQ(model.Cell(static_cast<int>(col) + 1, static_cast<int>(i) + 21), rows[i][col])
+                << "row " << i + 21 << " column " << col + 1;
+        }
     }
     EXPECT_EQ(model.CursorX(), 15);
     EXPECT_EQ(model.CursorY(), 23);
