@@ -92,12 +92,57 @@ TEST_F(ScreenModelTest, StartsBlankWithCursorHome) {
     ExpectStoreBlank();
 }
 
-TEST_F(ScreenModelTest, WritingTheLastColumnWrapsAtOnce) {
-    GoTo(40, 10);
-    Feed("X");
-    EXPECT_EQ(model.Cell(40, 10), 'X');
-    ExpectCursor(1, 11);
-    EXPECT_EQ(model.Damage().scrolls, 0);
+// Each step on a blank screen: the cursor stays on it without a scroll, and
+// only the row it started on shows anything.
+TEST_F(ScreenModelTest, CursorCodesWrapAndEscapeShowsOnlyAFollowingEscape) {
+    const int up = atascii::kCursorUp, down = atascii::kCursorDown;
+    const int left = atascii::kCursorLeft, right = atascii::kCursorRight;
+    const int esc = atascii::kEscape, bs = atascii::kBackspace;
+    const int clear = atascii::kClearScreen;
+    const std::string escape(1, static_cast<char>(esc)), cleared(1, static_cast<char>(clear));
+    const std::string blanks(39, ' ');
+    const struct {
+        const char* name;
+        int x, y;
+        std::vector<int> codes;
+        int cursorX, cursorY;
+        std::string row; // its start; the rest is blank
+        bool pending = false;
+        bool literal = false;
+    } steps[] = {
+        {"LastColumnWrapsAtOnce", 40, 10, {'X'}, 1, 11, blanks + "X"},
+        {"DownFromTheBottomRow", 5, 24, {down}, 5, 1, ""},
+        {"UpFromTheTopRow", 5, 1, {up}, 5, 24, ""},
+        {"LeftFromColumnOne", 1, 3, {left}, 40, 3, ""},
+        {"RightFromTheLastColumn", 40, 3, {right}, 1, 3, ""},
+        {"BackspaceErasesLeft", 1, 2, {'A', 'B', 'C', 'D', bs}, 4, 2, "ABC"},
+        {"BackspaceNeverLeavesTheRow", 1, 3, {bs}, 1, 3, ""},
+        {"EscapeBeforeAGlyph", 1, 1, {esc, 'A'}, 2, 1, "A"},
+        {"EscapeBeforeACursorCode", 1, 5, {esc, up}, 1, 4, ""},
+        {"EscapeEscapeIsShown", 1, 1, {esc, esc}, 2, 1, escape},
+        {"AThirdEscapeWaits", 1, 1, {esc, esc, esc}, 2, 1, escape, true},
+        // With the Atari's own Escape, Escape Escape is one Escape glyph, and
+        // the last column wraps as any glyph does.
+        {"LiteralEscapeEscape", 1, 1, {esc, esc, 'A'}, 3, 1, escape + "A", false, true},
+        {"LiteralEscapeWraps", 40, 3, {esc, clear}, 1, 4, blanks + cleared, false, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        model = ScreenModel();
+        model.SetColumns(40);
+        model.SetEscapeShowsControls(step.literal);
+        GoTo(step.x, step.y);
+        for (const int code : step.codes) {
+            Feed({code});
+        }
+        ExpectCursor(step.cursorX, step.cursorY);
+        EXPECT_EQ(model.EscapePending(), step.pending);
+        EXPECT_EQ(model.Damage().scrolls, 0);
+        for (int row = 1; row <= kStoreRows; ++row) {
+            const std::string shown = row == step.y ? step.row : "";
+            EXPECT_EQ(RowText(row), shown + std::string(40 - shown.size(), ' ')) << row;
+        }
+    }
 }
 
 TEST_F(ScreenModelTest, WritingTheLastCellScrollsAtOnce) {
@@ -111,31 +156,6 @@ TEST_F(ScreenModelTest, WritingTheLastCellScrollsAtOnce) {
     EXPECT_EQ(RowText(23), std::string(39, 'b') + "Z");
     EXPECT_EQ(RowText(24), std::string(40, ' '));
     EXPECT_EQ(model.Damage().scrolls, 1);
-}
-
-TEST_F(ScreenModelTest, CursorMovesWrapWithoutScrolling) {
-    GoTo(5, 24);
-    Feed({atascii::kCursorDown});
-    ExpectCursor(5, 1);
-    Feed({atascii::kCursorUp});
-    ExpectCursor(5, 24);
-    GoTo(1, 3);
-    Feed({atascii::kCursorLeft});
-    ExpectCursor(40, 3);
-    Feed({atascii::kCursorRight});
-    ExpectCursor(1, 3);
-    EXPECT_EQ(model.Damage().scrolls, 0);
-}
-
-TEST_F(ScreenModelTest, BackspaceErasesLeftButNeverLeavesTheRow) {
-    GoTo(1, 2);
-    Feed("ABCD");
-    Feed({atascii::kBackspace});
-    ExpectCursor(4, 2);
-    EXPECT_EQ(RowText(2, 1, 4), "ABC ");
-    GoTo(1, 3);
-    Feed({atascii::kBackspace});
-    ExpectCursor(1, 3);
 }
 
 // Stops every 8 columns up to 40, or up to the last column of a wider grid.
@@ -159,30 +179,6 @@ TEST_F(ScreenModelTest, TabStopsAreFixedEveryEightColumnsUpToTheLastColumn) {
     ExpectCursor(8, 4);
 }
 
-TEST_F(ScreenModelTest, EscapeShowsOnlyAFollowingEscape) {
-    Feed({atascii::kEscape, 'A'});
-    EXPECT_EQ(model.Cell(1, 1), 'A');
-    ExpectCursor(2, 1);
-    EXPECT_FALSE(model.EscapePending());
-
-    GoTo(1, 5);
-    Feed({atascii::kEscape, atascii::kCursorUp});
-    ExpectCursor(1, 4);
-    EXPECT_EQ(model.Cell(1, 4), kBlank);
-
-    GoTo(1, 1);
-    Feed({atascii::kEscape, atascii::kEscape});
-    EXPECT_EQ(model.Cell(1, 1), atascii::kEscape);
-    EXPECT_FALSE(model.EscapePending());
-
-    GoTo(1, 1);
-    Feed({atascii::kEscape, atascii::kEscape, atascii::kEscape});
-    EXPECT_EQ(model.Cell(1, 1), atascii::kEscape);
-    EXPECT_EQ(model.Cell(2, 1), kBlank);
-    ExpectCursor(2, 1);
-    EXPECT_TRUE(model.EscapePending());
-}
-
 TEST_F(ScreenModelTest, WithTheAtarisOwnEscapeEveryCodeAfterItShowsItsGlyph) {
     model.SetEscapeShowsControls(true);
     for (int code = 0; code < 256; ++code) {
@@ -192,20 +188,10 @@ TEST_F(ScreenModelTest, WithTheAtarisOwnEscapeEveryCodeAfterItShowsItsGlyph) {
         ExpectCursor(6, 6);
         EXPECT_FALSE(model.EscapePending()) << code;
     }
-    // Escape Escape is one Escape glyph, and nothing stays pending.
-    GoTo(1, 1);
-    Feed({atascii::kEscape, atascii::kEscape, 'A'});
-    EXPECT_EQ(model.Cell(1, 1), atascii::kEscape);
-    EXPECT_EQ(model.Cell(2, 1), 'A');
-    // The last column wraps as any glyph does.
-    GoTo(40, 3);
-    Feed({atascii::kEscape, atascii::kClearScreen});
-    EXPECT_EQ(model.Cell(40, 3), atascii::kClearScreen);
-    ExpectCursor(1, 4);
     // Off again: Escape then cursor-up moves the cursor.
     model.SetEscapeShowsControls(false);
     Feed({atascii::kEscape, atascii::kCursorUp});
-    ExpectCursor(1, 3);
+    ExpectCursor(6, 5);
 }
 
 TEST_F(ScreenModelTest, ABlockWriteShowsWhatByteByByteShowsInBothEscapeModes) {
