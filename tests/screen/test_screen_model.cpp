@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,10 +60,10 @@ protected:
         }
         return text;
     }
-    // Column 1 of the first `rows` rows, top down.
-    std::string FirstColumn(int rows) {
+    // Column 1 of every store row, top down.
+    std::string FirstColumn() {
         std::string text;
-        for (int row = 1; row <= rows; ++row) {
+        for (int row = 1; row <= kStoreRows; ++row) {
             text += static_cast<char>(model.Cell(1, row));
         }
         return text;
@@ -225,52 +224,42 @@ TEST_F(ScreenModelTest, IgnoredCodesChangeNothing) {
     EXPECT_FALSE(model.Damage().cursorMoved);
 }
 
-// One code on a screen whose row r starts with the r-th letter.
-struct LineCase {
-    const char* name;
-    int row; // where the code arrives, the cursor first tabbed off column 1
-    std::uint8_t code;
-    int cursorRow;           // the cursor ends in column 1 of it
-    std::string firstColumn; // of all 25 store rows afterwards
-    int scrolls;
-};
-
-void PrintTo(const LineCase& test, std::ostream* out) {
-    *out << test.name;
-}
-
-class ScreenModelLineTest : public ScreenModelTest,
-                            public ::testing::WithParamInterface<LineCase> {};
-
-TEST_P(ScreenModelLineTest, MovesTheRowsOfTheFirst24) {
-    const LineCase& test = GetParam();
-    FillRows();
-    GoTo(1, test.row);
-    Feed({atascii::kTab, test.code});
-    ExpectCursor(1, test.cursorRow);
-    EXPECT_EQ(FirstColumn(kStoreRows), test.firstColumn);
-    EXPECT_EQ(model.Damage().scrolls, test.scrolls);
-    // The code itself leaves no glyph anywhere.
-    for (int row = 1; row <= kStoreRows; ++row) {
-        EXPECT_EQ(RowText(row, 2, kStoreColumns), std::string(kStoreColumns - 1, ' ')) << row;
+// One code on a screen whose row r starts with the r-th letter. With 24 rows
+// the store's row 25 is off the screen: it takes the row an Insert Line
+// pushes out, and otherwise stays blank.
+TEST_F(ScreenModelTest, LineCodesMoveTheRowsOfTheFirst24) {
+    const int insert = atascii::kInsertLine, erase = atascii::kDeleteLine;
+    const int end = atascii::kEndOfLine;
+    const struct {
+        const char* name;
+        int row; // where the code arrives, the cursor first tabbed off column 1
+        int code;
+        int cursorRow;           // the cursor ends in column 1 of it
+        std::string firstColumn; // of all 25 store rows afterwards
+        int scrolls;
+    } cases[] = {
+        {"InsertLineOnRowOnePushesEverythingDown", 1, insert, 1, " ABCDEFGHIJKLMNOPQRSTUVWX", 0},
+        {"DeleteLinePullsRowsUp", 3, erase, 3, "ABDEFGHIJKLMNOPQRSTUVWX  ", 0},
+        {"DeleteLineOnTheBottomRowBlanksIt", 24, erase, 24, "ABCDEFGHIJKLMNOPQRSTUVW  ", 0},
+        {"EndOfLineMovesDown", 5, end, 6, "ABCDEFGHIJKLMNOPQRSTUVWX ", 0},
+        {"EndOfLineScrollsOnlyAtTheBottom", 24, end, 24, "BCDEFGHIJKLMNOPQRSTUVWX  ", 1},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        model = ScreenModel();
+        model.SetColumns(40);
+        FillRows();
+        GoTo(1, test.row);
+        Feed({atascii::kTab, test.code});
+        ExpectCursor(1, test.cursorRow);
+        EXPECT_EQ(FirstColumn(), test.firstColumn);
+        EXPECT_EQ(model.Damage().scrolls, test.scrolls);
+        // The code itself leaves no glyph anywhere.
+        for (int row = 1; row <= kStoreRows; ++row) {
+            EXPECT_EQ(RowText(row, 2, kStoreColumns), std::string(kStoreColumns - 1, ' ')) << row;
+        }
     }
 }
-
-// With 24 rows the store's row 25 is off the screen: it takes the row an
-// Insert Line pushes out, and otherwise stays blank.
-INSTANTIATE_TEST_SUITE_P(
-    Codes, ScreenModelLineTest,
-    ::testing::Values(LineCase{"InsertLineOnRowOnePushesEverythingDown", 1, atascii::kInsertLine, 1,
-                               " ABCDEFGHIJKLMNOPQRSTUVWX", 0},
-                      LineCase{"DeleteLinePullsRowsUp", 3, atascii::kDeleteLine, 3,
-                               "ABDEFGHIJKLMNOPQRSTUVWX  ", 0},
-                      LineCase{"DeleteLineOnTheBottomRowBlanksIt", 24, atascii::kDeleteLine, 24,
-                               "ABCDEFGHIJKLMNOPQRSTUVW  ", 0},
-                      LineCase{"EndOfLineMovesDown", 5, atascii::kEndOfLine, 6,
-                               "ABCDEFGHIJKLMNOPQRSTUVWX ", 0},
-                      LineCase{"EndOfLineScrollsOnlyAtTheBottom", 24, atascii::kEndOfLine, 24,
-                               "BCDEFGHIJKLMNOPQRSTUVWX  ", 1}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // With 25 rows shown, a line operation on row 25 works on the first 24 rows
 // only: Delete Line there clears row 24 and leaves row 25 as it was.
