@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstring>
-#include <vector>
-
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -16,6 +13,18 @@
 using namespace telvora;
 
 namespace {
+
+// Two models fed the same stream, one way and another, must end alike.
+void ExpectSameState(const ScreenModel& expected, const ScreenModel& actual) {
+    for (int row = 1; row <= kStoreRows; ++row) {
+        ASSERT_EQ(std::memcmp(expected.RowData(row), actual.RowData(row), kStoreColumns), 0)
+            << "row " << row;
+    }
+    ASSERT_EQ(expected.CursorX(), actual.CursorX());
+    ASSERT_EQ(expected.CursorY(), actual.CursorY());
+    ASSERT_EQ(expected.EscapePending(), actual.EscapePending());
+    ASSERT_EQ(expected.Damage().scrolls, actual.Damage().scrolls);
+}
 
 class ScreenModelTest : public ::testing::Test {
 protected:
@@ -51,39 +60,95 @@ protected:
         }
         return text;
     }
+    // Column 1 of every store row, top down.
+    std::string FirstColumn() {
+        std::string text;
+        for (int row = 1; row <= kStoreRows; ++row) {
+            text += static_cast<char>(model.Cell(1, row));
+        }
+        return text;
+    }
+    // Row r starts with the r-th letter, so every row can be told from the others.
     void FillRows() {
         for (int row = 1; row <= 24; ++row) {
-            GoToRowStart(row);
+            GoTo(1, row);
             Feed(std::string(1, static_cast<char>('A' + row - 1)));
         }
     }
-    void GoToRowStart(int row) { GoTo(1, row); }
+    void ExpectStoreBlank() {
+        for (int row = 1; row <= kStoreRows; ++row) {
+            for (int col = 1; col <= kStoreColumns; ++col) {
+                ASSERT_EQ(model.Cell(col, row), kBlank) << col << "," << row;
+            }
+        }
+    }
 
     ScreenModel model;
 };
 
 TEST_F(ScreenModelTest, StartsBlankWithCursorHome) {
     ExpectCursor(1, 1);
-    for (int row = 1; row <= kStoreRows; ++row) {
-        for (int col = 1; col <= kStoreColumns; ++col) {
-            ASSERT_EQ(model.Cell(col, row), kBlank);
+    ExpectStoreBlank();
+}
+
+// Each step on a blank screen: the cursor stays on it without a scroll, and
+// only the row it started on shows anything.
+TEST_F(ScreenModelTest, CursorCodesWrapAndEscapeShowsOnlyAFollowingEscape) {
+    const int up = atascii::kCursorUp, down = atascii::kCursorDown;
+    const int left = atascii::kCursorLeft, right = atascii::kCursorRight;
+    const int esc = atascii::kEscape, bs = atascii::kBackspace;
+    const int clear = atascii::kClearScreen;
+    const std::string escape(1, static_cast<char>(esc)), cleared(1, static_cast<char>(clear));
+    const std::string blanks(39, ' ');
+    const struct {
+        const char* name;
+        int x, y;
+        std::vector<int> codes;
+        int cursorX, cursorY;
+        std::string row; // its start; the rest is blank
+        bool pending = false;
+        bool literal = false;
+    } steps[] = {
+        {"LastColumnWrapsAtOnce", 40, 10, {'X'}, 1, 11, blanks + "X"},
+        {"DownFromTheBottomRow", 5, 24, {down}, 5, 1, ""},
+        {"UpFromTheTopRow", 5, 1, {up}, 5, 24, ""},
+        {"LeftFromColumnOne", 1, 3, {left}, 40, 3, ""},
+        {"RightFromTheLastColumn", 40, 3, {right}, 1, 3, ""},
+        {"BackspaceErasesLeft", 1, 2, {'A', 'B', 'C', 'D', bs}, 4, 2, "ABC"},
+        {"BackspaceNeverLeavesTheRow", 1, 3, {bs}, 1, 3, ""},
+        {"EscapeBeforeAGlyph", 1, 1, {esc, 'A'}, 2, 1, "A"},
+        {"EscapeBeforeACursorCode", 1, 5, {esc, up}, 1, 4, ""},
+        {"EscapeEscapeIsShown", 1, 1, {esc, esc}, 2, 1, escape},
+        {"AThirdEscapeWaits", 1, 1, {esc, esc, esc}, 2, 1, escape, true},
+        // With the Atari's own Escape, Escape Escape is one Escape glyph, and
+        // the last column wraps as any glyph does.
+        {"LiteralEscapeEscape", 1, 1, {esc, esc, 'A'}, 3, 1, escape + "A", false, true},
+        {"LiteralEscapeWraps", 40, 3, {esc, clear}, 1, 4, blanks + cleared, false, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        model = ScreenModel();
+        model.SetColumns(40);
+        model.SetEscapeShowsControls(step.literal);
+        GoTo(step.x, step.y);
+        for (const int code : step.codes) {
+            Feed({code});
+        }
+        ExpectCursor(step.cursorX, step.cursorY);
+        EXPECT_EQ(model.EscapePending(), step.pending);
+        EXPECT_EQ(model.Damage().scrolls, 0);
+        for (int row = 1; row <= kStoreRows; ++row) {
+            const std::string shown = row == step.y ? step.row : "";
+            EXPECT_EQ(RowText(row), shown + std::string(40 - shown.size(), ' ')) << row;
         }
     }
 }
 
-TEST_F(ScreenModelTest, WritingTheLastColumnWrapsAtOnce) {
-    GoTo(40, 10);
-    Feed("X");
-    EXPECT_EQ(model.Cell(40, 10), 'X');
-    ExpectCursor(1, 11);
-    EXPECT_EQ(model.Damage().scrolls, 0);
-}
-
 TEST_F(ScreenModelTest, WritingTheLastCellScrollsAtOnce) {
     Feed("TOP");
-    GoToRowStart(2);
+    GoTo(1, 2);
     Feed("SECOND");
-    GoToRowStart(24);
+    GoTo(1, 24);
     Feed(std::string(39, 'b') + "Z");
     ExpectCursor(1, 24);
     EXPECT_EQ(RowText(1, 1, 6), "SECOND");
@@ -92,101 +157,25 @@ TEST_F(ScreenModelTest, WritingTheLastCellScrollsAtOnce) {
     EXPECT_EQ(model.Damage().scrolls, 1);
 }
 
-TEST_F(ScreenModelTest, EndOfLineMovesDownAndScrollsOnlyAtTheBottom) {
-    GoTo(7, 5);
-    Feed({atascii::kEndOfLine});
-    ExpectCursor(1, 6);
-    EXPECT_EQ(model.Damage().scrolls, 0);
-    for (int row = 1; row <= 24; ++row) {
-        EXPECT_EQ(RowText(row), std::string(40, ' '));
-    }
-    FillRows();
-    GoToRowStart(24);
-    Feed({atascii::kEndOfLine});
-    ExpectCursor(1, 24);
-    EXPECT_EQ(model.Cell(1, 1), 'B');
-    EXPECT_EQ(model.Cell(1, 23), 'X');
-    EXPECT_EQ(model.Cell(1, 24), kBlank);
-}
-
-TEST_F(ScreenModelTest, CursorMovesWrapWithoutScrolling) {
-    GoTo(5, 24);
-    Feed({atascii::kCursorDown});
-    ExpectCursor(5, 1);
-    Feed({atascii::kCursorUp});
-    ExpectCursor(5, 24);
-    GoTo(1, 3);
-    Feed({atascii::kCursorLeft});
-    ExpectCursor(40, 3);
-    Feed({atascii::kCursorRight});
-    ExpectCursor(1, 3);
-    EXPECT_EQ(model.Damage().scrolls, 0);
-}
-
-TEST_F(ScreenModelTest, BackspaceErasesLeftButNeverLeavesTheRow) {
-    GoTo(1, 2);
-    Feed("ABCD");
-    Feed({atascii::kBackspace});
-    ExpectCursor(4, 2);
-    EXPECT_EQ(RowText(2, 1, 4), "ABC ");
-    GoTo(1, 3);
-    Feed({atascii::kBackspace});
-    ExpectCursor(1, 3);
-}
-
-TEST_F(ScreenModelTest, TabStopsAreFixedEveryEightColumns) {
-    const std::vector<std::pair<int, int>> moves = {
-        {1, 8}, {7, 8}, {8, 16}, {15, 16}, {16, 24}, {24, 32}, {32, 40}, {39, 40}, {40, 40}};
-    for (auto [from, to] : moves) {
-        GoTo(from, 4);
+// Stops every 8 columns up to 40, or up to the last column of a wider grid.
+TEST_F(ScreenModelTest, TabStopsAreFixedEveryEightColumnsUpToTheLastColumn) {
+    const struct {
+        int columns, from, to;
+    } tabs[] = {{40, 1, 8},   {40, 7, 8},   {40, 8, 16},  {40, 15, 16}, {40, 16, 24}, {40, 24, 32},
+                {40, 32, 40}, {40, 39, 40}, {40, 40, 40}, {80, 1, 8},   {80, 39, 40}, {80, 40, 48},
+                {80, 41, 48}, {80, 72, 80}, {80, 79, 80}, {80, 80, 80}, {60, 57, 60}};
+    for (const auto& tab : tabs) {
+        SCOPED_TRACE(testing::Message() << tab.columns << " columns, from column " << tab.from);
+        model.SetColumns(tab.columns);
+        GoTo(tab.from, 4);
         Feed({atascii::kTab});
-        EXPECT_EQ(model.CursorX(), to) << "from column " << from;
-        EXPECT_EQ(model.CursorY(), 4);
+        ExpectCursor(tab.to, 4);
     }
     // Setting and clearing tab stops changes nothing.
+    model.SetColumns(40);
     GoTo(3, 4);
     Feed({atascii::kSetTabStop, atascii::kClearTabStop, atascii::kTab});
     ExpectCursor(8, 4);
-}
-
-TEST_F(ScreenModelTest, TabStopsReachTheLastColumnOfAWideGrid) {
-    model.SetColumns(80);
-    const std::vector<std::pair<int, int>> moves = {{1, 8},   {39, 40}, {40, 48}, {41, 48},
-                                                    {72, 80}, {79, 80}, {80, 80}};
-    for (auto [from, to] : moves) {
-        GoTo(from, 2);
-        Feed({atascii::kTab});
-        EXPECT_EQ(model.CursorX(), to) << "from column " << from;
-    }
-    // Between 40 and 80 the grid's last column is the last stop.
-    model.SetColumns(60);
-    GoTo(57, 3);
-    Feed({atascii::kTab});
-    ExpectCursor(60, 3);
-}
-
-TEST_F(ScreenModelTest, EscapeShowsOnlyAFollowingEscape) {
-    Feed({atascii::kEscape, 'A'});
-    EXPECT_EQ(model.Cell(1, 1), 'A');
-    ExpectCursor(2, 1);
-    EXPECT_FALSE(model.EscapePending());
-
-    GoTo(1, 5);
-    Feed({atascii::kEscape, atascii::kCursorUp});
-    ExpectCursor(1, 4);
-    EXPECT_EQ(model.Cell(1, 4), kBlank);
-
-    GoTo(1, 1);
-    Feed({atascii::kEscape, atascii::kEscape});
-    EXPECT_EQ(model.Cell(1, 1), atascii::kEscape);
-    EXPECT_FALSE(model.EscapePending());
-
-    GoTo(1, 1);
-    Feed({atascii::kEscape, atascii::kEscape, atascii::kEscape});
-    EXPECT_EQ(model.Cell(1, 1), atascii::kEscape);
-    EXPECT_EQ(model.Cell(2, 1), kBlank);
-    ExpectCursor(2, 1);
-    EXPECT_TRUE(model.EscapePending());
 }
 
 TEST_F(ScreenModelTest, WithTheAtarisOwnEscapeEveryCodeAfterItShowsItsGlyph) {
@@ -198,20 +187,10 @@ TEST_F(ScreenModelTest, WithTheAtarisOwnEscapeEveryCodeAfterItShowsItsGlyph) {
         ExpectCursor(6, 6);
         EXPECT_FALSE(model.EscapePending()) << code;
     }
-    // Escape Escape is one Escape glyph, and nothing stays pending.
-    GoTo(1, 1);
-    Feed({atascii::kEscape, atascii::kEscape, 'A'});
-    EXPECT_EQ(model.Cell(1, 1), atascii::kEscape);
-    EXPECT_EQ(model.Cell(2, 1), 'A');
-    // The last column wraps as any glyph does.
-    GoTo(40, 3);
-    Feed({atascii::kEscape, atascii::kClearScreen});
-    EXPECT_EQ(model.Cell(40, 3), atascii::kClearScreen);
-    ExpectCursor(1, 4);
     // Off again: Escape then cursor-up moves the cursor.
     model.SetEscapeShowsControls(false);
     Feed({atascii::kEscape, atascii::kCursorUp});
-    ExpectCursor(1, 3);
+    ExpectCursor(6, 5);
 }
 
 TEST_F(ScreenModelTest, ABlockWriteShowsWhatByteByByteShowsInBothEscapeModes) {
@@ -221,6 +200,7 @@ TEST_F(ScreenModelTest, ABlockWriteShowsWhatByteByByteShowsInBothEscapeModes) {
                                      static_cast<std::uint8_t>(code)});
     }
     for (const bool literal : {false, true}) {
+        SCOPED_TRACE(literal ? "literal" : "acted on");
         ScreenModel bytewise;
         ScreenModel blockwise;
         bytewise.SetEscapeShowsControls(literal);
@@ -229,12 +209,7 @@ TEST_F(ScreenModelTest, ABlockWriteShowsWhatByteByByteShowsInBothEscapeModes) {
             bytewise.WriteByte(code);
         }
         blockwise.Write(stream.data(), stream.size());
-        for (int row = 1; row <= kStoreRows; ++row) {
-            EXPECT_EQ(std::memcmp(bytewise.RowData(row), blockwise.RowData(row), kStoreColumns), 0)
-                << "row " << row << (literal ? " literal" : "");
-        }
-        EXPECT_EQ(bytewise.CursorX(), blockwise.CursorX());
-        EXPECT_EQ(bytewise.CursorY(), blockwise.CursorY());
+        ExpectSameState(bytewise, blockwise);
     }
 }
 
@@ -249,18 +224,41 @@ TEST_F(ScreenModelTest, IgnoredCodesChangeNothing) {
     EXPECT_FALSE(model.Damage().cursorMoved);
 }
 
-TEST_F(ScreenModelTest, InsertLineOnRowOnePushesEverythingDown) {
-    FillRows();
-    GoToRowStart(1);
-    Feed({atascii::kTab});
-    Feed({atascii::kInsertLine});
-    ExpectCursor(1, 1);
-    EXPECT_EQ(model.Cell(1, 1), kBlank);
-    for (int row = 2; row <= 24; ++row) {
-        EXPECT_EQ(model.Cell(1, row), 'A' + row - 2);
+// One code on a screen whose row r starts with the r-th letter. With 24 rows
+// the store's row 25 is off the screen: it takes the row an Insert Line
+// pushes out, and otherwise stays blank.
+TEST_F(ScreenModelTest, LineCodesMoveTheRowsOfTheFirst24) {
+    const int insert = atascii::kInsertLine, erase = atascii::kDeleteLine;
+    const int end = atascii::kEndOfLine;
+    const struct {
+        const char* name;
+        int row; // where the code arrives, the cursor first tabbed off column 1
+        int code;
+        int cursorRow;           // the cursor ends in column 1 of it
+        std::string firstColumn; // of all 25 store rows afterwards
+        int scrolls;
+    } cases[] = {
+        {"InsertLineOnRowOnePushesEverythingDown", 1, insert, 1, " ABCDEFGHIJKLMNOPQRSTUVWX", 0},
+        {"DeleteLinePullsRowsUp", 3, erase, 3, "ABDEFGHIJKLMNOPQRSTUVWX  ", 0},
+        {"DeleteLineOnTheBottomRowBlanksIt", 24, erase, 24, "ABCDEFGHIJKLMNOPQRSTUVW  ", 0},
+        {"EndOfLineMovesDown", 5, end, 6, "ABCDEFGHIJKLMNOPQRSTUVWX ", 0},
+        {"EndOfLineScrollsOnlyAtTheBottom", 24, end, 24, "BCDEFGHIJKLMNOPQRSTUVWX  ", 1},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        model = ScreenModel();
+        model.SetColumns(40);
+        FillRows();
+        GoTo(1, test.row);
+        Feed({atascii::kTab, test.code});
+        ExpectCursor(1, test.cursorRow);
+        EXPECT_EQ(FirstColumn(), test.firstColumn);
+        EXPECT_EQ(model.Damage().scrolls, test.scrolls);
+        // The code itself leaves no glyph anywhere.
+        for (int row = 1; row <= kStoreRows; ++row) {
+            EXPECT_EQ(RowText(row, 2, kStoreColumns), std::string(kStoreColumns - 1, ' ')) << row;
+        }
     }
-    // The old row 24 left the 24-row screen.
-    EXPECT_EQ(model.Cell(1, 25), 'X');
 }
 
 // With 25 rows shown, a line operation on row 25 works on the first 24 rows
@@ -285,56 +283,36 @@ TEST_F(ScreenModelTest, LineOperationsOnARowBelowTheirRowsTouchNothingElse) {
     EXPECT_EQ(model.Cell(1, 24), 'Q');
 }
 
-TEST_F(ScreenModelTest, DeleteLinePullsRowsUp) {
-    FillRows();
-    GoToRowStart(24);
-    Feed({atascii::kDeleteLine});
-    EXPECT_EQ(model.Cell(1, 24), kBlank);
-    EXPECT_EQ(model.Cell(1, 23), 'W');
-    ExpectCursor(1, 24);
-
-    FillRows();
-    GoToRowStart(3);
-    Feed({atascii::kTab, atascii::kDeleteLine});
-    ExpectCursor(1, 3);
-    EXPECT_EQ(model.Cell(1, 2), 'B');
-    EXPECT_EQ(model.Cell(1, 3), 'D');
-    EXPECT_EQ(model.Cell(1, 23), 'X');
-    EXPECT_EQ(model.Cell(1, 24), kBlank);
-}
-
 TEST_F(ScreenModelTest, InsertAndDeleteCharacterAtTheEdges) {
-    std::string row;
-    for (int i = 0; i < 39; ++i) {
-        row += static_cast<char>('0' + i % 10);
+    const std::string digits = "012345678901234567890123456789012345678";
+    const int insert = atascii::kInsertChar;
+    const int erase = atascii::kDeleteChar;
+    const struct {
+        std::string text;
+        int from;   // where the text is written
+        int column; // where the codes arrive; the cursor stays there
+        std::vector<int> codes;
+        std::string row;
+    } edits[] = {
+        {digits + "E", 1, 1, {insert}, " " + digits},
+        {digits + "E", 1, 40, {erase}, digits + " "},
+        {"ABCDE", 1, 2, {erase}, "ACDE" + std::string(36, ' ')},
+        {"ABCDE", 1, 2, {erase, insert}, "A CDE" + std::string(35, ' ')},
+        {"Z", 40, 40, {insert}, std::string(40, ' ')},
+    };
+    int row = 1;
+    for (const auto& edit : edits) {
+        SCOPED_TRACE(testing::Message() << "row " << row);
+        GoTo(edit.from, row);
+        Feed(edit.text);
+        GoTo(edit.column, row);
+        for (const int code : edit.codes) {
+            Feed({code});
+        }
+        ExpectCursor(edit.column, row);
+        EXPECT_EQ(RowText(row), edit.row);
+        ++row;
     }
-    GoTo(1, 6);
-    Feed(row + "E");
-    GoTo(1, 6);
-    Feed({atascii::kInsertChar});
-    ExpectCursor(1, 6);
-    EXPECT_EQ(RowText(6), " " + row);
-
-    GoTo(1, 7);
-    Feed(row + "E");
-    GoTo(40, 7);
-    Feed({atascii::kDeleteChar});
-    ExpectCursor(40, 7);
-    EXPECT_EQ(RowText(7), row + " ");
-
-    GoTo(1, 8);
-    Feed("ABCDE");
-    GoTo(2, 8);
-    Feed({atascii::kDeleteChar});
-    EXPECT_EQ(RowText(8, 1, 5), "ACDE ");
-    Feed({atascii::kInsertChar});
-    EXPECT_EQ(RowText(8, 1, 5), "A CDE");
-
-    GoTo(40, 9);
-    Feed("Z");
-    GoTo(40, 9);
-    Feed({atascii::kInsertChar});
-    EXPECT_EQ(model.Cell(40, 9), kBlank);
 }
 
 TEST_F(ScreenModelTest, ClearScreenBlanksTheWholeStore) {
@@ -345,25 +323,14 @@ TEST_F(ScreenModelTest, ClearScreenBlanksTheWholeStore) {
     model.SetColumns(40);
     model.SetRows(24);
     ExpectCursor(1, 1);
-    for (int row = 1; row <= kStoreRows; ++row) {
-        for (int col = 1; col <= kStoreColumns; ++col) {
-            ASSERT_EQ(model.Cell(col, row), kBlank);
-        }
-    }
+    ExpectStoreBlank();
 }
 
 TEST_F(ScreenModelTest, DisplayableCodesAreStoredUnchanged) {
-    std::vector<int> codes;
-    for (int c = 0; c <= 26; ++c) {
-        codes.push_back(c);
-    }
-    for (int c = 128; c <= 154; ++c) {
-        codes.push_back(c);
-    }
-    for (int c = 160; c <= 252; ++c) {
-        codes.push_back(c);
-    }
-    for (int code : codes) {
+    for (int code = 0; code <= 252; ++code) {
+        if ((code > 26 && code < 128) || (code > 154 && code < 160)) {
+            continue;
+        }
         GoTo(3, 3);
         Feed({code});
         ASSERT_EQ(model.Cell(3, 3), code);
@@ -417,15 +384,8 @@ TEST(ScreenModelBlockWrite, MatchesByteByByteOnRandomStreams) {
         const std::size_t split = random() % stream.size();
         blockwise.Write(stream.data(), split);
         blockwise.Write(stream.data() + split, stream.size() - split);
-        ASSERT_EQ(bytewise.CursorX(), blockwise.CursorX());
-        ASSERT_EQ(bytewise.CursorY(), blockwise.CursorY());
-        ASSERT_EQ(bytewise.EscapePending(), blockwise.EscapePending());
-        ASSERT_EQ(bytewise.TakeDamage().scrolls, blockwise.TakeDamage().scrolls);
-        for (int row = 1; row <= kStoreRows; ++row) {
-            for (int col = 1; col <= kStoreColumns; ++col) {
-                ASSERT_EQ(bytewise.Cell(col, row), blockwise.Cell(col, row));
-            }
-        }
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        ASSERT_NO_FATAL_FAILURE(ExpectSameState(bytewise, blockwise));
     }
 }
 
@@ -443,27 +403,24 @@ TEST(ScreenModelCapture, BbsMainMenuEndsWhereWorkedOut) {
     model.SetColumns(40);
     model.Write(capture.data(), capture.size());
 
-    EXPECT_EQ(model.Cell(23, 2), kBlank);
-    EXPECT_EQ(model.Cell(24, 2), 0x11); // top-left corner of the title box
-    EXPECT_EQ(model.Cell(25, 2), 0x12);
-    EXPECT_EQ(model.Cell(32, 2), 0x12);
-    EXPECT_EQ(model.Cell(33, 2), 0x05);
-    EXPECT_EQ(model.Cell(1, 4), 0xA0);
-    EXPECT_EQ(model.Cell(7, 4), 0x86);
-    EXPECT_EQ(model.Cell(38, 4), 0x82);
-    EXPECT_EQ(model.Cell(28, 6), 0xC2); // inverse "B" of "Bulletin"
-    EXPECT_EQ(model.Cell(29, 6), 'u');
-    for (int col = 1; col <= 40; ++col) {
-        EXPECT_EQ(model.Cell(col, 21), kBlank);
+    const struct {
+        int column, row, code;
+    } cells[] = {{23, 2, kBlank}, {24, 2, 0x11}, {25, 2, 0x12}, {32, 2, 0x12}, {33, 2, 0x05},
+                 {1, 4, 0xA0},    {7, 4, 0x86},  {38, 4, 0x82}, {28, 6, 0xC2}, {29, 6, 'u'}};
+    // 24,2 is the title box's top-left corner; 28,6 the inverse "B" of "Bulletin".
+    for (const auto& cell : cells) {
+        EXPECT_EQ(model.Cell(cell.column, cell.row), cell.code) << cell.column << "," << cell.row;
     }
     const std::string online = "New and Online:nitelite.ddns.net:9000";
-    for (std::size_t i = 0; i < online.size(); ++i) {
-        EXPECT_EQ(model.Cell(static_cast<int>(i) + 1, 22), online[i]);
-    }
-    const std::vector<int> row23 = {'0',  '2',  ':',  '3',  '0',  ' ',  0x19,
-                                    0xC1, 0xED, 0xE9, 0xF3, 0x88, 0x0E, 0x0A};
-    for (std::size_t i = 0; i < row23.size(); ++i) {
-        EXPECT_EQ(model.Cell(static_cast<int>(i) + 1, 23), row23[i]) << "column " << i + 1;
+    const std::vector<std::vector<int>> rows = {
+        std::vector<int>(40, kBlank),
+        std::vector<int>(online.begin(), online.end()),
+        {'0', '2', ':', '3', '0', ' ', 0x19, 0xC1, 0xED, 0xE9, 0xF3, 0x88, 0x0E, 0x0A}};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (std::size_t col = 0; col < rows[i].size(); ++col) {
+            EXPECT_EQ(model.Cell(static_cast<int>(col) + 1, static_cast<int>(i) + 21), rows[i][col])
+                << "row " << i + 21 << " column " << col + 1;
+        }
     }
     EXPECT_EQ(model.CursorX(), 15);
     EXPECT_EQ(model.CursorY(), 23);
