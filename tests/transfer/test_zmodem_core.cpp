@@ -23,7 +23,8 @@ namespace status = zmodem_status;
 
 namespace {
 
-class MemoryFiles : public TZmodemFiles {
+// A folder in memory, to receive into or send from.
+class MemoryFiles : public TZmodemFiles, public TZmodemSource {
 public:
     bool Exists(const std::string& path) override { return files.count(path) != 0; }
     bool IsPlainFile(const std::string& path) override { return Exists(path); }
@@ -52,25 +53,12 @@ public:
     void SetModified(const std::string& path, std::int64_t seconds) override {
         modified[path] = seconds;
     }
-
-    std::map<std::string, Bytes> files;
-    std::map<std::string, std::int64_t> modified;
-    // A length to report instead of the content's (a file too big to hold here).
-    std::map<std::string, std::uint64_t> claimedLengths;
-    std::vector<std::string> created;
-    std::string open;
-    bool failCreate = false;
-};
-
-class MemorySource : public TZmodemSource {
-public:
     TInfo Open(const std::string& path) override {
-        if (files.count(path) == 0) {
+        if (!Exists(path)) {
             throw ETransferFileError("Cannot read " + path + ": No such file or directory");
         }
         open = path;
-        const auto size = claimedSizes.find(path);
-        return {size != claimedSizes.end() ? size->second : files[path].size(), 0};
+        return {Length(path), 0};
     }
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t count) override {
         const Bytes& file = files.at(open);
@@ -79,12 +67,14 @@ public:
         std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), got, data);
         return got;
     }
-    void Close() override { open.clear(); }
 
     std::map<std::string, Bytes> files;
-    // A size to report instead of the content's (a file too big to hold here).
-    std::map<std::string, std::uint64_t> claimedSizes;
+    std::map<std::string, std::int64_t> modified;
+    // A length to report instead of the content's (a file too big to hold here).
+    std::map<std::string, std::uint64_t> claimedLengths;
+    std::vector<std::string> created;
     std::string open;
+    bool failCreate = false;
 };
 
 Bytes Pattern(std::size_t size, unsigned seed) {
@@ -233,9 +223,7 @@ TEST_F(ZmodemReceiverTest, SilenceIsAnsweredEveryTenSecondsThenGivenUp) {
     Ticks(TZmodemReceiver::kTimeoutTicks * (TZmodemReceiver::kMaxRetries - 1));
     EXPECT_TRUE(receiver.Running());
     Ticks(TZmodemReceiver::kTimeoutTicks);
-    EXPECT_FALSE(receiver.Running());
-    EXPECT_TRUE(EndsWithCancel(port.Take()));
-    EXPECT_EQ(port.progress.status, status::kTimedOut);
+    ExpectEnded(status::kTimedOut, TTransferOutcome::TimedOut, true);
     EXPECT_EQ(files.files["/in/f.bin"], Bytes(100, 'x')) << "what came is kept";
 }
 
@@ -319,8 +307,7 @@ TEST_F(ZmodemReceiverTest, AFileNotOfItsAnnouncedLengthIsKeptAndTheBatchIsNoSucc
         }
         Hear(Header(kFin, 0));
         Hear(Text("OO"));
-        EXPECT_EQ(port.progress.status, status);
-        EXPECT_EQ(port.progress.outcome, TTransferOutcome::ProtocolError);
+        ExpectEnded(status, TTransferOutcome::ProtocolError, false);
     }
 }
 
@@ -421,7 +408,7 @@ protected:
     }
 
     FakePort port;
-    MemorySource files;
+    MemoryFiles files;
     TZmodemSender sender{port, files};
     TZmodemEncoder encoder;
 };
@@ -438,7 +425,7 @@ TEST_F(ZmodemSenderTest, AnUnreadableFileOrOneOfFourGigabytesRaisesWithNothingSe
                    {{"/up/small", "/up/huge"}, 0xFFFFFFFFull, false}};
     for (const auto& [paths, hugeSize, raises] : batches) {
         SCOPED_TRACE(paths.back() + " of " + std::to_string(hugeSize));
-        files.claimedSizes["/up/huge"] = hugeSize;
+        files.claimedLengths["/up/huge"] = hugeSize;
         if (!raises) {
             EXPECT_NO_THROW(sender.Start(paths));
             continue;
@@ -598,7 +585,7 @@ TEST_F(ZmodemSenderTest, ASilentLineOrReceiverEndsItTimedOutWithTheCancel) {
 TEST(ZmodemLoopback, OurSenderAndReceiverAgreeOverALineThatSpoilsBothWays) {
     FakePort toReceiver;
     FakePort toSender;
-    MemorySource source;
+    MemoryFiles source;
     MemoryFiles sink;
     source.files["/up/a.bin"] = Pattern(300000, 6);
     source.files["/up/empty"] = {};
