@@ -7,6 +7,8 @@
 #include "transfer/zmodem/zmodem_encoder.h"
 #include "transfer/zmodem/zmodem_start_detector.h"
 
+#include "zmodem_peer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,38 +18,17 @@
 
 using namespace telvora;
 using namespace telvora::zmodem;
+using telvora::test::FeedAll;
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Every byte value, then runs of those ZMODEM escapes and of CR after '@',
+// high bits too.
 Bytes AllByteValues() {
-    Bytes bytes;
-    for (int i = 0; i < 256; ++i) {
-        bytes.push_back(static_cast<std::uint8_t>(i));
-    }
-    for (std::uint8_t special : {0x18, 0x10, 0x11, 0x13, 0x90, 0x91, 0x93, 0x0D, 0x7F, 0xFF}) {
-        bytes.insert(bytes.end(), 40, special);
-    }
-    for (int i = 0; i < 30; ++i) {
-        bytes.insert(bytes.end(), {'@', 0x0D, 0xC0, 0x8D, '*', 0x18, 'B', '0'});
-    }
-    return bytes;
-}
-
-std::vector<TZmodemEvent> FeedAll(TZmodemDecoder& decoder, const Bytes& bytes,
-                                  std::vector<Bytes>* data = nullptr) {
-    std::vector<TZmodemEvent> events;
-    for (std::uint8_t byte : bytes) {
-        const TZmodemEvent event = decoder.Feed(byte);
-        if (event.kind != TZmodemEvent::Kind::None) {
-            events.push_back(event);
-            if (data != nullptr) {
-                data->push_back(decoder.Data());
-            }
-        }
-    }
-    return events;
+    const std::string text = telvora::test::AwkwardContent() + "\xc0\x8d";
+    return {text.begin(), text.end()};
 }
 
 // A ZDATA frame with the subpacket `payload` behind it.
@@ -66,31 +47,29 @@ TEST(ZmodemCrc, MatchesTheKnownCheckValues) {
     EXPECT_EQ(Crc32(data, check.size()), 0xCBF43926u);
 }
 
+// The ZRINIT (full duplex, overlapped I/O, CRC-32) is what lrzsz's rz sends;
+// ZACK and ZFIN end without the XON.
 TEST(ZmodemFraming, AHexHeaderIsSevenBitTextWithItsCrcAndLineEnd) {
-    TZmodemEncoder encoder;
-    Bytes out;
-    encoder.HexHeader(out, kRInit, {0, 0, 0, kCanFullDuplex | kCanOverlapIo | kCanCrc32});
-    // The same bytes lrzsz's rz sends for these capabilities.
-    const std::string expected = std::string("**\x18"
-                                             "B0100000023be50\r\x8a\x11");
-    EXPECT_EQ(std::string(out.begin(), out.end()), expected);
-    TZmodemDecoder decoder;
-    const auto events = FeedAll(decoder, out);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, TZmodemEvent::Kind::Header);
-    EXPECT_EQ(events[0].type, kRInit);
-    EXPECT_EQ(events[0].encoding, THeaderEncoding::Hex);
-    EXPECT_EQ(events[0].bytes[kF0], 0x23);
-}
-
-TEST(ZmodemFraming, ZackAndZfinHeadersEndWithoutXon) {
-    TZmodemEncoder encoder;
-    Bytes ack;
-    encoder.HexHeader(ack, kAck, PositionHeader(1));
-    EXPECT_EQ(ack.back(), 0x8A);
-    Bytes fin;
-    encoder.HexHeader(fin, kFin, PositionHeader(0));
-    EXPECT_EQ(fin.back(), 0x8A);
+    const struct {
+        TFrameType type;
+        THeaderBytes bytes;
+        std::string text;
+    } headers[] = {{kRInit, {0, 0, 0, 0x23}, "B0100000023be50\r\x8a\x11"},
+                   {kAck, PositionHeader(1), "B03010000009866\r\x8a"},
+                   {kFin, PositionHeader(0), "B0800000000022d\r\x8a"}};
+    for (const auto& [type, bytes, text] : headers) {
+        TZmodemEncoder encoder;
+        Bytes out;
+        encoder.HexHeader(out, type, bytes);
+        EXPECT_EQ(std::string(out.begin(), out.end()), "**\x18" + text);
+        TZmodemDecoder decoder;
+        const auto events = FeedAll(decoder, out);
+        ASSERT_EQ(events.size(), 1u) << text;
+        EXPECT_EQ(events[0].kind, TZmodemEvent::Kind::Header);
+        EXPECT_EQ(events[0].type, type);
+        EXPECT_EQ(events[0].encoding, THeaderEncoding::Hex);
+        EXPECT_EQ(events[0].bytes, bytes);
+    }
 }
 
 TEST(ZmodemFraming, EveryByteValueSurvivesBothCrcsSplitAtEveryPoint) {
@@ -175,24 +154,20 @@ TEST(ZmodemFraming, StreamedSubpacketsFollowOneHeaderUntilTheFrameEnds) {
 }
 
 TEST(ZmodemCrc, EightBytesAStepGiveWhatOneByteAStepGives) {
-    Bytes bytes = AllByteValues();
+    const Bytes bytes = AllByteValues();
+    const auto check = [&](std::uint32_t crc, std::size_t start, std::size_t length) {
+        std::uint32_t slow = crc;
+        for (std::size_t i = 0; i < length; ++i) {
+            slow = Crc32Update(slow, bytes[start + i]);
+        }
+        EXPECT_EQ(Crc32Run(crc, bytes.data() + start, length), slow) << start << "+" << length;
+    };
     for (std::size_t start : {0u, 1u, 3u, 7u}) {
         for (std::size_t length = 0; length + start <= 64; ++length) {
-            std::uint32_t slow = kCrc32Start;
-            for (std::size_t i = 0; i < length; ++i) {
-                slow = Crc32Update(slow, bytes[start + i]);
-            }
-            EXPECT_EQ(Crc32Run(kCrc32Start, bytes.data() + start, length), slow)
-                << start << "+" << length;
+            check(kCrc32Start, start, length);
         }
     }
-    EXPECT_EQ(Crc32Run(0x12345678u, bytes.data(), bytes.size()), [&] {
-        std::uint32_t crc = 0x12345678u;
-        for (std::uint8_t byte : bytes) {
-            crc = Crc32Update(crc, byte);
-        }
-        return crc;
-    }());
+    check(0x12345678u, 0, bytes.size());
 }
 
 // What a receiver does: runs of plain data at once, the rest byte by byte.

@@ -8,6 +8,7 @@
 // deadline; the child is killed and reaped if it outlives the test.
 
 #include "transfer/transfer_port.h"
+#include "transfer/zmodem/zmodem_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -239,6 +240,24 @@ bool Drive(Core& core, LinePort& port, ZmodemChild& child, const DriveOptions& o
     }
     flush();
     return true;
+}
+
+// What a stream reads as, byte by byte: its events and, if asked, the data
+// the decoder held at each.
+inline std::vector<TZmodemEvent> FeedAll(TZmodemDecoder& decoder,
+                                         const std::vector<std::uint8_t>& bytes,
+                                         std::vector<std::vector<std::uint8_t>>* data = nullptr) {
+    std::vector<TZmodemEvent> events;
+    for (std::uint8_t byte : bytes) {
+        const TZmodemEvent event = decoder.Feed(byte);
+        if (event.kind != TZmodemEvent::Kind::None) {
+            events.push_back(event);
+            if (data != nullptr) {
+                data->push_back(decoder.Data());
+            }
+        }
+    }
+    return events;
 }
 
 inline std::string ReadFile(const std::filesystem::path& path) {
