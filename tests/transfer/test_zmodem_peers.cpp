@@ -76,7 +76,9 @@ struct TSzBatch {
 };
 
 // Named in test lists and failures by its row, not its bytes.
-void PrintTo(const TSzBatch& batch, std::ostream* out) { *out << batch.name; }
+void PrintTo(const TSzBatch& batch, std::ostream* out) {
+    *out << batch.name;
+}
 
 class ReceiveBatchFromSz : public ReceiveFromSz, public ::testing::WithParamInterface<TSzBatch> {};
 
