@@ -29,8 +29,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <condition_variable>
-#include <mutex>
+#include <functional>
 #include <random>
 
 using namespace telvora;
@@ -74,22 +73,46 @@ protected:
     std::vector<std::uint8_t> Receive(std::size_t count) {
         return OnPeer([&] { return peer.Read(count); });
     }
-    // Saves an entry for the peer in an empty host directory and calls it.
-    void CallNewEntry(const QString& name, const QString& kind, const QString& width) {
-        TDialer* dialer = window.Dialer();
-        QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
-        QTimer::singleShot(50, dialer, [&] {
-            dialer->findChild<QLineEdit*>(QStringLiteral("Edit1"))->setText("127.0.0.1");
-            dialer->findChild<QLineEdit*>(QStringLiteral("Edit3"))
-                ->setText(QString::fromStdString(peer.PortText()));
-            dialer->findChild<QLineEdit*>(QStringLiteral("Edit2"))->setText(name);
-            dialer->findChild<QComboBox*>(QStringLiteral("ComboBox1"))->setCurrentText(kind);
-            dialer->findChild<QComboBox*>(QStringLiteral("ComboBox2"))->setCurrentText(width);
-            dialer->findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
-            dialer->HyperGrid1EnterRow(1);
-            dialer->findChild<QPushButton*>(QStringLiteral("BitBtn3"))->click();
-        });
+    template <typename Widget = QPushButton> Widget* InDirectory(const char* name) {
+        return window.Dialer()->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    // Opens the host directory and, once it shows, works it as the user would.
+    void UseDirectory(const std::function<void()>& steps) {
+        QTimer::singleShot(50, window.Dialer(), steps);
         window.Entry("M_TelnetStart")->trigger();
+    }
+    void CallRow(int row) {
+        window.Dialer()->HyperGrid1EnterRow(row);
+        InDirectory("BitBtn3")->click();
+    }
+    // Saves an entry for the peer in an empty host directory, then calls it
+    // or (no kind given, width left as offered) leaves with Close.
+    void SaveNewEntry(const QString& name, const QString& kind = {}, const QString& width = {}) {
+        QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
+        UseDirectory([=, this] {
+            InDirectory<QLineEdit>("Edit1")->setText(QStringLiteral("127.0.0.1"));
+            InDirectory<QLineEdit>("Edit3")->setText(QString::fromStdString(peer.PortText()));
+            InDirectory<QLineEdit>("Edit2")->setText(name);
+            if (!kind.isEmpty()) {
+                InDirectory<QComboBox>("ComboBox1")->setCurrentText(kind);
+                InDirectory<QComboBox>("ComboBox2")->setCurrentText(width);
+            }
+            InDirectory("BitBtn1")->click();
+            if (kind.isEmpty()) {
+                InDirectory("BitBtn4")->click();
+            } else {
+                CallRow(1);
+            }
+        });
+    }
+    void AnswerCall() {
+        ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
+    }
+    void ExpectRawLine() {
+        ASSERT_NE(window.Session().TelnetConn(), nullptr);
+        EXPECT_EQ(window.Session().TelnetConn()->ConnectionKind(), TConnectionThread::Kind::Raw);
+        EXPECT_EQ(Status().first, "RAW TCP");
     }
 
     LoopbackPeer peer;
@@ -100,11 +123,8 @@ TEST_F(TelnetSession, TheTerminalTypeAskedForIsAtascii) {
     Send({kIac, kDo, kTermType});
     EXPECT_EQ(Receive(3), (std::vector<std::uint8_t>{kIac, kWill, kTermType}));
     Send({kIac, kSb, kTermType, 1, kIac, kSe});
-    std::vector<std::uint8_t> expected{kIac, kSb, kTermType, 0};
-    for (char c : std::string("ATASCII")) {
-        expected.push_back(static_cast<std::uint8_t>(c));
-    }
-    expected.insert(expected.end(), {kIac, kSe});
+    const std::vector<std::uint8_t> expected{kIac, kSb, kTermType, 0,   'A',  'T', 'A',
+                                             'S',  'C', 'I',       'I', kIac, kSe};
     EXPECT_EQ(Receive(expected.size()), expected);
 }
 
@@ -406,39 +426,16 @@ TEST_F(TelnetSession, DisconnectWithNothingRunningChangesNothing) {
 }
 
 TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
-    TDialer* dialer = window.Dialer();
-    ASSERT_NE(dialer, nullptr);
-    QSettings(QStringLiteral("Marrowby"), QStringLiteral("Telvora")).clear();
-    auto edit = [dialer](const char* name) {
-        return dialer->findChild<QLineEdit*>(QString::fromLatin1(name));
-    };
-    auto button = [dialer](const char* name) {
-        return dialer->findChild<QPushButton*>(QString::fromLatin1(name));
-    };
+    ASSERT_NE(window.Dialer(), nullptr);
     // First the user saves the BBS and leaves with "Close": nothing starts.
-    QTimer::singleShot(50, dialer, [&] {
-        edit("Edit1")->setText(QStringLiteral("127.0.0.1"));
-        edit("Edit3")->setText(QString::fromStdString(peer.PortText()));
-        edit("Edit2")->setText(QStringLiteral("Loopback BBS"));
-        button("BitBtn1")->click();
-        button("BitBtn4")->click();
-    });
-    window.Entry("M_TelnetStart")->trigger();
+    SaveNewEntry(QStringLiteral("Loopback BBS"));
     EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     // The empty row gives no host: nothing starts either.
-    QTimer::singleShot(50, dialer, [&] {
-        dialer->HyperGrid1EnterRow(2);
-        button("BitBtn3")->click();
-    });
-    window.Entry("M_TelnetStart")->trigger();
+    UseDirectory([this] { CallRow(2); });
     EXPECT_EQ(window.Session().TelnetConn(), nullptr);
     // Then Connect on its row.
     window.Session().SetColumns(80);
-    QTimer::singleShot(50, dialer, [&] {
-        dialer->HyperGrid1EnterRow(1);
-        button("BitBtn3")->click();
-    });
-    window.Entry("M_TelnetStart")->trigger();
+    UseDirectory([this] { CallRow(1); });
     ASSERT_NE(window.Session().TelnetConn(), nullptr);
     EXPECT_TRUE(OnPeer([&] { return peer.Accept(); }));
     // An entry left at 40 connects in 40, whatever the screen had.
@@ -448,15 +445,13 @@ TEST_F(TelnetSession, TheHostDirectoryConnectsToTheChosenHost) {
 
 TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) {
     // An XEP80 board: the entry's width applies as it connects.
-    CallNewEntry("Raw Board", "Raw", "80");
+    SaveNewEntry("Raw Board", "Raw", "80");
     ASSERT_NE(window.Session().TelnetConn(), nullptr);
-    EXPECT_EQ(window.Session().TelnetConn()->ConnectionKind(), TConnectionThread::Kind::Raw);
     EXPECT_EQ(window.Session().Columns(), 80);
     EXPECT_TRUE(window.Entry("Columns80")->isChecked());
-    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
+    ASSERT_NO_FATAL_FAILURE(AnswerCall());
     EXPECT_TRUE(Enabled("M_TelnetStop"));
-    EXPECT_EQ(Status().first, "RAW TCP");
+    ExpectRawLine();
 
     // The insert-character code and the byte after it arrive as sent.
     Send({'A', 'B', 'C', 'D', 255, 'E', 'F', 255, 'G'});
@@ -471,19 +466,16 @@ TEST_F(TelnetSession, ARawEntryOfTheDirectoryConnectsByRawTcpAndKeepsEveryByte) 
 // A Telnet entry whose board turns out to be a plain TCP bridge: the window
 // asks once (answered Yes here) and the entry is called again over raw TCP.
 TEST_F(TelnetSession, ATelnetEntryWhoseBoardSpeaksNoTelnetIsSwitchedToRawWhenTheUserAgrees) {
-    CallNewEntry("Bridge", "Telnet", "40");
-    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
+    SaveNewEntry("Bridge", "Telnet", "40");
+    ASSERT_NO_FATAL_FAILURE(AnswerCall());
     // A bridge passes the insert-character code on as it is.
     Send({255, 'A', 155});
     ASSERT_TRUE(WaitForAnyMessage());
     EXPECT_EQ(messages.front(), "\"Bridge\" answers like a plain TCP bridge, not a Telnet "
                                 "server. Switch this entry to Raw TCP and call it again?");
     peer.CloseConnection();
-    ASSERT_TRUE(OnPeer([&] { return peer.Accept(); }));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return window.Session().LineUp(); }));
-    EXPECT_EQ(window.Session().TelnetConn()->ConnectionKind(), TConnectionThread::Kind::Raw);
-    EXPECT_EQ(Status().first, "RAW TCP");
+    ASSERT_NO_FATAL_FAILURE(AnswerCall());
+    ExpectRawLine();
     EXPECT_EQ(window.Session().LastEntry().Protocol, THostProtocol::Raw) << "kept with the entry";
 }
 
@@ -535,18 +527,16 @@ TEST_F(TelnetSession, AKeyReturnsTheViewToTheLiveScreen) {
     }
     Send(lines);
     ASSERT_TRUE(ProcessEventsUntil([&] { return window.Screen()->ScrollbackRows() == 17; }));
-    Press(Qt::Key_PageUp, Qt::ShiftModifier);
-    EXPECT_EQ(window.Screen()->ViewBack(), 17) << "a page back, as far as there is";
-    EXPECT_TRUE(window.StatusPanel2()->text().contains(QStringLiteral("17 of 17 rows back")))
-        << window.StatusPanel2()->text().toStdString();
-    Press(Qt::Key_PageDown, Qt::ShiftModifier);
-    EXPECT_EQ(window.Screen()->ViewBack(), 0);
-    Press(Qt::Key_PageUp, Qt::ShiftModifier);
-    Press(Qt::Key_End, Qt::ShiftModifier);
-    EXPECT_EQ(window.Screen()->ViewBack(), 0);
-    Press(Qt::Key_PageUp, Qt::ShiftModifier);
-    Press(Qt::Key_K, Qt::NoModifier, "k");
-    EXPECT_EQ(window.Screen()->ViewBack(), 0);
+    for (const auto& [key, modifiers, text] : {std::tuple{Qt::Key_PageDown, Qt::ShiftModifier, ""},
+                                               {Qt::Key_End, Qt::ShiftModifier, ""},
+                                               {Qt::Key_K, Qt::NoModifier, "k"}}) {
+        Press(Qt::Key_PageUp, Qt::ShiftModifier);
+        EXPECT_EQ(window.Screen()->ViewBack(), 17) << "a page back, as far as there is";
+        EXPECT_TRUE(window.StatusPanel2()->text().contains(QStringLiteral("17 of 17 rows back")))
+            << window.StatusPanel2()->text().toStdString();
+        Press(key, modifiers, QString::fromLatin1(text));
+        EXPECT_EQ(window.Screen()->ViewBack(), 0) << key;
+    }
     EXPECT_EQ(Receive(1), std::vector<std::uint8_t>{'k'});
     window.Entry("ClearScrollback1")->trigger();
     EXPECT_EQ(window.Screen()->ScrollbackRows(), 0);
