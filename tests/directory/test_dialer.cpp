@@ -114,21 +114,20 @@ protected:
         }
         return rows;
     }
-    // The type column, top to bottom.
-    QStringList GridTypes() {
-        QStringList types;
+    // One column of the grid, top to bottom.
+    QStringList GridColumn(int column) {
+        QStringList cells;
         for (int r = 0; r < Grid()->model()->rowCount(); ++r) {
-            types << Grid()->model()->index(r, 3).data().toString();
+            cells << Grid()->model()->index(r, column).data().toString();
         }
-        return types;
+        return cells;
     }
-    // The width column, top to bottom.
-    QStringList GridColumns() {
-        QStringList widths;
-        for (int r = 0; r < Grid()->model()->rowCount(); ++r) {
-            widths << Grid()->model()->index(r, 4).data().toString();
+    static QStringList Items(const QComboBox* chooser) {
+        QStringList items;
+        for (int i = 0; i < chooser->count(); ++i) {
+            items << chooser->itemText(i);
         }
-        return widths;
+        return items;
     }
     QStringList Boxes() {
         return {Edit("Edit1")->text(), Edit("Edit3")->text(), Edit("Edit2")->text()};
@@ -138,16 +137,13 @@ protected:
         Edit("Edit3")->setText(port);
         Edit("Edit2")->setText(description);
     }
-    void Choose(const QString& type) {
-        const int index = TypeChooser()->findText(type);
-        ASSERT_GE(index, 0) << type.toStdString();
-        TypeChooser()->setCurrentIndex(index);
+    static void ChooseIn(QComboBox* chooser, const QString& text) {
+        const int index = chooser->findText(text);
+        ASSERT_GE(index, 0) << text.toStdString();
+        chooser->setCurrentIndex(index);
     }
-    void ChooseColumns(const QString& columns) {
-        const int index = ColumnsChooser()->findText(columns);
-        ASSERT_GE(index, 0) << columns.toStdString();
-        ColumnsChooser()->setCurrentIndex(index);
-    }
+    void Choose(const QString& type) { ChooseIn(TypeChooser(), type); }
+    void ChooseColumns(const QString& columns) { ChooseIn(ColumnsChooser(), columns); }
     void ClickRow(int viewRow) {
         const QRect cell = Grid()->visualRect(Grid()->model()->index(viewRow, 2));
         QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
@@ -171,41 +167,33 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
     EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(Find<QGroupBox>("GroupBox1")->geometry(), QRect(0, 0, 617, 188));
-    EXPECT_EQ(Edit("Edit1")->geometry(), QRect(1, 203, 200, 21));
-    EXPECT_EQ(Edit("Edit3")->geometry(), QRect(201, 203, 56, 21));
-    EXPECT_EQ(Edit("Edit2")->geometry(), QRect(256, 203, 197, 21));
-    EXPECT_EQ(TypeChooser()->geometry(), QRect(452, 203, 69, 21));
-    EXPECT_EQ(Edit("Edit3")->text(), "23");
-    ASSERT_EQ(TypeChooser()->count(), 4);
-    EXPECT_EQ(TypeChooser()->itemText(0), "Telnet");
-    EXPECT_EQ(TypeChooser()->itemText(1), "Raw");
-    EXPECT_EQ(TypeChooser()->itemText(2), "Serial");
-    EXPECT_EQ(TypeChooser()->itemText(3), "Modem");
-    EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
-    // Every kind's name and the Escape box's text show whole.
-    EXPECT_GE(TypeChooser()->width(), TypeChooser()->sizeHint().width());
+    const std::pair<QWidget*, QRect> fields[] = {{Find<QGroupBox>("GroupBox1"), {0, 0, 617, 188}},
+                                                 {Edit("Edit1"), {1, 203, 200, 21}},
+                                                 {Edit("Edit3"), {201, 203, 56, 21}},
+                                                 {Edit("Edit2"), {256, 203, 197, 21}},
+                                                 {TypeChooser(), {452, 203, 69, 21}},
+                                                 {ColumnsChooser(), {520, 203, 44, 21}},
+                                                 {Find<QSpinBox>("SpinBox1"), {563, 203, 48, 21}}};
+    for (const auto& [field, geometry] : fields) {
+        EXPECT_EQ(field->geometry(), geometry) << field->objectName().toStdString();
+    }
+    // Every kind's name and the Escape box's text show whole, inside the window.
     auto* escape = Find<QCheckBox>("EscapeBox");
-    EXPECT_GE(escape->width(), escape->sizeHint().width());
-    EXPECT_LE(escape->geometry().right(), m_dialer.width() - 1) << "inside the window";
-    // A modem's call is set only for a Modem entry.
-    auto* modem = Find<QPushButton>("ModemButton");
-    EXPECT_FALSE(modem->isEnabled());
-    TypeChooser()->setCurrentIndex(3);
-    EXPECT_TRUE(modem->isEnabled());
-    TypeChooser()->setCurrentIndex(0);
-    EXPECT_EQ(ColumnsChooser()->geometry(), QRect(520, 203, 44, 21));
-    auto* timeout = Find<QSpinBox>("SpinBox1");
-    EXPECT_EQ(timeout->geometry(), QRect(563, 203, 48, 21));
-    EXPECT_EQ(timeout->value(), 30);
-    EXPECT_LE(timeout->geometry().right(), m_dialer.width() - 1) << "inside the window";
-    ASSERT_EQ(ColumnsChooser()->count(), 2);
-    EXPECT_EQ(ColumnsChooser()->itemText(0), "40");
-    EXPECT_EQ(ColumnsChooser()->itemText(1), "80");
+    for (QWidget* whole : {static_cast<QWidget*>(TypeChooser()), static_cast<QWidget*>(escape)}) {
+        EXPECT_GE(whole->width(), whole->sizeHint().width()) << whole->objectName().toStdString();
+    }
+    for (QWidget* last : {static_cast<QWidget*>(escape), fields[5].first, fields[6].first}) {
+        EXPECT_LE(last->geometry().right(), m_dialer.width() - 1)
+            << last->objectName().toStdString();
+    }
+    EXPECT_EQ(Edit("Edit3")->text(), "23");
+    EXPECT_EQ(Items(TypeChooser()), (QStringList{"Telnet", "Raw", "Serial", "Modem"}));
+    EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
+    EXPECT_EQ(Items(ColumnsChooser()), (QStringList{"40", "80"}));
     EXPECT_EQ(ColumnsChooser()->itemData(0).toInt(), 40);
     EXPECT_EQ(ColumnsChooser()->itemData(1).toInt(), 80);
     EXPECT_EQ(ColumnsChooser()->currentText(), "40");
-    EXPECT_LE(ColumnsChooser()->geometry().right(), m_dialer.width() - 1) << "inside the window";
+    EXPECT_EQ(Find<QSpinBox>("SpinBox1")->value(), 30);
 
     struct Expected {
         const char* name;
@@ -240,27 +228,26 @@ TEST_F(DialerTest, WindowComponentsCaptionsAndGeometry) {
         EXPECT_GT(opaque, 20) << "the picture draws something";
         EXPECT_GT(coloured, 0) << "the normal form has colour";
     }
+    // A modem's call is set only for a Modem entry.
+    auto* modem = Find<QPushButton>("ModemButton");
+    EXPECT_FALSE(modem->isEnabled());
+    Choose("Modem");
+    EXPECT_TRUE(modem->isEnabled());
 }
 
 TEST_F(DialerTest, GridColumnsRowsAndHeader) {
     m_dialer.show();
     QTableView* grid = Grid();
     QHeaderView* header = grid->horizontalHeader();
-    ASSERT_EQ(grid->model()->columnCount(), 8);
-    EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), "Hostname");
-    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), "Port");
-    EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Description");
-    EXPECT_EQ(grid->model()->headerData(3, Qt::Horizontal).toString(), "Type");
-    EXPECT_EQ(grid->model()->headerData(4, Qt::Horizontal).toString(), "Cols");
-    EXPECT_EQ(grid->model()->headerData(5, Qt::Horizontal).toString(), "Secs");
-    EXPECT_EQ(grid->model()->headerData(6, Qt::Horizontal).toString(), "Calls");
-    EXPECT_EQ(grid->model()->headerData(7, Qt::Horizontal).toString(), "Last Call");
-    EXPECT_EQ(header->sectionSize(0), 200);
-    EXPECT_EQ(header->sectionSize(1), 52);
-    EXPECT_EQ(header->sectionSize(2), 196);
-    EXPECT_EQ(header->sectionSize(3), 68);
-    EXPECT_EQ(header->sectionSize(4), 42);
-    EXPECT_EQ(header->sectionSize(5), 47);
+    QStringList titles;
+    QList<int> widths;
+    for (int column = 0; column < grid->model()->columnCount(); ++column) {
+        titles << grid->model()->headerData(column, Qt::Horizontal).toString();
+        widths << header->sectionSize(column);
+    }
+    EXPECT_EQ(titles, (QStringList{"Hostname", "Port", "Description", "Type", "Cols", "Secs",
+                                   "Calls", "Last Call"}));
+    EXPECT_EQ(widths.mid(0, 6), (QList<int>{200, 52, 196, 68, 42, 47}));
     // The calls lie beyond the right edge, behind a scroll bar.
     EXPECT_LE(header->sectionPosition(5) + header->sectionSize(5), grid->viewport()->width());
     EXPECT_TRUE(header->isVisible());
@@ -305,8 +292,8 @@ TEST_F(DialerTest, ShowingLoadsTheStoreAndEntersRowOne) {
     EXPECT_THAT(GridRows(),
                 ElementsAre(QStringList{"a.example", "23", "alpha"},
                             QStringList{"z.example", "2323", "Zulu"}, QStringList{"", "", ""}));
-    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", "")) << "the empty row has no type";
-    EXPECT_THAT(GridColumns(), ElementsAre("40", "80", "")) << "nor a width";
+    EXPECT_THAT(GridColumn(3), ElementsAre("Telnet", "Raw", "")) << "the empty row has no type";
+    EXPECT_THAT(GridColumn(4), ElementsAre("40", "80", "")) << "nor a width";
     EXPECT_EQ(Boxes(), (QStringList{"a.example", "23", "alpha"}));
     EXPECT_EQ(TypeChooser()->currentText(), "Telnet");
     EXPECT_EQ(ColumnsChooser()->currentText(), "40");
@@ -383,7 +370,7 @@ TEST_F(DialerTest, SaveAsNewAddsTheEntryAndRejectsBlanksWithAMessage) {
     Button("BitBtn1")->click();
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
-    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", ""));
+    EXPECT_THAT(GridColumn(3), ElementsAre("Telnet", "Raw", ""));
 
     Type("  ", "23", "No host");
     Button("BitBtn1")->click();
@@ -426,107 +413,76 @@ TEST_F(DialerTest, UpdateAndDeleteActOnTheSelectedRow) {
     EXPECT_EQ(Boxes(), (QStringList{"c.example", "3", "Charlie"}));
 }
 
-TEST_F(DialerTest, UpdateChangesTheSelectedEntrysType) {
+// The type and the width are kept alike: each row shows its own, Update and
+// Save As New store the chosen one and Delete takes it with the entry.
+struct TEntryField {
+    const char* name;
+    const char* suffix; // of the stored value's name
+    int column;         // in the grid
+    const char* plain;  // for an entry stored without it
+    const char* other;
+    const char* keptSuffix; // the other field, which an edit of this one leaves
+    const char* keptPlain;
+};
+void PrintTo(const TEntryField& field, std::ostream* os) {
+    *os << field.name;
+}
+
+class DialerFieldTest : public DialerTest, public ::testing::WithParamInterface<TEntryField> {
+protected:
+    QComboBox* Chooser() { return GetParam().column == 3 ? TypeChooser() : ColumnsChooser(); }
+    std::string Shown() { return Chooser()->currentText().toStdString(); }
+    std::optional<std::string> Stored(const std::string& description, const char* suffix) {
+        return m_store.Value(kKey, description + suffix);
+    }
+};
+
+TEST_P(DialerFieldTest, EachRowShowsItsOwnAndEditsStoreIt) {
+    const TEntryField& f = GetParam();
     Store("Alpha", "a.example", "23");
     Store("Beta", "b.example", "8000");
+    m_store.PutString(kKey, std::string("Beta") + f.suffix, f.other);
     m_dialer.show();
+    EXPECT_THAT(GridColumn(f.column), ElementsAre(f.plain, f.other, ""));
     ClickRow(1);
-    Choose("Raw");
-    Button("BitBtn2")->click();
-    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-TYPE"), "Raw");
-    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT"), "8000");
-    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Raw", ""));
-    EXPECT_EQ(TypeChooser()->currentText(), "Telnet") << "the reload enters row 1";
-
-    ClickRow(1);
-    EXPECT_EQ(TypeChooser()->currentText(), "Raw");
-    Choose("Telnet");
-    Button("BitBtn2")->click();
-    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-TYPE"), "Telnet");
-    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", "Telnet", ""));
-
-    // Delete takes the type with the entry.
-    ClickRow(1);
-    Button("BitBtn5")->click();
-    EXPECT_FALSE(m_store.Value(kKey, "Beta-PORT-TYPE"));
-    EXPECT_THAT(GridTypes(), ElementsAre("Telnet", ""));
-}
-
-TEST_F(DialerTest, TheWidthChooserEditsTheEntry) {
-    Store("Alpha", "a.example", "23");
-    Store("Beta", "b.example", "23", std::nullopt, "80");
-    m_dialer.show();
-    EXPECT_THAT(GridColumns(), ElementsAre("40", "80", ""));
-    ClickRow(1);
-    EXPECT_EQ(ColumnsChooser()->currentText(), "80");
+    EXPECT_EQ(Shown(), f.other);
     ClickRow(0);
-    EXPECT_EQ(ColumnsChooser()->currentText(), "40");
-
-    // Save As New takes the chosen width.
-    Type("wide.example", "2323", "Wide");
-    ChooseColumns("80");
-    Button("BitBtn1")->click();
-    EXPECT_EQ(m_store.Value(kKey, "Wide-PORT-COLUMNS"), "80");
-    EXPECT_THAT(GridColumns(), ElementsAre("40", "80", "80", ""));
+    EXPECT_EQ(Shown(), f.plain);
 
     // Update changes it both ways.
-    ClickRow(0);
-    ChooseColumns("80");
+    ChooseIn(Chooser(), f.other);
     Button("BitBtn2")->click();
-    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-COLUMNS"), "80");
-    EXPECT_EQ(m_store.Value(kKey, "Alpha-PORT-TYPE"), "Telnet") << "the type stays";
+    EXPECT_EQ(Stored("Alpha", f.suffix), f.other);
+    EXPECT_EQ(Stored("Alpha", f.keptSuffix), f.keptPlain) << "the other field stays";
     ClickRow(1);
-    ChooseColumns("40");
+    ChooseIn(Chooser(), f.plain);
     Button("BitBtn2")->click();
-    EXPECT_EQ(m_store.Value(kKey, "Beta-PORT-COLUMNS"), "40");
-    EXPECT_THAT(GridColumns(), ElementsAre("80", "40", "80", ""));
+    EXPECT_EQ(Stored("Beta", f.suffix), f.plain);
+    EXPECT_EQ(Stored("Beta", "-PORT"), "8000");
+    EXPECT_THAT(GridColumn(f.column), ElementsAre(f.other, f.plain, ""));
+    EXPECT_EQ(Shown(), f.other) << "the reload enters row 1";
 
-    // The empty row shows 40.
+    // Save As New takes the chosen one; the empty row shows the plain one.
+    Type("new.example", "2323", "New");
+    ChooseIn(Chooser(), f.other);
+    Button("BitBtn1")->click();
+    EXPECT_EQ(Stored("New", f.suffix), f.other);
+    EXPECT_THAT(GridColumn(f.column), ElementsAre(f.other, f.plain, f.other, ""));
+    ClickRow(2);
     ClickRow(3);
-    EXPECT_EQ(ColumnsChooser()->currentText(), "40");
+    EXPECT_EQ(Shown(), f.plain);
 
-    // Delete takes the width with the entry.
     ClickRow(2);
     Button("BitBtn5")->click();
-    EXPECT_FALSE(m_store.Value(kKey, "Wide-PORT-COLUMNS"));
-    EXPECT_THAT(GridColumns(), ElementsAre("80", "40", ""));
+    EXPECT_FALSE(Stored("New", f.suffix));
+    EXPECT_THAT(GridColumn(f.column), ElementsAre(f.other, f.plain, ""));
 }
 
-TEST_F(DialerTest, ConnectTakesTheRowsStoredWidth) {
-    Store("Alpha", "a.example", "23", "Raw", "80");
-    Store("Beta", "b.example", "23");
-    EXPECT_EQ(m_dialer.ChosenColumns(), 40) << "before any Connect";
-    EXPECT_EQ(ExecWith([this] {
-                  ChooseColumns("40");
-                  Button("BitBtn3")->click();
-              }),
-              QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
-    EXPECT_EQ(m_dialer.ChosenColumns(), 80) << "the row's width, not the chooser's";
-    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Raw);
-
-    // An entry stored without a width, then the empty row.
-    EXPECT_EQ(ExecWith([this] {
-                  ClickRow(1);
-                  Button("BitBtn3")->click();
-              }),
-              QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenHost(), "b.example");
-    EXPECT_EQ(m_dialer.ChosenColumns(), 40);
-    EXPECT_EQ(ExecWith([this] {
-                  ClickRow(0);
-                  Button("BitBtn3")->click();
-              }),
-              QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenColumns(), 80);
-    EXPECT_EQ(ExecWith([this] {
-                  ClickRow(2);
-                  Button("BitBtn3")->click();
-              }),
-              QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenHost(), "");
-    EXPECT_EQ(m_dialer.ChosenColumns(), 40);
-}
+INSTANTIATE_TEST_SUITE_P(
+    TypeAndWidth, DialerFieldTest,
+    ::testing::Values(TEntryField{"Type", "-PORT-TYPE", 3, "Telnet", "Raw", "-PORT-COLUMNS", "40"},
+                      TEntryField{"Width", "-PORT-COLUMNS", 4, "40", "80", "-PORT-TYPE", "Telnet"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialerTest, FailedSaveIsReportedAndTheListStaysAsItWas) {
     Store("Alpha", "a.example", "1");
@@ -547,63 +503,55 @@ TEST_F(DialerTest, FailedSaveIsReportedAndTheListStaysAsItWas) {
     EXPECT_EQ(m_store.Value(kKey, "Beta"), "b.example");
 }
 
+// Connect and a double click close the window with the clicked row's stored
+// values, whatever the boxes say; one after another, so that nothing is left
+// over from the call before.
 TEST_F(DialerTest, ConnectTakesTheRowsStoredValuesAndClosesWithOk) {
-    Store("Alpha", "a.example", "6502", "Raw");
-    const int result = ExecWith([this] {
-        Type("typed.example", "99", "Typed");
-        Choose("Telnet");
-        Button("BitBtn3")->click();
-    });
-    EXPECT_EQ(result, QDialog::Accepted);
-    EXPECT_FALSE(m_dialer.isVisible());
-    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
-    EXPECT_EQ(m_dialer.ChosenPort(), "6502");
-    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Raw);
-}
-
-TEST_F(DialerTest, ConnectToAnEntryStoredWithoutATypeChoosesTelnet) {
-    Store("Alpha", "a.example", "23");
-    EXPECT_EQ(ExecWith([this] { Button("BitBtn3")->click(); }), QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
-    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Telnet);
-}
-
-TEST_F(DialerTest, ConnectOnTheEmptyRowGivesAnEmptyHost) {
-    Store("Alpha", "a.example", "6502");
-    const int result = ExecWith([this] {
-        ClickRow(1);
-        Button("BitBtn3")->click();
-    });
-    EXPECT_EQ(result, QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenHost(), "");
-    EXPECT_EQ(m_dialer.ChosenPort(), "");
-    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Telnet);
-}
-
-TEST_F(DialerTest, DoubleClickConnectsToTheClickedRow) {
-    Store("Alpha", "a.example", "1");
-    Store("Beta", "b.example", "2", "Raw", "80");
-    const int result = ExecWith([this] {
-        const QRect cell = Grid()->visualRect(Grid()->model()->index(1, 0));
-        QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
-        QTest::mouseDClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
-    });
-    EXPECT_EQ(result, QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenHost(), "b.example");
-    EXPECT_EQ(m_dialer.ChosenPort(), "2");
-    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Raw);
-    EXPECT_EQ(m_dialer.ChosenColumns(), 80);
-
-    // A double click on a Telnet row after it gives Telnet again.
-    EXPECT_EQ(ExecWith([this] {
-                  const QRect cell = Grid()->visualRect(Grid()->model()->index(0, 0));
-                  QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
-                  QTest::mouseDClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
-              }),
-              QDialog::Accepted);
-    EXPECT_EQ(m_dialer.ChosenHost(), "a.example");
-    EXPECT_EQ(m_dialer.ChosenProtocol(), THostProtocol::Telnet);
-    EXPECT_EQ(m_dialer.ChosenColumns(), 40);
+    Store("Alpha", "a.example", "6502", "Raw", "80");
+    Store("Beta", "b.example", "2");
+    EXPECT_EQ(m_dialer.ChosenColumns(), 40) << "before any Connect";
+    struct TCall {
+        const char* name;
+        std::optional<int> row; // clicked first; without, row 1 as entered on showing
+        bool doubleClick;
+        const char* host;
+        const char* port;
+        THostProtocol protocol;
+        int columns;
+    };
+    const TCall calls[] = {
+        {"row 1, other values typed", std::nullopt, false, "a.example", "6502", THostProtocol::Raw,
+         80},
+        {"stored without type or width", 1, false, "b.example", "2", THostProtocol::Telnet, 40},
+        {"row 1 again", 0, false, "a.example", "6502", THostProtocol::Raw, 80},
+        {"the empty row", 2, false, "", "", THostProtocol::Telnet, 40},
+        {"double click on row 1", 0, true, "a.example", "6502", THostProtocol::Raw, 80},
+        {"double click on row 2", 1, true, "b.example", "2", THostProtocol::Telnet, 40}};
+    for (const TCall& call : calls) {
+        SCOPED_TRACE(call.name);
+        EXPECT_EQ(ExecWith([&] {
+                      if (!call.row) {
+                          Type("typed.example", "99", "Typed");
+                          Choose("Telnet");
+                          ChooseColumns("40");
+                      } else if (call.doubleClick) {
+                          const QRect cell =
+                              Grid()->visualRect(Grid()->model()->index(*call.row, 0));
+                          QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+                          QTest::mouseDClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+                          return;
+                      } else {
+                          ClickRow(*call.row);
+                      }
+                      Button("BitBtn3")->click();
+                  }),
+                  QDialog::Accepted);
+        EXPECT_FALSE(m_dialer.isVisible());
+        EXPECT_EQ(m_dialer.ChosenHost(), call.host);
+        EXPECT_EQ(m_dialer.ChosenPort(), call.port);
+        EXPECT_EQ(m_dialer.ChosenProtocol(), call.protocol);
+        EXPECT_EQ(m_dialer.ChosenColumns(), call.columns);
+    }
 }
 
 TEST_F(DialerTest, CloseButtonAbortsAndCloseBoxCancels) {
@@ -635,14 +583,14 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
     dialer.show();
     auto* grid = dialer.findChild<QTableView*>("HyperGrid1");
     ASSERT_EQ(grid->model()->rowCount(), 2);
-    EXPECT_EQ(grid->model()->index(0, 2).data().toString(), "Club/BBS = 100%");
-    EXPECT_EQ(grid->model()->index(0, 1).data().toString(), "2323");
-    EXPECT_EQ(grid->model()->index(0, 3).data().toString(), "Raw");
-    EXPECT_EQ(grid->model()->index(0, 4).data().toString(), "80");
+    QStringList cells;
+    for (int column = 1; column <= 5; ++column) {
+        cells << grid->model()->index(0, column).data().toString();
+    }
+    EXPECT_EQ(cells, (QStringList{"2323", "Club/BBS = 100%", "Raw", "80", "7"}));
     EXPECT_EQ(dialer.findChild<QComboBox*>("ComboBox1")->currentText(), "Raw");
     EXPECT_EQ(dialer.findChild<QComboBox*>("ComboBox2")->currentText(), "80");
     EXPECT_EQ(dialer.findChild<QSpinBox*>("SpinBox1")->value(), 7);
-    EXPECT_EQ(grid->model()->index(0, 5).data().toString(), "7");
     dialer.hide();
 
     const QString blocker = QDir(folder).filePath("blocker");
@@ -660,12 +608,6 @@ TEST(DialerOverQSettings, KeepsHostsInTheUserConfigurationAndReportsFailures) {
                 ElementsAre("The host directory could not be saved. Nothing was changed."));
     EXPECT_EQ(grid->model()->rowCount(), 1);
 }
-
-} // namespace
-} // namespace telvora
-
-namespace telvora {
-namespace {
 
 TEST_F(DialerTest, SaveAsNewOverAnExistingNameAndDeleteAskFirst) {
     Store("Club BBS", "old.example", "23");
@@ -735,17 +677,18 @@ TEST_F(DialerTest, EveryFieldHasALabel) {
 
 TEST_F(DialerTest, AnAddressWrittenAsAUrlGivesKindPortAndUser) {
     m_dialer.show();
-    Type("TELNET://guest@bbs.example.org:2323/", "23", "Guest Board");
-    Button("BitBtn1")->click();
+    for (const auto& [address, description] :
+         {std::pair{"TELNET://guest@bbs.example.org:2323/", "Guest Board"},
+          std::pair{"Raw://bbs.example.org:9000", "Raw Board"},
+          std::pair{"telnet://[::1]:6502", "Six"}}) {
+        Type(address, "23", description);
+        Button("BitBtn1")->click();
+    }
     EXPECT_EQ(m_store.Value(kKey, "Guest Board"), "bbs.example.org");
     EXPECT_EQ(m_store.Value(kKey, "Guest Board-PORT"), "2323");
     EXPECT_EQ(m_store.Value(kKey, "Guest Board-PORT-USER"), "guest");
-    Type("Raw://bbs.example.org:9000", "23", "Raw Board");
-    Button("BitBtn1")->click();
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT-TYPE"), "Raw");
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
-    Type("telnet://[::1]:6502", "23", "Six");
-    Button("BitBtn1")->click();
     EXPECT_EQ(m_store.Value(kKey, "Six"), "::1");
     EXPECT_EQ(m_store.Value(kKey, "Six-PORT"), "6502");
 }
