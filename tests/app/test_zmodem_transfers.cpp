@@ -197,12 +197,15 @@ protected:
     }
     static std::string Raw(int port) { return "--raw 127.0.0.1:" + std::to_string(port); }
 
-    // A script for the board's side: it greets, then begins a send.
-    std::string Board() {
+    // The board's side, a shell script; the command that runs it.
+    std::string Board(const std::string& lines) {
         const fs::path script = root / "board.sh";
-        std::ofstream(script) << "#!/bin/sh\nprintf 'WELCOME TO THE BOARD\\233READY TO SEND\\233'\n"
-                              << "exec " << Sz() << "\n";
+        std::ofstream(script) << "#!/bin/sh\n" << lines << "\n";
         return "sh " + script.string();
+    }
+    // A board that greets, then begins a send.
+    std::string Board() {
+        return Board("printf 'WELCOME TO THE BOARD\\233READY TO SEND\\233'\nexec " + Sz());
     }
     // `text`'s rows are `rows`, then blank ones; their count. A row "rz"
     // stands for sz's "rz\r" before its first header, which shows as it
@@ -321,16 +324,14 @@ protected:
         ASSERT_FALSE(text.empty()) << file << ": the peer still runs";
         EXPECT_NE(std::stoi(text), 0);
     }
-    // A peer started over TCP without a pty (a pty may lose what its
-    // program wrote just before it ended), which writes its process id,
-    // then becomes the command. socat gets longer than the relay's hold to
-    // pass on what the command wrote as it ended (its cancel): by default it
-    // drops what is still unsent half a second after the command ends.
-    int PeerWithItsId(const std::string& command, const fs::path& folder, const fs::path& idFile) {
+    // A peer started over TCP without a pty, which may lose what its program
+    // wrote just before it ended (its cancel). socat gets longer than the
+    // relay's hold to pass that on: by default it drops what is still unsent
+    // half a second after the command ends.
+    int PeerWithoutPty(const std::string& command, const fs::path& folder) {
         const int port = LoopbackPeer::FreePort();
         StartPeer("socat -t 10 TCP-LISTEN:" + std::to_string(port) +
-                      ",bind=127.0.0.1,reuseaddr SYSTEM:'echo $$ > " + idFile.string() + "; exec " +
-                      command + "'",
+                      ",bind=127.0.0.1,reuseaddr SYSTEM:'" + command + "'",
                   folder);
         return port;
     }
@@ -555,11 +556,10 @@ TEST_F(ZmodemTransfers, AFolderRemovedDuringADownloadIsAFileLostNotAComplete) {
 TEST_F(ZmodemTransfers, ABoardsSendMakesItsFolderOrIsCancelledAtOnceWhenItCannotBeWritten) {
     Write("big.bin", RandomBytes(300000, 57));
     const fs::path szStatus = root / "sz.status";
-    const fs::path script = root / "board.sh";
-    std::ofstream(script) << "#!/bin/sh\nprintf 'READY\\233'\nsz -q big.bin; echo $? > "
-                          << szStatus.string() << "\n";
+    const std::string script =
+        Board("printf 'READY\\233'\nsz -q big.bin; echo $? > " + szStatus.string());
     const auto board = [&](const std::string& folder, const std::string& exit) {
-        const int port = PeerOverTcp("sh " + script.string(), root / "sent");
+        const int port = PeerOverTcp(script, root / "sent");
         return RunTelvora("--headless --dump-text " + exit + " " + Raw(port) +
                           " --download-folder " + Quote(folder));
     };
@@ -683,15 +683,9 @@ TEST_F(ZmodemTransfers, OurCancelEndsTheOtherSideEitherWay) {
 TEST_F(ZmodemTransfers, WhatFollowsACancelStaysOffTheScreenUntilTheBoardsText) {
     Write("big.bin", RandomBytes(100000, 59));
     std::ofstream(root / "received" / "big.bin") << "already here";
-    const fs::path script = root / "board.sh";
-    std::ofstream(script) << "#!/bin/sh\nsz -q big.bin\nprintf '\\233BACK AT THE BOARD'\n";
     Window(true);
-    // Without a pty, which may lose what sz writes as it ends (its cancel).
-    const int port = LoopbackPeer::FreePort();
-    StartPeer("socat -t 10 TCP-LISTEN:" + std::to_string(port) +
-                  ",bind=127.0.0.1,reuseaddr SYSTEM:'sh " + script.string() + "'",
-              root / "sent");
-    Connect(port, TLineProtocol::Raw);
+    Connect(PeerWithoutPty(Board("sz -q big.bin\nprintf '\\233BACK AT THE BOARD'"), root / "sent"),
+            TLineProtocol::Raw);
     TTransferWindow& download = TransferWindow(false);
     // The question runs a loop of its own: the cancel comes from a timer.
     QTimer ticker;
@@ -733,7 +727,9 @@ TEST_F(ZmodemTransfers, TheOtherSidesCancelEndsOurWindowEitherWay) {
         SCOPED_TRACE(upload ? "upload" : "download");
         // Stopped, sz and rz send their cancel sequence as they end.
         const fs::path idFile = root / (upload ? "rz.id" : "sz.id");
-        const int port = PeerWithItsId(PeerOfTheBigFile(upload), PeerFolder(upload), idFile);
+        const int port =
+            PeerWithoutPty("echo $$ > " + idFile.string() + "; exec " + PeerOfTheBigFile(upload),
+                           PeerFolder(upload));
         const std::string ending = HeldInTheWindow(port, upload, [&](TTransferWindow&) {
             const std::string id = ReadAll(idFile);
             if (id.empty()) {
