@@ -90,6 +90,12 @@ protected:
             }
         }
     }
+    // A left-button press, drag or release at `at`.
+    void Mouse(QEvent::Type type, QPointF at, Qt::MouseButtons buttons = Qt::LeftButton) {
+        QMouseEvent event(type, at, at, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(&screen, &event);
+    }
     QWidget& ScrollBar() { return *screen.findChild<QWidget*>(QStringLiteral("ScrollBack")); }
     // The cells only: drawing the scroll bar brings in Qt's own worker threads.
     QImage GrabCells() {
@@ -334,13 +340,8 @@ TEST_F(CrtScreenTest, ScrolledBackWideRowsShowWholeAndTheScrollBarCoversNoColumn
 
     // A drag from the wide row's 79th cell to its last selects both.
     const int fitted = ScrollBar().x();
-    const QPointF from(78.5 * fitted / 80, 2);
-    const QPointF to(fitted - 1, 3);
-    QMouseEvent press(QEvent::MouseButtonPress, from, from, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, to, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&screen, &press);
-    QCoreApplication::sendEvent(&screen, &move);
+    Mouse(QEvent::MouseButtonPress, QPointF(78.5 * fitted / 80, 2));
+    Mouse(QEvent::MouseMove, QPointF(fitted - 1, 3));
     const auto rows = screen.SelectedRows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0], (std::vector<std::uint8_t>{'-', 'X'}));
@@ -383,14 +384,12 @@ TEST_F(CrtScreenTest, TheScrollbackViewShowsOlderRowsAndStaysPutWhileOutputArriv
 TEST_F(CrtScreenTest, ADragSelectsCellsAcrossRowsAndTheSelectionIsDrawnInverted) {
     WriteLines(screen, 0, 3); // L0, L1, L2 on rows 1..3
     const int cell = screen.CellWidth();
-    auto mouse = [&](QEvent::Type type, int column, int row, Qt::MouseButtons buttons) {
-        const QPointF at((column - 1) * cell + cell / 2, (row - 1) * cell + cell / 2);
-        QMouseEvent event(type, at, at, Qt::LeftButton, buttons, Qt::NoModifier);
-        QCoreApplication::sendEvent(&screen, &event);
+    const auto centre = [&](int column, int row) {
+        return QPointF((column - 1) * cell + cell / 2, (row - 1) * cell + cell / 2);
     };
-    mouse(QEvent::MouseButtonPress, 2, 1, Qt::LeftButton);
-    mouse(QEvent::MouseMove, 2, 3, Qt::LeftButton);
-    mouse(QEvent::MouseButtonRelease, 2, 3, Qt::NoButton);
+    Mouse(QEvent::MouseButtonPress, centre(2, 1));
+    Mouse(QEvent::MouseMove, centre(2, 3));
+    Mouse(QEvent::MouseButtonRelease, centre(2, 3), Qt::NoButton);
     ASSERT_TRUE(screen.HasSelection());
     const auto rows = screen.SelectedRows();
     ASSERT_EQ(rows.size(), 3U);
