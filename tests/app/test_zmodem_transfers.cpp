@@ -387,24 +387,18 @@ protected:
     QStringList messages;
 };
 
-const char* LineName(Line line) {
-    switch (line) {
-    case Line::Telnet:
-        return "RealTelnetServer";
-    case Line::RawTcp:
-        return "RawTcp";
-    case Line::Serial:
-        return "SerialLine";
-    case Line::Spoiling:
-        return "LineThatSpoilsBytesAndStalls";
-    }
-    return "?";
-}
-void PrintTo(Line line, std::ostream* out) {
-    *out << LineName(line);
+// A line, and whether the program's window or its command line carries the
+// batch.
+struct TWay {
+    const char* name;
+    Line line;
+    bool window;
+};
+void PrintTo(const TWay& way, std::ostream* out) {
+    *out << way.name;
 }
 
-class ZmodemLines : public ZmodemTransfers, public ::testing::WithParamInterface<Line> {
+class ZmodemWays : public ZmodemTransfers, public ::testing::WithParamInterface<TWay> {
 protected:
     // The test's name holds a '/', so its root is a folder inside one of its own.
     void TearDown() override {
@@ -415,16 +409,21 @@ protected:
     }
 };
 
-TEST_P(ZmodemLines, ABatchCrossesBothWaysFromTheCommandLine) {
-    const Line line = GetParam();
+TEST_P(ZmodemWays, ABatchCrossesBothWays) {
+    const auto [name, line, window] = GetParam();
     WriteTheBatch();
     for (const bool upload : {false, true}) {
         SCOPED_TRACE(upload ? "upload" : "download");
         const fs::path arrivals = upload ? PeerFolder(true) : root / "received";
-        const std::string connection =
-            Connection(line, upload ? Rz() : Sz(), PeerFolder(upload), upload);
-        ExpectComplete(upload ? Send(connection) : Receive(connection, arrivals),
-                       line == Line::RawTcp || line == Line::Serial);
+        const std::string command = upload ? Rz() : Sz();
+        if (window) {
+            ConnectedWindow(PeerBehindTelnetd(command, PeerFolder(upload)), TLineProtocol::Telnet);
+            EXPECT_EQ(FromTheWindow(upload, Paths()).status, status::kComplete);
+        } else {
+            const std::string connection = Connection(line, command, PeerFolder(upload), upload);
+            ExpectComplete(upload ? Send(connection) : Receive(connection, arrivals),
+                           line == Line::RawTcp || line == Line::Serial);
+        }
         if (relay) {
             EXPECT_EQ(relay->FaultsDone(), 5);
         }
@@ -438,24 +437,12 @@ TEST_P(ZmodemLines, ABatchCrossesBothWaysFromTheCommandLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Lines, ZmodemLines, ::testing::Values(Line::Telnet, Line::RawTcp, Line::Serial, Line::Spoiling),
-    [](const ::testing::TestParamInfo<Line>& info) { return std::string(LineName(info.param)); });
-
-TEST_F(ZmodemTransfers, ABatchCrossesARealTelnetServerBothWaysFromTheWindow) {
-    WriteTheBatch();
-    for (const bool upload : {false, true}) {
-        SCOPED_TRACE(upload ? "upload" : "download");
-        const fs::path arrivals = upload ? PeerFolder(true) : root / "received";
-        ConnectedWindow(PeerBehindTelnetd(upload ? Rz() : Sz(), PeerFolder(upload)),
-                        TLineProtocol::Telnet);
-        EXPECT_EQ(FromTheWindow(upload, Paths()).status, status::kComplete);
-        if (upload) {
-            WaitForPeer();
-        }
-        ExpectArrivedWhole(arrivals);
-        StopPeer();
-    }
-}
+    Lines, ZmodemWays,
+    ::testing::Values(TWay{"RealTelnetServerFromTheCommandLine", Line::Telnet, false},
+                      TWay{"RealTelnetServerFromTheWindow", Line::Telnet, true},
+                      TWay{"RawTcp", Line::RawTcp, false}, TWay{"SerialLine", Line::Serial, false},
+                      TWay{"LineThatSpoilsBytesAndStalls", Line::Spoiling, false}),
+    [](const ::testing::TestParamInfo<TWay>& info) { return std::string(info.param.name); });
 
 TEST_F(ZmodemTransfers, ADownloadCutMidwayIsResumedWithoutWhatAlreadyCame) {
     WriteTheBatch(1024 * 1024);
