@@ -41,12 +41,21 @@ protected:
         }
     }
 
+    // A row of `first`, `dashes` dashes and `last`.
+    void WriteRow(std::uint8_t first, int dashes, std::uint8_t last) {
+        screen.WriteByte(first);
+        for (int i = 0; i < dashes; ++i) {
+            screen.WriteByte('-');
+        }
+        screen.WriteByte(last);
+    }
+
     QImage Grab() { return screen.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
-    // Every pixel of the cell at (column, row) as `expected(glyph bit)` says.
-    template <typename Expected>
-    void ExpectCell(const QImage& image, int column, int row, std::uint8_t code,
-                    Expected expected) {
+    // Every pixel of the cell at (column, row): `ink` where the glyph of
+    // `code` has a bit, `paper` elsewhere.
+    void ExpectCell(const QImage& image, int column, int row, std::uint8_t code, QRgb ink = kInk,
+                    QRgb paper = kPaper) {
         const int width = screen.CellWidth();
         const int height = screen.CellHeight();
         const int across = width / TCrtScreen::kGlyphSize;
@@ -54,15 +63,12 @@ protected:
         const GlyphRows glyph = AtasciiGlyph(code);
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const bool ink = glyph[static_cast<std::size_t>(y / down)] & (0x80 >> (x / across));
+                const bool bit = glyph[static_cast<std::size_t>(y / down)] & (0x80 >> (x / across));
                 const QRgb pixel = image.pixel((column - 1) * width + x, (row - 1) * height + y);
-                ASSERT_EQ(pixel, expected(ink))
+                ASSERT_EQ(pixel, bit ? ink : paper)
                     << "code " << int(code) << " pixel " << x << "," << y;
             }
         }
-    }
-    void ExpectGlyph(const QImage& image, int column, int row, std::uint8_t code) {
-        ExpectCell(image, column, row, code, [](bool ink) { return ink ? kInk : kPaper; });
     }
     // Scrolled back, each row is fitted into the width left of the scroll
     // bar: the glyph of a row of rowColumns columns, sampled at the middle of
@@ -84,6 +90,12 @@ protected:
             }
         }
     }
+    // A left-button press, drag or release at `at`.
+    void Mouse(QEvent::Type type, QPointF at, Qt::MouseButtons buttons = Qt::LeftButton) {
+        QMouseEvent event(type, at, at, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(&screen, &event);
+    }
     QWidget& ScrollBar() { return *screen.findChild<QWidget*>(QStringLiteral("ScrollBack")); }
     // The cells only: drawing the scroll bar brings in Qt's own worker threads.
     QImage GrabCells() {
@@ -94,55 +106,69 @@ protected:
     TCrtScreen screen;
 };
 
-TEST_F(CrtScreenTest, SizeFollowsFontDelta) {
-    screen.SetFontDelta(0);
-    EXPECT_EQ(screen.size(), QSize(320, 192));
-    screen.SetFontDelta(8);
-    EXPECT_EQ(screen.size(), QSize(640, 384));
-    screen.SetFontDelta(16);
-    EXPECT_EQ(screen.size(), QSize(960, 576));
-    EXPECT_EQ(screen.CellWidth(), 24);
-    EXPECT_EQ(screen.CellHeight(), 24);
-}
-
-TEST_F(CrtScreenTest, GlyphsAreStretchedByWholeFactors) {
-    for (int delta : {0, 8, 16}) {
-        screen.SetFontDelta(delta);
-        Write({125, 'A', 'g', 0x11, 0x12});
+// Cells are whole multiples of the glyph: square at 40 columns, half as wide
+// as high at 80 (never narrower than the glyph, each glyph pixel equally
+// wide), so the window keeps its width from Medium up; back at 40 they are
+// square again.
+TEST_F(CrtScreenTest, CellsFollowColumnsAndFontDeltaAndKeepEveryGlyphPixel) {
+    const struct {
+        int columns;
+        int delta;
+        QSize cell;
+        QSize screen;
+    } sizes[] = {{40, 0, {8, 8}, {320, 192}},    {40, 8, {16, 16}, {640, 384}},
+                 {40, 16, {24, 24}, {960, 576}}, {80, 0, {8, 8}, {640, 192}},
+                 {80, 8, {8, 16}, {640, 384}},   {80, 16, {16, 24}, {1280, 576}},
+                 {40, 16, {24, 24}, {960, 576}}};
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(testing::Message() << size.columns << " columns, delta " << size.delta);
+        screen.SetColumns(size.columns);
+        screen.SetFontDelta(size.delta);
+        EXPECT_EQ(QSize(screen.CellWidth(), screen.CellHeight()), size.cell);
+        EXPECT_EQ(screen.size(), size.screen);
+        Write({125, 'A', 0x11, 0x12});
+        WriteRow('-', size.columns - 5, 'g');
+        Write({'Z'}); // 'g' in the last column, 'Z' wrapped to row 2
         const QImage image = Grab();
         ASSERT_EQ(image.size(), screen.size());
-        ExpectGlyph(image, 1, 1, 'A');
-        ExpectGlyph(image, 2, 1, 'g');
-        ExpectGlyph(image, 3, 1, 0x11);
-        ExpectGlyph(image, 4, 1, 0x12);
-        ExpectGlyph(image, 1, 2, ' ');
+        ExpectCell(image, 1, 1, 'A');
+        ExpectCell(image, 2, 1, 0x11);
+        ExpectCell(image, 3, 1, 0x12);
+        ExpectCell(image, size.columns, 1, 'g');
+        ExpectCell(image, 1, 2, 'Z');
+        ExpectCell(image, 1, 3, ' ');
     }
 }
 
-TEST_F(CrtScreenTest, InverseCodesShowTheInverseGlyph) {
-    Write({125, 0xC1, 0xA0});
-    const QImage image = Grab();
-    ExpectCell(image, 1, 1, 'A', [](bool ink) { return ink ? kPaper : kInk; });
-    ExpectCell(image, 2, 1, 0xA0, [](bool) { return kInk; });
-}
-
-TEST_F(CrtScreenTest, CursorOnABlankCellIsASolidBlock) {
-    Write({125, 'A'});
-    const QImage image = Grab();
-    ExpectCell(image, 2, 1, ' ', [](bool) { return kInk; });
-}
-
-TEST_F(CrtScreenTest, CursorOnACharacterInvertsIt) {
-    Write({125, 'A', 30});
-    ASSERT_EQ(screen.CursorX(), 1);
-    const QImage image = Grab();
-    ExpectCell(image, 1, 1, 'A', [](bool ink) { return ink ? kCursorOnInk : kCursorOnPaper; });
-}
-
-TEST_F(CrtScreenTest, CursorOnASolidBlockTurnsItBackTowardsTheBackground) {
-    Write({125, 0xA0, 30});
-    const QImage image = Grab();
-    ExpectCell(image, 1, 1, 0xA0, [](bool) { return kCursorOnInk; });
+// Inverse codes, and the cursor drawn by combining its brush with the cell.
+TEST_F(CrtScreenTest, InverseCodesAndTheCursorColourTheirCells) {
+    const struct {
+        const char* name;
+        std::initializer_list<int> codes;
+        int cursor;
+        int column;
+        std::uint8_t glyph;
+        QRgb ink;
+        QRgb paper;
+    } cells[] = {
+        {"an inverse code shows the inverse glyph", {125, 0xC1, 0xA0}, 3, 1, 'A', kPaper, kInk},
+        {"an inverse space is solid", {125, 0xC1, 0xA0}, 3, 2, 0xA0, kInk, kInk},
+        {"on a blank cell it is a solid block", {125, 'A'}, 2, 2, ' ', kInk, kInk},
+        {"on a character it inverts it", {125, 'A', 30}, 1, 1, 'A', kCursorOnInk, kCursorOnPaper},
+        {"on a solid block it turns back towards the paper",
+         {125, 0xA0, 30},
+         1,
+         1,
+         0xA0,
+         kCursorOnInk,
+         kCursorOnInk},
+    };
+    for (const auto& cell : cells) {
+        SCOPED_TRACE(cell.name);
+        Write(cell.codes);
+        ASSERT_EQ(screen.CursorX(), cell.cursor);
+        ExpectCell(Grab(), cell.column, 1, cell.glyph, cell.ink, cell.paper);
+    }
 }
 
 TEST_F(CrtScreenTest, OwnerDrawPaintsNothingAndKeepsItsSize) {
@@ -199,9 +225,9 @@ TEST_F(CrtScreenTest, ScrolledPictureIsRepainted) {
     }
     QApplication::processEvents();
     const QImage image = Grab();
-    ExpectGlyph(image, 1, 1, 'x');
-    ExpectGlyph(image, 1, 23, 'x');
-    ExpectCell(image, 1, 24, ' ', [](bool) { return kInk; }); // the cursor
+    ExpectCell(image, 1, 1, 'x');
+    ExpectCell(image, 1, 23, 'x');
+    ExpectCell(image, 1, 24, ' ', kInk, kInk); // the cursor
 }
 
 TEST_F(CrtScreenTest, TabAndArrowsReachTheScreenInsteadOfMovingFocus) {
@@ -217,12 +243,13 @@ TEST_F(CrtScreenTest, TabAndArrowsReachTheScreenInsteadOfMovingFocus) {
     std::vector<int> keys;
     QObject::connect(inner, &TCrtScreen::OnKeyDown,
                      [&](QKeyEvent* event) { keys.push_back(event->key()); });
-    for (int key : {Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Left, Qt::Key_Return, Qt::Key_Escape}) {
+    const std::vector<int> sent{Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Left, Qt::Key_Return,
+                                Qt::Key_Escape};
+    for (int key : sent) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
         QApplication::sendEvent(inner, &press);
     }
-    EXPECT_EQ(keys, (std::vector<int>{Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Left, Qt::Key_Return,
-                                      Qt::Key_Escape}));
+    EXPECT_EQ(keys, sent);
     EXPECT_NE(QApplication::focusWidget(), edit);
 }
 
@@ -267,8 +294,8 @@ TEST_F(CrtScreenTest, WorkerThreadWritesWhileTheScreenPaints) {
     EXPECT_EQ(screen.CursorX(), 2);
     EXPECT_EQ(screen.CursorY(), 2);
     const QImage image = Grab();
-    ExpectGlyph(image, 1, 1, 'D');
-    ExpectCell(image, 1, 2, 'A', [](bool ink) { return ink ? kPaper : kInk; });
+    ExpectCell(image, 1, 1, 'D');
+    ExpectCell(image, 1, 2, 'A', kPaper, kInk);
 }
 
 // Lines "L0".."L{count-1}", each ended by End Of Line.
@@ -277,36 +304,6 @@ void WriteLines(TCrtScreen& screen, int first, int count) {
         const std::string line = "L" + std::to_string(i) + "\x9b";
         screen.WriteBlock(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
     }
-}
-
-// 80 columns: cells half as wide as high (never narrower than the glyph, each
-// glyph pixel equally wide), so the window keeps its width from Medium up.
-TEST_F(CrtScreenTest, EightyColumnsDrawNarrowCellsThatKeepEveryGlyphPixel) {
-    const struct {
-        int delta;
-        QSize cell;
-        QSize screen;
-    } sizes[] = {{0, {8, 8}, {640, 192}}, {8, {8, 16}, {640, 384}}, {16, {16, 24}, {1280, 576}}};
-    screen.SetColumns(80);
-    for (const auto& size : sizes) {
-        screen.SetFontDelta(size.delta);
-        EXPECT_EQ(QSize(screen.CellWidth(), screen.CellHeight()), size.cell) << size.delta;
-        EXPECT_EQ(screen.size(), size.screen) << size.delta;
-        Write({125, 'A'});
-        for (int column = 2; column < 80; ++column) {
-            Write({'-'});
-        }
-        Write({'g', 'Z'}); // 'g' in column 80, 'Z' wrapped to row 2
-        const QImage image = Grab();
-        ASSERT_EQ(image.size(), screen.size());
-        ExpectGlyph(image, 1, 1, 'A');
-        ExpectGlyph(image, 80, 1, 'g');
-        ExpectGlyph(image, 1, 2, 'Z');
-    }
-    // Back to 40: square cells again.
-    screen.SetColumns(40);
-    EXPECT_EQ(screen.size(), QSize(960, 576));
-    EXPECT_EQ(screen.CellWidth(), 24);
 }
 
 // Rows kept while the screen had 40 columns show blanks past column 40 when
@@ -328,17 +325,10 @@ TEST_F(CrtScreenTest, NarrowRowsInTheScrollbackEndInBlanksOnAWideScreen) {
 // bar covers no column of any row.
 TEST_F(CrtScreenTest, ScrolledBackWideRowsShowWholeAndTheScrollBarCoversNoColumn) {
     screen.SetColumns(80);
-    Write({'W'});
-    for (int i = 0; i < 78; ++i) {
-        Write({'-'});
-    }
-    Write({'X', 125}); // cleared as a change of width clears it: into the scrollback
+    WriteRow('W', 78, 'X');
+    Write({125}); // cleared as a change of width clears it: into the scrollback
     screen.SetColumns(40);
-    Write({'N'});
-    for (int i = 0; i < 38; ++i) {
-        Write({'-'});
-    }
-    Write({'Z'});
+    WriteRow('N', 38, 'Z');
     screen.ScrollView(screen.ScrollbackRows());
     const QImage image = GrabCells();
     ExpectFittedGlyph(image, 1, 1, 80, 'W');
@@ -350,13 +340,8 @@ TEST_F(CrtScreenTest, ScrolledBackWideRowsShowWholeAndTheScrollBarCoversNoColumn
 
     // A drag from the wide row's 79th cell to its last selects both.
     const int fitted = ScrollBar().x();
-    const QPointF from(78.5 * fitted / 80, 2);
-    const QPointF to(fitted - 1, 3);
-    QMouseEvent press(QEvent::MouseButtonPress, from, from, Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, to, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&screen, &press);
-    QCoreApplication::sendEvent(&screen, &move);
+    Mouse(QEvent::MouseButtonPress, QPointF(78.5 * fitted / 80, 2));
+    Mouse(QEvent::MouseMove, QPointF(fitted - 1, 3));
     const auto rows = screen.SelectedRows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0], (std::vector<std::uint8_t>{'-', 'X'}));
@@ -399,14 +384,12 @@ TEST_F(CrtScreenTest, TheScrollbackViewShowsOlderRowsAndStaysPutWhileOutputArriv
 TEST_F(CrtScreenTest, ADragSelectsCellsAcrossRowsAndTheSelectionIsDrawnInverted) {
     WriteLines(screen, 0, 3); // L0, L1, L2 on rows 1..3
     const int cell = screen.CellWidth();
-    auto mouse = [&](QEvent::Type type, int column, int row, Qt::MouseButtons buttons) {
-        const QPointF at((column - 1) * cell + cell / 2, (row - 1) * cell + cell / 2);
-        QMouseEvent event(type, at, at, Qt::LeftButton, buttons, Qt::NoModifier);
-        QCoreApplication::sendEvent(&screen, &event);
+    const auto centre = [&](int column, int row) {
+        return QPointF((column - 1) * cell + cell / 2, (row - 1) * cell + cell / 2);
     };
-    mouse(QEvent::MouseButtonPress, 2, 1, Qt::LeftButton);
-    mouse(QEvent::MouseMove, 2, 3, Qt::LeftButton);
-    mouse(QEvent::MouseButtonRelease, 2, 3, Qt::NoButton);
+    Mouse(QEvent::MouseButtonPress, centre(2, 1));
+    Mouse(QEvent::MouseMove, centre(2, 3));
+    Mouse(QEvent::MouseButtonRelease, centre(2, 3), Qt::NoButton);
     ASSERT_TRUE(screen.HasSelection());
     const auto rows = screen.SelectedRows();
     ASSERT_EQ(rows.size(), 3U);
@@ -414,8 +397,8 @@ TEST_F(CrtScreenTest, ADragSelectsCellsAcrossRowsAndTheSelectionIsDrawnInverted)
     EXPECT_EQ(rows[0].size(), 39U);
     EXPECT_EQ(rows[2], (std::vector<std::uint8_t>{'L', '2'}));
     const QImage image = Grab();
-    ExpectCell(image, 2, 1, '0', [](bool ink) { return ink ? kPaper : kInk; });
-    ExpectGlyph(image, 1, 1, 'L');
+    ExpectCell(image, 2, 1, '0', kPaper, kInk);
+    ExpectCell(image, 1, 1, 'L');
     // Output after it: the selection stays on its cells.
     WriteLines(screen, 3, 1);
     EXPECT_EQ(screen.SelectedRows()[2], (std::vector<std::uint8_t>{'L', '2'}));
