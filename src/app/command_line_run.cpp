@@ -164,22 +164,16 @@ bool TCommandLineRun::StartConnections() {
     if (m_options.moviePath && !m_session.PlayMovie(*m_options.moviePath)) {
         return false;
     }
-    // A connection that fails still ends through its thread.
-    if (m_options.telnet && !m_options.telnet->user.empty()) {
-        // Logged in by the default steps, as a directory entry would be.
-        THostRow entry;
-        entry.HostName = m_options.telnet->host;
-        entry.Port = m_options.telnet->port;
-        entry.Protocol = m_options.telnet->raw ? THostProtocol::Raw : THostProtocol::Telnet;
-        entry.Columns = m_session.Columns();
-        entry.ConnectTimeout = static_cast<int>(
-            std::chrono::ceil<std::chrono::seconds>(m_session.ConnectTimeout()).count());
-        entry.EscapeShowsControls = m_session.EscapeShowsControls();
-        entry.UserName = m_options.telnet->user;
-        m_session.ConnectToHost(entry);
-    } else if (m_options.telnet) {
-        m_session.ConnectTelnet(m_options.telnet->host, m_options.telnet->port,
-                                m_options.telnet->raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
+    // A connection that fails still ends through its thread. With a user
+    // (telnet://USER@HOST) it logs in by the default steps, as a directory
+    // entry would; either way Redial calls it again.
+    if (m_options.telnet) {
+        THostRow address;
+        address.HostName = m_options.telnet->host;
+        address.Port = m_options.telnet->port;
+        address.Protocol = m_options.telnet->raw ? THostProtocol::Raw : THostProtocol::Telnet;
+        address.UserName = m_options.telnet->user;
+        m_session.ConnectToHost(address);
     }
     if (m_options.serialDevice && m_options.dial) {
         m_session.DialModem(*m_options.serialDevice, *m_options.dial);

@@ -31,6 +31,16 @@
 
 namespace telvora {
 
+namespace {
+
+// An address given without the directory (the command line's
+// telnet://USER@HOST) has no name and no entry to keep.
+bool IsDirectoryEntry(const THostRow& entry) {
+    return !entry.Description.empty();
+}
+
+} // namespace
+
 TSession::TSession(QObject* parent)
     : QObject(parent), m_downloadFolder(FileNameToSystem(
                            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))) {
@@ -125,9 +135,13 @@ bool TSession::ConnectToHost(const THostRow& entry, const std::string& password)
     if (TrimBlanks(entry.HostName).empty() || !CanStart()) {
         return false;
     }
-    // The entry's own width; the connection clears the screen anyway.
-    SetColumns(entry.Columns);
-    SetEscapeShowsControls(entry.EscapeShowsControls);
+    // A directory entry brings its own width (the connection clears the
+    // screen anyway) and Escape setting; an address given without the
+    // directory is called as the session is set.
+    if (IsDirectoryEntry(entry)) {
+        SetColumns(entry.Columns);
+        SetEscapeShowsControls(entry.EscapeShowsControls);
+    }
     m_lastEntry = entry;
     m_lastPassword = password;
     m_loginLine = nullptr;
@@ -147,7 +161,9 @@ bool TSession::ConnectToHost(const THostRow& entry, const std::string& password)
 }
 
 bool TSession::ConnectNetworkEntry(const THostRow& entry) {
-    SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
+    if (IsDirectoryEntry(entry)) {
+        SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
+    }
     const bool started = ConnectTelnet(
         entry.HostName, entry.Port,
         entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
@@ -166,8 +182,7 @@ TSettingsStore& TSession::DirectoryStore() {
 }
 
 void TSession::CountCall(const THostRow& entry) {
-    // An address given without the directory (telnet://USER@HOST) has no entry.
-    if (entry.Description.empty()) {
+    if (!IsDirectoryEntry(entry)) {
         return;
     }
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -202,7 +217,7 @@ bool TSession::SendLogin() {
 
 void TSession::RawPeerSeen(TConnectionThread* connection) {
     if (connection != m_telnetConn.data() || m_lastEntry.Protocol != THostProtocol::Telnet ||
-        m_lastEntry.RawOffered || m_lastEntry.Description.empty()) {
+        m_lastEntry.RawOffered || !IsDirectoryEntry(m_lastEntry)) {
         return;
     }
     // Asked outside the socket's own step: the answer may start a new call.

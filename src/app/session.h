@@ -91,8 +91,10 @@ public:
     // timeout and Escape setting (a Serial or Modem entry: its device, line
     // settings and call), counts the call in the directory and logs in by the
     // entry's steps with its user name and this password (empty: the steps
-    // that need it are left out). False, connecting nothing, for a blank host
-    // name or device.
+    // that need it are left out). An address without a name (the command
+    // line's) takes the session's width, timeout and Escape setting and is
+    // counted nowhere. Either is the board Redial calls again. False,
+    // connecting nothing, for a blank host name or device.
     bool ConnectToHost(const THostRow& entry, const std::string& password = {});
     // The last entry called, again.
     bool Redial();
