@@ -173,7 +173,7 @@ bool TCommandLineRun::StartConnections() {
         address.Port = m_options.telnet->port;
         address.Protocol = m_options.telnet->raw ? THostProtocol::Raw : THostProtocol::Telnet;
         address.UserName = m_options.telnet->user;
-        m_session.ConnectToHost(address);
+        m_session.CallAddress(address);
     }
     if (m_options.serialDevice && m_options.dial) {
         m_session.DialModem(*m_options.serialDevice, *m_options.dial);

@@ -31,16 +31,6 @@
 
 namespace telvora {
 
-namespace {
-
-// An address given without the directory (the command line's
-// telnet://USER@HOST) has no name and no entry to keep.
-bool IsDirectoryEntry(const THostRow& entry) {
-    return !entry.Description.empty();
-}
-
-} // namespace
-
 TSession::TSession(QObject* parent)
     : QObject(parent), m_downloadFolder(FileNameToSystem(
                            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))) {
@@ -131,27 +121,39 @@ bool TSession::ConnectTelnet(const std::string& host, const std::string& port,
 }
 
 bool TSession::ConnectToHost(const THostRow& entry, const std::string& password) {
+    return Call(entry, password, TCalled::Entry);
+}
+
+bool TSession::CallAddress(const THostRow& address) {
+    return Call(address, {}, TCalled::Address);
+}
+
+bool TSession::Call(const THostRow& entry, const std::string& password, TCalled called) {
     // Blanks alone are no host; the name itself goes on as the directory holds it.
     if (TrimBlanks(entry.HostName).empty() || !CanStart()) {
         return false;
     }
-    // A directory entry brings its own width (the connection clears the
-    // screen anyway) and Escape setting; an address given without the
-    // directory is called as the session is set.
-    if (IsDirectoryEntry(entry)) {
+    // An entry brings its own width (the connection clears the screen
+    // anyway), Escape setting and connect timeout; an address is called as
+    // the session is set.
+    const bool serial = THostDirectory::IsSerialLine(entry.Protocol);
+    if (called == TCalled::Entry) {
         SetColumns(entry.Columns);
         SetEscapeShowsControls(entry.EscapeShowsControls);
+        if (!serial) {
+            SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
+        }
     }
     m_lastEntry = entry;
     m_lastPassword = password;
+    m_lastCalled = called;
     m_loginLine = nullptr;
     m_loginWatch.reset();
     if (!entry.UserName.empty()) {
         m_loginWatch = std::make_shared<TLoginWatch>(ParseLoginSteps(entry.LoginSteps),
                                                      entry.UserName, password);
     }
-    const bool started = THostDirectory::IsSerialLine(entry.Protocol) ? ConnectSerialEntry(entry)
-                                                                      : ConnectNetworkEntry(entry);
+    const bool started = serial ? ConnectSerialEntry(entry) : ConnectNetworkEntry(entry);
     if (!started) {
         m_loginWatch.reset();
         return false;
@@ -161,9 +163,6 @@ bool TSession::ConnectToHost(const THostRow& entry, const std::string& password)
 }
 
 bool TSession::ConnectNetworkEntry(const THostRow& entry) {
-    if (IsDirectoryEntry(entry)) {
-        SetConnectTimeout(std::chrono::seconds(entry.ConnectTimeout));
-    }
     const bool started = ConnectTelnet(
         entry.HostName, entry.Port,
         entry.Protocol == THostProtocol::Raw ? TLineProtocol::Raw : TLineProtocol::Telnet);
@@ -182,7 +181,8 @@ TSettingsStore& TSession::DirectoryStore() {
 }
 
 void TSession::CountCall(const THostRow& entry) {
-    if (!IsDirectoryEntry(entry)) {
+    // An address (the command line's telnet://USER@HOST) has no entry.
+    if (entry.Description.empty()) {
         return;
     }
     const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
@@ -199,7 +199,7 @@ bool TSession::Redial() {
     }
     const THostRow entry = m_lastEntry;
     const std::string password = m_lastPassword;
-    return ConnectToHost(entry, password);
+    return Call(entry, password, m_lastCalled);
 }
 
 bool TSession::SendLogin() {
@@ -217,7 +217,7 @@ bool TSession::SendLogin() {
 
 void TSession::RawPeerSeen(TConnectionThread* connection) {
     if (connection != m_telnetConn.data() || m_lastEntry.Protocol != THostProtocol::Telnet ||
-        m_lastEntry.RawOffered || !IsDirectoryEntry(m_lastEntry)) {
+        m_lastEntry.RawOffered || m_lastEntry.Description.empty()) {
         return;
     }
     // Asked outside the socket's own step: the answer may start a new call.

@@ -91,11 +91,14 @@ public:
     // timeout and Escape setting (a Serial or Modem entry: its device, line
     // settings and call), counts the call in the directory and logs in by the
     // entry's steps with its user name and this password (empty: the steps
-    // that need it are left out). An address without a name (the command
-    // line's) takes the session's width, timeout and Escape setting and is
-    // counted nowhere. Either is the board Redial calls again. False,
-    // connecting nothing, for a blank host name or device.
+    // that need it are left out). False, connecting nothing, for a blank host
+    // name or device.
     bool ConnectToHost(const THostRow& entry, const std::string& password = {});
+    // Calls an address given without the directory (the command line's
+    // telnet://[USER@]HOST) with the session's width, timeout and Escape
+    // setting, logged in by the default steps when it names a user, and
+    // counted nowhere. Either call is the board Redial calls again.
+    bool CallAddress(const THostRow& address);
     // The last entry called, again.
     bool Redial();
     bool CanRedial() const { return !TrimBlanks(m_lastEntry.HostName).empty() && CanStart(); }
@@ -294,6 +297,8 @@ private:
     bool StartSerial(const std::string& device, const TSerialSettings& settings,
                      const std::optional<TModemSettings>& modem);
     // A Serial or Modem entry of the host directory, with its own settings.
+    enum class TCalled { Entry, Address };
+    bool Call(const THostRow& entry, const std::string& password, TCalled called);
     bool ConnectSerialEntry(const THostRow& entry);
     bool ConnectNetworkEntry(const THostRow& entry);
     void WaitForStoppedLines();
@@ -332,6 +337,7 @@ private:
     // memory only, for Redial and Send Login).
     THostRow m_lastEntry;
     std::string m_lastPassword;
+    TCalled m_lastCalled = TCalled::Entry;
     // The login watch of the entry's line; set before the line starts, it
     // takes the next line that does.
     std::shared_ptr<TLoginWatch> m_loginWatch;

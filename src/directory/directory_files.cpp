@@ -28,6 +28,11 @@ std::string EntryAddressText(const THostRow& row) {
     return row.Protocol == THostProtocol::Modem ? row.Modem.Number + " on " + line : line;
 }
 
+bool HasUserName(const THostDirectory& directory, const std::string& name) {
+    const int row = directory.FindRow(name);
+    return row != 0 && !directory.Row(row).UserName.empty();
+}
+
 } // namespace
 
 std::string TImportResult::Summary(const std::string& path) const {
@@ -68,8 +73,9 @@ TImportResult ImportDirectoryFile(TSettingsStore& store, const std::string& path
     result.Updated = counts.Updated;
     for (const TListEntry& entry : list.Entries) {
         // A login is a user name and its password: a password alone is never
-        // sent, and would stay in the keyring after its entry is deleted.
-        if (!entry.Password.empty() && !entry.Row.UserName.empty() &&
+        // sent, and would stay in the keyring after its entry is deleted. The
+        // user name may be one the entry kept, where the list gives none.
+        if (!entry.Password.empty() && HasUserName(directory, entry.Row.Description) &&
             (keyring == nullptr ||
              !keyring->WritePassword(entry.Row.Description, entry.Password))) {
             ++result.PasswordsNotKept;

@@ -66,15 +66,18 @@ TEST_F(DirectoryCommandLine, AnImportedBoardIsCalledByNameAndLoggedInByTheDefaul
             peer.CloseConnection();
         }
     });
-    const std::string list =
-        WriteList("[Guest BBS]\nConnectionType=Raw\nAddress=127.0.0.1\nPort=" + peer.PortText() +
-                  "\nUserName=guest\nPassword=secret\n\n"
-                  "[Secure BBS]\nConnectionType=SSH\nAddress=ssh.example\n\n"
-                  "[Lone BBS]\nAddress=lone.example\nPassword=alone\n");
-    const Outcome first = RunTelvora("--import-directory " + list);
+    // Imported again, the board's new password goes with the user name the
+    // entry kept.
+    const auto list = [&](const std::string& login) {
+        return WriteList("[Guest BBS]\nConnectionType=Raw\nAddress=127.0.0.1\nPort=" +
+                         peer.PortText() + "\n" + login +
+                         "\n\n[Secure BBS]\nConnectionType=SSH\nAddress=ssh.example\n\n"
+                         "[Lone BBS]\nAddress=lone.example\nPassword=alone\n");
+    };
+    const Outcome first = RunTelvora("--import-directory " + list("UserName=guest\nPassword=old"));
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_THAT(first.out, HasSubstr("Took 2 entries (2 new, 0 updated) and skipped 1"));
-    const Outcome again = RunTelvora("--headless --import-directory " + list);
+    const Outcome again = RunTelvora("--headless --import-directory " + list("Password=secret"));
     EXPECT_THAT(again.out, HasSubstr("Took 2 entries (0 new, 2 updated) and skipped 1"));
     const Outcome listed = RunTelvora("--list-entries");
     EXPECT_EQ(listed.out, "Guest BBS\tRaw\t127.0.0.1:" + peer.PortText() +

@@ -494,25 +494,25 @@ TEST_F(SessionCore, AnEntryLogsInIsCountedAndIsOfferedRawTcpOnceWhenItsBoardSpea
     EXPECT_EQ(session.LastEntry().Protocol, THostProtocol::Raw);
 }
 
-// The command line's address: called as the session is set, counted
-// nowhere, and called again by Redial.
-TEST_F(SessionCore, AnAddressWithoutANameKeepsTheSessionsSettingsAndIsRedialled) {
-    TMemorySettingsStore store;
-    session.SetDirectoryStore(&store);
+// The command line's address: called as the session is set and called
+// again by Redial.
+TEST_F(SessionCore, AnAddressKeepsTheSessionsSettingsAndIsRedialled) {
     session.SetColumns(80);
+    session.SetEscapeShowsControls(true);
     session.SetConnectTimeout(std::chrono::milliseconds(1500));
     THostRow address{"127.0.0.1", peer.PortText(), ""};
     address.Protocol = THostProtocol::Raw;
-    ASSERT_TRUE(session.ConnectToHost(address));
+    ASSERT_TRUE(session.CallAddress(address));
     ASSERT_NO_FATAL_FAILURE(PeerAnswers());
     EXPECT_EQ(session.Columns(), 80);
+    EXPECT_TRUE(session.EscapeShowsControls());
     EXPECT_EQ(session.ConnectTimeout(), std::chrono::milliseconds(1500));
     peer.CloseConnection();
     ASSERT_TRUE(ProcessEventsUntil([&] { return session.CanRedial(); }));
     ASSERT_TRUE(session.Redial());
     ASSERT_NO_FATAL_FAILURE(PeerAnswers(2));
     EXPECT_EQ(started.back(), Kind::Raw);
-    EXPECT_TRUE(store.Values(THostDirectory::kDirectoryKey).empty()) << "counted somewhere";
+    EXPECT_EQ(session.Columns(), 80) << "redialled as an entry";
 }
 
 } // namespace
