@@ -41,6 +41,10 @@ bool ContainsNoCase(std::string_view text, std::string_view part) {
 }
 
 std::optional<int> ParseWholeNumber(std::string_view text, int most) {
+    // from_chars takes a minus sign, and so "-0".
+    if (text.empty() || text.front() == '-') {
+        return std::nullopt;
+    }
     int value = 0;
     const char* end = text.data() + text.size();
     const auto [last, error] = std::from_chars(text.data(), end, value);

@@ -423,14 +423,36 @@ void TDialer::HyperGrid1DblClick() {
 
 void TDialer::BitBtn1Click() {
     TakeEdits();
-    if (m_directory.EditsNameAnEntry() && !AskToReplace()) {
+    const bool replacing = m_directory.EditsNameAnEntry();
+    if (replacing && !AskToReplace()) {
         return;
     }
+    const std::optional<THostRow> replaced =
+        replacing ? EntryNamed(m_directory.Edits().Description) : std::nullopt;
+    const THostRow edited = m_directory.Edits();
     const THostEditResult result = m_directory.SaveAsNew();
     if (result == THostEditResult::Saved) {
-        KeepPassword(m_directory.Edits());
+        DropReplacedPassword(replaced, edited);
+        KeepPassword(edited);
     }
     Report(result);
+}
+
+std::optional<THostRow> TDialer::EntryNamed(const std::string& name) const {
+    const int row = m_directory.FindRow(name);
+    return row == 0 ? std::nullopt : std::optional<THostRow>(m_directory.Row(row));
+}
+
+// The password kept under a replaced entry's name belongs to its login: a
+// different login (or none) in its place must not be sent it.
+void TDialer::DropReplacedPassword(const std::optional<THostRow>& replaced,
+                                   const THostRow& edited) {
+    if (!replaced || replaced->UserName.empty() ||
+        (replaced->UserName == edited.UserName &&
+         TrimBlanks(replaced->HostName) == TrimBlanks(edited.HostName))) {
+        return;
+    }
+    m_keyring.DeletePassword(replaced->Description);
 }
 
 bool TDialer::AskToReplace() {
@@ -441,15 +463,19 @@ bool TDialer::AskToReplace() {
 
 void TDialer::BitBtn2Click() {
     TakeEdits();
-    if (m_directory.EditsNameAnotherEntry() && !AskToReplace()) {
+    const bool replacing = m_directory.EditsNameAnotherEntry();
+    if (replacing && !AskToReplace()) {
         return;
     }
     const int row = m_directory.CurrentRow();
     const THostRow before =
         row >= 1 && row <= m_directory.RowCount() ? m_directory.Row(row) : THostRow{};
     const THostRow edited = m_directory.Edits();
+    const std::optional<THostRow> replaced =
+        replacing ? EntryNamed(edited.Description) : std::nullopt;
     const THostEditResult result = m_directory.Update();
     if (result == THostEditResult::Saved) {
+        DropReplacedPassword(replaced, edited);
         CarryPassword(before, edited);
         KeepPassword(edited);
     }

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -91,6 +92,8 @@ private:
     // Yes when the user lets the edits replace the entry of their name.
     bool AskToReplace();
     void CarryPassword(const THostRow& before, const THostRow& edited);
+    std::optional<THostRow> EntryNamed(const std::string& name) const;
+    void DropReplacedPassword(const std::optional<THostRow>& replaced, const THostRow& edited);
     void TakeChosenPassword();
     void ShowLoadProblem();
     void TakeEdits();

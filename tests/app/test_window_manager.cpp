@@ -143,7 +143,7 @@ struct Desktop {
             if (RunCommand(QStringLiteral("xdotool get_num_desktops")) == 0) {
                 return true;
             }
-            if (::waitpid(openbox, nullptr, WNOHANG) == openbox) {
+            if (openbox <= 0 || ::waitpid(openbox, nullptr, WNOHANG) == openbox) {
                 openbox = -1;
                 return false;
             }

@@ -70,6 +70,7 @@ TEST(ParseWholeNumber, TakesDigitsAloneWithinTheBound) {
         {"", 99, {}},
         {"-1", 99, {}},
         {"+5", 99, {}},
+        {"-0", 99, {}},
         {" 5", 99, {}},
         {"5 ", 99, {}},
         {"5x", 99, {}},

@@ -765,23 +765,29 @@ TEST_F(DialerPasswordTest, APasswordIsKeptOnlyWithAUserName) {
     test::TKeyringSession keyring;
     ASSERT_TRUE(keyring.Ready()) << "dbus-run-session and gnome-keyring-daemon are needed";
     const TLoginKeyring kept;
-    ExecWith([this] {
-        Type("bbs.example", "23", "Club");
-        Edit("UserEdit")->setText("sam");
-        Edit("PasswordEdit")->setText("s3cret");
-        Button("BitBtn1")->click();
-        m_dialer.reject();
-    });
+    // Saved as a new Club (answering Yes to replacing it), or updated.
+    const auto save = [this](const char* host, const char* user, const char* password,
+                             const char* button) {
+        ExecWith([&] {
+            Type(host, "23", "Club");
+            Edit("UserEdit")->setText(user);
+            Edit("PasswordEdit")->setText(password);
+            Button(button)->click();
+            m_dialer.reject();
+        });
+    };
+    save("bbs.example", "sam", "s3cret", "BitBtn1");
     ASSERT_EQ(kept.ReadPassword("Club"), "s3cret");
-    ExecWith([this] {
-        ClickRow(0);
-        Edit("UserEdit")->clear();
-        Button("BitBtn2")->click();
-        Edit("PasswordEdit")->setText("alone");
-        Button("BitBtn2")->click();
-        m_dialer.reject();
-    });
+    save("bbs.example", "sam", "", "BitBtn1");
+    EXPECT_EQ(kept.ReadPassword("Club"), "s3cret") << "the same login saved again";
+    save("other.example", "sam", "", "BitBtn1");
+    EXPECT_EQ(kept.ReadPassword("Club"), "") << "another board took the entry's place";
+    save("other.example", "tom", "t0m", "BitBtn2");
+    ASSERT_EQ(kept.ReadPassword("Club"), "t0m");
+    save("other.example", "", "", "BitBtn2");
     EXPECT_EQ(kept.ReadPassword("Club"), "") << "left in the keyring without its login";
+    save("other.example", "", "alone", "BitBtn2");
+    EXPECT_EQ(kept.ReadPassword("Club"), "");
     EXPECT_THAT(m_boxes.Messages(),
                 ElementsAre("The password is not kept: a password is sent only with a user "
                             "name. Type the user name too."));
