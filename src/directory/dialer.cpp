@@ -108,22 +108,27 @@ protected:
 };
 
 // A host name written as a telnet:// or raw:// URL gives the entry its kind,
-// its user and its port.
-void TakeHostUrl(THostRow& edits) {
+// its user and its port. What is wrong with a malformed one; empty when
+// there is nothing wrong.
+std::string TakeHostUrl(THostRow& edits) {
     const std::optional<THostUrl> url = SplitHostUrl(TrimBlanks(edits.HostName));
     if (!url) {
-        return;
+        return {};
+    }
+    std::string problem;
+    const std::optional<THostPort> address = SplitHostPort(url->HostPort, &problem);
+    if (!address) {
+        return problem;
     }
     edits.Protocol = url->Protocol;
     if (!url->User.empty()) {
         edits.UserName = url->User;
     }
-    // A malformed address stays as typed, for the user to see and mend.
-    const std::optional<THostPort> address = SplitHostPort(url->HostPort);
-    edits.HostName = address ? address->Host : url->HostPort;
-    if (address && !address->Port.empty()) {
+    edits.HostName = address->Host;
+    if (!address->Port.empty()) {
         edits.Port = address->Port;
     }
+    return {};
 }
 
 } // namespace
@@ -422,7 +427,9 @@ void TDialer::HyperGrid1DblClick() {
 }
 
 void TDialer::BitBtn1Click() {
-    TakeEdits();
+    if (!TakeEditsToSave()) {
+        return;
+    }
     const bool replacing = m_directory.EditsNameAnEntry();
     if (replacing && !AskToReplace()) {
         return;
@@ -462,7 +469,9 @@ bool TDialer::AskToReplace() {
 }
 
 void TDialer::BitBtn2Click() {
-    TakeEdits();
+    if (!TakeEditsToSave()) {
+        return;
+    }
     const bool replacing = m_directory.EditsNameAnotherEntry();
     if (replacing && !AskToReplace()) {
         return;
@@ -642,7 +651,7 @@ void TDialer::ModemButtonClick() {
     }
 }
 
-void TDialer::TakeEdits() {
+std::string TDialer::TakeEdits() {
     THostRow& edits = m_directory.Edits();
     edits.HostName = ToUtf8(m_edit1->text());
     edits.Port = ToUtf8(m_edit3->text());
@@ -653,7 +662,18 @@ void TDialer::TakeEdits() {
     edits.UserName = ToUtf8(m_userEdit->text());
     edits.LoginSteps = ToUtf8(m_stepsEdit->text());
     edits.EscapeShowsControls = m_escapeBox->isChecked();
-    TakeHostUrl(edits);
+    return TakeHostUrl(edits);
+}
+
+bool TDialer::TakeEditsToSave() {
+    const std::string problem = TakeEdits();
+    if (problem.empty()) {
+        return true;
+    }
+    // Nothing is saved from an address that cannot be called.
+    ShowMessage(QStringLiteral("The address %1 cannot be used: %2.")
+                    .arg(m_edit1->text().trimmed(), FromUtf8(problem)));
+    return false;
 }
 
 void TDialer::ShowEdits() {

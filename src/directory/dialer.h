@@ -96,7 +96,11 @@ private:
     void DropReplacedPassword(const std::optional<THostRow>& replaced, const THostRow& edited);
     void TakeChosenPassword();
     void ShowLoadProblem();
-    void TakeEdits();
+    // The boxes into the edits; what is wrong with an address written as a
+    // URL, empty when nothing is.
+    std::string TakeEdits();
+    // The same, telling the user and false when the address is wrong.
+    bool TakeEditsToSave();
     void ShowEdits();
     void ShowList();
     void Report(THostEditResult result);

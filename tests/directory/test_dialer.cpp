@@ -676,6 +676,8 @@ TEST_F(DialerTest, EveryFieldHasALabel) {
 }
 
 TEST_F(DialerTest, AnAddressWrittenAsAUrlGivesKindPortAndUser) {
+    const QString kBadPort = "The address telnet://bbs.example.org:70000 cannot be used: the port "
+                             "must be a number from 1 to 65535.";
     m_dialer.show();
     for (const auto& [address, description] :
          {std::pair{"TELNET://guest@bbs.example.org:2323/", "Guest Board"},
@@ -691,6 +693,12 @@ TEST_F(DialerTest, AnAddressWrittenAsAUrlGivesKindPortAndUser) {
     EXPECT_EQ(m_store.Value(kKey, "Raw Board-PORT"), "9000");
     EXPECT_EQ(m_store.Value(kKey, "Six"), "::1");
     EXPECT_EQ(m_store.Value(kKey, "Six-PORT"), "6502");
+    const auto stored = m_store.Values(kKey).size();
+    Type("telnet://bbs.example.org:70000", "23", "Bad Port");
+    Button("BitBtn1")->click();
+    Button("BitBtn2")->click();
+    EXPECT_EQ(m_store.Values(kKey).size(), stored);
+    EXPECT_THAT(m_boxes.Messages(), ElementsAre(kBadPort, kBadPort));
 }
 
 // A login's password goes to the desktop's keyring and comes back from it
