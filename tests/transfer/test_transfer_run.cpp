@@ -26,6 +26,10 @@ using Clock = std::chrono::steady_clock;
 class FakeMachine : public TTransferMachine {
 public:
     explicit FakeMachine(TTransferPort& port) : m_port(port) {}
+    template <typename Step> auto Locked(Step step) const {
+        std::lock_guard lock(m_mutex);
+        return step();
+    }
     void Start() override {
         Locked([&] { m_port.ArmTimer(m_firstTickMs); });
     }
@@ -51,16 +55,10 @@ public:
         });
     }
     bool Running() const override {
-        std::lock_guard lock(m_mutex);
-        return m_running;
+        return Locked([&] { return m_running; });
     }
     TTransferProgress Progress() const override {
-        std::lock_guard lock(m_mutex);
-        return m_progress;
-    }
-    template <typename Step> void Locked(Step step) {
-        std::lock_guard lock(m_mutex);
-        step();
+        return Locked([&] { return m_progress; });
     }
     void EndLocked(TTransferOutcome outcome) {
         m_running = false;
@@ -112,25 +110,30 @@ protected:
             },
             silenceLimit);
     }
-    int Silences() {
-        int count = 0;
-        machine->Locked([&] { count = machine->silences; });
-        return count;
+    int Silences() const {
+        return machine->Locked([&] { return machine->silences; });
     }
-    std::size_t Ticks() {
-        std::size_t count = 0;
-        machine->Locked([&] { count = machine->ticks.size(); });
-        return count;
+    std::size_t Ticks() const {
+        return machine->Locked([&] { return machine->ticks.size(); });
     }
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-        const auto until = Clock::now() + limit;
-        while (!done()) {
+        for (const auto until = Clock::now() + limit; !done(); std::this_thread::sleep_for(2ms)) {
             if (Clock::now() > until) {
                 return false;
             }
-            std::this_thread::sleep_for(2ms);
         }
         return true;
+    }
+    bool WaitForTicks(std::size_t count) {
+        return WaitFor([&] { return Ticks() >= count; });
+    }
+    // Re-arms the timer as the line's thread does, with the machine's lock held.
+    void ArmOnLineThread(int intervalMs) {
+        std::thread([&] { machine->Locked([&] { machine->Port().ArmTimer(intervalMs); }); }).join();
+    }
+    int Receive(const std::string& bytes) {
+        return run->ReceiveChunk(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                 static_cast<int>(bytes.size()));
     }
 
     NoLine line;
@@ -142,11 +145,11 @@ protected:
 TEST_F(TransferRun, TicksAfterItsIntervalAndThenAgainEveryInterval) {
     const auto armed = Clock::now();
     run->Start();
-    ASSERT_TRUE(WaitFor([&] { return Ticks() >= 3; }));
+    ASSERT_TRUE(WaitForTicks(3));
     machine->Locked([&] {
-        EXPECT_GE(machine->ticks[0] - armed, 40ms);
-        EXPECT_GE(machine->ticks[1] - machine->ticks[0], 40ms);
-        EXPECT_GE(machine->ticks[2] - machine->ticks[1], 40ms);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_GE(machine->ticks[i] - (i == 0 ? armed : machine->ticks[i - 1]), 40ms) << i;
+        }
     });
     EXPECT_EQ(run->TimerInterval(), 40);
 }
@@ -165,7 +168,7 @@ TEST_F(TransferRun, ReArmingFromTheLinesThreadPutsTheTickOff) {
         }
     });
     lineThread.join();
-    ASSERT_TRUE(WaitFor([&] { return Ticks() >= 1; }));
+    ASSERT_TRUE(WaitForTicks(1));
     machine->Locked([&] {
         EXPECT_GE(machine->ticks.front() - lastArmed, 80ms) << "no tick while blocks keep coming";
     });
@@ -174,9 +177,8 @@ TEST_F(TransferRun, ReArmingFromTheLinesThreadPutsTheTickOff) {
 TEST_F(TransferRun, ASoonerArmingIsNotHeldUpByAnEarlierLongerOne) {
     machine->m_firstTickMs = 60000;
     run->Start();
-    std::thread lineThread([&] { machine->Locked([&] { machine->Port().ArmTimer(30); }); });
-    lineThread.join();
-    EXPECT_TRUE(WaitFor([&] { return Ticks() >= 1; }));
+    ArmOnLineThread(30);
+    EXPECT_TRUE(WaitForTicks(1));
 }
 
 TEST_F(TransferRun, ADisabledTimerStaysQuietUntilArmedAgain) {
@@ -185,8 +187,8 @@ TEST_F(TransferRun, ADisabledTimerStaysQuietUntilArmedAgain) {
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(Ticks(), 0u);
     EXPECT_TRUE(run->ThreadAlive()) << "the machine still runs";
-    machine->Locked([&] { machine->Port().ArmTimer(30); });
-    EXPECT_TRUE(WaitFor([&] { return Ticks() >= 1; }));
+    ArmOnLineThread(30);
+    EXPECT_TRUE(WaitForTicks(1));
 }
 
 TEST_F(TransferRun, AStreamersCancelIsCarriedOutOnItsOwnThreadWhichEndsWithTheTransfer) {
@@ -248,29 +250,25 @@ TEST_F(TransferRun, ALineSilentForTooLongEndsTheTransferOnceButNotWhileTheUserIs
 // screen's. A side that never answers gets our cancel once more, and then
 // the line goes back once it is quiet.
 TEST_F(TransferRun, ACancelKeepsTheOtherSidesBytesUntilItsAnswerOrAQuietLine) {
-    const auto receive = [&](const std::string& bytes) {
-        return run->ReceiveChunk(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                 static_cast<int>(bytes.size()));
-    };
     run->Start();
     run->Cancel();
     EXPECT_FALSE(run->TakeNews().lineBack);
     const std::string answer = std::string(5, '\x18') + "\b\b\b";
-    EXPECT_EQ(receive("in flight\x18\x18" + answer.substr(0, 4)), 15);
+    EXPECT_EQ(Receive("in flight\x18\x18" + answer.substr(0, 4)), 15);
     EXPECT_FALSE(run->TakeNews().lineBack);
-    EXPECT_EQ(receive(answer.substr(4) + "menu"), 4);
+    EXPECT_EQ(Receive(answer.substr(4) + "menu"), 4);
     EXPECT_TRUE(run->TakeNews().lineBack);
-    EXPECT_EQ(receive("more"), 0);
+    EXPECT_EQ(Receive("more"), 0);
 
     Make(TTransferRun::kSilenceLimit);
     run->Start();
     run->Cancel();
-    EXPECT_EQ(receive("in flight"), 9);
+    EXPECT_EQ(Receive("in flight"), 9);
     // Quiet without an answer: our cancel once more, then the line goes back.
     bool back = false;
     ASSERT_TRUE(WaitFor([&] { return back = back || run->TakeNews().lineBack; }, 10s));
     EXPECT_EQ(line.sent.load(), 3);
-    EXPECT_EQ(receive("menu"), 0);
+    EXPECT_EQ(Receive("menu"), 0);
 }
 
 } // namespace
