@@ -42,33 +42,46 @@ protected:
         return ::stat(path.c_str(), &info) == 0 ? info.st_mtime : -1;
     }
 
-    TempFolder folder;
-    LinePort port;
-};
-
-// ---------------------------------------------------------------- receiving from sz
-
-class ReceiveFromSz : public ZmodemPeerTest {
-protected:
+    // Sz sends the names from the sent folder to our receiver.
     bool Receive(const std::vector<std::string>& names, TExistingFile existing,
-                 DriveOptions options = {}) {
-        std::vector<std::string> argv{"sz", "-q"};
-        argv.insert(argv.end(), szOptions.begin(), szOptions.end());
+                 const DriveOptions& options = {}, std::vector<std::string> argv = {"sz", "-q"}) {
         argv.insert(argv.end(), names.begin(), names.end());
         child.emplace(argv, sent());
         receiver.Start(received().string(), existing);
         return Drive(receiver, port, *child, options);
     }
+    // Our sender sends the names from the sent folder to rz.
+    bool Send(const std::vector<std::string>& names, const DriveOptions& options = {},
+              const std::vector<std::string>& argv = {"rz", "-q"}) {
+        child.emplace(argv, received());
+        std::vector<std::string> paths;
+        for (const std::string& name : names) {
+            paths.push_back((sent() / name).string());
+        }
+        sender.Start(paths);
+        return Drive(sender, port, *child, options);
+    }
+    bool Transfer(bool receiving, const std::vector<std::string>& names,
+                  const DriveOptions& options) {
+        return receiving ? Receive(names, TExistingFile::Overwrite, options) : Send(names, options);
+    }
 
+    TempFolder folder;
+    LinePort port;
     TZmodemDiskFiles files;
     TZmodemReceiver receiver{port, files};
+    TZmodemDiskSource source;
+    TZmodemSender sender{port, source};
     std::optional<ZmodemChild> child;
-    std::vector<std::string> szOptions;
 };
+
+// ---------------------------------------------------------------- receiving from sz
+
+class ReceiveFromSz : public ZmodemPeerTest {};
 
 struct TSzBatch {
     const char* name;
-    std::vector<std::string> szOptions;
+    std::vector<std::string> sz;    // its command line, before the names
     std::vector<std::size_t> sizes; // random files, after one of awkward bytes
     // The last file took no more subpackets than ones of this size would:
     // sz used them.
@@ -89,8 +102,7 @@ TEST_P(ReceiveBatchFromSz, ArrivesWholeAndDated) {
         names.push_back("random" + std::to_string(names.size()) + ".bin");
         Put(names.back(), RandomContent(size, static_cast<unsigned>(names.size())));
     }
-    szOptions = GetParam().szOptions;
-    ASSERT_TRUE(Receive(names, TExistingFile::Overwrite));
+    ASSERT_TRUE(Receive(names, TExistingFile::Overwrite, {}, GetParam().sz));
     EXPECT_EQ(port.progress.status, status::kComplete);
     EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0) << "sz saw a failed transfer";
     for (const std::string& name : names) {
@@ -106,11 +118,12 @@ TEST_P(ReceiveBatchFromSz, ArrivesWholeAndDated) {
 
 INSTANTIATE_TEST_SUITE_P(
     Subpackets, ReceiveBatchFromSz,
-    ::testing::Values(TSzBatch{"Plain", {}, {0, 300 * 1024 + 17}, 1024},
-                      TSzBatch{"Try8k", {"--try-8k"}, {0, 1, 8191, 8192, 8193, 100000}, 4096},
-                      TSzBatch{"Start8k", {"--start-8k"}, {0, 1, 8191, 8192, 8193, 100000}, 8192},
-                      // Every control character escaped, and a ZSINIT in hex.
-                      TSzBatch{"Start8kEscaped", {"--start-8k", "-e"}, {8191, 8192, 100000}, 8192}),
+    ::testing::Values(
+        TSzBatch{"Plain", {"sz", "-q"}, {0, 300 * 1024 + 17}, 1024},
+        TSzBatch{"Try8k", {"sz", "-q", "--try-8k"}, {0, 1, 8191, 8192, 8193, 100000}, 4096},
+        TSzBatch{"Start8k", {"sz", "-q", "--start-8k"}, {0, 1, 8191, 8192, 8193, 100000}, 8192},
+        // Every control character escaped, and a ZSINIT in hex.
+        TSzBatch{"Start8kEscaped", {"sz", "-q", "--start-8k", "-e"}, {8191, 8192, 100000}, 8192}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ReceiveFromSz, AFolderInTheSentNameStaysOutside) {
@@ -204,83 +217,16 @@ TEST_F(ReceiveFromSz, ASkippedFileIsLeftAloneAndTheNextArrives) {
     EXPECT_EQ(ReadFile(received() / "new.bin"), ReadFile(sent() / "new.bin"));
 }
 
-TEST_F(ReceiveFromSz, SzStoppedSendsItsCancelAndWeKeepWhatCame) {
-    const std::string content = RandomContent(16 * 1024 * 1024, 7);
-    Put("huge.bin", content);
-    DriveOptions options;
-    bool interrupted = false;
-    options.step = [&] {
-        if (!interrupted && port.progress.bytes > 256 * 1024) {
-            child->Signal(SIGTERM);
-            interrupted = true;
-        }
-    };
-    ASSERT_TRUE(Receive({"huge.bin"}, TExistingFile::Overwrite, options));
-    EXPECT_TRUE(interrupted);
-    EXPECT_EQ(port.progress.status, status::kCancelledByPeer);
-    const std::string kept = ReadFile(received() / "huge.bin");
-    EXPECT_GT(kept.size(), 256u * 1024u);
-    EXPECT_LT(kept.size(), content.size());
-    EXPECT_EQ(kept, content.substr(0, kept.size()));
-}
-
-TEST_F(ReceiveFromSz, OurCancelStopsSz) {
-    Put("huge.bin", RandomContent(16 * 1024 * 1024, 8));
-    DriveOptions options;
-    options.step = [&] {
-        if (receiver.Running() && port.progress.bytes > 128 * 1024) {
-            receiver.UserCancel();
-        }
-    };
-    ASSERT_TRUE(Receive({"huge.bin"}, TExistingFile::Overwrite, options));
-    EXPECT_EQ(port.progress.status, status::kCancelled);
-    const auto exit = child->WaitExit(std::chrono::seconds(20));
-    ASSERT_TRUE(exit.has_value()) << "sz still runs";
-    EXPECT_NE(*exit, 0);
-}
-
-TEST_F(ReceiveFromSz, ALineThatSpoilsAndDropsBytesStillGivesTheSameFiles) {
-    const std::string random = RandomContent(400 * 1024, 9);
-    Put("random.bin", random);
-    Put("awkward.bin", AwkwardContent());
-    LineNoise noise(2000, 350 * 1024, 6000, 42);
-    DriveOptions options;
-    options.toCore = &noise;
-    options.limit = std::chrono::seconds(120);
-    ASSERT_TRUE(Receive({"random.bin", "awkward.bin"}, TExistingFile::Overwrite, options));
-    EXPECT_EQ(port.progress.status, status::kComplete);
-    EXPECT_GT(noise.damaged, 20);
-    EXPECT_GT(port.progress.errorCount, 0);
-    EXPECT_EQ(ReadFile(received() / "random.bin"), random);
-    EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
-}
-
 // ---------------------------------------------------------------- sending to rz
 
-class SendToRz : public ZmodemPeerTest {
-protected:
-    bool Send(const std::vector<std::string>& names, std::vector<std::string> argv,
-              DriveOptions options = {}) {
-        child.emplace(argv, received());
-        std::vector<std::string> paths;
-        for (const std::string& name : names) {
-            paths.push_back((sent() / name).string());
-        }
-        sender.Start(paths);
-        return Drive(sender, port, *child, options);
-    }
-
-    TZmodemDiskSource files;
-    TZmodemSender sender{port, files};
-    std::optional<ZmodemChild> child;
-};
+class SendToRz : public ZmodemPeerTest {};
 
 TEST_F(SendToRz, ABatchOfRandomEmptyAndAwkwardFilesArrivesWholeAndDated) {
     const std::string random = RandomContent(300 * 1024 + 5, 11);
     Put("random.bin", random);
     Put("empty", "");
     Put("awkward.bin", AwkwardContent());
-    ASSERT_TRUE(Send({"random.bin", "empty", "awkward.bin"}, {"rz", "-q"}));
+    ASSERT_TRUE(Send({"random.bin", "empty", "awkward.bin"}));
     EXPECT_EQ(port.progress.status, status::kComplete);
     EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0) << "rz saw a failed transfer";
     EXPECT_EQ(ReadFile(received() / "random.bin"), random);
@@ -293,56 +239,99 @@ TEST_F(SendToRz, ABatchOfRandomEmptyAndAwkwardFilesArrivesWholeAndDated) {
 
 TEST_F(SendToRz, ARzThatWantsControlsEscapedGetsThemEscaped) {
     Put("awkward.bin", AwkwardContent());
-    ASSERT_TRUE(Send({"awkward.bin"}, {"rz", "-q", "-e"}));
+    ASSERT_TRUE(Send({"awkward.bin"}, {}, {"rz", "-q", "-e"}));
     EXPECT_EQ(port.progress.status, status::kComplete);
     EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0);
     EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
 }
 
-TEST_F(SendToRz, OurCancelMakesRzFail) {
-    Put("huge.bin", RandomContent(16 * 1024 * 1024, 12));
+// ---------------------------------------------------------------- both ways
+
+// A cancel from either side in the middle of a large file, receiving from sz
+// and sending to rz.
+struct TCancel {
+    const char* name;
+    bool receiving;
+    bool peerStops; // the peer is stopped; otherwise the user cancels here
+    unsigned seed;
+};
+
+void PrintTo(const TCancel& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class CancelAgainstPeer : public ZmodemPeerTest, public ::testing::WithParamInterface<TCancel> {};
+
+TEST_P(CancelAgainstPeer, EndsBothSides) {
+    const TCancel& row = GetParam();
+    const std::string content = RandomContent(16 * 1024 * 1024, row.seed);
+    Put("huge.bin", content);
+    const std::int64_t cancelAt = row.receiving && !row.peerStops ? 128 * 1024 : 256 * 1024;
+    bool acted = false;
     DriveOptions options;
     options.step = [&] {
-        if (sender.Running() && port.progress.bytes > 256 * 1024) {
+        if (acted || port.progress.bytes <= cancelAt) {
+            return;
+        }
+        acted = true;
+        if (row.peerStops) {
+            child->Signal(SIGTERM);
+        } else if (row.receiving) {
+            receiver.UserCancel();
+        } else {
             sender.UserCancel();
         }
     };
-    ASSERT_TRUE(Send({"huge.bin"}, {"rz", "-q"}, options));
-    EXPECT_EQ(port.progress.status, status::kCancelled);
-    const auto exit = child->WaitExit(std::chrono::seconds(20));
-    ASSERT_TRUE(exit.has_value()) << "rz still runs";
-    EXPECT_NE(*exit, 0);
+    ASSERT_TRUE(Transfer(row.receiving, {"huge.bin"}, options));
+    EXPECT_TRUE(acted);
+    if (row.peerStops) {
+        EXPECT_EQ(port.progress.status, status::kCancelledByPeer);
+    } else {
+        EXPECT_EQ(port.progress.status, status::kCancelled);
+        const auto exit = child->WaitExit(std::chrono::seconds(20));
+        ASSERT_TRUE(exit.has_value()) << "the peer still runs";
+        EXPECT_NE(*exit, 0);
+    }
+    if (row.receiving && row.peerStops) {
+        // What came before the peer's cancel is kept.
+        const std::string kept = ReadFile(received() / "huge.bin");
+        EXPECT_GT(kept.size(), 256u * 1024u);
+        EXPECT_LT(kept.size(), content.size());
+        EXPECT_TRUE(kept == content.substr(0, kept.size()));
+    }
 }
 
-TEST_F(SendToRz, RzStoppedEndsOurSending) {
-    Put("huge.bin", RandomContent(16 * 1024 * 1024, 13));
-    DriveOptions options;
-    bool interrupted = false;
-    options.step = [&] {
-        if (!interrupted && port.progress.bytes > 256 * 1024) {
-            child->Signal(SIGTERM);
-            interrupted = true;
-        }
-    };
-    ASSERT_TRUE(Send({"huge.bin"}, {"rz", "-q"}, options));
-    EXPECT_EQ(port.progress.status, status::kCancelledByPeer);
-}
+INSTANTIATE_TEST_SUITE_P(BothWays, CancelAgainstPeer,
+                         ::testing::Values(TCancel{"SzStoppedSendsItsCancelAndWeKeepWhatCame", true,
+                                                   true, 7},
+                                           TCancel{"OurCancelStopsSz", true, false, 8},
+                                           TCancel{"OurCancelMakesRzFail", false, false, 12},
+                                           TCancel{"RzStoppedEndsOurSending", false, true, 13}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(SendToRz, ALineThatSpoilsAndDropsBytesStillGivesTheSameFiles) {
-    const std::string random = RandomContent(400 * 1024, 14);
+class NoisyLine : public ZmodemPeerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NoisyLine, ThatSpoilsAndDropsBytesStillGivesTheSameFiles) {
+    const bool receiving = GetParam();
+    const std::string random = RandomContent(400 * 1024, receiving ? 9 : 14);
     Put("random.bin", random);
     Put("awkward.bin", AwkwardContent());
-    LineNoise noise(2000, 350 * 1024, 6000, 43);
+    LineNoise noise(2000, 350 * 1024, 6000, receiving ? 42 : 43);
     DriveOptions options;
-    options.toPeer = &noise;
+    (receiving ? options.toCore : options.toPeer) = &noise;
     options.limit = std::chrono::seconds(120);
-    ASSERT_TRUE(Send({"random.bin", "awkward.bin"}, {"rz", "-q"}, options));
+    ASSERT_TRUE(Transfer(receiving, {"random.bin", "awkward.bin"}, options));
     EXPECT_EQ(port.progress.status, status::kComplete);
     EXPECT_GT(noise.damaged, 20);
     EXPECT_GT(port.progress.errorCount, 0);
-    EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0);
-    EXPECT_EQ(ReadFile(received() / "random.bin"), random);
+    if (!receiving) {
+        EXPECT_EQ(child->WaitExit(std::chrono::seconds(10)), 0);
+    }
+    EXPECT_TRUE(ReadFile(received() / "random.bin") == random);
     EXPECT_EQ(ReadFile(received() / "awkward.bin"), AwkwardContent());
 }
+
+INSTANTIATE_TEST_SUITE_P(BothWays, NoisyLine, ::testing::Bool(),
+                         [](const auto& row) { return row.param ? "FromSz" : "ToRz"; });
 
 } // namespace
