@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <string>
 #include <vector>
 
@@ -31,6 +30,8 @@ Bytes Text(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
+using Lines = std::vector<std::string>;
+
 // Records what a TTnCnx reports, in order.
 struct TnRecorder {
     explicit TnRecorder(TTnCnx& cnx) {
@@ -46,40 +47,45 @@ struct TnRecorder {
             data.insert(data.end(), block, block + length);
         });
         cnx.SetOnDisplay([this](TTnCnx&, const std::string& text) { displays.push_back(text); });
+        cnx.SetOnRawPeer([this](TTnCnx&) { ++rawPeerHints; });
     }
-    std::vector<std::string> events;
-    std::vector<std::string> displays;
+    Lines events;
+    Lines displays;
     Bytes data;
     int closed = 0;
+    int rawPeerHints = 0;
 };
 
+// A raw board's insert-character code, a 255 that is no Telnet command.
+const Bytes kRawBoardText = Concat({Text("ABCD"), {255}, Text("EF"), {255}, Text("G")});
+
+// The main of these tests makes the application before any fixture exists.
 class TnCnx : public ::testing::Test {
 protected:
-    void SetUp() override { TestApplication(); }
-
-    // Starts a connect to the loopback peer and lets the peer take it.
-    static ::testing::AssertionResult ConnectTo(TTnCnx& cnx, LoopbackPeer& peer) {
+    // Starts a connect to a loopback peer and lets the peer take it.
+    bool ConnectTo(LoopbackPeer& to) {
         cnx.SetHost("127.0.0.1");
-        cnx.SetPort(peer.PortText());
+        cnx.SetPort(to.PortText());
         cnx.Connect();
-        if (!peer.Accept()) {
-            return ::testing::AssertionFailure() << "the peer did not get the connection";
-        }
-        return ::testing::AssertionSuccess();
+        return to.Accept();
     }
+    bool DataReaches(std::size_t size) {
+        return ProcessEventsUntil([&] { return rec.data.size() == size; });
+    }
+
+    LoopbackPeer peer;
+    TTnCnx cnx;
+    TnRecorder rec{cnx};
 };
 
 TEST_F(TnCnx, NegotiatesDeliversDataAndSends) {
-    LoopbackPeer peer;
-    TTnCnx cnx;
-    TnRecorder rec(cnx);
     cnx.SetTermType("ATASCII");
-    ASSERT_TRUE(ConnectTo(cnx, peer));
+    ASSERT_TRUE(ConnectTo(peer));
     // The terminal-type request is split across two sends.
     peer.SendAll({'A', IAC, IAC, 'B', IAC});
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 3; }));
+    ASSERT_TRUE(DataReaches(3));
     peer.SendAll({DO, 24, IAC, SB, 24, 1, IAC, SE, IAC, WILL, 1, IAC, DO, 31, 'C'});
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 4; }));
+    ASSERT_TRUE(DataReaches(4));
     EXPECT_EQ(rec.data, (Bytes{'A', 255, 'B', 'C'}));
     EXPECT_FALSE(cnx.LocalEcho());
     EXPECT_TRUE(cnx.IsConnected());
@@ -107,7 +113,7 @@ TEST_F(TnCnx, NegotiatesDeliversDataAndSends) {
     cnx.SetRawMode(true);
     cnx.SetRawFilter(true);
     peer.SendAll({IAC, IAC, 13, 0, IAC, DO, 0, 'D'});
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 7; }));
+    ASSERT_TRUE(DataReaches(7));
     EXPECT_EQ(Bytes(rec.data.begin() + 4, rec.data.end()), (Bytes{255, 13, 'D'}));
     EXPECT_EQ(peer.Read(3), (Bytes{IAC, WILL, 0}));
     EXPECT_TRUE(cnx.OurBinary());
@@ -116,31 +122,24 @@ TEST_F(TnCnx, NegotiatesDeliversDataAndSends) {
     // Without the filter the bytes come as they are.
     cnx.SetRawFilter(false);
     peer.SendAll({IAC, DO, 24, 13, 0});
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 12; }));
+    ASSERT_TRUE(DataReaches(12));
     EXPECT_EQ(Bytes(rec.data.begin() + 7, rec.data.end()), (Bytes{IAC, DO, 24, 13, 0}));
 
     peer.CloseConnection();
     ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 0"}));
-    EXPECT_EQ(rec.displays, (std::vector<std::string>{"\r\n**** Remote has closed ****\r\n"}));
+    EXPECT_EQ(rec.events, (Lines{"connected 0", "closed 0"}));
+    EXPECT_EQ(rec.displays, Lines{"\r\n**** Remote has closed ****\r\n"});
     EXPECT_FALSE(cnx.IsConnected());
 }
 
 TEST_F(TnCnx, RawTcpPassesEveryByteBothWaysAndNeverAnswers) {
-    LoopbackPeer peer;
-    TTnCnx cnx;
     cnx.SetRawTcp(true);
-    TnRecorder rec(cnx);
-    int rawPeerHints = 0;
-    cnx.SetOnRawPeer([&](TTnCnx&) { ++rawPeerHints; });
-    ASSERT_TRUE(ConnectTo(cnx, peer));
-    // A raw board's insert-character code and a Telnet-looking run alike.
-    const Bytes sent = Concat(
-        {Text("ABCD"), {255}, Text("EF"), {255}, Text("G"), {IAC, DO, 24, IAC, WILL, 1, 13, 0}});
+    ASSERT_TRUE(ConnectTo(peer));
+    const Bytes sent = Concat({kRawBoardText, {IAC, DO, 24, IAC, WILL, 1, 13, 0}});
     peer.SendAll(sent);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == sent.size(); }));
+    ASSERT_TRUE(DataReaches(sent.size()));
     EXPECT_EQ(rec.data, sent);
-    EXPECT_EQ(rawPeerHints, 0);
+    EXPECT_EQ(rec.rawPeerHints, 0);
     const Bytes keys = {255, 13, 'x'};
     EXPECT_EQ(cnx.SendData(keys.data(), 3), 3);
     // Nothing of its own went out before the data: no replies to the options.
@@ -148,20 +147,14 @@ TEST_F(TnCnx, RawTcpPassesEveryByteBothWaysAndNeverAnswers) {
 }
 
 TEST_F(TnCnx, AHostThatSpeaksNoTelnetIsReportedOnce) {
-    LoopbackPeer peer;
-    TTnCnx cnx;
-    TnRecorder rec(cnx);
-    int rawPeerHints = 0;
-    cnx.SetOnRawPeer([&](TTnCnx&) { ++rawPeerHints; });
-    ASSERT_TRUE(ConnectTo(cnx, peer));
-    peer.SendAll(Concat({Text("ABCD"), {255}, Text("EF"), {255}, Text("G")}));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 5; }));
+    ASSERT_TRUE(ConnectTo(peer));
+    peer.SendAll(kRawBoardText);
+    ASSERT_TRUE(DataReaches(5));
     EXPECT_EQ(rec.data, Text("ABCDF"));
-    EXPECT_EQ(rawPeerHints, 1);
+    EXPECT_EQ(rec.rawPeerHints, 1);
 }
 
 TEST_F(TnCnx, UnresolvableHostRaisesWithTheLookupMessage) {
-    TTnCnx cnx;
     // A name no host can have: the lookup refuses it without a name server.
     cnx.SetHost("no such host!");
     try {
@@ -177,18 +170,15 @@ TEST_F(TnCnx, UnresolvableHostRaisesWithTheLookupMessage) {
 // A peer that resets the connection instead of closing it: what it sent is
 // delivered, the receive error is shown, and the close carries the error.
 TEST_F(TnCnx, ResetByThePeer) {
-    LoopbackPeer peer;
-    TTnCnx cnx;
-    TnRecorder rec(cnx);
-    ASSERT_TRUE(ConnectTo(cnx, peer));
+    ASSERT_TRUE(ConnectTo(peer));
     ASSERT_TRUE(ProcessEventsUntil([&] { return cnx.IsConnected(); }));
     peer.SendText("bye");
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 3; }));
+    ASSERT_TRUE(DataReaches(3));
     peer.Reset();
     ASSERT_TRUE(ProcessEventsUntil([&] { return rec.closed > 0; }));
     ProcessEventsFor(50);
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 10054"}));
-    EXPECT_EQ(rec.displays, (std::vector<std::string>{"\r\n**** ERROR: 10054 ****\r\n"}));
+    EXPECT_EQ(rec.events, (Lines{"connected 0", "closed 10054"}));
+    EXPECT_EQ(rec.displays, Lines{"\r\n**** ERROR: 10054 ****\r\n"});
     EXPECT_FALSE(cnx.IsConnected());
 }
 
@@ -203,17 +193,14 @@ void CollectTrace(QtMsgType, const QMessageLogContext& context, const QString& t
 // The protocol trace goes to its own logging category, which is quiet unless
 // switched on.
 TEST_F(TnCnx, TraceLinesOnlyWhenSwitchedOn) {
-    LoopbackPeer peer;
-    TTnCnx cnx;
-    TnRecorder rec(cnx);
-    ASSERT_TRUE(ConnectTo(cnx, peer));
+    ASSERT_TRUE(ConnectTo(peer));
     g_traceLines.clear();
     const QtMessageHandler previous = qInstallMessageHandler(CollectTrace);
     peer.SendAll({IAC, 241, 'a'});
-    const bool first = ProcessEventsUntil([&] { return rec.data.size() == 1; });
+    const bool first = DataReaches(1);
     QLoggingCategory::setFilterRules(QStringLiteral("telvora.telnet.debug=true"));
     peer.SendAll({IAC, 239, 'b'});
-    const bool second = ProcessEventsUntil([&] { return rec.data.size() == 2; });
+    const bool second = DataReaches(2);
     QLoggingCategory::setFilterRules(QString());
     qInstallMessageHandler(previous);
     ASSERT_TRUE(first && second);
@@ -221,27 +208,23 @@ TEST_F(TnCnx, TraceLinesOnlyWhenSwitchedOn) {
 }
 
 TEST_F(TnCnx, ConnectAgainClosesThePreviousConnection) {
-    LoopbackPeer first;
     LoopbackPeer second;
-    TTnCnx cnx;
-    TnRecorder rec(cnx);
-    ASSERT_TRUE(ConnectTo(cnx, first));
+    ASSERT_TRUE(ConnectTo(peer));
     ASSERT_TRUE(ProcessEventsUntil([&] { return cnx.IsConnected(); }));
     cnx.SetPort(second.PortText());
     cnx.Connect();
-    EXPECT_TRUE(first.WaitForClose());
+    EXPECT_TRUE(peer.WaitForClose());
     ASSERT_TRUE(second.Accept());
     second.SendText("two");
-    ASSERT_TRUE(ProcessEventsUntil([&] { return rec.data.size() == 3; }));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"connected 0", "closed 0", "connected 0"}));
+    ASSERT_TRUE(DataReaches(3));
+    EXPECT_EQ(rec.events, (Lines{"connected 0", "closed 0", "connected 0"}));
 }
 
 // Debian's inetutils telnetd, run by socat for one connection on a loopback
 // port, negotiates with us and then shows its login prompt.
-class RealTelnetd : public TnCnx {
+class RealTelnetd : public ::testing::Test {
 protected:
     void SetUp() override {
-        TnCnx::SetUp();
         const QString socat = QStandardPaths::findExecutable("socat");
         ASSERT_FALSE(socat.isEmpty()) << "socat is not installed (apt-get install socat)";
         ASSERT_TRUE(QFileInfo(QString::fromLatin1(kTelnetd)).isExecutable())
@@ -268,7 +251,6 @@ protected:
 TEST_F(RealTelnetd, NegotiatesAndShowsTheLoginPrompt) {
     TTnCnx cnx;
     TnRecorder rec(cnx);
-    std::vector<std::string> echoChanges;
     int termTypeAsked = 0;
     cnx.SetOnTermType([&](TTnCnx&) { ++termTypeAsked; });
     cnx.SetTermType("ATASCII");
