@@ -207,9 +207,6 @@ TEST_F(TransferWindow, AnFModemBatchFromATelnetServerArrivesWholeWithTheFilterOn
             }
             return false;
         };
-        auto send = [&](const std::vector<std::uint8_t>& bytes) {
-            peer.SendAll(TelnetEscaped(bytes));
-        };
         std::vector<std::uint8_t> header{'F', 'B', 'L', 'O', 'C', 'K', '.', 'B', 'I', 'N', 0};
         for (char c : std::to_string(content.size()) + " 0") {
             header.push_back(static_cast<std::uint8_t>(c));
@@ -226,7 +223,7 @@ TEST_F(TransferWindow, AnFModemBatchFromATelnetServerArrivesWholeWithTheFilterOn
             {Block(kSoh, 0, Bytes(128, 0)), {0x06}}};
         for (const auto& [bytes, answers] : exchange) {
             if (!bytes.empty()) {
-                send(bytes);
+                peer.SendAll(TelnetEscaped(bytes));
             }
             for (std::uint8_t answer : answers) {
                 if (!expect(answer)) {
