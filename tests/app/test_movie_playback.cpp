@@ -44,15 +44,21 @@ protected:
         file.write(bytes.data(), static_cast<qint64>(bytes.size()));
         return path;
     }
+    bool Play(const std::string& name, const std::string& bytes, const char* speed = nullptr) {
+        if (speed != nullptr) {
+            SetSpeed(speed);
+        }
+        return window.Session().PlayMovie(FileNameToSystem(Movie(name, bytes)));
+    }
     void SetSpeed(const char* entry) { window.Entry(entry)->trigger(); }
     bool Playing() { return window.Session().Player() != nullptr; }
     bool WaitUntilEnded() {
         return ProcessEventsUntil([&] { return !Playing(); });
     }
     std::uint8_t Cell(int column, int row) { return window.Screen()->Cell(column, row); }
-    void ExpectIdleMenus() {
-        EXPECT_TRUE(window.Entry("M_PlayMovie")->isEnabled());
-        EXPECT_FALSE(window.Entry("M_StopMovie")->isEnabled());
+    void ExpectMenus(bool playing) {
+        EXPECT_EQ(window.Entry("M_PlayMovie")->isEnabled(), !playing);
+        EXPECT_EQ(window.Entry("M_StopMovie")->isEnabled(), playing);
         EXPECT_FALSE(window.DownloadMenu()->isEnabled());
     }
 
@@ -94,9 +100,7 @@ TEST_F(MoviePlaybackTest, OpenDialogStartsInTheMoviesFolderAndPlaysTheChoice) {
 }
 
 TEST_F(MoviePlaybackTest, ACancelledOpenDialogLeavesTheRunningMovie) {
-    SetSpeed("N300BPS1");
-    ASSERT_TRUE(
-        window.Session().PlayMovie(FileNameToSystem(Movie("running.ata", std::string(300, 'r')))));
+    ASSERT_TRUE(Play("running.ata", std::string(300, 'r'), "N300BPS1"));
     TConnectionThread* running = window.Session().Player();
     AnswerOpenDialog([](QFileDialog& dialog) { dialog.reject(); });
     window.Entry("M_PlayMovie")->setEnabled(true); // reachable from the menu
@@ -105,29 +109,14 @@ TEST_F(MoviePlaybackTest, ACancelledOpenDialogLeavesTheRunningMovie) {
     EXPECT_TRUE(ProcessEventsUntil([&] { return Cell(2, 1) == 'r'; }));
 }
 
-TEST_F(MoviePlaybackTest, PlaysTheWholeFileToTheScreen) {
-    window.Screen()->WriteByte('Q'); // cleared by the start
-    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("hello.ata", "HELLO\x9b\xc1"))));
-    ASSERT_TRUE(WaitUntilEnded());
-    EXPECT_EQ(Cell(1, 1), 'H');
-    EXPECT_EQ(Cell(5, 1), 'O');
-    EXPECT_EQ(Cell(1, 2), 0xC1);
-    EXPECT_EQ(window.Screen()->CursorX(), 2);
-    ExpectIdleMenus();
-}
-
 TEST_F(MoviePlaybackTest, MenusWhilePlayingAndStopKeepsThePicture) {
-    SetSpeed("N300BPS1");
-    ASSERT_TRUE(
-        window.Session().PlayMovie(FileNameToSystem(Movie("long.ata", std::string(400, 'x')))));
-    EXPECT_FALSE(window.Entry("M_PlayMovie")->isEnabled());
-    EXPECT_TRUE(window.Entry("M_StopMovie")->isEnabled());
-    EXPECT_FALSE(window.DownloadMenu()->isEnabled());
+    ASSERT_TRUE(Play("long.ata", std::string(400, 'x'), "N300BPS1"));
+    ExpectMenus(true);
     ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(3, 1) == 'x'; }));
 
     window.Entry("M_StopMovie")->trigger();
     EXPECT_FALSE(Playing());
-    ExpectIdleMenus();
+    ExpectMenus(false);
     const int column = window.Screen()->CursorX();
     const int row = window.Screen()->CursorY();
     // Nothing more arrives after the stop, and the picture stays.
@@ -142,8 +131,7 @@ TEST_F(MoviePlaybackTest, MenusWhilePlayingAndStopKeepsThePicture) {
 TEST_F(MoviePlaybackTest, SpeedChangeTakesEffectDuringPlay) {
     SetSpeed("N300BPS1");
     // 300 bytes at 300 bps would take about 8 seconds.
-    ASSERT_TRUE(
-        window.Session().PlayMovie(FileNameToSystem(Movie("speed.ata", std::string(300, 's')))));
+    ASSERT_TRUE(Play("speed.ata", std::string(300, 's')));
     QElapsedTimer timer;
     timer.start();
     ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(2, 1) == 's'; }));
@@ -154,55 +142,16 @@ TEST_F(MoviePlaybackTest, SpeedChangeTakesEffectDuringPlay) {
     EXPECT_EQ(Cell(20, 8), 's');
 }
 
-TEST_F(MoviePlaybackTest, AnEmptyFileEndsAtOnce) {
-    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("empty.ata", ""))));
-    ASSERT_TRUE(WaitUntilEnded());
-    ExpectIdleMenus();
-}
-
-TEST_F(MoviePlaybackTest, AnUnreadableFileStartsNothing) {
-    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(m_dir.filePath("missing.ata"))));
-    EXPECT_FALSE(Playing());
-    ExpectIdleMenus();
-    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(m_dir.path())));
-    EXPECT_FALSE(Playing());
-}
-
 TEST_F(MoviePlaybackTest, ASecondMovieStopsTheFirst) {
-    SetSpeed("N300BPS1");
-    ASSERT_TRUE(
-        window.Session().PlayMovie(FileNameToSystem(Movie("first.ata", std::string(400, 'a')))));
+    ASSERT_TRUE(Play("first.ata", std::string(400, 'a'), "N300BPS1"));
     QPointer<TConnectionThread> first = window.Session().Player();
     ASSERT_TRUE(ProcessEventsUntil([&] { return Cell(1, 1) == 'a'; }));
     SetSpeed("FullSpeed1");
-    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("second.ata", "B"))));
+    ASSERT_TRUE(Play("second.ata", "B"));
     ASSERT_TRUE(ProcessEventsUntil([&] { return first.isNull(); }));
     ASSERT_TRUE(WaitUntilEnded());
     EXPECT_EQ(Cell(1, 1), 'B');
     EXPECT_EQ(Cell(2, 1), ' ');
-}
-
-TEST_F(MoviePlaybackTest, ClearScreenCodeInAMovieClears) {
-    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("clear.ata", "ABC\x9b"
-                                                                               "DEF\x7dZ"))));
-    ASSERT_TRUE(WaitUntilEnded());
-    EXPECT_EQ(Cell(1, 1), 'Z');
-    EXPECT_EQ(Cell(2, 1), ' ');
-    EXPECT_EQ(Cell(1, 2), ' ');
-}
-
-TEST_F(MoviePlaybackTest, LargeUnthrottledMovieArrivesWhole) {
-    std::string bytes;
-    for (int i = 0; i < 100000; ++i) {
-        bytes += static_cast<char>('A' + i % 26);
-    }
-    bytes += "\x7d"
-             "END";
-    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(Movie("large.ata", bytes))));
-    ASSERT_TRUE(WaitUntilEnded());
-    EXPECT_EQ(Cell(1, 1), 'E');
-    EXPECT_EQ(Cell(3, 1), 'D');
-    EXPECT_EQ(window.Screen()->CursorX(), 4);
 }
 
 // The order of magnitude only; the benchmark measures the precision.
@@ -211,8 +160,7 @@ TEST_F(MoviePlaybackTest, PacingFollowsTheLineSpeed) {
         SetSpeed(entry);
         QElapsedTimer timer;
         timer.start();
-        ASSERT_TRUE(
-            window.Session().PlayMovie(FileNameToSystem(Movie("paced.ata", std::string(50, 'p')))));
+        ASSERT_TRUE(Play("paced.ata", std::string(50, 'p')));
         ASSERT_TRUE(WaitUntilEnded());
         const qint64 expected = 50 * perByteMs;
         EXPECT_GT(timer.elapsed(), expected / 2) << entry;
@@ -221,9 +169,7 @@ TEST_F(MoviePlaybackTest, PacingFollowsTheLineSpeed) {
 }
 
 TEST_F(MoviePlaybackTest, StatusLineNamesTheMovieAndItsSpeed) {
-    SetSpeed("N1200BPS1");
-    ASSERT_TRUE(
-        window.Session().PlayMovie(FileNameToSystem(Movie("status.ata", std::string(300, 'm')))));
+    ASSERT_TRUE(Play("status.ata", std::string(300, 'm'), "N1200BPS1"));
     TMenuStatus* monitor = &window.Session().StatusMonitor();
     monitor->ComputeStatus();
     monitor->ShowStatus();
@@ -238,18 +184,13 @@ TEST_F(MoviePlaybackTest, StatusLineNamesTheMovieAndItsSpeed) {
     EXPECT_EQ(window.StatusPanel2()->text(), "");
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(MoviePlaybackTest, ANewMovieCannotStartWhileTheOldOneIsBeingStopped) {
     // The user stops a movie and, within the second the stop takes, tries
     // to open another one: the entry is off, and a start that still gets
     // through is refused, so no player runs that the window does not know.
     SetSpeed("N300BPS1");
-    const QString first = Movie("first.ata", std::string(2000, 'A'));
     const QString second = Movie("second.ata", std::string(2000, 'B'));
-    ASSERT_TRUE(window.Session().PlayMovie(FileNameToSystem(first)));
+    ASSERT_TRUE(Play("first.ata", std::string(2000, 'A')));
     bool entryWasEnabled = true;
     bool secondStarted = true;
     QTimer::singleShot(300, &window, [&] {
@@ -262,21 +203,72 @@ TEST_F(MoviePlaybackTest, ANewMovieCannotStartWhileTheOldOneIsBeingStopped) {
     EXPECT_EQ(window.Session().Player(), nullptr);
     EXPECT_TRUE(ProcessEventsUntil([&] { return window.Session().LiveConnections() == 0; }, 5000))
         << "a player still runs that Stop Movie cannot reach";
-    ExpectIdleMenus();
+    ExpectMenus(false);
 }
 
+// A missing file, a folder, a named pipe (which would block the window for
+// ever if it were opened) and an endless device.
 TEST_F(MoviePlaybackTest, AMovieThatCannotBeReadIsRefusedAtOnce) {
-    // A named pipe would block the window for ever if it were opened.
     const QString pipe = m_dir.filePath(QStringLiteral("pipe.ata"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(pipe)));
-    EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(QStringLiteral("/dev/zero"))));
+    for (const QString& path :
+         {m_dir.filePath("missing.ata"), m_dir.path(), pipe, QStringLiteral("/dev/zero")}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_FALSE(window.Session().PlayMovie(FileNameToSystem(path)));
+        EXPECT_EQ(window.Session().Player(), nullptr);
+        ExpectMenus(false);
+    }
     EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(window.Session().Player(), nullptr);
-    ExpectIdleMenus();
 }
+
+// A movie played at full speed to its end: the start clears the screen (the
+// 'Q' written before it), and the cells and cursor show what it drew.
+struct WholeMovie {
+    const char* name;
+    std::string bytes;
+    std::vector<std::tuple<int, int, std::uint8_t>> cells; // column, row, code
+    int cursorX;
+};
+void PrintTo(const WholeMovie& movie, std::ostream* out) {
+    *out << movie.name;
+}
+
+class MovieToTheEnd : public MoviePlaybackTest, public ::testing::WithParamInterface<WholeMovie> {};
+
+TEST_P(MovieToTheEnd, DrawsItOnTheScreen) {
+    window.Screen()->WriteByte('Q');
+    ASSERT_TRUE(Play(std::string(GetParam().name) + ".ata", GetParam().bytes));
+    ASSERT_TRUE(WaitUntilEnded());
+    for (const auto& [column, row, code] : GetParam().cells) {
+        EXPECT_EQ(Cell(column, row), code) << "at " << column << "," << row;
+    }
+    EXPECT_EQ(window.Screen()->CursorX(), GetParam().cursorX);
+    ExpectMenus(false);
+}
+
+std::string LargeMovie() {
+    std::string bytes;
+    for (int i = 0; i < 100000; ++i) {
+        bytes += static_cast<char>('A' + i % 26);
+    }
+    return bytes + "\x7d"
+                   "END";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MoviePlayback, MovieToTheEnd,
+    ::testing::Values(
+        WholeMovie{"Hello", "HELLO\x9b\xc1", {{1, 1, 'H'}, {5, 1, 'O'}, {1, 2, 0xC1}}, 2},
+        WholeMovie{"Empty", "", {{1, 1, ' '}}, 1},
+        WholeMovie{"ClearScreenCode",
+                   "ABC\x9b"
+                   "DEF\x7dZ",
+                   {{1, 1, 'Z'}, {2, 1, ' '}, {1, 2, ' '}},
+                   2},
+        WholeMovie{"LargeUnthrottled", LargeMovie(), {{1, 1, 'E'}, {3, 1, 'D'}}, 4}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A connection that is stuck in a call it cannot leave (a slow name lookup),
 // then wants the window for its last steps.

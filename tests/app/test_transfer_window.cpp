@@ -100,8 +100,39 @@ protected:
         peer.SendText("\x01\x01\xFE in flight " + std::string(5, kCan) + "\b\b\b\b\b" +
                       "BACK ON SCREEN");
     }
+    // Runs `start`, which shows `shown`, through `steps`; once `ready`, Escape
+    // cancels: our cancel goes out, the other side answers it, its text
+    // reaches the screen, and a second Escape closes the window.
+    void CancelWithEscape(TTransferWindow& shown, std::deque<Script::Step> steps,
+                          std::function<bool()> ready, std::function<void()> check,
+                          const std::function<bool()>& start) {
+        std::future<bool> cancelled;
+        steps.push_back({std::move(ready), [&, check] {
+                             cancelled = PeerReceives({kCan, kCan, kCan});
+                             PressEscape(shown);
+                             EXPECT_EQ(shown.lStatus->text(), "Transfer Aborted.");
+                             EXPECT_EQ(shown.BitBtn1->text(), "Close");
+                             check();
+                         }});
+        steps.push_back({[&] { return Ready(cancelled); },
+                         [&] {
+                             EXPECT_TRUE(cancelled.get());
+                             AnswerTheCancel();
+                         }});
+        steps.push_back(
+            {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(shown); }});
+        Script script(shown, std::move(steps));
+        ASSERT_TRUE(start());
+        EXPECT_TRUE(script.Finished());
+        EXPECT_FALSE(shown.isVisible());
+        EXPECT_FALSE(window.Session().InTransfer());
+    }
+    void ExpectOneMessage(const char* start) {
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages.first().startsWith(QLatin1String(start)))
+            << messages.first().toStdString();
+    }
     TTransferWindow& Protocol() { return *window.Transfers().Protocol(); }
-    QString Button() { return Protocol().BitBtn1->text(); }
 
     LoopbackPeer peer;
     QTemporaryDir folder;
@@ -133,30 +164,15 @@ TEST_F(TransferWindow, LooksAsDesigned) {
 TEST_F(TransferWindow, EscapeCancelsThenClosesAndTheBytesGoBackToTheScreen) {
     Connect();
     auto asked = PeerReceives({'C'});
-    std::future<bool> cancelled;
-    Script script(
-        Protocol(),
-        {
-            {[&] { return Ready(asked); },
-             [&] {
-                 EXPECT_TRUE(asked.get());
-                 cancelled = PeerReceives({kCan, kCan, kCan});
-                 PressEscape(Protocol());
-                 EXPECT_EQ(Protocol().lStatus->text(), "Transfer Aborted.");
-                 EXPECT_EQ(Button(), "Close");
-                 EXPECT_TRUE(Protocol().isVisible()) << "the first Escape only cancels";
-             }},
-            {[&] { return Ready(cancelled); },
-             [&] {
-                 EXPECT_TRUE(cancelled.get());
-                 AnswerTheCancel();
-             }},
-            {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(Protocol()); }},
+    CancelWithEscape(
+        Protocol(), {}, [&] { return Ready(asked); },
+        [&] {
+            EXPECT_TRUE(asked.get());
+            EXPECT_TRUE(Protocol().isVisible()) << "the first Escape only cancels";
+        },
+        [&] {
+            return window.Transfers().ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("x.bin"))));
         });
-    ASSERT_TRUE(window.Transfers().ReceiveFile(ToUtf8(folder.filePath(QStringLiteral("x.bin")))));
-    EXPECT_TRUE(script.Finished());
-    EXPECT_FALSE(Protocol().isVisible());
-    EXPECT_FALSE(window.Session().InTransfer());
 }
 
 // What a Telnet server makes of binary data: 255 doubled, a NUL after each CR.
@@ -191,35 +207,31 @@ TEST_F(TransferWindow, AnFModemBatchFromATelnetServerArrivesWholeWithTheFilterOn
             }
             return false;
         };
-        auto send = [&](const std::vector<std::uint8_t>& bytes) {
-            peer.SendAll(TelnetEscaped(bytes));
-        };
         std::vector<std::uint8_t> header{'F', 'B', 'L', 'O', 'C', 'K', '.', 'B', 'I', 'N', 0};
         for (char c : std::to_string(content.size()) + " 0") {
             header.push_back(static_cast<std::uint8_t>(c));
         }
         header.resize(128, 0);
-        if (!expect('C')) {
-            return false;
+        // What we send, then the answers the receiver must give to it.
+        using Bytes = std::vector<std::uint8_t>;
+        const std::vector<std::pair<Bytes, Bytes>> exchange{
+            {{}, {'C'}},
+            {Block(kSoh, 0, header), {0x06, 'C'}},
+            {Block(TBlockCodes::kHeader4k, 1, {content.begin(), content.begin() + 4096}), {0x06}},
+            {Block(kStx, 2, {content.begin() + 4096, content.end()}), {0x06}},
+            {{0x04}, {0x06, 'C'}},
+            {Block(kSoh, 0, Bytes(128, 0)), {0x06}}};
+        for (const auto& [bytes, answers] : exchange) {
+            if (!bytes.empty()) {
+                peer.SendAll(TelnetEscaped(bytes));
+            }
+            for (std::uint8_t answer : answers) {
+                if (!expect(answer)) {
+                    return false;
+                }
+            }
         }
-        send(Block(kSoh, 0, header));
-        if (!expect(0x06) || !expect('C')) {
-            return false;
-        }
-        send(Block(TBlockCodes::kHeader4k, 1, {content.begin(), content.begin() + 4096}));
-        if (!expect(0x06)) {
-            return false;
-        }
-        send(Block(kStx, 2, {content.begin() + 4096, content.end()}));
-        if (!expect(0x06)) {
-            return false;
-        }
-        send({0x04});
-        if (!expect(0x06) || !expect('C')) {
-            return false;
-        }
-        send(Block(kSoh, 0, std::vector<std::uint8_t>(128, 0)));
-        return expect(0x06);
+        return true;
     });
     Script script(
         Protocol(),
@@ -246,7 +258,7 @@ TEST_F(TransferWindow, ALineThatGoesAwaySaysSoAndTheButtonCloses) {
                                   {[&] { return Ready(asked); }, [&] { peer.CloseConnection(); }},
                                   {[&] { return Protocol().lStatus->text() == "Connection lost."; },
                                    [&] {
-                                       EXPECT_EQ(Button(), "Close");
+                                       EXPECT_EQ(Protocol().BitBtn1->text(), "Close");
                                        Protocol().BitBtn1->click();
                                    }},
                               });
@@ -259,9 +271,7 @@ TEST_F(TransferWindow, ALineThatGoesAwaySaysSoAndTheButtonCloses) {
 TEST_F(TransferWindow, AFileThatCannotBeCreatedIsReportedAndNothingStarts) {
     Connect();
     EXPECT_FALSE(window.Transfers().ReceiveFile("/nonexistent-telvora/z.bin"));
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages.first().startsWith("Cannot create /nonexistent-telvora/z.bin"))
-        << messages.first().toStdString();
+    ExpectOneMessage("Cannot create /nonexistent-telvora/z.bin");
     EXPECT_FALSE(window.Session().InTransfer());
     EXPECT_FALSE(Protocol().isVisible());
 }
@@ -288,41 +298,26 @@ TEST_F(TransferWindow, AnUploadGoesOutBlockByBlockAndEscapeCancelsIt) {
     file.close();
 
     std::future<bool> firstBlock;
-    std::future<bool> cancelled;
-    Script script(
+    CancelWithEscape(
         upload,
-        {
-            {[&] { return upload.isVisible(); },
-             [&] {
-                 firstBlock = PeerReceives(Block(kSoh, 1, std::vector<std::uint8_t>(128, 'u')));
-                 peer.SendText("C");
-             }},
-            {[&] { return Ready(firstBlock); },
-             [&] {
-                 EXPECT_TRUE(firstBlock.get());
-                 cancelled = PeerReceives({kCan, kCan, kCan});
-                 PressEscape(upload);
-                 EXPECT_EQ(upload.lStatus->text(), "Transfer Aborted.");
-                 EXPECT_EQ(upload.BitBtn1->text(), "Close");
-                 EXPECT_EQ(upload.lBytes->text(), "0 of 300");
-             }},
-            {[&] { return Ready(cancelled); },
-             [&] {
-                 EXPECT_TRUE(cancelled.get());
-                 AnswerTheCancel();
-             }},
-            {[&] { return RowStartsWith(1, "BACK ON SCREEN"); }, [&] { PressEscape(upload); }},
+        {{[&] { return upload.isVisible(); },
+          [&] {
+              firstBlock = PeerReceives(Block(kSoh, 1, std::vector<std::uint8_t>(128, 'u')));
+              peer.SendText("C");
+          }}},
+        [&] { return Ready(firstBlock); },
+        [&] {
+            EXPECT_TRUE(firstBlock.get());
+            EXPECT_EQ(upload.lBytes->text(), "0 of 300");
+        },
+        [&] {
+            return window.Transfers().SendFiles(TSendProtocol::XModemCrc,
+                                                {ToUtf8(file.fileName())});
         });
-    ASSERT_TRUE(window.Transfers().SendFiles(TSendProtocol::XModemCrc, {ToUtf8(file.fileName())}));
-    EXPECT_TRUE(script.Finished());
-    EXPECT_FALSE(upload.isVisible());
-    EXPECT_FALSE(window.Session().InTransfer());
 
     EXPECT_FALSE(window.Transfers().SendFiles(
         TSendProtocol::YModem, {ToUtf8(file.fileName()), "/nonexistent-telvora/gone.bin"}));
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages.first().startsWith("Cannot read /nonexistent-telvora/gone.bin"))
-        << messages.first().toStdString();
+    ExpectOneMessage("Cannot read /nonexistent-telvora/gone.bin");
     EXPECT_FALSE(window.Session().InTransfer());
 }
 
