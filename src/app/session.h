@@ -280,7 +280,6 @@ private:
     void LoseTransferLine();
     // The start watch of the live line, as auto-start says.
     void WatchForRemoteSends(TLiveConnection* line);
-    // The entry's login steps, on a line just started for it.
     void CountCall(const THostRow& entry);
     TSettingsStore& DirectoryStore();
     void RawPeerSeen(TConnectionThread* connection);
@@ -296,9 +295,9 @@ private:
     void NoticeLater(const QString& text, bool information = false);
     bool StartSerial(const std::string& device, const TSerialSettings& settings,
                      const std::optional<TModemSettings>& modem);
-    // A Serial or Modem entry of the host directory, with its own settings.
     enum class TCalled { Entry, Address };
     bool Call(const THostRow& entry, const std::string& password, TCalled called);
+    // A Serial or Modem entry of the host directory, with its own settings.
     bool ConnectSerialEntry(const THostRow& entry);
     bool ConnectNetworkEntry(const THostRow& entry);
     void WaitForStoppedLines();

@@ -1,11 +1,11 @@
 #include "connection/serial_connection.h"
 
+#include "common/posix_io.h"
 #include "common/qt_text.h"
 #include "connection/serial/extended_comm.h"
 
 #include <QElapsedTimer>
 
-#include "common/posix_io.h"
 #include <algorithm>
 #include <poll.h>
 #include <thread>

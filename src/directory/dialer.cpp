@@ -33,8 +33,6 @@
 
 #include <optional>
 #include <string>
-#include <tuple>
-#include <utility>
 
 namespace telvora {
 

@@ -462,20 +462,19 @@ bool THostDirectory::ChangeEntry(const THostRow& entry) {
 // login steps, the timeout, how Escape shows, a modem's own commands and
 // the port it is on) stays as the user set it, and so do the calls made here.
 void THostDirectory::TakeListedFields(THostRow& kept, const THostRow& listed) {
-    THostRow merged = kept;
-    merged.HostName = listed.Protocol == THostProtocol::Modem && IsSerialLine(kept.Protocol)
-                          ? kept.HostName
-                          : listed.HostName;
-    merged.Port = listed.Port;
-    merged.Protocol = listed.Protocol;
-    merged.Columns = listed.Columns;
-    merged.Modem.Number = listed.Modem.Number;
-    if (!listed.UserName.empty()) {
-        merged.UserName = listed.UserName;
+    // A list's modem board names no port: the one the entry dials on stays.
+    if (listed.Protocol != THostProtocol::Modem || !IsSerialLine(kept.Protocol)) {
+        kept.HostName = listed.HostName;
     }
-    merged.Calls = std::max(kept.Calls, listed.Calls);
-    merged.LastCall = std::max(kept.LastCall, listed.LastCall);
-    kept = merged;
+    kept.Port = listed.Port;
+    kept.Protocol = listed.Protocol;
+    kept.Columns = listed.Columns;
+    kept.Modem.Number = listed.Modem.Number;
+    if (!listed.UserName.empty()) {
+        kept.UserName = listed.UserName;
+    }
+    kept.Calls = std::max(kept.Calls, listed.Calls);
+    kept.LastCall = std::max(kept.LastCall, listed.LastCall);
 }
 
 bool THostDirectory::Merge(const std::vector<THostRow>& entries, TMergeCounts& counts) {

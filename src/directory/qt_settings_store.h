@@ -59,8 +59,8 @@ public:
     void WriteString(std::string_view name, std::string_view value) override;
     void DeleteKey(std::string_view path) override;
     bool CloseKey() override;
-    // Unicode case folding, as the Windows registry compares names.
-    // Names as this store compares them, for what keeps data under the
+    // Names as this store compares them (Unicode case folding, as the
+    // Windows registry compares names), also for what keeps data under the
     // directory's names elsewhere (the keyring).
     static std::string FoldedName(std::string_view name);
     std::string FoldCase(std::string_view name) const override;
